@@ -1,0 +1,16 @@
+#ifndef RQ_APP_CP1250_H
+#define RQ_APP_CP1250_H
+
+#include <QByteArray>
+#include <QString>
+
+// Windows-1250, the code page of the settings file and of the 8-bit character
+// codes that libraries and modules hand over. Converted at those edges only.
+// Bytes the code page leaves undefined map to the same code point, so any
+// byte sequence survives a round trip; characters it cannot hold become '?'.
+QString FromCp1250(const QByteArray &bytes);
+QChar FromCp1250(unsigned char byte);
+QByteArray ToCp1250(const QString &text);
+unsigned char ToCp1250(QChar ch);
+
+#endif

@@ -1,0 +1,212 @@
+#include "app/Dekl.h"
+
+#include "app/IniFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+TCFGRQ::TCFGRQ()
+{
+    ResetCFG(*this);
+}
+
+void ResetCFG(TCFGRQ &cfg)
+{
+    cfg.configuredAddress = 1;
+    cfg.configuredBaudIndex = 4;
+    cfg.ranges3510.fill(6);    // +/- 2 V
+    cfg.ranges3520.fill(4);    // +/- 500 mV
+    cfg.sensors3530.fill(0x83); // 5 kohm, ohm, 4 wires
+    cfg.thermometer = 0x81;     // on, °C
+    cfg.inputCount = 12;
+    cfg.dinNegation.fill(0xFF);
+    cfg.doutNegation.fill(0xFF);
+    cfg.doutInitial.fill(0x00);
+    cfg.eeprom.fill(0);
+    cfg.eepromFileName = DefaultEepromFileName;
+}
+
+void CopyCFG(TCFGRQ &dest, const TCFGRQ &src)
+{
+    dest = src;
+}
+
+void SetDefaults(TData *data)
+{
+    if (!data)
+        return;
+    data->adapterKind = 0;
+    data->moduleAddress = 0;
+    data->baudRate = 9600;
+    data->isaBase = 0x300;
+    data->comPort = 1;
+    data->ipAddress = DefaultIpAddress;
+    data->udpPort = 5000;
+    data->udpTimeout = 100;
+    data->statusText = DefaultStatusText;
+    data->handle = 0;
+    data->connected = false;
+    data->identity.clear();
+    data->initBlock.fill(0);
+    data->ipAddress8bit.clear();
+    ResetCFG(data->cfg);
+}
+
+std::optional<qint32> ParseIntText(const QString &text)
+{
+    qsizetype i = 0;
+    const qsizetype n = text.size();
+    while (i < n && (text.at(i) == QLatin1Char(' ') || text.at(i) == QLatin1Char('\t')))
+        ++i;
+    bool negative = false;
+    if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+        negative = text.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i < n && text.at(i) == QLatin1Char('$')) {
+        base = 16;
+        ++i;
+    } else if (i < n && (text.at(i) == QLatin1Char('x') || text.at(i) == QLatin1Char('X'))) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text.at(i) == QLatin1Char('0') &&
+               (text.at(i + 1) == QLatin1Char('x') || text.at(i + 1) == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= n)
+        return std::nullopt;
+    // Hexadecimal text may use all 32 bits; decimal text must fit a signed
+    // 32-bit number (its magnitude up to 2^31 for the negative end).
+    const quint64 limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    quint64 value = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        int d = -1;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        if (d < 0)
+            return std::nullopt;
+        value = value * static_cast<quint64>(base) + static_cast<quint64>(d);
+        if (value > limit)
+            return std::nullopt;
+    }
+    const quint32 bits = static_cast<quint32>(negative ? (0ull - value) : value);
+    return static_cast<qint32>(bits);
+}
+
+namespace {
+constexpr quint32 BaudRates[9] = {600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+}
+
+quint32 BaudRateOfIndex(int index)
+{
+    return index >= 0 && index < 9 ? BaudRates[index] : 9600;
+}
+
+int BaudIndexOfRate(quint32 rate)
+{
+    for (int i = 0; i < 9; ++i)
+        if (BaudRates[i] == rate)
+            return i;
+    return 4;
+}
+
+quint32 ReplyTimeoutOfRate(quint32 rate)
+{
+    switch (rate) {
+    case 600:
+        return 1000;
+    case 1200:
+    case 2400:
+        return 500;
+    default:
+        return 200;
+    }
+}
+
+QString SettingsFilePath()
+{
+    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    return dir + QStringLiteral("/W_rq3510.ini");
+}
+
+namespace {
+const QString SecConnection = QStringLiteral("Připojení");
+const QString SecCom = QStringLiteral("COMx");
+const QString SecIsa = QStringLiteral("PCI-638");
+const QString SecLan = QStringLiteral("RQ-4638");
+const QString KeyInterface = QStringLiteral("Rozhraní");
+const QString KeyAddress = QStringLiteral("Adresa");
+const QString KeyBaud = QStringLiteral("Rychlost");
+const QString KeyComPort = QStringLiteral("Číslo portu");
+const QString KeyIsaBase = QStringLiteral("Bázová adresa");
+const QString KeyIp = QStringLiteral("IP adresa");
+const QString KeyUdpPort = QStringLiteral("UDP port");
+const QString KeyUdpTimeout = QStringLiteral("UDP timeout");
+// Interface names by adapter kind; the comparison on loading is exact.
+const QString InterfaceNames[5] = {QStringLiteral("COMx"), QStringLiteral("PCI-638"), QStringLiteral("PCI-4638"),
+                                   QStringLiteral("USB-4638"), QStringLiteral("RQ-4638")};
+} // namespace
+
+bool LoadSettings(TData *data, const QString &path)
+{
+    if (!data)
+        return false;
+    const IniFile ini(path);
+    // "jkl" marks a missing key, as it always has.
+    const QString name = ini.readString(SecConnection, KeyInterface, QStringLiteral("jkl"));
+    if (name == QLatin1String("jkl"))
+        return false;
+    data->moduleAddress = static_cast<quint8>(ini.readInt(SecConnection, KeyAddress, data->moduleAddress));
+    data->baudRate =
+        static_cast<quint32>(ini.readInt(SecConnection, KeyBaud, static_cast<qint32>(data->baudRate)));
+    data->isaBase = static_cast<quint16>(ini.readInt(SecIsa, KeyIsaBase, data->isaBase));
+    data->comPort = static_cast<quint8>(ini.readInt(SecCom, KeyComPort, data->comPort));
+    data->ipAddress = ini.readString(SecLan, KeyIp, data->ipAddress);
+    data->udpPort = static_cast<quint32>(ini.readInt(SecLan, KeyUdpPort, static_cast<qint32>(data->udpPort)));
+    data->udpTimeout =
+        static_cast<quint32>(ini.readInt(SecLan, KeyUdpTimeout, static_cast<qint32>(data->udpTimeout)));
+    for (quint8 kind = 0; kind < 5; ++kind)
+        if (name == InterfaceNames[kind])
+            data->adapterKind = kind;
+    return true;
+}
+
+bool SaveSettings(const TData *data, const QString &path, QString *error)
+{
+    if (!data) {
+        if (error)
+            *error = QStringLiteral("Chybí datová struktura programu");
+        return false;
+    }
+    IniFile ini(path);
+    switch (data->adapterKind) {
+    case 1:
+        ini.writeString(SecConnection, KeyInterface, InterfaceNames[1]);
+        ini.writeInt(SecIsa, KeyIsaBase, data->isaBase);
+        break;
+    case 2:
+    case 3:
+        ini.writeString(SecConnection, KeyInterface, InterfaceNames[data->adapterKind]);
+        break;
+    case 4:
+        ini.writeString(SecConnection, KeyInterface, InterfaceNames[4]);
+        ini.writeString(SecLan, KeyIp, data->ipAddress);
+        ini.writeInt(SecLan, KeyUdpPort, data->udpPort);
+        ini.writeInt(SecLan, KeyUdpTimeout, data->udpTimeout);
+        break;
+    default: // 0 and anything out of range
+        ini.writeString(SecConnection, KeyInterface, InterfaceNames[0]);
+        ini.writeInt(SecCom, KeyComPort, data->comPort);
+        break;
+    }
+    ini.writeInt(SecConnection, KeyAddress, data->moduleAddress);
+    ini.writeInt(SecConnection, KeyBaud, data->baudRate);
+    return ini.save(error);
+}

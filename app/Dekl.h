@@ -1,0 +1,119 @@
+#ifndef RQ_APP_DEKL_H
+#define RQ_APP_DEKL_H
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+// Configuration image: the tool's copy of a module's configuration memory.
+// Every settings dialog edits a working copy and hands it back on "Ok".
+struct TCFGRQ
+{
+    quint8 configuredAddress = 1;      // page 0, address 63
+    quint8 configuredBaudIndex = 4;    // page 0, address 62 (index into the baud rate table)
+    std::array<quint8, 12> ranges3510; // page 0, addresses 0..11
+    std::array<quint8, 12> ranges3520; // page 0, addresses 0..11
+    std::array<quint8, 6> sensors3530; // page 0, addresses 0..5 (sensor | unit << 4 | wiring << 6)
+    quint8 thermometer = 0x81;         // page 0, address 31 (bit 7 on, bit 0 °C)
+    quint8 inputCount = 12;            // page 0, address 16 (RQ-3520)
+    std::array<quint8, 4> dinNegation;  // page 0, byte k at 33 + 3k
+    std::array<quint8, 4> doutNegation; // page 0, byte k at 34 + 3k
+    std::array<quint8, 4> doutInitial;  // page 0, byte k at 32 + 3k
+    std::array<quint8, 512> eeprom;     // both pages: element i = page i / 256, address i % 256
+    QString eepromFileName;
+
+    TCFGRQ();
+};
+
+// Memory addresses of the configuration image fields (page 0).
+namespace CfgAddr {
+constexpr quint8 Ranges = 0;
+constexpr quint8 InputCount = 16;
+constexpr quint8 AinGainLow = 23;
+constexpr quint8 AinGainHigh = 24;
+constexpr quint8 AinOffsetLow = 25;
+constexpr quint8 AinOffsetHigh = 26;
+constexpr quint8 ThermoGainLow = 27;
+constexpr quint8 ThermoGainHigh = 28;
+constexpr quint8 ThermoOffsetLow = 29;
+constexpr quint8 ThermoOffsetHigh = 30;
+constexpr quint8 Thermometer = 31;
+constexpr quint8 DoutInitial = 32;
+constexpr quint8 DinNegation = 33;
+constexpr quint8 DoutNegation = 34;
+constexpr quint8 BaudIndex = 62;
+constexpr quint8 Address = 63;
+} // namespace CfgAddr
+
+// Sets every field to its default.
+void ResetCFG(TCFGRQ &cfg);
+// Copies every field, the EEPROM file name included.
+void CopyCFG(TCFGRQ &dest, const TCFGRQ &src);
+
+inline const QString DefaultEepromFileName = QStringLiteral("Rq3510.kee");
+
+// Application data record: connection settings, connection state and the
+// configuration image. One exists while the program runs; the main window owns it.
+struct TData
+{
+    quint8 adapterKind = 0;   // 0 COMx, 1 PCI-638, 2 PCI-4638, 3 USB-4638, 4 RQ-4638
+    quint8 moduleAddress = 0; // bus address every transaction goes to
+    quint32 baudRate = 9600;
+    quint16 isaBase = 0x300;
+    quint8 comPort = 1;
+    QString ipAddress;
+    quint32 udpPort = 5000;
+    quint32 udpTimeout = 100;
+    QString statusText;
+    quint32 handle = 0; // 0 = no connection
+    bool connected = false;
+    QString identity; // 15 characters after a successful setup
+    // Init block for the adapter library. Pointer-sized words, so the address of
+    // the IP text (word 0 for the LAN converter) is never cut on 64-bit systems.
+    std::array<std::uintptr_t, 16> initBlock{};
+    TCFGRQ cfg;
+
+    // The zero-terminated 8-bit IP text that initBlock[0] points at; kept alive
+    // here for as long as the library may read it.
+    QByteArray ipAddress8bit;
+
+    // Connection ready for transactions: the test every dialog makes first.
+    bool ready() const { return connected && handle != 0; }
+};
+
+inline const QString DefaultStatusText = QStringLiteral("Připojení modulu dosud neinicializováno");
+inline const QString StatusOkText = QStringLiteral("V pořádku");
+inline const QString RecordFailedText = QStringLiteral("Nelze vytvořit datové struktury programu");
+inline const QString NotConnectedText = QStringLiteral(" Připojení k modulu není inicializováno.");
+inline const QString DefaultIpAddress = QStringLiteral("192.168.1.100");
+
+// Writes the defaults into the record. Given no record, does nothing.
+void SetDefaults(TData *data);
+
+// Integer text as typed by the user or found in the settings file: optional
+// leading blanks, optional sign, decimal digits, or hexadecimal digits behind
+// "$", "x", "X", "0x" or "0X". Anything else (trailing characters included)
+// is not a number. Hexadecimal text gives the 32-bit pattern; decimal text
+// must fit a signed 32-bit integer.
+std::optional<qint32> ParseIntText(const QString &text);
+
+// Baud rate table shared by the connection setup and the address dialog.
+quint32 BaudRateOfIndex(int index);     // other indexes give 9600
+int BaudIndexOfRate(quint32 rate);      // other rates give 4
+quint32 ReplyTimeoutOfRate(quint32 rate); // other rates give 200
+
+// The settings file W_rq3510.ini beside the executable.
+QString SettingsFilePath();
+
+// Fills the record from the settings file. False, with nothing changed, without
+// a record or when the file holds no interface name.
+bool LoadSettings(TData *data, const QString &path = SettingsFilePath());
+
+// Writes the record's connection settings into the settings file, keeping
+// every other line of it. False without a record (nothing written) or when the
+// file could not be written; then *error says why and the old file is intact.
+bool SaveSettings(const TData *data, const QString &path = SettingsFilePath(), QString *error = nullptr);
+
+#endif

@@ -1,0 +1,68 @@
+#ifndef RQ_APP_HLAVNI_H
+#define RQ_APP_HLAVNI_H
+
+#include <QMainWindow>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+class TStatusBar;
+struct TData;
+
+// The main window: owns the application data record, loads and saves the
+// settings file, opens every function as a modal dialog and shows the
+// connected module in its status bar.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The application data record; null when it could not be created.
+    TData *Data = nullptr;
+
+    TStatusBar *StatusBar1 = nullptr;
+    QAction *PripojeniAction = nullptr;
+    QMenu *NastaveniMenu = nullptr;
+    QMenu *OkamziteMenu = nullptr;
+    QAction *KonecAction = nullptr;
+
+    // Seams for tests: how the record is made, where the settings file lies,
+    // and how a failed save of it is told to the user.
+    static inline std::function<TData *()> createRecord;
+    static inline QString settingsPath;
+    static inline std::function<void(const QString &)> reportSaveFailure;
+
+public slots:
+    void FormCreate();
+    // Saves the settings, closes an open adapter and frees the record. Runs
+    // once, whichever way the window is closed.
+    void FormClose();
+
+    void PripojeniClick();
+    void AdresaRychlostClick();
+    void AnalogoveVstupy3510Click();
+    void AnalogoveVstupy3520Click();
+    void AnalogoveVstupy3530Click();
+    void InterniTeplomerClick();
+    void DigitalniVstupyVystupyClick();
+    void KalibraceAINClick();
+    void KalibraceITClick();
+    void KonfiguracniEEPROMClick();
+    void OkamAnalogoveClick();
+    void OkamDigitalniVstupyClick();
+    void OkamDigitalniVystupyClick();
+    void StatusRegistrClick();
+    void KonecClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    template <class Dialog> void openDialog();
+    void showConnection();
+};
+
+#endif

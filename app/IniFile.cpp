@@ -1,0 +1,165 @@
+#include "app/IniFile.h"
+
+#include "app/Cp1250.h"
+#include "app/Dekl.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+// A settings file holds a few hundred bytes; anything far bigger is not one of
+// ours and is read as empty rather than pulled into memory.
+constexpr qint64 MaxFileSize = 1 << 20;
+
+bool sectionName(const QString &line, QString *name)
+{
+    const QString t = line.trimmed();
+    if (!t.startsWith(QLatin1Char('[')))
+        return false;
+    const qsizetype end = t.indexOf(QLatin1Char(']'));
+    if (end < 0)
+        return false;
+    *name = t.mid(1, end - 1).trimmed();
+    return true;
+}
+
+bool keyValue(const QString &line, QString *key, QString *value)
+{
+    const QString t = line.trimmed();
+    if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#')))
+        return false;
+    const qsizetype eq = t.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return false;
+    *key = t.left(eq).trimmed();
+    if (value)
+        *value = t.mid(eq + 1).trimmed();
+    return true;
+}
+
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+} // namespace
+
+IniFile::IniFile(const QString &path) : m_path(path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileSize)
+        return;
+    const QByteArray bytes = file.read(MaxFileSize);
+    if (bytes.isEmpty())
+        return;
+    const QList<QByteArray> raw = bytes.split('\n');
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        QByteArray line = raw.at(i);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (i == raw.size() - 1 && line.isEmpty())
+            break; // the final line break
+        m_lines.append(FromCp1250(line));
+    }
+}
+
+int IniFile::findSection(const QString &section) const
+{
+    QString name;
+    for (int i = 0; i < m_lines.size(); ++i)
+        if (sectionName(m_lines.at(i), &name) && sameName(name, section))
+            return i;
+    return -1;
+}
+
+int IniFile::findKey(int sectionLine, const QString &key) const
+{
+    QString name;
+    for (int i = sectionLine + 1; i < m_lines.size(); ++i) {
+        if (sectionName(m_lines.at(i), &name))
+            break;
+        QString k;
+        if (keyValue(m_lines.at(i), &k, nullptr) && sameName(k, key))
+            return i;
+    }
+    return -1;
+}
+
+QString IniFile::readString(const QString &section, const QString &key, const QString &def) const
+{
+    const int s = findSection(section);
+    if (s < 0)
+        return def;
+    const int k = findKey(s, key);
+    if (k < 0)
+        return def;
+    QString name, value;
+    keyValue(m_lines.at(k), &name, &value);
+    return value;
+}
+
+qint32 IniFile::readInt(const QString &section, const QString &key, qint32 def) const
+{
+    const int s = findSection(section);
+    if (s < 0)
+        return def;
+    const int k = findKey(s, key);
+    if (k < 0)
+        return def;
+    QString name, value;
+    keyValue(m_lines.at(k), &name, &value);
+    return ParseIntText(value).value_or(def);
+}
+
+void IniFile::writeString(const QString &section, const QString &key, const QString &value)
+{
+    // A line break in a value would split it into lines of its own.
+    QString clean = value;
+    clean.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QString line = key + QLatin1Char('=') + clean;
+    const int s = findSection(section);
+    if (s < 0) {
+        m_lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
+        m_lines.append(line);
+        return;
+    }
+    const int k = findKey(s, key);
+    if (k >= 0) {
+        m_lines[k] = line;
+        return;
+    }
+    // New key: after the section's last non-empty line, so blank lines that
+    // separate it from the next section stay where they were.
+    int last = s;
+    QString name;
+    for (int i = s + 1; i < m_lines.size() && !sectionName(m_lines.at(i), &name); ++i)
+        if (!m_lines.at(i).trimmed().isEmpty())
+            last = i;
+    m_lines.insert(last + 1, line);
+}
+
+void IniFile::writeInt(const QString &section, const QString &key, qint64 value)
+{
+    writeString(section, key, QString::number(value));
+}
+
+QByteArray IniFile::toBytes() const
+{
+    QByteArray bytes;
+    for (const QString &line : m_lines) {
+        bytes.append(ToCp1250(line));
+        bytes.append("\r\n");
+    }
+    return bytes;
+}
+
+bool IniFile::save(QString *error) const
+{
+    QSaveFile file(m_path);
+    const QByteArray bytes = toBytes();
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,41 @@
+#ifndef RQ_APP_INIFILE_H
+#define RQ_APP_INIFILE_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// A small INI file in the manner of the classic private-profile service:
+// a missing file, section or key gives the caller's default; section and key
+// names match without regard to case; writing a key changes that key only and
+// keeps every other line, section and comment. On disk the text is
+// Windows-1250; CRLF and LF both read, the file is written with CRLF.
+class IniFile
+{
+public:
+    // Reads the file; a missing or unreadable file is an empty one.
+    explicit IniFile(const QString &path);
+
+    QString readString(const QString &section, const QString &key, const QString &def) const;
+    // The integer text rule of ParseIntText; anything else gives def.
+    qint32 readInt(const QString &section, const QString &key, qint32 def) const;
+
+    void writeString(const QString &section, const QString &key, const QString &value);
+    void writeInt(const QString &section, const QString &key, qint64 value);
+
+    // Writes the whole file to a new file beside it and renames that over the
+    // old one, so a failure part way leaves the previous file intact.
+    bool save(QString *error = nullptr) const;
+
+    const QString &path() const { return m_path; }
+    QByteArray toBytes() const;
+
+private:
+    int findSection(const QString &section) const;
+    int findKey(int sectionLine, const QString &key) const;
+
+    QString m_path;
+    QStringList m_lines;
+};
+
+#endif

@@ -1,0 +1,36 @@
+#include "app/StatusBar.h"
+
+TStatusBar::TStatusBar(const QList<int> &widths, QWidget *parent) : QStatusBar(parent)
+{
+    setSizeGripEnabled(false);
+    for (qsizetype i = 0; i < widths.size(); ++i) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QStringLiteral("Panel%1").arg(i));
+        label->setFrameShape(QFrame::Panel);
+        label->setFrameShadow(QFrame::Sunken);
+        const bool last = i == widths.size() - 1;
+        if (widths.at(i) > 0) {
+            if (last)
+                label->setMinimumWidth(widths.at(i));
+            else
+                label->setFixedWidth(widths.at(i));
+        }
+        addWidget(label, last ? 1 : 0);
+        m_panels.append(label);
+    }
+}
+
+void TStatusBar::setText(int panel, const QString &text)
+{
+    QLabel *label = m_panels.value(panel);
+    if (!label)
+        return;
+    label->setText(text);
+    label->repaint();
+}
+
+QString TStatusBar::text(int panel) const
+{
+    QLabel *label = m_panels.value(panel);
+    return label ? label->text() : QString();
+}
