@@ -8,12 +8,19 @@ function(rq_output_to_bin target)
     INSTALL_RPATH "$ORIGIN")
 endfunction()
 
-# rq_add_test(NAME name SOURCES ... [LIBS ...] [ENV ...] [LABELS ...] [TIMEOUT s])
-# A Qt Test executable run by CTest on the offscreen platform. Tests live in
-# their own folder so the recording test adapter, not a real adapter library,
-# is what they load unless ENV points elsewhere.
+# rq_add_test(NAME name SOURCES ... [LIBS ...] [ENV ...] [LABELS ...] [TIMEOUT s]
+#             [TESTADAPTER | REALADAPTERS])
+# A Qt Test executable run by CTest on the offscreen platform. Test programs
+# live in a folder of their own, away from the real adapter libraries.
+# TESTADAPTER: the adapter libraries they load are the recording test adapter.
+# REALADAPTERS: they load our real adapter libraries (and can start rqsim).
 function(rq_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  cmake_parse_arguments(T "TESTADAPTER;REALADAPTERS" "NAME;TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
+  if(T_TESTADAPTER)
+    list(APPEND T_ENV "LD_LIBRARY_PATH=${RQ_TESTADAPTER_DIR}")
+  elseif(T_REALADAPTERS)
+    list(APPEND T_ENV "LD_LIBRARY_PATH=${RQ_BIN}")
+  endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE rq_settings Qt6::Test ${T_LIBS})
   set_target_properties(${T_NAME} PROPERTIES
@@ -25,6 +32,16 @@ function(rq_add_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
+  if(T_TESTADAPTER)
+    get_property(adapters GLOBAL PROPERTY RQ_TESTADAPTERS)
+    add_dependencies(${T_NAME} ${adapters})
+  endif()
+  if(T_REALADAPTERS)
+    get_property(real GLOBAL PROPERTY RQ_REAL_ADAPTERS)
+    if(real)
+      add_dependencies(${T_NAME} ${real})
+    endif()
+  endif()
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
