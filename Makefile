@@ -1,0 +1,36 @@
+# Two commands on a fresh Debian machine, as root:
+#   make run    installs what is missing, builds, starts the module simulator
+#               and opens the tool with a settings file that points at it
+#   make test   installs what is missing, builds and runs every test
+BUILD ?= build
+JOBS ?= 2
+BUILD_TYPE ?= RelWithDebInfo
+PACKAGES = cmake g++ make pkg-config qt6-base-dev libgl-dev xvfb xauth xdotool x11-apps
+
+.PHONY: deps configure build test run format clean
+
+deps:
+	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  if [ "$$(id -u)" -ne 0 ]; then echo "run as root to install packages"; exit 1; fi; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+
+run: build
+	scripts/run-demo.sh $(BUILD)/bin
+
+format: configure
+	cmake --build $(BUILD) --target format
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,156 @@
+#include "config/NastavDialog.h"
+
+#include "app/StatusBar.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    m_body = new QVBoxLayout;
+    layout->addLayout(m_body);
+    m_buttons = new QHBoxLayout;
+    layout->addLayout(m_buttons);
+    const auto button = [this](const char *name, const QString &text, void (TNastavDialog::*slot)()) {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        m_buttons->addWidget(b);
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    Button1 = button("Button1", QStringLiteral("Zapsat"), &TNastavDialog::Button1Click);
+    Button2 = button("Button2", QStringLiteral("Přečíst"), &TNastavDialog::Button2Click);
+    Button3 = button("Button3", QStringLiteral("Ok"), &TNastavDialog::Button3Click);
+    Button4 = button("Button4", QStringLiteral("Cancel"), &TNastavDialog::Button4Click);
+    StatusBar1 = new TStatusBar({0}, this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    layout->addWidget(StatusBar1);
+}
+
+QString TNastavDialog::statusText() const
+{
+    return StatusBar1->text(0);
+}
+
+void TNastavDialog::setStatusText(const QString &text)
+{
+    StatusBar1->setText(0, text);
+}
+
+void TNastavDialog::status(const QString &text)
+{
+    setStatusText(text);
+}
+
+QList<QPushButton *> TNastavDialog::startButtons() const
+{
+    return {Button1, Button2, Button3};
+}
+
+bool TNastavDialog::PrectiData(TCFGRQ &image)
+{
+    return ReadSequence(Data, *this, steps(image));
+}
+
+bool TNastavDialog::ZapisData(TCFGRQ &image)
+{
+    return WriteSequence(Data, *this, steps(image));
+}
+
+bool TNastavDialog::runTransfer(const std::function<bool()> &transfer)
+{
+    if (m_busy)
+        return false;
+    m_busy = true;
+    const QList<QPushButton *> buttons = startButtons();
+    for (QPushButton *b : buttons)
+        b->setEnabled(false);
+    const bool done = transfer();
+    for (QPushButton *b : buttons)
+        b->setEnabled(true);
+    m_busy = false;
+    if (m_closeRequested)
+        QDialog::reject();
+    return done;
+}
+
+void TNastavDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TNastavDialog::FormShow()
+{
+    if (!Data)
+        return;
+    CopyCFG(Work, Data->cfg);
+    ZapisOkno(Work);
+    setStatusText(QStringLiteral(" "));
+}
+
+void TNastavDialog::Button2Click()
+{
+    if (!Data || m_busy)
+        return;
+    if (!Data->ready()) {
+        setStatusText(NotConnectedText);
+        return;
+    }
+    runTransfer([this] { return PrectiData(Work); });
+    // Also after a failure: the bytes read so far beside the former values.
+    if (!m_closeRequested)
+        ZapisOkno(Work);
+}
+
+void TNastavDialog::Button1Click()
+{
+    if (!Data || m_busy)
+        return;
+    if (!Data->ready()) {
+        setStatusText(NotConnectedText);
+        return;
+    }
+    PrectiOkno(Work);
+    if (statusText().size() <= 1)
+        runTransfer([this] { return ZapisData(Work); });
+}
+
+void TNastavDialog::Button3Click()
+{
+    if (!Data || m_busy)
+        return;
+    PrectiOkno(Work);
+    if (statusText().size() == 1)
+        CopyCFG(Data->cfg, Work);
+    accept();
+}
+
+void TNastavDialog::Button4Click()
+{
+    reject();
+}
+
+void TNastavDialog::reject()
+{
+    if (m_busy) {
+        m_closeRequested = true; // the transfer ends after the byte in flight
+        return;
+    }
+    QDialog::reject();
+}
+
+void TNastavDialog::closeEvent(QCloseEvent *event)
+{
+    if (m_busy) {
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,112 @@
+#include "config/Prenos.h"
+
+#include "app/Dekl.h"
+#include "app/Pauza.h"
+#include "comm/Kxxx638.h"
+
+#include <vector>
+
+int StandardProgress(int k, int n)
+{
+    return n > 0 ? (k * 100) / n : 100;
+}
+
+int EepromProgress(int k, int n)
+{
+    return n > 0 ? ((k - 1) * 100) / n : 100;
+}
+
+namespace {
+QString progressText(const QString &head, int percent)
+{
+    return head + QString::number(percent) + QStringLiteral(" %)");
+}
+
+// Connection parameters, taken once for the whole sequence.
+struct Link
+{
+    quint8 kind;
+    quint8 address;
+    quint32 handle;
+
+    quint8 run(quint8 command, quint8 page, quint8 address_, quint8 value, quint8 *read) const
+    {
+        quint8 d0 = 0, d1 = address_, d2 = address_, d3 = value, d4 = value, error = 0;
+        Record response{};
+        RunModuleTransaction(kind, handle, address, command, page, d0, d1, d2, d3, d4, error, response.data());
+        if (read)
+            *read = d3;
+        return error;
+    }
+};
+
+bool failed(quint8 error, const Link &link, TransferReport &report)
+{
+    if (error == 0)
+        return false;
+    report.status(QLatin1Char(' ') + ErrorText(link.kind, error));
+    return true;
+}
+} // namespace
+
+bool ReadSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                  const ProgressFigure &progress)
+{
+    if (!data || !data->ready())
+        return false;
+    report.status(progressText(TransferText::Reading, 0));
+    const Link link{data->adapterKind, data->moduleAddress, data->handle};
+    const int n = static_cast<int>(steps.size());
+    for (int k = 1; k <= n; ++k) {
+        const TransferStep &s = steps.at(k - 1);
+        quint8 value = 0;
+        if (failed(link.run(102, s.page, s.address, 0, &value), link, report))
+            return false;
+        *s.element = value;
+        report.status(progressText(TransferText::Reading, progress(k, n)));
+        report.step(k, n);
+        rq::processEvents();
+        rq::pause(1);
+        if (report.cancelled())
+            return false;
+    }
+    report.status(TransferText::ReadDone);
+    return true;
+}
+
+bool WriteSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                   const ProgressFigure &progress)
+{
+    if (!data || !data->ready())
+        return false;
+    std::vector<quint8> values;
+    values.reserve(static_cast<std::size_t>(steps.size()));
+    for (const TransferStep &s : steps)
+        values.push_back(*s.element);
+    report.status(progressText(TransferText::Writing, 0));
+    const Link link{data->adapterKind, data->moduleAddress, data->handle};
+    const int n = static_cast<int>(steps.size());
+    for (int k = 1; k <= n; ++k) {
+        const TransferStep &s = steps.at(k - 1);
+        const quint8 v = values[static_cast<std::size_t>(k - 1)];
+        if (failed(link.run(103, s.page, s.address, v, nullptr), link, report))
+            return false;
+        rq::processEvents();
+        rq::pause(1);
+        quint8 back = 0;
+        if (failed(link.run(102, s.page, s.address, 0, &back), link, report))
+            return false;
+        if (back != v) {
+            report.status(TransferText::WriteMismatch);
+            return false;
+        }
+        report.status(progressText(TransferText::Writing, progress(k, n)));
+        report.step(k, n);
+        rq::processEvents();
+        rq::pause(1);
+        if (report.cancelled())
+            return false;
+    }
+    report.status(TransferText::WriteDone);
+    return true;
+}

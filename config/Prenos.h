@@ -1,0 +1,59 @@
+#ifndef RQ_CONFIG_PRENOS_H
+#define RQ_CONFIG_PRENOS_H
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+struct TData;
+
+// One byte of the configuration memory and the image element that holds it.
+struct TransferStep
+{
+    quint8 page = 0;    // sent as the sub-code
+    quint8 address = 0; // sent in D1 and D2
+    quint8 *element = nullptr;
+};
+
+// Where a sequence reports. status() shows a text at once (the sequences run
+// on the user-interface thread); step() follows every completed byte, for a
+// progress bar; cancelled() is asked between bytes, so a dialog that closes
+// during a long transfer ends it after the byte in flight.
+class TransferReport
+{
+public:
+    virtual ~TransferReport() = default;
+    virtual void status(const QString &text) = 0;
+    virtual void step(int k, int n) { Q_UNUSED(k) Q_UNUSED(n) }
+    virtual bool cancelled() const { return false; }
+};
+
+// Progress figure shown after step k of n.
+using ProgressFigure = std::function<int(int k, int n)>;
+int StandardProgress(int k, int n);  // (k x 100) div n
+int EepromProgress(int k, int n);    // ((k - 1) x 100) div n
+
+namespace TransferText {
+inline const QString Reading = QStringLiteral(" Probíhá čtení konfigurace z modulu (");
+inline const QString Writing = QStringLiteral(" Probíhá zápis konfigurace do modulu (");
+inline const QString ReadDone = QStringLiteral(" Konfigurace přečtena.");
+inline const QString WriteDone = QStringLiteral(" Konfigurace zapsána.");
+inline const QString WriteMismatch = QStringLiteral(" Chyba zápisu dat.");
+} // namespace TransferText
+
+// Reads every step's byte (command 102) into its element, in order. Does
+// nothing when the connection is not ready. Stops at the first error with the
+// error text; elements read before stay. True when every byte was read.
+bool ReadSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                  const ProgressFigure &progress = StandardProgress);
+
+// Writes every step's element (command 103) and verifies it by reading it
+// back (command 102), strictly in order. The values are taken before the
+// first byte goes out; the elements are never changed. Stops at the first
+// error or difference; nothing is rolled back. True when every byte was
+// written and verified.
+bool WriteSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                   const ProgressFigure &progress = StandardProgress);
+
+#endif

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Starts the module simulator on a free UDP port of this machine, writes a
+# settings file beside the program that points the LAN converter at it, and
+# opens the program. The simulator stops when the program closes.
+set -euo pipefail
+bin=$(cd "${1:-build/bin}" && pwd)
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display: starting Xvfb on :77 (look at it with a VNC or screenshot tool)."
+  Xvfb :77 -screen 0 1280x800x24 >/dev/null 2>&1 &
+  export DISPLAY=:77
+  sleep 1
+fi
+
+if [ -x "$bin/rqsim" ]; then
+  log=$(mktemp)
+  "$bin/rqsim" --udp 0 >"$log" 2>&1 &
+  sim=$!
+  trap 'kill $sim 2>/dev/null || true; rm -f "$log"' EXIT
+  port=""
+  for _ in $(seq 50); do
+    port=$(sed -n 's/^udp port \([0-9]*\)$/\1/p' "$log" | head -1)
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { echo "rqsim did not start:"; cat "$log"; exit 1; }
+  echo "rqsim listens on 127.0.0.1 UDP port $port"
+  # The settings file is Windows-1250 text with CRLF line ends.
+  printf '[P\xf8ipojen\xed]\r\nRozhran\xed=RQ-4638\r\nAdresa=1\r\nRychlost=9600\r\n[RQ-4638]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=200\r\n' \
+    "$port" >"$bin/W_rq3510.ini"
+  echo "Choose Připojení, then Inicializace připojení."
+fi
+"$bin/W_RQ3510"
