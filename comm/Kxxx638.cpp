@@ -200,7 +200,12 @@ QString ErrorText(quint8 kind, quint32 code)
 {
     ErrorBuffer buffer{};
     ErrorCodeText(kind, code, buffer);
-    return BufferToText(buffer);
+    const QString text = BufferToText(buffer);
+    // A failure shown as " " alone would read as "all well": when nothing is
+    // bound or the library gives no text, the code itself is the message.
+    if (code != 0 && text.trimmed().isEmpty())
+        return QStringLiteral("chyba %1 (bez popisu)").arg(code);
+    return text;
 }
 
 void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode, quint8 &D0,

@@ -44,7 +44,9 @@ quint32 ErrorCodeText(quint8 kind, quint32 code, ErrorBuffer &buffer);
 ErrorBuffer TextToBuffer(const QString &text);
 // Reads a text that starts in cell 0 or in cell 1.
 QString BufferToText(const ErrorBuffer &buffer);
-// Error code text and buffer to text in one: the text the dialogs show.
+// Error code text and buffer to text in one: the text the dialogs show. A
+// nonzero code never gives an empty text: without a text from the library it
+// gives "chyba <code> (bez popisu)".
 QString ErrorText(quint8 kind, quint32 code);
 
 // Whether a library is loaded and bound; for diagnostics and tests.

@@ -74,7 +74,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("missing library") << 1 << 101u << "chyba inicializace knihovny KPCI638.DLL";
         QTest::newRow("lacks GetConfig") << 3 << 113u << "chybná knihovna KUSB4638.DLL";
-        QTest::newRow("kind 7") << 7 << 10u << "";
+        QTest::newRow("kind 7") << 7 << 10u << "chyba 10 (bez popisu)";
     }
     void failures()
     {
