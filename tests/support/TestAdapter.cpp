@@ -52,6 +52,9 @@ void TestAdapter::reset()
     outputs.fill(0);
     status.fill(0);
     errorTexts.clear();
+    errorWritesNothing = false;
+    sendFillsStatus = true;
+    sendFillsResponse = true;
     calls.clear();
 }
 
@@ -160,6 +163,8 @@ quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, qu
         const QString text = errorTexts.contains(code) ? errorTexts.value(code)
                              : code == 0                ? QStringLiteral("V pořádku")
                                                         : QStringLiteral("chyba %1").arg(code);
+        if (errorWritesNothing)
+            return 0;
         auto *buffer = reinterpret_cast<quint32 *>(a1);
         std::memset(buffer, 0, 100 * sizeof(quint32));
         const QByteArray bytes = ToCp1250(text.left(99));
@@ -185,8 +190,9 @@ quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, qu
             reply = model_(c.request);
         if (reply.result == 0 && reply.errorWord == 0) {
             auto *response = reinterpret_cast<quint32 *>(a2);
-            *reinterpret_cast<quint32 *>(a3) = reply.d[0];
-            for (int i = 0; i < 4; ++i)
+            if (sendFillsStatus)
+                *reinterpret_cast<quint32 *>(a3) = reply.d[0];
+            for (int i = 0; i < 4 && sendFillsResponse; ++i)
                 response[i] = reply.d[static_cast<std::size_t>(i) + 1];
         }
         *reinterpret_cast<quint32 *>(a4) = reply.errorWord;

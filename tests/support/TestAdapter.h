@@ -72,6 +72,11 @@ public:
 
     // Texts of Error: code 0 "V pořádku", others "chyba <code>" unless listed.
     QMap<quint32, QString> errorTexts;
+    // Faulty libraries: Error that leaves the buffer as it was; a successful
+    // Send that never fills the status word, or neither it nor the response.
+    bool errorWritesNothing = false;
+    bool sendFillsStatus = true;
+    bool sendFillsResponse = true;
 
     // Record.
     QList<TaCall> calls;
