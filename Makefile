@@ -7,7 +7,7 @@ JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES = cmake g++ make pkg-config qt6-base-dev libgl-dev xvfb xauth xdotool x11-apps
 
-.PHONY: deps configure build test run format clean
+.PHONY: deps configure build test run format clean sanitize fuzz soak
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -34,3 +34,18 @@ format: configure
 
 clean:
 	rm -rf $(BUILD)
+
+# Hardening (docs/hardening.md): the whole test suite under ASan, LSan and
+# UBSan; every libFuzzer target for FUZZ_SECONDS each; the fault soak against
+# the simulator for SOAK_SECONDS.
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 120
+
+sanitize: deps
+	JOBS=$(JOBS) scripts/sanitize.sh
+
+fuzz: deps
+	JOBS=$(JOBS) scripts/fuzz.sh $(FUZZ_SECONDS)
+
+soak: deps
+	JOBS=$(JOBS) scripts/soak.sh $(SOAK_SECONDS)
