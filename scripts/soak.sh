@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Fault soak: the transfer sequences and measured-value reads against rqsim
+# through the real LAN converter library while the simulator damages a share
+# of its replies. Built with AddressSanitizer, LeakSanitizer and UBSan in
+# build-asan (shared with scripts/sanitize.sh).
+#   scripts/soak.sh [seconds] [seed]       (defaults 120 and 1)
+# Fails on a wrong value accepted, a failure without a message, a transaction
+# that outlives its timeout, a crash or a leak.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+seconds=${1:-${SOAK_SECONDS:-120}}
+seed=${2:-${SOAK_SEED:-1}}
+dir=${SOAK_DIR:-build-asan}
+jobs=${JOBS:-2}
+
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRQ_SANITIZE=ON -DRQ_BUILD_BENCH=OFF "${launcher[@]}"
+fi
+cmake --build "$dir" -j"$jobs" --target rqsoak
+
+export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+export QT_QPA_PLATFORM=offscreen
+export LD_LIBRARY_PATH="$root/$dir/bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
+"$dir/testbin/rqsoak" --seconds "$seconds" --seed "$seed"
