@@ -7,12 +7,12 @@
 
 // A broken property is a finding like a crash: say which, then abort so that
 // libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                                                  \
-    do {                                                                                                       \
-        if (!(condition)) {                                                                                    \
-            std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);            \
-            std::abort();                                                                                      \
-        }                                                                                                      \
+#define FUZZ_CHECK(condition)                                                                                \
+    do {                                                                                                     \
+        if (!(condition)) {                                                                                  \
+            std::fprintf(stderr, "property broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__);           \
+            std::abort();                                                                                    \
+        }                                                                                                    \
     } while (false)
 
 #endif

@@ -19,8 +19,9 @@ QString folder()
 {
     // In memory where the machine has it: a save syncs the file to disk,
     // which would cost most of the time of a run.
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/rqfuzz-XXXXXX")
-                                                                       : QDir::tempPath() + QStringLiteral("/rqfuzz-XXXXXX"));
+    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
+                                 ? QStringLiteral("/dev/shm/rqfuzz-XXXXXX")
+                                 : QDir::tempPath() + QStringLiteral("/rqfuzz-XXXXXX"));
     return dir.path();
 }
 
@@ -30,14 +31,17 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-bool sameSettings(const TData &a, const TData &b)
+QString oneLine(QString text)
 {
     // A line break inside a value cannot be stored; a save writes a blank instead.
-    QString ip = a.ipAddress;
-    ip.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+}
+
+bool sameSettings(const TData &a, const TData &b)
+{
     return a.adapterKind == b.adapterKind && a.moduleAddress == b.moduleAddress && a.baudRate == b.baudRate &&
-           a.isaBase == b.isaBase && a.comPort == b.comPort && ip == b.ipAddress && a.udpPort == b.udpPort &&
-           a.udpTimeout == b.udpTimeout;
+           a.isaBase == b.isaBase && a.comPort == b.comPort && oneLine(a.ipAddress) == oneLine(b.ipAddress) &&
+           a.udpPort == b.udpPort && a.udpTimeout == b.udpTimeout;
 }
 
 } // namespace
@@ -46,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const QString path = folder() + QStringLiteral("/W_rq3510.ini");
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    if (!writeFile(path, bytes))
-        return 0;
+    if (!writeFile(path, bytes)) return 0;
 
     // Every read of the raw file.
     const IniFile ini(path);

@@ -44,11 +44,9 @@ struct World
         sim.addModule(std::make_unique<SimModule>(SimModule::Model::RQ3520, QStringLiteral("1.08"), 2, 4));
         sim.addModule(std::make_unique<SimModule>(SimModule::Model::RQ3530, QStringLiteral("1.08"), 3, 4));
         QString error;
-        if (!sim.openPty(QString(), error))
-            std::abort();
+        if (!sim.openPty(QString(), error)) std::abort();
         line = ::open(sim.ptyPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (line < 0)
-            std::abort();
+        if (line < 0) std::abort();
         termios tio{};
         ::tcgetattr(line, &tio);
         ::cfmakeraw(&tio);
@@ -99,8 +97,7 @@ struct World
             }
             std::uint8_t buffer[512];
             const ssize_t n = ::read(line, buffer, sizeof buffer);
-            if (n > 0)
-                replies.insert(replies.end(), buffer, buffer + n);
+            if (n > 0) replies.insert(replies.end(), buffer, buffer + n);
         }
         return replies;
     }
@@ -127,8 +124,7 @@ void checkReplies(const std::vector<std::uint8_t> &bytes)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 1 || size > 512)
-        return 0;
+    if (size < 1 || size > 512) return 0;
     World &w = world();
     const std::uint8_t mode = data[0] % 4;
     ++data;
@@ -146,15 +142,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             for (std::size_t i = 0; i < 5; ++i)
                 r.d[i] = data[at + 3 + i];
             const rqframe::Reply reply = module.handle(r, static_cast<qint64>(at) * 7);
-            FUZZ_CHECK(reply.address == r.address && reply.command == r.command && reply.subcode == r.subcode);
+            FUZZ_CHECK(reply.address == r.address && reply.command == r.command &&
+                       reply.subcode == r.subcode);
         }
         break;
     }
     case 1:
         w.write(data, std::min<std::size_t>(size, 1));
         QCoreApplication::processEvents();
-        if (size > 1)
-            w.write(data + 1, size - 1);
+        if (size > 1) w.write(data + 1, size - 1);
         checkReplies(w.settle());
         break;
     case 2: {
@@ -178,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         break;
     }
     case 3: {
-        const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+        const QString text =
+            QString::fromUtf8(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
         for (const QString &line : text.split(QLatin1Char('\n'))) {
             const QString reply = w.sim.control(line);
             FUZZ_CHECK(reply.startsWith(QLatin1String("OK")) || reply.startsWith(QLatin1String("ERR")) ||

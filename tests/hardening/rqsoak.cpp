@@ -62,11 +62,11 @@ struct Report : TransferReport
 struct Tally
 {
     qint64 sequences = 0;
-    qint64 reads = 0;         // single transactions outside sequences
-    qint64 failed = 0;        // sequences and reads that reported an error
+    qint64 reads = 0;          // single transactions outside sequences
+    qint64 failed = 0;         // sequences and reads that reported an error
     qint64 silentFailures = 0; // a failure whose status text said nothing
-    qint64 wrong = 0;         // wrong values accepted
-    qint64 slow = 0;          // transactions beyond the timeout bound
+    qint64 wrong = 0;          // wrong values accepted
+    qint64 slow = 0;           // transactions beyond the timeout bound
     qint64 bytesChecked = 0;
     qint64 longestMs = 0;
 };
@@ -89,8 +89,7 @@ public:
         m_data.initBlock[1] = m_data.udpPort;
         m_data.initBlock[2] = m_data.udpTimeout;
         quint32 e = OpenAdapter(4, &m_data.handle, m_data.initBlock);
-        if (e == 0)
-            e = ConfigureAdapter(4, m_data.handle, 9600, ReplyTimeoutOfRate(9600), 2);
+        if (e == 0) e = ConfigureAdapter(4, m_data.handle, 9600, ReplyTimeoutOfRate(9600), 2);
         if (e != 0) {
             std::fprintf(stderr, "rqsoak: cannot open the LAN library: %s\n", qPrintable(ErrorText(4, e)));
             return false;
@@ -174,7 +173,8 @@ private:
         m_t.longestMs = std::max(m_t.longestMs, ms / std::max(transactions, 1));
         if (ms > bound) {
             ++m_t.slow;
-            std::fprintf(stderr, "rqsoak: %d transactions took %lld ms\n", transactions, static_cast<long long>(ms));
+            std::fprintf(stderr, "rqsoak: %d transactions took %lld ms\n", transactions,
+                         static_cast<long long>(ms));
         }
     }
 
@@ -184,8 +184,7 @@ private:
         if (!ok) {
             ++m_t.failed;
             // A failure shows " " and a text, never " " alone.
-            if (r.last.trimmed().isEmpty())
-                ++m_t.silentFailures;
+            if (r.last.trimmed().isEmpty()) ++m_t.silentFailures;
         }
     }
 
@@ -214,18 +213,20 @@ private:
         sequence(module, steps, false);
     }
 
-    void sequence(int module, const QList<TransferStep> &steps, bool write, const ProgressFigure &progress = StandardProgress)
+    void sequence(int module, const QList<TransferStep> &steps, bool write,
+                  const ProgressFigure &progress = StandardProgress)
     {
         Report r;
         QElapsedTimer t;
         t.start();
-        const bool ok = write ? WriteSequence(&m_data, r, steps, progress) : ReadSequence(&m_data, r, steps, progress);
+        const bool ok =
+            write ? WriteSequence(&m_data, r, steps, progress) : ReadSequence(&m_data, r, steps, progress);
         timed(t.elapsed(), static_cast<int>(steps.size()) * (write ? 2 : 1));
         outcome(ok, r);
         if (ok && r.completed != steps.size()) {
             ++m_t.wrong;
-            std::fprintf(stderr, "rqsoak: WRONG sequence reported success after %d of %lld steps\n", r.completed,
-                         static_cast<long long>(steps.size()));
+            std::fprintf(stderr, "rqsoak: WRONG sequence reported success after %d of %lld steps\n",
+                         r.completed, static_cast<long long>(steps.size()));
         }
         // Reads: every byte stored. Writes: every byte verified is in the module.
         checkRead(module, steps, ok ? static_cast<int>(steps.size()) : r.completed);
@@ -242,8 +243,7 @@ private:
             ++m_t.reads;
             if (e != 0) {
                 ++m_t.failed;
-                if (ErrorText(m_data.adapterKind, e).trimmed().isEmpty())
-                    ++m_t.silentFailures;
+                if (ErrorText(m_data.adapterKind, e).trimmed().isEmpty()) ++m_t.silentFailures;
                 continue;
             }
             ++m_t.bytesChecked;
@@ -278,8 +278,7 @@ private:
             t.start();
             quint8 e = Transact(m_data, m_data.moduleAddress, 103, 1, w);
             ModuleBytes r{0, address, address, 0, 0};
-            if (e == 0)
-                e = Transact(m_data, m_data.moduleAddress, 102, 1, r);
+            if (e == 0) e = Transact(m_data, m_data.moduleAddress, 102, 1, r);
             timed(t.elapsed(), 2);
             ++m_t.reads;
             if (e != 0) {
@@ -291,13 +290,14 @@ private:
             // Verified means: the read-back equals the value and the module holds it.
             if (r[3] == value && held != value) {
                 ++m_t.wrong;
-                std::fprintf(stderr, "rqsoak: WRONG verified write of %d at page 1 address %d, module holds %d\n",
+                std::fprintf(stderr,
+                             "rqsoak: WRONG verified write of %d at page 1 address %d, module holds %d\n",
                              value, address, held);
             }
             if (r[3] != held) {
                 ++m_t.wrong;
-                std::fprintf(stderr, "rqsoak: WRONG read-back %d at page 1 address %d, module holds %d\n", r[3],
-                             address, held);
+                std::fprintf(stderr, "rqsoak: WRONG read-back %d at page 1 address %d, module holds %d\n",
+                             r[3], address, held);
             }
         }
     }
@@ -307,7 +307,8 @@ private:
     {
         QList<TransferStep> steps;
         for (int i = 0; i < 512; ++i)
-            steps.append({static_cast<quint8>(i / 256), static_cast<quint8>(i % 256), &m_backup[static_cast<std::size_t>(i)]});
+            steps.append({static_cast<quint8>(i / 256), static_cast<quint8>(i % 256),
+                          &m_backup[static_cast<std::size_t>(i)]});
         sequence(module, steps, false, EepromProgress);
     }
 
@@ -322,7 +323,8 @@ private:
                 i < 256 ? static_cast<quint8>(memory[i]) : static_cast<quint8>(m_random.bounded(256));
         QList<TransferStep> steps;
         for (int i = 0; i < 512; ++i)
-            steps.append({static_cast<quint8>(i / 256), static_cast<quint8>(i % 256), &image[static_cast<std::size_t>(i)]});
+            steps.append({static_cast<quint8>(i / 256), static_cast<quint8>(i % 256),
+                          &image[static_cast<std::size_t>(i)]});
         sequence(module, steps, true, EepromProgress);
     }
 
@@ -338,10 +340,10 @@ private:
 // A share of the replies hit by each kind of fault. Delays below the timeout
 // must pass unnoticed, delays above it come in during the next transaction.
 const char *const FaultRules[] = {
-    "drop p=0.01",        "delay=5 p=0.01",     "delay=150 p=0.005", "dup p=0.01",
-    "crc p=0.01",         "noise p=0.005",      "garbage p=0.005",   "short p=0.005",
-    "split p=0.01",       "wrongaddr p=0.005",  "wrongcmd p=0.005",  "wrongseq p=0.005",
-    "otherport p=0.005",  "error=1 p=0.003",    "error=3 p=0.003",   "error=5 p=0.003",
+    "drop p=0.01",       "delay=5 p=0.01",    "delay=150 p=0.005", "dup p=0.01",
+    "crc p=0.01",        "noise p=0.005",     "garbage p=0.005",   "short p=0.005",
+    "split p=0.01",      "wrongaddr p=0.005", "wrongcmd p=0.005",  "wrongseq p=0.005",
+    "otherport p=0.005", "error=1 p=0.003",   "error=3 p=0.003",   "error=5 p=0.003",
 };
 
 } // namespace
@@ -361,8 +363,7 @@ int main(int argc, char *argv[])
     sim.setInput(1, 5, -1.25);
     sim.setInput(2, 3, 0.125);
     Soak soak(o, sim);
-    if (!soak.connect() || !soak.takeReference())
-        return 2;
+    if (!soak.connect() || !soak.takeReference()) return 2;
     for (const char *rule : FaultRules) {
         if (!sim.addFault(QString::fromLatin1(rule))) {
             std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", rule);
@@ -380,13 +381,14 @@ int main(int argc, char *argv[])
     sim.stop();
 
     const Tally &t = soak.tally();
-    std::printf("rqsoak: %lld s, seed %u, timeout %u ms\n", static_cast<long long>(clock.elapsed() / 1000), o.seed,
-                o.timeoutMs);
+    std::printf("rqsoak: %lld s, seed %u, timeout %u ms\n", static_cast<long long>(clock.elapsed() / 1000),
+                o.seed, o.timeoutMs);
     std::printf("  transactions        %lld (requests the simulator answered or dropped)\n",
                 static_cast<long long>(counters.value(QStringLiteral("requests"))));
     std::printf("  sequences           %lld, single transactions %lld\n", static_cast<long long>(t.sequences),
                 static_cast<long long>(t.reads));
-    std::printf("  faults injected     %lld\n", static_cast<long long>(counters.value(QStringLiteral("faults"))));
+    std::printf("  faults injected     %lld\n",
+                static_cast<long long>(counters.value(QStringLiteral("faults"))));
     std::printf("  faults detected     %lld (sequences and reads ended with an error text)\n",
                 static_cast<long long>(t.failed));
     std::printf("  bytes checked       %lld\n", static_cast<long long>(t.bytesChecked));

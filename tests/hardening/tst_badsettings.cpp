@@ -68,24 +68,26 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::newRow("empty") << QByteArray() << false << 0;
         QTest::newRow("only NUL bytes") << QByteArray(4096, '\0') << false << 0;
-        QTest::newRow("NUL in the section name")
-            << cp(QStringLiteral("[Při")) + QByteArray(1, '\0') + cp(QStringLiteral("pojení]\r\nRozhraní=RQ-4638\r\n"))
-            << false << 0;
+        QTest::newRow("NUL in the section name") << cp(QStringLiteral("[Při")) + QByteArray(1, '\0') +
+                                                        cp(QStringLiteral("pojení]\r\nRozhraní=RQ-4638\r\n"))
+                                                 << false << 0;
         QTest::newRow("NUL in the interface name")
-            << cp(QStringLiteral("[Připojení]\r\nRozhraní=RQ-4")) + QByteArray(1, '\0') + "638\r\n" << true << 0;
+            << cp(QStringLiteral("[Připojení]\r\nRozhraní=RQ-4")) + QByteArray(1, '\0') + "638\r\n"
+            << true << 0;
         QTest::newRow("NUL after the interface name")
-            << cp(QStringLiteral("[Připojení]\r\nRozhraní=RQ-4638")) + QByteArray(3, '\0') + "\r\n" << true << 0;
+            << cp(QStringLiteral("[Připojení]\r\nRozhraní=RQ-4638")) + QByteArray(3, '\0') + "\r\n"
+            << true << 0;
         QTest::newRow("UTF-8 instead of Windows-1250")
             << QStringLiteral("[Připojení]\r\nRozhraní=RQ-4638\r\n").toUtf8() << false << 0;
         QTest::newRow("bytes undefined in Windows-1250")
-            << cp(QStringLiteral("[Připojení]\r\nRozhraní=")) + QByteArray("\x81\x83\x88\x90\x98") + "\r\n" << true
-            << 0;
-        QTest::newRow("section never closed") << cp(QStringLiteral("[Připojení\r\nRozhraní=RQ-4638\r\n")) << false
-                                              << 0;
-        QTest::newRow("only CR line ends") << cp(QStringLiteral("[Připojení]\rRozhraní=RQ-4638\rAdresa=3\r"))
-                                           << false << 0;
-        QTest::newRow("cut in the middle of a key") << cp(QStringLiteral("[Připojení]\r\nRozhraní=PCI-4638\r\nAdr"))
-                                                    << true << 2;
+            << cp(QStringLiteral("[Připojení]\r\nRozhraní=")) + QByteArray("\x81\x83\x88\x90\x98") + "\r\n"
+            << true << 0;
+        QTest::newRow("section never closed")
+            << cp(QStringLiteral("[Připojení\r\nRozhraní=RQ-4638\r\n")) << false << 0;
+        QTest::newRow("only CR line ends")
+            << cp(QStringLiteral("[Připojení]\rRozhraní=RQ-4638\rAdresa=3\r")) << false << 0;
+        QTest::newRow("cut in the middle of a key")
+            << cp(QStringLiteral("[Připojení]\r\nRozhraní=PCI-4638\r\nAdr")) << true << 2;
     }
     void unusableFiles()
     {
@@ -112,7 +114,9 @@ private slots:
     void badNumbers_data()
     {
         QTest::addColumn<QByteArray>("value");
-        QTest::newRow("NUL inside") << QByteArray("1\0" "2", 3);
+        QTest::newRow("NUL inside") << QByteArray("1\0"
+                                                  "2",
+                                                  3);
         QTest::newRow("NUL after") << QByteArray("12\0", 3);
         QTest::newRow("thousand digits") << QByteArray(1000, '7');
         QTest::newRow("hundred thousand zeros then 1x") << QByteArray(100000, '0') + "1x";
@@ -126,8 +130,8 @@ private slots:
     {
         QFETCH(QByteArray, value);
         write(cp(QStringLiteral("[Připojení]\r\nRozhraní=COMx\r\nAdresa=")) + value +
-              cp(QStringLiteral("\r\nRychlost=")) + value + cp(QStringLiteral("\r\n[COMx]\r\nČíslo portu=")) + value +
-              QByteArrayLiteral("\r\n"));
+              cp(QStringLiteral("\r\nRychlost=")) + value + cp(QStringLiteral("\r\n[COMx]\r\nČíslo portu=")) +
+              value + QByteArrayLiteral("\r\n"));
         TData d = defaults();
         QVERIFY(LoadSettings(&d, path()));
         QCOMPARE(d.moduleAddress, defaults().moduleAddress);
@@ -138,7 +142,8 @@ private slots:
     // Long leading zeros are still a number: the width rule is on the value.
     void longLeadingZeros()
     {
-        write(cp(QStringLiteral("[Připojení]\r\nRozhraní=COMx\r\nAdresa=")) + QByteArray(50000, '0') + "300\r\n");
+        write(cp(QStringLiteral("[Připojení]\r\nRozhraní=COMx\r\nAdresa=")) + QByteArray(50000, '0') +
+              "300\r\n");
         TData d = defaults();
         QVERIFY(LoadSettings(&d, path()));
         QCOMPARE(int(d.moduleAddress), 44);

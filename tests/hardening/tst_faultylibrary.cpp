@@ -68,8 +68,8 @@ private slots:
             QTest::addRow("0x10000 by %s", how) << 0x10000u << byResult << 255 << unknown;
             QTest::addRow("0xFFFFFFFF by %s", how) << 0xFFFFFFFFu << byResult << 255 << unknown;
             // A library's 104 reads like the binding's own; still a failure with a text.
-            QTest::addRow("104 by %s", how) << 104u << byResult << 104
-                                            << QStringLiteral("chyba inicializace knihovny KRQ4638.DLL");
+            QTest::addRow("104 by %s", how)
+                << 104u << byResult << 104 << QStringLiteral("chyba inicializace knihovny KRQ4638.DLL");
         }
     }
     void unknownCodes()

@@ -24,7 +24,8 @@ private slots:
     {
         QTest::addColumn<QString>("ip");
         QTest::newRow("200 digits") << QString(200, QLatin1Char('9'));
-        QTest::newRow("200 characters of addresses") << QStringLiteral("192.168.1.100.").repeated(14) + QStringLiteral("1234");
+        QTest::newRow("200 characters of addresses")
+            << QStringLiteral("192.168.1.100.").repeated(14) + QStringLiteral("1234");
         QTest::newRow("empty") << QString();
         QTest::newRow("blank") << QStringLiteral(" ");
         QTest::newRow("Czech letters") << QStringLiteral("řídicí.ústředna");
