@@ -187,6 +187,22 @@ private slots:
         QCOMPARE(roundTrip(d).ipAddress, d.ipAddress);
     }
 
+    // A carriage return inside a value: kept as it is while the key is not
+    // written, a blank once it is, and never a line of its own.
+    void carriageReturnInsideValue()
+    {
+        write(lanFile(QByteArray("127.0.0.1\rU", 11)));
+        TData d = defaults();
+        QVERIFY(LoadSettings(&d, path()));
+        QCOMPARE(d.ipAddress, QStringLiteral("127.0.0.1\rU"));
+        d.adapterKind = 0; // the IP address is not written
+        QVERIFY(SaveSettings(&d, path()));
+        QVERIFY(read().contains(QByteArray("IP adresa=127.0.0.1\rU\r\n")));
+        d.adapterKind = 4;
+        QCOMPARE(roundTrip(d).ipAddress, QStringLiteral("127.0.0.1 U"));
+        QCOMPARE(roundTrip(d).udpPort, 6000u);
+    }
+
     // A NUL byte inside a value read from the file stays inside it.
     void nulInsideIpText()
     {
