@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fault soak: the transfer sequences and measured-value reads against rqsim
-# through the real LAN converter library while the simulator damages a share
-# of its replies. Built with AddressSanitizer, LeakSanitizer and UBSan in
+# through the real LAN converter and serial port libraries while the
+# simulator damages a share of its replies. Built with AddressSanitizer, LeakSanitizer and UBSan in
 # build-asan (shared with scripts/sanitize.sh).
 #   scripts/soak.sh [seconds] [seed]       (defaults 120 and 1)
 # Fails on a wrong value accepted, a failure without a message, a transaction
@@ -29,4 +29,8 @@ export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export QT_QPA_PLATFORM=offscreen
 export LD_LIBRARY_PATH="$root/$dir/bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
-"$dir/testbin/rqsoak" --seconds "$seconds" --seed "$seed"
+# Two thirds of the time over UDP (LAN converter), one third on a serial line.
+status=0
+"$dir/testbin/rqsoak" --line udp --seconds $(( seconds * 2 / 3 )) --seed "$seed" || status=1
+"$dir/testbin/rqsoak" --line serial --seconds $(( seconds - seconds * 2 / 3 )) --seed "$seed" || status=1
+exit $status

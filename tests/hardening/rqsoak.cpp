@@ -9,7 +9,9 @@
 // measured value read without an error must equal the fault-free reading.
 // Anything else counts as a wrong value accepted, and the run fails.
 //
-//   rqsoak [--seconds N] [--seed N] [--timeout MS] [--quiet]
+//   rqsoak [--line udp|serial] [--seconds N] [--seed N] [--timeout MS]
+// udp: the LAN converter library over loopback; serial: the serial port
+// library on rqsim's pseudo-terminal.
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
@@ -31,8 +33,8 @@ struct Options
 {
     int seconds = 60;
     quint32 seed = 1;
-    quint32 timeoutMs = 30;
-    bool quiet = false;
+    quint32 timeoutMs = 0; // 0: 30 ms over UDP, 50 ms on the serial line
+    bool serial = false;
 };
 
 Options parse(const QStringList &args)
@@ -45,8 +47,10 @@ Options parse(const QStringList &args)
             o.seed = args[++i].toUInt();
         else if (args[i] == u"--timeout")
             o.timeoutMs = args[++i].toUInt();
+        else if (args[i] == u"--line")
+            o.serial = args[++i] == u"serial";
     }
-    o.quiet = args.contains(QStringLiteral("--quiet"));
+    if (o.timeoutMs == 0) o.timeoutMs = o.serial ? 50 : 30;
     return o;
 }
 
@@ -79,19 +83,31 @@ public:
     bool connect()
     {
         SetDefaults(&m_data);
-        m_data.adapterKind = 4;
-        m_data.ipAddress = QStringLiteral("127.0.0.1");
-        m_data.udpPort = m_sim.udpPort();
-        m_data.udpTimeout = m_o.timeoutMs;
-        m_data.ipAddress8bit = ToCp1250(m_data.ipAddress);
-        m_data.initBlock.fill(0);
-        m_data.initBlock[0] = reinterpret_cast<std::uintptr_t>(m_data.ipAddress8bit.constData());
-        m_data.initBlock[1] = m_data.udpPort;
-        m_data.initBlock[2] = m_data.udpTimeout;
-        quint32 e = OpenAdapter(4, &m_data.handle, m_data.initBlock);
-        if (e == 0) e = ConfigureAdapter(4, m_data.handle, 9600, ReplyTimeoutOfRate(9600), 2);
+        if (m_o.serial) {
+            // The serial port library finds COM1 through RQ_COM1.
+            qputenv("RQ_COM1", m_sim.ptyPath().toLocal8Bit());
+            m_data.adapterKind = 0;
+            m_data.comPort = 1;
+            m_data.initBlock.fill(0);
+            m_data.initBlock[0] = 1;
+        } else {
+            m_data.adapterKind = 4;
+            m_data.ipAddress = QStringLiteral("127.0.0.1");
+            m_data.udpPort = m_sim.udpPort();
+            m_data.udpTimeout = m_o.timeoutMs;
+            m_data.ipAddress8bit = ToCp1250(m_data.ipAddress);
+            m_data.initBlock.fill(0);
+            m_data.initBlock[0] = reinterpret_cast<std::uintptr_t>(m_data.ipAddress8bit.constData());
+            m_data.initBlock[1] = m_data.udpPort;
+            m_data.initBlock[2] = m_data.udpTimeout;
+        }
+        const quint8 kind = m_data.adapterKind;
+        quint32 e = OpenAdapter(kind, &m_data.handle, m_data.initBlock);
+        // Over UDP the init block's timeout rules; on the line this one does.
+        if (e == 0) e = ConfigureAdapter(kind, m_data.handle, 9600, m_o.timeoutMs, 2);
         if (e != 0) {
-            std::fprintf(stderr, "rqsoak: cannot open the LAN library: %s\n", qPrintable(ErrorText(4, e)));
+            std::fprintf(stderr, "rqsoak: cannot open the %s library: %s\n",
+                         qPrintable(AdapterLibraryName(kind)), qPrintable(ErrorText(kind, e)));
             return false;
         }
         m_data.connected = true;
@@ -99,7 +115,7 @@ public:
         return true;
     }
 
-    void close() { CloseAdapter(4, &m_data.handle); }
+    void close() { CloseAdapter(m_data.adapterKind, &m_data.handle); }
 
     // Fault-free measured values of every input and the thermometer.
     bool takeReference()
@@ -353,9 +369,12 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const Options o = parse(app.arguments());
     SimProcess sim;
-    if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"),
-                    QStringLiteral("2:3520:1.08"), QStringLiteral("--module"), QStringLiteral("3:3530:1.08"),
-                    QStringLiteral("--seed"), QString::number(o.seed)})) {
+    QStringList args{QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                     QStringLiteral("--module"), QStringLiteral("2:3520:1.08"),
+                     QStringLiteral("--module"), QStringLiteral("3:3530:1.08"),
+                     QStringLiteral("--seed"),   QString::number(o.seed)};
+    if (o.serial) args << QStringLiteral("--pty");
+    if (!sim.start(args)) {
         std::fprintf(stderr, "rqsoak: rqsim did not start: %s\n", qPrintable(sim.errorString()));
         return 2;
     }
@@ -381,8 +400,8 @@ int main(int argc, char *argv[])
     sim.stop();
 
     const Tally &t = soak.tally();
-    std::printf("rqsoak: %lld s, seed %u, timeout %u ms\n", static_cast<long long>(clock.elapsed() / 1000),
-                o.seed, o.timeoutMs);
+    std::printf("rqsoak: %s, %lld s, seed %u, timeout %u ms\n", o.serial ? "serial line" : "UDP",
+                static_cast<long long>(clock.elapsed() / 1000), o.seed, o.timeoutMs);
     std::printf("  transactions        %lld (requests the simulator answered or dropped)\n",
                 static_cast<long long>(counters.value(QStringLiteral("requests"))));
     std::printf("  sequences           %lld, single transactions %lld\n", static_cast<long long>(t.sequences),
