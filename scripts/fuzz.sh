@@ -40,7 +40,6 @@ fi
 cmake --build "$dir" -j"$jobs" --target "${targets[@]}"
 
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export QT_QPA_PLATFORM=offscreen
 mkdir -p "$dir/artifacts"

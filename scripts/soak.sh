@@ -25,7 +25,6 @@ fi
 cmake --build "$dir" -j"$jobs" --target rqsoak
 
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
-export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export QT_QPA_PLATFORM=offscreen
 export LD_LIBRARY_PATH="$root/$dir/bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"

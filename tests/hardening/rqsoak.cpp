@@ -9,9 +9,10 @@
 // measured value read without an error must equal the fault-free reading.
 // Anything else counts as a wrong value accepted, and the run fails.
 //
-//   rqsoak [--line udp|serial] [--seconds N] [--seed N] [--timeout MS]
+//   rqsoak [--line udp|serial] [--seconds N] [--seed N] [--timeout MS] [--lying-module]
 // udp: the LAN converter library over loopback; serial: the serial port
-// library on rqsim's pseudo-terminal.
+// library on rqsim's pseudo-terminal. --lying-module checks the checks: a
+// module that lies in well-formed replies must be caught as wrong values.
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
@@ -35,6 +36,7 @@ struct Options
     quint32 seed = 1;
     quint32 timeoutMs = 0; // 0: 30 ms over UDP, 50 ms on the serial line
     bool serial = false;
+    bool lyingModule = false; // self-check of the checks: must see wrong values
 };
 
 Options parse(const QStringList &args)
@@ -50,6 +52,7 @@ Options parse(const QStringList &args)
         else if (args[i] == u"--line")
             o.serial = args[++i] == u"serial";
     }
+    o.lyingModule = args.contains(QStringLiteral("--lying-module"));
     if (o.timeoutMs == 0) o.timeoutMs = o.serial ? 50 : 30;
     return o;
 }
@@ -383,6 +386,9 @@ int main(int argc, char *argv[])
     sim.setInput(2, 3, 0.125);
     Soak soak(o, sim);
     if (!soak.connect() || !soak.takeReference()) return 2;
+    // A module that answers some reads with a well-formed reply holding
+    // another byte: no master can see that, so the checks must.
+    if (o.lyingModule && !sim.addFault(QStringLiteral("cmd=102 readback=0x5A p=0.02"))) return 2;
     for (const char *rule : FaultRules) {
         if (!sim.addFault(QString::fromLatin1(rule))) {
             std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", rule);
@@ -415,7 +421,8 @@ int main(int argc, char *argv[])
     std::printf("  silent failures     %lld\n", static_cast<long long>(t.silentFailures));
     std::printf("  hangs               %lld\n", static_cast<long long>(t.slow));
     std::printf("  wrong values accepted %lld\n", static_cast<long long>(t.wrong));
-    const bool good = t.wrong == 0 && t.slow == 0 && t.silentFailures == 0 && t.sequences > 0;
+    const bool good = (o.lyingModule ? t.wrong > 0 : t.wrong == 0) && t.slow == 0 && t.silentFailures == 0 &&
+                      t.sequences > 0;
     std::printf("%s\n", good ? "rqsoak: PASS" : "rqsoak: FAIL");
     return good ? 0 : 1;
 }
