@@ -13,7 +13,7 @@ seconds=${1:-${FUZZ_SECONDS:-60}}
 shift || true
 dir=${FUZZ_DIR:-build-fuzz}
 jobs=${JOBS:-2}
-all=(fuzz_settings fuzz_parseint fuzz_errortext fuzz_frames fuzz_adapter_reply fuzz_sim_request)
+all=(fuzz_settings fuzz_parseint fuzz_errortext fuzz_frames fuzz_adapter_reply fuzz_sim_request fuzz_sequences)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
@@ -33,15 +33,16 @@ if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRQ_FUZZ=ON \
-    -DRQ_SANITIZE=ON -DRQ_BUILD_TESTS=OFF -DRQ_BUILD_BENCH=OFF "${launcher[@]}"
-fi
+# Configured every time (quick when nothing changed), so that a new target is known.
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRQ_FUZZ=ON \
+  -DRQ_SANITIZE=ON -DRQ_BUILD_TESTS=OFF -DRQ_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$dir" -j"$jobs" --target "${targets[@]}"
 
 export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export QT_QPA_PLATFORM=offscreen
+# fuzz_sequences loads its adapter library (libKRQ4638.so) from here.
+export LD_LIBRARY_PATH="$root/$dir/fuzz/adapters${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 mkdir -p "$dir/artifacts"
 failed=()
 for t in "${targets[@]}"; do

@@ -16,9 +16,7 @@ if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$root")}
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-if [ ! -f "$dir/CMakeCache.txt" ]; then
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRQ_SANITIZE=ON -DRQ_BUILD_BENCH=OFF "${launcher[@]}"
-fi
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRQ_SANITIZE=ON -DRQ_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$dir" -j"$jobs"
 
 # No leak is suppressed: every report fails the run.
