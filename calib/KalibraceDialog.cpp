@@ -129,6 +129,9 @@ void TKalibraceDialog::takeConnection()
 
 quint8 TKalibraceDialog::transact(quint8 command, quint8 subCode, ModuleBytes &d)
 {
+    // Without a handle nothing is sent and the bytes stay: never a success.
+    if (m_handle == 0)
+        return AdapterError::NotBound;
     Record response{};
     quint8 error = 0;
     RunModuleTransaction(Data->adapterKind, m_handle, m_address, command, subCode, d[0], d[1], d[2], d[3], d[4],

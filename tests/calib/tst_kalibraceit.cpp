@@ -204,7 +204,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("-300") << QStringLiteral("-300") << 3031 << true << Bad;
         QTest::newRow("equal readings") << QStringLiteral("20,0") << 100 << true << Bad;
-        QTest::newRow("reading 0") << QStringLiteral("20,0") << 0 << true << Bad;
         QTest::newRow("decimal point") << QStringLiteral("20.5") << 3031 << false << NotANumber;
         QTest::newRow("letters") << QStringLiteral("dvacet") << 3031 << false << NotANumber;
         QTest::newRow("infinity") << QStringLiteral("inf") << 3031 << false << NotANumber;
@@ -229,26 +228,39 @@ private slots:
         QCOMPARE(ta.memory[31], quint8(128)); // still raw counts
     }
 
-    void zeroReadingFailures_data()
+    void measurementFailures_data()
     {
+        QTest::addColumn<int>("state");
         QTest::addColumn<bool>("transactionError");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("reading 0") << false << QStringList{Bad};
-        QTest::newRow("transaction error") << true << QStringList{QStringLiteral("chyba 9")};
+        for (int state : {1, 2}) {
+            QTest::addRow("state %d, reading 0", state) << state << false << QStringList{Bad};
+            QTest::addRow("state %d, transaction error", state)
+                << state << true << QStringList{QStringLiteral("chyba 9")};
+        }
     }
-    void zeroReadingFailures()
+    void measurementFailures()
     {
+        QFETCH(int, state);
         QFETCH(bool, transactionError);
         QFETCH(QStringList, lines);
-        PauseRecorder pauses;
         TFormIT d;
         d.Data = &data;
-        d.Button1Click();
+        if (state == 1)
+            d.Button1Click();
+        else
+            toState2(d);
+        ta.calls.clear();
+        const QStringList before = memoLines(d.Memo1);
         setRaw(ta, 0);
         if (transactionError)
-            ta.failSend[3] = 9;
+            ta.failSend[1] = 9;
+        PauseRecorder pauses;
         d.Button2Click();
-        QCOMPARE(memoLines(d.Memo1), Started + lines + Report);
+        QCOMPARE(ta.sends(), QList<TaRequest>{measurement(16)});
+        QCOMPARE(pauses.pauses, QList<int>{4000});
+        QCOMPARE(memoLines(d.Memo1), before + lines + Report);
+        QCOMPARE(d.statusText(), transactionError ? QStringLiteral(" chyba 9") : QStringLiteral(" "));
         QCOMPARE(d.state(), quint8(0));
     }
 
