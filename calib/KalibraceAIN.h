@@ -18,9 +18,6 @@ public:
     QComboBox *ComboBox2 = nullptr; // "Referenční vstup"
     QLineEdit *Edit3 = nullptr;     // "Okamžitá hodnota"
 
-    quint8 referenceInput() const { return m_reference; }
-    double zeroReading() const { return m_zeroReading; }
-
     static const QString ChooseInputText;
     static const QString ShortInputText;
     static const QString ApplyVoltageText;

@@ -13,8 +13,6 @@ class TFormIT : public TKalibraceDialog
 public:
     explicit TFormIT(QWidget *parent = nullptr);
 
-    quint16 zeroReading() const { return m_zeroReading; }
-
     static const QString StartText;
     static const QString ShortJumperText;
     static const QString RemoveShortText;
