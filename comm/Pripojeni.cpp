@@ -40,7 +40,7 @@ std::optional<quint32> udpValue(const QString &text)
 
 QString IsaBaseText(quint16 base)
 {
-    return QStringLiteral("%1h").arg(base, 3, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("%1").arg(base, 3, 16, QLatin1Char('0')).toUpper() + QLatin1Char('h');
 }
 
 TForm2::TForm2(QWidget *parent) : QDialog(parent)
