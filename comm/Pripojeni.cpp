@@ -88,7 +88,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Panel1->setMargin(2);
     // Room for the success text with a full identity.
     Panel1->setMinimumWidth(
-        QFontMetrics(Panel1->font()).horizontalAdvance(ConnectedText + QStringLiteral("RQ-3510  v.1.08")) + 16);
+        QFontMetrics(Panel1->font()).horizontalAdvance(ConnectedText + QStringLiteral("RQ-3510  v.1.08")) + 40);
     Button1 = new QPushButton(QStringLiteral("Inicializace připojení"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);

@@ -60,8 +60,14 @@ void TForm13a::FormShow()
 {
     const std::optional<int> firmware = Data ? FirmwareNumber(Data->identity) : std::nullopt;
     const bool shown = firmware && *firmware >= CountFirmware;
+    const bool changed = Edit1->isHidden() == shown;
     Label15->setVisible(shown);
     Edit1->setVisible(shown);
+    if (changed) {
+        // Decided while the window opens: fit it to the rows it shows.
+        layout()->activate();
+        adjustSize();
+    }
     TNastavDialog::FormShow();
 }
 

@@ -41,6 +41,7 @@ TForm12::TForm12(QWidget *parent) : TNastavDialog(parent)
     grid->addWidget(ComboBox1, 1, 1);
     grid->setColumnStretch(1, 1);
     body()->addLayout(grid);
+    reserveStatusWidth({AddressMessage, BaudMessage});
 }
 
 void TForm12::ZapisOkno(const TCFGRQ &image)

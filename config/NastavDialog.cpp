@@ -4,11 +4,14 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QLabel>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
 {
@@ -32,6 +35,18 @@ TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
     StatusBar1 = new TStatusBar({0}, this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     layout->addWidget(StatusBar1);
+    reserveStatusWidth({TransferText::Reading + QStringLiteral("100 %)"),
+                        TransferText::Writing + QStringLiteral("100 %)")});
+}
+
+void TNastavDialog::reserveStatusWidth(const QStringList &texts)
+{
+    QLabel *panel = StatusBar1->panel(0);
+    const QFontMetrics metrics(panel->font());
+    int width = panel->minimumWidth();
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text) + 2 * panel->frameWidth() + 8);
+    panel->setMinimumWidth(width);
 }
 
 QComboBox *TNastavDialog::makeComboBox(int number, const QStringList &items)

@@ -81,6 +81,9 @@ protected:
     // Twelve inputs in two columns headed "Rozsah": AIN0..AIN5 on the left,
     // AIN6..AIN11 on the right, each with its label "AINi".
     QGridLayout *twoColumnInputs(const QList<QComboBox *> &boxes);
+    // Makes the status panel wide enough for these texts, so showing one
+    // does not resize the window.
+    void reserveStatusWidth(const QStringList &texts);
     // A bold column heading.
     QLabel *heading(const QString &text);
 
