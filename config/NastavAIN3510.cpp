@@ -27,6 +27,8 @@ TForm13::TForm13(QWidget *parent) : TNastavDialog(parent)
         boxes << ComboBox[std::size_t(i)];
     }
     body()->addLayout(twoColumnInputs(boxes));
+    // The buttons come first among the children; start on the settings instead.
+    ComboBox[0]->setFocus();
 }
 
 void TForm13::ZapisOkno(const TCFGRQ &image)

@@ -54,6 +54,8 @@ TForm13a::TForm13a(QWidget *parent) : TNastavDialog(parent)
     row->addStretch();
     body()->addSpacing(6);
     body()->addLayout(row);
+    // The buttons come first among the children; start on the settings instead.
+    ComboBox[0]->setFocus();
 }
 
 void TForm13a::FormShow()

@@ -54,6 +54,17 @@ TForm13b::TForm13b(QWidget *parent) : TNastavDialog(parent)
         grid->addWidget(label, input + 1, 0);
     }
     body()->addLayout(grid);
+    // Tab goes along a row: an input's sensor, unit and wiring, then the next input.
+    QWidget *previous = sensor(0);
+    for (int input = 0; input < 6; ++input)
+        for (QWidget *w : {static_cast<QWidget *>(sensor(input)), static_cast<QWidget *>(unit(input)),
+                           static_cast<QWidget *>(wiring(input))}) {
+            if (w != previous)
+                setTabOrder(previous, w);
+            previous = w;
+        }
+    // The buttons come first among the children; start on the settings instead.
+    sensor(0)->setFocus();
 }
 
 void TForm13b::ZapisOkno(const TCFGRQ &image)

@@ -42,6 +42,8 @@ TForm12::TForm12(QWidget *parent) : TNastavDialog(parent)
     grid->setColumnStretch(1, 1);
     body()->addLayout(grid);
     reserveStatusWidth({AddressMessage, BaudMessage});
+    // The buttons come first among the children; start on the settings instead.
+    Edit1->setFocus();
 }
 
 void TForm12::ZapisOkno(const TCFGRQ &image)

@@ -37,6 +37,8 @@ TForm4::TForm4(QWidget *parent) : TNastavDialog(parent)
     // Before the first showing the default setting: on, °C.
     RadioButton2->setChecked(true);
     RadioButton4->setChecked(true);
+    // The buttons come first among the children; start on the settings instead.
+    RadioButton2->setFocus();
 }
 
 void TForm4::ZapisOkno(const TCFGRQ &image)
