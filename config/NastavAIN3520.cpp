@@ -82,6 +82,8 @@ void TForm13a::ZapisOkno(const TCFGRQ &image)
 
 void TForm13a::PrectiOkno(TCFGRQ &image)
 {
+    // A selector showing no item keeps the element's code (the one the module
+    // reported), so the byte is written back unchanged.
     for (std::size_t i = 0; i < 12; ++i)
         image.ranges3520[i] = takeCode(ComboBox[i], image.ranges3520[i]);
     const std::optional<qint32> count = ParseIntText(Edit1->text());
