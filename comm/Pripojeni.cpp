@@ -32,8 +32,7 @@ constexpr quint8 IdentifyCommand = 200;
 std::optional<quint32> udpValue(const QString &text)
 {
     const std::optional<qint32> v = ParseIntText(text);
-    if (!v || static_cast<quint32>(*v) > 65535u)
-        return std::nullopt;
+    if (!v || static_cast<quint32>(*v) > 65535u) return std::nullopt;
     return static_cast<quint32>(*v);
 }
 } // namespace
@@ -88,7 +87,8 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Panel1->setMargin(2);
     // Room for the success text with a full identity.
     Panel1->setMinimumWidth(
-        QFontMetrics(Panel1->font()).horizontalAdvance(ConnectedText + QStringLiteral("RQ-3510  v.1.08")) + 40);
+        QFontMetrics(Panel1->font()).horizontalAdvance(ConnectedText + QStringLiteral("RQ-3510  v.1.08")) +
+        40);
     Button1 = new QPushButton(QStringLiteral("Inicializace připojení"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
@@ -98,8 +98,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
 
     // The adapter-specific rows keep their place when hidden, so switching
     // the adapter does not make the window jump.
-    for (QWidget *w : {static_cast<QWidget *>(Label3), static_cast<QWidget *>(Edit2), static_cast<QWidget *>(Label6),
-                       static_cast<QWidget *>(Edit3), static_cast<QWidget *>(Label7), static_cast<QWidget *>(Edit4)}) {
+    for (QWidget *w : adapterFields()) {
         QSizePolicy p = w->sizePolicy();
         p.setRetainSizeWhenHidden(true);
         w->setSizePolicy(p);
@@ -139,8 +138,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
 void TForm2::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (event->spontaneous())
-        return;
+    if (event->spontaneous()) return;
     FormShow();
     if (const QScreen *s = screen()) {
         QRect frame = frameGeometry();
@@ -155,13 +153,16 @@ void TForm2::setPanel(const QString &text)
     Panel1->repaint();
 }
 
+QList<QWidget *> TForm2::adapterFields() const
+{
+    return {Label3, Edit2, Label6, Edit3, Label7, Edit4};
+}
+
 void TForm2::showAdapterFields(int kind)
 {
-    for (QWidget *w : {static_cast<QWidget *>(Label3), static_cast<QWidget *>(Label6), static_cast<QWidget *>(Label7),
-                       static_cast<QWidget *>(Edit2), static_cast<QWidget *>(Edit3), static_cast<QWidget *>(Edit4)})
+    for (QWidget *w : adapterFields())
         w->setVisible(false);
-    if (!Data)
-        return;
+    if (!Data) return;
     switch (kind) {
     case 0:
         Label3->setText(QStringLiteral("Číslo portu COMx"));
@@ -196,8 +197,7 @@ void TForm2::showAdapterFields(int kind)
 
 void TForm2::FormShow()
 {
-    if (!Data)
-        return;
+    if (!Data) return;
     Edit1->setText(QString::number(Data->moduleAddress));
     ComboBox1->setCurrentIndex(BaudIndexOfRate(Data->baudRate));
     Data->adapterKind &= 7;
@@ -213,8 +213,7 @@ void TForm2::ComboBox2Change()
 {
     const int kind = ComboBox2->currentIndex();
     showAdapterFields(kind);
-    if (kind < 0 || kind > 4)
-        setPanel(UnknownAdapterText);
+    if (kind < 0 || kind > 4) setPanel(UnknownAdapterText);
 }
 
 void TForm2::Button2Click()
@@ -231,8 +230,7 @@ void TForm2::abandon(quint32 &handle)
 
 void TForm2::Button1Click()
 {
-    if (!Data)
-        return;
+    if (!Data) return;
     TData &d = *Data;
 
     // Whatever follows, the open connection ends first.
@@ -250,8 +248,7 @@ void TForm2::Button1Click()
     const quint32 baud = BaudRateOfIndex(baudIndex);
     const int kind = ComboBox2->currentIndex();
     // The record only ever holds a kind the list offers.
-    if (kind >= 0 && kind <= 4)
-        d.adapterKind = static_cast<quint8>(kind);
+    if (kind >= 0 && kind <= 4) d.adapterKind = static_cast<quint8>(kind);
     d.initBlock.fill(0);
 
     switch (kind) {

@@ -21,17 +21,17 @@ public:
 
     TData *Data = nullptr;
 
-    QLabel *Label1 = nullptr; // "Adresa připojeného modulu"
-    QLabel *Label2 = nullptr; // "Komunikační rychlost"
-    QLabel *Label3 = nullptr; // per adapter kind
-    QLabel *Label4 = nullptr; // "Status připojení"
-    QLabel *Label5 = nullptr; // "Komunikační rozhraní"
-    QLabel *Label6 = nullptr; // "UDP port"
-    QLabel *Label7 = nullptr; // "UDP timeout"
-    QLineEdit *Edit1 = nullptr; // module address
-    QLineEdit *Edit2 = nullptr; // COM port, ISA base address or IP address
-    QLineEdit *Edit3 = nullptr; // UDP port
-    QLineEdit *Edit4 = nullptr; // UDP timeout
+    QLabel *Label1 = nullptr;       // "Adresa připojeného modulu"
+    QLabel *Label2 = nullptr;       // "Komunikační rychlost"
+    QLabel *Label3 = nullptr;       // per adapter kind
+    QLabel *Label4 = nullptr;       // "Status připojení"
+    QLabel *Label5 = nullptr;       // "Komunikační rozhraní"
+    QLabel *Label6 = nullptr;       // "UDP port"
+    QLabel *Label7 = nullptr;       // "UDP timeout"
+    QLineEdit *Edit1 = nullptr;     // module address
+    QLineEdit *Edit2 = nullptr;     // COM port, ISA base address or IP address
+    QLineEdit *Edit3 = nullptr;     // UDP port
+    QLineEdit *Edit4 = nullptr;     // UDP timeout
     QComboBox *ComboBox1 = nullptr; // baud rate
     QComboBox *ComboBox2 = nullptr; // adapter kind
     QLabel *Panel1 = nullptr;       // status of the connection
@@ -48,6 +48,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Label3/Edit2, Label6/Edit3 and Label7/Edit4.
+    QList<QWidget *> adapterFields() const;
     // Shows the fields of the adapter kind, filled from the record.
     void showAdapterFields(int kind);
     void setPanel(const QString &text);

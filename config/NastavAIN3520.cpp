@@ -13,7 +13,7 @@ constexpr int CountFirmware = 107; // first firmware that measures fewer inputs
 const QStringList &Ranges3520()
 {
     static const QStringList items{
-        QStringLiteral("+/- 20 mV"),  QStringLiteral("+/- 50 mV"), QStringLiteral("+/- 100 mV"),
+        QStringLiteral("+/- 20 mV"),  QStringLiteral("+/- 50 mV"),  QStringLiteral("+/- 100 mV"),
         QStringLiteral("+/- 200 mV"), QStringLiteral("+/- 500 mV"), QStringLiteral("TC typ M"),
         QStringLiteral("TC typ T"),   QStringLiteral("TC typ J"),   QStringLiteral("TC typ L"),
         QStringLiteral("TC typ E"),   QStringLiteral("TC typ K"),   QStringLiteral("TC typ S"),
@@ -23,12 +23,10 @@ const QStringList &Ranges3520()
 
 std::optional<int> FirmwareNumber(const QString &identity)
 {
-    if (identity.size() < 15)
-        return std::nullopt;
+    if (identity.size() < 15) return std::nullopt;
     const QString digits = QString(identity.at(11)) + identity.at(13) + identity.at(14);
     const std::optional<qint32> v = ParseIntText(digits);
-    if (!v)
-        return std::nullopt;
+    if (!v) return std::nullopt;
     return *v;
 }
 

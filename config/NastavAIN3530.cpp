@@ -6,11 +6,10 @@
 
 const QStringList &Sensors3530()
 {
-    static const QStringList items{QStringLiteral("100 ohm"),         QStringLiteral("500 ohm"),
-                                   QStringLiteral("1 kohm"),          QStringLiteral("5 kohm"),
-                                   QStringLiteral("Pt100 (0.00385)"), QStringLiteral("Pt100 (0.00391)"),
-                                   QStringLiteral("Ni100"),           QStringLiteral("Ni1000"),
-                                   QStringLiteral("KTY10")};
+    static const QStringList items{
+        QStringLiteral("100 ohm"), QStringLiteral("500 ohm"),         QStringLiteral("1 kohm"),
+        QStringLiteral("5 kohm"),  QStringLiteral("Pt100 (0.00385)"), QStringLiteral("Pt100 (0.00391)"),
+        QStringLiteral("Ni100"),   QStringLiteral("Ni1000"),          QStringLiteral("KTY10")};
     return items;
 }
 
@@ -23,7 +22,8 @@ const QStringList &Units3530()
 
 const QStringList &Wirings3530()
 {
-    static const QStringList items{QStringLiteral("2 vodiče"), QStringLiteral("3 vodiče"), QStringLiteral("4 vodiče")};
+    static const QStringList items{QStringLiteral("2 vodiče"), QStringLiteral("3 vodiče"),
+                                   QStringLiteral("4 vodiče")};
     return items;
 }
 
@@ -59,8 +59,7 @@ TForm13b::TForm13b(QWidget *parent) : TNastavDialog(parent)
     for (int input = 0; input < 6; ++input)
         for (QWidget *w : {static_cast<QWidget *>(sensor(input)), static_cast<QWidget *>(unit(input)),
                            static_cast<QWidget *>(wiring(input))}) {
-            if (w != previous)
-                setTabOrder(previous, w);
+            if (w != previous) setTabOrder(previous, w);
             previous = w;
         }
     // The buttons come first among the children; start on the settings instead.

@@ -13,8 +13,7 @@ const QString BaudMessage = QStringLiteral(" Komunikační rychlost musí být v
 std::optional<quint8> ParseNumberInRange(const QString &text, int low, int high)
 {
     const std::optional<qint32> v = ParseIntText(text);
-    if (!v || *v < low || *v > high)
-        return std::nullopt;
+    if (!v || *v < low || *v > high) return std::nullopt;
     return static_cast<quint8>(*v);
 }
 
@@ -71,5 +70,6 @@ void TForm12::PrectiOkno(TCFGRQ &image)
 
 QList<TransferStep> TForm12::steps(TCFGRQ &image)
 {
-    return {{0, CfgAddr::Address, &image.configuredAddress}, {0, CfgAddr::BaudIndex, &image.configuredBaudIndex}};
+    return {{0, CfgAddr::Address, &image.configuredAddress},
+            {0, CfgAddr::BaudIndex, &image.configuredBaudIndex}};
 }

@@ -14,7 +14,8 @@ TForm4::TForm4(QWidget *parent) : TNastavDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Nastavení interního teploměru"));
     const auto group = [this](const char *name, const QString &title, QRadioButton *&a, const char *nameA,
-                              const QString &textA, QRadioButton *&b, const char *nameB, const QString &textB) {
+                              const QString &textA, QRadioButton *&b, const char *nameB,
+                              const QString &textB) {
         auto *box = new QGroupBox(title, this);
         box->setObjectName(QLatin1String(name));
         a = new QRadioButton(textA, box);
@@ -50,10 +51,8 @@ void TForm4::ZapisOkno(const TCFGRQ &image)
 void TForm4::PrectiOkno(TCFGRQ &image)
 {
     quint8 setting = 0;
-    if (!RadioButton1->isChecked())
-        setting = MeasurementOn;
-    if (!RadioButton3->isChecked())
-        setting |= UnitCelsius;
+    if (!RadioButton1->isChecked()) setting = MeasurementOn;
+    if (!RadioButton3->isChecked()) setting |= UnitCelsius;
     image.thermometer = setting;
     setStatusText(QStringLiteral(" "));
 }

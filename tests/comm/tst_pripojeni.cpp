@@ -16,8 +16,7 @@ QList<TaCall> callsOf(const QString &entry)
 {
     QList<TaCall> list;
     for (const TaCall &c : TestAdapter::instance().calls)
-        if (c.entry == entry)
-            list.append(c);
+        if (c.entry == entry) list.append(c);
     return list;
 }
 
@@ -25,8 +24,7 @@ int indexOf(const QString &entry, int nth = 0)
 {
     const QList<TaCall> &calls = TestAdapter::instance().calls;
     for (int i = 0; i < calls.size(); ++i)
-        if (calls.at(i).entry == entry && nth-- == 0)
-            return i;
+        if (calls.at(i).entry == entry && nth-- == 0) return i;
     return -1;
 }
 } // namespace
@@ -76,8 +74,7 @@ private slots:
     }
     void cleanup()
     {
-        if (data.connected && data.handle)
-            CloseAdapter(data.adapterKind, &data.handle);
+        if (data.connected && data.handle) CloseAdapter(data.adapterKind, &data.handle);
         data.connected = false;
     }
 
@@ -88,13 +85,16 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("edit2");
         QTest::addColumn<bool>("udp");
-        QTest::newRow("serial") << 0 << 0 << QStringLiteral("Číslo portu COMx") << QStringLiteral("3") << false;
-        QTest::newRow("isa") << 1 << 1 << QStringLiteral("Bázová adresa PCI-638") << QStringLiteral("2A0h") << false;
+        QTest::newRow("serial") << 0 << 0 << QStringLiteral("Číslo portu COMx") << QStringLiteral("3")
+                                << false;
+        QTest::newRow("isa") << 1 << 1 << QStringLiteral("Bázová adresa PCI-638") << QStringLiteral("2A0h")
+                             << false;
         QTest::newRow("pci") << 2 << 2 << QString() << QString() << false;
         QTest::newRow("usb") << 3 << 3 << QString() << QString() << false;
-        QTest::newRow("lan") << 4 << 4 << QStringLiteral("IP adresa") << QStringLiteral("192.168.7.8") << true;
-        QTest::newRow("kind 12 is 4") << 12 << 4 << QStringLiteral("IP adresa") << QStringLiteral("192.168.7.8")
-                                      << true;
+        QTest::newRow("lan") << 4 << 4 << QStringLiteral("IP adresa") << QStringLiteral("192.168.7.8")
+                             << true;
+        QTest::newRow("kind 12 is 4")
+            << 12 << 4 << QStringLiteral("IP adresa") << QStringLiteral("192.168.7.8") << true;
     }
     void showsRecord()
     {
@@ -145,8 +145,9 @@ private slots:
         QCOMPARE(d.Panel1->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
         QCOMPARE(d.Panel1->frameShadow(), QFrame::Sunken);
         QCOMPARE(d.Panel1->palette().color(QPalette::Window), QColor(Qt::white));
-        for (const char *name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "Label7", "Edit1",
-                                 "Edit2", "Edit3", "Edit4", "ComboBox1", "ComboBox2", "Panel1", "Button1", "Button2"})
+        for (const char *name :
+             {"Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "Label7", "Edit1", "Edit2", "Edit3",
+              "Edit4", "ComboBox1", "ComboBox2", "Panel1", "Button1", "Button2"})
             QVERIFY2(d.findChild<QWidget *>(QLatin1String(name)), name);
         QCOMPARE(d.Button1->text(), QStringLiteral("Inicializace připojení"));
     }
@@ -228,7 +229,8 @@ private slots:
             TaReply reply;
             const std::array<std::array<quint8, 4>, 3> texts{
                 {{'R', 'Q', '-', '3'}, {'5', '3', '0', 0x8A}, {'1', '.', '1', '0'}}};
-            reply.d = {quint8(0x40 + r.sub), texts[r.sub][0], texts[r.sub][1], texts[r.sub][2], texts[r.sub][3]};
+            reply.d = {quint8(0x40 + r.sub), texts[r.sub][0], texts[r.sub][1], texts[r.sub][2],
+                       texts[r.sub][3]};
             return reply;
         };
         TForm2 d;
@@ -340,8 +342,8 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("timeout");
         QTest::addColumn<QString>("panel"); // empty: accepted
-        QTest::newRow("port -1") << QStringLiteral("10.0.0.7") << QStringLiteral("-1") << QStringLiteral("100")
-                                 << QStringLiteral("Neplatný UDP port");
+        QTest::newRow("port -1") << QStringLiteral("10.0.0.7") << QStringLiteral("-1")
+                                 << QStringLiteral("100") << QStringLiteral("Neplatný UDP port");
         QTest::newRow("port 70000") << QStringLiteral("10.0.0.7") << QStringLiteral("70000")
                                     << QStringLiteral("100") << QStringLiteral("Neplatný UDP port");
         QTest::newRow("port letters") << QStringLiteral("10.0.0.7") << QStringLiteral("port")
@@ -468,14 +470,17 @@ private slots:
         QTest::addColumn<int>("sends");
         QTest::newRow("Init") << 4 << 7 << 0 << 0 << 0x1234
                               << QStringLiteral("Chyba inicializace připojení - chyba 7") << 0 << 0;
-        QTest::newRow("incomplete library") << 3 << 0 << 0 << 0 << 0x1234
-                                            << QStringLiteral("Chyba inicializace připojení - chybná knihovna "
-                                                              "KUSB4638.DLL")
-                                            << 0 << 0;
+        QTest::newRow("incomplete library")
+            << 3 << 0 << 0 << 0 << 0x1234
+            << QStringLiteral("Chyba inicializace připojení - chybná knihovna "
+                              "KUSB4638.DLL")
+            << 0 << 0;
         QTest::newRow("SetConfig") << 2 << 0 << 5 << 0 << 0x1234
                                    << QStringLiteral("Chyba inicializace připojení - chyba 5") << 1 << 0;
-        QTest::newRow("identification 1") << 4 << 0 << 0 << 1 << 0x1234 << QStringLiteral("chyba 3") << 1 << 1;
-        QTest::newRow("identification 3") << 0 << 0 << 0 << 3 << 0x1234 << QStringLiteral("chyba 3") << 1 << 3;
+        QTest::newRow("identification 1")
+            << 4 << 0 << 0 << 1 << 0x1234 << QStringLiteral("chyba 3") << 1 << 1;
+        QTest::newRow("identification 3")
+            << 0 << 0 << 0 << 3 << 0x1234 << QStringLiteral("chyba 3") << 1 << 3;
         QTest::newRow("handle 0") << 4 << 0 << 0 << 0 << 0 << QStringLiteral("chyba 10") << 1 << 0;
     }
     void failures()
@@ -492,8 +497,7 @@ private slots:
         ta.setConfigResult = quint32(setConfigResult);
         ta.handleToIssue = quint32(handle);
         ta.doneSetsHandleTo = 0x77;
-        if (failingSend)
-            ta.failSend[failingSend] = 3;
+        if (failingSend) ta.failSend[failingSend] = 3;
         earlierResults();
         data.handle = 0x4321; // left from an earlier, already closed connection
         TForm2 d;

@@ -35,24 +35,22 @@ class TestConfigEndToEnd : public QObject
         d.Edit1->setText(QString::number(address));
         d.ComboBox1->setCurrentIndex(4);
         d.Button1Click();
-        if (!data.connected)
-            qWarning() << d.Panel1->text();
+        if (!data.connected) qWarning() << d.Panel1->text();
         return data.connected && d.Panel1->text().startsWith(QStringLiteral("Připojení úspěšně"));
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"),
-                            QStringLiteral("2:3520:1.07"), QStringLiteral("--module"),
-                            QStringLiteral("3:3530:1.08")}),
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                            QStringLiteral("--module"), QStringLiteral("2:3520:1.07"),
+                            QStringLiteral("--module"), QStringLiteral("3:3530:1.08")}),
                  qPrintable(sim.errorString()));
         SetDefaults(&data);
     }
     void cleanupTestCase()
     {
-        if (data.connected)
-            CloseAdapter(data.adapterKind, &data.handle);
+        if (data.connected) CloseAdapter(data.adapterKind, &data.handle);
     }
 
     void connectAndIdentify()

@@ -25,8 +25,9 @@ private slots:
         QCOMPARE(d.Label2->text(), QStringLiteral("Komunikační rychlost"));
         QCOMPARE(Items(d.ComboBox1),
                  (QStringList{QStringLiteral("600 Bd"), QStringLiteral("1200 Bd"), QStringLiteral("2400 Bd"),
-                              QStringLiteral("4800 Bd"), QStringLiteral("9600 Bd"), QStringLiteral("19200 Bd"),
-                              QStringLiteral("38400 Bd"), QStringLiteral("57600 Bd"), QStringLiteral("115200 Bd")}));
+                              QStringLiteral("4800 Bd"), QStringLiteral("9600 Bd"),
+                              QStringLiteral("19200 Bd"), QStringLiteral("38400 Bd"),
+                              QStringLiteral("57600 Bd"), QStringLiteral("115200 Bd")}));
         QVERIFY(!d.ComboBox1->isEditable());
         QCOMPARE(d.Edit1->text(), QStringLiteral("1"));
         QCOMPARE(d.ComboBox1->currentText(), QStringLiteral("9600 Bd"));
@@ -69,7 +70,8 @@ private slots:
         QTest::addColumn<int>("baud");
         QTest::addColumn<QString>("message"); // empty: valid
         const QString addressMessage = QStringLiteral(" Adresa modulu musí být v rozsahu 0-255.");
-        const QString baudMessage = QStringLiteral(" Komunikační rychlost musí být v rozsahu 600Bd-115200Bd.");
+        const QString baudMessage =
+            QStringLiteral(" Komunikační rychlost musí být v rozsahu 600Bd-115200Bd.");
         QTest::newRow("255") << QStringLiteral("255") << 4 << QString();
         QTest::newRow("0") << QStringLiteral("0") << 0 << QString();
         QTest::newRow("$FF") << QStringLiteral("$FF") << 8 << QString();

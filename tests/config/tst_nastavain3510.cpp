@@ -37,7 +37,8 @@ private slots:
             const QString n = QString::number(i);
             QCOMPARE(d.findChild<QComboBox *>(QStringLiteral("ComboBox") + QString::number(i + 1)),
                      d.ComboBox[std::size_t(i)]);
-            QCOMPARE(d.findChild<QLabel *>(QStringLiteral("LabelAIN") + n)->text(), QStringLiteral("AIN") + n);
+            QCOMPARE(d.findChild<QLabel *>(QStringLiteral("LabelAIN") + n)->text(),
+                     QStringLiteral("AIN") + n);
             // Odd inputs measure voltage only.
             QCOMPARE(d.ComboBox[std::size_t(i)]->count(), i % 2 ? 7 : 11);
             QCOMPARE(d.ComboBox[std::size_t(i)]->currentText(), QStringLiteral("+/- 2 V"));
@@ -55,8 +56,8 @@ private slots:
         PauseRecorder pauses;
         for (int i = 0; i < 12; ++i)
             ta.memory[std::size_t(i)] = quint8(i % 7);
-        ta.memory[0] = 8; // "500 ohm"
-        ta.memory[1] = 8; // not offered by AIN1
+        ta.memory[0] = 8;  // "500 ohm"
+        ta.memory[1] = 8;  // not offered by AIN1
         ta.memory[2] = 11; // not offered by any input
         Dialog d(&data);
         d.Button2Click();
@@ -71,8 +72,18 @@ private slots:
         d.texts.clear();
         d.ComboBox[4]->setCurrentIndex(10);
         d.Button1Click();
-        QCOMPARE(ta.sends(), WriteRequests({{0, 8}, {1, 8}, {2, 11}, {3, 3}, {4, 10}, {5, 5}, {6, 6}, {7, 0},
-                                            {8, 1}, {9, 2}, {10, 3}, {11, 4}}));
+        QCOMPARE(ta.sends(), WriteRequests({{0, 8},
+                                            {1, 8},
+                                            {2, 11},
+                                            {3, 3},
+                                            {4, 10},
+                                            {5, 5},
+                                            {6, 6},
+                                            {7, 0},
+                                            {8, 1},
+                                            {9, 2},
+                                            {10, 3},
+                                            {11, 4}}));
         QCOMPARE(d.texts, ProgressTexts(false, Figures12));
         QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
     }
@@ -156,8 +167,7 @@ private slots:
                 d.Button3Click();
                 d.Button2->click();
             }
-            if (step == 3)
-                d.close(); // the window's close button
+            if (step == 3) d.close(); // the window's close button
         };
         d.Button2Click();
         QCOMPARE(ta.sends(), ReadRequests({0, 1, 2}));

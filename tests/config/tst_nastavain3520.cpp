@@ -27,7 +27,8 @@ private slots:
             QCOMPARE(b->count(), 15);
             QCOMPARE(b->currentText(), QStringLiteral("+/- 500 mV"));
         }
-        QCOMPARE(Items(d.ComboBox[11]).mid(4, 2), (QStringList{QStringLiteral("+/- 500 mV"), QStringLiteral("TC typ M")}));
+        QCOMPARE(Items(d.ComboBox[11]).mid(4, 2),
+                 (QStringList{QStringLiteral("+/- 500 mV"), QStringLiteral("TC typ M")}));
         QCOMPARE(Items(d.ComboBox[11]).last(), QStringLiteral("TC typ A"));
         QCOMPARE(d.Label15->text(), QStringLiteral("Počet měřených vstupů (1-12)"));
         QCOMPARE(d.Edit1->text(), QStringLiteral("12"));
