@@ -200,6 +200,39 @@ private slots:
         QCOMPARE(data.cfg.thermometer, 0x80);
     }
 
+    // The serial port library over the simulator's pseudo-terminal, at the
+    // module's own baud rate.
+    void serialLine()
+    {
+        SimProcess serial;
+        QVERIFY2(serial.start({QStringLiteral("--module"), QStringLiteral("4:3530:1.08"),
+                               QStringLiteral("--pty"), QStringLiteral("--baud"), QStringLiteral("19200")}),
+                 qPrintable(serial.errorString()));
+        qputenv("RQ_COM3", serial.ptyPath().toLocal8Bit());
+        {
+            TForm2 d;
+            d.Data = &data;
+            d.FormShow();
+            d.ComboBox2->setCurrentIndex(0);
+            d.Edit2->setText(QStringLiteral("3"));
+            d.Edit1->setText(QStringLiteral("4"));
+            d.ComboBox1->setCurrentIndex(5);
+            d.Button1Click();
+            QCOMPARE(d.Panel1->text(),
+                     QStringLiteral("Připojení úspěšně inicializováno. Připojen modul   RQ-3530  v.1.08"));
+        }
+        QCOMPARE(data.comPort, quint8(3));
+        TForm12 d;
+        d.Data = &data;
+        d.FormShow();
+        d.Button2Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace přečtena."));
+        QCOMPARE(d.Edit1->text(), QStringLiteral("4"));
+        QCOMPARE(d.ComboBox1->currentText(), QStringLiteral("19200 Bd"));
+        CloseAdapter(data.adapterKind, &data.handle);
+        data.connected = false;
+    }
+
     // A module fault during a write shows the library's text and stops.
     void faultDuringWrite()
     {
