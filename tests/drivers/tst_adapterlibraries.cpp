@@ -4,6 +4,7 @@
 #include "support/SimProcess.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -18,6 +19,7 @@ constexpr uint32_t kTimeoutMs = 150;
 constexpr uint32_t kOk = 0;
 constexpr uint32_t kBadHandle = 1;
 constexpr uint32_t kBadArgument = 2;
+constexpr uint32_t kTooMany = 3;
 constexpr uint32_t kPortOpenFailed = 4;
 constexpr uint32_t kBadBaud = 6;
 constexpr uint32_t kBadIp = 7;
@@ -458,16 +460,42 @@ private slots:
         close(link);
     }
 
+    // A USB converter pulled out and plugged in again: the connection reports
+    // it and then works again without a new Init.
     void serial_unpluggedDevice_reportsAndRecovers()
     {
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyRQ"));
+        qputenv("RQ_USB", link.toLocal8Bit());
         SimProcess sim;
-        Link link;
-        QVERIFY(open(QStringLiteral("pty"), sim, link));
-        QCOMPARE(transact(com, link.handle, 1, 200, 0).result, kOk);
+        QVERIFY(sim.start({QStringLiteral("--link"), link}));
+        uint32_t handle = 0;
+        QCOMPARE(usb.initPlain(&handle), kOk);
+        QCOMPARE(transact(usb, handle, 1, 200, 0).result, kOk);
         sim.stop();
-        QCOMPARE(transact(com, link.handle, 1, 200, 0).result, kDeviceGone);
-        QCOMPARE(transact(com, link.handle, 1, 200, 0).result, kDeviceGone);
-        close(link);
+        QCOMPARE(transact(usb, handle, 1, 200, 0).result, kDeviceGone);
+        QCOMPARE(transact(usb, handle, 1, 200, 0).result, kDeviceGone);
+        QVERIFY(sim.start({QStringLiteral("--link"), link}));
+        QCOMPARE(transact(usb, handle, 1, 200, 1).text(), QByteArray("510 "));
+        QCOMPARE(usb.done(&handle), kOk);
+    }
+
+    void connections_areBounded()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start());
+        std::vector<uint32_t> handles(64, 0);
+        for (uint32_t &h : handles)
+            QCOMPARE(lan.initLan(&h, "127.0.0.1", sim.udpPort(), kTimeoutMs), kOk);
+        uint32_t extra = 0;
+        QCOMPARE(lan.initLan(&extra, "127.0.0.1", sim.udpPort(), kTimeoutMs), kTooMany);
+        QCOMPARE(extra, 0u);
+        QCOMPARE(lan.done(&handles.back()), kOk);
+        QCOMPARE(lan.initLan(&extra, "127.0.0.1", sim.udpPort(), kTimeoutMs), kOk);
+        QCOMPARE(transact(lan, extra, 1, 200, 0).result, kOk);
+        QCOMPARE(lan.done(&extra), kOk);
+        for (uint32_t &h : handles)
+            if (h) QCOMPARE(lan.done(&h), kOk);
     }
 
     void serial_portErrors()
