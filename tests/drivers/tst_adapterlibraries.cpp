@@ -7,8 +7,10 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <atomic>
 #include <csignal>
 #include <sys/time.h>
+#include <thread>
 
 namespace {
 
@@ -397,6 +399,30 @@ private slots:
         QCOMPARE(transact(lan, b.handle, 2, 200, 2).text(), QByteArray("1.02"));
         close(b);
         close(c);
+    }
+
+    // Connections are independent also when used from two threads at once.
+    void twoThreads_eachOnItsOwnConnection()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("-m"), QStringLiteral("1:3510"), QStringLiteral("-m"),
+                           QStringLiteral("2:3520")}));
+        Link a, b;
+        m_timeoutMs = 1000;
+        QVERIFY(connectTo(QStringLiteral("udp"), sim, a));
+        QVERIFY(connectTo(QStringLiteral("udp"), sim, b));
+        std::atomic<int> wrong{0};
+        auto run = [&wrong, this](uint32_t handle, uint8_t address, const QByteArray &model) {
+            for (int i = 0; i < 300; ++i)
+                if (transact(lan, handle, address, 200, 1).text() != model) ++wrong;
+        };
+        std::thread first(run, a.handle, 1, QByteArray("510 "));
+        std::thread second(run, b.handle, 2, QByteArray("520 "));
+        first.join();
+        second.join();
+        QCOMPARE(wrong.load(), 0);
+        close(a);
+        close(b);
     }
 
     void staleHandle_givesErrorNeverCrash()
