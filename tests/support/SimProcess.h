@@ -9,8 +9,8 @@
 //
 // start() adds "--udp 0" unless the arguments ask for a way in themselves
 // ("--udp", "--pty"); pass "--pty" for a serial line, then ptyPath() is the
-// device (set env RQ_COM<n> to it for the serial port library). Every
-// arguments of rqsim --help may be passed. The destructor stops the process.
+// device (set env RQ_COM<n> to it for the serial port library). Any
+// option of rqsim --help may be passed. The destructor stops the process.
 //
 // Modules are named by their bus address. Every call blocks for at most a
 // few seconds and reports failure by its result, never by throwing.
