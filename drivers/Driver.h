@@ -1,0 +1,96 @@
+// Shared implementation of our five adapter driver libraries. Each library is
+// this code plus a thin export file that names the entry points with its own
+// prefix and picks its transport. Nothing here is exported.
+#ifndef RQ_DRIVERS_DRIVER_H
+#define RQ_DRIVERS_DRIVER_H
+
+#include "RqFrame.h"
+#include "comm/AdapterAbi.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace rqdrv {
+
+// Library error codes 1..99; docs/protocol.md lists them with their texts.
+enum Code : std::uint32_t {
+    Ok = 0,
+    BadHandle = 1,
+    BadArgument = 2,
+    TooManyConnections = 3,
+    PortOpenFailed = 4,
+    PortSetupFailed = 5,
+    BadBaudRate = 6,
+    BadIpAddress = 7,
+    SocketFailed = 8,
+    IsaCardMissing = 9,
+    NotBound = 10, // the binding's own code; our text explains it
+    PciCardMissing = 11,
+    SendFailed = 12,
+    ReceiveFailed = 13,
+    DeviceGone = 14,
+    ConnectionRefused = 15,
+    PortBusy = 16,
+    BadUdpPort = 17,
+    Timeout = 20,
+    BadCrc = 21,
+    BadLength = 22,
+    WrongAddress = 23,
+    WrongCommand = 24,
+    NoiseBefore = 25,
+    GarbageAfter = 26,
+    BadRequest = 27,
+    ModuleErrorBase = 30, // module error byte e (1..5) -> 30 + e
+    ModuleUnknownCommandError = 31,
+    ModuleBadSubcodeError = 32,
+    ModuleBadDataError = 33,
+    ModuleWriteFailedError = 34,
+    ModuleBusyError = 35,
+    ModuleUnknownError = 39,
+};
+
+constexpr std::uint32_t kVersion = 0x0100; // 1.00
+constexpr std::uint32_t kDefaultBaud = 9600;
+constexpr std::uint32_t kDefaultTimeoutMs = 200;
+
+// Maps a module's nonzero error byte to a library code.
+std::uint32_t moduleErrorCode(std::uint8_t moduleError);
+
+// Fills the 100-cell error text buffer with the Windows-1250 text of a code.
+void errorText(std::uint32_t code, std::uint32_t *buffer);
+
+// One way to a module: a serial line or UDP to the LAN converter.
+class Transport
+{
+public:
+    virtual ~Transport() = default;
+    // baud: bus baud rate; timeoutMs: reply timeout; third: reserved, stored.
+    virtual std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) = 0;
+    // One request, one reply. Returns a library code; on Ok the reply answers the request.
+    virtual std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) = 0;
+};
+
+// Opens a serial device (raw 8N1, 9600 Bd, 200 ms until SetConfig).
+std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &out);
+// Opens a UDP socket connected to host:port; timeoutMs 0 means "take SetConfig's".
+std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs,
+                      std::unique_ptr<Transport> &out);
+
+// Connection table: handles 1, 2, 3 ... never 0 and never reused while the
+// library stays loaded, so a stale handle is always recognised.
+std::uint32_t addConnection(std::unique_ptr<Transport> transport, std::uint32_t *handle);
+std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeoutMs, std::uint32_t third);
+std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeoutMs, std::uint32_t *third);
+std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response, std::uint32_t *status,
+                   std::uint32_t *error);
+std::uint32_t done(std::uint32_t *handle);
+
+// Device path of COM port n: environment variable RQ_COM<n>, else /dev/ttyS<n-1>.
+std::string comPortPath(std::uint32_t port);
+// Device path of the USB converter: environment variable RQ_USB, else /dev/ttyUSB0.
+std::string usbPath();
+
+} // namespace rqdrv
+
+#endif

@@ -1,0 +1,172 @@
+// UDP transport of the LAN converter library.
+#include "Driver.h"
+#include "Posix.h"
+
+#include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace rqdrv {
+
+namespace {
+
+class UdpTransport final : public Transport
+{
+public:
+    UdpTransport(int fd, std::uint32_t initTimeoutMs) : m_fd(fd), m_initTimeoutMs(initTimeoutMs)
+    {
+        // Sequence numbers start somewhere new on every connection, so a
+        // reply meant for an earlier connection is not taken either.
+        m_sequence = static_cast<std::uint16_t>(Clock::now().time_since_epoch().count() ^ fd);
+    }
+    ~UdpTransport() override { ::close(m_fd); }
+
+    std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) override
+    {
+        if (baud == 0)
+            return BadBaudRate;
+        m_baud = baud;
+        m_setConfigTimeoutMs = timeoutMs;
+        return Ok;
+    }
+
+    std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) override
+    {
+        drainQueued();
+        ++m_sequence;
+        const auto frame = rqframe::encodeUdpRequest(request, m_sequence, m_baud);
+        const std::uint32_t timeout = m_initTimeoutMs != 0 ? m_initTimeoutMs : m_setConfigTimeoutMs;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+
+        std::uint32_t sent = sendFrame(frame.data(), frame.size());
+        if (sent == ConnectionRefused) // an old ICMP error was pending; this one counts
+            sent = sendFrame(frame.data(), frame.size());
+        if (sent != Ok)
+            return sent;
+
+        // The first damage seen is reported if no valid reply follows; a reply
+        // with another sequence number is an earlier request's, silently dropped.
+        std::uint32_t damage = Ok;
+        for (;;) {
+            const int ev = pollUntil(m_fd, POLLIN, deadline);
+            if (ev < 0)
+                return ReceiveFailed;
+            if (ev == 0)
+                return damage != Ok ? damage : Timeout;
+            std::uint8_t buffer[512];
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+            if (n < 0) {
+                if (errno == EINTR || errno == EAGAIN)
+                    continue;
+                if (errno == ECONNREFUSED)
+                    return ConnectionRefused;
+                return ReceiveFailed;
+            }
+            const auto size = static_cast<std::size_t>(n);
+            std::uint16_t sequence = 0;
+            rqframe::Reply candidate;
+            switch (rqframe::decodeUdpReply(buffer, std::min(size, sizeof buffer), candidate, sequence)) {
+            case rqframe::Decode::BadLength:
+                keep(damage, BadLength);
+                continue;
+            case rqframe::Decode::BadStart:
+                keep(damage, NoiseBefore);
+                continue;
+            case rqframe::Decode::BadCrc:
+                keep(damage, BadCrc);
+                continue;
+            case rqframe::Decode::Ok:
+                break;
+            }
+            if (sequence != m_sequence)
+                continue;
+            if (candidate.address != request.address) {
+                keep(damage, WrongAddress);
+                continue;
+            }
+            if (!rqframe::answers(candidate, request)) {
+                keep(damage, WrongCommand);
+                continue;
+            }
+            reply = candidate;
+            return Ok;
+        }
+    }
+
+private:
+    static void keep(std::uint32_t &damage, std::uint32_t code)
+    {
+        if (damage == Ok)
+            damage = code;
+    }
+
+    std::uint32_t sendFrame(const std::uint8_t *data, std::size_t size)
+    {
+        for (;;) {
+            const ssize_t n = ::send(m_fd, data, size, MSG_NOSIGNAL);
+            if (n == static_cast<ssize_t>(size))
+                return Ok;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == ECONNREFUSED)
+                return ConnectionRefused;
+            return SendFailed;
+        }
+    }
+
+    // Datagrams that arrived since the last transaction (late or duplicated
+    // replies) are thrown away before the next request goes out.
+    void drainQueued()
+    {
+        std::uint8_t buffer[512];
+        for (int i = 0; i < 1000; ++i) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0 && errno != EINTR && errno != ECONNREFUSED)
+                return;
+        }
+    }
+
+    int m_fd;
+    std::uint32_t m_initTimeoutMs;
+    std::uint32_t m_setConfigTimeoutMs = kDefaultTimeoutMs;
+    std::uint32_t m_baud = kDefaultBaud;
+    std::uint16_t m_sequence = 0;
+};
+
+} // namespace
+
+std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs, std::unique_ptr<Transport> &out)
+{
+    if (!host || !*host)
+        return BadIpAddress;
+    if (port == 0 || port > 65535)
+        return BadUdpPort;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo *list = nullptr;
+    const std::string service = std::to_string(port);
+    if (::getaddrinfo(host, service.c_str(), &hints, &list) != 0 || !list)
+        return BadIpAddress;
+    std::uint32_t result = SocketFailed;
+    for (addrinfo *ai = list; ai; ai = ai->ai_next) {
+        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0)
+            continue;
+        // Connected: the kernel drops datagrams from any other address or port,
+        // and reports an absent converter as ECONNREFUSED.
+        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+            ::close(fd);
+            continue;
+        }
+        out = std::make_unique<UdpTransport>(fd, timeoutMs);
+        result = Ok;
+        break;
+    }
+    ::freeaddrinfo(list);
+    return result;
+}
+
+} // namespace rqdrv

@@ -1,0 +1,82 @@
+// Fault rules of the simulator: which requests a fault hits and what it does
+// to the reply. Syntax (docs/rqsim.md):
+//   [module=N] [cmd=N] [sub=N] [mem=N] ACTION[=VALUE] [p=PROBABILITY] [count=N]
+#ifndef RQ_SIM_FAULTS_H
+#define RQ_SIM_FAULTS_H
+
+#include "RqFrame.h"
+
+#include <QList>
+#include <QRandomGenerator>
+#include <QString>
+
+#include <optional>
+
+struct FaultRule
+{
+    enum class Action {
+        Error,     // answer with module error byte VALUE, do nothing
+        Readback,  // command 102 answers D3 = VALUE instead of the stored byte
+        Drop,      // no reply
+        Delay,     // reply VALUE ms later
+        Duplicate, // reply twice
+        BadCrc,    // damage the CRC
+        Noise,     // bytes before the frame
+        Garbage,   // bytes after the frame
+        Short,     // first half of the frame only
+        Split,     // frame sent one byte at a time (serial) or in two datagrams (UDP)
+        WrongAddress,
+        WrongCommand,
+        WrongSequence, // UDP: a sequence number that is not the request's
+        OtherPort,     // UDP: reply from another source port
+    };
+
+    std::optional<int> module, command, subcode, memAddress;
+    Action action = Action::Drop;
+    int value = 0;
+    double probability = 1.0;
+    int remaining = -1; // -1: no limit
+    qint64 hits = 0;
+
+    // Parses one rule; returns an error text, empty on success.
+    static QString parse(const QString &spec, FaultRule &rule);
+    QString describe() const;
+    bool matches(const rqframe::Request &request) const;
+};
+
+// What the matching rules decided for one request.
+struct FaultEffects
+{
+    std::optional<int> error;
+    std::optional<int> readback;
+    bool drop = false;
+    int delayMs = 0;
+    bool duplicate = false;
+    bool badCrc = false;
+    bool noise = false;
+    bool garbage = false;
+    bool truncate = false;
+    bool split = false;
+    bool wrongAddress = false;
+    bool wrongCommand = false;
+    bool wrongSequence = false;
+    bool otherPort = false;
+    int fired = 0;
+};
+
+class FaultSet
+{
+public:
+    QString add(const QString &spec); // error text, empty on success
+    void clear() { m_rules.clear(); }
+    const QList<FaultRule> &rules() const { return m_rules; }
+    void setSeed(quint32 seed) { m_random.seed(seed); }
+    // Rolls every matching rule once and collects what fired.
+    FaultEffects apply(const rqframe::Request &request);
+
+private:
+    QList<FaultRule> m_rules;
+    QRandomGenerator m_random{20261207u};
+};
+
+#endif

@@ -1,0 +1,100 @@
+// The simulated bus: modules, the ways in (UDP like the LAN converter, a
+// pseudo-terminal like a serial line), the fault rules, the control channel
+// and the state file.
+#ifndef RQ_SIM_SIMULATOR_H
+#define RQ_SIM_SIMULATOR_H
+
+#include "Faults.h"
+#include "SimModule.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+class QTcpServer;
+class QTcpSocket;
+class QUdpSocket;
+
+class Simulator : public QObject
+{
+    Q_OBJECT
+public:
+    struct Counters
+    {
+        qint64 requests = 0; // valid request frames seen
+        qint64 replies = 0;  // replies sent (a duplicate counts twice)
+        qint64 ignored = 0;  // no module at that address and baud rate
+        qint64 bad = 0;      // damaged request frames
+        qint64 faults = 0;   // fault rules that fired
+    };
+
+    explicit Simulator(QObject *parent = nullptr);
+    ~Simulator() override;
+
+    void addModule(std::unique_ptr<SimModule> module) { m_modules.push_back(std::move(module)); }
+    std::vector<std::unique_ptr<SimModule>> &modules() { return m_modules; }
+    FaultSet &faults() { return m_faults; }
+    void setWireTime(bool on) { m_wireTime = on; }
+    void setEcho(bool on) { m_echo = on; }
+    void setVerbose(bool on) { m_verbose = on; }
+
+    // State file: loaded once (modules already added), written after every change.
+    bool loadState(const QString &path, QString &error);
+    bool saveState();
+
+    // Each returns false with an error text on failure.
+    bool openUdp(const QHostAddress &address, quint16 port, QString &error);
+    bool openPty(const QString &linkPath, QString &error);
+    bool openControl(quint16 port, QString &error);
+
+    quint16 udpPort() const;
+    QString ptyPath() const { return m_ptyPath; }
+    quint16 controlPort() const;
+
+    // One control channel line in, one reply line out ("OK ..." or "ERR ...").
+    QString control(const QString &line);
+
+private:
+    void readUdp();
+    void readPty();
+    void acceptControl();
+    void readControl(QTcpSocket *socket);
+
+    // Runs one request through the faults and the addressed module. Returns
+    // false when nothing is to be sent (no module, dropped).
+    bool process(const rqframe::Request &request, std::uint32_t baud, rqframe::Reply &reply, FaultEffects &effects);
+    SimModule *moduleAt(int address);
+    std::uint32_t ptyBaud() const;
+    int wireDelayMs(std::uint32_t baud) const;
+    QByteArray damage(QByteArray frame, const FaultEffects &e) const;
+    void sendUdp(const QByteArray &datagram, const QHostAddress &to, quint16 port, bool otherPort);
+    void writePty(const QByteArray &bytes);
+    void writePtySplit(const QByteArray &bytes);
+    void later(int delayMs, std::function<void()> action);
+
+    std::vector<std::unique_ptr<SimModule>> m_modules;
+    FaultSet m_faults;
+    Counters m_counters;
+    QElapsedTimer m_clock;
+    bool m_wireTime = false;
+    bool m_echo = false;
+    bool m_verbose = false;
+    QString m_statePath;
+
+    QUdpSocket *m_udp = nullptr;
+    QUdpSocket *m_udpOther = nullptr;
+    int m_ptyMaster = -1;
+    int m_ptySlave = -1; // held open so the line survives clients coming and going
+    QString m_ptyPath;
+    QString m_ptyLink;
+    QSocketNotifier *m_ptyNotifier = nullptr;
+    QByteArray m_ptyRx;
+    QTcpServer *m_control = nullptr;
+};
+
+#endif

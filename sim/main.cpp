@@ -1,0 +1,165 @@
+// rqsim: simulates RQ-3510/3520/3530 modules on one bus, reachable over UDP
+// like the LAN converter and over a pseudo-terminal like a serial line.
+#include "Simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QString &line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "rqsim: %s\n", message.toLocal8Bit().constData());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("rqsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulates RQ remote I/O modules on one bus for the service tool and its tests.\n"
+        "Prints one line per way in: \"udp PORT\", \"pty PATH\", \"control PORT\", then \"ready\".\n"
+        "The control channel (TCP on 127.0.0.1) takes one command a line; send \"help\" for the list.\n"
+        "See docs/rqsim.md."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption moduleOpt({QStringLiteral("m"), QStringLiteral("module")},
+                                       QStringLiteral("A module: ADDRESS[:MODEL[:FIRMWARE]], MODEL 3510, 3520 or 3530, "
+                                                      "FIRMWARE like 1.08. Repeat for several. Default 1:3510:1.08."),
+                                       QStringLiteral("spec"));
+    const QCommandLineOption baudOpt(QStringLiteral("baud"),
+                                     QStringLiteral("Baud rate of modules without a stored memory (default 9600)."),
+                                     QStringLiteral("rate"), QStringLiteral("9600"));
+    const QCommandLineOption udpOpt({QStringLiteral("u"), QStringLiteral("udp")},
+                                    QStringLiteral("Answer UDP like the LAN converter on this port (0 = any free)."),
+                                    QStringLiteral("port"));
+    const QCommandLineOption bindOpt(QStringLiteral("bind"),
+                                     QStringLiteral("Address for UDP (default 127.0.0.1)."), QStringLiteral("address"),
+                                     QStringLiteral("127.0.0.1"));
+    const QCommandLineOption ptyOpt({QStringLiteral("p"), QStringLiteral("pty")},
+                                    QStringLiteral("Answer on a pseudo-terminal like a serial line."));
+    const QCommandLineOption linkOpt(QStringLiteral("link"),
+                                     QStringLiteral("Make PATH a symbolic link to the pseudo-terminal."),
+                                     QStringLiteral("path"));
+    const QCommandLineOption controlOpt({QStringLiteral("c"), QStringLiteral("control")},
+                                        QStringLiteral("TCP port of the control channel on 127.0.0.1 (default 0 = any)."),
+                                        QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption stateOpt(QStringLiteral("state"),
+                                      QStringLiteral("Keep the modules' memory in FILE (loaded at start, written on "
+                                                     "every change)."),
+                                      QStringLiteral("file"));
+    const QCommandLineOption faultOpt({QStringLiteral("f"), QStringLiteral("fault")},
+                                      QStringLiteral("A fault rule, e.g. \"cmd=0 sub=3 error=2\" or \"drop p=0.1\". "
+                                                     "Repeatable."),
+                                      QStringLiteral("rule"));
+    const QCommandLineOption seedOpt(QStringLiteral("seed"), QStringLiteral("Seed of the fault probabilities."),
+                                     QStringLiteral("n"));
+    const QCommandLineOption wireOpt(QStringLiteral("wire-time"),
+                                     QStringLiteral("Delay replies by the time request and reply need on the bus."));
+    const QCommandLineOption echoOpt(QStringLiteral("echo"),
+                                     QStringLiteral("Echo every byte on the pseudo-terminal (half-duplex line)."));
+    const QCommandLineOption gainOpt(QStringLiteral("ain-gain-error"),
+                                     QStringLiteral("Analog gain error of every module (0.01 = +1 %)."),
+                                     QStringLiteral("g"), QStringLiteral("0"));
+    const QCommandLineOption offsetOpt(QStringLiteral("ain-offset-error"),
+                                       QStringLiteral("Analog offset error of every module in volts."),
+                                       QStringLiteral("v"), QStringLiteral("0"));
+    const QCommandLineOption tempOpt(QStringLiteral("temp"), QStringLiteral("Internal temperature in °C (default 25)."),
+                                     QStringLiteral("c"), QStringLiteral("25"));
+    const QCommandLineOption tGainOpt(QStringLiteral("temp-gain-error"),
+                                      QStringLiteral("Thermometer gain error (0.01 = +1 %)."), QStringLiteral("g"),
+                                      QStringLiteral("0"));
+    const QCommandLineOption tZeroOpt(QStringLiteral("temp-zero-error"),
+                                      QStringLiteral("Thermometer zero error in raw counts (what a shorted jumper "
+                                                     "reads)."),
+                                      QStringLiteral("counts"), QStringLiteral("0"));
+    const QCommandLineOption verboseOpt(QStringLiteral("verbose"),
+                                        QStringLiteral("Log every request on stderr."));
+    parser.addOptions({moduleOpt, baudOpt, udpOpt, bindOpt, ptyOpt, linkOpt, controlOpt, stateOpt, faultOpt, seedOpt,
+                       wireOpt, echoOpt, gainOpt, offsetOpt, tempOpt, tGainOpt, tZeroOpt, verboseOpt});
+    parser.process(app);
+
+    Simulator sim;
+    const std::uint32_t baud = parser.value(baudOpt).toUInt();
+    std::uint8_t baudIndex = 0xFF;
+    for (std::uint8_t i = 0; i < 9; ++i)
+        if (SimModule::baudOfIndex(i) == baud)
+            baudIndex = i;
+    if (baudIndex == 0xFF)
+        return fail(QStringLiteral("unsupported baud rate %1").arg(parser.value(baudOpt)));
+
+    QStringList specs = parser.values(moduleOpt);
+    if (specs.isEmpty())
+        specs << QStringLiteral("1:3510:1.08");
+    for (const QString &spec : specs) {
+        const QStringList parts = spec.split(QLatin1Char(':'));
+        bool good = false;
+        const int address = parts.at(0).toInt(&good, 0);
+        if (!good || address < 0 || address > 255)
+            return fail(QStringLiteral("bad module address in \"%1\"").arg(spec));
+        SimModule::Model model = SimModule::Model::RQ3510;
+        if (parts.size() > 1 && !SimModule::parseModel(parts.at(1), model))
+            return fail(QStringLiteral("unknown model in \"%1\" (3510, 3520 or 3530)").arg(spec));
+        const QString firmware = parts.size() > 2 ? parts.at(2) : QStringLiteral("1.08");
+        auto module = std::make_unique<SimModule>(model, firmware, static_cast<std::uint8_t>(address), baudIndex);
+        module->gainError = parser.value(gainOpt).toDouble();
+        module->offsetError = parser.value(offsetOpt).toDouble();
+        module->temperature = parser.value(tempOpt).toDouble();
+        module->thermoGainError = parser.value(tGainOpt).toDouble();
+        module->thermoZeroError = parser.value(tZeroOpt).toDouble();
+        sim.addModule(std::move(module));
+    }
+
+    QString error;
+    if (parser.isSet(stateOpt) && !sim.loadState(parser.value(stateOpt), error))
+        return fail(error);
+    for (const QString &rule : parser.values(faultOpt)) {
+        const QString e = sim.faults().add(rule);
+        if (!e.isEmpty())
+            return fail(QStringLiteral("fault \"%1\": %2").arg(rule, e));
+    }
+    if (parser.isSet(seedOpt))
+        sim.faults().setSeed(parser.value(seedOpt).toUInt());
+    sim.setWireTime(parser.isSet(wireOpt));
+    sim.setEcho(parser.isSet(echoOpt));
+    sim.setVerbose(parser.isSet(verboseOpt));
+
+    const bool wantPty = parser.isSet(ptyOpt) || parser.isSet(linkOpt);
+    const bool wantUdp = parser.isSet(udpOpt) || !wantPty;
+    if (wantUdp) {
+        const QHostAddress bind(parser.value(bindOpt));
+        if (bind.isNull())
+            return fail(QStringLiteral("bad bind address ") + parser.value(bindOpt));
+        if (!sim.openUdp(bind, static_cast<quint16>(parser.value(udpOpt).toUInt()), error))
+            return fail(error);
+        say(QStringLiteral("udp %1").arg(sim.udpPort()));
+    }
+    if (wantPty) {
+        if (!sim.openPty(parser.value(linkOpt), error))
+            return fail(error);
+        say(QStringLiteral("pty ") + sim.ptyPath());
+    }
+    if (!sim.openControl(static_cast<quint16>(parser.value(controlOpt).toUInt()), error))
+        return fail(error);
+    say(QStringLiteral("control %1").arg(sim.controlPort()));
+    say(QStringLiteral("ready"));
+
+    const int result = QCoreApplication::exec();
+    sim.saveState();
+    return result;
+}
