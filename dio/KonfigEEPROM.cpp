@@ -44,9 +44,11 @@ TForm5::TForm5(QWidget *parent) : QDialog(parent)
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, EepromFileSize);
+    ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
-    ProgressBar1->setFormat(QStringLiteral("%v / %m B"));
+    // The status bar already says the figure; a bar without text also
+    // repaints several times faster, which a 512-byte transfer feels.
+    ProgressBar1->setTextVisible(false);
 
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -105,13 +107,16 @@ void TForm5::setStatusText(const QString &text)
 
 void TForm5::status(const QString &text)
 {
-    setStatusText(text);
+    // The figure changes about every fifth byte; repainting an unchanged
+    // text would only slow the transfer down.
+    if (text != statusText())
+        setStatusText(text);
 }
 
 void TForm5::step(int k, int n)
 {
-    ProgressBar1->setRange(0, n);
-    ProgressBar1->setValue(k);
+    // In whole percent, so the bar repaints only when it visibly moves.
+    ProgressBar1->setValue(n > 0 ? k * 100 / n : 100);
 }
 
 bool TForm5::PrectiData(TCFGRQ &image)
