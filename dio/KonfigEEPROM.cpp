@@ -59,6 +59,12 @@ TForm5::TForm5(QWidget *parent) : QDialog(parent)
     // One name serves for saving and loading, so a new name is accepted.
     OpenDialog1->setFileMode(QFileDialog::AnyFile);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    // The rest of the program speaks Czech; so does its file dialog.
+    OpenDialog1->setLabelText(QFileDialog::LookIn, QStringLiteral("Složka:"));
+    OpenDialog1->setLabelText(QFileDialog::FileName, QStringLiteral("Název souboru:"));
+    OpenDialog1->setLabelText(QFileDialog::FileType, QStringLiteral("Typ souboru:"));
+    OpenDialog1->setLabelText(QFileDialog::Accept, QStringLiteral("Vybrat"));
+    OpenDialog1->setLabelText(QFileDialog::Reject, QStringLiteral("Storno"));
     chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
 
     StatusBar1 = new TStatusBar({0}, this);
