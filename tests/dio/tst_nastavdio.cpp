@@ -184,34 +184,6 @@ private slots:
         QVERIFY(box(d, 64)->isChecked());
     }
 
-    void okStoresWithoutConnectionCancelKeeps()
-    {
-        PauseRecorder pauses;
-        ta.memory[33] = 0x0F;
-        {
-            TForm14 d;
-            d.Data = &data;
-            d.FormShow();
-            d.Button2Click();
-            QVERIFY(!box(d, 5)->isChecked());
-            d.Button4Click();
-        }
-        QCOMPARE(data.cfg.dinNegation[0], 0xFF);
-        data.connected = false;
-        {
-            TForm14 d;
-            d.Data = &data;
-            d.FormShow();
-            box(d, 2)->setChecked(false);
-            d.Button2Click();
-            QCOMPARE(d.statusText(), QStringLiteral(" Připojení k modulu není inicializováno."));
-            d.Button3Click();
-            QCOMPARE(d.result(), int(QDialog::Accepted));
-        }
-        QCOMPARE(data.cfg.dinNegation[0], 0xFD);
-        QCOMPARE(ta.count(QStringLiteral("Send")), 12); // only the first dialog's read
-    }
-
     void noRecord()
     {
         TForm14 d;
