@@ -2,6 +2,9 @@
 #include "Driver.h"
 #include "Posix.h"
 
+#include <algorithm>
+#include <sys/time.h>
+
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -33,7 +36,6 @@ public:
 
     std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) override
     {
-        drainQueued();
         ++m_sequence;
         const auto frame = rqframe::encodeUdpRequest(request, m_sequence, m_baud);
         const std::uint32_t timeout = m_initTimeoutMs != 0 ? m_initTimeoutMs : m_setConfigTimeoutMs;
@@ -45,20 +47,25 @@ public:
         if (sent != Ok)
             return sent;
 
-        // The first damage seen is reported if no valid reply follows; a reply
-        // with another sequence number is an earlier request's, silently dropped.
+        // A blocking receive with the socket's timeout: on the usual path the
+        // reply costs one system call, as a bare round trip does. Datagrams
+        // still queued from earlier transactions (late or duplicated replies)
+        // carry other sequence numbers and are dropped here; damaged ones are
+        // remembered and reported if no valid reply follows.
         std::uint32_t damage = Ok;
-        for (;;) {
-            const int ev = pollUntil(m_fd, POLLIN, deadline);
-            if (ev < 0)
-                return ReceiveFailed;
-            if (ev == 0)
+        for (bool first = true;; first = false) {
+            const int left = remainingMs(deadline);
+            if (left <= 0)
                 return damage != Ok ? damage : Timeout;
+            if (!first || static_cast<std::uint32_t>(left) != m_socketTimeoutMs)
+                setReceiveTimeout(static_cast<std::uint32_t>(left));
             std::uint8_t buffer[512];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
             if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN)
+                if (errno == EINTR)
                     continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    return damage != Ok ? damage : Timeout;
                 if (errno == ECONNREFUSED)
                     return ConnectionRefused;
                 return ReceiveFailed;
@@ -115,16 +122,13 @@ private:
         }
     }
 
-    // Datagrams that arrived since the last transaction (late or duplicated
-    // replies) are thrown away before the next request goes out.
-    void drainQueued()
+    void setReceiveTimeout(std::uint32_t ms)
     {
-        std::uint8_t buffer[512];
-        for (int i = 0; i < 1000; ++i) {
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0 && errno != EINTR && errno != ECONNREFUSED)
-                return;
-        }
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(ms / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        m_socketTimeoutMs = ms;
     }
 
     int m_fd;
@@ -132,6 +136,7 @@ private:
     std::uint32_t m_setConfigTimeoutMs = kDefaultTimeoutMs;
     std::uint32_t m_baud = kDefaultBaud;
     std::uint16_t m_sequence = 0;
+    std::uint32_t m_socketTimeoutMs = 0; // SO_RCVTIMEO now set
 };
 
 } // namespace
