@@ -67,7 +67,8 @@ private:
 
     // Runs one request through the faults and the addressed module. Returns
     // false when nothing is to be sent (no module, dropped).
-    bool process(const rqframe::Request &request, std::uint32_t baud, rqframe::Reply &reply, FaultEffects &effects);
+    bool process(const rqframe::Request &request, std::uint32_t baud, rqframe::Reply &reply,
+                 FaultEffects &effects);
     SimModule *moduleAt(int address);
     std::uint32_t ptyBaud() const;
     int wireDelayMs(std::uint32_t baud) const;

@@ -53,8 +53,7 @@ public:
     {
         const rqframe::Request request{address, 102, 0, {0, 63, 63, 0, 0}};
         const auto frame = rqframe::encodeUdpRequest(request, ++m_sequence, 9600);
-        if (::send(m_fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size()))
-            return false;
+        if (::send(m_fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size())) return false;
         std::uint8_t buffer[64];
         return ::recv(m_fd, buffer, sizeof buffer, 0) == static_cast<ssize_t>(rqframe::kUdpReplySize);
     }
@@ -78,11 +77,9 @@ int main(int argc, char *argv[])
     while (sim.waitForReadyRead(5000)) {
         while (sim.canReadLine()) {
             const QByteArray line = sim.readLine().trimmed();
-            if (line.startsWith("udp "))
-                port = static_cast<quint16>(line.mid(4).toUInt());
+            if (line.startsWith("udp ")) port = static_cast<quint16>(line.mid(4).toUInt());
         }
-        if (port)
-            break;
+        if (port) break;
     }
     if (!port) {
         std::fprintf(stderr, "bench_transaction: rqsim did not start\n");
@@ -135,8 +132,8 @@ int main(int argc, char *argv[])
     const double rawMedian = percentile(rawUs, 0.5);
     const double bindingMedian = percentile(bindingUs, 0.5);
     std::printf("transactions per side: %zu (failures %d)\n", rawUs.size(), failures);
-    std::printf("plain UDP round trip to rqsim:      median %7.1f us  p90 %7.1f us  p99 %7.1f us\n", rawMedian,
-                percentile(rawUs, 0.9), percentile(rawUs, 0.99));
+    std::printf("plain UDP round trip to rqsim:      median %7.1f us  p90 %7.1f us  p99 %7.1f us\n",
+                rawMedian, percentile(rawUs, 0.9), percentile(rawUs, 0.99));
     std::printf("binding + libKRQ4638 to rqsim:      median %7.1f us  p90 %7.1f us  p99 %7.1f us\n",
                 bindingMedian, percentile(bindingUs, 0.9), percentile(bindingUs, 0.99));
     std::printf("ratio of medians: %.3f (goal <= 1.2)\n", bindingMedian / rawMedian);

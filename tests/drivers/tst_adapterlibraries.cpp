@@ -94,15 +94,13 @@ class tst_AdapterLibraries : public QObject
             return false;
         }
         r = link.lib->setConfig(link.handle, baud, kTimeoutMs, 2);
-        if (r != kOk)
-            qWarning("SetConfig: %u", r);
+        if (r != kOk) qWarning("SetConfig: %u", r);
         return r == kOk;
     }
 
     static void close(Link &link)
     {
-        if (link.lib && link.handle)
-            link.lib->done(&link.handle);
+        if (link.lib && link.handle) link.lib->done(&link.handle);
     }
 
     static void addTransports()
@@ -123,8 +121,10 @@ private slots:
 
     void errorTexts_czechInWindows1250FromCellOne()
     {
-        QCOMPARE(lan.text(0), QByteArray("V po\xF8\xE1" "dku"));
-        QCOMPARE(com.text(20), QByteArray("Modul neodpov\xED" "d\xE1"));
+        QCOMPARE(lan.text(0), QByteArray("V po\xF8\xE1"
+                                         "dku"));
+        QCOMPARE(com.text(20), QByteArray("Modul neodpov\xED"
+                                          "d\xE1"));
         for (uint32_t code = 1; code <= 99; ++code) {
             const QByteArray text = lan.text(code);
             QVERIFY2(!text.isEmpty() && text.size() <= 99, qPrintable(QString::number(code)));
@@ -297,7 +297,8 @@ private slots:
         SimProcess sim;
         Link link;
         QVERIFY(open(QStringLiteral("udp"), sim, link, {QStringLiteral("--seed"), QStringLiteral("7")}));
-        for (const char *rule : {"drop p=0.05", "dup p=0.05", "crc p=0.05", "wrongseq p=0.05", "delay=200 p=0.03"})
+        for (const char *rule :
+             {"drop p=0.05", "dup p=0.05", "crc p=0.05", "wrongseq p=0.05", "delay=200 p=0.03"})
             QVERIFY(sim.addFault(QString::fromLatin1(rule)));
         for (int a = 64; a < 128; ++a)
             QVERIFY(sim.setMemoryByte(1, a, a ^ 0x5A));
@@ -335,8 +336,9 @@ private slots:
     {
         SimProcess udpSim, ptySim;
         Link a, b, c;
-        QVERIFY(open(QStringLiteral("udp"), udpSim, a, {QStringLiteral("-m"), QStringLiteral("1:3510"),
-                                                         QStringLiteral("-m"), QStringLiteral("2:3530:1.02")}));
+        QVERIFY(open(QStringLiteral("udp"), udpSim, a,
+                     {QStringLiteral("-m"), QStringLiteral("1:3510"), QStringLiteral("-m"),
+                      QStringLiteral("2:3530:1.02")}));
         QVERIFY(connectTo(QStringLiteral("udp"), udpSim, b));
         QVERIFY(open(QStringLiteral("pty"), ptySim, c, {QStringLiteral("-m"), QStringLiteral("9:3520")}));
         QVERIFY(a.handle != b.handle);

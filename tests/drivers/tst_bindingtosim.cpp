@@ -68,8 +68,7 @@ class tst_BindingToSim : public QObject
 private slots:
     void cleanup()
     {
-        if (m_handle != 0)
-            CloseAdapter(m_kind, &m_handle);
+        if (m_handle != 0) CloseAdapter(m_kind, &m_handle);
         QCOMPARE(m_handle, 0u);
         QVERIFY(!AdapterBound());
     }
@@ -162,8 +161,10 @@ private slots:
         QTest::addColumn<quint8>("kind");
         QTest::addColumn<quint32>("code");
         QTest::addColumn<QString>("text");
-        QTest::newRow("ISA") << kIsaCard << 9u << QStringLiteral("ISA karta PCI-638 není v tomto počítači dostupná");
-        QTest::newRow("PCI") << kPciCard << 11u << QStringLiteral("PCI karta PCI-4638 není v tomto počítači dostupná");
+        QTest::newRow("ISA") << kIsaCard << 9u
+                             << QStringLiteral("ISA karta PCI-638 není v tomto počítači dostupná");
+        QTest::newRow("PCI") << kPciCard << 11u
+                             << QStringLiteral("PCI karta PCI-4638 není v tomto počítači dostupná");
     }
     void cardsThatCannotBeReached_sayWhy()
     {

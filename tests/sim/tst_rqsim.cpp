@@ -30,15 +30,15 @@ public:
     {
         rqframe::Request request{address, command, sub, d};
         const auto frame = rqframe::encodeUdpRequest(request, ++m_sequence, baud);
-        m_socket.writeDatagram(reinterpret_cast<const char *>(frame.data()), static_cast<qint64>(frame.size()),
-                               QHostAddress::LocalHost, m_port);
-        if (!m_socket.waitForReadyRead(500))
-            return false;
+        m_socket.writeDatagram(reinterpret_cast<const char *>(frame.data()),
+                               static_cast<qint64>(frame.size()), QHostAddress::LocalHost, m_port);
+        if (!m_socket.waitForReadyRead(500)) return false;
         QByteArray data(static_cast<qsizetype>(m_socket.pendingDatagramSize()), '\0');
         m_socket.readDatagram(data.data(), data.size());
         quint16 sequence = 0;
         return rqframe::decodeUdpReply(reinterpret_cast<const quint8 *>(data.constData()),
-                                       static_cast<std::size_t>(data.size()), reply, sequence) == rqframe::Decode::Ok &&
+                                       static_cast<std::size_t>(data.size()), reply,
+                                       sequence) == rqframe::Decode::Ok &&
                sequence == m_sequence;
     }
 
@@ -46,8 +46,7 @@ public:
     {
         rqframe::Reply reply;
         reply.error = 0xEE; // "no reply" for the callers' comparisons
-        if (!ask(address, command, sub, d, reply))
-            reply.error = 0xEE;
+        if (!ask(address, command, sub, d, reply)) reply.error = 0xEE;
         return reply;
     }
 
@@ -67,13 +66,10 @@ public:
     double measure(quint8 address, quint8 sub, int *decimals = nullptr)
     {
         const auto r = ask(address, 0, sub);
-        if (r.error != 0)
-            return NAN;
-        if (decimals)
-            *decimals = r.d[4] & 0x7F;
+        if (r.error != 0) return NAN;
+        if (decimals) *decimals = r.d[4] & 0x7F;
         double m = ((r.d[3] & 0x7F) * 256.0 + r.d[2]) * 256.0 + r.d[1];
-        if (r.d[3] & 0x80)
-            m = -m;
+        if (r.d[3] & 0x80) m = -m;
         for (int i = 0; i < (r.d[4] & 0x7F); ++i)
             m /= 10;
         return m;
@@ -202,25 +198,28 @@ private slots:
         QTest::addColumn<double>("expected");
         QTest::addColumn<int>("decimals");
         QTest::addColumn<double>("tolerance");
-        QTest::newRow("3510 2 V") << QStringLiteral("3510") << 6 << QStringLiteral("1.2345") << 1.2345 << 5 << 1e-4;
-        QTest::newRow("3510 50 mV") << QStringLiteral("3510") << 1 << QStringLiteral("-0.0421") << -0.0421 << 7
-                                    << 3e-6;
-        QTest::newRow("3510 500 ohm") << QStringLiteral("3510") << 8 << QStringLiteral("321.5 ohm") << 321.5 << 2
-                                      << 1e-9;
-        QTest::newRow("3510 100 ohm clips") << QStringLiteral("3510") << 7 << QStringLiteral("150 ohm") << 100.0 << 3
-                                            << 1e-9;
-        QTest::newRow("3520 TC J") << QStringLiteral("3520") << 7 << QStringLiteral("123.4 C") << 123.4 << 1 << 1e-9;
-        QTest::newRow("3520 200 mV") << QStringLiteral("3520") << 3 << QStringLiteral("0.15") << 0.15 << 6 << 1e-5;
-        QTest::newRow("3530 Pt100 C") << QStringLiteral("3530") << 0x24 << QStringLiteral("50 C") << 50.0 << 2
-                                      << 1e-9;
-        QTest::newRow("3530 Pt100 ohm") << QStringLiteral("3530") << 0x04 << QStringLiteral("50 C") << 119.25 << 2
-                                        << 1e-9;
-        QTest::newRow("3530 Pt100 K") << QStringLiteral("3530") << 0x14 << QStringLiteral("50 C") << 323.15 << 2
-                                      << 1e-9;
-        QTest::newRow("3530 Pt100 F") << QStringLiteral("3530") << 0x34 << QStringLiteral("50 C") << 122.0 << 2
-                                      << 1e-9;
-        QTest::newRow("3530 5 kohm") << QStringLiteral("3530") << 0x83 << QStringLiteral("1234.5 ohm") << 1234.5 << 1
-                                     << 1e-9;
+        QTest::newRow("3510 2 V") << QStringLiteral("3510") << 6 << QStringLiteral("1.2345") << 1.2345 << 5
+                                  << 1e-4;
+        QTest::newRow("3510 50 mV") << QStringLiteral("3510") << 1 << QStringLiteral("-0.0421") << -0.0421
+                                    << 7 << 3e-6;
+        QTest::newRow("3510 500 ohm")
+            << QStringLiteral("3510") << 8 << QStringLiteral("321.5 ohm") << 321.5 << 2 << 1e-9;
+        QTest::newRow("3510 100 ohm clips")
+            << QStringLiteral("3510") << 7 << QStringLiteral("150 ohm") << 100.0 << 3 << 1e-9;
+        QTest::newRow("3520 TC J") << QStringLiteral("3520") << 7 << QStringLiteral("123.4 C") << 123.4 << 1
+                                   << 1e-9;
+        QTest::newRow("3520 200 mV") << QStringLiteral("3520") << 3 << QStringLiteral("0.15") << 0.15 << 6
+                                     << 1e-5;
+        QTest::newRow("3530 Pt100 C")
+            << QStringLiteral("3530") << 0x24 << QStringLiteral("50 C") << 50.0 << 2 << 1e-9;
+        QTest::newRow("3530 Pt100 ohm")
+            << QStringLiteral("3530") << 0x04 << QStringLiteral("50 C") << 119.25 << 2 << 1e-9;
+        QTest::newRow("3530 Pt100 K")
+            << QStringLiteral("3530") << 0x14 << QStringLiteral("50 C") << 323.15 << 2 << 1e-9;
+        QTest::newRow("3530 Pt100 F")
+            << QStringLiteral("3530") << 0x34 << QStringLiteral("50 C") << 122.0 << 2 << 1e-9;
+        QTest::newRow("3530 5 kohm") << QStringLiteral("3530") << 0x83 << QStringLiteral("1234.5 ohm")
+                                     << 1234.5 << 1 << 1e-9;
     }
     void measuredValues_followTheRangeByte()
     {
@@ -324,8 +323,8 @@ private slots:
         const int offset = (32768 - zero) & 0xFFFF;
         const long double count = std::trunc(20.0L * 10 + 2731);
         const auto gain = static_cast<int>(std::trunc(count / (reference - zero) * 10000));
-        for (const auto &[at, value] : {std::pair{29, offset & 0xFF}, {30, offset >> 8}, {27, gain & 0xFF},
-                                        {28, gain >> 8}, {31, 129}})
+        for (const auto &[at, value] :
+             {std::pair{29, offset & 0xFF}, {30, offset >> 8}, {27, gain & 0xFF}, {28, gain >> 8}, {31, 129}})
             QVERIFY(bus.writeByte(1, at, value));
         QVERIFY(std::fabs(bus.measure(1, 16) - 20.0) <= 0.11);
         QVERIFY(sim.setTemperature(1, 35.0));
@@ -474,8 +473,7 @@ private slots:
         while (rx.size() < static_cast<qsizetype>(rqframe::kSerialReplySize) && ::poll(&p, 1, 1000) > 0) {
             char buffer[64];
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             rx.append(buffer, n);
         }
         ::close(fd);
