@@ -71,10 +71,14 @@ QString hex32(std::uint32_t v)
 Simulator::Simulator(QObject *parent) : QObject(parent)
 {
     m_clock.start();
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(50);
+    connect(&m_saveTimer, &QTimer::timeout, this, &Simulator::saveState);
 }
 
 Simulator::~Simulator()
 {
+    if (m_saveTimer.isActive()) saveState();
     if (m_ptyMaster >= 0) ::close(m_ptyMaster);
     if (m_ptySlave >= 0) ::close(m_ptySlave);
     if (!m_ptyLink.isEmpty()) QFile::remove(m_ptyLink);
@@ -110,8 +114,16 @@ bool Simulator::loadState(const QString &path, QString &error)
     return true;
 }
 
+void Simulator::stateChanged()
+{
+    // A restore writes hundreds of bytes in a row: one write of the file
+    // shortly after the last change, and at exit, instead of one per byte.
+    if (!m_statePath.isEmpty() && !m_saveTimer.isActive()) m_saveTimer.start();
+}
+
 bool Simulator::saveState()
 {
+    m_saveTimer.stop();
     if (m_statePath.isEmpty()) return true;
     QJsonArray list;
     for (const auto &m : m_modules) {
@@ -233,7 +245,7 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
     } else {
         const auto before = module->memory;
         reply = module->handle(request, m_clock.elapsed());
-        if (module->memory != before) saveState();
+        if (module->memory != before) stateChanged();
     }
     if (effects.readback) reply.d[3] = static_cast<std::uint8_t>(*effects.readback);
     if (effects.wrongAddress) reply.address = static_cast<std::uint8_t>(reply.address + 1);
@@ -578,7 +590,7 @@ QString Simulator::control(const QString &line)
         auto &byte = m->memory[static_cast<std::size_t>(n[0] * 256 + n[1])];
         if (n.size() >= 3) {
             byte = static_cast<std::uint8_t>(n[2]);
-            saveState();
+            stateChanged();
         }
         return ok(QString::number(byte));
     }
@@ -591,7 +603,7 @@ QString Simulator::control(const QString &line)
         if (bytes.size() != SimModule::kMemorySize)
             return err(QStringLiteral("load MOD HEX (1024 hex digits)"));
         std::copy(bytes.begin(), bytes.end(), m->memory.begin());
-        saveState();
+        stateChanged();
         return ok();
     }
     if (cmd == u"power") {

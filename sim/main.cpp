@@ -4,8 +4,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +24,30 @@ int fail(const QString &message)
 {
     std::fprintf(stderr, "rqsim: %s\n", message.toLocal8Bit().constData());
     return 2;
+}
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the event loop, so the state file is written.
+void quitOnSignals(QCoreApplication &app)
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
 }
 
 } // namespace
@@ -159,6 +187,7 @@ int main(int argc, char *argv[])
     }
     if (!sim.openControl(static_cast<quint16>(parser.value(controlOpt).toUInt()), error)) return fail(error);
     say(QStringLiteral("control %1").arg(sim.controlPort()));
+    quitOnSignals(app);
     say(QStringLiteral("ready"));
 
     const int result = QCoreApplication::exec();

@@ -7,6 +7,9 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <csignal>
+#include <sys/time.h>
+
 namespace {
 
 constexpr uint32_t kTimeoutMs = 150;
@@ -329,6 +332,41 @@ private slots:
         QCOMPARE(sim.counters().value(QStringLiteral("ignored")), 1);
         QCOMPARE(link.lib->setConfig(link.handle, 9600, kTimeoutMs, 2), kOk);
         QCOMPARE(transact(*link.lib, link.handle, 1, 200, 0).result, kOk);
+        close(link);
+    }
+
+    // Signals arriving while a library waits (a GUI's timers, a debugger)
+    // neither end the wait early nor lose the reply.
+    void signalsDuringTheWait_areSurvived_data() { addTransports(); }
+    void signalsDuringTheWait_areSurvived()
+    {
+        QFETCH(QString, transport);
+        SimProcess sim;
+        Link link;
+        QVERIFY(open(transport, sim, link));
+        QVERIFY(sim.addFault(QStringLiteral("cmd=200 delay=80")));
+        struct sigaction action
+        {
+        };
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: system calls see EINTR
+        struct sigaction previous
+        {
+        };
+        QCOMPARE(::sigaction(SIGALRM, &action, &previous), 0);
+        itimerval timer{{0, 5000}, {0, 5000}}; // every 5 ms
+        ::setitimer(ITIMER_REAL, &timer, nullptr);
+        const Transaction t = transact(*link.lib, link.handle, 1, 200, 1);
+        const Transaction late = transact(*link.lib, link.handle, 1, 200, 0, {});
+        itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);
+        ::sigaction(SIGALRM, &previous, nullptr);
+        QCOMPARE(t.result, kOk);
+        QCOMPARE(t.text(), QByteArray("510 "));
+        QCOMPARE(late.text(), QByteArray("RQ-3"));
+        QVERIFY(sim.clearFaults());
+        QCOMPARE(transact(*link.lib, link.handle, 1, 200, 2).text(), QByteArray("1.08"));
         close(link);
     }
 

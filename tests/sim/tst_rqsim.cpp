@@ -399,6 +399,31 @@ private slots:
         QCOMPARE(sim.counters().value(QStringLiteral("ignored")), 2);
     }
 
+    void stateFile_writtenWhenTerminated()
+    {
+        QTemporaryDir dir;
+        const QString state = dir.filePath(QStringLiteral("module.json"));
+        QProcess p;
+        p.start(SimProcess::program(),
+                {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"), state});
+        quint16 port = 0;
+        while (!port && p.waitForReadyRead(5000))
+            while (p.canReadLine()) {
+                const QByteArray line = p.readLine().trimmed();
+                if (line.startsWith("udp ")) port = static_cast<quint16>(line.mid(4).toUInt());
+            }
+        QVERIFY(port);
+        RawBus bus(port);
+        QVERIFY(bus.writeByte(1, 100, 0x77));
+        p.terminate(); // at once: before the delayed write of the file
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+
+        SimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("--state"), state}));
+        QCOMPARE(sim.memoryByte(1, 100), 0x77);
+    }
+
     void severalModules_eachAnswersItsAddress()
     {
         SimProcess sim;
