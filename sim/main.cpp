@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -125,12 +126,22 @@ int main(int argc, char *argv[])
         QStringLiteral("Thermometer zero error in raw counts (what a shorted jumper "
                        "reads)."),
         QStringLiteral("counts"), QStringLiteral("0"));
+    const QCommandLineOption parentOpt(
+        QStringLiteral("exit-with-parent"),
+        QStringLiteral("Quit when the process that started rqsim ends (for tests)."));
     const QCommandLineOption verboseOpt(QStringLiteral("verbose"),
                                         QStringLiteral("Log every request on stderr."));
     parser.addOptions({moduleOpt, baudOpt, udpOpt, bindOpt, ptyOpt, linkOpt, controlOpt, stateOpt, faultOpt,
-                       seedOpt, wireOpt, echoOpt, gainOpt, offsetOpt, tempOpt, tGainOpt, tZeroOpt,
+                       seedOpt, wireOpt, echoOpt, gainOpt, offsetOpt, tempOpt, tGainOpt, tZeroOpt, parentOpt,
                        verboseOpt});
     parser.process(app);
+
+    if (parser.isSet(parentOpt)) {
+        // A crashed test must not leave simulators behind.
+        const pid_t parent = ::getppid();
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) return 0;
+    }
 
     Simulator sim;
     const std::uint32_t baud = parser.value(baudOpt).toUInt();

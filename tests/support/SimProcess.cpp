@@ -26,6 +26,7 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs)
         args << QStringLiteral("--udp") << QStringLiteral("0");
     if (!args.contains(QStringLiteral("--control")) && !args.contains(QStringLiteral("-c")))
         args << QStringLiteral("--control") << QStringLiteral("0");
+    args << QStringLiteral("--exit-with-parent");
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.start(program(), args);
