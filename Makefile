@@ -7,7 +7,7 @@ JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES = cmake g++ make pkg-config qt6-base-dev libgl-dev xvfb xauth xdotool x11-apps
 
-.PHONY: deps configure build test run format clean
+.PHONY: deps configure build test run package bench format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -28,6 +28,15 @@ test: build
 
 run: build
 	scripts/run-demo.sh $(BUILD)/bin
+
+# A .deb of the program, its adapter libraries and the simulator.
+package: build
+	@dpkg -s dpkg-dev >/dev/null 2>&1 || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq dpkg-dev
+	cd $(BUILD) && cpack -G DEB
+
+# Benchmarks print their figures; they assert nothing.
+bench: build
+	scripts/run-benchmarks.sh $(BUILD)
 
 format: configure
 	cmake --build $(BUILD) --target format

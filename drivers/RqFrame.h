@@ -72,11 +72,17 @@ Decode decodeUdpRequest(const std::uint8_t *data, std::size_t size, Request &req
                         std::uint32_t &baud);
 Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, std::uint16_t &sequence);
 
-// Whether a reply answers the request (same module, command and sub-code).
+// Whether a reply answers the request: same module, command and sub-code,
+// and for the memory commands (102, 103) the same memory address in D1, so
+// that a late reply about another byte is recognised even without a
+// sequence number.
 inline bool answers(const Reply &reply, const Request &request)
 {
-    return reply.address == request.address && reply.command == request.command &&
-           reply.subcode == request.subcode;
+    if (reply.address != request.address || reply.command != request.command ||
+        reply.subcode != request.subcode)
+        return false;
+    if ((request.command == 102 || request.command == 103) && reply.d[1] != request.d[1]) return false;
+    return true;
 }
 
 } // namespace rqframe
