@@ -4,7 +4,6 @@
 #include "dio/EepromFile.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -50,21 +49,6 @@ TForm5::TForm5(QWidget *parent) : QDialog(parent)
     // repaints several times faster, which a 512-byte transfer feels.
     ProgressBar1->setTextVisible(false);
 
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setWindowTitle(QStringLiteral("Procházet"));
-    OpenDialog1->setNameFilters(
-        {QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")});
-    OpenDialog1->setDefaultSuffix(QStringLiteral("kee"));
-    // One name serves for saving and loading, so a new name is accepted.
-    OpenDialog1->setFileMode(QFileDialog::AnyFile);
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    // The rest of the program speaks Czech; so does its file dialog.
-    OpenDialog1->setLabelText(QFileDialog::LookIn, QStringLiteral("Složka:"));
-    OpenDialog1->setLabelText(QFileDialog::FileName, QStringLiteral("Název souboru:"));
-    OpenDialog1->setLabelText(QFileDialog::FileType, QStringLiteral("Typ souboru:"));
-    OpenDialog1->setLabelText(QFileDialog::Accept, QStringLiteral("Vybrat"));
-    OpenDialog1->setLabelText(QFileDialog::Reject, QStringLiteral("Storno"));
     chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
 
     StatusBar1 = new TStatusBar({0}, this);
@@ -184,8 +168,31 @@ bool TForm5::runTransfer(const std::function<bool()> &transfer)
     return done;
 }
 
+QFileDialog *TForm5::openDialog()
+{
+    if (OpenDialog1)
+        return OpenDialog1;
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setWindowTitle(QStringLiteral("Procházet"));
+    OpenDialog1->setNameFilters(
+        {QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")});
+    OpenDialog1->setDefaultSuffix(QStringLiteral("kee"));
+    // One name serves for saving and loading, so a new name is accepted.
+    OpenDialog1->setFileMode(QFileDialog::AnyFile);
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    // The rest of the program speaks Czech; so does its file dialog.
+    OpenDialog1->setLabelText(QFileDialog::LookIn, QStringLiteral("Složka:"));
+    OpenDialog1->setLabelText(QFileDialog::FileName, QStringLiteral("Název souboru:"));
+    OpenDialog1->setLabelText(QFileDialog::FileType, QStringLiteral("Typ souboru:"));
+    OpenDialog1->setLabelText(QFileDialog::Accept, QStringLiteral("Vybrat"));
+    OpenDialog1->setLabelText(QFileDialog::Reject, QStringLiteral("Storno"));
+    return OpenDialog1;
+}
+
 std::optional<QString> TForm5::runOpenDialog(const QString &preset)
 {
+    openDialog();
     // A bare name lies in the current working directory.
     const QFileInfo info(preset.isEmpty() ? DefaultEepromFileName : preset);
     OpenDialog1->setDirectory(info.absolutePath());

@@ -47,7 +47,7 @@ public:
     QPushButton *Button3 = nullptr; // "Ok"
     QPushButton *Button4 = nullptr; // "Cancel"
     QPushButton *Button5 = nullptr; // "Procházet"
-    QFileDialog *OpenDialog1 = nullptr;
+    QFileDialog *OpenDialog1 = nullptr; // made on the first "Procházet" (a file dialog starts threads)
     QProgressBar *ProgressBar1 = nullptr;
     TStatusBar *StatusBar1 = nullptr;
 
@@ -55,6 +55,8 @@ public:
     // nothing when the user cancelled. Runs OpenDialog1 unless replaced.
     using FileChooser = std::function<std::optional<QString>(const QString &preset)>;
     FileChooser chooseFile;
+    // OpenDialog1, made and set up when first needed.
+    QFileDialog *openDialog();
 
     // Page 0 addresses 0..255, then page 1 addresses 0..255, onto the block.
     static QList<TransferStep> steps(TCFGRQ &image);

@@ -128,8 +128,9 @@ private slots:
         QCOMPARE(d.findChild<QLineEdit *>(QStringLiteral("Edit1"))->text(), QStringLiteral("Rq3510.kee"));
         QCOMPARE(d.findChild<TStatusBar *>(QStringLiteral("StatusBar1"))->panelCount(), 1);
         QCOMPARE(d.statusText(), QStringLiteral(" "));
-        auto *open = d.findChild<QFileDialog *>(QStringLiteral("OpenDialog1"));
-        QVERIFY(open);
+        QVERIFY(!d.findChild<QFileDialog *>());
+        auto *open = d.openDialog();
+        QCOMPARE(d.findChild<QFileDialog *>(QStringLiteral("OpenDialog1")), open);
         QCOMPARE(open->nameFilters(),
                  (QStringList{QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")}));
         QCOMPARE(open->defaultSuffix(), QStringLiteral("kee"));
