@@ -243,6 +243,9 @@ void TForm3::cycle(const QPointer<TForm3> &self)
     m_decimals = decimals;
     for (std::size_t k = 0; k < ValueCount; ++k)
         Hodnota[k]->setText(FormatFixed(m_values[k], m_decimals[k]) + QStringLiteral(" ") + m_units[k]);
-    StatusBar1->setText(0, QStringLiteral(" ") + ErrorText(Data->adapterKind, 0));
+    // Repainted only when it changes: every good cycle writes the same text.
+    const QString ok = QStringLiteral(" ") + ErrorText(Data->adapterKind, 0);
+    if (StatusBar1->text(0) != ok)
+        StatusBar1->setText(0, ok);
     ++m_completed;
 }
