@@ -38,8 +38,8 @@ struct Sim
     bool start()
     {
         process.setProgram(QStringLiteral(RQ_BIN_DIR "/rqsim"));
-        process.setArguments({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--udp"),
-                              QStringLiteral("0")});
+        process.setArguments({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                              QStringLiteral("--udp"), QStringLiteral("0")});
         process.start();
         if (!process.waitForStarted(5000))
             return false;
@@ -191,8 +191,8 @@ int main(int argc, char **argv)
         const double ratio = rate / ideal;
         ratios.push_back(ratio);
         worst = std::min(worst, ratio);
-        std::printf("%5d %11.4f %11.4f %11.4f %11.3f %11.2f %11.2f %7.3f\n", r, mean, median, library, work, ideal,
-                    rate, ratio);
+        std::printf("%5d %11.4f %11.4f %11.4f %11.3f %11.2f %11.2f %7.3f\n", r, mean, median, library, work,
+                    ideal, rate, ratio);
     }
     std::sort(ratios.begin(), ratios.end());
     const double median = ratios[ratios.size() / 2];

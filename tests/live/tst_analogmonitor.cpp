@@ -135,9 +135,10 @@ private slots:
         d.Data = &data;
         d.FormShow();
         d.Timer1Timer();
-        QCOMPARE(labelTexts(d), (QStringList{u"1,25 V"_s, u"2,25 V"_s, u"3,25 V"_s, u"-123,45 V"_s, u"0 V"_s, u"12,345 V"_s,
-                                             u"7,25 V"_s, u"8,25 ohm"_s, u"9,25 V"_s, u"10,25 V"_s, u"11,25 V"_s, u"12,25 V"_s,
-                                             u"23,5 "_s}));
+        const QStringList expected{u"1,25 V"_s,  u"2,25 V"_s,  u"3,25 V"_s,   u"-123,45 V"_s, u"0 V"_s,
+                                   u"12,345 V"_s, u"7,25 V"_s,  u"8,25 ohm"_s, u"9,25 V"_s,     u"10,25 V"_s,
+                                   u"11,25 V"_s,  u"12,25 V"_s, u"23,5 "_s};
+        QCOMPARE(labelTexts(d), expected);
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" V pořádku"));
     }
 

@@ -147,9 +147,10 @@ private slots:
     void statusCaptions()
     {
         TForm15 d;
-        const QStringList first{u"---"_s, u"FN"_s, u"PRF"_s, u"---"_s, u"PWR"_s, u"RST"_s, u"ERR24"_s, u"---"_s};
+        const QStringList first{u"---"_s, u"FN"_s,  u"PRF"_s,   u"---"_s,
+                                u"PWR"_s, u"RST"_s, u"ERR24"_s, u"---"_s};
         for (int n = 0; n < 32; ++n)
-            QCOMPARE(captionOf(d, d.Bit[static_cast<std::size_t>(n)]), n < 8 ? first[n] : QStringLiteral("---"));
+            QCOMPARE(captionOf(d, d.Bit[static_cast<std::size_t>(n)]), n < 8 ? first[n] : u"---"_s);
         QCOMPARE(bitsShown(d, QStringLiteral("Bit")), bitsWith({}));
         QCOMPARE(d.Timer1->interval(), 500);
         QCOMPARE(d.Button1->text(), QStringLiteral("Cancel"));
