@@ -47,8 +47,7 @@ std::uint32_t addConnection(std::unique_ptr<Transport> transport, std::uint32_t 
 {
     Table &t = table();
     std::lock_guard lock(t.mutex);
-    if (t.connections.size() >= kMaxConnections)
-        return TooManyConnections;
+    if (t.connections.size() >= kMaxConnections) return TooManyConnections;
     auto connection = std::make_shared<Connection>();
     connection->transport = std::move(transport);
     do {
@@ -59,11 +58,11 @@ std::uint32_t addConnection(std::unique_ptr<Transport> transport, std::uint32_t 
     return Ok;
 }
 
-std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeoutMs, std::uint32_t third)
+std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeoutMs,
+                        std::uint32_t third)
 {
     const auto connection = find(handle);
-    if (!connection)
-        return BadHandle;
+    if (!connection) return BadHandle;
     std::lock_guard lock(connection->mutex);
     const std::uint32_t timeout = timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs;
     const std::uint32_t result = connection->transport->configure(baud, timeout);
@@ -75,23 +74,20 @@ std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t 
     return result;
 }
 
-std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeoutMs, std::uint32_t *third)
+std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeoutMs,
+                        std::uint32_t *third)
 {
     const auto connection = find(handle);
-    if (!connection)
-        return BadHandle;
+    if (!connection) return BadHandle;
     std::lock_guard lock(connection->mutex);
-    if (baud)
-        *baud = connection->baud;
-    if (timeoutMs)
-        *timeoutMs = connection->timeoutMs;
-    if (third)
-        *third = connection->third;
+    if (baud) *baud = connection->baud;
+    if (timeoutMs) *timeoutMs = connection->timeoutMs;
+    if (third) *third = connection->third;
     return Ok;
 }
 
-std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response, std::uint32_t *status,
-                   std::uint32_t *error)
+std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response,
+                   std::uint32_t *status, std::uint32_t *error)
 {
     std::uint32_t result = Ok;
     rqframe::Reply reply;
@@ -102,8 +98,7 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
         result = BadArgument;
     } else {
         for (int i = 0; i < 8; ++i)
-            if (request[i] > 0xFF)
-                result = BadRequest;
+            if (request[i] > 0xFF) result = BadRequest;
         if (result == Ok) {
             rqframe::Request frame;
             frame.address = static_cast<std::uint8_t>(request[0]);
@@ -113,31 +108,26 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
                 frame.d[i] = static_cast<std::uint8_t>(request[3 + i]);
             std::lock_guard lock(connection->mutex);
             result = connection->transport->transact(frame, reply);
-            if (result == Ok && reply.error != rqframe::ModuleOk)
-                result = moduleErrorCode(reply.error);
+            if (result == Ok && reply.error != rqframe::ModuleOk) result = moduleErrorCode(reply.error);
         }
     }
     if (response)
         for (std::size_t i = 0; i < 4; ++i)
             response[i] = result == Ok ? reply.d[i + 1] : 0;
-    if (status)
-        *status = result == Ok ? reply.d[0] : 0;
-    if (error)
-        *error = result;
+    if (status) *status = result == Ok ? reply.d[0] : 0;
+    if (error) *error = result;
     return result;
 }
 
 std::uint32_t done(std::uint32_t *handle)
 {
-    if (!handle)
-        return BadArgument;
+    if (!handle) return BadArgument;
     std::shared_ptr<Connection> connection;
     {
         Table &t = table();
         std::lock_guard lock(t.mutex);
         const auto it = t.connections.find(*handle);
-        if (it == t.connections.end())
-            return BadHandle;
+        if (it == t.connections.end()) return BadHandle;
         connection = std::move(it->second);
         t.connections.erase(it);
     }
@@ -152,15 +142,13 @@ std::uint32_t done(std::uint32_t *handle)
 std::string comPortPath(std::uint32_t port)
 {
     const std::string variable = "RQ_COM" + std::to_string(port);
-    if (const char *path = std::getenv(variable.c_str()); path && *path)
-        return path;
+    if (const char *path = std::getenv(variable.c_str()); path && *path) return path;
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 std::string usbPath()
 {
-    if (const char *path = std::getenv("RQ_USB"); path && *path)
-        return path;
+    if (const char *path = std::getenv("RQ_USB"); path && *path) return path;
     return "/dev/ttyUSB0";
 }
 

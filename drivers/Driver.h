@@ -80,10 +80,12 @@ std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeou
 // Connection table: handles 1, 2, 3 ... never 0 and never reused while the
 // library stays loaded, so a stale handle is always recognised.
 std::uint32_t addConnection(std::unique_ptr<Transport> transport, std::uint32_t *handle);
-std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeoutMs, std::uint32_t third);
-std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeoutMs, std::uint32_t *third);
-std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response, std::uint32_t *status,
-                   std::uint32_t *error);
+std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeoutMs,
+                        std::uint32_t third);
+std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeoutMs,
+                        std::uint32_t *third);
+std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response,
+                   std::uint32_t *status, std::uint32_t *error);
 std::uint32_t done(std::uint32_t *handle);
 
 // Device path of COM port n: environment variable RQ_COM<n>, else /dev/ttyS<n-1>.

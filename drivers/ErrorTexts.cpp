@@ -66,11 +66,9 @@ constexpr Cp1250 kCp1250[] = {
 
 std::uint8_t toCp1250(char32_t c)
 {
-    if (c < 0x80)
-        return static_cast<std::uint8_t>(c);
+    if (c < 0x80) return static_cast<std::uint8_t>(c);
     for (const Cp1250 &e : kCp1250)
-        if (e.unicode == c)
-            return e.code;
+        if (e.unicode == c) return e.code;
     return '?';
 }
 
@@ -78,8 +76,7 @@ std::uint8_t toCp1250(char32_t c)
 char32_t nextChar(std::string_view text, std::size_t &i)
 {
     const auto b = static_cast<unsigned char>(text[i++]);
-    if (b < 0x80)
-        return b;
+    if (b < 0x80) return b;
     int extra = (b >= 0xF0) ? 3 : (b >= 0xE0) ? 2 : 1;
     char32_t c = b & (0x3F >> extra);
     while (extra-- > 0 && i < text.size())
@@ -100,8 +97,7 @@ void errorText(std::uint32_t code, std::uint32_t *buffer)
 {
     std::string_view text = kUnknown;
     for (const CodeText &e : kTexts)
-        if (e.code == code)
-            text = e.text;
+        if (e.code == code) text = e.text;
     // Cell 0 stays 0 and the text starts in cell 1, as the program's own
     // text-to-buffer does; at most 99 characters.
     for (int i = 0; i < RQ_ERROR_CELLS; ++i)

@@ -19,8 +19,7 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Version)(void)
 #if defined(RQ_KIND_COM)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uint32_t port)
 {
-    if (!handle || port == 0)
-        return handle ? PortOpenFailed : BadArgument;
+    if (!handle || port == 0) return handle ? PortOpenFailed : BadArgument;
     std::unique_ptr<Transport> transport;
     const uint32_t result = openSerial(comPortPath(port), transport);
     return result != Ok ? result : addConnection(std::move(transport), handle);
@@ -40,8 +39,7 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle)
 #elif defined(RQ_KIND_USB)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle)
 {
-    if (!handle)
-        return BadArgument;
+    if (!handle) return BadArgument;
     std::unique_ptr<Transport> transport;
     const uint32_t result = openSerial(usbPath(), transport);
     return result != Ok ? result : addConnection(std::move(transport), handle);
@@ -49,8 +47,7 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle)
 #elif defined(RQ_KIND_LAN)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uintptr_t *block)
 {
-    if (!handle || !block)
-        return BadArgument;
+    if (!handle || !block) return BadArgument;
     // The block lives only during this call: everything needed is taken now.
     const char *host = reinterpret_cast<const char *>(block[0]);
     const auto port = static_cast<uint32_t>(block[1]);
@@ -63,18 +60,20 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uintptr_t *block)
 #error "RQ_KIND_* not defined"
 #endif
 
-RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout, uint32_t third)
+RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout,
+                                               uint32_t third)
 {
     return setConfig(handle, baud, timeout, third);
 }
 
-RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(GetConfig)(uint32_t handle, uint32_t *baud, uint32_t *timeout, uint32_t *third)
+RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(GetConfig)(uint32_t handle, uint32_t *baud, uint32_t *timeout,
+                                               uint32_t *third)
 {
     return getConfig(handle, baud, timeout, third);
 }
 
-RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Send)(uint32_t handle, uint32_t *request, uint32_t *response, uint32_t *status,
-                                          uint32_t *error)
+RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Send)(uint32_t handle, uint32_t *request, uint32_t *response,
+                                          uint32_t *status, uint32_t *error)
 {
     return send(handle, request, response, status, error);
 }
@@ -86,8 +85,7 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Done)(uint32_t *handle)
 
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Error)(uint32_t code, uint32_t *buffer)
 {
-    if (!buffer)
-        return BadArgument;
+    if (!buffer) return BadArgument;
     errorText(code, buffer);
     return Ok;
 }

@@ -10,7 +10,8 @@ constexpr std::array<std::uint16_t, 256> makeCrcTable()
     for (unsigned i = 0; i < 256; ++i) {
         std::uint16_t crc = static_cast<std::uint16_t>(i);
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u) : static_cast<std::uint16_t>(crc >> 1);
+            crc = (crc & 1u) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001u)
+                             : static_cast<std::uint16_t>(crc >> 1);
         table[i] = crc;
     }
     return table;
@@ -27,13 +28,10 @@ template <std::size_t N> void appendCrc(std::array<std::uint8_t, N> &frame)
 
 Decode check(const std::uint8_t *data, std::size_t size, std::size_t expected, std::uint8_t start)
 {
-    if (size != expected)
-        return Decode::BadLength;
-    if (data[0] != start)
-        return Decode::BadStart;
+    if (size != expected) return Decode::BadLength;
+    if (data[0] != start) return Decode::BadStart;
     const std::uint16_t crc = crc16(data, size - 2);
-    if (data[size - 2] != (crc & 0xFF) || data[size - 1] != (crc >> 8))
-        return Decode::BadCrc;
+    if (data[size - 2] != (crc & 0xFF) || data[size - 1] != (crc >> 8)) return Decode::BadCrc;
     return Decode::Ok;
 }
 
@@ -111,8 +109,7 @@ std::array<std::uint8_t, kUdpReplySize> encodeUdpReply(const Reply &reply, std::
 Decode decodeSerialRequest(const std::uint8_t *data, std::size_t size, Request &request)
 {
     const Decode result = check(data, size, kSerialRequestSize, kRequestStart);
-    if (result != Decode::Ok)
-        return result;
+    if (result != Decode::Ok) return result;
     request.address = data[1];
     request.command = data[2];
     request.subcode = data[3];
@@ -124,8 +121,7 @@ Decode decodeSerialRequest(const std::uint8_t *data, std::size_t size, Request &
 Decode decodeSerialReply(const std::uint8_t *data, std::size_t size, Reply &reply)
 {
     const Decode result = check(data, size, kSerialReplySize, kReplyStart);
-    if (result != Decode::Ok)
-        return result;
+    if (result != Decode::Ok) return result;
     reply.address = data[1];
     reply.command = data[2];
     reply.subcode = data[3];
@@ -139,8 +135,7 @@ Decode decodeUdpRequest(const std::uint8_t *data, std::size_t size, Request &req
                         std::uint32_t &baud)
 {
     const Decode result = check(data, size, kUdpRequestSize, kRequestStart);
-    if (result != Decode::Ok)
-        return result;
+    if (result != Decode::Ok) return result;
     sequence = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
     baud = 0;
     for (int i = 0; i < 4; ++i)
@@ -156,8 +151,7 @@ Decode decodeUdpRequest(const std::uint8_t *data, std::size_t size, Request &req
 Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, std::uint16_t &sequence)
 {
     const Decode result = check(data, size, kUdpReplySize, kReplyStart);
-    if (result != Decode::Ok)
-        return result;
+    if (result != Decode::Ok) return result;
     sequence = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
     reply.address = data[3];
     reply.command = data[4];

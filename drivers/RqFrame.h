@@ -78,10 +78,10 @@ Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, 
 // sequence number.
 inline bool answers(const Reply &reply, const Request &request)
 {
-    if (reply.address != request.address || reply.command != request.command || reply.subcode != request.subcode)
+    if (reply.address != request.address || reply.command != request.command ||
+        reply.subcode != request.subcode)
         return false;
-    if ((request.command == 102 || request.command == 103) && reply.d[1] != request.d[1])
-        return false;
+    if ((request.command == 102 || request.command == 103) && reply.d[1] != request.d[1]) return false;
     return true;
 }
 

@@ -17,16 +17,26 @@ namespace {
 speed_t speedOf(std::uint32_t baud)
 {
     switch (baud) {
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 600:
+        return B600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    default:
+        return B0;
     }
 }
 
@@ -39,23 +49,20 @@ public:
     std::uint32_t open()
     {
         m_fd = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0)
-            return PortOpenFailed;
+        if (m_fd < 0) return PortOpenFailed;
         // One master per line: a second program on the same port would steal replies.
         if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
             closeDevice();
             return PortBusy;
         }
         const std::uint32_t result = applySettings();
-        if (result != Ok)
-            closeDevice();
+        if (result != Ok) closeDevice();
         return result;
     }
 
     std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) override
     {
-        if (speedOf(baud) == B0)
-            return BadBaudRate;
+        if (speedOf(baud) == B0) return BadBaudRate;
         const std::uint32_t oldBaud = m_baud;
         m_baud = baud;
         m_timeoutMs = timeoutMs;
@@ -69,19 +76,16 @@ public:
     std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) override
     {
         // A device that went away (USB unplugged) is tried again on every request.
-        if (m_fd < 0 && open() != Ok)
-            return DeviceGone;
+        if (m_fd < 0 && open() != Ok) return DeviceGone;
         const auto frame = rqframe::encodeSerialRequest(request);
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
 
         // Whatever arrived since the last transaction (a late reply, noise) is not ours.
         ::tcflush(m_fd, TCIFLUSH);
         std::uint32_t result = writeAll(frame.data(), frame.size(), deadline);
-        if (result != Ok)
-            return result;
+        if (result != Ok) return result;
         while (::tcdrain(m_fd) != 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return lost(errno);
         }
         return receive(frame.data(), request, reply, deadline);
@@ -91,8 +95,7 @@ private:
     std::uint32_t applySettings()
     {
         termios tio{};
-        if (::tcgetattr(m_fd, &tio) != 0)
-            return PortSetupFailed;
+        if (::tcgetattr(m_fd, &tio) != 0) return PortSetupFailed;
         ::cfmakeraw(&tio);
         tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
         tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -101,15 +104,13 @@ private:
         tio.c_cc[VTIME] = 0;
         ::cfsetispeed(&tio, speedOf(m_baud));
         ::cfsetospeed(&tio, speedOf(m_baud));
-        if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
-            return PortSetupFailed;
+        if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) return PortSetupFailed;
         return Ok;
     }
 
     void closeDevice()
     {
-        if (m_fd >= 0)
-            ::close(m_fd);
+        if (m_fd >= 0) ::close(m_fd);
         m_fd = -1;
     }
 
@@ -132,14 +133,11 @@ private:
                 done += static_cast<std::size_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
+            if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) {
                 const int ev = pollUntil(m_fd, POLLOUT, deadline);
-                if (ev == 0)
-                    return Timeout;
-                if (ev < 0 || (ev & (POLLERR | POLLHUP)))
-                    return lost(ev < 0 ? errno : EIO);
+                if (ev == 0) return Timeout;
+                if (ev < 0 || (ev & (POLLERR | POLLHUP))) return lost(ev < 0 ? errno : EIO);
                 continue;
             }
             return lost(n < 0 ? errno : EIO);
@@ -157,10 +155,8 @@ private:
                 rx.insert(rx.end(), buffer, buffer + n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n == 0 || errno == EAGAIN)
-                return Ok;
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0 || errno == EAGAIN) return Ok;
             const int error = errno;
             closeDevice();
             return (error == EIO || error == ENXIO || error == ENODEV) ? DeviceGone : ReceiveFailed;
@@ -179,12 +175,9 @@ private:
     int waitInput(Clock::time_point deadline)
     {
         const int ev = pollUntil(m_fd, POLLIN, deadline);
-        if (ev < 0)
-            return -1;
-        if (ev & POLLIN)
-            return 1;
-        if (ev & (POLLERR | POLLHUP | POLLNVAL))
-            return -1;
+        if (ev < 0) return -1;
+        if (ev & POLLIN) return 1;
+        if (ev & (POLLERR | POLLHUP | POLLNVAL)) return -1;
         return 0;
     }
 
@@ -208,38 +201,29 @@ private:
             } else if (!rx.empty() && rx[0] != rqframe::kReplyStart) {
                 return NoiseBefore;
             } else if (rx.size() >= rqframe::kSerialReplySize) {
-                const rqframe::Decode d = rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
-                if (d == rqframe::Decode::BadCrc)
-                    return BadCrc;
-                if (reply.address != request.address)
-                    return WrongAddress;
-                if (!rqframe::answers(reply, request))
-                    return WrongCommand;
-                if (rx.size() > rqframe::kSerialReplySize)
-                    return GarbageAfter;
+                const rqframe::Decode d =
+                    rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
+                if (d == rqframe::Decode::BadCrc) return BadCrc;
+                if (reply.address != request.address) return WrongAddress;
+                if (!rqframe::answers(reply, request)) return WrongCommand;
+                if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
                 // The frame is complete; anything that follows at once is not
                 // part of a clean reply (a second frame, line noise).
                 const auto quiet = Clock::now() + std::chrono::milliseconds(quietMs());
                 const int w = waitInput(quiet);
-                if (w < 0)
-                    return lost(EIO);
+                if (w < 0) return lost(EIO);
                 if (w > 0) {
                     const std::uint32_t r = readSome(rx);
-                    if (r != Ok)
-                        return r;
-                    if (rx.size() > rqframe::kSerialReplySize)
-                        return GarbageAfter;
+                    if (r != Ok) return r;
+                    if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
                 }
                 return Ok;
             }
             const int w = waitInput(deadline);
-            if (w < 0)
-                return lost(EIO);
-            if (w == 0)
-                return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
+            if (w < 0) return lost(EIO);
+            if (w == 0) return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
             const std::uint32_t r = readSome(rx);
-            if (r != Ok)
-                return r;
+            if (r != Ok) return r;
         }
     }
 
@@ -255,8 +239,7 @@ std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &ou
 {
     auto transport = std::make_unique<SerialTransport>(path);
     const std::uint32_t result = transport->open();
-    if (result == Ok)
-        out = std::move(transport);
+    if (result == Ok) out = std::move(transport);
     return result;
 }
 

@@ -2,6 +2,9 @@
 #include "Driver.h"
 #include "Posix.h"
 
+#include <algorithm>
+#include <sys/time.h>
+
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -24,8 +27,7 @@ public:
 
     std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) override
     {
-        if (baud == 0)
-            return BadBaudRate;
+        if (baud == 0) return BadBaudRate;
         m_baud = baud;
         m_setConfigTimeoutMs = timeoutMs;
         return Ok;
@@ -33,7 +35,6 @@ public:
 
     std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) override
     {
-        drainQueued();
         ++m_sequence;
         const auto frame = rqframe::encodeUdpRequest(request, m_sequence, m_baud);
         const std::uint32_t timeout = m_initTimeoutMs != 0 ? m_initTimeoutMs : m_setConfigTimeoutMs;
@@ -42,25 +43,25 @@ public:
         std::uint32_t sent = sendFrame(frame.data(), frame.size());
         if (sent == ConnectionRefused) // an old ICMP error was pending; this one counts
             sent = sendFrame(frame.data(), frame.size());
-        if (sent != Ok)
-            return sent;
+        if (sent != Ok) return sent;
 
-        // The first damage seen is reported if no valid reply follows; a reply
-        // with another sequence number is an earlier request's, silently dropped.
+        // A blocking receive with the socket's timeout: on the usual path the
+        // reply costs one system call, as a bare round trip does. Datagrams
+        // still queued from earlier transactions (late or duplicated replies)
+        // carry other sequence numbers and are dropped here; damaged ones are
+        // remembered and reported if no valid reply follows.
         std::uint32_t damage = Ok;
-        for (;;) {
-            const int ev = pollUntil(m_fd, POLLIN, deadline);
-            if (ev < 0)
-                return ReceiveFailed;
-            if (ev == 0)
-                return damage != Ok ? damage : Timeout;
+        for (bool first = true;; first = false) {
+            const int left = remainingMs(deadline);
+            if (left <= 0) return damage != Ok ? damage : Timeout;
+            if (!first || static_cast<std::uint32_t>(left) != m_socketTimeoutMs)
+                setReceiveTimeout(static_cast<std::uint32_t>(left));
             std::uint8_t buffer[512];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
             if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN)
-                    continue;
-                if (errno == ECONNREFUSED)
-                    return ConnectionRefused;
+                if (errno == EINTR) continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) return damage != Ok ? damage : Timeout;
+                if (errno == ECONNREFUSED) return ConnectionRefused;
                 return ReceiveFailed;
             }
             const auto size = static_cast<std::size_t>(n);
@@ -79,8 +80,7 @@ public:
             case rqframe::Decode::Ok:
                 break;
             }
-            if (sequence != m_sequence)
-                continue;
+            if (sequence != m_sequence) continue;
             if (candidate.address != request.address) {
                 keep(damage, WrongAddress);
                 continue;
@@ -97,34 +97,27 @@ public:
 private:
     static void keep(std::uint32_t &damage, std::uint32_t code)
     {
-        if (damage == Ok)
-            damage = code;
+        if (damage == Ok) damage = code;
     }
 
     std::uint32_t sendFrame(const std::uint8_t *data, std::size_t size)
     {
         for (;;) {
             const ssize_t n = ::send(m_fd, data, size, MSG_NOSIGNAL);
-            if (n == static_cast<ssize_t>(size))
-                return Ok;
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == ECONNREFUSED)
-                return ConnectionRefused;
+            if (n == static_cast<ssize_t>(size)) return Ok;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == ECONNREFUSED) return ConnectionRefused;
             return SendFailed;
         }
     }
 
-    // Datagrams that arrived since the last transaction (late or duplicated
-    // replies) are thrown away before the next request goes out.
-    void drainQueued()
+    void setReceiveTimeout(std::uint32_t ms)
     {
-        std::uint8_t buffer[512];
-        for (int i = 0; i < 1000; ++i) {
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n < 0 && errno != EINTR && errno != ECONNREFUSED)
-                return;
-        }
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(ms / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        m_socketTimeoutMs = ms;
     }
 
     int m_fd;
@@ -132,29 +125,27 @@ private:
     std::uint32_t m_setConfigTimeoutMs = kDefaultTimeoutMs;
     std::uint32_t m_baud = kDefaultBaud;
     std::uint16_t m_sequence = 0;
+    std::uint32_t m_socketTimeoutMs = 0; // SO_RCVTIMEO now set
 };
 
 } // namespace
 
-std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs, std::unique_ptr<Transport> &out)
+std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs,
+                      std::unique_ptr<Transport> &out)
 {
-    if (!host || !*host)
-        return BadIpAddress;
-    if (port == 0 || port > 65535)
-        return BadUdpPort;
+    if (!host || !*host) return BadIpAddress;
+    if (port == 0 || port > 65535) return BadUdpPort;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo *list = nullptr;
     const std::string service = std::to_string(port);
-    if (::getaddrinfo(host, service.c_str(), &hints, &list) != 0 || !list)
-        return BadIpAddress;
+    if (::getaddrinfo(host, service.c_str(), &hints, &list) != 0 || !list) return BadIpAddress;
     std::uint32_t result = SocketFailed;
     for (addrinfo *ai = list; ai; ai = ai->ai_next) {
         const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0)
-            continue;
+        if (fd < 0) continue;
         // Connected: the kernel drops datagrams from any other address or port,
         // and reports an absent converter as ECONNREFUSED.
         if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {

@@ -55,8 +55,7 @@ QString FaultRule::parse(const QString &spec, FaultRule &rule)
             continue;
         }
         if (key == u"module" || key == u"cmd" || key == u"sub" || key == u"mem" || key == u"count") {
-            if (!toInt(text, number) || number < 0)
-                return key + QStringLiteral(" needs a number");
+            if (!toInt(text, number) || number < 0) return key + QStringLiteral(" needs a number");
             if (key == u"module")
                 rule.module = number;
             else if (key == u"cmd")
@@ -71,64 +70,51 @@ QString FaultRule::parse(const QString &spec, FaultRule &rule)
         }
         bool known = false;
         for (const ActionName &a : kActions) {
-            if (key != QStringView(a.name))
-                continue;
+            if (key != QStringView(a.name)) continue;
             known = true;
-            if (haveAction)
-                return QStringLiteral("one action per rule");
+            if (haveAction) return QStringLiteral("one action per rule");
             haveAction = true;
             rule.action = a.action;
             if (a.needsValue && !toInt(text, rule.value))
                 return key + QStringLiteral(" needs a value: ") + key + QStringLiteral("=N");
         }
-        if (!known)
-            return QStringLiteral("unknown word: ") + token;
+        if (!known) return QStringLiteral("unknown word: ") + token;
     }
     if (!haveAction)
-        return QStringLiteral("no action (error=N, readback=N, drop, delay=MS, dup, crc, noise, garbage, short, "
-                              "split, wrongaddr, wrongcmd, wrongseq, otherport)");
+        return QStringLiteral(
+            "no action (error=N, readback=N, drop, delay=MS, dup, crc, noise, garbage, short, "
+            "split, wrongaddr, wrongcmd, wrongseq, otherport)");
     return {};
 }
 
 QString FaultRule::describe() const
 {
     QStringList parts;
-    if (module)
-        parts << QStringLiteral("module=%1").arg(*module);
-    if (command)
-        parts << QStringLiteral("cmd=%1").arg(*command);
-    if (subcode)
-        parts << QStringLiteral("sub=%1").arg(*subcode);
-    if (memAddress)
-        parts << QStringLiteral("mem=%1").arg(*memAddress);
+    if (module) parts << QStringLiteral("module=%1").arg(*module);
+    if (command) parts << QStringLiteral("cmd=%1").arg(*command);
+    if (subcode) parts << QStringLiteral("sub=%1").arg(*subcode);
+    if (memAddress) parts << QStringLiteral("mem=%1").arg(*memAddress);
     for (const ActionName &a : kActions)
         if (a.action == action)
             parts << (a.needsValue ? QStringView(a.name).toString() + QStringLiteral("=%1").arg(value)
                                    : QStringView(a.name).toString());
-    if (probability < 1)
-        parts << QStringLiteral("p=%1").arg(probability);
-    if (remaining >= 0)
-        parts << QStringLiteral("count=%1").arg(remaining);
+    if (probability < 1) parts << QStringLiteral("p=%1").arg(probability);
+    if (remaining >= 0) parts << QStringLiteral("count=%1").arg(remaining);
     parts << QStringLiteral("hits=%1").arg(hits);
     return parts.join(QLatin1Char(' '));
 }
 
 bool FaultRule::matches(const rqframe::Request &request) const
 {
-    if (module && *module != request.address)
-        return false;
-    if (command && *command != request.command)
-        return false;
-    if (subcode && *subcode != request.subcode)
-        return false;
+    if (module && *module != request.address) return false;
+    if (command && *command != request.command) return false;
+    if (subcode && *subcode != request.subcode) return false;
     if (memAddress) {
         // Memory address in the whole 512-byte memory or within page 0.
         const bool memoryCommand = request.command == 102 || request.command == 103;
-        if (!memoryCommand || *memAddress != request.subcode * 256 + request.d[1])
-            return false;
+        if (!memoryCommand || *memAddress != request.subcode * 256 + request.d[1]) return false;
     }
-    if (action == Action::Readback && request.command != 102)
-        return false;
+    if (action == Action::Readback && request.command != 102) return false;
     return remaining != 0;
 }
 
@@ -136,8 +122,7 @@ QString FaultSet::add(const QString &spec)
 {
     FaultRule rule;
     const QString error = FaultRule::parse(spec, rule);
-    if (error.isEmpty())
-        m_rules.append(rule);
+    if (error.isEmpty()) m_rules.append(rule);
     return error;
 }
 
@@ -145,29 +130,54 @@ FaultEffects FaultSet::apply(const rqframe::Request &request)
 {
     FaultEffects e;
     for (FaultRule &rule : m_rules) {
-        if (!rule.matches(request))
-            continue;
-        if (rule.probability < 1 && m_random.generateDouble() >= rule.probability)
-            continue;
-        if (rule.remaining > 0)
-            --rule.remaining;
+        if (!rule.matches(request)) continue;
+        if (rule.probability < 1 && m_random.generateDouble() >= rule.probability) continue;
+        if (rule.remaining > 0) --rule.remaining;
         ++rule.hits;
         ++e.fired;
         switch (rule.action) {
-        case FaultRule::Action::Error: e.error = rule.value; break;
-        case FaultRule::Action::Readback: e.readback = rule.value; break;
-        case FaultRule::Action::Drop: e.drop = true; break;
-        case FaultRule::Action::Delay: e.delayMs += rule.value; break;
-        case FaultRule::Action::Duplicate: e.duplicate = true; break;
-        case FaultRule::Action::BadCrc: e.badCrc = true; break;
-        case FaultRule::Action::Noise: e.noise = true; break;
-        case FaultRule::Action::Garbage: e.garbage = true; break;
-        case FaultRule::Action::Short: e.truncate = true; break;
-        case FaultRule::Action::Split: e.split = true; break;
-        case FaultRule::Action::WrongAddress: e.wrongAddress = true; break;
-        case FaultRule::Action::WrongCommand: e.wrongCommand = true; break;
-        case FaultRule::Action::WrongSequence: e.wrongSequence = true; break;
-        case FaultRule::Action::OtherPort: e.otherPort = true; break;
+        case FaultRule::Action::Error:
+            e.error = rule.value;
+            break;
+        case FaultRule::Action::Readback:
+            e.readback = rule.value;
+            break;
+        case FaultRule::Action::Drop:
+            e.drop = true;
+            break;
+        case FaultRule::Action::Delay:
+            e.delayMs += rule.value;
+            break;
+        case FaultRule::Action::Duplicate:
+            e.duplicate = true;
+            break;
+        case FaultRule::Action::BadCrc:
+            e.badCrc = true;
+            break;
+        case FaultRule::Action::Noise:
+            e.noise = true;
+            break;
+        case FaultRule::Action::Garbage:
+            e.garbage = true;
+            break;
+        case FaultRule::Action::Short:
+            e.truncate = true;
+            break;
+        case FaultRule::Action::Split:
+            e.split = true;
+            break;
+        case FaultRule::Action::WrongAddress:
+            e.wrongAddress = true;
+            break;
+        case FaultRule::Action::WrongCommand:
+            e.wrongCommand = true;
+            break;
+        case FaultRule::Action::WrongSequence:
+            e.wrongSequence = true;
+            break;
+        case FaultRule::Action::OtherPort:
+            e.otherPort = true;
+            break;
         }
     }
     return e;

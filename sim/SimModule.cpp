@@ -33,7 +33,8 @@ constexpr double kRtdAlpha[] = {0.00385, 0.00391, 0.00618, 0.00618, 0.0079};
 
 std::uint16_t word(const std::array<std::uint8_t, SimModule::kMemorySize> &m, int at)
 {
-    return static_cast<std::uint16_t>(m[static_cast<std::size_t>(at)] | (m[static_cast<std::size_t>(at) + 1] << 8));
+    return static_cast<std::uint16_t>(m[static_cast<std::size_t>(at)] |
+                                      (m[static_cast<std::size_t>(at) + 1] << 8));
 }
 
 } // namespace
@@ -68,9 +69,15 @@ void SimModule::resetMemory(std::uint8_t address, std::uint8_t baudIndex)
     for (int i = 0; i < 12; ++i) {
         std::uint8_t range = 0;
         switch (m_model) {
-        case Model::RQ3510: range = 6; break;
-        case Model::RQ3520: range = 4; break;
-        case Model::RQ3530: range = i < 6 ? 0x83 : 0; break;
+        case Model::RQ3510:
+            range = 6;
+            break;
+        case Model::RQ3520:
+            range = 4;
+            break;
+        case Model::RQ3530:
+            range = i < 6 ? 0x83 : 0;
+            break;
         }
         memory[static_cast<std::size_t>(i)] = range;
     }
@@ -104,9 +111,12 @@ void SimModule::powerUp()
 QString SimModule::modelName() const
 {
     switch (m_model) {
-    case Model::RQ3510: return QStringLiteral("RQ-3510");
-    case Model::RQ3520: return QStringLiteral("RQ-3520");
-    case Model::RQ3530: return QStringLiteral("RQ-3530");
+    case Model::RQ3510:
+        return QStringLiteral("RQ-3510");
+    case Model::RQ3520:
+        return QStringLiteral("RQ-3520");
+    case Model::RQ3530:
+        return QStringLiteral("RQ-3530");
     }
     return {};
 }
@@ -162,18 +172,15 @@ bool SimModule::quantity(int input, Quantity &q) const
     const std::uint8_t r = memory[static_cast<std::size_t>(input)];
     switch (m_model) {
     case Model::RQ3510:
-        if (r > 10)
-            return false;
+        if (r > 10) return false;
         q = kRanges3510[r].quantity;
         return true;
     case Model::RQ3520:
-        if (r > 14)
-            return false;
+        if (r > 14) return false;
         q = r <= 4 ? Quantity::Volts : Quantity::Celsius;
         return true;
     case Model::RQ3530:
-        if ((r & 0x0F) > 8)
-            return false;
+        if ((r & 0x0F) > 8) return false;
         q = (r & 0x0F) <= 3 ? Quantity::Ohms : Quantity::Celsius;
         return true;
     }
@@ -192,8 +199,7 @@ std::uint8_t SimModule::measure(int input, std::array<std::uint8_t, 5> &d) const
     const auto i = static_cast<std::size_t>(input);
     const std::uint8_t r = memory[i];
     Quantity q;
-    if (!quantity(input, q))
-        return rqframe::ModuleBadData; // range byte the firmware does not know
+    if (!quantity(input, q)) return rqframe::ModuleBadData; // range byte the firmware does not know
     if (m_model == Model::RQ3520 && input >= std::max<int>(memory[16], 1)) {
         encodeMeasured(0, 0, d); // not measured: the count of measured inputs is below
         return rqframe::ModuleOk;
@@ -209,10 +215,18 @@ std::uint8_t SimModule::measure(int input, std::array<std::uint8_t, 5> &d) const
         const double t = celsius[i];
         double value = t;
         switch (unit) {
-        case 0: value = kRtdR0[sensor - 4] * (1.0 + kRtdAlpha[sensor - 4] * t); break;
-        case 1: value = t + 273.15; break;
-        case 2: value = t; break;
-        case 3: value = t * 9.0 / 5.0 + 32.0; break;
+        case 0:
+            value = kRtdR0[sensor - 4] * (1.0 + kRtdAlpha[sensor - 4] * t);
+            break;
+        case 1:
+            value = t + 273.15;
+            break;
+        case 2:
+            value = t;
+            break;
+        case 3:
+            value = t * 9.0 / 5.0 + 32.0;
+            break;
         }
         encodeMeasured(value, 2, d);
         return rqframe::ModuleOk;
@@ -310,8 +324,7 @@ rqframe::Reply SimModule::handle(const rqframe::Request &request, qint64 nowMs)
             reply.error = rqframe::ModuleBadSubcode;
             break;
         }
-        if (request.command == 103)
-            memory[static_cast<std::size_t>(sub * 256 + request.d[1])] = request.d[3];
+        if (request.command == 103) memory[static_cast<std::size_t>(sub * 256 + request.d[1])] = request.d[3];
         reply.d[3] = memory[static_cast<std::size_t>(sub * 256 + request.d[1])];
         break;
     case 200: {

@@ -23,27 +23,26 @@
 
 namespace {
 
-const char kHelp[] =
-    "commands (MOD = module bus address, numbers decimal or 0x hex):\n"
-    "  modules                        list modules\n"
-    "  ain MOD IN VALUE [V|ohm|C]     set the true value of analog input IN\n"
-    "  aerr MOD GAIN OFFSET           analog front end errors: U*(1+GAIN)+OFFSET volts\n"
-    "  temp MOD CELSIUS               internal temperature\n"
-    "  terr MOD GAIN ZERO             thermometer errors: raw = ZERO + tenthsK*(1+GAIN)\n"
-    "  jumper MOD 0|1                 thermometer calibration jumper shorted\n"
-    "  din MOD HEX|walk               physical digital inputs (negation applies on read)\n"
-    "  dout MOD                       latched and physical outputs\n"
-    "  status MOD [HEX]               read or set the status register\n"
-    "  mem MOD PAGE ADDR [VALUE]      read or set one configuration memory byte\n"
-    "  dump MOD                       the 512 memory bytes as hex\n"
-    "  load MOD HEX                   set all 512 memory bytes\n"
-    "  power MOD                      power cycle: address/baud from memory, PWR|RST\n"
-    "  fault SPEC                     add a fault rule\n"
-    "  faults                         list fault rules\n"
-    "  clear                          remove all fault rules\n"
-    "  counters                       requests, replies, ignored, bad, faults\n"
-    "  reset                          zero the counters\n"
-    "  quit                           stop the simulator";
+const char kHelp[] = "commands (MOD = module bus address, numbers decimal or 0x hex):\n"
+                     "  modules                        list modules\n"
+                     "  ain MOD IN VALUE [V|ohm|C]     set the true value of analog input IN\n"
+                     "  aerr MOD GAIN OFFSET           analog front end errors: U*(1+GAIN)+OFFSET volts\n"
+                     "  temp MOD CELSIUS               internal temperature\n"
+                     "  terr MOD GAIN ZERO             thermometer errors: raw = ZERO + tenthsK*(1+GAIN)\n"
+                     "  jumper MOD 0|1                 thermometer calibration jumper shorted\n"
+                     "  din MOD HEX|walk               physical digital inputs (negation applies on read)\n"
+                     "  dout MOD                       latched and physical outputs\n"
+                     "  status MOD [HEX]               read or set the status register\n"
+                     "  mem MOD PAGE ADDR [VALUE]      read or set one configuration memory byte\n"
+                     "  dump MOD                       the 512 memory bytes as hex\n"
+                     "  load MOD HEX                   set all 512 memory bytes\n"
+                     "  power MOD                      power cycle: address/baud from memory, PWR|RST\n"
+                     "  fault SPEC                     add a fault rule\n"
+                     "  faults                         list fault rules\n"
+                     "  clear                          remove all fault rules\n"
+                     "  counters                       requests, replies, ignored, bad, faults\n"
+                     "  reset                          zero the counters\n"
+                     "  quit                           stop the simulator";
 
 bool number(const QString &text, qint64 &value)
 {
@@ -72,24 +71,24 @@ QString hex32(std::uint32_t v)
 Simulator::Simulator(QObject *parent) : QObject(parent)
 {
     m_clock.start();
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(50);
+    connect(&m_saveTimer, &QTimer::timeout, this, &Simulator::saveState);
 }
 
 Simulator::~Simulator()
 {
-    if (m_ptyMaster >= 0)
-        ::close(m_ptyMaster);
-    if (m_ptySlave >= 0)
-        ::close(m_ptySlave);
-    if (!m_ptyLink.isEmpty())
-        QFile::remove(m_ptyLink);
+    if (m_saveTimer.isActive()) saveState();
+    if (m_ptyMaster >= 0) ::close(m_ptyMaster);
+    if (m_ptySlave >= 0) ::close(m_ptySlave);
+    if (!m_ptyLink.isEmpty()) QFile::remove(m_ptyLink);
 }
 
 bool Simulator::loadState(const QString &path, QString &error)
 {
     m_statePath = path;
     QFile file(path);
-    if (!file.exists())
-        return saveState(); // first start: create it with the defaults
+    if (!file.exists()) return saveState(); // first start: create it with the defaults
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read ") + path;
         return false;
@@ -102,7 +101,8 @@ bool Simulator::loadState(const QString &path, QString &error)
     }
     const QJsonArray list = doc.object().value(u"modules").toArray();
     for (qsizetype i = 0; i < list.size() && i < static_cast<qsizetype>(m_modules.size()); ++i) {
-        const QByteArray bytes = QByteArray::fromHex(list.at(i).toObject().value(u"memory").toString().toLatin1());
+        const QByteArray bytes =
+            QByteArray::fromHex(list.at(i).toObject().value(u"memory").toString().toLatin1());
         if (bytes.size() != SimModule::kMemorySize) {
             error = path + QStringLiteral(": module %1 has no 512-byte memory").arg(i);
             return false;
@@ -114,10 +114,17 @@ bool Simulator::loadState(const QString &path, QString &error)
     return true;
 }
 
+void Simulator::stateChanged()
+{
+    // A restore writes hundreds of bytes in a row: one write of the file
+    // shortly after the last change, and at exit, instead of one per byte.
+    if (!m_statePath.isEmpty() && !m_saveTimer.isActive()) m_saveTimer.start();
+}
+
 bool Simulator::saveState()
 {
-    if (m_statePath.isEmpty())
-        return true;
+    m_saveTimer.stop();
+    if (m_statePath.isEmpty()) return true;
     QJsonArray list;
     for (const auto &m : m_modules) {
         QJsonObject o;
@@ -131,8 +138,7 @@ bool Simulator::saveState()
     root.insert(u"modules", list);
     // Temporary file and rename: a crash never leaves half a memory behind.
     QSaveFile file(m_statePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(QJsonDocument(root).toJson());
     return file.commit();
 }
@@ -207,17 +213,16 @@ quint16 Simulator::controlPort() const
 SimModule *Simulator::moduleAt(int address)
 {
     for (const auto &m : m_modules)
-        if (m->address() == address)
-            return m.get();
+        if (m->address() == address) return m.get();
     return nullptr;
 }
 
 int Simulator::wireDelayMs(std::uint32_t baud) const
 {
-    if (!m_wireTime || baud == 0)
-        return 0;
+    if (!m_wireTime || baud == 0) return 0;
     // Request and reply on the bus, 10 bits a character.
-    const std::uint32_t bits = 10 * static_cast<std::uint32_t>(rqframe::kSerialRequestSize + rqframe::kSerialReplySize);
+    const std::uint32_t bits =
+        10 * static_cast<std::uint32_t>(rqframe::kSerialRequestSize + rqframe::kSerialReplySize);
     return static_cast<int>((bits * 1000 + baud - 1) / baud);
 }
 
@@ -229,8 +234,7 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
     // A module listening at another baud rate hears only noise.
     if (!module || (baud != 0 && baud != module->baudRate())) {
         ++m_counters.ignored;
-        if (m_verbose)
-            std::fprintf(stderr, "rqsim: ignored request to %u at %u Bd\n", request.address, baud);
+        if (m_verbose) std::fprintf(stderr, "rqsim: ignored request to %u at %u Bd\n", request.address, baud);
         return false;
     }
     effects = m_faults.apply(request);
@@ -241,32 +245,24 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
     } else {
         const auto before = module->memory;
         reply = module->handle(request, m_clock.elapsed());
-        if (module->memory != before)
-            saveState();
+        if (module->memory != before) stateChanged();
     }
-    if (effects.readback)
-        reply.d[3] = static_cast<std::uint8_t>(*effects.readback);
-    if (effects.wrongAddress)
-        reply.address = static_cast<std::uint8_t>(reply.address + 1);
-    if (effects.wrongCommand)
-        reply.command = static_cast<std::uint8_t>(reply.command + 1);
+    if (effects.readback) reply.d[3] = static_cast<std::uint8_t>(*effects.readback);
+    if (effects.wrongAddress) reply.address = static_cast<std::uint8_t>(reply.address + 1);
+    if (effects.wrongCommand) reply.command = static_cast<std::uint8_t>(reply.command + 1);
     if (m_verbose)
-        std::fprintf(stderr, "rqsim: %u cmd %u sub %u -> err %u D %02x %02x %02x %02x %02x%s\n", request.address,
-                     request.command, request.subcode, reply.error, reply.d[0], reply.d[1], reply.d[2], reply.d[3],
-                     reply.d[4], effects.fired ? " (fault)" : "");
+        std::fprintf(stderr, "rqsim: %u cmd %u sub %u -> err %u D %02x %02x %02x %02x %02x%s\n",
+                     request.address, request.command, request.subcode, reply.error, reply.d[0], reply.d[1],
+                     reply.d[2], reply.d[3], reply.d[4], effects.fired ? " (fault)" : "");
     return !effects.drop;
 }
 
 QByteArray Simulator::damage(QByteArray frame, const FaultEffects &e) const
 {
-    if (e.badCrc)
-        frame[frame.size() - 1] = static_cast<char>(frame.at(frame.size() - 1) ^ 0x5A);
-    if (e.truncate)
-        frame.truncate(frame.size() / 2);
-    if (e.noise)
-        frame.prepend(QByteArray("\x00\xFF\x13", 3));
-    if (e.garbage)
-        frame.append(QByteArray("\x13\xFF\x00", 3));
+    if (e.badCrc) frame[frame.size() - 1] = static_cast<char>(frame.at(frame.size() - 1) ^ 0x5A);
+    if (e.truncate) frame.truncate(frame.size() / 2);
+    if (e.noise) frame.prepend(QByteArray("\x00\xFF\x13", 3));
+    if (e.garbage) frame.append(QByteArray("\x13\xFF\x00", 3));
     return frame;
 }
 
@@ -287,20 +283,19 @@ void Simulator::readUdp()
         std::uint16_t sequence = 0;
         std::uint32_t baud = 0;
         if (rqframe::decodeUdpRequest(reinterpret_cast<const std::uint8_t *>(data.constData()),
-                                      static_cast<std::size_t>(data.size()), request, sequence, baud) !=
-            rqframe::Decode::Ok) {
+                                      static_cast<std::size_t>(data.size()), request, sequence,
+                                      baud) != rqframe::Decode::Ok) {
             ++m_counters.bad;
             continue;
         }
         rqframe::Reply reply;
         FaultEffects e;
-        if (!process(request, baud, reply, e))
-            continue;
-        if (e.wrongSequence)
-            sequence = static_cast<std::uint16_t>(sequence + 1);
+        if (!process(request, baud, reply, e)) continue;
+        if (e.wrongSequence) sequence = static_cast<std::uint16_t>(sequence + 1);
         const auto encoded = rqframe::encodeUdpReply(reply, sequence);
-        const QByteArray frame =
-            damage(QByteArray(reinterpret_cast<const char *>(encoded.data()), static_cast<qsizetype>(encoded.size())), e);
+        const QByteArray frame = damage(QByteArray(reinterpret_cast<const char *>(encoded.data()),
+                                                   static_cast<qsizetype>(encoded.size())),
+                                        e);
         const QHostAddress to = datagram.senderAddress();
         const quint16 port = static_cast<quint16>(datagram.senderPort());
         const bool other = e.otherPort;
@@ -328,19 +323,28 @@ void Simulator::sendUdp(const QByteArray &datagram, const QHostAddress &to, quin
 std::uint32_t Simulator::ptyBaud() const
 {
     termios tio{};
-    if (::tcgetattr(m_ptySlave, &tio) != 0)
-        return 0;
+    if (::tcgetattr(m_ptySlave, &tio) != 0) return 0;
     switch (::cfgetospeed(&tio)) {
-    case B600: return 600;
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    default: return 0;
+    case B600:
+        return 600;
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    default:
+        return 0;
     }
 }
 
@@ -355,8 +359,7 @@ void Simulator::readPty()
             m_ptyRx.append(buffer, n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         break;
     }
     // Resynchronise like a module on a bus: a frame starts at a start byte
@@ -372,8 +375,7 @@ void Simulator::readPty()
             m_ptyRx.remove(0, start);
             ++m_counters.bad;
         }
-        if (m_ptyRx.size() < static_cast<qsizetype>(rqframe::kSerialRequestSize))
-            break;
+        if (m_ptyRx.size() < static_cast<qsizetype>(rqframe::kSerialRequestSize)) break;
         rqframe::Request request;
         if (rqframe::decodeSerialRequest(reinterpret_cast<const std::uint8_t *>(m_ptyRx.constData()),
                                          rqframe::kSerialRequestSize, request) != rqframe::Decode::Ok) {
@@ -385,11 +387,11 @@ void Simulator::readPty()
         const std::uint32_t baud = ptyBaud();
         rqframe::Reply reply;
         FaultEffects e;
-        if (!process(request, baud, reply, e))
-            continue;
+        if (!process(request, baud, reply, e)) continue;
         const auto encoded = rqframe::encodeSerialReply(reply);
-        const QByteArray frame =
-            damage(QByteArray(reinterpret_cast<const char *>(encoded.data()), static_cast<qsizetype>(encoded.size())), e);
+        const QByteArray frame = damage(QByteArray(reinterpret_cast<const char *>(encoded.data()),
+                                                   static_cast<qsizetype>(encoded.size())),
+                                        e);
         const bool split = e.split;
         const int copies = e.duplicate ? 2 : 1;
         later(e.delayMs + wireDelayMs(baud), [this, frame, split, copies] {
@@ -408,7 +410,8 @@ void Simulator::writePty(const QByteArray &bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(m_ptyMaster, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(m_ptyMaster, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0)
             done += n;
         else if (n < 0 && errno == EINTR)
@@ -439,8 +442,7 @@ void Simulator::readControl(QTcpSocket *socket)
 {
     while (socket->canReadLine()) {
         const QString line = QString::fromUtf8(socket->readLine()).trimmed();
-        if (line.isEmpty())
-            continue;
+        if (line.isEmpty()) continue;
         const QString reply = control(line);
         socket->write(reply.toUtf8() + '\n');
         socket->flush();
@@ -454,14 +456,12 @@ void Simulator::readControl(QTcpSocket *socket)
 QString Simulator::control(const QString &line)
 {
     const QStringList w = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (w.isEmpty())
-        return err(QStringLiteral("empty line"));
+    if (w.isEmpty()) return err(QStringLiteral("empty line"));
     const QString cmd = w.at(0).toLower();
 
     if (cmd == u"help")
         return ok(QString::fromLatin1(kHelp).replace(QLatin1Char('\n'), QStringLiteral(" | ")));
-    if (cmd == u"quit")
-        return ok();
+    if (cmd == u"quit") return ok();
     if (cmd == u"modules") {
         QStringList parts;
         for (const auto &m : m_modules)
@@ -502,13 +502,11 @@ QString Simulator::control(const QString &line)
     if (w.size() < 2 || !number(w.at(1), address))
         return err(QStringLiteral("unknown command or missing module address; try help"));
     SimModule *m = moduleAt(static_cast<int>(address));
-    if (!m)
-        return err(QStringLiteral("no module at address %1").arg(address));
+    if (!m) return err(QStringLiteral("no module at address %1").arg(address));
     std::vector<qint64> n;
     for (qsizetype i = 2; i < w.size(); ++i) {
         qint64 v = 0;
-        if (number(w.at(i), v))
-            n.push_back(v);
+        if (number(w.at(i), v)) n.push_back(v);
     }
     auto real = [&w](qsizetype i, double &v) {
         bool good = false;
@@ -530,35 +528,33 @@ QString Simulator::control(const QString &line)
         } else if (!m->quantity(static_cast<int>(i), q)) {
             q = SimModule::Quantity::Volts;
         }
-        (q == SimModule::Quantity::Ohms ? m->ohms : q == SimModule::Quantity::Celsius ? m->celsius : m->volts)[i] = v;
+        (q == SimModule::Quantity::Ohms      ? m->ohms
+         : q == SimModule::Quantity::Celsius ? m->celsius
+                                             : m->volts)[i] = v;
         return ok();
     }
     if (cmd == u"aerr") {
         double g = 0, o = 0;
-        if (!real(2, g) || !real(3, o))
-            return err(QStringLiteral("aerr MOD GAIN OFFSET"));
+        if (!real(2, g) || !real(3, o)) return err(QStringLiteral("aerr MOD GAIN OFFSET"));
         m->gainError = g;
         m->offsetError = o;
         return ok();
     }
     if (cmd == u"temp") {
         double t = 0;
-        if (!real(2, t))
-            return err(QStringLiteral("temp MOD CELSIUS"));
+        if (!real(2, t)) return err(QStringLiteral("temp MOD CELSIUS"));
         m->temperature = t;
         return ok();
     }
     if (cmd == u"terr") {
         double g = 0, z = 0;
-        if (!real(2, g) || !real(3, z))
-            return err(QStringLiteral("terr MOD GAIN ZERO"));
+        if (!real(2, g) || !real(3, z)) return err(QStringLiteral("terr MOD GAIN ZERO"));
         m->thermoGainError = g;
         m->thermoZeroError = z;
         return ok(QStringLiteral("raw=%1").arg(m->thermometerRaw()));
     }
     if (cmd == u"jumper") {
-        if (n.empty())
-            return err(QStringLiteral("jumper MOD 0|1"));
+        if (n.empty()) return err(QStringLiteral("jumper MOD 0|1"));
         m->jumperShorted = n[0] != 0;
         return ok(QStringLiteral("raw=%1").arg(m->thermometerRaw()));
     }
@@ -568,22 +564,22 @@ QString Simulator::control(const QString &line)
         } else if (w.size() >= 3) {
             bool good = false;
             const uint v = w.at(2).toUInt(&good, 16);
-            if (!good)
-                return err(QStringLiteral("din MOD HEX|walk"));
+            if (!good) return err(QStringLiteral("din MOD HEX|walk"));
             m->dinWalking = false;
             m->dinPhysical = v;
         }
-        return ok(QStringLiteral("physical=%1 reported=%2")
-                      .arg(hex32(m->dinWalking ? 0 : m->dinPhysical), hex32(m->dinReported(m_clock.elapsed()))));
+        return ok(
+            QStringLiteral("physical=%1 reported=%2")
+                .arg(hex32(m->dinWalking ? 0 : m->dinPhysical), hex32(m->dinReported(m_clock.elapsed()))));
     }
     if (cmd == u"dout")
-        return ok(QStringLiteral("latched=%1 physical=%2").arg(hex32(m->doutLatched), hex32(m->doutPhysical())));
+        return ok(
+            QStringLiteral("latched=%1 physical=%2").arg(hex32(m->doutLatched), hex32(m->doutPhysical())));
     if (cmd == u"status") {
         if (w.size() >= 3) {
             bool good = false;
             const uint v = w.at(2).toUInt(&good, 16);
-            if (!good)
-                return err(QStringLiteral("status MOD [HEX]"));
+            if (!good) return err(QStringLiteral("status MOD [HEX]"));
             m->status = v;
         }
         return ok(hex32(m->status));
@@ -594,7 +590,7 @@ QString Simulator::control(const QString &line)
         auto &byte = m->memory[static_cast<std::size_t>(n[0] * 256 + n[1])];
         if (n.size() >= 3) {
             byte = static_cast<std::uint8_t>(n[2]);
-            saveState();
+            stateChanged();
         }
         return ok(QString::number(byte));
     }
@@ -607,7 +603,7 @@ QString Simulator::control(const QString &line)
         if (bytes.size() != SimModule::kMemorySize)
             return err(QStringLiteral("load MOD HEX (1024 hex digits)"));
         std::copy(bytes.begin(), bytes.end(), m->memory.begin());
-        saveState();
+        stateChanged();
         return ok();
     }
     if (cmd == u"power") {

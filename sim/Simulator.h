@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -43,7 +44,8 @@ public:
     void setEcho(bool on) { m_echo = on; }
     void setVerbose(bool on) { m_verbose = on; }
 
-    // State file: loaded once (modules already added), written after every change.
+    // State file: loaded once (modules already added), written shortly after
+    // every change and at exit.
     bool loadState(const QString &path, QString &error);
     bool saveState();
 
@@ -60,6 +62,7 @@ public:
     QString control(const QString &line);
 
 private:
+    void stateChanged();
     void readUdp();
     void readPty();
     void acceptControl();
@@ -67,7 +70,8 @@ private:
 
     // Runs one request through the faults and the addressed module. Returns
     // false when nothing is to be sent (no module, dropped).
-    bool process(const rqframe::Request &request, std::uint32_t baud, rqframe::Reply &reply, FaultEffects &effects);
+    bool process(const rqframe::Request &request, std::uint32_t baud, rqframe::Reply &reply,
+                 FaultEffects &effects);
     SimModule *moduleAt(int address);
     std::uint32_t ptyBaud() const;
     int wireDelayMs(std::uint32_t baud) const;
@@ -85,6 +89,7 @@ private:
     bool m_echo = false;
     bool m_verbose = false;
     QString m_statePath;
+    QTimer m_saveTimer;
 
     QUdpSocket *m_udp = nullptr;
     QUdpSocket *m_udpOther = nullptr;

@@ -19,8 +19,7 @@ public:
     {
         const QByteArray file = QByteArray(RQ_BIN_DIR "/lib") + prefix + ".so";
         m_handle = ::dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle)
-            return;
+        if (!m_handle) return;
         version = resolve<RqVersionFn>("Version");
         setConfig = resolve<RqSetConfigFn>("SetConfig");
         getConfig = resolve<RqGetConfigFn>("GetConfig");
@@ -31,8 +30,7 @@ public:
     }
     ~AdapterLibrary()
     {
-        if (m_handle)
-            ::dlclose(m_handle);
+        if (m_handle) ::dlclose(m_handle);
     }
     AdapterLibrary(const AdapterLibrary &) = delete;
     AdapterLibrary &operator=(const AdapterLibrary &) = delete;
@@ -43,7 +41,10 @@ public:
     }
     QString loadError() const { return QString::fromLocal8Bit(::dlerror()); }
 
-    uint32_t initWord(uint32_t *handle, uint32_t word) { return reinterpret_cast<RqInitWordFn>(init)(handle, word); }
+    uint32_t initWord(uint32_t *handle, uint32_t word)
+    {
+        return reinterpret_cast<RqInitWordFn>(init)(handle, word);
+    }
     uint32_t initPlain(uint32_t *handle) { return reinterpret_cast<RqInitPlainFn>(init)(handle); }
     uint32_t initLan(uint32_t *handle, const char *ip, uint32_t port, uint32_t timeoutMs)
     {
@@ -59,8 +60,7 @@ public:
     {
         std::array<uint32_t, RQ_ERROR_CELLS> cells;
         cells.fill(0xFFFFFFFF);
-        if (error(code, cells.data()) != 0 || cells[0] != 0)
-            return "<bad buffer>";
+        if (error(code, cells.data()) != 0 || cells[0] != 0) return "<bad buffer>";
         QByteArray out;
         for (int i = 1; i < RQ_ERROR_CELLS && cells[static_cast<std::size_t>(i)] != 0; ++i)
             out.append(static_cast<char>(cells[static_cast<std::size_t>(i)]));
@@ -93,18 +93,24 @@ struct Transaction
     uint32_t status = 0;
     std::array<uint32_t, RQ_RECORD_WORDS> response{};
 
-    uint8_t d(int i) const { return static_cast<uint8_t>(i == 0 ? status : response[static_cast<std::size_t>(i - 1)]); }
+    uint8_t d(int i) const
+    {
+        return static_cast<uint8_t>(i == 0 ? status : response[static_cast<std::size_t>(i - 1)]);
+    }
     QByteArray text() const
     {
         const char chars[4] = {static_cast<char>(d(1)), static_cast<char>(d(2)), static_cast<char>(d(3)),
                                static_cast<char>(d(4))};
         return QByteArray(chars, 4);
     }
-    uint32_t bits32() const { return d(1) | (d(2) << 8) | (d(3) << 16) | (static_cast<uint32_t>(d(4)) << 24); }
+    uint32_t bits32() const
+    {
+        return d(1) | (d(2) << 8) | (d(3) << 16) | (static_cast<uint32_t>(d(4)) << 24);
+    }
 };
 
-inline Transaction transact(AdapterLibrary &lib, uint32_t handle, uint8_t address, uint8_t command, uint8_t sub,
-                            std::array<uint8_t, 5> d = {})
+inline Transaction transact(AdapterLibrary &lib, uint32_t handle, uint8_t address, uint8_t command,
+                            uint8_t sub, std::array<uint8_t, 5> d = {})
 {
     std::array<uint32_t, RQ_RECORD_WORDS> request{};
     request[0] = address;

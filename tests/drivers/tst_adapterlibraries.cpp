@@ -7,6 +7,9 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <csignal>
+#include <sys/time.h>
+
 namespace {
 
 constexpr uint32_t kTimeoutMs = 150;
@@ -94,15 +97,13 @@ class tst_AdapterLibraries : public QObject
             return false;
         }
         r = link.lib->setConfig(link.handle, baud, kTimeoutMs, 2);
-        if (r != kOk)
-            qWarning("SetConfig: %u", r);
+        if (r != kOk) qWarning("SetConfig: %u", r);
         return r == kOk;
     }
 
     static void close(Link &link)
     {
-        if (link.lib && link.handle)
-            link.lib->done(&link.handle);
+        if (link.lib && link.handle) link.lib->done(&link.handle);
     }
 
     static void addTransports()
@@ -123,8 +124,10 @@ private slots:
 
     void errorTexts_czechInWindows1250FromCellOne()
     {
-        QCOMPARE(lan.text(0), QByteArray("V po\xF8\xE1" "dku"));
-        QCOMPARE(com.text(20), QByteArray("Modul neodpov\xED" "d\xE1"));
+        QCOMPARE(lan.text(0), QByteArray("V po\xF8\xE1"
+                                         "dku"));
+        QCOMPARE(com.text(20), QByteArray("Modul neodpov\xED"
+                                          "d\xE1"));
         for (uint32_t code = 1; code <= 99; ++code) {
             const QByteArray text = lan.text(code);
             QVERIFY2(!text.isEmpty() && text.size() <= 99, qPrintable(QString::number(code)));
@@ -297,7 +300,8 @@ private slots:
         SimProcess sim;
         Link link;
         QVERIFY(open(QStringLiteral("udp"), sim, link, {QStringLiteral("--seed"), QStringLiteral("7")}));
-        for (const char *rule : {"drop p=0.05", "dup p=0.05", "crc p=0.05", "wrongseq p=0.05", "delay=200 p=0.03"})
+        for (const char *rule :
+             {"drop p=0.05", "dup p=0.05", "crc p=0.05", "wrongseq p=0.05", "delay=200 p=0.03"})
             QVERIFY(sim.addFault(QString::fromLatin1(rule)));
         for (int a = 64; a < 128; ++a)
             QVERIFY(sim.setMemoryByte(1, a, a ^ 0x5A));
@@ -331,12 +335,48 @@ private slots:
         close(link);
     }
 
+    // Signals arriving while a library waits (a GUI's timers, a debugger)
+    // neither end the wait early nor lose the reply.
+    void signalsDuringTheWait_areSurvived_data() { addTransports(); }
+    void signalsDuringTheWait_areSurvived()
+    {
+        QFETCH(QString, transport);
+        SimProcess sim;
+        Link link;
+        QVERIFY(open(transport, sim, link));
+        QVERIFY(sim.addFault(QStringLiteral("cmd=200 delay=80")));
+        struct sigaction action
+        {
+        };
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: system calls see EINTR
+        struct sigaction previous
+        {
+        };
+        QCOMPARE(::sigaction(SIGALRM, &action, &previous), 0);
+        itimerval timer{{0, 5000}, {0, 5000}}; // every 5 ms
+        ::setitimer(ITIMER_REAL, &timer, nullptr);
+        const Transaction t = transact(*link.lib, link.handle, 1, 200, 1);
+        const Transaction late = transact(*link.lib, link.handle, 1, 200, 0, {});
+        itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);
+        ::sigaction(SIGALRM, &previous, nullptr);
+        QCOMPARE(t.result, kOk);
+        QCOMPARE(t.text(), QByteArray("510 "));
+        QCOMPARE(late.text(), QByteArray("RQ-3"));
+        QVERIFY(sim.clearFaults());
+        QCOMPARE(transact(*link.lib, link.handle, 1, 200, 2).text(), QByteArray("1.08"));
+        close(link);
+    }
+
     void twoConnections_atOnce()
     {
         SimProcess udpSim, ptySim;
         Link a, b, c;
-        QVERIFY(open(QStringLiteral("udp"), udpSim, a, {QStringLiteral("-m"), QStringLiteral("1:3510"),
-                                                         QStringLiteral("-m"), QStringLiteral("2:3530:1.02")}));
+        QVERIFY(open(QStringLiteral("udp"), udpSim, a,
+                     {QStringLiteral("-m"), QStringLiteral("1:3510"), QStringLiteral("-m"),
+                      QStringLiteral("2:3530:1.02")}));
         QVERIFY(connectTo(QStringLiteral("udp"), udpSim, b));
         QVERIFY(open(QStringLiteral("pty"), ptySim, c, {QStringLiteral("-m"), QStringLiteral("9:3520")}));
         QVERIFY(a.handle != b.handle);

@@ -26,6 +26,7 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs)
         args << QStringLiteral("--udp") << QStringLiteral("0");
     if (!args.contains(QStringLiteral("--control")) && !args.contains(QStringLiteral("-c")))
         args << QStringLiteral("--control") << QStringLiteral("0");
+    args << QStringLiteral("--exit-with-parent");
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setReadChannel(QProcess::StandardOutput);
     m_process.start(program(), args);
@@ -65,8 +66,7 @@ bool SimProcess::readStartLines(int timeoutMs)
         }
         if (m_process.state() != QProcess::Running || deadline.hasExpired() ||
             !m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (m_process.canReadLine())
-                continue;
+            if (m_process.canReadLine()) continue;
             m_error = QStringLiteral("rqsim did not get ready: ") +
                       QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed();
             return false;
@@ -76,8 +76,7 @@ bool SimProcess::readStartLines(int timeoutMs)
 
 void SimProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
+    if (m_process.state() == QProcess::NotRunning) return;
     if (m_control.state() == QAbstractSocket::ConnectedState) {
         m_control.write("quit\n");
         m_control.waitForBytesWritten(1000);
@@ -98,14 +97,13 @@ bool SimProcess::isRunning() const
 
 QString SimProcess::command(const QString &line)
 {
-    if (m_control.state() != QAbstractSocket::ConnectedState)
-        return {};
+    if (m_control.state() != QAbstractSocket::ConnectedState) return {};
     m_control.write(line.toUtf8() + '\n');
-    if (!m_control.waitForBytesWritten(kCommandTimeoutMs))
-        return {};
+    if (!m_control.waitForBytesWritten(kCommandTimeoutMs)) return {};
     const QDeadlineTimer deadline(kCommandTimeoutMs);
     while (!m_control.canReadLine()) {
-        if (deadline.hasExpired() || !m_control.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
+        if (deadline.hasExpired() ||
+            !m_control.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime()))))
             return {};
     }
     return QString::fromUtf8(m_control.readLine()).trimmed();
@@ -114,8 +112,7 @@ QString SimProcess::command(const QString &line)
 bool SimProcess::ok(const QString &line)
 {
     const QString reply = command(line);
-    if (reply == u"OK" || reply.startsWith(u"OK "))
-        return true;
+    if (reply == u"OK" || reply.startsWith(u"OK ")) return true;
     m_error = line + QStringLiteral(" -> ") + reply;
     return false;
 }
@@ -124,22 +121,21 @@ QString SimProcess::value(const QString &reply, const QString &key) const
 {
     const QStringList words = reply.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &w : words)
-        if (w.startsWith(key + QLatin1Char('=')))
-            return w.mid(key.size() + 1);
+        if (w.startsWith(key + QLatin1Char('='))) return w.mid(key.size() + 1);
     return {};
 }
 
 QByteArray SimProcess::memory(int module)
 {
     const QString reply = command(QStringLiteral("dump %1").arg(module));
-    if (!reply.startsWith(u"OK "))
-        return {};
+    if (!reply.startsWith(u"OK ")) return {};
     return QByteArray::fromHex(reply.mid(3).toLatin1());
 }
 
 int SimProcess::memoryByte(int module, int address)
 {
-    const QString reply = command(QStringLiteral("mem %1 %2 %3").arg(module).arg(address / 256).arg(address % 256));
+    const QString reply =
+        command(QStringLiteral("mem %1 %2 %3").arg(module).arg(address / 256).arg(address % 256));
     bool good = false;
     const int v = reply.startsWith(u"OK ") ? reply.mid(3).toInt(&good) : -1;
     return good ? v : -1;
@@ -152,7 +148,8 @@ bool SimProcess::setMemoryByte(int module, int address, int value)
 
 bool SimProcess::setInput(int module, int input, double value, const QString &unit)
 {
-    return ok(QStringLiteral("ain %1 %2 %3 %4").arg(module).arg(input).arg(value, 0, 'g', 17).arg(unit).trimmed());
+    return ok(
+        QStringLiteral("ain %1 %2 %3 %4").arg(module).arg(input).arg(value, 0, 'g', 17).arg(unit).trimmed());
 }
 
 bool SimProcess::setAnalogErrors(int module, double gain, double offsetVolts)
@@ -173,7 +170,8 @@ bool SimProcess::setDigitalInputs(int module, quint32 physical)
 quint32 SimProcess::outputs(int module)
 {
     bool good = false;
-    const quint32 v = value(command(QStringLiteral("dout %1").arg(module)), QStringLiteral("latched")).toUInt(&good, 0);
+    const quint32 v =
+        value(command(QStringLiteral("dout %1").arg(module)), QStringLiteral("latched")).toUInt(&good, 0);
     return good ? v : ~0u;
 }
 
@@ -199,8 +197,7 @@ QMap<QString, qint64> SimProcess::counters()
 {
     QMap<QString, qint64> result;
     const QString reply = command(QStringLiteral("counters"));
-    if (!reply.startsWith(u"OK "))
-        return result;
+    if (!reply.startsWith(u"OK ")) return result;
     const QStringList words = reply.mid(3).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &w : words)
         result.insert(w.section(QLatin1Char('='), 0, 0), w.section(QLatin1Char('='), 1).toLongLong());
