@@ -9,6 +9,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -131,7 +132,9 @@ void TForm3::showEvent(QShowEvent *event)
 
 void TForm3::hideEvent(QHideEvent *event)
 {
-    Timer1->stop();
+    // A minimised window keeps polling; only closing stops it.
+    if (!event->spontaneous())
+        Timer1->stop();
     QDialog::hideEvent(event);
 }
 

@@ -7,6 +7,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
@@ -69,7 +70,9 @@ void TForm11::showEvent(QShowEvent *event)
 
 void TForm11::hideEvent(QHideEvent *event)
 {
-    Timer1->stop();
+    // A minimised window keeps polling; only closing stops it.
+    if (!event->spontaneous())
+        Timer1->stop();
     QDialog::hideEvent(event);
 }
 
