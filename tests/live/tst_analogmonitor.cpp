@@ -67,15 +67,6 @@ private slots:
     }
     void cleanup() { CloseAdapter(4, &data.handle); }
 
-    void createdEmpty()
-    {
-        TForm3 d;
-        QCOMPARE(labelTexts(d), QStringList(13, QString()));
-        QCOMPARE(d.findChild<QTimer *>(QStringLiteral("Timer1"))->interval(), 10);
-        QCOMPARE(d.findChild<QPushButton *>(QStringLiteral("Button1"))->text(), QStringLiteral("Cancel"));
-        QCOMPARE(d.windowTitle(), QStringLiteral("Okamžité hodnoty analogových vstupů"));
-    }
-
     void firstCycleReadsUnitsThenOnlyValues()
     {
         ta.script = [](const TaRequest &r, int index) {
@@ -300,16 +291,6 @@ private slots:
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Připojení k modulu není inicializováno."));
         QCOMPARE(ta.sends().size(), 0);
         QVERIFY(d.Timer1->isActive());
-    }
-
-    void withoutRecordNothingHappens()
-    {
-        TForm3 d;
-        d.Timer1->start();
-        d.Timer1Timer();
-        QCOMPARE(ta.sends().size(), 0);
-        QVERIFY(d.Timer1->isActive());
-        QCOMPARE(d.StatusBar1->text(0), QString());
     }
 
     void addressTakenOnShow()

@@ -4,7 +4,6 @@
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
 #include "live/StatReg.h"
-#include "live/ValuePanel.h"
 #include "support/TestAdapter.h"
 
 #include <QCheckBox>
@@ -76,14 +75,6 @@ private slots:
         ta.calls.clear();
     }
     void cleanup() { CloseAdapter(4, &data.handle); }
-
-    void bitText()
-    {
-        QCOMPARE(BitText(0x80, 7), QStringLiteral("1"));
-        QCOMPARE(BitText(0x7F, 7), QStringLiteral("0"));
-        QCOMPARE(BitText(0xFF, 8), QStringLiteral("0"));
-        QCOMPARE(BitText(0xFF, -1), QStringLiteral("0"));
-    }
 
     // ---- digital inputs
 
@@ -215,19 +206,6 @@ private slots:
 
     // ---- digital outputs
 
-    void outputsCreated()
-    {
-        TForm9 d;
-        for (int n = 0; n < 32; ++n) {
-            auto *box = d.findChild<QCheckBox *>(QStringLiteral("CheckBox%1").arg(n + 1));
-            QVERIFY(box);
-            QCOMPARE(box->text(), QStringLiteral("DOUT%1").arg(n));
-            QVERIFY(!box->isChecked());
-        }
-        QCOMPARE(d.Button1->text(), QStringLiteral("Zapsat"));
-        QCOMPARE(d.Button2->text(), QStringLiteral("Cancel"));
-    }
-
     void outputBytes_data()
     {
         QTest::addColumn<QList<int>>("checked");
@@ -245,8 +223,11 @@ private slots:
         TForm9 d;
         d.Data = &data;
         d.FormShow();
-        for (int n : checked)
-            d.CheckBox[static_cast<std::size_t>(n)]->setChecked(true);
+        for (int n : checked) {
+            auto *box = d.findChild<QCheckBox *>(QStringLiteral("CheckBox%1").arg(n + 1));
+            QCOMPARE(box->text(), QStringLiteral("DOUT%1").arg(n));
+            box->setChecked(true);
+        }
         d.Button1->click();
         const TaRequest expected{3, 1, 64, {0, bytes[0], bytes[1], bytes[2], bytes[3]}};
         QCOMPARE(ta.sends(), QList<TaRequest>{expected});
@@ -290,20 +271,6 @@ private slots:
         dout.Button1Click();
         QCOMPARE(dout.StatusBar1->text(0), message);
         QCOMPARE(ta.sends().size(), 0);
-    }
-
-    void withoutRecordNothingHappens()
-    {
-        TForm11 din;
-        din.Timer1Timer();
-        TForm15 reg;
-        reg.Timer1Timer();
-        reg.Button2Click();
-        TForm9 dout;
-        dout.Button1Click();
-        QCOMPARE(ta.sends().size(), 0);
-        QCOMPARE(din.StatusBar1->text(0), QString());
-        QCOMPARE(dout.StatusBar1->text(0), QString());
     }
 };
 
