@@ -3,9 +3,15 @@
 #include "app/StatusBar.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QLabel>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
 {
@@ -29,6 +35,68 @@ TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
     StatusBar1 = new TStatusBar({0}, this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     layout->addWidget(StatusBar1);
+    reserveStatusWidth({TransferText::Reading + QStringLiteral("100 %)"),
+                        TransferText::Writing + QStringLiteral("100 %)")});
+}
+
+void TNastavDialog::reserveStatusWidth(const QStringList &texts)
+{
+    QLabel *panel = StatusBar1->panel(0);
+    const QFontMetrics metrics(panel->font());
+    int width = panel->minimumWidth();
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text) + 2 * panel->frameWidth() + 8);
+    panel->setMinimumWidth(width);
+}
+
+QComboBox *TNastavDialog::makeComboBox(int number, const QStringList &items)
+{
+    auto *box = new QComboBox(this);
+    box->setObjectName(QStringLiteral("ComboBox") + QString::number(number));
+    box->addItems(items);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return box;
+}
+
+void TNastavDialog::showCode(QComboBox *box, int code)
+{
+    box->setCurrentIndex(code >= 0 && code < box->count() ? code : -1);
+}
+
+quint8 TNastavDialog::takeCode(const QComboBox *box, quint8 previous)
+{
+    const int index = box->currentIndex();
+    return index >= 0 ? static_cast<quint8>(index) : previous;
+}
+
+QLabel *TNastavDialog::heading(const QString &text)
+{
+    auto *l = new QLabel(text, this);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+QGridLayout *TNastavDialog::twoColumnInputs(const QList<QComboBox *> &boxes)
+{
+    auto *grid = new QGridLayout;
+    const int half = static_cast<int>(boxes.size() + 1) / 2;
+    for (int column = 0; column < 2; ++column) {
+        grid->addWidget(heading(QStringLiteral("Rozsah")), 0, 3 * column + 1);
+        for (int row = 0; row < half; ++row) {
+            const int i = column * half + row;
+            if (i >= boxes.size())
+                break;
+            auto *label = new QLabel(QStringLiteral("AIN") + QString::number(i), this);
+            label->setObjectName(QStringLiteral("LabelAIN") + QString::number(i));
+            label->setBuddy(boxes.at(i));
+            grid->addWidget(label, row + 1, 3 * column);
+            grid->addWidget(boxes.at(i), row + 1, 3 * column + 1);
+        }
+    }
+    grid->setColumnMinimumWidth(2, 24); // gap between the columns
+    return grid;
 }
 
 QString TNastavDialog::statusText() const

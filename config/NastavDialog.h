@@ -6,6 +6,9 @@
 
 #include <QDialog>
 
+class QComboBox;
+class QGridLayout;
+class QLabel;
 class QPushButton;
 class QVBoxLayout;
 class QHBoxLayout;
@@ -65,6 +68,24 @@ protected:
     QHBoxLayout *buttonRow() const { return m_buttons; }
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+
+    // A drop-down list that allows only its items, named ComboBox<number>.
+    QComboBox *makeComboBox(int number, const QStringList &items);
+    // Selects the item of the code; a code outside the list leaves no item selected.
+    static void showCode(QComboBox *box, int code);
+    // The selected item's index, or the previous code when no item is selected
+    // (the list showed a code it does not offer; keeping it writes the
+    // module's byte back unchanged instead of inventing one).
+    static quint8 takeCode(const QComboBox *box, quint8 previous);
+
+    // Twelve inputs in two columns headed "Rozsah": AIN0..AIN5 on the left,
+    // AIN6..AIN11 on the right, each with its label "AINi".
+    QGridLayout *twoColumnInputs(const QList<QComboBox *> &boxes);
+    // Makes the status panel wide enough for these texts, so showing one
+    // does not resize the window.
+    void reserveStatusWidth(const QStringList &texts);
+    // A bold column heading.
+    QLabel *heading(const QString &text);
 
     // Runs one transfer with the guard described above; false when refused
     // (another is running) or when the transfer did not complete.

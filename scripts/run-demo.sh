@@ -19,7 +19,7 @@ if [ -x "$bin/rqsim" ]; then
   trap 'kill $sim 2>/dev/null || true; rm -f "$log"' EXIT
   port=""
   for _ in $(seq 50); do
-    port=$(sed -n 's/^udp port \([0-9]*\)$/\1/p' "$log" | head -1)
+    port=$(sed -n 's/^udp \([0-9]*\)$/\1/p' "$log" | head -1)
     [ -n "$port" ] && break
     sleep 0.1
   done

@@ -16,9 +16,8 @@
 // few seconds and reports failure by its result, never by throwing.
 //
 // A test that connects through the program's binding loads our adapter
-// libraries by their bare names, so its CMakeLists.txt needs
-//   rq_add_test(NAME ... LIBS rqtestsupport ... ENV "LD_LIBRARY_PATH=${RQ_BIN}")
-//   add_dependencies(<test> rqsim KRQ4638 KCOM638)
+// libraries by their bare names: declare it with
+//   rq_add_test(NAME ... LIBS rqtestsupport ... REALADAPTERS)
 // The LAN converter settings are IP "127.0.0.1", UDP port udpPort() and a
 // UDP timeout such as 200; for the serial port set RQ_COM<n> to ptyPath()
 // (qputenv) and use port n. docs/rqsim.md describes modules, commands,
