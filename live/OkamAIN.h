@@ -1,11 +1,39 @@
 #ifndef RQ_LIVE_OKAMAIN_H
 #define RQ_LIVE_OKAMAIN_H
 
+#include "comm/Kxxx638.h"
+
 #include <QDialog>
+#include <QPointer>
+
+#include <array>
 
 struct TData;
+class QLabel;
+class QPushButton;
+class QTimer;
+class TStatusBar;
 
-// Placeholder until the dialog is built: opens with its caption and nothing else.
+// Module models the analog monitor tells apart by their model code.
+enum class AinModel { Unknown, RQ3510, RQ3520, RQ3530 };
+
+// The model of the four characters of the model code ("510 ", "520 ", "530 ").
+AinModel AinModelOfCode(const QString &code);
+// Analog inputs of the model. The RQ-3530 has six and refuses the sub-codes
+// of inputs 6..11; an unrecognised model is read like the twelve-input ones.
+int AinInputCount(AinModel model);
+// Unit text of an analog input of the model with the given range byte.
+QString AinUnitText(AinModel model, quint8 range);
+
+// Live values of the twelve analog inputs and the internal temperature.
+//
+// One cycle per timer tick: the timer is stopped for the whole cycle and
+// restarted 10 ms after it ends, so the refresh rate follows the bus. The
+// first complete cycle also reads the model code and the twelve range bytes
+// for the units. An RQ-3530 is asked for its six inputs only; the labels of
+// inputs 6..11 then stay empty. Pending events are processed between transactions; a close
+// requested meanwhile ends the cycle before its next transaction, and the
+// dialog closes only once the cycle has returned.
 class TForm3 : public QDialog
 {
     Q_OBJECT
@@ -13,6 +41,51 @@ public:
     explicit TForm3(QWidget *parent = nullptr);
 
     TData *Data = nullptr;
+
+    static constexpr int InputCount = 12;
+    static constexpr int ValueCount = InputCount + 1; // inputs, then the internal temperature
+    static constexpr int CyclePause = 10;             // ms between the end of a cycle and the next
+
+    QTimer *Timer1 = nullptr;
+    QPushButton *Button1 = nullptr; // "Cancel"
+    TStatusBar *StatusBar1 = nullptr;
+    std::array<QLabel *, ValueCount> Hodnota{}; // Hodnota0..Hodnota11, Hodnota12 the temperature
+
+    bool unitsRead() const { return m_unitsRead; }
+    QString unitText(int index) const { return m_units.at(static_cast<std::size_t>(index)); }
+    bool inCycle() const { return m_inCycle; }
+    // Cycles that ended with all thirteen labels written.
+    quint64 completedCycles() const { return m_completed; }
+
+public slots:
+    void FormShow();
+    void Timer1Timer();
+    void Button1Click(); // "Cancel"
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void cycle(const QPointer<TForm3> &self);
+    // Processes pending events; false when the cycle must end (closed or gone).
+    bool keepGoing(const QPointer<TForm3> &self);
+    quint8 transact(quint8 command, quint8 subCode);
+    void showError(quint8 error);
+
+    quint8 m_address = 0;
+    bool m_unitsRead = false;
+    int m_measured = InputCount; // inputs read per cycle, by the model
+    std::array<QString, ValueCount> m_units;
+    std::array<float, ValueCount> m_values{};
+    std::array<quint8, ValueCount> m_decimals{};
+    // D0..D4 of the last reply; the measurement requests carry them on.
+    ModuleBytes m_bytes{};
+    bool m_inCycle = false;
+    bool m_closeRequested = false;
+    int m_closeResult = Rejected;
+    quint64 m_completed = 0;
 };
 
 #endif
