@@ -35,11 +35,6 @@ AinModel AinModelOfCode(const QString &code)
     return AinModel::Unknown;
 }
 
-int AinInputCount(AinModel model)
-{
-    return model == AinModel::RQ3530 ? 6 : 12;
-}
-
 QString AinUnitText(AinModel model, quint8 range)
 {
     switch (model) {
@@ -229,15 +224,12 @@ void TForm3::cycle(const QPointer<TForm3> &self)
             units[static_cast<std::size_t>(i)] = AinUnitText(model, m_bytes[3]);
         }
         m_units = units; // the internal temperature's unit stays empty
-        m_measured = AinInputCount(model);
         m_unitsRead = true;
     }
 
     std::array<float, ValueCount> values{};
     std::array<quint8, ValueCount> decimals{};
     for (int i = 0; i < ValueCount; ++i) {
-        if (i >= m_measured && i < InputCount)
-            continue; // an input the model does not have
         if (!keepGoing(self))
             return;
         const auto sub = i < InputCount ? static_cast<quint8>(i) : SubTemperature;
@@ -252,12 +244,8 @@ void TForm3::cycle(const QPointer<TForm3> &self)
     }
     m_values = values;
     m_decimals = decimals;
-    for (int i = 0; i < ValueCount; ++i) {
-        if (i >= m_measured && i < InputCount)
-            continue;
-        const auto k = static_cast<std::size_t>(i);
+    for (std::size_t k = 0; k < ValueCount; ++k)
         Hodnota[k]->setText(FormatFixed(m_values[k], m_decimals[k]) + QStringLiteral(" ") + m_units[k]);
-    }
     // Repainted only when it changes: every good cycle writes the same text.
     const QString ok = QStringLiteral(" ") + ErrorText(Data->adapterKind, 0);
     if (StatusBar1->text(0) != ok)

@@ -19,9 +19,6 @@ enum class AinModel { Unknown, RQ3510, RQ3520, RQ3530 };
 
 // The model of the four characters of the model code ("510 ", "520 ", "530 ").
 AinModel AinModelOfCode(const QString &code);
-// Analog inputs of the model. The RQ-3530 has six and refuses the sub-codes
-// of inputs 6..11; an unrecognised model is read like the twelve-input ones.
-int AinInputCount(AinModel model);
 // Unit text of an analog input of the model with the given range byte.
 QString AinUnitText(AinModel model, quint8 range);
 
@@ -30,8 +27,7 @@ QString AinUnitText(AinModel model, quint8 range);
 // One cycle per timer tick: the timer is stopped for the whole cycle and
 // restarted 10 ms after it ends, so the refresh rate follows the bus. The
 // first complete cycle also reads the model code and the twelve range bytes
-// for the units. An RQ-3530 is asked for its six inputs only; the labels of
-// inputs 6..11 then stay empty. Pending events are processed between transactions; a close
+// for the units. Pending events are processed between transactions; a close
 // requested meanwhile ends the cycle before its next transaction, and the
 // dialog closes only once the cycle has returned.
 class TForm3 : public QDialog
@@ -76,7 +72,6 @@ private:
 
     quint8 m_address = 0;
     bool m_unitsRead = false;
-    int m_measured = InputCount; // inputs read per cycle, by the model
     std::array<QString, ValueCount> m_units;
     std::array<float, ValueCount> m_values{};
     std::array<quint8, ValueCount> m_decimals{};
