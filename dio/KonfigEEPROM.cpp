@@ -74,6 +74,15 @@ TForm5::TForm5(QWidget *parent) : QDialog(parent)
     closeRow->addWidget(Button4);
     layout->addLayout(closeRow);
     layout->addWidget(StatusBar1);
+
+    // Tab goes the way the window reads, and the dialog opens on the file
+    // name: a stray Space or Enter must never start writing into the module.
+    setTabOrder(Edit1, Button5);
+    setTabOrder(Button5, Button2);
+    setTabOrder(Button2, Button1);
+    setTabOrder(Button1, Button3);
+    setTabOrder(Button3, Button4);
+    Edit1->setFocus();
 }
 
 QList<TransferStep> TForm5::steps(TCFGRQ &image)
