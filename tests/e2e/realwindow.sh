@@ -79,9 +79,12 @@ main=$(xdotool search --sync --name ' RQ-3510,3520,3530' | head -1)
 
 focus_main() { xdotool windowfocus --sync "$main"; sleep 0.2; }
 wait_window() { # caption -> window id
-  local id=""
+  local id="" pattern
+  # Window names may reach X in another encoding than ours: match the
+  # caption's plain letters and let anything stand for the Czech ones.
+  pattern=$(printf '%s' "$1" | LC_ALL=C sed 's/[\x80-\xff]\{1,\}/.*/g')
   for _ in $(seq 50); do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1)
+    id=$(xdotool search --onlyvisible --name "^$pattern\$" 2>/dev/null | head -1)
     [ -n "$id" ] && { xdotool windowfocus --sync "$id"; sleep 0.3; echo "$id"; return 0; }
     sleep 0.1
   done
