@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
+TNastavDialog::TNastavDialog(QWidget *parent) : TPrenosDialog(parent)
 {
     auto *layout = new QVBoxLayout(this);
     m_body = new QVBoxLayout;
@@ -32,8 +32,6 @@ TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
     Button2 = button("Button2", QStringLiteral("Přečíst"), &TNastavDialog::Button2Click);
     Button3 = button("Button3", QStringLiteral("Ok"), &TNastavDialog::Button3Click);
     Button4 = button("Button4", QStringLiteral("Cancel"), &TNastavDialog::Button4Click);
-    StatusBar1 = new TStatusBar({0}, this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     layout->addWidget(StatusBar1);
     reserveStatusWidth({TransferText::Reading + QStringLiteral("100 %)"),
                         TransferText::Writing + QStringLiteral("100 %)")});
@@ -99,21 +97,6 @@ QGridLayout *TNastavDialog::twoColumnInputs(const QList<QComboBox *> &boxes)
     return grid;
 }
 
-QString TNastavDialog::statusText() const
-{
-    return StatusBar1->text(0);
-}
-
-void TNastavDialog::setStatusText(const QString &text)
-{
-    StatusBar1->setText(0, text);
-}
-
-void TNastavDialog::status(const QString &text)
-{
-    setStatusText(text);
-}
-
 QList<QPushButton *> TNastavDialog::startButtons() const
 {
     return {Button1, Button2, Button3};
@@ -129,61 +112,20 @@ bool TNastavDialog::ZapisData(TCFGRQ &image)
     return WriteSequence(Data, *this, steps(image));
 }
 
-bool TNastavDialog::runTransfer(const std::function<bool()> &transfer)
-{
-    if (m_busy)
-        return false;
-    m_busy = true;
-    const QList<QPushButton *> buttons = startButtons();
-    for (QPushButton *b : buttons)
-        b->setEnabled(false);
-    const bool done = transfer();
-    for (QPushButton *b : buttons)
-        b->setEnabled(true);
-    m_busy = false;
-    if (m_closeRequested)
-        QDialog::reject();
-    return done;
-}
-
-void TNastavDialog::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TNastavDialog::FormShow()
-{
-    if (!Data)
-        return;
-    CopyCFG(Work, Data->cfg);
-    ZapisOkno(Work);
-    setStatusText(QStringLiteral(" "));
-}
-
 void TNastavDialog::Button2Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy() || !connectionReady())
         return;
-    if (!Data->ready()) {
-        setStatusText(NotConnectedText);
-        return;
-    }
     runTransfer([this] { return PrectiData(Work); });
     // Also after a failure: the bytes read so far beside the former values.
-    if (!m_closeRequested)
+    if (!closeRequested())
         ZapisOkno(Work);
 }
 
 void TNastavDialog::Button1Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy() || !connectionReady())
         return;
-    if (!Data->ready()) {
-        setStatusText(NotConnectedText);
-        return;
-    }
     PrectiOkno(Work);
     if (statusText().size() <= 1)
         runTransfer([this] { return ZapisData(Work); });
@@ -191,7 +133,7 @@ void TNastavDialog::Button1Click()
 
 void TNastavDialog::Button3Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy())
         return;
     PrectiOkno(Work);
     if (statusText().size() == 1)
@@ -204,21 +146,3 @@ void TNastavDialog::Button4Click()
     reject();
 }
 
-void TNastavDialog::reject()
-{
-    if (m_busy) {
-        m_closeRequested = true; // the transfer ends after the byte in flight
-        return;
-    }
-    QDialog::reject();
-}
-
-void TNastavDialog::closeEvent(QCloseEvent *event)
-{
-    if (m_busy) {
-        m_closeRequested = true;
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}

@@ -15,7 +15,7 @@
 
 static_assert(std::tuple_size_v<decltype(TCFGRQ::eeprom)> == EepromFileSize);
 
-TForm5::TForm5(QWidget *parent) : QDialog(parent)
+TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Konfigurační EEPROM"));
     const auto button = [this](const char *name, const QString &text, void (TForm5::*slot)()) {
@@ -51,8 +51,6 @@ TForm5::TForm5(QWidget *parent) : QDialog(parent)
 
     chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
 
-    StatusBar1 = new TStatusBar({0}, this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
@@ -94,22 +92,12 @@ QList<TransferStep> TForm5::steps(TCFGRQ &image)
     return list;
 }
 
-QString TForm5::statusText() const
-{
-    return StatusBar1->text(0);
-}
-
-void TForm5::setStatusText(const QString &text)
-{
-    StatusBar1->setText(0, text);
-}
-
 void TForm5::status(const QString &text)
 {
     // The figure changes about every fifth byte; repainting an unchanged
     // text would only slow the transfer down.
     if (text != statusText())
-        setStatusText(text);
+        TPrenosDialog::status(text);
 }
 
 void TForm5::step(int k, int n)
@@ -159,22 +147,15 @@ bool TForm5::NactiSoubor(TCFGRQ &image)
     return false;
 }
 
-bool TForm5::runTransfer(const std::function<bool()> &transfer)
+QList<QPushButton *> TForm5::startButtons() const
 {
-    if (m_busy)
-        return false;
-    m_busy = true;
-    const QList<QPushButton *> buttons{Button1, Button2, Button3, Button5};
-    for (QPushButton *b : buttons)
-        b->setEnabled(false);
+    return {Button1, Button2, Button3, Button5};
+}
+
+bool TForm5::transfer(const std::function<bool()> &run)
+{
     ProgressBar1->setValue(0);
-    const bool done = transfer();
-    for (QPushButton *b : buttons)
-        b->setEnabled(true);
-    m_busy = false;
-    if (m_closeRequested)
-        QDialog::reject();
-    return done;
+    return runTransfer(run);
 }
 
 QFileDialog *TForm5::openDialog()
@@ -211,53 +192,29 @@ std::optional<QString> TForm5::runOpenDialog(const QString &preset)
     return OpenDialog1->selectedFiles().value(0);
 }
 
-void TForm5::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TForm5::FormShow()
-{
-    if (!Data)
-        return;
-    CopyCFG(Work, Data->cfg);
-    ZapisOkno(Work);
-    setStatusText(QStringLiteral(" "));
-}
-
 void TForm5::Button2Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy() || !connectionReady())
         return;
-    if (!Data->ready()) {
-        setStatusText(NotConnectedText);
-        return;
-    }
     // The file is written only from a complete read.
-    if (runTransfer([this] { return PrectiData(Work); }))
+    if (transfer([this] { return PrectiData(Work); }))
         UlozSoubor(Work);
-    if (!m_closeRequested)
+    if (!closeRequested())
         ZapisOkno(Work);
 }
 
 void TForm5::Button1Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy() || !connectionReady())
         return;
-    if (!Data->ready()) {
-        setStatusText(NotConnectedText);
-        return;
-    }
     PrectiOkno(Work);
     if (statusText().size() <= 1 && NactiSoubor(Work))
-        runTransfer([this] { return ZapisData(Work); });
+        transfer([this] { return ZapisData(Work); });
 }
 
 void TForm5::Button3Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy())
         return;
     PrectiOkno(Work);
     if (statusText().size() == 1)
@@ -272,7 +229,7 @@ void TForm5::Button4Click()
 
 void TForm5::Button5Click()
 {
-    if (m_busy)
+    if (busy())
         return;
     const std::optional<QString> chosen = chooseFile(Work.eepromFileName);
     if (!chosen)
@@ -281,21 +238,3 @@ void TForm5::Button5Click()
     Edit1->setText(Work.eepromFileName);
 }
 
-void TForm5::reject()
-{
-    if (m_busy) {
-        m_closeRequested = true; // the transfer ends after the byte in flight
-        return;
-    }
-    QDialog::reject();
-}
-
-void TForm5::closeEvent(QCloseEvent *event)
-{
-    if (m_busy) {
-        m_closeRequested = true;
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}

@@ -1,10 +1,7 @@
 #ifndef RQ_DIO_KONFIGEEPROM_H
 #define RQ_DIO_KONFIGEEPROM_H
 
-#include "app/Dekl.h"
-#include "config/Prenos.h"
-
-#include <QDialog>
+#include "config/PrenosDialog.h"
 
 #include <functional>
 #include <optional>
@@ -14,7 +11,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class TStatusBar;
 
 namespace EepromText {
 inline const QString SaveFailed = QStringLiteral(" Chyba ukládání dat.");
@@ -27,18 +23,14 @@ inline const QString LoadFailed = QStringLiteral(" Chyba načítání dat.");
 // module, verifying every byte. The file name changes only through
 // "Procházet"; "Ok" keeps block and name in the record for this run.
 //
-// Transfers are guarded as in the settings dialogs: the buttons that start,
-// browse or store are disabled while one runs, no second transfer starts
-// inside the first, and closing the window ends a transfer after the byte in
-// flight.
-class TForm5 : public QDialog, protected TransferReport
+// Transfers are guarded as in the settings dialogs (TPrenosDialog); here
+// "Procházet" is disabled during a transfer too. Of the working copy only the
+// EEPROM block and the file name are used.
+class TForm5 : public TPrenosDialog
 {
     Q_OBJECT
 public:
     explicit TForm5(QWidget *parent = nullptr);
-
-    TData *Data = nullptr;
-    TCFGRQ Work; // the working copy: only its EEPROM block and file name are used
 
     QLabel *Label1 = nullptr;       // "Název souboru"
     QLineEdit *Edit1 = nullptr;     // the file name, shown only
@@ -49,7 +41,6 @@ public:
     QPushButton *Button5 = nullptr; // "Procházet"
     QFileDialog *OpenDialog1 = nullptr; // made on the first "Procházet" (a file dialog starts threads)
     QProgressBar *ProgressBar1 = nullptr;
-    TStatusBar *StatusBar1 = nullptr;
 
     // Asks for the file, preset with the current name: the chosen name, or
     // nothing when the user cancelled. Runs OpenDialog1 unless replaced.
@@ -64,38 +55,27 @@ public:
     bool PrectiData(TCFGRQ &image); // true when all 512 bytes were read
     bool ZapisData(TCFGRQ &image);  // true when all 512 bytes were written and verified
     void PrectiOkno(TCFGRQ &image);
-    void ZapisOkno(const TCFGRQ &image);
+    void ZapisOkno(const TCFGRQ &image) override;
     bool UlozSoubor(const TCFGRQ &image);
     bool NactiSoubor(TCFGRQ &image); // true when all 512 bytes were loaded
 
-    QString statusText() const;
-    void setStatusText(const QString &text);
-    bool busy() const { return m_busy; }
-
 public slots:
-    virtual void FormShow();
     void Button1Click(); // "Zapsat do EEPROM"
     void Button2Click(); // "Načíst z EEPROM"
     void Button3Click(); // "Ok"
     void Button4Click(); // "Cancel"
     void Button5Click(); // "Procházet"
-    void reject() override;
 
 protected:
-    void showEvent(QShowEvent *event) override;
-    void closeEvent(QCloseEvent *event) override;
+    QList<QPushButton *> startButtons() const override;
 
     // TransferReport
     void status(const QString &text) override;
     void step(int k, int n) override;
-    bool cancelled() const override { return m_closeRequested; }
 
 private:
-    bool runTransfer(const std::function<bool()> &transfer);
+    bool transfer(const std::function<bool()> &run);
     std::optional<QString> runOpenDialog(const QString &preset);
-
-    bool m_busy = false;
-    bool m_closeRequested = false;
 };
 
 #endif
