@@ -8,7 +8,7 @@ bin=$(cd "${1:-build/bin}" && pwd)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: starting Xvfb on :77 (look at it with a VNC or screenshot tool)."
   Xvfb :77 -screen 0 1280x800x24 >/dev/null 2>&1 &
-  export DISPLAY=:77
+  export DISPLAY=:77 QT_QPA_PLATFORM=xcb
   sleep 1
 fi
 

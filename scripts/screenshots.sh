@@ -13,7 +13,7 @@ trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; r
 
 Xvfb :139 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=:139 XDG_RUNTIME_DIR=$work
+export DISPLAY=:139 XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb
 sleep 1
 "$bin/rqsim" --udp 0 --module 1:3510:1.08 --temp 23.4 >"$work/sim.log" 2>&1 &
 pids+=($!)
@@ -25,7 +25,7 @@ printf '[P\xf8ipojen\xed]\r\nRozhran\xed=RQ-4638\r\nAdresa=1\r\nRychlost=9600\r\
 # Czech regional settings for the program, as a technician has them (decimal comma).
 (cd "$work/app" && LC_NUMERIC=cs_CZ.UTF-8 exec ./W_RQ3510) >/dev/null 2>&1 &
 pids+=($!)
-main=$(xdotool search --sync --name ' RQ-3510,3520,3530' | head -1)
+main=$(timeout 20 xdotool search --sync --name ' RQ-3510,3520,3530' | head -1)
 sleep 1 # let it finish starting before keys arrive
 
 shot() { # caption file [wait]

@@ -46,6 +46,7 @@ for n in $(seq 140 180); do
 done
 [ -n "$display" ] || { echo "SKIP: no X server could be started"; exit 77; }
 export DISPLAY=$display
+export QT_QPA_PLATFORM=xcb # the test runner's offscreen platform would show no window
 export XDG_RUNTIME_DIR=$work/run && mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 # The simulator.
@@ -74,7 +75,7 @@ printf '[P\xf8ipojen\xed]\r\nRozhran\xed=RQ-4638\r\nAdresa=1\r\nRychlost=9600\r\
 (cd "$app" && exec ./W_RQ3510) >"$work/app.log" 2>&1 &
 app_pid=$!
 pids+=($app_pid)
-main=$(xdotool search --sync --name ' RQ-3510,3520,3530' | head -1)
+main=$(timeout 20 xdotool search --sync --name ' RQ-3510,3520,3530' | head -1)
 [ -n "$main" ] || fail "the main window did not appear"
 
 focus_main() { xdotool windowfocus --sync "$main"; sleep 0.2; }
