@@ -8,13 +8,8 @@
 #include "live/ValuePanel.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
-#include <QHideEvent>
 #include <QLabel>
-#include <QPushButton>
-#include <QShowEvent>
 #include <QTimer>
-#include <QVBoxLayout>
 
 namespace {
 constexpr quint8 CmdMeasure = 0;
@@ -59,16 +54,13 @@ QString AinUnitText(AinModel model, quint8 range)
     return {};
 }
 
-TForm3::TForm3(QWidget *parent) : QDialog(parent)
+TForm3::TForm3(QWidget *parent) : TLiveDialog(parent)
 {
     setWindowTitle(QStringLiteral("Okamžité hodnoty analogových vstupů"));
 
-    auto *layout = new QVBoxLayout(this);
-    auto *grid = new QGridLayout;
+    QGridLayout *grid = this->grid();
     grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(0);
     grid->setColumnMinimumWidth(2, 24);
-    layout->addLayout(grid);
 
     const int half = InputCount / 2;
     for (int side = 0; side < 2; ++side) {
@@ -95,53 +87,9 @@ TForm3::TForm3(QWidget *parent) : QDialog(parent)
     t.valueWidth = 130;
     Hodnota[InputCount] = AddValueColumn(this, t).first();
 
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    Button1 = new QPushButton(QStringLiteral("Cancel"), this);
-    Button1->setObjectName(QStringLiteral("Button1"));
-    Button1->setAutoDefault(false);
-    buttons->addWidget(Button1);
-    layout->addLayout(buttons);
-    connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
-
-    StatusBar1 = new TStatusBar({0}, this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    layout->addWidget(StatusBar1);
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(CyclePause);
+    addFooter(CyclePause);
     // A coarse timer may fire up to 5 % late; the pause between cycles is short.
     Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, &TForm3::Timer1Timer);
-}
-
-void TForm3::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous()) {
-        FormShow();
-        Timer1->start();
-    }
-}
-
-void TForm3::hideEvent(QHideEvent *event)
-{
-    // A minimised window keeps polling; only closing stops it.
-    if (!event->spontaneous())
-        Timer1->stop();
-    QDialog::hideEvent(event);
-}
-
-void TForm3::FormShow()
-{
-    if (Data)
-        m_address = Data->moduleAddress;
-}
-
-void TForm3::Button1Click()
-{
-    reject();
 }
 
 void TForm3::done(int result)
@@ -182,28 +130,16 @@ bool TForm3::keepGoing(const QPointer<TForm3> &self)
     return self && !m_closeRequested && Data;
 }
 
-quint8 TForm3::transact(quint8 command, quint8 subCode)
-{
-    return Transact(*Data, m_address, command, subCode, m_bytes);
-}
-
-void TForm3::showError(quint8 error)
-{
-    StatusBar1->setText(0, QStringLiteral(" ") + ErrorText(Data->adapterKind, error));
-}
-
 void TForm3::cycle(const QPointer<TForm3> &self)
 {
-    if (!Data->ready()) {
-        StatusBar1->setText(0, NotConnectedText);
+    if (!canSend())
         return;
-    }
 
     if (!m_unitsRead) {
         m_bytes = {};
-        quint8 error = transact(CmdIdentify, SubModelCode);
+        quint8 error = transact(CmdIdentify, SubModelCode, m_bytes);
         if (error != 0) {
-            showError(error);
+            showResult(error);
             return;
         }
         QString code;
@@ -216,9 +152,9 @@ void TForm3::cycle(const QPointer<TForm3> &self)
                 return;
             const auto address = static_cast<quint8>(i);
             m_bytes = {0, address, address, 0, 0};
-            error = transact(CmdReadMemory, 0);
+            error = transact(CmdReadMemory, 0, m_bytes);
             if (error != 0) {
-                showError(error);
+                showResult(error);
                 return;
             }
             units[static_cast<std::size_t>(i)] = AinUnitText(model, m_bytes[3]);
@@ -233,9 +169,9 @@ void TForm3::cycle(const QPointer<TForm3> &self)
         if (!keepGoing(self))
             return;
         const auto sub = i < InputCount ? static_cast<quint8>(i) : SubTemperature;
-        const quint8 error = transact(CmdMeasure, sub);
+        const quint8 error = transact(CmdMeasure, sub, m_bytes);
         if (error != 0) {
-            showError(error); // the labels keep the last complete cycle
+            showResult(error); // the labels keep the last complete cycle
             return;
         }
         const auto k = static_cast<std::size_t>(i);

@@ -1,18 +1,13 @@
 #ifndef RQ_LIVE_OKAMAIN_H
 #define RQ_LIVE_OKAMAIN_H
 
-#include "comm/Kxxx638.h"
+#include "live/LiveDialog.h"
 
-#include <QDialog>
 #include <QPointer>
 
 #include <array>
 
-struct TData;
 class QLabel;
-class QPushButton;
-class QTimer;
-class TStatusBar;
 
 // Module models the analog monitor tells apart by their model code.
 enum class AinModel { Unknown, RQ3510, RQ3520, RQ3530 };
@@ -30,21 +25,16 @@ QString AinUnitText(AinModel model, quint8 range);
 // for the units. Pending events are processed between transactions; a close
 // requested meanwhile ends the cycle before its next transaction, and the
 // dialog closes only once the cycle has returned.
-class TForm3 : public QDialog
+class TForm3 : public TLiveDialog
 {
     Q_OBJECT
 public:
     explicit TForm3(QWidget *parent = nullptr);
 
-    TData *Data = nullptr;
-
     static constexpr int InputCount = 12;
     static constexpr int ValueCount = InputCount + 1; // inputs, then the internal temperature
     static constexpr int CyclePause = 10;             // ms between the end of a cycle and the next
 
-    QTimer *Timer1 = nullptr;
-    QPushButton *Button1 = nullptr; // "Cancel"
-    TStatusBar *StatusBar1 = nullptr;
     std::array<QLabel *, ValueCount> Hodnota{}; // Hodnota0..Hodnota11, Hodnota12 the temperature
 
     bool unitsRead() const { return m_unitsRead; }
@@ -54,23 +44,14 @@ public:
     quint64 completedCycles() const { return m_completed; }
 
 public slots:
-    void FormShow();
-    void Timer1Timer();
-    void Button1Click(); // "Cancel"
+    void Timer1Timer() override;
     void done(int result) override;
-
-protected:
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
 
 private:
     void cycle(const QPointer<TForm3> &self);
     // Processes pending events; false when the cycle must end (closed or gone).
     bool keepGoing(const QPointer<TForm3> &self);
-    quint8 transact(quint8 command, quint8 subCode);
-    void showError(quint8 error);
 
-    quint8 m_address = 0;
     bool m_unitsRead = false;
     std::array<QString, ValueCount> m_units;
     std::array<float, ValueCount> m_values{};

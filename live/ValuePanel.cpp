@@ -40,6 +40,29 @@ QList<QLabel *> AddValueColumn(QWidget *parent, const ValueColumn &c)
     return values;
 }
 
+std::array<QLabel *, 32> AddBitColumns(QWidget *parent, QGridLayout *grid, const QString &namePrefix,
+                                       const QStringList &captions)
+{
+    std::array<QLabel *, 32> labels{};
+    for (int col = 0; col < 4; ++col) {
+        ValueColumn c;
+        c.grid = grid;
+        c.column = 3 * col;
+        c.captions = captions.mid(8 * col, 8);
+        c.namePrefix = namePrefix;
+        c.firstIndex = 8 * col;
+        c.initialText = QStringLiteral("0");
+        c.alignment = Qt::AlignCenter;
+        c.valueWidth = 36;
+        const QList<QLabel *> column = AddValueColumn(parent, c);
+        for (int k = 0; k < 8; ++k)
+            labels[static_cast<std::size_t>(8 * col + k)] = column.at(k);
+        if (col < 3)
+            grid->setColumnMinimumWidth(3 * col + 2, 20);
+    }
+    return labels;
+}
+
 QString BitText(quint8 byte, int bit)
 {
     if (bit < 0 || bit > 7)

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <Qt>
 
+#include <array>
+
 class QGridLayout;
 class QLabel;
 class QWidget;
@@ -31,5 +33,10 @@ QString BitText(quint8 byte, int bit);
 
 // Builds the column inside parent and returns its value labels, top to bottom.
 QList<QLabel *> AddValueColumn(QWidget *parent, const ValueColumn &column);
+
+// 32 states in four columns of eight, each beside its caption (32 of them):
+// labels namePrefix0..namePrefix31, showing "0" until read.
+std::array<QLabel *, 32> AddBitColumns(QWidget *parent, QGridLayout *grid, const QString &namePrefix,
+                                       const QStringList &captions);
 
 #endif

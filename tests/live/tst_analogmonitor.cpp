@@ -1,9 +1,9 @@
-#include "app/Dekl.h"
-#include "app/StatusBar.h"
-#include "comm/Kxxx638.h"
-#include "live/OkamAIN.h"
-#include "support/TestAdapter.h"
 #include "EventsCounter.h"
+#include "PollOnce.h"
+
+#include "app/StatusBar.h"
+#include "live/OkamAIN.h"
+#include "support/Fixtures.h"
 
 #include <QLabel>
 #include <QLocale>
@@ -41,8 +41,9 @@ QStringList labelTexts(const TForm3 &d)
 class TestAnalogMonitor : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
+    TestConnection link;
+    TestAdapter &ta = link.ta;
+    TData &data = link.data;
 
     // Input i reads i + 1.25 (two decimals), the thermometer 23.5 (one decimal).
     void setValues(int offset = 0)
@@ -52,20 +53,21 @@ class TestAnalogMonitor : public QObject
         ta.setValue(16, 235 + 10 * offset, 1);
     }
 
+    // Forgets the requests and faults so far, runs one more cycle and
+    // returns its requests.
+    QList<TaRequest> nextCycle(TForm3 &d)
+    {
+        ta.calls.clear();
+        ta.failSend.clear();
+        d.Timer1Timer();
+        return ta.sends();
+    }
+
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic)); }
 
-    void init()
-    {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-        data.connected = true;
-        data.moduleAddress = 7;
-        ta.calls.clear();
-    }
-    void cleanup() { CloseAdapter(4, &data.handle); }
+    void init() { QVERIFY(link.open(7)); }
+    void cleanup() { link.close(); }
 
     void firstCycleReadsUnitsThenOnlyValues()
     {
@@ -103,10 +105,8 @@ private slots:
         QCOMPARE(d.Timer1->interval(), 10);
         QVERIFY(d.unitsRead());
 
-        ta.calls.clear();
         events.count = 0;
-        d.Timer1Timer();
-        const QList<TaRequest> later = ta.sends();
+        const QList<TaRequest> later = nextCycle(d);
         QCOMPARE(later.size(), 13);
         for (int i = 0; i < 13; ++i)
             QCOMPARE(later[i].sub, i < 12 ? i : 16);
@@ -123,9 +123,7 @@ private slots:
         ta.values[5] = (0x83u << 24) | 12345u; // decimals byte with bit 7 set: three decimals
         ta.memory[7] = 9;                   // a resistance range
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         const QStringList expected{u"1,25 V"_s,  u"2,25 V"_s,  u"3,25 V"_s,   u"-123,45 V"_s, u"0 V"_s,
                                    u"12,345 V"_s, u"7,25 V"_s,  u"8,25 ohm"_s, u"9,25 V"_s,     u"10,25 V"_s,
                                    u"11,25 V"_s,  u"12,25 V"_s, u"23,5 "_s};
@@ -161,9 +159,7 @@ private slots:
         std::fill_n(ta.memory.begin(), 12, static_cast<quint8>(range));
         setValues();
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         for (int i = 0; i < 12; ++i)
             QCOMPARE(d.unitText(i), unit);
         QCOMPARE(d.Hodnota[0]->text(), QStringLiteral("1,25 ") + unit);
@@ -175,9 +171,7 @@ private slots:
     {
         setValues();
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         const QStringList first = labelTexts(d);
         setValues(1);
         ta.calls.clear();
@@ -188,10 +182,7 @@ private slots:
         QCOMPARE(ta.sends().size(), 8);
         QVERIFY(d.Timer1->isActive());
 
-        ta.calls.clear();
-        ta.failSend.clear();
-        d.Timer1Timer();
-        const QList<TaRequest> sent = ta.sends();
+        const QList<TaRequest> sent = nextCycle(d);
         QCOMPARE(sent.size(), 13);
         QCOMPARE(sent[0].sub, 0);
         QCOMPARE(sent[0].d, (std::array<quint8, 5>{})); // a failed reply leaves zeros
@@ -205,9 +196,7 @@ private slots:
         setValues();
         ta.failSend[26] = 3;
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         QCOMPARE(labelTexts(d), QStringList(13, QString()));
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" chyba 3"));
         QCOMPARE(d.completedCycles(), 0u);
@@ -227,17 +216,12 @@ private slots:
         QFETCH(int, failing);
         ta.failSend[failing] = 21;
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         QCOMPARE(ta.sends().size(), failing);
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" chyba 21"));
         QVERIFY(!d.unitsRead());
         QVERIFY(d.Timer1->isActive());
-        ta.calls.clear();
-        ta.failSend.clear();
-        d.Timer1Timer();
-        const QList<TaRequest> sent = ta.sends();
+        const QList<TaRequest> sent = nextCycle(d);
         QCOMPARE(sent.size(), 26);
         QCOMPARE(sent[0].command, 200);
         QVERIFY(d.unitsRead());
@@ -259,9 +243,7 @@ private slots:
         if (!handle)
             data.handle = 0;
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         data.handle = saved;
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Připojení k modulu není inicializováno."));
         QCOMPARE(ta.sends().size(), 0);

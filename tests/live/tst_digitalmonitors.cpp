@@ -1,10 +1,10 @@
-#include "app/Dekl.h"
+#include "PollOnce.h"
+
 #include "app/StatusBar.h"
-#include "comm/Kxxx638.h"
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
 #include "live/StatReg.h"
-#include "support/TestAdapter.h"
+#include "support/Fixtures.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -60,21 +62,51 @@ QString captionOf(const QWidget &w, const QLabel *value)
 class TestDigitalMonitors : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
+    TestConnection link;
+    TestAdapter &ta = link.ta;
+    TData &data = link.data;
 
 private slots:
-    void init()
+    void init() { QVERIFY(link.open(3)); }
+    void cleanup() { link.close(); }
+
+    // ---- both windows of 32 states: one transaction a tick
+
+    void statesFollowReply_data()
     {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-        data.connected = true;
-        data.moduleAddress = 3;
-        ta.calls.clear();
+        QTest::addColumn<QString>("prefix"); // Stav: the digital inputs, Bit: the status register
+        QTest::addColumn<Bytes>("bytes");
+        QTest::addColumn<QString>("bits");
+        QTest::addColumn<TaRequest>("request");
+        const TaRequest din{3, 0, 64, {0, 0, 0, 0, 0}};
+        const TaRequest status{3, 100, 0, {0, 0, 0, 0, 0}};
+        QTest::newRow("DIN0 DIN15 DIN24..31") << u"Stav"_s << Bytes{0x01, 0x80, 0, 0xFF}
+                                              << bitsWith({0, 15, 24, 25, 26, 27, 28, 29, 30, 31}) << din;
+        QTest::newRow("DIN18") << u"Stav"_s << Bytes{0, 0, 0x04, 0} << bitsWith({18}) << din;
+        QTest::newRow("none") << u"Stav"_s << Bytes{} << bitsWith({}) << din;
+        QTest::newRow("FN PWR RST") << u"Bit"_s << Bytes{0x32, 0, 0, 0} << bitsWith({1, 4, 5}) << status;
+        QTest::newRow("last") << u"Bit"_s << Bytes{0, 0, 0, 0x80} << bitsWith({31}) << status;
+        QTest::newRow("D2 bit 0") << u"Bit"_s << Bytes{0, 0x01, 0, 0} << bitsWith({8}) << status;
     }
-    void cleanup() { CloseAdapter(4, &data.handle); }
+    void statesFollowReply()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(Bytes, bytes);
+        QFETCH(QString, bits);
+        QFETCH(TaRequest, request);
+        std::unique_ptr<TLiveDialog> d;
+        if (prefix == u"Bit") {
+            ta.status = bytes;
+            d = std::make_unique<TForm15>();
+        } else {
+            ta.inputs = bytes;
+            d = std::make_unique<TForm11>();
+        }
+        PollOnce(*d, data);
+        QCOMPARE(bitsShown(*d, prefix), bits);
+        QCOMPARE(ta.sends(), QList<TaRequest>{request});
+        QCOMPARE(d->StatusBar1->text(0), QStringLiteral(" V pořádku"));
+    }
 
     // ---- digital inputs
 
@@ -93,36 +125,11 @@ private slots:
         QVERIFY(!d.Timer1->isActive());
     }
 
-    void inputBitOrder_data()
-    {
-        QTest::addColumn<Bytes>("bytes");
-        QTest::addColumn<QString>("bits");
-        QTest::newRow("DIN0 DIN15 DIN24..31") << Bytes{0x01, 0x80, 0, 0xFF}
-                                              << bitsWith({0, 15, 24, 25, 26, 27, 28, 29, 30, 31});
-        QTest::newRow("DIN18") << Bytes{0, 0, 0x04, 0} << bitsWith({18});
-        QTest::newRow("none") << Bytes{} << bitsWith({});
-    }
-    void inputBitOrder()
-    {
-        QFETCH(Bytes, bytes);
-        QFETCH(QString, bits);
-        ta.inputs = bytes;
-        TForm11 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
-        QCOMPARE(bitsShown(d, QStringLiteral("Stav")), bits);
-        QCOMPARE(ta.sends(), (QList<TaRequest>{{3, 0, 64, {0, 0, 0, 0, 0}}}));
-        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" V pořádku"));
-    }
-
     void inputErrorKeepsStates()
     {
         ta.inputs = {0x05, 0, 0, 0};
         TForm11 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         ta.inputs = {0, 0, 0, 0};
         ta.failSend[2] = 20;
         d.Timer1Timer();
@@ -148,35 +155,11 @@ private slots:
         QCOMPARE(d.Button2->text(), QStringLiteral("Vynulovat"));
     }
 
-    void statusBits_data()
-    {
-        QTest::addColumn<Bytes>("bytes");
-        QTest::addColumn<QString>("bits");
-        QTest::newRow("FN PWR RST") << Bytes{0x32, 0, 0, 0} << bitsWith({1, 4, 5});
-        QTest::newRow("last") << Bytes{0, 0, 0, 0x80} << bitsWith({31});
-        QTest::newRow("D2 bit 0") << Bytes{0, 0x01, 0, 0} << bitsWith({8});
-    }
-    void statusBits()
-    {
-        QFETCH(Bytes, bytes);
-        QFETCH(QString, bits);
-        ta.status = bytes;
-        TForm15 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
-        QCOMPARE(bitsShown(d, QStringLiteral("Bit")), bits);
-        QCOMPARE(ta.sends(), (QList<TaRequest>{{3, 100, 0, {0, 0, 0, 0, 0}}}));
-        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" V pořádku"));
-    }
-
     void clearSendsCommandAndKeepsText()
     {
         ta.status = {0x32, 0, 0, 0};
         TForm15 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         ta.errorTexts[0] = QStringLiteral("Vše v pořádku");
         d.StatusBar1->setText(0, QStringLiteral(" předchozí"));
         d.Button2->click();
@@ -192,9 +175,7 @@ private slots:
     {
         ta.status = {0x02, 0, 0, 0};
         TForm15 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         ta.failSend[2] = 13;
         ta.failSend[3] = 14;
         d.Button2Click();

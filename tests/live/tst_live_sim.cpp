@@ -1,5 +1,6 @@
 // The live value dialogs against the module simulator through the real LAN
 // converter library.
+#include "PollOnce.h"
 #include "SimConnection.h"
 
 #include "app/StatusBar.h"
@@ -92,9 +93,7 @@ private slots:
         QVERIFY(sim.setTemperature(1, 23.5));
 
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         QCOMPARE(d.StatusBar1->text(0).size() > 1, true);
         QCOMPARE(d.completedCycles(), 1u);
         QCOMPARE(d.Hodnota[0]->text(), firstText);
@@ -116,9 +115,7 @@ private slots:
         QVERIFY(sim.setMemoryByte(1, 5, 6)); // +/- 2 V
         QVERIFY(sim.setInput(1, 5, 1.2345));
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         bool ok = false;
         const double v = numberOf(d.Hodnota[5]->text(), &ok);
         QVERIFY2(ok && qAbs(v - 1.2345) < 0.0005, qPrintable(d.Hodnota[5]->text()));
@@ -132,9 +129,7 @@ private slots:
         QVERIFY(sim.setMemoryByte(1, 0, 8));
         QVERIFY(sim.setInput(1, 0, 100.0, QStringLiteral("ohm")));
         TForm3 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         QCOMPARE(d.Hodnota[0]->text(), QStringLiteral("100,00 ohm"));
         const QString okText = d.StatusBar1->text(0);
         QVERIFY(sim.setInput(1, 0, 200.0, QStringLiteral("ohm")));
@@ -157,9 +152,7 @@ private slots:
             QVERIFY(sim.setMemoryByte(1, 33 + 3 * k, 0)); // no negation
         QVERIFY(sim.setDigitalInputs(1, 0x80008001u));
         TForm11 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         QCOMPARE(bitsShown(d.Stav), bitsOf(0x80008001u));
         QVERIFY(sim.setDigitalInputs(1, 0x00040000u));
         d.Timer1Timer();
@@ -191,9 +184,7 @@ private slots:
         const quint32 status = sim.status(1);
         QCOMPARE(status, 0x80000032u);
         TForm15 d;
-        d.Data = &data;
-        d.FormShow();
-        d.Timer1Timer();
+        PollOnce(d, data);
         QCOMPARE(bitsShown(d.Bit), bitsOf(status));
         d.Button2->click();
         QCOMPARE(sim.status(1), 0u);
