@@ -55,8 +55,8 @@ double TFormIT::reading(const ModuleBytes &d) const
     return d[2] * 256 + d[1];
 }
 
-// No check of the entered temperature: any number is taken as typed, and an
-// implausible one fails the gain check.
+// The entered temperature has no range check of its own: any number is
+// taken as typed, and an implausible one fails the gain check.
 bool TFormIT::writeCalibration(double celsius, double zeroReading, double referenceReading)
 {
     // The readings are raw counts, whole numbers of 1..65535.
