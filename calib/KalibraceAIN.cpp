@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 
 const QString TForm6::ChooseInputText = QStringLiteral("Vyber referenční vstup a stiskni tlačítko Kalibrace.");
 const QString TForm6::ShortInputText = QStringLiteral("Zkratuj vstup a stiskni tlačítko Potvrzení.");
@@ -26,7 +25,9 @@ constexpr quint8 GainLow = 23, GainHigh = 24, OffsetLow = 25, OffsetHigh = 26;
 } // namespace
 
 TForm6::TForm6(QWidget *parent)
-    : TKalibraceDialog(QStringLiteral("Kalibrace analogových vstupů"), CancelledText, ChooseInputText, parent)
+    : TKalibraceDialog({QStringLiteral("Kalibrace analogových vstupů"), ChooseInputText, ApplyVoltageText,
+                        NotANumberText, DoneText, CancelledText, MeasuringWaitMs},
+                       parent)
 {
     ComboBox2 = new QComboBox(this);
     ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
@@ -48,132 +49,58 @@ void TForm6::FormCreate()
 {
     Edit2->setText(QStringLiteral("0,05"));
     Edit3->clear();
-    Memo1->clear();
-    appendLine(ChooseInputText);
-    m_state = 0;
+    resetMemo();
 }
 
 void TForm6::Button1Click()
 {
-    if (!Data || !checkConnection() || m_state != 0)
+    const auto reference = static_cast<quint8>(ComboBox2->currentIndex());
+    if (!beginCalibration(reference))
         return;
-    takeConnection();
-    m_reference = static_cast<quint8>(ComboBox2->currentIndex());
-
     // The reference input on the calibration range, the constants neutral,
     // so that the module measures uncalibrated.
-    const std::array<std::pair<quint8, quint8>, 5> writes{{{m_reference, CalibrationRange},
-                                                           {GainLow, kalibrace::NeutralGain & 0xFF},
-                                                           {GainHigh, kalibrace::NeutralGain >> 8},
-                                                           {OffsetLow, 0},
-                                                           {OffsetHigh, 0}}};
-    for (const auto &[address, value] : writes) {
-        quint8 error = 0;
-        switch (writeVerified(address, value, error)) {
-        case WriteResult::Ok:
-            continue;
-        case WriteResult::TransactionError:
-            setStatus(QLatin1Char(' ') + errorText(error));
-            return;
-        case WriteResult::Mismatch:
-            setStatus(WriteMismatchStatus);
-            return;
-        }
-    }
-    appendLines({QString(), SeparatorLine + QStringLiteral("Referenční vstup ") + QString::number(m_reference),
-                 QString(), ShortInputText});
-    m_state = 1;
-    setStatus(QStringLiteral(" "));
+    if (!writeBytes({{reference, CalibrationRange},
+                     {GainLow, kalibrace::NeutralGain & 0xFF},
+                     {GainHigh, kalibrace::NeutralGain >> 8},
+                     {OffsetLow, 0},
+                     {OffsetHigh, 0}}))
+        return;
+    awaitZeroReading(SeparatorLine + QStringLiteral("Referenční vstup ") + QString::number(reference),
+                     ShortInputText);
 }
 
-bool TForm6::readReference(double &value)
+double TForm6::reading(const ModuleBytes &d) const
 {
-    ModuleBytes d{};
-    if (!measure(MeasuringWaitMs, m_reference, d))
-        return false;
-    value = DecodeMeasuredValue(d[1], d[2], d[3], d[4]);
-    if (value == 0) { // also the ideal zero: an exact 0 means no converter reading
-        appendLine(BadMeasurementText);
-        VypisKalibraceUkoncena();
-        return false;
-    }
-    return true;
+    return DecodeMeasuredValue(d[1], d[2], d[3], d[4]);
 }
 
-void TForm6::Button2Click()
+bool TForm6::acceptEntered(double volts)
 {
-    if (!Data || !checkConnection())
-        return;
-    if (m_state == 1) {
-        double zero = 0;
-        if (!readReference(zero))
-            return;
-        m_zeroReading = zero;
-        appendLine(ApplyVoltageText);
-        setStatus(QStringLiteral(" "));
-        m_state = 2;
-    } else if (m_state == 2) {
-        referenceStep();
-    }
+    if (kalibrace::VoltageInBand(volts))
+        return true;
+    cancelCalibration(OutOfBandText);
+    return false;
 }
 
-void TForm6::referenceStep()
+bool TForm6::writeCalibration(double volts, double zeroReading, double referenceReading)
 {
-    double volts = 0;
-    if (!parseNumber(Edit2->text(), volts)) {
-        appendLine(NotANumberText);
-        VypisKalibraceUkoncena();
-        return;
-    }
-    if (!kalibrace::VoltageInBand(volts)) {
-        appendLine(OutOfBandText);
-        VypisKalibraceUkoncena();
-        return;
-    }
-    double reference = 0;
-    if (!readReference(reference))
-        return;
-    const kalibrace::AinConstants c = kalibrace::ComputeAin(volts, m_zeroReading, reference);
+    const kalibrace::AinConstants c = kalibrace::ComputeAin(volts, zeroReading, referenceReading);
     if (c.outcome != kalibrace::Outcome::Ok) {
-        appendLine(BadMeasurementText);
-        VypisKalibraceUkoncena();
-        return;
+        cancelCalibration(BadMeasurementText);
+        return false;
     }
-
-    setStatus(WritingStatus);
-    const std::array<std::pair<quint8, quint8>, 4> writes{{{OffsetLow, quint8(c.offset & 0xFF)},
-                                                           {OffsetHigh, quint8(c.offset >> 8)},
-                                                           {GainLow, quint8(c.gain & 0xFF)},
-                                                           {GainHigh, quint8(c.gain >> 8)}}};
-    for (const auto &[address, value] : writes) {
-        quint8 error = 0;
-        switch (writeVerified(address, value, error)) {
-        case WriteResult::Ok:
-            continue;
-        case WriteResult::TransactionError:
-            // Stays in state 2: another "Potvrzení" measures the reference again.
-            setStatus(QLatin1Char(' ') + errorText(error));
-            return;
-        case WriteResult::Mismatch:
-            appendLine(WriteMismatchText);
-            VypisKalibraceUkoncena();
-            return;
-        }
-    }
-    appendLines({QString(), DoneText, QString(), SeparatorLine, QString(), ChooseInputText});
-    setStatus(QStringLiteral(" "));
-    m_state = 0;
+    return writeConstants(GainLow, c.gain, OffsetLow, c.offset);
 }
 
 void TForm6::Timer1Timer()
 {
-    if (!Data || !checkConnection())
+    if (!checkConnection())
         return;
     ModuleBytes d{};
     const quint8 error = transactLive(0, static_cast<quint8>(ComboBox2->currentIndex()), d);
     if (error != 0) {
         Edit3->clear();
-        setStatus(QLatin1Char(' ') + errorText(error));
+        showError(error);
         return;
     }
     Edit3->setText(FormatFixed(DecodeMeasuredValue(d[1], d[2], d[3], d[4]), d[4] & 0x7F));

@@ -29,17 +29,12 @@ public:
 public slots:
     void FormCreate();
     void Button1Click() override;
-    void Button2Click() override;
     void Timer1Timer() override;
 
-private:
-    // The reading of the reference input; false when the procedure has been
-    // cancelled (transaction error or a reading of exactly 0).
-    bool readReference(double &value);
-    void referenceStep();
-
-    quint8 m_reference = 0;
-    double m_zeroReading = 0;
+protected:
+    double reading(const ModuleBytes &d) const override;
+    bool acceptEntered(double volts) override;
+    bool writeCalibration(double volts, double zeroReading, double referenceReading) override;
 };
 
 #endif

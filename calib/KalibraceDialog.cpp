@@ -25,11 +25,10 @@ const QString TKalibraceDialog::BadMeasurementText =
 const QString TKalibraceDialog::MeasuringStatus = QStringLiteral(" Probíhá měření ...");
 const QString TKalibraceDialog::WritingStatus = QStringLiteral(" Probíhá zápis kalibračních konstant.");
 
-TKalibraceDialog::TKalibraceDialog(const QString &caption, const QString &cancelledText,
-                                   const QString &startInstruction, QWidget *parent)
-    : QDialog(parent), m_cancelledText(cancelledText), m_startInstruction(startInstruction)
+TKalibraceDialog::TKalibraceDialog(const Procedure &procedure, QWidget *parent)
+    : QDialog(parent), m_procedure(procedure)
 {
-    setWindowTitle(caption);
+    setWindowTitle(m_procedure.caption);
 
     auto *layout = new QVBoxLayout(this);
     m_fields = new QFormLayout;
@@ -97,15 +96,16 @@ void TKalibraceDialog::hideEvent(QHideEvent *event)
     QDialog::hideEvent(event);
 }
 
+void TKalibraceDialog::resetMemo()
+{
+    Memo1->clear();
+    appendLine(m_procedure.startInstruction);
+    m_state = 0;
+}
+
 void TKalibraceDialog::appendLine(const QString &line)
 {
     Memo1->appendPlainText(line);
-}
-
-void TKalibraceDialog::appendLines(const QStringList &lines)
-{
-    for (const QString &line : lines)
-        appendLine(line);
 }
 
 void TKalibraceDialog::setStatus(const QString &text)
@@ -113,18 +113,37 @@ void TKalibraceDialog::setStatus(const QString &text)
     StatusBar1->setText(0, text);
 }
 
+void TKalibraceDialog::showError(quint8 code)
+{
+    setStatus(QLatin1Char(' ') + ErrorText(Data->adapterKind, code));
+}
+
 bool TKalibraceDialog::checkConnection()
 {
+    if (!Data)
+        return false;
     if (Data->ready())
         return true;
     setStatus(NotConnectedText);
     return false;
 }
 
-void TKalibraceDialog::takeConnection()
+bool TKalibraceDialog::beginCalibration(quint8 input)
 {
+    if (!checkConnection() || m_state != 0)
+        return false;
     m_handle = Data->handle;
     m_address = Data->moduleAddress;
+    m_input = input;
+    return true;
+}
+
+void TKalibraceDialog::awaitZeroReading(const QString &header, const QString &instruction)
+{
+    for (const QString &line : {QString(), header, QString(), instruction})
+        appendLine(line);
+    m_state = 1;
+    setStatus(QStringLiteral(" "));
 }
 
 quint8 TKalibraceDialog::transact(quint8 command, quint8 subCode, ModuleBytes &d)
@@ -134,8 +153,8 @@ quint8 TKalibraceDialog::transact(quint8 command, quint8 subCode, ModuleBytes &d
         return AdapterError::NotBound;
     Record response{};
     quint8 error = 0;
-    RunModuleTransaction(Data->adapterKind, m_handle, m_address, command, subCode, d[0], d[1], d[2], d[3], d[4],
-                         error, response.data());
+    RunModuleTransaction(Data->adapterKind, m_handle, m_address, command, subCode, d[0], d[1], d[2], d[3],
+                         d[4], error, response.data());
     return error;
 }
 
@@ -145,12 +164,8 @@ quint8 TKalibraceDialog::transactLive(quint8 command, quint8 subCode, ModuleByte
     return Transact(*Data, m_address, command, subCode, d);
 }
 
-QString TKalibraceDialog::errorText(quint8 code) const
-{
-    return ErrorText(Data->adapterKind, code);
-}
-
-TKalibraceDialog::WriteResult TKalibraceDialog::writeVerified(quint8 memoryAddress, quint8 value, quint8 &error)
+TKalibraceDialog::WriteResult TKalibraceDialog::writeVerified(quint8 memoryAddress, quint8 value,
+                                                              quint8 &error)
 {
     ModuleBytes d{0, memoryAddress, memoryAddress, value, value};
     error = transact(103, 0, d);
@@ -163,20 +178,54 @@ TKalibraceDialog::WriteResult TKalibraceDialog::writeVerified(quint8 memoryAddre
     return d[3] == value ? WriteResult::Ok : WriteResult::Mismatch;
 }
 
-bool TKalibraceDialog::measure(int waitMs, quint8 subCode, ModuleBytes &d)
+TKalibraceDialog::WriteResult TKalibraceDialog::writeAll(const ByteWrites &writes)
+{
+    for (const auto &[address, value] : writes) {
+        quint8 error = 0;
+        const WriteResult result = writeVerified(address, value, error);
+        if (result == WriteResult::TransactionError) showError(error);
+        if (result != WriteResult::Ok)
+            return result;
+    }
+    return WriteResult::Ok;
+}
+
+bool TKalibraceDialog::writeBytes(const ByteWrites &writes)
+{
+    const WriteResult result = writeAll(writes);
+    if (result == WriteResult::Mismatch) setStatus(WriteMismatchStatus);
+    return result == WriteResult::Ok;
+}
+
+bool TKalibraceDialog::writeConstants(quint8 gainAddress, quint16 gain, quint8 offsetAddress, quint16 offset)
+{
+    setStatus(WritingStatus);
+    const WriteResult result = writeAll({{offsetAddress, quint8(offset & 0xFF)},
+                                         {quint8(offsetAddress + 1), quint8(offset >> 8)},
+                                         {gainAddress, quint8(gain & 0xFF)},
+                                         {quint8(gainAddress + 1), quint8(gain >> 8)}});
+    if (result == WriteResult::Mismatch) cancelCalibration(WriteMismatchText);
+    return result == WriteResult::Ok;
+}
+
+bool TKalibraceDialog::measureInput(double &value)
 {
     setStatus(MeasuringStatus);
-    rq::pause(waitMs);
+    rq::pause(m_procedure.measuringWaitMs);
     setStatus(QStringLiteral(" "));
-    d = {};
-    const quint8 error = transact(0, subCode, d);
-    if (error == 0)
-        return true;
-    const QString text = errorText(error);
-    setStatus(QLatin1Char(' ') + text);
-    appendLine(text);
-    VypisKalibraceUkoncena();
-    return false;
+    ModuleBytes d{};
+    const quint8 error = transact(0, m_input, d);
+    if (error != 0) {
+        showError(error);
+        cancelCalibration(ErrorText(Data->adapterKind, error));
+        return false;
+    }
+    value = reading(d);
+    if (value == 0) { // not even the ideal zero: an exact 0 means no converter reading
+        cancelCalibration(BadMeasurementText);
+        return false;
+    }
+    return true;
 }
 
 bool TKalibraceDialog::parseNumber(const QString &text, double &value)
@@ -186,10 +235,58 @@ bool TKalibraceDialog::parseNumber(const QString &text, double &value)
     return ok && std::isfinite(value);
 }
 
+void TKalibraceDialog::cancelCalibration(const QString &reason)
+{
+    appendLine(reason);
+    VypisKalibraceUkoncena();
+}
+
+void TKalibraceDialog::logEnd(const QString &text)
+{
+    for (const QString &line :
+         {QString(), text, QString(), SeparatorLine, QString(), m_procedure.startInstruction})
+        appendLine(line);
+    m_state = 0;
+}
+
 void TKalibraceDialog::VypisKalibraceUkoncena()
 {
-    appendLines({QString(), m_cancelledText, QString(), SeparatorLine, QString(), m_startInstruction});
-    m_state = 0;
+    logEnd(m_procedure.cancelledText);
+}
+
+void TKalibraceDialog::Button2Click()
+{
+    if (!checkConnection())
+        return;
+    if (m_state == 1) {
+        double zero = 0;
+        if (!measureInput(zero))
+            return;
+        m_zeroReading = zero;
+        appendLine(m_procedure.referenceInstruction);
+        setStatus(QStringLiteral(" "));
+        m_state = 2;
+    } else if (m_state == 2) {
+        referenceStep();
+    }
+}
+
+void TKalibraceDialog::referenceStep()
+{
+    double entered = 0;
+    if (!parseNumber(Edit2->text(), entered)) {
+        cancelCalibration(m_procedure.notANumberText);
+        return;
+    }
+    if (!acceptEntered(entered))
+        return;
+    double reference = 0;
+    if (!measureInput(reference))
+        return;
+    if (!writeCalibration(entered, m_zeroReading, reference))
+        return;
+    logEnd(m_procedure.doneText);
+    setStatus(QStringLiteral(" "));
 }
 
 void TKalibraceDialog::Button3Click()
@@ -199,8 +296,7 @@ void TKalibraceDialog::Button3Click()
 
 void TKalibraceDialog::Button4Click()
 {
-    if (!Data || !checkConnection())
+    if (!checkConnection())
         return;
-    if (m_state != 0)
-        VypisKalibraceUkoncena();
+    if (m_state != 0) VypisKalibraceUkoncena();
 }

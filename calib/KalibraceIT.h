@@ -23,15 +23,11 @@ public:
 public slots:
     void FormCreate();
     void Button1Click() override;
-    void Button2Click() override;
     void Timer1Timer() override;
 
-private:
-    bool readThermometer(quint16 &raw);
-    void referenceStep();
-
-    quint8 m_sub = 16;
-    quint16 m_zeroReading = 0;
+protected:
+    double reading(const ModuleBytes &d) const override;
+    bool writeCalibration(double celsius, double zeroReading, double referenceReading) override;
 };
 
 #endif

@@ -1,20 +1,10 @@
-#include "app/Dekl.h"
-#include "app/StatusBar.h"
 #include "calib/KalibraceAIN.h"
-#include "comm/Kxxx638.h"
-#include "support/Hooks.h"
 
 #include "CalibTestUtil.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <memory>
 
 namespace {
 const QString Choose = QStringLiteral("Vyber referenční vstup a stiskni tlačítko Kalibrace.");
@@ -39,41 +29,27 @@ ByteWrites neutral(int input)
 class TestKalibraceAIN : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
-    // No test sleeps through a measurement wait; tests that look at the
-    // pauses keep a recorder of their own.
-    std::unique_ptr<PauseRecorder> noSleep;
+    CalibConnection link;
+    TestAdapter &ta = link.ta;
+    TData &data = link.data;
 
-    // Runs "Kalibrace" on input 1 and the zero reading of 0.00002 V; the
-    // dialog then waits for the reference voltage.
-    void toState2(TForm6 &d)
+    // Runs "Kalibrace" on input 1 and, for state 2, the zero reading of
+    // 0.00002 V; the dialog then waits for the reference voltage.
+    void toState(TForm6 &d, int state)
     {
         d.Button1Click();
-        ta.setValue(1, 2, 5);
-        d.Button2Click();
-        QCOMPARE(d.state(), quint8(2));
+        if (state == 2) {
+            ta.setValue(1, 2, 5);
+            d.Button2Click();
+            QCOMPARE(d.state(), quint8(2));
+        }
         ta.calls.clear();
     }
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic)); }
-    void init()
-    {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-        data.connected = true;
-        data.moduleAddress = 5;
-        ta.calls.clear();
-        noSleep = std::make_unique<PauseRecorder>();
-    }
-    void cleanup()
-    {
-        noSleep.reset();
-        CloseAdapter(4, &data.handle);
-    }
+    void init() { QVERIFY(link.open()); }
+    void cleanup() { link.close(); }
 
     void controlsAtCreation()
     {
@@ -87,24 +63,12 @@ private slots:
         QCOMPARE(d.Edit2->text(), QStringLiteral("0,05"));
         QVERIFY(d.Edit3->text().isEmpty());
         QVERIFY(d.Edit3->isReadOnly());
-        QVERIFY(d.Memo1->isReadOnly());
         QCOMPARE(d.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QCOMPARE(memoLines(d.Memo1), QStringList{Choose});
-        QCOMPARE(d.state(), quint8(0));
-        QCOMPARE(d.StatusBar1->panelCount(), 1);
-        QCOMPARE(d.Timer1->interval(), 500);
+        checkCommonControls(d, Choose);
         QVERIFY(!d.Timer1->isActive());
-        const QList<std::pair<const char *, QString>> buttons{{"Button1", QStringLiteral("Kalibrace")},
-                                                              {"Button2", QStringLiteral("Potvrzení")},
-                                                              {"Button3", QStringLiteral("Cancel")},
-                                                              {"Button4", QStringLiteral("Zrušit")}};
-        for (const auto &[name, text] : buttons)
-            QCOMPARE(d.findChild<QPushButton *>(QLatin1String(name))->text(), text);
         for (const char *name : {"ComboBox2", "Edit2", "Edit3", "Memo1", "StatusBar1", "Timer1"})
             QVERIFY2(d.findChild<QObject *>(QLatin1String(name)), name);
-        QStringList labels;
-        for (const QLabel *label : d.findChildren<QLabel *>())
-            labels << label->text();
+        const QStringList labels = labelTexts(d);
         for (const char *text : {"Referenční vstup", "Zadaná hodnota [V]", "Okamžitá hodnota", "Pokyn"})
             QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
         QVERIFY(ta.sends().isEmpty());
@@ -239,7 +203,7 @@ private slots:
     {
         TForm6 d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         ta.setValue(1, 4990, 5);
         QString during;
         ta.script = [&](const TaRequest &r, int) {
@@ -289,7 +253,7 @@ private slots:
         QFETCH(QString, text);
         TForm6 d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         PauseRecorder pauses;
         ta.setValue(1, referenceMagnitude, 5);
@@ -324,11 +288,7 @@ private slots:
         QFETCH(QStringList, lines);
         TForm6 d;
         d.Data = &data;
-        if (state == 1)
-            d.Button1Click();
-        else
-            toState2(d);
-        ta.calls.clear();
+        toState(d, state);
         const QStringList before = memoLines(d.Memo1);
         ta.setValue(1, 0, 5);
         if (transactionError)
@@ -356,7 +316,7 @@ private slots:
         PauseRecorder pauses;
         TForm6 d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         const QList<TaRequest> expected =
             QList<TaRequest>{measurement(1)} + verifiedWrites({{25, 16}, {26, 128}, {23, 40}, {24, 39}});
@@ -391,7 +351,7 @@ private slots:
         QFETCH(int, sendsMade);
         TForm6 d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         ta.setValue(1, 4990, 5);
         ta.readBackOverride[address] = 0x55;
@@ -414,11 +374,7 @@ private slots:
         PauseRecorder pauses;
         TForm6 d;
         d.Data = &data;
-        if (state == 1)
-            d.Button1Click();
-        else
-            toState2(d);
-        ta.calls.clear();
+        toState(d, state);
         const QStringList before = memoLines(d.Memo1);
         // Running: "Kalibrace" does nothing, whatever input is selected.
         d.ComboBox2->setCurrentIndex(4);
@@ -463,13 +419,8 @@ private slots:
         data.connected = connected;
         if (!handle)
             data.handle = 0;
-        const QList<void (TForm6::*)()> handlers{&TForm6::Button1Click, &TForm6::Button2Click, &TForm6::Button4Click,
-                                                 &TForm6::Timer1Timer};
-        for (auto handler : handlers) {
-            d.StatusBar1->setText(0, QString());
-            (d.*handler)();
-            QCOMPARE(d.statusText(), QStringLiteral(" Připojení k modulu není inicializováno."));
-        }
+        checkNotConnected(d, {&TKalibraceDialog::Button1Click, &TKalibraceDialog::Button2Click,
+                              &TKalibraceDialog::Button4Click, &TKalibraceDialog::Timer1Timer});
         QVERIFY(ta.sends().isEmpty());
         QCOMPARE(d.state(), quint8(1));
         data.handle = saved;

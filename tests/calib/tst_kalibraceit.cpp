@@ -1,19 +1,9 @@
-#include "app/Dekl.h"
-#include "app/StatusBar.h"
 #include "calib/KalibraceIT.h"
-#include "comm/Kxxx638.h"
-#include "support/Hooks.h"
 
 #include "CalibTestUtil.h"
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QPushButton>
-#include <QTest>
-#include <QTimer>
-
-#include <memory>
 
 namespace {
 const QString Start = QStringLiteral("Pro zahájení kalibrování stiskni tlačítko Kalibrace.");
@@ -40,59 +30,34 @@ void setRaw(TestAdapter &ta, int raw)
 class TestKalibraceIT : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
-    // No test sleeps through a measurement wait; tests that look at the
-    // pauses keep a recorder of their own.
-    std::unique_ptr<PauseRecorder> noSleep;
+    CalibConnection link;
+    TestAdapter &ta = link.ta;
+    TData &data = link.data;
 
-    void toState2(TFormIT &d, int zero = 100)
+    // Runs "Kalibrace" and, for state 2, the zero reading of 100 counts.
+    void toState(TFormIT &d, int state)
     {
         d.Button1Click();
-        setRaw(ta, zero);
-        d.Button2Click();
-        QCOMPARE(d.state(), quint8(2));
+        if (state == 2) {
+            setRaw(ta, 100);
+            d.Button2Click();
+            QCOMPARE(d.state(), quint8(2));
+        }
         ta.calls.clear();
     }
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic)); }
-    void init()
-    {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-        data.connected = true;
-        data.moduleAddress = 5;
-        ta.calls.clear();
-        noSleep = std::make_unique<PauseRecorder>();
-    }
-    void cleanup()
-    {
-        noSleep.reset();
-        CloseAdapter(4, &data.handle);
-    }
+    void init() { QVERIFY(link.open()); }
+    void cleanup() { link.close(); }
 
     void controlsAtCreation()
     {
         TFormIT d;
         QCOMPARE(d.windowTitle(), QStringLiteral("Kalibrace interního teploměru"));
         QCOMPARE(d.Edit2->text(), QStringLiteral("20,0"));
-        QVERIFY(d.Memo1->isReadOnly());
-        QCOMPARE(memoLines(d.Memo1), QStringList{Start});
-        QCOMPARE(d.state(), quint8(0));
-        QCOMPARE(d.StatusBar1->panelCount(), 1);
-        QCOMPARE(d.Timer1->interval(), 500);
-        const QList<std::pair<const char *, QString>> buttons{{"Button1", QStringLiteral("Kalibrace")},
-                                                              {"Button2", QStringLiteral("Potvrzení")},
-                                                              {"Button3", QStringLiteral("Cancel")},
-                                                              {"Button4", QStringLiteral("Zrušit")}};
-        for (const auto &[name, text] : buttons)
-            QCOMPARE(d.findChild<QPushButton *>(QLatin1String(name))->text(), text);
-        QStringList labels;
-        for (const QLabel *label : d.findChildren<QLabel *>())
-            labels << label->text();
+        checkCommonControls(d, Start);
+        const QStringList labels = labelTexts(d);
         QVERIFY(labels.contains(QStringLiteral("Zadaná hodnota [°C]")));
         QVERIFY(labels.contains(QStringLiteral("Pokyn")));
         d.Data = &data;
@@ -217,7 +182,7 @@ private slots:
         PauseRecorder pauses;
         TFormIT d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         setRaw(ta, reference);
         d.Edit2->setText(entered);
@@ -246,11 +211,7 @@ private slots:
         QFETCH(QStringList, lines);
         TFormIT d;
         d.Data = &data;
-        if (state == 1)
-            d.Button1Click();
-        else
-            toState2(d);
-        ta.calls.clear();
+        toState(d, state);
         const QStringList before = memoLines(d.Memo1);
         setRaw(ta, 0);
         if (transactionError)
@@ -284,7 +245,7 @@ private slots:
         PauseRecorder pauses;
         TFormIT d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         const QList<TaRequest> expected =
             QList<TaRequest>{measurement(16)} + verifiedWrites({{29, 156}, {30, 127}, {27, 16}, {28, 39}, {31, 129}});
@@ -322,7 +283,7 @@ private slots:
         PauseRecorder pauses;
         TFormIT d;
         d.Data = &data;
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         setRaw(ta, 3031);
         ta.readBackOverride[address] = 0x55;
@@ -342,7 +303,7 @@ private slots:
         d.Button4Click();
         QVERIFY(ta.sends().isEmpty());
         QCOMPARE(memoLines(d.Memo1), QStringList{Start});
-        toState2(d);
+        toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         d.Button1Click();
         QVERIFY(ta.sends().isEmpty());
@@ -377,13 +338,8 @@ private slots:
         TFormIT d;
         d.Data = &data;
         data.connected = false;
-        const QList<void (TFormIT::*)()> handlers{&TFormIT::Button1Click, &TFormIT::Button2Click,
-                                                  &TFormIT::Button4Click};
-        for (auto handler : handlers) {
-            d.StatusBar1->setText(0, QString());
-            (d.*handler)();
-            QCOMPARE(d.statusText(), QStringLiteral(" Připojení k modulu není inicializováno."));
-        }
+        checkNotConnected(d, {&TKalibraceDialog::Button1Click, &TKalibraceDialog::Button2Click,
+                              &TKalibraceDialog::Button4Click});
         QVERIFY(ta.sends().isEmpty());
     }
 };
