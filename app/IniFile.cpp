@@ -84,30 +84,26 @@ int IniFile::findKey(int sectionLine, const QString &key) const
     return -1;
 }
 
-QString IniFile::readString(const QString &section, const QString &key, const QString &def) const
+std::optional<QString> IniFile::value(const QString &section, const QString &key) const
 {
     const int s = findSection(section);
-    if (s < 0)
-        return def;
-    const int k = findKey(s, key);
+    const int k = s < 0 ? -1 : findKey(s, key);
     if (k < 0)
-        return def;
-    QString name, value;
-    keyValue(m_lines.at(k), &name, &value);
-    return value;
+        return std::nullopt;
+    QString name, text;
+    keyValue(m_lines.at(k), &name, &text);
+    return text;
+}
+
+QString IniFile::readString(const QString &section, const QString &key, const QString &def) const
+{
+    return value(section, key).value_or(def);
 }
 
 qint32 IniFile::readInt(const QString &section, const QString &key, qint32 def) const
 {
-    const int s = findSection(section);
-    if (s < 0)
-        return def;
-    const int k = findKey(s, key);
-    if (k < 0)
-        return def;
-    QString name, value;
-    keyValue(m_lines.at(k), &name, &value);
-    return ParseIntText(value).value_or(def);
+    const std::optional<QString> text = value(section, key);
+    return text ? ParseIntText(*text).value_or(def) : def;
 }
 
 void IniFile::writeString(const QString &section, const QString &key, const QString &value)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // A small INI file in the manner of the classic private-profile service:
 // a missing file, section or key gives the caller's default; section and key
 // names match without regard to case; writing a key changes that key only and
@@ -31,6 +33,7 @@ public:
     QByteArray toBytes() const;
 
 private:
+    std::optional<QString> value(const QString &section, const QString &key) const;
     int findSection(const QString &section) const;
     int findKey(int sectionLine, const QString &key) const;
 

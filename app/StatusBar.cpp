@@ -26,6 +26,11 @@ void TStatusBar::setText(int panel, const QString &text)
     if (!label)
         return;
     label->setText(text);
+    // A panel keeps its width but grows when a text would be cut off (the
+    // module identity in the main window's first panel, in a larger font).
+    const int needed = label->fontMetrics().horizontalAdvance(text) + 2 * label->frameWidth() + 8;
+    if (label->maximumWidth() < needed && label->maximumWidth() != QWIDGETSIZE_MAX)
+        label->setFixedWidth(needed);
     label->repaint();
 }
 

@@ -1,18 +1,28 @@
 #ifndef RQ_CONFIG_NASTAVAIN3510_H
 #define RQ_CONFIG_NASTAVAIN3510_H
 
-#include <QDialog>
+#include "config/NastavDialog.h"
 
-struct TData;
+#include <array>
 
-// Placeholder until the dialog is built: opens with its caption and nothing else.
-class TForm13 : public QDialog
+class QComboBox;
+
+// Measuring range of each of the twelve analog inputs of an RQ-3510. The odd
+// inputs measure voltage only and offer the first seven ranges.
+class TForm13 : public TNastavDialog
 {
     Q_OBJECT
 public:
     explicit TForm13(QWidget *parent = nullptr);
 
-    TData *Data = nullptr;
+    std::array<QComboBox *, 12> ComboBox{}; // ComboBox1..ComboBox12: element i is AINi
+
+    void ZapisOkno(const TCFGRQ &image) override;
+    void PrectiOkno(TCFGRQ &image) override;
+    QList<TransferStep> steps(TCFGRQ &image) override;
 };
+
+// Range items of the RQ-3510 in code order; the odd inputs offer the first seven.
+const QStringList &Ranges3510();
 
 #endif

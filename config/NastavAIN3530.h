@@ -1,18 +1,36 @@
 #ifndef RQ_CONFIG_NASTAVAIN3530_H
 #define RQ_CONFIG_NASTAVAIN3530_H
 
-#include <QDialog>
+#include "config/NastavDialog.h"
 
-struct TData;
+#include <array>
 
-// Placeholder until the dialog is built: opens with its caption and nothing else.
-class TForm13b : public QDialog
+class QComboBox;
+
+// Sensor type, unit and wiring of each of the six analog inputs of an
+// RQ-3530, packed into one byte per input: sensor + 16 x unit + 64 x wiring.
+class TForm13b : public TNastavDialog
 {
     Q_OBJECT
 public:
     explicit TForm13b(QWidget *parent = nullptr);
 
-    TData *Data = nullptr;
+    // ComboBox1..ComboBox18: sensors of AIN0..AIN5, then units, then wirings.
+    std::array<QComboBox *, 18> ComboBox{};
+    QComboBox *sensor(int input) const { return ComboBox[std::size_t(input)]; }
+    QComboBox *unit(int input) const { return ComboBox[std::size_t(6 + input)]; }
+    QComboBox *wiring(int input) const { return ComboBox[std::size_t(12 + input)]; }
+
+    void ZapisOkno(const TCFGRQ &image) override;
+    void PrectiOkno(TCFGRQ &image) override;
+    QList<TransferStep> steps(TCFGRQ &image) override;
 };
+
+const QStringList &Sensors3530();
+const QStringList &Units3530();
+const QStringList &Wirings3530();
+
+// The sensor byte of the codes, in 8 bits.
+quint8 PackSensor3530(int sensor, int unit, int wiring);
 
 #endif

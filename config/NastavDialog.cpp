@@ -3,11 +3,17 @@
 #include "app/StatusBar.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QLabel>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
+#include <algorithm>
+
+TNastavDialog::TNastavDialog(QWidget *parent) : TPrenosDialog(parent)
 {
     auto *layout = new QVBoxLayout(this);
     m_body = new QVBoxLayout;
@@ -26,24 +32,69 @@ TNastavDialog::TNastavDialog(QWidget *parent) : QDialog(parent)
     Button2 = button("Button2", QStringLiteral("Přečíst"), &TNastavDialog::Button2Click);
     Button3 = button("Button3", QStringLiteral("Ok"), &TNastavDialog::Button3Click);
     Button4 = button("Button4", QStringLiteral("Cancel"), &TNastavDialog::Button4Click);
-    StatusBar1 = new TStatusBar({0}, this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     layout->addWidget(StatusBar1);
+    reserveStatusWidth({TransferText::Reading + QStringLiteral("100 %)"),
+                        TransferText::Writing + QStringLiteral("100 %)")});
 }
 
-QString TNastavDialog::statusText() const
+void TNastavDialog::reserveStatusWidth(const QStringList &texts)
 {
-    return StatusBar1->text(0);
+    QLabel *panel = StatusBar1->panel(0);
+    const QFontMetrics metrics(panel->font());
+    int width = panel->minimumWidth();
+    for (const QString &text : texts)
+        width = std::max(width, metrics.horizontalAdvance(text) + 2 * panel->frameWidth() + 8);
+    panel->setMinimumWidth(width);
 }
 
-void TNastavDialog::setStatusText(const QString &text)
+QComboBox *TNastavDialog::makeComboBox(int number, const QStringList &items)
 {
-    StatusBar1->setText(0, text);
+    auto *box = new QComboBox(this);
+    box->setObjectName(QStringLiteral("ComboBox") + QString::number(number));
+    box->addItems(items);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return box;
 }
 
-void TNastavDialog::status(const QString &text)
+void TNastavDialog::showCode(QComboBox *box, int code)
 {
-    setStatusText(text);
+    box->setCurrentIndex(code >= 0 && code < box->count() ? code : -1);
+}
+
+quint8 TNastavDialog::takeCode(const QComboBox *box, quint8 previous)
+{
+    const int index = box->currentIndex();
+    return index >= 0 ? static_cast<quint8>(index) : previous;
+}
+
+QLabel *TNastavDialog::heading(const QString &text)
+{
+    auto *l = new QLabel(text, this);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+}
+
+QGridLayout *TNastavDialog::twoColumnInputs(const QList<QComboBox *> &boxes)
+{
+    auto *grid = new QGridLayout;
+    const int half = static_cast<int>(boxes.size() + 1) / 2;
+    for (int column = 0; column < 2; ++column) {
+        grid->addWidget(heading(QStringLiteral("Rozsah")), 0, 3 * column + 1);
+        for (int row = 0; row < half; ++row) {
+            const int i = column * half + row;
+            if (i >= boxes.size())
+                break;
+            auto *label = new QLabel(QStringLiteral("AIN") + QString::number(i), this);
+            label->setObjectName(QStringLiteral("LabelAIN") + QString::number(i));
+            label->setBuddy(boxes.at(i));
+            grid->addWidget(label, row + 1, 3 * column);
+            grid->addWidget(boxes.at(i), row + 1, 3 * column + 1);
+        }
+    }
+    grid->setColumnMinimumWidth(2, 24); // gap between the columns
+    return grid;
 }
 
 QList<QPushButton *> TNastavDialog::startButtons() const
@@ -61,61 +112,20 @@ bool TNastavDialog::ZapisData(TCFGRQ &image)
     return WriteSequence(Data, *this, steps(image));
 }
 
-bool TNastavDialog::runTransfer(const std::function<bool()> &transfer)
-{
-    if (m_busy)
-        return false;
-    m_busy = true;
-    const QList<QPushButton *> buttons = startButtons();
-    for (QPushButton *b : buttons)
-        b->setEnabled(false);
-    const bool done = transfer();
-    for (QPushButton *b : buttons)
-        b->setEnabled(true);
-    m_busy = false;
-    if (m_closeRequested)
-        QDialog::reject();
-    return done;
-}
-
-void TNastavDialog::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TNastavDialog::FormShow()
-{
-    if (!Data)
-        return;
-    CopyCFG(Work, Data->cfg);
-    ZapisOkno(Work);
-    setStatusText(QStringLiteral(" "));
-}
-
 void TNastavDialog::Button2Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy() || !connectionReady())
         return;
-    if (!Data->ready()) {
-        setStatusText(NotConnectedText);
-        return;
-    }
     runTransfer([this] { return PrectiData(Work); });
     // Also after a failure: the bytes read so far beside the former values.
-    if (!m_closeRequested)
+    if (!closeRequested())
         ZapisOkno(Work);
 }
 
 void TNastavDialog::Button1Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy() || !connectionReady())
         return;
-    if (!Data->ready()) {
-        setStatusText(NotConnectedText);
-        return;
-    }
     PrectiOkno(Work);
     if (statusText().size() <= 1)
         runTransfer([this] { return ZapisData(Work); });
@@ -123,7 +133,7 @@ void TNastavDialog::Button1Click()
 
 void TNastavDialog::Button3Click()
 {
-    if (!Data || m_busy)
+    if (!Data || busy())
         return;
     PrectiOkno(Work);
     if (statusText().size() == 1)
@@ -136,21 +146,3 @@ void TNastavDialog::Button4Click()
     reject();
 }
 
-void TNastavDialog::reject()
-{
-    if (m_busy) {
-        m_closeRequested = true; // the transfer ends after the byte in flight
-        return;
-    }
-    QDialog::reject();
-}
-
-void TNastavDialog::closeEvent(QCloseEvent *event)
-{
-    if (m_busy) {
-        m_closeRequested = true;
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}

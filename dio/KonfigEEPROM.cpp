@@ -1,6 +1,240 @@
 #include "dio/KonfigEEPROM.h"
 
-TForm5::TForm5(QWidget *parent) : QDialog(parent)
+#include "app/StatusBar.h"
+#include "dio/EepromFile.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+static_assert(std::tuple_size_v<decltype(TCFGRQ::eeprom)> == EepromFileSize);
+
+TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Konfigurační EEPROM"));
+    const auto button = [this](const char *name, const QString &text, void (TForm5::*slot)()) {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    Button1 = button("Button1", QStringLiteral("Zapsat do EEPROM"), &TForm5::Button1Click);
+    Button2 = button("Button2", QStringLiteral("Načíst z EEPROM"), &TForm5::Button2Click);
+    Button3 = button("Button3", QStringLiteral("Ok"), &TForm5::Button3Click);
+    Button4 = button("Button4", QStringLiteral("Cancel"), &TForm5::Button4Click);
+    Button5 = button("Button5", QStringLiteral("Procházet"), &TForm5::Button5Click);
+
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    // The name changes only through "Procházet"; a typed name would be
+    // ignored and the backup would land in another file than the one shown.
+    Edit1->setReadOnly(true);
+    Edit1->setMinimumWidth(320);
+    Label1 = new QLabel(QStringLiteral("Název souboru"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setBuddy(Edit1);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    // The status bar already says the figure; a bar without text also
+    // repaints several times faster, which a 512-byte transfer feels.
+    ProgressBar1->setTextVisible(false);
+
+    chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
+
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    auto *fileRow = new QHBoxLayout;
+    fileRow->addWidget(Edit1, 1);
+    fileRow->addWidget(Button5);
+    layout->addLayout(fileRow);
+    auto *transferRow = new QHBoxLayout;
+    transferRow->addWidget(Button2);
+    transferRow->addWidget(Button1);
+    transferRow->addStretch(1);
+    layout->addSpacing(6);
+    layout->addLayout(transferRow);
+    layout->addWidget(ProgressBar1);
+    layout->addSpacing(6);
+    auto *closeRow = new QHBoxLayout;
+    closeRow->addStretch(1);
+    closeRow->addWidget(Button3);
+    closeRow->addWidget(Button4);
+    layout->addLayout(closeRow);
+    layout->addWidget(StatusBar1);
+
+    // Tab goes the way the window reads, and the dialog opens on the file
+    // name: a stray Space or Enter must never start writing into the module.
+    setTabOrder(Edit1, Button5);
+    setTabOrder(Button5, Button2);
+    setTabOrder(Button2, Button1);
+    setTabOrder(Button1, Button3);
+    setTabOrder(Button3, Button4);
+    Edit1->setFocus();
 }
+
+QList<TransferStep> TForm5::steps(TCFGRQ &image)
+{
+    QList<TransferStep> list;
+    list.reserve(EepromFileSize);
+    for (int i = 0; i < EepromFileSize; ++i)
+        list.append({quint8(i / 256), quint8(i % 256), &image.eeprom[std::size_t(i)]});
+    return list;
+}
+
+void TForm5::status(const QString &text)
+{
+    // The figure changes about every fifth byte; repainting an unchanged
+    // text would only slow the transfer down.
+    if (text != statusText())
+        TPrenosDialog::status(text);
+}
+
+void TForm5::step(int k, int n)
+{
+    // In whole percent, so the bar repaints only when it visibly moves.
+    ProgressBar1->setValue(n > 0 ? k * 100 / n : 100);
+}
+
+bool TForm5::PrectiData(TCFGRQ &image)
+{
+    return ReadSequence(Data, *this, steps(image), EepromProgress);
+}
+
+bool TForm5::ZapisData(TCFGRQ &image)
+{
+    return WriteSequence(Data, *this, steps(image), EepromProgress);
+}
+
+void TForm5::PrectiOkno(TCFGRQ &image)
+{
+    if (Edit1->text().isEmpty())
+        Edit1->setText(image.eepromFileName);
+    setStatusText(QStringLiteral(" "));
+}
+
+void TForm5::ZapisOkno(const TCFGRQ &image)
+{
+    Edit1->setText(image.eepromFileName);
+}
+
+bool TForm5::UlozSoubor(const TCFGRQ &image)
+{
+    const QString name = image.eepromFileName.isEmpty() ? DefaultEepromFileName : image.eepromFileName;
+    if (SaveEepromFile(name, image.eeprom))
+        return true;
+    setStatusText(EepromText::SaveFailed);
+    return false;
+}
+
+bool TForm5::NactiSoubor(TCFGRQ &image)
+{
+    if (image.eepromFileName.isEmpty())
+        image.eepromFileName = DefaultEepromFileName;
+    if (LoadEepromFile(image.eepromFileName, image.eeprom))
+        return true;
+    setStatusText(EepromText::LoadFailed);
+    return false;
+}
+
+QList<QPushButton *> TForm5::startButtons() const
+{
+    return {Button1, Button2, Button3, Button5};
+}
+
+bool TForm5::transfer(const std::function<bool()> &run)
+{
+    ProgressBar1->setValue(0);
+    return runTransfer(run);
+}
+
+QFileDialog *TForm5::openDialog()
+{
+    if (OpenDialog1)
+        return OpenDialog1;
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setWindowTitle(QStringLiteral("Procházet"));
+    OpenDialog1->setNameFilters(
+        {QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")});
+    OpenDialog1->setDefaultSuffix(QStringLiteral("kee"));
+    // One name serves for saving and loading, so a new name is accepted.
+    OpenDialog1->setFileMode(QFileDialog::AnyFile);
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    // The rest of the program speaks Czech; so does its file dialog.
+    OpenDialog1->setLabelText(QFileDialog::LookIn, QStringLiteral("Složka:"));
+    OpenDialog1->setLabelText(QFileDialog::FileName, QStringLiteral("Název souboru:"));
+    OpenDialog1->setLabelText(QFileDialog::FileType, QStringLiteral("Typ souboru:"));
+    OpenDialog1->setLabelText(QFileDialog::Accept, QStringLiteral("Vybrat"));
+    OpenDialog1->setLabelText(QFileDialog::Reject, QStringLiteral("Storno"));
+    return OpenDialog1;
+}
+
+std::optional<QString> TForm5::runOpenDialog(const QString &preset)
+{
+    openDialog();
+    // A bare name lies in the current working directory.
+    const QFileInfo info(preset.isEmpty() ? DefaultEepromFileName : preset);
+    OpenDialog1->setDirectory(info.absolutePath());
+    OpenDialog1->selectFile(info.fileName());
+    if (OpenDialog1->exec() != QDialog::Accepted)
+        return std::nullopt;
+    return OpenDialog1->selectedFiles().value(0);
+}
+
+void TForm5::Button2Click()
+{
+    if (!Data || busy() || !connectionReady())
+        return;
+    // The file is written only from a complete read.
+    if (transfer([this] { return PrectiData(Work); }))
+        UlozSoubor(Work);
+    if (!closeRequested())
+        ZapisOkno(Work);
+}
+
+void TForm5::Button1Click()
+{
+    if (!Data || busy() || !connectionReady())
+        return;
+    PrectiOkno(Work);
+    if (statusText().size() <= 1 && NactiSoubor(Work))
+        transfer([this] { return ZapisData(Work); });
+}
+
+void TForm5::Button3Click()
+{
+    if (!Data || busy())
+        return;
+    PrectiOkno(Work);
+    if (statusText().size() == 1)
+        CopyCFG(Data->cfg, Work);
+    accept();
+}
+
+void TForm5::Button4Click()
+{
+    reject();
+}
+
+void TForm5::Button5Click()
+{
+    if (busy())
+        return;
+    const std::optional<QString> chosen = chooseFile(Work.eepromFileName);
+    if (!chosen)
+        return;
+    Work.eepromFileName = chosen->isEmpty() ? DefaultEepromFileName : *chosen;
+    Edit1->setText(Work.eepromFileName);
+}
+

@@ -1,18 +1,81 @@
 #ifndef RQ_DIO_KONFIGEEPROM_H
 #define RQ_DIO_KONFIGEEPROM_H
 
-#include <QDialog>
+#include "config/PrenosDialog.h"
 
-struct TData;
+#include <functional>
+#include <optional>
 
-// Placeholder until the dialog is built: opens with its caption and nothing else.
-class TForm5 : public QDialog
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace EepromText {
+inline const QString SaveFailed = QStringLiteral(" Chyba ukládání dat.");
+inline const QString LoadFailed = QStringLiteral(" Chyba načítání dat.");
+} // namespace EepromText
+
+// Backup and restore of a module's whole configuration memory (both pages,
+// 512 bytes) through an EEPROM file. "Načíst z EEPROM" reads the module and
+// saves the file; "Zapsat do EEPROM" loads the file and writes it into the
+// module, verifying every byte. The file name changes only through
+// "Procházet"; "Ok" keeps block and name in the record for this run.
+//
+// Transfers are guarded as in the settings dialogs (TPrenosDialog); here
+// "Procházet" is disabled during a transfer too. Of the working copy only the
+// EEPROM block and the file name are used.
+class TForm5 : public TPrenosDialog
 {
     Q_OBJECT
 public:
     explicit TForm5(QWidget *parent = nullptr);
 
-    TData *Data = nullptr;
+    QLabel *Label1 = nullptr;       // "Název souboru"
+    QLineEdit *Edit1 = nullptr;     // the file name, shown only
+    QPushButton *Button1 = nullptr; // "Zapsat do EEPROM"
+    QPushButton *Button2 = nullptr; // "Načíst z EEPROM"
+    QPushButton *Button3 = nullptr; // "Ok"
+    QPushButton *Button4 = nullptr; // "Cancel"
+    QPushButton *Button5 = nullptr; // "Procházet"
+    QFileDialog *OpenDialog1 = nullptr; // made on the first "Procházet" (a file dialog starts threads)
+    QProgressBar *ProgressBar1 = nullptr;
+
+    // Asks for the file, preset with the current name: the chosen name, or
+    // nothing when the user cancelled. Runs OpenDialog1 unless replaced.
+    using FileChooser = std::function<std::optional<QString>(const QString &preset)>;
+    FileChooser chooseFile;
+    // OpenDialog1, made and set up when first needed.
+    QFileDialog *openDialog();
+
+    // Page 0 addresses 0..255, then page 1 addresses 0..255, onto the block.
+    static QList<TransferStep> steps(TCFGRQ &image);
+
+    bool PrectiData(TCFGRQ &image); // true when all 512 bytes were read
+    bool ZapisData(TCFGRQ &image);  // true when all 512 bytes were written and verified
+    void PrectiOkno(TCFGRQ &image);
+    void ZapisOkno(const TCFGRQ &image) override;
+    bool UlozSoubor(const TCFGRQ &image);
+    bool NactiSoubor(TCFGRQ &image); // true when all 512 bytes were loaded
+
+public slots:
+    void Button1Click(); // "Zapsat do EEPROM"
+    void Button2Click(); // "Načíst z EEPROM"
+    void Button3Click(); // "Ok"
+    void Button4Click(); // "Cancel"
+    void Button5Click(); // "Procházet"
+
+protected:
+    QList<QPushButton *> startButtons() const override;
+
+    // TransferReport
+    void status(const QString &text) override;
+    void step(int k, int n) override;
+
+private:
+    bool transfer(const std::function<bool()> &run);
+    std::optional<QString> runOpenDialog(const QString &preset);
 };
 
 #endif

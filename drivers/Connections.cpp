@@ -1,5 +1,6 @@
 #include "Driver.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -24,7 +25,10 @@ struct Table
 {
     std::mutex mutex;
     std::map<std::uint32_t, std::shared_ptr<Connection>> connections;
-    std::uint32_t lastHandle = 0;
+    // Counting starts somewhere new each time the library is loaded, so a
+    // handle kept across an unload and a new load is not mistaken for a new one.
+    std::uint32_t lastHandle =
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) & 0x7FFFFF00u;
 };
 
 Table &table()

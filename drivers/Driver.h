@@ -77,8 +77,9 @@ std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &ou
 std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs,
                       std::unique_ptr<Transport> &out);
 
-// Connection table: handles 1, 2, 3 ... never 0 and never reused while the
-// library stays loaded, so a stale handle is always recognised.
+// Connection table: handles count up from a start taken from the clock at
+// load, are never 0 and never reused while the library stays loaded, so a
+// stale handle is recognised.
 std::uint32_t addConnection(std::unique_ptr<Transport> transport, std::uint32_t *handle);
 std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeoutMs,
                         std::uint32_t third);

@@ -163,11 +163,10 @@ private:
         }
     }
 
-    // Time the line must stay quiet after a reply (3.5 characters), at least 1 ms.
-    int quietMs() const
+    // Time the line must stay quiet after a reply: 3.5 characters of 10 bits.
+    std::chrono::microseconds quietTime() const
     {
-        const std::uint32_t ms = (35000 + m_baud - 1) / m_baud; // 3.5 characters of 10 bits
-        return static_cast<int>(std::max<std::uint32_t>(ms, 1));
+        return std::chrono::microseconds((35'000'000ULL + m_baud - 1) / m_baud);
     }
 
     // Waits for input. Returns >0 when data may be read, 0 on timeout, or a
@@ -209,7 +208,7 @@ private:
                 if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
                 // The frame is complete; anything that follows at once is not
                 // part of a clean reply (a second frame, line noise).
-                const auto quiet = Clock::now() + std::chrono::milliseconds(quietMs());
+                const auto quiet = Clock::now() + quietTime();
                 const int w = waitInput(quiet);
                 if (w < 0) return lost(EIO);
                 if (w > 0) {

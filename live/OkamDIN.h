@@ -1,18 +1,25 @@
 #ifndef RQ_LIVE_OKAMDIN_H
 #define RQ_LIVE_OKAMDIN_H
 
-#include <QDialog>
+#include "live/LiveDialog.h"
 
-struct TData;
+#include <array>
 
-// Placeholder until the dialog is built: opens with its caption and nothing else.
-class TForm11 : public QDialog
+class QLabel;
+
+// Live states of the 32 digital inputs, one read every 100 ms.
+class TForm11 : public TLiveDialog
 {
     Q_OBJECT
 public:
     explicit TForm11(QWidget *parent = nullptr);
 
-    TData *Data = nullptr;
+    static constexpr int Period = 100; // ms
+
+    std::array<QLabel *, 32> Stav{}; // Stav0..Stav31: DIN0..DIN31
+
+public slots:
+    void Timer1Timer() override;
 };
 
 #endif

@@ -1,6 +1,60 @@
 #include "live/StatReg.h"
 
-TForm15::TForm15(QWidget *parent) : QDialog(parent)
+#include "live/ValuePanel.h"
+
+#include <QPushButton>
+
+namespace {
+constexpr quint8 CmdReadStatus = 100;
+constexpr quint8 CmdClearStatus = 101;
+
+// Names of the bits of the first status byte; the other bytes carry none yet.
+QString BitCaption(int n)
+{
+    switch (n) {
+    case 1:
+        return QStringLiteral("FN");
+    case 2:
+        return QStringLiteral("PRF");
+    case 4:
+        return QStringLiteral("PWR");
+    case 5:
+        return QStringLiteral("RST");
+    case 6:
+        return QStringLiteral("ERR24");
+    default:
+        return QStringLiteral("---");
+    }
+}
+} // namespace
+
+TForm15::TForm15(QWidget *parent) : TLiveDialog(parent)
 {
     setWindowTitle(QStringLiteral("Status registr"));
+    QStringList captions;
+    for (int n = 0; n < 32; ++n)
+        captions << BitCaption(n);
+    Bit = AddBitColumns(this, grid(), QStringLiteral("Bit"), captions);
+
+    Button2 = new QPushButton(QStringLiteral("Vynulovat"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setAutoDefault(false);
+    connect(Button2, &QPushButton::clicked, this, &TForm15::Button2Click);
+    addFooter(Period, Button2);
+}
+
+void TForm15::Timer1Timer()
+{
+    readBits(CmdReadStatus, 0, Bit);
+}
+
+void TForm15::Button2Click()
+{
+    if (!canSend())
+        return;
+    ModuleBytes d{};
+    const quint8 error = transact(CmdClearStatus, 0, d);
+    // A success shows nothing: the next read shows the cleared register.
+    if (error != 0)
+        showResult(error);
 }

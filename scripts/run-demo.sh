@@ -8,7 +8,7 @@ bin=$(cd "${1:-build/bin}" && pwd)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display: starting Xvfb on :77 (look at it with a VNC or screenshot tool)."
   Xvfb :77 -screen 0 1280x800x24 >/dev/null 2>&1 &
-  export DISPLAY=:77
+  export DISPLAY=:77 QT_QPA_PLATFORM=xcb
   sleep 1
 fi
 
@@ -19,7 +19,7 @@ if [ -x "$bin/rqsim" ]; then
   trap 'kill $sim 2>/dev/null || true; rm -f "$log"' EXIT
   port=""
   for _ in $(seq 50); do
-    port=$(sed -n 's/^udp port \([0-9]*\)$/\1/p' "$log" | head -1)
+    port=$(sed -n 's/^udp \([0-9]*\)$/\1/p' "$log" | head -1)
     [ -n "$port" ] && break
     sleep 0.1
   done

@@ -9,16 +9,15 @@
 //
 // start() adds "--udp 0" unless the arguments ask for a way in themselves
 // ("--udp", "--pty"); pass "--pty" for a serial line, then ptyPath() is the
-// device (set env RQ_COM<n> to it for the serial port library). Every
-// arguments of rqsim --help may be passed. The destructor stops the process.
+// device (set env RQ_COM<n> to it for the serial port library). Any
+// option of rqsim --help may be passed. The destructor stops the process.
 //
 // Modules are named by their bus address. Every call blocks for at most a
 // few seconds and reports failure by its result, never by throwing.
 //
 // A test that connects through the program's binding loads our adapter
-// libraries by their bare names, so its CMakeLists.txt needs
-//   rq_add_test(NAME ... LIBS rqtestsupport ... ENV "LD_LIBRARY_PATH=${RQ_BIN}")
-//   add_dependencies(<test> rqsim KRQ4638 KCOM638)
+// libraries by their bare names: declare it with
+//   rq_add_test(NAME ... LIBS rqtestsupport ... REALADAPTERS)
 // The LAN converter settings are IP "127.0.0.1", UDP port udpPort() and a
 // UDP timeout such as 200; for the serial port set RQ_COM<n> to ptyPath()
 // (qputenv) and use port n. docs/rqsim.md describes modules, commands,

@@ -1,0 +1,67 @@
+#ifndef RQ_CONFIG_PRENOSDIALOG_H
+#define RQ_CONFIG_PRENOSDIALOG_H
+
+#include "app/Dekl.h"
+#include "config/Prenos.h"
+
+#include <QDialog>
+
+#include <functional>
+
+class QPushButton;
+class TStatusBar;
+
+// A dialog that moves bytes between a working copy of the configuration
+// image and the module: the settings dialogs and the EEPROM backup.
+//
+// While a transfer runs, the window keeps processing events so it repaints;
+// the buttons that start or store are disabled and a second transfer never
+// starts inside the first. Closing the dialog then ends the transfer after
+// the byte in flight, and the dialog closes when it has ended.
+class TPrenosDialog : public QDialog, protected TransferReport
+{
+    Q_OBJECT
+public:
+    explicit TPrenosDialog(QWidget *parent = nullptr);
+
+    TData *Data = nullptr;
+    TCFGRQ Work; // the working copy
+
+    TStatusBar *StatusBar1 = nullptr; // one panel; the dialog places it in its layout
+
+    // Shows the image in the controls.
+    virtual void ZapisOkno(const TCFGRQ &image) = 0;
+
+    QString statusText() const;
+    void setStatusText(const QString &text);
+    bool busy() const { return m_busy; }
+
+public slots:
+    // Copies the record's image into the working copy and shows it.
+    virtual void FormShow();
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+    // The guard above around one transfer; false when refused (another is
+    // running) or when the transfer did not complete.
+    bool runTransfer(const std::function<bool()> &transfer);
+    // The buttons disabled while a transfer runs.
+    virtual QList<QPushButton *> startButtons() const = 0;
+    // Whether a close was asked for during the transfer that just ran.
+    bool closeRequested() const { return m_closeRequested; }
+    // False, with the connection message shown, when the module cannot be reached.
+    bool connectionReady();
+
+    // TransferReport
+    void status(const QString &text) override;
+    bool cancelled() const override { return m_closeRequested; }
+
+private:
+    bool m_busy = false;
+    bool m_closeRequested = false;
+};
+
+#endif

@@ -1,0 +1,26 @@
+#ifndef RQ_DIO_EEPROMFILE_H
+#define RQ_DIO_EEPROMFILE_H
+
+#include <QString>
+
+#include <array>
+
+// EEPROM file (".kee"): the module's whole configuration memory as 512 raw
+// bytes, page 0 addresses 0..255 then page 1 addresses 0..255. No header, no
+// length, no checksum.
+constexpr int EepromFileSize = 512;
+using EepromBlock = std::array<quint8, EepromFileSize>;
+
+// Writes the block to a new file beside the target and renames it over the
+// target only when every byte was written and flushed, so a failed save
+// leaves an existing file exactly as it was. False on any failure; *error
+// (when given) says why.
+bool SaveEepromFile(const QString &path, const EepromBlock &block, QString *error = nullptr);
+
+// Takes the first 512 bytes of the file into the block; bytes after them are
+// ignored. False when the file cannot be opened or read or holds fewer than
+// 512 bytes; the bytes read before the failure are stored, the rest of the
+// block keeps its values.
+bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error = nullptr);
+
+#endif

@@ -1,0 +1,135 @@
+#include "dio/EepromFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+QByteArray pattern(int size, int seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + seed) & 0xFF);
+    return bytes;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+} // namespace
+
+class TestEepromFile : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString path(const QString &name = QStringLiteral("modul.kee")) const { return m_dir.filePath(name); }
+
+private slots:
+    void init()
+    {
+        QDir dir(m_dir.path());
+        for (const QString &name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            if (!QFile::remove(dir.filePath(name)))
+                QDir(dir.filePath(name)).removeRecursively();
+        }
+    }
+
+    void saveReplacesAnOldFileWithExactly512Bytes()
+    {
+        writeFile(path(), pattern(1000, 3));
+        EepromBlock block;
+        const QByteArray bytes = pattern(512);
+        std::copy(bytes.cbegin(), bytes.cend(), block.begin());
+        QString error;
+        QVERIFY2(SaveEepromFile(path(), block, &error), qPrintable(error));
+        QCOMPARE(readFile(path()), bytes);
+        // No temporary file is left behind.
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("modul.kee")});
+    }
+
+    void load_data()
+    {
+        QTest::addColumn<int>("size"); // -1: no file, -2: a folder
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("512 bytes") << 512 << true;
+        QTest::newRow("600 bytes, the first 512 taken") << 600 << true;
+        QTest::newRow("511 bytes") << 511 << false;
+        QTest::newRow("empty") << 0 << false;
+        QTest::newRow("missing") << -1 << false;
+        QTest::newRow("a folder") << -2 << false;
+    }
+    void load()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, complete);
+        const QByteArray bytes = pattern(qMax(size, 0), 1);
+        if (size >= 0)
+            writeFile(path(), bytes);
+        if (size == -2)
+            QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("modul.kee")));
+        EepromBlock block;
+        block.fill(0xEE);
+        QString error;
+        QCOMPARE(LoadEepromFile(path(), block, &error), complete);
+        QCOMPARE(error.isEmpty(), complete);
+        // Bytes read before the end stay; the rest keeps its values.
+        for (int i = 0; i < EepromFileSize; ++i)
+            QCOMPARE(block[std::size_t(i)], i < bytes.size() ? quint8(bytes.at(i)) : quint8(0xEE));
+    }
+
+    void unreadableFileFailsToLoad()
+    {
+        writeFile(path(), pattern(512));
+        QVERIFY(QFile::setPermissions(path(), QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                        QFile::ReadOther | QFile::ExeOther));
+        // Permissions do not stop root: the load runs as nobody.
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(3);
+            EepromBlock block{};
+            _exit(!LoadEepromFile(path(), block) && block == EepromBlock{} ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void saveFailures_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("target is a folder") << QStringLiteral("folder.kee");
+        QTest::newRow("folder is a file") << QStringLiteral("plain/modul.kee");
+        QTest::newRow("folder missing") << QStringLiteral("none/modul.kee");
+        QTest::newRow("empty name") << QString();
+    }
+    void saveFailures()
+    {
+        QFETCH(QString, name);
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("folder.kee")));
+        writeFile(path(QStringLiteral("plain")), "x");
+        QString error;
+        QVERIFY(!SaveEepromFile(name.isEmpty() ? name : path(name), EepromBlock{}, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(QFileInfo(path(QStringLiteral("folder.kee"))).isDir());
+        QCOMPARE(readFile(path(QStringLiteral("plain"))), QByteArray("x"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEepromFile)
+#include "tst_eepromfile.moc"

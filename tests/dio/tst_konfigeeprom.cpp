@@ -1,0 +1,423 @@
+#include "app/Dekl.h"
+#include "app/StatusBar.h"
+#include "comm/Kxxx638.h"
+#include "dio/KonfigEEPROM.h"
+#include "support/Hooks.h"
+#include "support/TestAdapter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+class RecordingForm : public TForm5
+{
+public:
+    QStringList texts;
+
+protected:
+    void status(const QString &text) override
+    {
+        texts << text;
+        TForm5::status(text);
+    }
+};
+
+QByteArray pattern(int size, int seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 13 + seed) & 0xFF);
+    return bytes;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray bytesOf(const std::array<quint8, 512> &memory)
+{
+    return QByteArray(reinterpret_cast<const char *>(memory.data()), int(memory.size()));
+}
+
+QString progress(const QString &head, int figure)
+{
+    return head + QString::number(figure) + QStringLiteral(" %)");
+}
+
+const QString Reading = QStringLiteral(" Probíhá čtení konfigurace z modulu (");
+const QString Writing = QStringLiteral(" Probíhá zápis konfigurace do modulu (");
+const QString SaveFailed = QStringLiteral(" Chyba ukládání dat.");
+} // namespace
+
+class TestKonfigEeprom : public QObject
+{
+    Q_OBJECT
+    TestAdapter &ta = TestAdapter::instance();
+    TData data;
+    QTemporaryDir m_dir;
+    QString m_oldCwd;
+
+    QString path(const QString &name = DefaultEepromFileName) const { return m_dir.filePath(name); }
+    void show(TForm5 &d)
+    {
+        d.Data = &data;
+        d.FormShow();
+    }
+    int sends(quint8 command) const
+    {
+        int n = 0;
+        for (const TaRequest &r : ta.sends())
+            n += r.command == command;
+        return n;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path())); // where the bare default name lands
+    }
+    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+    void init()
+    {
+        QDir dir(m_dir.path());
+        for (const QString &name : dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            if (!QFile::remove(dir.filePath(name)))
+                QDir(dir.filePath(name)).removeRecursively();
+        }
+        ta.reset();
+        SetDefaults(&data);
+        data.adapterKind = 4;
+        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
+        data.connected = true;
+        data.moduleAddress = 3;
+    }
+    void cleanup() { CloseAdapter(4, &data.handle); }
+
+    void controls()
+    {
+        TForm5 d;
+        show(d);
+        QCOMPARE(d.windowTitle(), QStringLiteral(" Konfigurační EEPROM"));
+        const QStringList texts{QStringLiteral("Zapsat do EEPROM"), QStringLiteral("Načíst z EEPROM"),
+                                QStringLiteral("Ok"), QStringLiteral("Cancel"), QStringLiteral("Procházet")};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(d.findChild<QPushButton *>(QStringLiteral("Button%1").arg(i + 1))->text(), texts[i]);
+        QCOMPARE(d.Label1->text(), QStringLiteral("Název souboru"));
+        QCOMPARE(d.findChild<QLineEdit *>(QStringLiteral("Edit1"))->text(), QStringLiteral("Rq3510.kee"));
+        QCOMPARE(d.findChild<TStatusBar *>(QStringLiteral("StatusBar1"))->panelCount(), 1);
+        QCOMPARE(d.statusText(), QStringLiteral(" "));
+        QVERIFY(!d.findChild<QFileDialog *>());
+        auto *open = d.openDialog();
+        QCOMPARE(d.findChild<QFileDialog *>(QStringLiteral("OpenDialog1")), open);
+        QCOMPARE(open->nameFilters(),
+                 (QStringList{QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")}));
+        QCOMPARE(open->defaultSuffix(), QStringLiteral("kee"));
+        QCOMPARE(open->fileMode(), QFileDialog::AnyFile);
+    }
+
+    // A module answering D3 = address: the file's two halves both run 0..255.
+    void readSavesBothPagesWithProgress()
+    {
+        PauseRecorder pauses;
+        ta.script = [](const TaRequest &r, int) {
+            TaReply reply;
+            reply.d = {0, r.d[1], r.d[2], r.d[1], 0};
+            return reply;
+        };
+        RecordingForm d;
+        show(d);
+        d.Button2Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace přečtena."));
+        QByteArray half(256, Qt::Uninitialized);
+        for (int i = 0; i < 256; ++i)
+            half[i] = char(i);
+        QCOMPARE(readFile(path()), half + half);
+        const QList<TaRequest> sent = ta.sends();
+        QCOMPARE(sent.size(), 512);
+        QCOMPARE(sent[255], (TaRequest{3, 102, 0, {0, 255, 255, 0, 0}}));
+        QCOMPARE(sent[256], (TaRequest{3, 102, 1, {0, 0, 0, 0, 0}}));
+        QCOMPARE(pauses.pauses, QList<int>(512, 1));
+
+        // (k - 1) x 100 / 512 after step k, then the closing text at once.
+        QCOMPARE(d.texts.size(), 1 + 512 + 1);
+        for (int k = 0; k <= 6; ++k)
+            QCOMPARE(d.texts[k], progress(Reading, 0));
+        QCOMPARE(d.texts[7], progress(Reading, 1));
+        QCOMPARE(d.texts[256], progress(Reading, 49));
+        QCOMPARE(d.texts[257], progress(Reading, 50));
+        QCOMPARE(d.texts[512], progress(Reading, 99));
+        QCOMPARE(d.texts[513], QStringLiteral(" Konfigurace přečtena."));
+        QCOMPARE(d.ProgressBar1->value(), 100);
+        // The record takes the block only on "Ok".
+        QCOMPARE(data.cfg.eeprom[1], 0);
+        d.Button3Click();
+        QCOMPARE(data.cfg.eeprom[257], 1);
+    }
+
+    void readErrorWritesNoFile()
+    {
+        PauseRecorder pauses;
+        writeFile(path(), pattern(512, 1));
+        ta.failSend[300] = 6;
+        TForm5 d;
+        show(d);
+        d.Button2Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" chyba 6"));
+        QCOMPARE(readFile(path()), pattern(512, 1));
+        QCOMPARE(d.ProgressBar1->value(), 299 * 100 / 512);
+    }
+
+    void writeTakesTheFirst512Bytes()
+    {
+        PauseRecorder pauses;
+        const QByteArray bytes = pattern(600, 7);
+        writeFile(path(), bytes);
+        RecordingForm d;
+        show(d);
+        d.Button1Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
+        QCOMPARE(bytesOf(ta.memory), bytes.left(512));
+        QCOMPARE(sends(103), 512);
+        QCOMPARE(sends(102), 512);
+        const auto v = quint8(bytes[256]);
+        QCOMPARE(ta.sends()[512], (TaRequest{3, 103, 1, {0, 0, 0, v, v}}));
+        QCOMPARE(ta.sends()[513], (TaRequest{3, 102, 1, {0, 0, 0, 0, 0}}));
+        QCOMPARE(d.texts[256], progress(Writing, 49));
+        QCOMPARE(d.texts[512], progress(Writing, 99));
+        QCOMPARE(d.texts.size(), 514);
+        QCOMPARE(pauses.pauses.size(), 1024);
+    }
+
+    void unloadableFileSendsNothing_data()
+    {
+        QTest::addColumn<int>("size"); // -1: no file, -2: a folder under the name
+        QTest::newRow("511 bytes") << 511;
+        QTest::newRow("missing") << -1;
+        QTest::newRow("folder") << -2;
+    }
+    void unloadableFileSendsNothing()
+    {
+        QFETCH(int, size);
+        if (size >= 0)
+            writeFile(path(), pattern(size));
+        if (size == -2)
+            QVERIFY(QDir(m_dir.path()).mkdir(DefaultEepromFileName));
+        TForm5 d;
+        show(d);
+        d.Button1Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Chyba načítání dat."));
+        QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+    }
+
+    void readBackDifferenceOnPage1StopsThere()
+    {
+        PauseRecorder pauses;
+        const QByteArray bytes = pattern(512, 2);
+        writeFile(path(), bytes);
+        ta.readBackOverride[256] = quint8(~quint8(bytes[256]));
+        TForm5 d;
+        show(d);
+        d.Button1Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Chyba zápisu dat."));
+        QCOMPARE(sends(103), 257);
+        QCOMPARE(sends(102), 257);
+        QCOMPARE(bytesOf(ta.memory).left(256), bytes.left(256));
+    }
+
+    void browse()
+    {
+        TForm5 d;
+        show(d);
+        QStringList presets;
+        std::optional<QString> answer = QStringLiteral("/data/modul 7.kee");
+        d.chooseFile = [&](const QString &preset) {
+            presets << preset;
+            return answer;
+        };
+        d.Button5Click();
+        QCOMPARE(d.Edit1->text(), QStringLiteral("/data/modul 7.kee"));
+        answer = std::nullopt; // cancelled: the name stays
+        d.Button5Click();
+        QCOMPARE(d.Work.eepromFileName, QStringLiteral("/data/modul 7.kee"));
+        answer = QString(); // confirmed empty
+        d.Button5Click();
+        QCOMPARE(d.Work.eepromFileName, QStringLiteral("Rq3510.kee"));
+        QCOMPARE(d.Edit1->text(), QStringLiteral("Rq3510.kee"));
+        QCOMPARE(presets, (QStringList{QStringLiteral("Rq3510.kee"), QStringLiteral("/data/modul 7.kee"),
+                                       QStringLiteral("/data/modul 7.kee")}));
+        QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+    }
+
+    // The real file dialog: a new name without extension gets ".kee".
+    void openDialogAcceptsNewNameWithSuffix()
+    {
+        TForm5 d;
+        show(d);
+        QTimer::singleShot(0, &d, [&d] {
+            d.OpenDialog1->selectFile(QStringLiteral("zaloha"));
+            static_cast<QDialog *>(d.OpenDialog1)->accept(); // as the user pressing the button
+        });
+        d.Button5Click();
+        QCOMPARE(QFileInfo(d.Work.eepromFileName).absoluteFilePath(),
+                 QFileInfo(path(QStringLiteral("zaloha.kee"))).absoluteFilePath());
+        QTimer::singleShot(0, &d, [&d] { d.OpenDialog1->reject(); });
+        d.Button5Click();
+        QCOMPARE(QFileInfo(d.Work.eepromFileName).fileName(), QStringLiteral("zaloha.kee"));
+    }
+
+    void typedNameIsNotUsed()
+    {
+        PauseRecorder pauses;
+        TForm5 d;
+        show(d);
+        QVERIFY(d.Edit1->isReadOnly());
+        d.Edit1->setText(QStringLiteral("jiny.kee"));
+        d.Button2Click();
+        QVERIFY(QFile::exists(path()));
+        QVERIFY(!QFile::exists(path(QStringLiteral("jiny.kee"))));
+        QCOMPARE(d.Edit1->text(), QStringLiteral("Rq3510.kee"));
+        d.Edit1->clear(); // refilled by "Ok"
+        d.Button3Click();
+        QCOMPARE(d.Edit1->text(), QStringLiteral("Rq3510.kee"));
+    }
+
+    void okKeepsBlockAndNameCancelDiscards()
+    {
+        writeFile(path(QStringLiteral("a.kee")), pattern(512, 4));
+        for (bool ok : {false, true}) {
+            TForm5 d;
+            show(d);
+            d.chooseFile = [this](const QString &) { return std::optional<QString>(path(QStringLiteral("a.kee"))); };
+            d.Button5Click();
+            QVERIFY(d.NactiSoubor(d.Work));
+            ok ? d.Button3Click() : d.Button4Click();
+            QCOMPARE(data.cfg.eepromFileName, ok ? path(QStringLiteral("a.kee")) : QStringLiteral("Rq3510.kee"));
+            QCOMPARE(bytesOf(data.cfg.eeprom), ok ? pattern(512, 4) : QByteArray(512, 0));
+        }
+        QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+    }
+
+    void notConnectedTouchesNothing()
+    {
+        data.connected = false;
+        TForm5 d;
+        show(d);
+        d.Button2Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Připojení k modulu není inicializováno."));
+        QVERIFY(!QFile::exists(path()));
+        writeFile(path(), pattern(512));
+        d.Button1Click();
+        QCOMPARE(d.statusText(), QStringLiteral(" Připojení k modulu není inicializováno."));
+        QCOMPARE(d.Work.eeprom[1], 0);
+        QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+    }
+
+    void emptyNameFallsBackToDefault()
+    {
+        PauseRecorder pauses;
+        data.cfg.eepromFileName.clear();
+        TForm5 d;
+        show(d);
+        d.Button2Click(); // saves under the default name; the working copy keeps its empty name
+        QCOMPARE(readFile(path()).size(), 512);
+        QVERIFY(d.Work.eepromFileName.isEmpty());
+        d.Button1Click(); // loading sets it
+        QCOMPARE(d.Work.eepromFileName, QStringLiteral("Rq3510.kee"));
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
+    }
+
+    // A folder that refuses new files keeps the old backup, although the old
+    // file itself could be truncated. Permissions do not stop root, so the
+    // dialog runs as nobody in a child process.
+    void refusedSaveKeepsOldFile()
+    {
+        PauseRecorder pauses;
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                        QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("locked")));
+        const QString target = path(QStringLiteral("locked/modul.kee"));
+        writeFile(target, pattern(512, 8));
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                                                  QFile::WriteOther));
+        QVERIFY(QFile::setPermissions(path(QStringLiteral("locked")),
+                                      QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        data.cfg.eepromFileName = target;
+        TForm5 d;
+        show(d);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(3);
+            d.Button2Click();
+            _exit(d.statusText() == SaveFailed ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QCOMPARE(readFile(target), pattern(512, 8));
+        QCOMPARE(QDir(path(QStringLiteral("locked"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("modul.kee")});
+        // And where no folder can be: the read is kept in the working copy.
+        d.Work.eepromFileName = target + QStringLiteral("/x.kee");
+        d.Button2Click();
+        QCOMPARE(d.statusText(), SaveFailed);
+    }
+
+    void cancelDuringReadEndsSafely()
+    {
+        PauseRecorder pauses;
+        TForm5 d;
+        show(d);
+        d.show();
+        int step = 0;
+        pauses.onPause = [&](int) {
+            if (++step == 3) {
+                // Nothing else starts while the read runs.
+                for (QPushButton *b : {d.Button1, d.Button2, d.Button3, d.Button5})
+                    QVERIFY(!b->isEnabled());
+                d.chooseFile = [](const QString &) -> std::optional<QString> {
+                    QTest::qFail("browse during a transfer", __FILE__, __LINE__);
+                    return std::nullopt;
+                };
+                d.Button1Click();
+                d.Button5Click();
+                d.Button3Click();
+            }
+            if (step == 10)
+                d.Button4Click();
+        };
+        d.Button2Click();
+        QCOMPARE(ta.count(QStringLiteral("Send")), 10);
+        QVERIFY(!QFile::exists(path()));
+        QVERIFY(!d.isVisible());
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+        QVERIFY(d.Button2->isEnabled());
+        QCOMPARE(data.cfg.eeprom[0], 0);
+    }
+};
+
+QTEST_MAIN(TestKonfigEeprom)
+#include "tst_konfigeeprom.moc"
