@@ -79,8 +79,10 @@ struct Serial
     Serial()
     {
         master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) std::abort();
-        if (rqdrv::openSerial(::ptsname(master), transport) != rqdrv::Ok) std::abort();
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            std::abort();
+        if (rqdrv::openSerial(::ptsname(master), transport) != rqdrv::Ok)
+            std::abort();
         transport->configure(115200, TimeoutMs);
     }
 };
@@ -100,7 +102,8 @@ struct Udp
         if (::bind(peer, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
             ::getsockname(peer, reinterpret_cast<sockaddr *>(&a), &len) != 0)
             std::abort();
-        if (rqdrv::openUdp("127.0.0.1", ntohs(a.sin_port), TimeoutMs, transport) != rqdrv::Ok) std::abort();
+        if (rqdrv::openUdp("127.0.0.1", ntohs(a.sin_port), TimeoutMs, transport) != rqdrv::Ok)
+            std::abort();
     }
 };
 
@@ -125,7 +128,8 @@ bool carried(const std::vector<std::uint8_t> &bytes, bool udp, const rqframe::Re
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 2 || size > 80) return 0;
+    if (size < 2 || size > 80)
+        return 0;
     const std::uint8_t flags = data[0];
     const bool udp = flags & 1;
     std::vector<std::uint8_t> bytes(data + 2, data + size);
@@ -145,11 +149,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::size_t got = 0;
             while (got < rqframe::kSerialRequestSize && waitReadable(serial.master, 200)) {
                 const ssize_t n = ::read(serial.master, sent + got, sizeof sent - got);
-                if (n <= 0) break;
+                if (n <= 0)
+                    break;
                 got += static_cast<std::size_t>(n);
             }
             if (bytes.size() >= frameSize && (flags & 6)) {
-                if (flags & 2) bytes[0] = rqframe::kReplyStart;
+                if (flags & 2)
+                    bytes[0] = rqframe::kReplyStart;
                 if (flags & 4) {
                     bytes[1] = request.address;
                     bytes[2] = request.command;
@@ -157,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 }
                 patchCrc(bytes, frameSize);
             }
-            if (flags & 8) writeAll(serial.master, sent, got);
+            if (flags & 8)
+                writeAll(serial.master, sent, got);
             writeAll(serial.master, bytes.data(), split);
             if (split < bytes.size()) {
                 ::usleep(200);
@@ -171,10 +178,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::uint8_t sent[64];
             sockaddr_in from{};
             socklen_t len = sizeof from;
-            if (!waitReadable(lan.peer, 200)) return;
+            if (!waitReadable(lan.peer, 200))
+                return;
             const ssize_t n =
                 ::recvfrom(lan.peer, sent, sizeof sent, 0, reinterpret_cast<sockaddr *>(&from), &len);
-            if (n != static_cast<ssize_t>(rqframe::kUdpRequestSize)) return;
+            if (n != static_cast<ssize_t>(rqframe::kUdpRequestSize))
+                return;
             if (bytes.size() >= frameSize && (flags & 6)) {
                 if (flags & 2) {
                     bytes[0] = rqframe::kReplyStart;
@@ -192,7 +201,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 ::sendto(lan.peer, p, k, 0, reinterpret_cast<sockaddr *>(&from), len);
             };
             datagram(bytes.data(), split);
-            if (split < bytes.size()) datagram(bytes.data() + split, bytes.size() - split);
+            if (split < bytes.size())
+                datagram(bytes.data() + split, bytes.size() - split);
         });
         result = lan.transport->transact(request, reply);
         converter.join();

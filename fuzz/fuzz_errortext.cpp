@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::memcpy(&code, data + 1, sizeof code);
         const QString message = ErrorText(kind, code);
         FUZZ_CHECK(message.size() <= 100);
-        if (code != 0) FUZZ_CHECK(!message.trimmed().isEmpty());
+        if (code != 0)
+            FUZZ_CHECK(!message.trimmed().isEmpty());
     }
     return 0;
 }

@@ -52,12 +52,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     using namespace rqframe;
     decodeAll(data, size);
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     // Deeper: bytes with a valid frame head and CRC for each frame size.
     const std::size_t sizes[4] = {kSerialRequestSize, kSerialReplySize, kUdpRequestSize, kUdpReplySize};
     const std::uint8_t starts[4] = {kRequestStart, kReplyStart, kRequestStart, kReplyStart};
     for (int i = 0; i < 4; ++i) {
-        if (size != sizes[i]) continue;
+        if (size != sizes[i])
+            continue;
         const std::vector<std::uint8_t> frame = repaired(data, size, starts[i]);
         Request request;
         Reply reply;

@@ -19,7 +19,8 @@ std::optional<qint32> reference(const QString &text)
     while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
         ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
     QString rest = text.mid(i);
     int base = 10;
     for (const char *prefix : {"0x", "0X", "$", "x", "X"}) {
@@ -29,26 +30,32 @@ std::optional<qint32> reference(const QString &text)
             break;
         }
     }
-    if (rest.isEmpty()) return std::nullopt;
+    if (rest.isEmpty())
+        return std::nullopt;
     for (QChar c : rest) {
         const bool dec = c >= u'0' && c <= u'9';
         const bool hex = (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-        if (!dec && !(base == 16 && hex)) return std::nullopt;
+        if (!dec && !(base == 16 && hex))
+            return std::nullopt;
     }
     // Leading zeros do not count against the width.
     while (rest.size() > 1 && rest[0] == u'0')
         rest = rest.mid(1);
-    if (rest.size() > 10) return std::nullopt;
+    if (rest.size() > 10)
+        return std::nullopt;
     bool ok = false;
     const qint64 magnitude = rest.toLongLong(&ok, base);
-    if (!ok) return std::nullopt;
+    if (!ok)
+        return std::nullopt;
     if (base == 16) {
-        if (magnitude > 0xFFFFFFFFll) return std::nullopt;
+        if (magnitude > 0xFFFFFFFFll)
+            return std::nullopt;
         const quint32 bits = static_cast<quint32>(magnitude);
         return static_cast<qint32>(negative ? 0u - bits : bits);
     }
     const qint64 value = negative ? -magnitude : magnitude;
-    if (value < -2147483648ll || value > 2147483647ll) return std::nullopt;
+    if (value < -2147483648ll || value > 2147483647ll)
+        return std::nullopt;
     return static_cast<qint32>(value);
 }
 
@@ -57,7 +64,8 @@ void check(const QString &text)
     const std::optional<qint32> got = ParseIntText(text);
     const std::optional<qint32> want = reference(text);
     FUZZ_CHECK(got.has_value() == want.has_value());
-    if (got) FUZZ_CHECK(*got == *want);
+    if (got)
+        FUZZ_CHECK(*got == *want);
 }
 
 } // namespace
@@ -69,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     check(FromCp1250(bytes));
     check(QString::fromUtf8(bytes));
     // Decimal text of every value read must give that value back.
-    if (const auto v = ParseIntText(FromCp1250(bytes))) FUZZ_CHECK(ParseIntText(QString::number(*v)) == v);
+    if (const auto v = ParseIntText(FromCp1250(bytes)))
+        FUZZ_CHECK(ParseIntText(QString::number(*v)) == v);
     return 0;
 }

@@ -66,12 +66,15 @@ std::uint32_t send(const std::uint32_t *request, std::uint32_t *response, std::u
     // Requests 102 read back what 103 wrote, unless the input says otherwise.
     static std::uint8_t memory[512];
     const int at = (request[2] & 1) * 256 + (request[4] & 0xFF);
-    if (request[1] == 103) memory[at] = static_cast<std::uint8_t>(request[6]);
-    if (request[1] == 102 && in.ConsumeBool()) d[3] = memory[at];
+    if (request[1] == 103)
+        memory[at] = static_cast<std::uint8_t>(request[6]);
+    if (request[1] == 102 && in.ConsumeBool())
+        d[3] = memory[at];
 
     const bool success = result == 0 && errorWord == 0;
     if (success || fillOnFailure) {
-        if (fillStatus) *status = d[0] | (in.ConsumeBool() ? 0xFFFFFF00u : 0u);
+        if (fillStatus)
+            *status = d[0] | (in.ConsumeBool() ? 0xFFFFFF00u : 0u);
         for (int i = 0; fillResponse && i < 4; ++i)
             response[i] = d[i + 1] | (in.ConsumeBool() ? 0xABCD0000u : 0u);
     }

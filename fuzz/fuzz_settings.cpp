@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const QString path = folder() + QStringLiteral("/W_rq3510.ini");
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    if (!writeFile(path, bytes)) return 0;
+    if (!writeFile(path, bytes))
+        return 0;
 
     // Every read of the raw file.
     const IniFile ini(path);

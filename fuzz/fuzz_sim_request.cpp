@@ -44,9 +44,11 @@ struct World
         sim.addModule(std::make_unique<SimModule>(SimModule::Model::RQ3520, QStringLiteral("1.08"), 2, 4));
         sim.addModule(std::make_unique<SimModule>(SimModule::Model::RQ3530, QStringLiteral("1.08"), 3, 4));
         QString error;
-        if (!sim.openPty(QString(), error)) std::abort();
+        if (!sim.openPty(QString(), error))
+            std::abort();
         line = ::open(sim.ptyPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (line < 0) std::abort();
+        if (line < 0)
+            std::abort();
         termios tio{};
         ::tcgetattr(line, &tio);
         ::cfmakeraw(&tio);
@@ -97,7 +99,8 @@ struct World
             }
             std::uint8_t buffer[512];
             const ssize_t n = ::read(line, buffer, sizeof buffer);
-            if (n > 0) replies.insert(replies.end(), buffer, buffer + n);
+            if (n > 0)
+                replies.insert(replies.end(), buffer, buffer + n);
         }
         return replies;
     }
@@ -124,7 +127,8 @@ void checkReplies(const std::vector<std::uint8_t> &bytes)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 1 || size > 512) return 0;
+    if (size < 1 || size > 512)
+        return 0;
     World &w = world();
     const std::uint8_t mode = data[0] % 4;
     ++data;
@@ -150,7 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case 1:
         w.write(data, std::min<std::size_t>(size, 1));
         QCoreApplication::processEvents();
-        if (size > 1) w.write(data + 1, size - 1);
+        if (size > 1)
+            w.write(data + 1, size - 1);
         checkReplies(w.settle());
         break;
     case 2: {

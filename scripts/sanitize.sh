@@ -23,6 +23,10 @@ cmake --build "$dir" -j"$jobs"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:detect_stack_use_after_return=1:strict_string_checks=1:check_initialization_order=1:detect_odr_violation=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export QT_QPA_PLATFORM=offscreen
+# ASan's dlopen interceptor makes the sanitizer runtime the caller, so the
+# program's RUNPATH ($ORIGIN) no longer finds the adapter libraries beside it
+# (a plain build does). Tests that choose their libraries set their own path.
+export LD_LIBRARY_PATH="$root/$dir/bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 status=0
 (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 600) || status=$?
 echo "sanitize: $(( $(date +%s) - start )) s in all"

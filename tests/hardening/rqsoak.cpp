@@ -53,7 +53,8 @@ Options parse(const QStringList &args)
             o.serial = args[++i] == u"serial";
     }
     o.lyingModule = args.contains(QStringLiteral("--lying-module"));
-    if (o.timeoutMs == 0) o.timeoutMs = o.serial ? 50 : 30;
+    if (o.timeoutMs == 0)
+        o.timeoutMs = o.serial ? 50 : 30;
     return o;
 }
 
@@ -107,7 +108,8 @@ public:
         const quint8 kind = m_data.adapterKind;
         quint32 e = OpenAdapter(kind, &m_data.handle, m_data.initBlock);
         // Over UDP the init block's timeout rules; on the line this one does.
-        if (e == 0) e = ConfigureAdapter(kind, m_data.handle, 9600, m_o.timeoutMs, 2);
+        if (e == 0)
+            e = ConfigureAdapter(kind, m_data.handle, 9600, m_o.timeoutMs, 2);
         if (e != 0) {
             std::fprintf(stderr, "rqsoak: cannot open the %s library: %s\n",
                          qPrintable(AdapterLibraryName(kind)), qPrintable(ErrorText(kind, e)));
@@ -203,7 +205,8 @@ private:
         if (!ok) {
             ++m_t.failed;
             // A failure shows " " and a text, never " " alone.
-            if (r.last.trimmed().isEmpty()) ++m_t.silentFailures;
+            if (r.last.trimmed().isEmpty())
+                ++m_t.silentFailures;
         }
     }
 
@@ -262,7 +265,8 @@ private:
             ++m_t.reads;
             if (e != 0) {
                 ++m_t.failed;
-                if (ErrorText(m_data.adapterKind, e).trimmed().isEmpty()) ++m_t.silentFailures;
+                if (ErrorText(m_data.adapterKind, e).trimmed().isEmpty())
+                    ++m_t.silentFailures;
                 continue;
             }
             ++m_t.bytesChecked;
@@ -297,7 +301,8 @@ private:
             t.start();
             quint8 e = Transact(m_data, m_data.moduleAddress, 103, 1, w);
             ModuleBytes r{0, address, address, 0, 0};
-            if (e == 0) e = Transact(m_data, m_data.moduleAddress, 102, 1, r);
+            if (e == 0)
+                e = Transact(m_data, m_data.moduleAddress, 102, 1, r);
             timed(t.elapsed(), 2);
             ++m_t.reads;
             if (e != 0) {
@@ -376,7 +381,8 @@ int main(int argc, char *argv[])
                      QStringLiteral("--module"), QStringLiteral("2:3520:1.08"),
                      QStringLiteral("--module"), QStringLiteral("3:3530:1.08"),
                      QStringLiteral("--seed"),   QString::number(o.seed)};
-    if (o.serial) args << QStringLiteral("--pty");
+    if (o.serial)
+        args << QStringLiteral("--pty");
     if (!sim.start(args)) {
         std::fprintf(stderr, "rqsoak: rqsim did not start: %s\n", qPrintable(sim.errorString()));
         return 2;
@@ -385,10 +391,12 @@ int main(int argc, char *argv[])
     sim.setInput(1, 5, -1.25);
     sim.setInput(2, 3, 0.125);
     Soak soak(o, sim);
-    if (!soak.connect() || !soak.takeReference()) return 2;
+    if (!soak.connect() || !soak.takeReference())
+        return 2;
     // A module that answers some reads with a well-formed reply holding
     // another byte: no master can see that, so the checks must.
-    if (o.lyingModule && !sim.addFault(QStringLiteral("cmd=102 readback=0x5A p=0.02"))) return 2;
+    if (o.lyingModule && !sim.addFault(QStringLiteral("cmd=102 readback=0x5A p=0.02")))
+        return 2;
     for (const char *rule : FaultRules) {
         if (!sim.addFault(QString::fromLatin1(rule))) {
             std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", rule);
