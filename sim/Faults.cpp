@@ -37,11 +37,11 @@ bool toInt(const QString &text, int &value)
 
 } // namespace
 
-QString FaultRule::parse(const QString &spec, FaultRule &rule)
+QString FaultRule::parse(const QString &text, FaultRule &rule)
 {
     rule = FaultRule{};
     bool haveAction = false;
-    const QStringList tokens = spec.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList tokens = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &token : tokens) {
         const qsizetype eq = token.indexOf(QLatin1Char('='));
         const QString key = (eq < 0 ? token : token.left(eq)).toLower();
@@ -118,10 +118,10 @@ bool FaultRule::matches(const rqframe::Request &request) const
     return remaining != 0;
 }
 
-QString FaultSet::add(const QString &spec)
+QString FaultSet::add(const QString &text)
 {
     FaultRule rule;
-    const QString error = FaultRule::parse(spec, rule);
+    const QString error = FaultRule::parse(text, rule);
     if (error.isEmpty()) m_rules.append(rule);
     return error;
 }

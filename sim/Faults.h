@@ -39,7 +39,7 @@ struct FaultRule
     qint64 hits = 0;
 
     // Parses one rule; returns an error text, empty on success.
-    static QString parse(const QString &spec, FaultRule &rule);
+    static QString parse(const QString &text, FaultRule &rule);
     QString describe() const;
     bool matches(const rqframe::Request &request) const;
 };
@@ -67,7 +67,7 @@ struct FaultEffects
 class FaultSet
 {
 public:
-    QString add(const QString &spec); // error text, empty on success
+    QString add(const QString &text); // error text, empty on success
     void clear() { m_rules.clear(); }
     const QList<FaultRule> &rules() const { return m_rules; }
     void setSeed(quint32 seed) { m_random.seed(seed); }

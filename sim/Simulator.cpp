@@ -37,7 +37,7 @@ const char kHelp[] = "commands (MOD = module bus address, numbers decimal or 0x 
                      "  dump MOD                       the 512 memory bytes as hex\n"
                      "  load MOD HEX                   set all 512 memory bytes\n"
                      "  power MOD                      power cycle: address/baud from memory, PWR|RST\n"
-                     "  fault SPEC                     add a fault rule\n"
+                     "  fault RULE                     add a fault rule\n"
                      "  faults                         list fault rules\n"
                      "  clear                          remove all fault rules\n"
                      "  counters                       requests, replies, ignored, bad, faults\n"

@@ -71,7 +71,7 @@ int main(int argc, char *argv[])
         {QStringLiteral("m"), QStringLiteral("module")},
         QStringLiteral("A module: ADDRESS[:MODEL[:FIRMWARE]], MODEL 3510, 3520 or 3530, "
                        "FIRMWARE like 1.08. Repeat for several. Default 1:3510:1.08."),
-        QStringLiteral("spec"));
+        QStringLiteral("module"));
     const QCommandLineOption baudOpt(
         QStringLiteral("baud"),
         QStringLiteral("Baud rate of modules without a stored memory (default 9600)."),
@@ -150,17 +150,17 @@ int main(int argc, char *argv[])
         if (SimModule::baudOfIndex(i) == baud) baudIndex = i;
     if (baudIndex == 0xFF) return fail(QStringLiteral("unsupported baud rate %1").arg(parser.value(baudOpt)));
 
-    QStringList specs = parser.values(moduleOpt);
-    if (specs.isEmpty()) specs << QStringLiteral("1:3510:1.08");
-    for (const QString &spec : specs) {
-        const QStringList parts = spec.split(QLatin1Char(':'));
+    QStringList modules = parser.values(moduleOpt);
+    if (modules.isEmpty()) modules << QStringLiteral("1:3510:1.08");
+    for (const QString &moduleText : modules) {
+        const QStringList parts = moduleText.split(QLatin1Char(':'));
         bool good = false;
         const int address = parts.at(0).toInt(&good, 0);
         if (!good || address < 0 || address > 255)
-            return fail(QStringLiteral("bad module address in \"%1\"").arg(spec));
+            return fail(QStringLiteral("bad module address in \"%1\"").arg(moduleText));
         SimModule::Model model = SimModule::Model::RQ3510;
         if (parts.size() > 1 && !SimModule::parseModel(parts.at(1), model))
-            return fail(QStringLiteral("unknown model in \"%1\" (3510, 3520 or 3530)").arg(spec));
+            return fail(QStringLiteral("unknown model in \"%1\" (3510, 3520 or 3530)").arg(moduleText));
         const QString firmware = parts.size() > 2 ? parts.at(2) : QStringLiteral("1.08");
         auto module =
             std::make_unique<SimModule>(model, firmware, static_cast<std::uint8_t>(address), baudIndex);

@@ -3,6 +3,7 @@
 #include "comm/Kxxx638.h"
 #include "config/NastavDialog.h"
 #include "support/Hooks.h"
+#include "support/Fixtures.h"
 #include "support/TestAdapter.h"
 
 #include <QPushButton>
@@ -58,20 +59,13 @@ QStringList progress(const QString &head, const QList<int> &figures, const QStri
 class TestSettingsDialog : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
+    TestConnection link;
+    TestAdapter &ta = link.ta;
+    TData &data = link.data;
 
 private slots:
-    void init()
-    {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-        data.connected = true;
-        data.moduleAddress = 5;
-    }
-    void cleanup() { CloseAdapter(4, &data.handle); }
+    void init() { QVERIFY(link.open(5)); }
+    void cleanup() { link.close(); }
 
     void progressTexts_data()
     {

@@ -3,6 +3,7 @@
 #include "comm/Kxxx638.h"
 #include "dio/NastavDIO.h"
 #include "support/Hooks.h"
+#include "support/Fixtures.h"
 #include "support/TestAdapter.h"
 
 #include <QCheckBox>
@@ -36,20 +37,13 @@ QCheckBox *box(TForm14 &d, int number)
 class TestNastavDio : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
+    TestConnection link;
+    TestAdapter &ta = link.ta;
+    TData &data = link.data;
 
 private slots:
-    void init()
-    {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-        data.connected = true;
-        data.moduleAddress = 7;
-    }
-    void cleanup() { CloseAdapter(4, &data.handle); }
+    void init() { QVERIFY(link.open(7)); }
+    void cleanup() { link.close(); }
 
     void controls()
     {
