@@ -2,6 +2,7 @@
 #define RQ_APP_DEKL_H
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -103,6 +104,13 @@ std::optional<qint32> ParseIntText(const QString &text);
 quint32 BaudRateOfIndex(int index);     // other indexes give 9600
 int BaudIndexOfRate(quint32 rate);      // other rates give 4
 quint32 ReplyTimeoutOfRate(quint32 rate); // other rates give 200
+
+// The items of the baud rate lists, in index order.
+inline const QStringList BaudItems = {QStringLiteral("600 Bd"),    QStringLiteral("1200 Bd"),
+                                      QStringLiteral("2400 Bd"),   QStringLiteral("4800 Bd"),
+                                      QStringLiteral("9600 Bd"),   QStringLiteral("19200 Bd"),
+                                      QStringLiteral("38400 Bd"),  QStringLiteral("57600 Bd"),
+                                      QStringLiteral("115200 Bd")};
 
 // The settings file W_rq3510.ini beside the executable.
 QString SettingsFilePath();

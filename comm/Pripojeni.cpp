@@ -72,8 +72,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Label2 = label("Label2", QStringLiteral("Komunikační rychlost"));
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    for (int i = 0; i <= 8; ++i)
-        ComboBox1->addItem(QString::number(BaudRateOfIndex(i)) + QStringLiteral(" Bd"));
+    ComboBox1->addItems(BaudItems);
     ComboBox1->setCurrentIndex(4);
     Label4 = label("Label4", QStringLiteral("Status připojení"));
     Panel1 = label("Panel1", QString());

@@ -26,10 +26,7 @@ TForm12::TForm12(QWidget *parent) : TNastavDialog(parent)
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Label2 = new QLabel(QStringLiteral("Komunikační rychlost"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    QStringList bauds;
-    for (int i = 0; i <= 8; ++i)
-        bauds << QString::number(BaudRateOfIndex(i)) + QStringLiteral(" Bd");
-    ComboBox1 = makeComboBox(1, bauds);
+    ComboBox1 = makeComboBox(1, BaudItems);
     Label1->setBuddy(Edit1);
     Label2->setBuddy(ComboBox1);
 

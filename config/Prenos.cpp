@@ -54,7 +54,7 @@ bool ReadSequence(const TData *data, TransferReport &report, const QList<Transfe
 {
     if (!data || !data->ready())
         return false;
-    report.status(progressText(TransferText::Reading, 0));
+    report.status(TransferText::ReadingStarts);
     const Link link{data->adapterKind, data->moduleAddress, data->handle};
     const int n = static_cast<int>(steps.size());
     for (int k = 1; k <= n; ++k) {
@@ -83,7 +83,7 @@ bool WriteSequence(const TData *data, TransferReport &report, const QList<Transf
     values.reserve(static_cast<std::size_t>(steps.size()));
     for (const TransferStep &s : steps)
         values.push_back(*s.element);
-    report.status(progressText(TransferText::Writing, 0));
+    report.status(TransferText::WritingStarts);
     const Link link{data->adapterKind, data->moduleAddress, data->handle};
     const int n = static_cast<int>(steps.size());
     for (int k = 1; k <= n; ++k) {

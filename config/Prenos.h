@@ -36,7 +36,9 @@ int EepromProgress(int k, int n);    // ((k - 1) x 100) div n
 
 namespace TransferText {
 inline const QString Reading = QStringLiteral(" Probíhá čtení konfigurace z modulu (");
+inline const QString ReadingStarts = QStringLiteral(" Probíhá čtení konfigurace z modulu (0 %)");
 inline const QString Writing = QStringLiteral(" Probíhá zápis konfigurace do modulu (");
+inline const QString WritingStarts = QStringLiteral(" Probíhá zápis konfigurace do modulu (0 %)");
 inline const QString ReadDone = QStringLiteral(" Konfigurace přečtena.");
 inline const QString WriteDone = QStringLiteral(" Konfigurace zapsána.");
 inline const QString WriteMismatch = QStringLiteral(" Chyba zápisu dat.");
