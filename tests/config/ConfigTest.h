@@ -7,6 +7,7 @@
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "config/NastavDialog.h"
+#include "support/Fixtures.h"
 #include "support/TestAdapter.h"
 
 #include <QComboBox>
@@ -17,12 +18,7 @@ constexpr quint8 TestModule = 5;
 // Connects the record to the test adapter as a successful setup would.
 inline void ConnectTestRecord(TData &data)
 {
-    TestAdapter::instance().reset();
-    SetDefaults(&data);
-    data.adapterKind = 4;
-    QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
-    data.connected = true;
-    data.moduleAddress = TestModule;
+    QVERIFY(ConnectThroughTestAdapter(data, TestModule));
 }
 
 inline void DisconnectTestRecord(TData &data)

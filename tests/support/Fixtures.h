@@ -5,6 +5,20 @@
 #include "comm/Kxxx638.h"
 #include "support/TestAdapter.h"
 
+// Resets the recording test adapter and the record, then connects the record
+// through it (LAN converter kind). False when the adapter did not open.
+inline bool ConnectThroughTestAdapter(TData &data, quint8 moduleAddress)
+{
+    TestAdapter::instance().reset();
+    SetDefaults(&data);
+    data.adapterKind = 4;
+    data.moduleAddress = moduleAddress;
+    if (OpenAdapter(4, &data.handle, InitBlock{}) != 0)
+        return false;
+    data.connected = true;
+    return true;
+}
+
 // A record connected through the recording test adapter (LAN converter kind),
 // as every dialog test needs it:
 //
@@ -21,13 +35,8 @@ struct TestConnection
     // connection itself are forgotten. False when the adapter did not open.
     bool open(quint8 moduleAddress = 1)
     {
-        ta.reset();
-        SetDefaults(&data);
-        data.adapterKind = 4;
-        data.moduleAddress = moduleAddress;
-        if (OpenAdapter(4, &data.handle, InitBlock{}) != 0)
+        if (!ConnectThroughTestAdapter(data, moduleAddress))
             return false;
-        data.connected = true;
         ta.calls.clear();
         return true;
     }
