@@ -5,7 +5,7 @@
 BUILD ?= build
 JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
-PACKAGES = cmake g++ make pkg-config qt6-base-dev libgl-dev xvfb xauth xdotool x11-apps imagemagick
+PACKAGES = cmake g++ make pkg-config ccache qt6-base-dev qt6-charts-dev qt6-translations-l10n libgl-dev xvfb xauth xdotool x11-apps imagemagick
 
 .PHONY: deps configure build test run package bench format clean sanitize fuzz soak
 

@@ -59,6 +59,9 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     add(OkamziteMenu, QStringLiteral("Digitální výstupy"), &TForm1::OkamDigitalniVystupyClick);
     add(OkamziteMenu, QStringLiteral("Status registr"), &TForm1::StatusRegistrClick);
 
+    // Tools beside the original menus; each adds its own item here.
+    NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
+
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
 

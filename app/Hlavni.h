@@ -27,6 +27,7 @@ public:
     QAction *PripojeniAction = nullptr;
     QMenu *NastaveniMenu = nullptr;
     QMenu *OkamziteMenu = nullptr;
+    QMenu *NastrojeMenu = nullptr;
     QAction *KonecAction = nullptr;
 
     // Seams for tests: how the record is made, where the settings file lies,

@@ -65,7 +65,8 @@ private slots:
         for (QAction *a : w.menuBar()->actions())
             top << a->text();
         QCOMPARE(top, (QStringList{QStringLiteral("&Připojení"), QStringLiteral("&Nastavení"),
-                                   QStringLiteral("&Okamžité hodnoty"), QStringLiteral("&Konec")}));
+                                   QStringLiteral("&Okamžité hodnoty"), QStringLiteral("Ná&stroje"),
+                                   QStringLiteral("&Konec")}));
         QVERIFY(!w.PripojeniAction->menu());
         QVERIFY(!w.KonecAction->menu());
         QStringList settings;
