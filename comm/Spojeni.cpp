@@ -60,7 +60,44 @@ void CloseConnection(TData &d)
     d.connected = false;
 }
 
-ConnectOutcome OpenAndIdentify(TData &d, quint32 &handle, quint8 address, quint32 baud)
+quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString *errorText)
+{
+    std::array<std::array<quint8, 4>, 3> replies{};
+    quint8 d0 = 0;
+    for (quint8 sub = 0; sub < 3; ++sub) {
+        quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0;
+        // A library that hands out handle 0 sends nothing; that counts as
+        // "nothing bound" rather than as an empty identity.
+        quint8 error = static_cast<quint8>(AdapterError::NotBound);
+        Record response{};
+        RunModuleTransaction(kind, handle, address, IdentifyCommand, sub, d0, d1, d2, d3, d4, error, response.data());
+        // Every result's text is asked for, success included.
+        const QString text = ErrorText(kind, error);
+        if (error != 0) {
+            if (errorText) *errorText = text;
+            return error;
+        }
+        replies[sub] = {d1, d2, d3, d4};
+    }
+    QString text;
+    const auto append = [&text](const std::array<quint8, 4> &bytes) {
+        for (quint8 b : bytes)
+            text.append(FromCp1250(b));
+    };
+    append(replies[0]);
+    append(replies[1]);
+    text.append(QStringLiteral(" v."));
+    append(replies[2]);
+    identity = text;
+    return 0;
+}
+
+QString ModelOfIdentity(const QString &identity)
+{
+    return identity.left(8).trimmed();
+}
+
+ConnectOutcome OpenConfigured(TData &d, quint32 &handle, quint32 baud)
 {
     quint32 result = OpenAdapter(d.adapterKind, &handle, d.initBlock);
     QString text = ErrorText(d.adapterKind, result);
@@ -77,34 +114,24 @@ ConnectOutcome OpenAndIdentify(TData &d, quint32 &handle, quint8 address, quint3
         abandon(d, handle);
         return {false, InitFailedText + text};
     }
+    d.handle = handle;
+    return {true, QString()};
+}
 
-    std::array<std::array<quint8, 4>, 3> replies{};
-    quint8 d0 = 0;
-    for (quint8 sub = 0; sub < 3; ++sub) {
-        quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0;
-        // A library that hands out handle 0 sends nothing; that counts as
-        // "nothing bound" rather than as an empty identity.
-        quint8 error = static_cast<quint8>(AdapterError::NotBound);
-        Record response{};
-        RunModuleTransaction(d.adapterKind, handle, address, IdentifyCommand, sub, d0, d1, d2, d3, d4, error,
-                             response.data());
-        text = ErrorText(d.adapterKind, error);
-        if (error != 0) {
-            abandon(d, handle);
-            return {false, text};
-        }
-        replies[sub] = {d1, d2, d3, d4};
-    }
+ConnectOutcome OpenAndIdentify(TData &d, quint32 &handle, quint8 address, quint32 baud)
+{
+    // The record's handle changes only when the whole setup succeeds.
+    const quint32 before = d.handle;
+    ConnectOutcome opened = OpenConfigured(d, handle, baud);
+    if (!opened.ok) return opened;
+    d.handle = before;
 
+    QString text;
     QString identity;
-    const auto append = [&identity](const std::array<quint8, 4> &bytes) {
-        for (quint8 b : bytes)
-            identity.append(FromCp1250(b));
-    };
-    append(replies[0]);
-    append(replies[1]);
-    identity.append(QStringLiteral(" v."));
-    append(replies[2]);
+    if (IdentifyModule(d.adapterKind, handle, address, identity, &text) != 0) {
+        abandon(d, handle);
+        return {false, text};
+    }
     d.identity = identity;
     d.moduleAddress = address;
     d.baudRate = baud;

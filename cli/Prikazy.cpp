@@ -1,0 +1,476 @@
+#include "cli/Prikazy.h"
+
+#include "app/Dekl.h"
+#include "cli/Argumenty.h"
+#include "comm/Kxxx638.h"
+#include "comm/Spojeni.h"
+#include "config/Prenos.h"
+#include "dio/EepromFile.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include <functional>
+#include <optional>
+
+namespace {
+constexpr quint8 ReadInputsCommand = 0;
+constexpr quint8 WriteOutputsCommand = 1;
+constexpr quint8 DigitalSubCode = 64;
+constexpr quint8 ReadStatusCommand = 100;
+constexpr quint8 ClearStatusCommand = 101;
+
+const QMap<QString, quint8> AdapterNames = {{QStringLiteral("com"), 0}, {QStringLiteral("isa"), 1},
+                                            {QStringLiteral("pci"), 2}, {QStringLiteral("usb"), 3},
+                                            {QStringLiteral("lan"), 4}};
+
+quint32 BytesToWord(const ModuleBytes &d)
+{
+    return quint32(d[1]) | quint32(d[2]) << 8 | quint32(d[3]) << 16 | quint32(d[4]) << 24;
+}
+
+QString Hex32(quint32 v)
+{
+    return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0')).toUpper().replace(QStringLiteral("0X"), QStringLiteral("0x"));
+}
+
+// A failure that ends the command with its exit code and a Czech text.
+struct Failure
+{
+    int code;
+    QString text;
+};
+
+// Progress of a transfer on standard error, rewritten on one line.
+class CliReport : public TransferReport
+{
+public:
+    CliReport(QTextStream &err, bool show) : m_err(err), m_show(show) {}
+    void status(const QString &text) override
+    {
+        m_last = text;
+        if (!m_show) return;
+        m_err << '\r' << text.trimmed() << QStringLiteral("\x1b[K");
+        m_err.flush();
+        m_dirty = true;
+    }
+    void finish()
+    {
+        if (m_dirty) m_err << '\r' << QStringLiteral("\x1b[K");
+        m_err.flush();
+        m_dirty = false;
+    }
+    QString last() const { return m_last.trimmed(); }
+
+private:
+    QTextStream &m_err;
+    bool m_show;
+    bool m_dirty = false;
+    QString m_last;
+};
+
+class Runner
+{
+public:
+    Runner(const CliArguments &a, QTextStream &out, QTextStream &err, bool progress)
+        : m_a(a), m_out(out), m_err(err), m_json(a.has(QStringLiteral("json"))),
+          m_quiet(a.has(QStringLiteral("quiet"))), m_progress(progress && !m_quiet)
+    {
+    }
+    ~Runner() { disconnect(); }
+
+    int run();
+
+private:
+    using Command = int (Runner::*)();
+    int backup();
+    int backupFleet(const QDir &dir);
+    int restore();
+    int inputs();
+    int outputs();
+    int status();
+
+    // Takes the settings file and the connection options into the record.
+    void prepare();
+    // Connects to the module at the record's address; throws a Failure.
+    void connectModule();
+    void disconnect();
+    // Reads the whole configuration memory; throws a Failure.
+    EepromBlock readModule();
+    void transact(quint8 command, quint8 subCode, ModuleBytes &bytes);
+    quint8 singleAddress();
+
+    void line(const QString &text)
+    {
+        if (!m_json) m_out << text << '\n';
+    }
+    void note(const QString &text)
+    {
+        if (!m_quiet) {
+            m_out.flush();
+            m_err << text << Qt::endl;
+        }
+    }
+
+    const CliArguments &m_a;
+    QTextStream &m_out;
+    QTextStream &m_err;
+    bool m_json;
+    bool m_quiet;
+    bool m_progress;
+    TData m_data;
+    QJsonObject m_result;
+    // Commands whose JSON result is an array (scan) set this instead of m_result.
+    std::optional<QJsonArray> m_array;
+};
+
+quint8 Runner::singleAddress()
+{
+    if (!m_a.has(QStringLiteral("address"))) return m_data.moduleAddress;
+    const std::optional<qint32> a = ParseIntText(m_a.value(QStringLiteral("address")));
+    if (!a || *a < 0 || *a > 255)
+        throw Failure{ExitCode::Usage, QStringLiteral("Neplatná adresa modulu „%1“ (0 až 255).").arg(m_a.value(QStringLiteral("address")))};
+    return quint8(*a);
+}
+
+void Runner::prepare()
+{
+    SetDefaults(&m_data);
+    const QString settings =
+        m_a.has(QStringLiteral("settings")) ? m_a.value(QStringLiteral("settings")) : SettingsFilePath();
+    LoadSettings(&m_data, settings);
+    const auto number = [this](const QString &name, qint64 min, qint64 max) -> std::optional<qint64> {
+        if (!m_a.has(name)) return std::nullopt;
+        const std::optional<qint32> v = ParseIntText(m_a.value(name));
+        if (!v || *v < min || *v > max)
+            throw Failure{ExitCode::Usage,
+                          QStringLiteral("Neplatná hodnota volby --%1: „%2“.").arg(name, m_a.value(name))};
+        return *v;
+    };
+    if (m_a.has(QStringLiteral("adapter"))) {
+        const QString name = m_a.value(QStringLiteral("adapter")).toLower();
+        if (!AdapterNames.contains(name))
+            throw Failure{ExitCode::Usage, QStringLiteral("Neznámé rozhraní „%1“ (com, isa, pci, usb, lan).").arg(name)};
+        m_data.adapterKind = AdapterNames.value(name);
+    }
+    if (auto v = number(QStringLiteral("com"), 1, 255)) m_data.comPort = quint8(*v);
+    if (auto v = number(QStringLiteral("isa"), 0, 0xFFFF)) m_data.isaBase = quint16(*v);
+    if (m_a.has(QStringLiteral("ip"))) m_data.ipAddress = m_a.value(QStringLiteral("ip"));
+    if (auto v = number(QStringLiteral("udp-port"), 0, 65535)) m_data.udpPort = quint32(*v);
+    if (auto v = number(QStringLiteral("udp-timeout"), 0, 65535)) m_data.udpTimeout = quint32(*v);
+    if (m_a.has(QStringLiteral("baud"))) {
+        const std::optional<QList<quint32>> rates = ParseBaudList(m_a.value(QStringLiteral("baud")));
+        if (!rates || rates->size() != 1)
+            throw Failure{ExitCode::Usage,
+                          QStringLiteral("Neplatná komunikační rychlost „%1“.").arg(m_a.value(QStringLiteral("baud")))};
+        m_data.baudRate = rates->first();
+    }
+}
+
+void Runner::connectModule()
+{
+    const quint8 address = singleAddress();
+    const ConnectOutcome outcome = ConnectRecord(m_data, address, m_data.baudRate);
+    if (!outcome.ok) throw Failure{ExitCode::Comm, outcome.text};
+}
+
+void Runner::disconnect()
+{
+    CloseConnection(m_data);
+}
+
+EepromBlock Runner::readModule()
+{
+    EepromBlock block{};
+    CliReport report(m_err, m_progress);
+    const bool ok = ReadSequence(&m_data, report, EepromSteps(block), EepromProgress);
+    report.finish();
+    if (!ok) throw Failure{ExitCode::Comm, report.last()};
+    return block;
+}
+
+void Runner::transact(quint8 command, quint8 subCode, ModuleBytes &bytes)
+{
+    const quint8 error = Transact(m_data, m_data.moduleAddress, command, subCode, bytes);
+    if (error != 0) throw Failure{ExitCode::Comm, ErrorText(m_data.adapterKind, error)};
+}
+
+// A file name that tells modules apart, never one already there.
+QString BackupName(const QDir &dir, const QString &model, int address)
+{
+    const QString base = QStringLiteral("%1_a%2_%3").arg(model.isEmpty() ? QStringLiteral("RQ") : model)
+                             .arg(address)
+                             .arg(QDate::currentDate().toString(Qt::ISODate));
+    QString name = base + QStringLiteral(".kee");
+    for (int n = 2; QFileInfo::exists(dir.filePath(name)); ++n)
+        name = QStringLiteral("%1_%2.kee").arg(base).arg(n);
+    return dir.filePath(name);
+}
+
+int Runner::backup()
+{
+    const QString target = m_a.positional.at(0);
+    const QFileInfo info(target);
+    if (info.isDir() || target.endsWith(QLatin1Char('/'))) {
+        if (!QDir().mkpath(target))
+            throw Failure{ExitCode::File, QStringLiteral("Složku %1 nelze vytvořit.").arg(target)};
+        return backupFleet(QDir(target));
+    }
+    connectModule();
+    const EepromBlock block = readModule();
+    QString why;
+    if (!SaveEepromFile(target, block, &why))
+        throw Failure{ExitCode::File, QStringLiteral("Chyba ukládání dat do souboru %1: %2").arg(target, why)};
+    line(QStringLiteral("%1 (adresa %2): konfigurace uložena do %3")
+             .arg(ModelOfIdentity(m_data.identity))
+             .arg(m_data.moduleAddress)
+             .arg(target));
+    m_result = {{QStringLiteral("file"), target},
+                {QStringLiteral("address"), m_data.moduleAddress},
+                {QStringLiteral("model"), ModelOfIdentity(m_data.identity)},
+                {QStringLiteral("identity"), m_data.identity}};
+    return ExitCode::Ok;
+}
+
+int Runner::backupFleet(const QDir &dir)
+{
+    QList<int> addresses{m_data.moduleAddress};
+    if (m_a.has(QStringLiteral("address"))) {
+        const auto list = ParseAddressList(m_a.value(QStringLiteral("address")));
+        if (!list || list->isEmpty())
+            throw Failure{ExitCode::Usage,
+                          QStringLiteral("Neplatný seznam adres „%1“.").arg(m_a.value(QStringLiteral("address")))};
+        addresses = *list;
+    }
+    // One opening of the adapter serves every module of the list.
+    CloseConnection(m_data);
+    if (!BuildInitBlock(m_data)) throw Failure{ExitCode::Usage, QStringLiteral("Neplatné nastavení rozhraní.")};
+    quint32 handle = 0;
+    const ConnectOutcome opened = OpenConfigured(m_data, handle, m_data.baudRate);
+    if (!opened.ok) throw Failure{ExitCode::Comm, opened.text};
+
+    QJsonArray saved, failed;
+    for (int address : addresses) {
+        m_data.moduleAddress = quint8(address);
+        QString identity, why;
+        if (IdentifyModule(m_data.adapterKind, m_data.handle, quint8(address), identity, &why) != 0) {
+            failed.append(QJsonObject{{QStringLiteral("address"), address}, {QStringLiteral("error"), why}});
+            line(QStringLiteral("adresa %1: neodpovídá (%2)").arg(address).arg(why));
+            continue;
+        }
+        m_data.identity = identity;
+        const QString model = ModelOfIdentity(identity);
+        try {
+            const EepromBlock block = readModule();
+            const QString path = BackupName(dir, model, address);
+            if (!SaveEepromFile(path, block, &why)) throw Failure{ExitCode::File, QStringLiteral("Chyba ukládání dat: %1").arg(why)};
+            saved.append(QJsonObject{{QStringLiteral("address"), address},
+                                     {QStringLiteral("model"), model},
+                                     {QStringLiteral("identity"), identity},
+                                     {QStringLiteral("file"), path}});
+            line(QStringLiteral("adresa %1: %2 uložen do %3").arg(address).arg(model, path));
+        } catch (const Failure &f) {
+            failed.append(QJsonObject{{QStringLiteral("address"), address},
+                                      {QStringLiteral("model"), model},
+                                      {QStringLiteral("error"), f.text}});
+            line(QStringLiteral("adresa %1: %2 nezálohován (%3)").arg(address).arg(model, f.text));
+        }
+    }
+    line(QStringLiteral("Zálohováno %1 z %2 modulů.").arg(saved.size()).arg(addresses.size()));
+    m_result = {{QStringLiteral("saved"), saved}, {QStringLiteral("failed"), failed}};
+    return failed.isEmpty() ? ExitCode::Ok : ExitCode::Comm;
+}
+
+int Runner::restore()
+{
+    const QString path = m_a.positional.at(0);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure{ExitCode::File, QStringLiteral("Soubor %1 nelze otevřít.").arg(path)};
+    // A configuration file is 512 bytes; reading a little more tells a
+    // longer file apart without loading anything large.
+    const QByteArray bytes = file.read(EepromFileSize + 1);
+    if (bytes.size() < EepromFileSize)
+        throw Failure{ExitCode::File, QStringLiteral("Chyba načítání dat: soubor %1 má méně než 512 bajtů.").arg(path)};
+    EepromBlock image{};
+    std::copy_n(reinterpret_cast<const quint8 *>(bytes.constData()), EepromFileSize, image.begin());
+    const bool exactSize = bytes.size() == EepromFileSize;
+
+    connectModule();
+    const bool all = m_a.has(QStringLiteral("all"));
+    const bool keep = m_a.has(QStringLiteral("keep-address"));
+    const bool dryRun = m_a.has(QStringLiteral("dry-run"));
+    std::optional<EepromBlock> module;
+    if (!all || dryRun) module = readModule();
+    if (keep) {
+        if (!module) module = readModule();
+        image[CfgAddr::BaudIndex] = (*module)[CfgAddr::BaudIndex];
+        image[CfgAddr::Address] = (*module)[CfgAddr::Address];
+    }
+
+    QStringList risks;
+    if (!exactSize) risks << QStringLiteral("Soubor nemá přesně 512 bajtů.");
+    if (image[CfgAddr::Address] != m_data.moduleAddress)
+        risks << QStringLiteral("Adresa modulu: %1 → %2").arg(m_data.moduleAddress).arg(image[CfgAddr::Address]);
+    if (BaudRateOfIndex(image[CfgAddr::BaudIndex]) != m_data.baudRate || image[CfgAddr::BaudIndex] > 8)
+        risks << QStringLiteral("Komunikační rychlost: %1 Bd → %2 Bd")
+                     .arg(m_data.baudRate)
+                     .arg(BaudRateOfIndex(image[CfgAddr::BaudIndex]));
+
+    QList<int> changed;
+    for (int i = 0; i < EepromFileSize; ++i)
+        if (all || !module || (*module)[std::size_t(i)] != image[std::size_t(i)]) changed << i;
+
+    QJsonArray riskArray;
+    for (const QString &r : risks)
+        riskArray.append(r);
+    m_result = {{QStringLiteral("file"), path},
+                {QStringLiteral("address"), m_data.moduleAddress},
+                {QStringLiteral("risks"), riskArray},
+                {QStringLiteral("bytes"), changed.size()}};
+    for (const QString &r : risks)
+        line(r);
+    if (dryRun) {
+        line(QStringLiteral("Zkouška nanečisto: zapsalo by se %1 bajtů, nic nezapsáno.").arg(changed.size()));
+        m_result.insert(QStringLiteral("written"), 0);
+        return ExitCode::Ok;
+    }
+    if (!risks.isEmpty() && !m_a.has(QStringLiteral("yes"))) {
+        note(QStringLiteral("Zápis odmítnut: po zápisu by modul neodpovídal jako dosud. Nic nezapsáno; "
+                            "zápis povolí volba --yes, adresu a rychlost modulu zachová --keep-address."));
+        m_result.insert(QStringLiteral("written"), 0);
+        return ExitCode::Refused;
+    }
+    QList<TransferStep> steps;
+    const QList<TransferStep> every = EepromSteps(image);
+    for (int i : changed)
+        steps << every.at(i);
+    CliReport report(m_err, m_progress);
+    const bool ok = steps.isEmpty() || WriteSequence(&m_data, report, steps, EepromProgress);
+    report.finish();
+    if (!ok) throw Failure{ExitCode::Comm, report.last()};
+    m_result.insert(QStringLiteral("written"), steps.size());
+    line(QStringLiteral("Konfigurace zapsána (%1 bajtů).").arg(steps.size()));
+    return ExitCode::Ok;
+}
+
+int Runner::inputs()
+{
+    connectModule();
+    ModuleBytes bytes{};
+    transact(ReadInputsCommand, DigitalSubCode, bytes);
+    const quint32 word = BytesToWord(bytes);
+    QString bits;
+    for (int n = 0; n < 32; ++n)
+        bits.append(word >> n & 1 ? QLatin1Char('1') : QLatin1Char('0'));
+    line(QStringLiteral("%1  DIN0..DIN31: %2").arg(Hex32(word), bits));
+    m_result = {{QStringLiteral("inputs"), qint64(word)}, {QStringLiteral("bits"), bits}};
+    return ExitCode::Ok;
+}
+
+int Runner::outputs()
+{
+    QString text = m_a.positional.at(0).trimmed();
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        text = text.mid(2);
+    else if (text.startsWith(QLatin1Char('$')))
+        text = text.mid(1);
+    bool ok = false;
+    const quint32 word = text.size() <= 8 ? text.toUInt(&ok, 16) : 0;
+    if (!ok)
+        throw Failure{ExitCode::Usage, QStringLiteral("Neplatný stav výstupů „%1“ (šestnáctkově, např. 0x0000FF01).")
+                                           .arg(m_a.positional.at(0))};
+    connectModule();
+    ModuleBytes bytes{0, quint8(word), quint8(word >> 8), quint8(word >> 16), quint8(word >> 24)};
+    transact(WriteOutputsCommand, DigitalSubCode, bytes);
+    line(QStringLiteral("Výstupy nastaveny: %1").arg(Hex32(word)));
+    m_result = {{QStringLiteral("outputs"), qint64(word)}};
+    return ExitCode::Ok;
+}
+
+int Runner::status()
+{
+    connectModule();
+    if (m_a.has(QStringLiteral("clear"))) {
+        ModuleBytes bytes{};
+        transact(ClearStatusCommand, 0, bytes);
+    }
+    ModuleBytes bytes{};
+    transact(ReadStatusCommand, 0, bytes);
+    const quint32 word = BytesToWord(bytes);
+    QJsonArray set;
+    QStringList numbers;
+    for (int n = 0; n < 32; ++n) {
+        if (word >> n & 1) {
+            set.append(n);
+            numbers << QString::number(n);
+        }
+    }
+    line(QStringLiteral("Status registr: %1%2")
+             .arg(Hex32(word), numbers.isEmpty() ? QString() : QStringLiteral("  bity ") + numbers.join(QLatin1Char(','))));
+    m_result = {{QStringLiteral("status"), qint64(word)}, {QStringLiteral("bits"), set}};
+    return ExitCode::Ok;
+}
+
+int Runner::run()
+{
+    static const QMap<QString, Command> table = {
+        {QStringLiteral("backup"), &Runner::backup}, {QStringLiteral("restore"), &Runner::restore},
+        {QStringLiteral("inputs"), &Runner::inputs}, {QStringLiteral("outputs"), &Runner::outputs},
+        {QStringLiteral("status"), &Runner::status},
+    };
+    int code = ExitCode::Ok;
+    QString error;
+    try {
+        const auto it = table.constFind(m_a.command);
+        if (it == table.constEnd()) throw Failure{ExitCode::Usage, QStringLiteral("Příkaz %1 zatím není k dispozici.").arg(m_a.command)};
+        prepare();
+        code = (this->*it.value())();
+    } catch (const Failure &f) {
+        code = f.code;
+        error = f.text.trimmed();
+        m_out.flush();
+        m_err << QStringLiteral("rqtool: ") << error << Qt::endl;
+    }
+    if (m_json) {
+        // An array result stands alone; a failure always gives an object
+        // that says what went wrong.
+        if (m_array && error.isEmpty()) {
+            m_out << QJsonDocument(*m_array).toJson(QJsonDocument::Indented);
+        } else {
+            QJsonObject o = m_result;
+            if (!error.isEmpty()) o.insert(QStringLiteral("error"), error);
+            o.insert(QStringLiteral("exitCode"), code);
+            m_out << QJsonDocument(o).toJson(QJsonDocument::Indented);
+        }
+    }
+    m_out.flush();
+    m_err.flush();
+    return code;
+}
+} // namespace
+
+int RunCli(const QStringList &args, QTextStream &out, QTextStream &err, bool showProgress)
+{
+    const CliParse parse = ParseCliArguments(args);
+    if (parse.help) {
+        out << CliHelpText();
+        return ExitCode::Ok;
+    }
+    if (parse.version) {
+        out << QStringLiteral("rqtool %1\n").arg(QStringLiteral(RQ_VERSION));
+        return ExitCode::Ok;
+    }
+    if (!parse.error.isEmpty()) {
+        err << QStringLiteral("rqtool: ") << parse.error << '\n';
+        return ExitCode::Usage;
+    }
+    Runner runner(parse.arguments, out, err, showProgress);
+    return runner.run();
+}
