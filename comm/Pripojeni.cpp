@@ -3,7 +3,6 @@
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
-#include "comm/Spojeni.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -18,10 +17,15 @@
 namespace {
 const QString UnknownAdapterText = QStringLiteral("Neznámý typ rozhraní");
 const QString InitInProgressText = QStringLiteral("Probíhá inicializace připojení");
+const QString InitFailedText = QStringLiteral("Chyba inicializace připojení - ");
 const QString BadIpText = QStringLiteral("Neplatná IP adresa");
 const QString BadUdpPortText = QStringLiteral("Neplatný UDP port");
 const QString BadUdpTimeoutText = QStringLiteral("Neplatný UDP timeout");
+const QString ConnectedText = QStringLiteral("Připojení úspěšně inicializováno. Připojen modul   ");
 
+// Parameter passed as the third value of SetConfig by every setup.
+constexpr quint32 SetConfigThird = 2;
+constexpr quint8 IdentifyCommand = 200;
 
 // A UDP port or timeout: a number whose 32-bit pattern is at most 65535
 // (so every negative number fails).
@@ -216,6 +220,13 @@ void TForm2::Button2Click()
     reject();
 }
 
+void TForm2::abandon(quint32 &handle)
+{
+    CloseAdapter(Data->adapterKind, &handle);
+    Data->handle = handle;
+    Data->connected = false;
+}
+
 void TForm2::Button1Click()
 {
     if (!Data) return;
@@ -224,8 +235,9 @@ void TForm2::Button1Click()
     // Whatever follows, the open connection ends first.
     quint32 handle = d.handle;
     if (d.connected && handle != 0) {
-        CloseConnection(d);
-        handle = d.handle;
+        CloseAdapter(d.adapterKind, &handle);
+        d.handle = handle;
+        d.connected = false;
     }
     setPanel(InitInProgressText);
 
@@ -292,6 +304,57 @@ void TForm2::Button1Click()
         return;
     }
 
-    const ConnectOutcome outcome = OpenAndIdentify(d, handle, address, baud);
-    setPanel(outcome.text);
+    quint32 result = OpenAdapter(d.adapterKind, &handle, d.initBlock);
+    QString text = ErrorText(d.adapterKind, result);
+    if (result != 0) {
+        // A library whose Init failed stays bound; the next open replaces it.
+        setPanel(InitFailedText + text);
+        d.connected = false;
+        return;
+    }
+    d.connected = true;
+
+    result = ConfigureAdapter(d.adapterKind, handle, baud, ReplyTimeoutOfRate(baud), SetConfigThird);
+    text = ErrorText(d.adapterKind, result);
+    if (result != 0) {
+        setPanel(InitFailedText + text);
+        abandon(handle);
+        return;
+    }
+
+    std::array<std::array<quint8, 4>, 3> replies{};
+    quint8 d0 = 0;
+    for (quint8 sub = 0; sub < 3; ++sub) {
+        quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0;
+        // A library that hands out handle 0 sends nothing; that counts as
+        // "nothing bound" rather than as an empty identity.
+        quint8 error = static_cast<quint8>(AdapterError::NotBound);
+        Record response{};
+        RunModuleTransaction(d.adapterKind, handle, address, IdentifyCommand, sub, d0, d1, d2, d3, d4, error,
+                             response.data());
+        text = ErrorText(d.adapterKind, error);
+        if (error != 0) {
+            setPanel(text);
+            abandon(handle);
+            return;
+        }
+        replies[sub] = {d1, d2, d3, d4};
+    }
+
+    QString identity;
+    const auto append = [&identity](const std::array<quint8, 4> &bytes) {
+        for (quint8 b : bytes)
+            identity.append(FromCp1250(b));
+    };
+    append(replies[0]);
+    append(replies[1]);
+    identity.append(QStringLiteral(" v."));
+    append(replies[2]);
+    d.identity = identity;
+    setPanel(ConnectedText + identity);
+
+    d.moduleAddress = address;
+    d.baudRate = baud;
+    d.statusText = StatusOkText;
+    d.handle = handle;
 }
