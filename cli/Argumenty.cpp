@@ -1,7 +1,5 @@
 #include "cli/Argumenty.h"
 
-#include "app/Dekl.h"
-
 #include <QSet>
 
 namespace {
@@ -123,45 +121,6 @@ CliParse ParseCliArguments(const QStringList &args)
         return parse;
     }
     return parse;
-}
-
-std::optional<QList<int>> ParseAddressList(const QString &text)
-{
-    QList<int> list;
-    QSet<int> seen;
-    const QStringList parts = text.split(QLatin1Char(','));
-    for (const QString &part : parts) {
-        const QStringList ends = part.split(QLatin1Char('-'));
-        if (ends.size() > 2) return std::nullopt;
-        std::optional<qint32> from = ParseIntText(ends.at(0));
-        std::optional<qint32> to = ends.size() == 2 ? ParseIntText(ends.at(1)) : from;
-        if (!from || !to || *from < 0 || *to > 255 || *from > *to) return std::nullopt;
-        for (int a = *from; a <= *to; ++a) {
-            if (!seen.contains(a)) {
-                seen.insert(a);
-                list << a;
-            }
-        }
-    }
-    return list;
-}
-
-std::optional<QList<quint32>> ParseBaudList(const QString &text)
-{
-    QList<quint32> list;
-    if (text.compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) {
-        for (int i = 0; i < BaudItems.size(); ++i)
-            list << BaudRateOfIndex(i);
-        return list;
-    }
-    for (const QString &part : text.split(QLatin1Char(','))) {
-        const std::optional<qint32> rate = ParseIntText(part);
-        if (!rate || *rate <= 0) return std::nullopt;
-        const auto r = static_cast<quint32>(*rate);
-        if (BaudRateOfIndex(BaudIndexOfRate(r)) != r) return std::nullopt;
-        if (!list.contains(r)) list << r;
-    }
-    return list;
 }
 
 QString CliHelpText()

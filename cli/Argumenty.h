@@ -6,7 +6,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <optional>
 
 // Exit codes of rqtool, for scripts to branch on.
 namespace ExitCode {
@@ -44,11 +43,5 @@ CliParse ParseCliArguments(const QStringList &args);
 
 // The Czech help text (--help).
 QString CliHelpText();
-
-// "1,5,10-20" -> 1, 5, 10, 11, ... 20, each 0..255, in the given order,
-// without repeats. Empty on any error.
-std::optional<QList<int>> ParseAddressList(const QString &text);
-// "9600,19200" or "all": rates of the baud rate table. Empty on any error.
-std::optional<QList<quint32>> ParseBaudList(const QString &text);
 
 #endif

@@ -6,6 +6,7 @@
 #include "comm/Spojeni.h"
 #include "config/Prenos.h"
 #include "dio/EepromFile.h"
+#include "scan/HledaniModulu.h"
 
 #include <QDate>
 #include <QDir>
@@ -14,8 +15,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QTextStream>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 
@@ -89,6 +92,7 @@ public:
 
 private:
     using Command = int (Runner::*)();
+    int scan();
     int backup();
     int backupFleet(const QDir &dir);
     int restore();
@@ -166,7 +170,7 @@ void Runner::prepare()
     if (auto v = number(QStringLiteral("udp-timeout"), 0, 65535)) m_data.udpTimeout = quint32(*v);
     if (m_a.has(QStringLiteral("baud"))) {
         const std::optional<QList<quint32>> rates = ParseBaudList(m_a.value(QStringLiteral("baud")));
-        if (!rates || rates->size() != 1)
+        if (!rates || rates->size() != 1 || m_a.value(QStringLiteral("baud")).contains(QLatin1String("all"), Qt::CaseInsensitive))
             throw Failure{ExitCode::Usage,
                           QStringLiteral("Neplatná komunikační rychlost „%1“.").arg(m_a.value(QStringLiteral("baud")))};
         m_data.baudRate = rates->first();
@@ -176,8 +180,10 @@ void Runner::prepare()
 void Runner::connectModule()
 {
     const quint8 address = singleAddress();
-    const ConnectOutcome outcome = ConnectRecord(m_data, address, m_data.baudRate);
-    if (!outcome.ok) throw Failure{ExitCode::Comm, outcome.text};
+    QString last;
+    if (!ConnectWith(m_data, AdapterSettingsOf(m_data), address, BaudIndexOfRate(m_data.baudRate),
+                     [&last](const QString &text) { last = text; }))
+        throw Failure{ExitCode::Comm, last};
 }
 
 void Runner::disconnect()
@@ -240,26 +246,29 @@ int Runner::backup()
 
 int Runner::backupFleet(const QDir &dir)
 {
-    QList<int> addresses{m_data.moduleAddress};
+    QList<quint8> addresses{m_data.moduleAddress};
     if (m_a.has(QStringLiteral("address"))) {
-        const auto list = ParseAddressList(m_a.value(QStringLiteral("address")));
+        QString why;
+        const auto list = ParseAddressList(m_a.value(QStringLiteral("address")), &why);
         if (!list || list->isEmpty())
-            throw Failure{ExitCode::Usage,
-                          QStringLiteral("Neplatný seznam adres „%1“.").arg(m_a.value(QStringLiteral("address")))};
+            throw Failure{ExitCode::Usage, QStringLiteral("Neplatný seznam adres „%1“: %2")
+                                               .arg(m_a.value(QStringLiteral("address")), why)};
         addresses = *list;
     }
     // One opening of the adapter serves every module of the list.
     CloseConnection(m_data);
-    if (!BuildInitBlock(m_data)) throw Failure{ExitCode::Usage, QStringLiteral("Neplatné nastavení rozhraní.")};
+    m_data.initBlock = MakeInitBlock(AdapterSettingsOf(m_data), m_data.ipAddress8bit);
     quint32 handle = 0;
-    const ConnectOutcome opened = OpenConfigured(m_data, handle, m_data.baudRate);
-    if (!opened.ok) throw Failure{ExitCode::Comm, opened.text};
+    QString last;
+    if (!OpenConfigured(m_data, handle, m_data.baudRate, [&last](const QString &text) { last = text; }))
+        throw Failure{ExitCode::Comm, last};
+    m_data.handle = handle;
 
     QJsonArray saved, failed;
-    for (int address : addresses) {
-        m_data.moduleAddress = quint8(address);
+    for (quint8 address : addresses) {
+        m_data.moduleAddress = address;
         QString identity, why;
-        if (IdentifyModule(m_data.adapterKind, m_data.handle, quint8(address), identity, &why) != 0) {
+        if (IdentifyModule(m_data.adapterKind, m_data.handle, address, identity, why) != 0) {
             failed.append(QJsonObject{{QStringLiteral("address"), address}, {QStringLiteral("error"), why}});
             line(QStringLiteral("adresa %1: neodpovídá (%2)").arg(address).arg(why));
             continue;
@@ -360,6 +369,86 @@ int Runner::restore()
     return ExitCode::Ok;
 }
 
+// Found modules as they come, and the search's progress on one line.
+class CliScanReport : public ScanReport
+{
+public:
+    CliScanReport(QTextStream &out, QTextStream &err, bool lines, bool progress)
+        : m_out(out), m_err(err), m_lines(lines), m_progress(progress)
+    {
+    }
+    void found(const ScanFinding &f) override
+    {
+        if (m_progress) m_err << '\r' << QStringLiteral("\x1b[K");
+        if (m_lines) {
+            m_out << ScanLine(f) << Qt::endl;
+        }
+    }
+    void progress(const ScanProgress &p) override
+    {
+        if (!m_progress) return;
+        m_err << QStringLiteral("\rHledání: %1 z %2 dotazů, zbývá asi %3 s\x1b[K")
+                     .arg(p.done)
+                     .arg(p.total)
+                     .arg((p.remainingMs + 999) / 1000);
+        m_err.flush();
+    }
+    void finish()
+    {
+        if (m_progress) m_err << '\r' << QStringLiteral("\x1b[K");
+        m_err.flush();
+    }
+    static QString ScanLine(const ScanFinding &f)
+    {
+        QString text = QStringLiteral("adresa %1  %2 Bd").arg(f.address, 3).arg(f.baud, 6);
+        if (f.kind == ScanFinding::Kind::Module) return text + QStringLiteral("  %1  v.%2").arg(f.model, f.firmware);
+        return text + QStringLiteral("  ") + (f.note.isEmpty() ? ScanFindingKindText(f.kind) : f.note);
+    }
+
+private:
+    QTextStream &m_out;
+    QTextStream &m_err;
+    bool m_lines;
+    bool m_progress;
+};
+
+int Runner::scan()
+{
+    ScanSettings settings;
+    settings.adapter = AdapterSettingsOf(m_data);
+    QString why;
+    if (m_a.has(QStringLiteral("addresses"))) {
+        const auto list = ParseAddressList(m_a.value(QStringLiteral("addresses")), &why);
+        if (!list || list->isEmpty())
+            throw Failure{ExitCode::Usage, QStringLiteral("Neplatný seznam adres: %1").arg(why)};
+        settings.addresses = *list;
+    }
+    if (m_a.has(QStringLiteral("bauds"))) {
+        const auto list = ParseBaudList(m_a.value(QStringLiteral("bauds")), &why);
+        if (!list || list->isEmpty())
+            throw Failure{ExitCode::Usage, QStringLiteral("Neplatný seznam rychlostí: %1").arg(why)};
+        settings.bauds = *list;
+    } else if (m_a.has(QStringLiteral("baud"))) {
+        settings.bauds = {m_data.baudRate};
+    }
+    CloseConnection(m_data);
+    CliScanReport report(m_out, m_err, !m_json, m_progress);
+    const ScanResult result = RunScan(settings, report);
+    report.finish();
+    if (result.end == ScanResult::End::Failed) throw Failure{ExitCode::Comm, result.error};
+    QJsonArray array;
+    for (const ScanFinding &f : result.findings)
+        array.append(ScanFindingJson(f));
+    m_array = array;
+    const qsizetype modules = std::count_if(result.findings.cbegin(), result.findings.cend(),
+                                            [](const ScanFinding &f) { return f.kind == ScanFinding::Kind::Module; });
+    note(QStringLiteral("Nalezeno modulů: %1 (%2 dotazů za %3 s).")
+             .arg(modules)
+             .arg(result.probes)
+             .arg(QLocale().toString(double(result.elapsedMs) / 1000.0, 'f', 1)));
+    return ExitCode::Ok;
+}
+
 int Runner::inputs()
 {
     connectModule();
@@ -421,7 +510,7 @@ int Runner::status()
 int Runner::run()
 {
     static const QMap<QString, Command> table = {
-        {QStringLiteral("backup"), &Runner::backup}, {QStringLiteral("restore"), &Runner::restore},
+        {QStringLiteral("scan"), &Runner::scan}, {QStringLiteral("backup"), &Runner::backup}, {QStringLiteral("restore"), &Runner::restore},
         {QStringLiteral("inputs"), &Runner::inputs}, {QStringLiteral("outputs"), &Runner::outputs},
         {QStringLiteral("status"), &Runner::status},
     };

@@ -178,17 +178,8 @@ void CloseConnection(TData &data)
     }
 }
 
-bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &show)
+bool OpenConfigured(TData &d, quint32 &handle, quint32 baud, const StatusSink &show)
 {
-    quint32 handle = d.handle;
-    // Closes what this setup opened and leaves the record not connected.
-    const auto abandon = [&d, &handle] {
-        CloseAdapter(d.adapterKind, &handle);
-        d.handle = handle;
-        d.connected = false;
-    };
-    const quint32 baud = BaudRateOfIndex(baudIndex);
-
     quint32 result = OpenAdapter(d.adapterKind, &handle, d.initBlock);
     QString text = ErrorText(d.adapterKind, result);
     if (result != 0) {
@@ -203,29 +194,56 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
     text = ErrorText(d.adapterKind, result);
     if (result != 0) {
         show(ConnectText::InitFailed + text);
-        abandon();
+        CloseAdapter(d.adapterKind, &handle);
+        d.handle = handle;
+        d.connected = false;
         return false;
     }
+    return true;
+}
 
+quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString &errorText)
+{
     std::array<IdentReply, 3> replies{};
     quint8 d0 = 0;
     for (quint8 sub = 0; sub < 3; ++sub) {
-        const quint8 error = IdentifyPart(d.adapterKind, handle, address, sub, d0, replies[sub]);
-        text = ErrorText(d.adapterKind, error);
-        if (error != 0) {
-            show(text);
-            abandon();
-            return false;
-        }
+        const quint8 error = IdentifyPart(kind, handle, address, sub, d0, replies[sub]);
+        // Every result's text is asked for, success included.
+        errorText = ErrorText(kind, error);
+        if (error != 0) return error;
+    }
+    identity = IdentityText(replies);
+    return 0;
+}
+
+bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &show)
+{
+    quint32 handle = d.handle;
+    const quint32 baud = BaudRateOfIndex(baudIndex);
+    if (!OpenConfigured(d, handle, baud, show)) return false;
+
+    QString identity, text;
+    if (IdentifyModule(d.adapterKind, handle, address, identity, text) != 0) {
+        show(text);
+        // Closes what this setup opened and leaves the record not connected.
+        CloseAdapter(d.adapterKind, &handle);
+        d.handle = handle;
+        d.connected = false;
+        return false;
     }
 
-    d.identity = IdentityText(replies);
+    d.identity = identity;
     show(ConnectText::Connected + d.identity);
     d.moduleAddress = address;
     d.baudRate = baud;
     d.statusText = StatusOkText;
     d.handle = handle;
     return true;
+}
+
+QString ModelOfIdentity(const QString &identity)
+{
+    return identity.left(8).trimmed();
 }
 
 bool ConnectWith(TData &data, const AdapterSettings &settings, quint8 address, int baudIndex,

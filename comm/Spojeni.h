@@ -77,6 +77,19 @@ using StatusSink = std::function<void(const QString &)>;
 // Closes the record's open connection, if any, and leaves it not connected.
 void CloseConnection(TData &data);
 
+// With the record's adapter settings and init block in place: opens the
+// adapter and sets the baud rate, without asking any module. True with the
+// record connected and the open handle in the variable; on failure show got
+// the connection setup's text and the record is not connected.
+bool OpenConfigured(TData &data, quint32 &handle, quint32 baud, const StatusSink &show);
+
+// The three identification transactions at an open adapter. Returns the
+// first nonzero error code with its text, or 0 with the identity.
+quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString &errorText);
+
+// The model name of an identity text ("RQ-3510  v.1.08" -> "RQ-3510").
+QString ModelOfIdentity(const QString &identity);
+
 // With the record's adapter settings and init block in place: opens and
 // configures the adapter, identifies the module and, only when all of it
 // succeeds, stores address, baud rate, identity, status text and handle.
