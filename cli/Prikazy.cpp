@@ -234,12 +234,12 @@ int Runner::backup()
     if (!SaveEepromFile(target, block, &why))
         throw Failure{ExitCode::File, QStringLiteral("Chyba ukládání dat do souboru %1: %2").arg(target, why)};
     line(QStringLiteral("%1 (adresa %2): konfigurace uložena do %3")
-             .arg(ModelOfIdentity(m_data.identity))
+             .arg(ModelTextOfIdentity(m_data.identity))
              .arg(m_data.moduleAddress)
              .arg(target));
     m_result = {{QStringLiteral("file"), target},
                 {QStringLiteral("address"), m_data.moduleAddress},
-                {QStringLiteral("model"), ModelOfIdentity(m_data.identity)},
+                {QStringLiteral("model"), ModelTextOfIdentity(m_data.identity)},
                 {QStringLiteral("identity"), m_data.identity}};
     return ExitCode::Ok;
 }
@@ -274,7 +274,7 @@ int Runner::backupFleet(const QDir &dir)
             continue;
         }
         m_data.identity = identity;
-        const QString model = ModelOfIdentity(identity);
+        const QString model = ModelTextOfIdentity(identity);
         try {
             const EepromBlock block = readModule();
             const QString path = BackupName(dir, model, address);

@@ -241,7 +241,7 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
     return true;
 }
 
-QString ModelOfIdentity(const QString &identity)
+QString ModelTextOfIdentity(const QString &identity)
 {
     return identity.left(8).trimmed();
 }
