@@ -163,7 +163,7 @@ const TrendHistory::Ring &TrendHistory::ringFor(qint64 from) const
     return m_rings.back();
 }
 
-QList<TrendBucket> TrendHistory::view(qint64 from, qint64 to, int maxBuckets) const
+QList<TrendBucket> TrendHistory::view(qint64 from, qint64 to, int maxBuckets, qint64 *width) const
 {
     QList<TrendBucket> out;
     if (isEmpty() || to < from || m_rings.empty())
@@ -174,11 +174,15 @@ QList<TrendBucket> TrendHistory::view(qint64 from, qint64 to, int maxBuckets) co
     // A whole number of the ring's buckets per slot, so no bucket is split.
     const qint64 perSlot = std::max<qint64>(1, (span + n * r.width - 1) / (n * r.width));
     const qint64 w = perSlot * r.width;
+    if (width)
+        *width = w;
     for (int k = 0; k < r.size; ++k) {
         const TrendBucket &b = r.at(k);
-        if (b.last < from || b.first > to)
-            continue;
         const qint64 slot = slotOf(b.start, w);
+        // Whole slots, also the one the window starts in: every bucket shown
+        // holds all its samples.
+        if (slot + w <= from || b.first > to)
+            continue;
         if (out.isEmpty() || out.last().start != slot) {
             out.append(b);
             out.last().start = slot;

@@ -86,9 +86,12 @@ public:
     qint64 lastTime() const { return m_last; }
     quint64 sampleCount() const { return m_count; }
 
-    // [from, to] in at most maxBuckets buckets of equal width (at least that
-    // of the ring read), oldest first; slots without any sample are left out.
-    QList<TrendBucket> view(qint64 from, qint64 to, int maxBuckets) const;
+    // [from, to] in at most maxBuckets + 1 buckets of equal width (a whole
+    // number of the ring's), each holding every sample of its slot; slots are
+    // aligned to multiples of the width, oldest first, and slots without any
+    // sample are left out.
+    // width, when given, receives the slot width.
+    QList<TrendBucket> view(qint64 from, qint64 to, int maxBuckets, qint64 *width = nullptr) const;
     // Everything in [from, to] in one bucket: minimum, maximum and mean of
     // each channel over the stretch.
     TrendBucket summary(qint64 from, qint64 to) const;

@@ -373,7 +373,7 @@ void TFormPrubeh::refresh()
         const bool shown = CheckBox[k]->isChecked();
         drawChannel(c, shown ? buckets : QList<TrendBucket>{});
         const QString unit = m_cycle.unit(c);
-        const auto text = [&](double v, int decimals) {
+        const auto text = [&](double v, int decimals) -> QString {
             return FormatFixed(v, decimals) + QStringLiteral(" ") + unit;
         };
         if (!shown || all.analogCount == 0) {
