@@ -57,6 +57,7 @@ public slots:
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
     void HledaniModuluClick();
+    void PrubehClick(); // "Průběh hodnot"
     void KonecClick();
 
 protected:
