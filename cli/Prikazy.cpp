@@ -4,8 +4,14 @@
 #include "cli/Argumenty.h"
 #include "comm/Kxxx638.h"
 #include "comm/Spojeni.h"
+#include "app/Pauza.h"
 #include "config/Prenos.h"
 #include "dio/EepromFile.h"
+#include "image/Obnova.h"
+#include "image/Obraz.h"
+#include "live/AnalogCycle.h"
+#include "live/FixedPoint.h"
+#include "trend/Zaznam.h"
 #include "scan/HledaniModulu.h"
 
 #include <QDate>
@@ -16,7 +22,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QDateTime>
 #include <QTextStream>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -96,9 +106,23 @@ private:
     int backup();
     int backupFleet(const QDir &dir);
     int restore();
+    int info();
+    int diff();
+    int get();
+    int set();
+    int values();
     int inputs();
     int outputs();
     int status();
+
+    // The model the connected module names in its identity; else one that
+    // every range byte of the block fits; else the RQ-3510.
+    ModuleModel modelOf(const EepromBlock *block) const;
+    // Reads just these offsets of the configuration memory into the block.
+    void readOffsets(EepromBlock &block, const QList<int> &offsets);
+    // The offsets of the fields, for the connected module's model.
+    QList<int> fieldOffsets(ModuleModel model, const QStringList &keys);
+    EepromBlock loadImage(const QString &path);
 
     // Takes the settings file and the connection options into the record.
     void prepare();
@@ -309,7 +333,6 @@ int Runner::restore()
         throw Failure{ExitCode::File, QStringLiteral("Chyba načítání dat: soubor %1 má méně než 512 bajtů.").arg(path)};
     EepromBlock image{};
     std::copy_n(reinterpret_cast<const quint8 *>(bytes.constData()), EepromFileSize, image.begin());
-    const bool exactSize = bytes.size() == EepromFileSize;
 
     connectModule();
     const bool all = m_a.has(QStringLiteral("all"));
@@ -323,14 +346,7 @@ int Runner::restore()
         image[CfgAddr::Address] = (*module)[CfgAddr::Address];
     }
 
-    QStringList risks;
-    if (!exactSize) risks << QStringLiteral("Soubor nemá přesně 512 bajtů.");
-    if (image[CfgAddr::Address] != m_data.moduleAddress)
-        risks << QStringLiteral("Adresa modulu: %1 → %2").arg(m_data.moduleAddress).arg(image[CfgAddr::Address]);
-    if (BaudRateOfIndex(image[CfgAddr::BaudIndex]) != m_data.baudRate || image[CfgAddr::BaudIndex] > 8)
-        risks << QStringLiteral("Komunikační rychlost: %1 Bd → %2 Bd")
-                     .arg(m_data.baudRate)
-                     .arg(BaudRateOfIndex(image[CfgAddr::BaudIndex]));
+    const QStringList risks = RestoreRisks(image, file.size(), m_data.moduleAddress, m_data.baudRate, m_data.identity);
 
     QList<int> changed;
     for (int i = 0; i < EepromFileSize; ++i)
@@ -344,7 +360,17 @@ int Runner::restore()
                 {QStringLiteral("risks"), riskArray},
                 {QStringLiteral("bytes"), changed.size()}};
     for (const QString &r : risks)
-        line(r);
+        line(QStringLiteral("Riziko: ") + r);
+    if (dryRun && module) {
+        QJsonArray array;
+        for (const FieldChange &c : CompareImages(*module, image, modelOf(&image))) {
+            line(c.text());
+            array.append(QJsonObject{{QStringLiteral("key"), c.key},
+                                     {QStringLiteral("before"), c.before},
+                                     {QStringLiteral("after"), c.after}});
+        }
+        m_result.insert(QStringLiteral("changes"), array);
+    }
     if (dryRun) {
         line(QStringLiteral("Zkouška nanečisto: zapsalo by se %1 bajtů, nic nezapsáno.").arg(changed.size()));
         m_result.insert(QStringLiteral("written"), 0);
@@ -449,6 +475,276 @@ int Runner::scan()
     return ExitCode::Ok;
 }
 
+ModuleModel Runner::modelOf(const EepromBlock *block) const
+{
+    if (const auto model = ModelOfIdentity(m_data.identity)) return *model;
+    if (block) {
+        const QList<ModuleModel> fitting = ModelsFitting(*block);
+        if (!fitting.isEmpty()) return fitting.first();
+    }
+    return ModuleModel::RQ3510;
+}
+
+QJsonObject FieldJson(const ImageField &f)
+{
+    return {{QStringLiteral("caption"), f.caption},
+            {QStringLiteral("text"), f.text},
+            {QStringLiteral("value"), f.value},
+            {QStringLiteral("valid"), f.valid}};
+}
+
+int Runner::info()
+{
+    connectModule();
+    const EepromBlock block = readModule();
+    const ModuleModel model = modelOf(&block);
+    line(QStringLiteral("Modul: %1").arg(m_data.identity));
+    line(QStringLiteral("Adresa: %1, rychlost: %2 Bd").arg(m_data.moduleAddress).arg(m_data.baudRate));
+    QJsonObject fields;
+    for (const ImageField &f : DecodeImage(block, model)) {
+        line(QStringLiteral("%1 (%2): %3%4")
+                 .arg(f.caption, f.key, f.text, f.valid ? QString() : QStringLiteral("  [neplatné pro model]")));
+        fields.insert(f.key, FieldJson(f));
+    }
+    m_result = {{QStringLiteral("identity"), m_data.identity},
+                {QStringLiteral("model"), ModelName(model)},
+                {QStringLiteral("firmware"), m_data.identity.mid(11).trimmed()},
+                {QStringLiteral("address"), m_data.moduleAddress},
+                {QStringLiteral("baud"), qint64(m_data.baudRate)},
+                {QStringLiteral("fields"), fields}};
+    return ExitCode::Ok;
+}
+
+EepromBlock Runner::loadImage(const QString &path)
+{
+    EepromBlock block{};
+    QString why;
+    if (!LoadEepromFile(path, block, &why))
+        throw Failure{ExitCode::File, QStringLiteral("Chyba načítání dat ze souboru %1: %2").arg(path, why)};
+    return block;
+}
+
+int Runner::diff()
+{
+    std::array<EepromBlock, 2> images{};
+    std::optional<EepromBlock> module;
+    for (int side = 0; side < 2; ++side) {
+        const QString name = m_a.positional.at(side);
+        if (name == QLatin1String("module")) {
+            if (!module) {
+                connectModule();
+                module = readModule();
+            }
+            images[std::size_t(side)] = *module;
+        } else {
+            images[std::size_t(side)] = loadImage(name);
+        }
+    }
+    ModuleModel model = modelOf(nullptr);
+    if (!module) {
+        // Two files: the model both fit, else the first one's.
+        const QList<ModuleModel> a = ModelsFitting(images[0]), b = ModelsFitting(images[1]);
+        const auto both = std::find_if(a.cbegin(), a.cend(), [&b](ModuleModel m) { return b.contains(m); });
+        model = both != a.cend() ? *both : (a.isEmpty() ? ModuleModel::RQ3510 : a.first());
+    }
+    const QList<FieldChange> changes = CompareImages(images[0], images[1], model);
+    QJsonArray array;
+    for (const FieldChange &c : changes) {
+        line(c.text());
+        array.append(QJsonObject{{QStringLiteral("key"), c.key},
+                                 {QStringLiteral("caption"), c.caption},
+                                 {QStringLiteral("before"), c.before},
+                                 {QStringLiteral("after"), c.after}});
+    }
+    if (changes.isEmpty()) note(QStringLiteral("Konfigurace jsou shodné (model %1).").arg(ModelName(model)));
+    m_result = {{QStringLiteral("model"), ModelName(model)},
+                {QStringLiteral("equal"), changes.isEmpty()},
+                {QStringLiteral("changes"), array}};
+    return changes.isEmpty() ? ExitCode::Ok : ExitCode::Different;
+}
+
+void Runner::readOffsets(EepromBlock &block, const QList<int> &offsets)
+{
+    const QList<TransferStep> every = EepromSteps(block);
+    QList<TransferStep> steps;
+    for (int o : offsets)
+        steps << every.at(o);
+    CliReport report(m_err, m_progress);
+    const bool ok = ReadSequence(&m_data, report, steps);
+    report.finish();
+    if (!ok) throw Failure{ExitCode::Comm, report.last()};
+}
+
+QList<int> Runner::fieldOffsets(ModuleModel model, const QStringList &keys)
+{
+    const EepromBlock blank{};
+    QList<int> offsets;
+    for (const QString &key : keys) {
+        const std::optional<ImageField> f = DecodeField(blank, model, key);
+        if (!f)
+            throw Failure{ExitCode::Usage, QStringLiteral("Model %1 nemá pole „%2“ (pole: %3).")
+                                               .arg(ModelName(model), key, FieldKeys(model).join(QStringLiteral(", ")))};
+        for (int o : f->offsets)
+            if (!offsets.contains(o)) offsets << o;
+    }
+    std::sort(offsets.begin(), offsets.end());
+    return offsets;
+}
+
+int Runner::get()
+{
+    connectModule();
+    const ModuleModel model = modelOf(nullptr);
+    QStringList keys = m_a.positional;
+    if (keys.isEmpty()) {
+        keys = FieldKeys(model);
+        keys.removeAll(QStringLiteral("other"));
+    }
+    EepromBlock block{};
+    readOffsets(block, fieldOffsets(model, keys));
+    QJsonObject fields;
+    for (const QString &key : keys) {
+        const ImageField f = *DecodeField(block, model, key);
+        line(QStringLiteral("%1=%2").arg(key, f.text));
+        fields.insert(key, FieldJson(f));
+    }
+    m_result = {{QStringLiteral("model"), ModelName(model)}, {QStringLiteral("fields"), fields}};
+    return ExitCode::Ok;
+}
+
+int Runner::set()
+{
+    // Every assignment is checked before the module is asked anything.
+    QList<QPair<QString, QString>> assignments;
+    for (const QString &arg : m_a.positional) {
+        const qsizetype eq = arg.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            throw Failure{ExitCode::Usage, QStringLiteral("Očekáváno POLE=HODNOTA, ne „%1“.").arg(arg)};
+        assignments.append({arg.left(eq).trimmed(), arg.mid(eq + 1).trimmed()});
+    }
+    connectModule();
+    const ModuleModel model = modelOf(nullptr);
+    QStringList keys;
+    for (const auto &a : assignments)
+        keys << a.first;
+    const QList<int> offsets = fieldOffsets(model, keys);
+    EepromBlock before{};
+    readOffsets(before, offsets);
+    EepromBlock after = before;
+    for (const auto &a : assignments) {
+        QString why;
+        if (!EncodeField(after, model, a.first, a.second, &why))
+            throw Failure{ExitCode::Usage, QStringLiteral("%1=%2: %3").arg(a.first, a.second, why)};
+    }
+    QList<int> changed;
+    for (int o : offsets)
+        if (before[std::size_t(o)] != after[std::size_t(o)]) changed << o;
+    const QList<TransferStep> every = EepromSteps(after);
+    QList<TransferStep> steps;
+    for (int o : changed)
+        steps << every.at(o);
+    CliReport report(m_err, m_progress);
+    const bool ok = steps.isEmpty() || WriteSequence(&m_data, report, steps);
+    report.finish();
+    if (!ok) throw Failure{ExitCode::Comm, report.last()};
+    QJsonArray array;
+    for (const FieldChange &c : CompareImages(before, after, model)) {
+        line(c.text());
+        array.append(QJsonObject{{QStringLiteral("key"), c.key},
+                                 {QStringLiteral("before"), c.before},
+                                 {QStringLiteral("after"), c.after}});
+    }
+    if (after[CfgAddr::Address] != before[CfgAddr::Address] || after[CfgAddr::BaudIndex] != before[CfgAddr::BaudIndex])
+        note(QStringLiteral("Nová adresa nebo rychlost platí po příštím zapnutí modulu."));
+    line(QStringLiteral("Zapsáno a ověřeno %1 bajtů.").arg(steps.size()));
+    m_result = {{QStringLiteral("changes"), array}, {QStringLiteral("written"), steps.size()}};
+    return ExitCode::Ok;
+}
+
+int Runner::values()
+{
+    const auto number = [this](const QString &name, qint32 fallback) {
+        if (!m_a.has(name)) return fallback;
+        const std::optional<qint32> v = ParseIntText(m_a.value(name));
+        if (!v || *v < 0)
+            throw Failure{ExitCode::Usage, QStringLiteral("Neplatná hodnota volby --%1.").arg(name)};
+        return *v;
+    };
+    const qint32 interval = number(QStringLiteral("interval"), 1000);
+    // One reading unless asked for more; 0 runs until the program is stopped.
+    const qint32 count = number(QStringLiteral("count"), 1);
+    const bool csv = m_a.has(QStringLiteral("csv"));
+    connectModule();
+    AnalogCycle cycle;
+    QJsonArray rows;
+    bool headerDone = false;
+    // Appending to a file that already holds rows adds no second header.
+    struct stat st{};
+    if (csv && fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) headerDone = true;
+    int failures = 0;
+    for (qint32 n = 0; count == 0 || n < count; ++n) {
+        if (n > 0) rq::pause(quint32(interval));
+        TrendSample sample;
+        sample.time = QDateTime::currentMSecsSinceEpoch();
+        const AnalogReading r = cycle.run(m_data, m_data.moduleAddress);
+        sample.analogValid = r.complete();
+        if (r.complete()) {
+            for (int i = 0; i < TrendSample::ValueCount; ++i) {
+                sample.values[std::size_t(i)] = r.values[std::size_t(i)].value;
+                sample.decimals[std::size_t(i)] = r.values[std::size_t(i)].decimals;
+            }
+        } else {
+            ++failures;
+            sample.error = ErrorText(m_data.adapterKind, r.error).trimmed();
+        }
+        quint32 din = 0;
+        const quint8 dinError = ReadDigitalInputs(m_data, m_data.moduleAddress, din);
+        sample.dinValid = dinError == 0;
+        sample.din = din;
+        if (dinError != 0 && sample.error.isEmpty()) sample.error = ErrorText(m_data.adapterKind, dinError).trimmed();
+
+        if (csv && !m_json) {
+            if (!headerDone) {
+                m_out << TrendRecorder::headerLine(cycle.units());
+                headerDone = true;
+            }
+            m_out << TrendRecorder::rowLine(sample);
+        } else if (!m_json) {
+            QStringList cells{TrendRecorder::timestamp(sample.time)};
+            if (sample.analogValid) {
+                for (int i = 0; i < AnalogReading::InputCount; ++i)
+                    cells << QStringLiteral("AIN%1 %2 %3")
+                                 .arg(i)
+                                 .arg(FormatFixed(sample.values[std::size_t(i)], sample.decimals[std::size_t(i)]),
+                                      cycle.unit(i))
+                                 .trimmed();
+                cells << QStringLiteral("teplota %1")
+                             .arg(FormatFixed(sample.values[AnalogReading::InputCount],
+                                              sample.decimals[AnalogReading::InputCount]));
+            } else {
+                cells << QStringLiteral("chyba: %1").arg(sample.error);
+            }
+            m_out << cells.join(QStringLiteral("  ")) << '\n';
+        }
+        m_out.flush();
+        QJsonObject row{{QStringLiteral("time"), TrendRecorder::timestamp(sample.time)}};
+        if (sample.analogValid) {
+            QJsonArray values;
+            for (int i = 0; i < AnalogReading::InputCount; ++i)
+                values.append(QJsonObject{{QStringLiteral("value"), sample.values[std::size_t(i)]},
+                                          {QStringLiteral("unit"), cycle.unit(i)}});
+            row.insert(QStringLiteral("inputs"), values);
+            row.insert(QStringLiteral("temperature"), sample.values[AnalogReading::InputCount]);
+        } else {
+            row.insert(QStringLiteral("error"), sample.error);
+        }
+        if (sample.dinValid) row.insert(QStringLiteral("din"), qint64(sample.din));
+        if (m_json) rows.append(row);
+    }
+    m_result = {{QStringLiteral("rows"), rows}};
+    return failures == 0 ? ExitCode::Ok : ExitCode::Comm;
+}
+
 int Runner::inputs()
 {
     connectModule();
@@ -511,7 +807,10 @@ int Runner::run()
 {
     static const QMap<QString, Command> table = {
         {QStringLiteral("scan"), &Runner::scan}, {QStringLiteral("backup"), &Runner::backup}, {QStringLiteral("restore"), &Runner::restore},
-        {QStringLiteral("inputs"), &Runner::inputs}, {QStringLiteral("outputs"), &Runner::outputs},
+        {QStringLiteral("info"), &Runner::info},     {QStringLiteral("diff"), &Runner::diff},
+        {QStringLiteral("get"), &Runner::get},       {QStringLiteral("set"), &Runner::set},
+        {QStringLiteral("values"), &Runner::values}, {QStringLiteral("inputs"), &Runner::inputs},
+        {QStringLiteral("outputs"), &Runner::outputs},
         {QStringLiteral("status"), &Runner::status},
     };
     int code = ExitCode::Ok;
