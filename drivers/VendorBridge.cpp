@@ -396,7 +396,7 @@ std::uint32_t VendorLibrary::ensureBridge()
 {
     if (m_bridge.running()) return Ok;
     std::string detail;
-    const std::string exe = directoryOf(ownLibraryPath()) + '/' + kBridgeName;
+    const std::string exe = m_bridgeExe.empty() ? directoryOf(ownLibraryPath()) + '/' + kBridgeName : m_bridgeExe;
     const std::uint32_t result = m_bridge.start(exe, m_library, m_prefix, detail);
     if (result != Ok) return fail(result, detail);
     m_gone = false;

@@ -86,6 +86,9 @@ public:
     std::uint32_t done(std::uint32_t *handle);
     std::uint32_t error(std::uint32_t code, std::uint32_t *buffer);
 
+    // The bridge program; by default rqbridge32.exe beside our library.
+    void setBridgeProgram(std::string path) { m_bridgeExe = std::move(path); }
+
     // Time the maker's library itself spent in the last Send, as the bridge
     // measured it (nanoseconds); for the benchmark.
     std::uint64_t lastSendNs() const { return m_lastSendNs; }
@@ -100,6 +103,7 @@ private:
     std::mutex m_mutex;
     std::string m_prefix;
     std::string m_library; // path of the maker's library; empty when absent
+    std::string m_bridgeExe;
     bool m_looked = false;
     BridgeProcess m_bridge;
     bool m_gone = false; // the bridge died with connections open: they are lost
