@@ -406,16 +406,19 @@ std::uint32_t VendorLibrary::ensureBridge()
 std::uint32_t VendorLibrary::callBridge(std::uint16_t operation, const std::vector<std::uint8_t> &payload,
                                         std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs)
 {
-    if (m_gone) return fail(BridgeGone, {});
+    if (m_gone) return goneFailure();
     const std::uint32_t result = m_bridge.call(operation, payload, answer, expectedSize, timeoutMs);
     if (result == Ok) return Ok;
     // Its connections went with it; they stay lost until the next Init.
     m_gone = !m_handles.empty();
     m_handles.clear();
+    return result == BridgeGone ? goneFailure() : fail(result, {});
+}
+
+std::uint32_t VendorLibrary::goneFailure()
+{
     const std::string dll = m_library.substr(m_library.rfind('/') + 1);
-    if (result == BridgeGone)
-        return fail(result, "Program rqbridge32.exe s knihovnou " + dll + " skončil nebo neodpovídá");
-    return fail(result, {});
+    return fail(BridgeGone, "Program rqbridge32.exe s knihovnou " + dll + " skončil nebo neodpovídá");
 }
 
 int VendorLibrary::sendTimeoutMs() const
@@ -516,7 +519,7 @@ std::uint32_t VendorLibrary::send(std::uint32_t handle, std::uint32_t *request, 
                                   std::uint32_t *status, std::uint32_t *error)
 {
     std::lock_guard lock(m_mutex);
-    std::uint32_t result = m_gone ? fail(BridgeGone, {}) : ensureBridge();
+    std::uint32_t result = m_gone ? goneFailure() : ensureBridge();
     if (result == Ok) {
         std::vector<std::uint8_t> payload, answer;
         payload.reserve(RQB_SEND_REQUEST);
@@ -556,7 +559,7 @@ std::uint32_t VendorLibrary::done(std::uint32_t *handle)
         // The connection ended with the bridge.
         if (handle) *handle = 0;
         m_gone = false;
-        return m_bridge.running() ? Ok : fail(BridgeGone, {});
+        return m_bridge.running() ? Ok : goneFailure();
     }
     std::vector<std::uint8_t> payload, answer;
     put32(payload, handle ? RQB_ARG1 : 0);

@@ -96,6 +96,7 @@ public:
 private:
     std::uint32_t ensureBridge();
     std::uint32_t fail(std::uint32_t code, std::string text);
+    std::uint32_t goneFailure();
     std::uint32_t callBridge(std::uint16_t operation, const std::vector<std::uint8_t> &payload,
                              std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs);
     int sendTimeoutMs() const;
