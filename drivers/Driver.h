@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace rqdrv {
 
@@ -59,6 +60,8 @@ std::uint32_t moduleErrorCode(std::uint8_t moduleError);
 
 // Fills the 100-cell error text buffer with the Windows-1250 text of a code.
 void errorText(std::uint32_t code, std::uint32_t *buffer);
+// Fills the buffer with a UTF-8 text of ours, in Windows-1250 codes.
+void textToBuffer(std::string_view text, std::uint32_t *buffer);
 
 // One way to a module: a serial line or UDP to the LAN converter.
 class Transport
