@@ -45,13 +45,12 @@ QString hexBytes(const std::array<quint8, 5> &d)
     return parts.join(QLatin1Char(' '));
 }
 
+// A bin by its upper end, short enough to stand under a bar.
 QString binLabel(const LinkHistogramBin &bin)
 {
-    const QLocale locale;
-    const auto v = [&locale](quint32 us) { return locale.toString(us / 1000.0, 'g', 3); };
-    if (bin.toUs == 0) return QStringLiteral("≥ %1").arg(v(bin.fromUs));
-    if (bin.fromUs == 0) return QStringLiteral("< %1").arg(v(bin.toUs));
-    return QStringLiteral("%1–%2").arg(v(bin.fromUs), v(bin.toUs));
+    if (bin.toUs == 0) return QStringLiteral("víc");
+    if (bin.toUs >= 1000) return QString::number(bin.toUs / 1000);
+    return QLocale().toString(bin.toUs / 1000.0, 'f', 1);
 }
 
 QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers)
@@ -63,6 +62,7 @@ QTableWidget *table(QWidget *parent, const char *name, const QStringList &header
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->verticalHeader()->setVisible(false);
     t->horizontalHeader()->setStretchLastSection(true);
+    t->setWordWrap(false);
     return t;
 }
 
@@ -134,10 +134,10 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     series->append(ErrorsSet);
     auto *chart = new QChart;
     chart->addSeries(series);
-    chart->setTitle(QStringLiteral("Doba transakce [ms]"));
+    chart->setTitle(QStringLiteral("Doba transakce do [ms]"));
     auto *axisX = new QBarCategoryAxis;
     axisX->append(categories);
-    axisX->setLabelsAngle(-45);
+    axisX->setLabelsAngle(-90);
     chart->addAxis(axisX, Qt::AlignBottom);
     series->attachAxis(axisX);
     auto *axisY = new QValueAxis;
@@ -152,6 +152,12 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     HistogramChart->setMinimumHeight(220);
 
     LogTable = table(traffic, "LogTable", LogHeaders);
+    // Fixed widths: sizing 1000 rows to their contents on every refresh would cost more than the rows.
+    const int bytesWidth = LogTable->fontMetrics().horizontalAdvance(LogHeaders.at(4)) + 16;
+    for (int c : {0, 4, 5})
+        LogTable->setColumnWidth(c, bytesWidth);
+    for (int c : {1, 2, 3, 6})
+        LogTable->setColumnWidth(c, bytesWidth / 2);
     ErrorsOnlyCheckBox = new QCheckBox(QStringLiteral("Jen chyby"), traffic);
     ErrorsOnlyCheckBox->setObjectName(QStringLiteral("ErrorsOnlyCheckBox"));
     ResetButton = new QPushButton(QStringLiteral("Vynulovat"), traffic);
@@ -188,8 +194,15 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
                        {QStringLiteral("Kontrola"), QStringLiteral("Výsledek"), QStringLiteral("Zjištění"),
                         QStringLiteral("Co dělat")});
     CheckTable->setWordWrap(true);
+    CheckTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    CheckTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    CheckTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    CheckTable->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     DeviceTable = table(checks, "DeviceTable",
                         {QStringLiteral("Stálý název"), QStringLiteral("Nyní zařízení"), QStringLiteral("Port")});
+    DeviceTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    DeviceTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    DeviceTable->horizontalHeader()->setStretchLastSection(false);
     PortComboBox = new QComboBox(checks);
     PortComboBox->setObjectName(QStringLiteral("PortComboBox"));
     for (int n = 1; n <= 16; ++n)

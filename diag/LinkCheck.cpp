@@ -334,7 +334,7 @@ ModuleLink::ModuleLink(TData &data) : m_data(data), m_kind(data.adapterKind)
         block[0] = data.isaBase;
         break;
     case 4:
-        data.ipAddress8bit = data.ipAddress.toLocal8Bit();
+        data.ipAddress8bit = ToCp1250(data.ipAddress);
         block[0] = reinterpret_cast<std::uintptr_t>(data.ipAddress8bit.constData());
         block[1] = data.udpPort;
         block[2] = data.udpTimeout;

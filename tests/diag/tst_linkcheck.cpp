@@ -6,6 +6,7 @@
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "diag/LinkCheck.h"
+#include "diag/LinkStats.h"
 #include "support/SimProcess.h"
 
 #include <QProcess>
@@ -209,6 +210,64 @@ private slots:
             "; comment\n[porty]\n  com1 = /dev/a \r\n#COM3=/dev/b\nUSB=\nbroken line\nCOM4=/dev/c=d\n");
         QCOMPARE(parsed, (rqports::PortMap{{"COM1", "/dev/a"}, {"COM4", "/dev/c=d"}}));
         qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // The serial port library opens the device the map names when no RQ_COM<n> is set.
+    void portMapUsedByLibrary()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--pty")}), qPrintable(sim.errorString()));
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        qunsetenv("RQ_COM8");
+        QVERIFY(rqports::writePortMap(rqports::portMapPath(), {{"COM8", sim.ptyPath().toStdString()}}));
+        TData data;
+        SetDefaults(&data);
+        data.adapterKind = 0;
+        data.comPort = 8;
+        data.moduleAddress = 1;
+        ModuleLink link(data);
+        QString identity;
+        QCOMPARE(link.openError(), 0u);
+        QCOMPARE(link.identify(1, 9600, &identity), quint8(0));
+        QCOMPARE(identity, QStringLiteral("RQ-3510  v.1.08"));
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // Replies dropped on the bus show as timeouts, each counted once, with
+    // their duration in the chart's error series.
+    void droppedRepliesCounted()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--fault"), QStringLiteral("drop p=0.1"), QStringLiteral("--seed"),
+                            QStringLiteral("3")}),
+                 qPrintable(sim.errorString()));
+        QByteArray ip = "127.0.0.1";
+        InitBlock block{};
+        block[0] = reinterpret_cast<std::uintptr_t>(ip.constData());
+        block[1] = sim.udpPort();
+        block[2] = 30;
+        quint32 handle = 0;
+        QCOMPARE(OpenAdapter(4, &handle, block), 0u);
+        QCOMPARE(ConfigureAdapter(4, handle, 9600, 200, 2), 0u);
+        for (int i = 0; i < 200; ++i) {
+            quint8 d0 = 0, d1 = 63, d2 = 63, d3 = 0, d4 = 0, error = 0;
+            Record response{};
+            RunModuleTransaction(4, handle, 1, 102, 0, d0, d1, d2, d3, d4, error, response.data());
+        }
+        CloseAdapter(4, &handle);
+        const LinkStats &stats = LinkStats::instance();
+        const qint64 dropped = sim.counters().value(QStringLiteral("faults"));
+        QVERIFY(dropped > 0);
+        QCOMPARE(stats.transactions(), 200u);
+        QCOMPARE(stats.errorCount(20), quint64(dropped));
+        QCOMPARE(stats.errors(), quint64(dropped));
+        QCOMPARE(stats.errorCounts().first().text, QStringLiteral("Modul neodpovídá"));
+        quint64 slowErrors = 0;
+        for (const LinkHistogramBin &b : stats.histogram())
+            if (b.fromUs >= 20000) slowErrors += b.errors; // waited the 30 ms timeout
+        QCOMPARE(slowErrors, quint64(dropped));
+        QVERIFY(stats.maxUs() < 30000);
     }
 
     void lanConverter()
