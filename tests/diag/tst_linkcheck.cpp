@@ -39,9 +39,9 @@ struct Pty
     }
 };
 
-// Runs the access check in a child that is not root: uid and gid 1 (daemon),
-// no supplementary groups. Returns "verdict|text|advice".
-QString accessCheckAsOtherUser(const QString &path)
+// Runs the access check in a child that is not root: uid 1 (daemon), the
+// given gid, no supplementary groups. Returns "verdict|text|advice".
+QString accessCheckAsOtherUser(const QString &path, gid_t gid)
 {
     int fds[2];
     if (::pipe(fds) != 0) return {};
@@ -49,7 +49,7 @@ QString accessCheckAsOtherUser(const QString &path)
     if (pid == 0) {
         ::close(fds[0]);
         QByteArray out = "setuid failed";
-        if (::setgroups(0, nullptr) == 0 && ::setgid(1) == 0 && ::setuid(1) == 0) {
+        if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(1) == 0) {
             const CheckStep s = CheckDeviceAccess(path);
             out = (QString::number(static_cast<int>(s.verdict)) + QLatin1Char('|') + s.text + QLatin1Char('|') +
                    s.advice)
@@ -109,20 +109,27 @@ private slots:
     {
         QTest::addColumn<QString>("group");
         QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("loginGid"); // the group this login runs with
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("advice");
         QTest::newRow("0600, owned by another user")
-            << QString() << 0600 << QStringLiteral("smí číst a zapisovat jen jeho vlastník nobody (práva 0600)")
+            << QString() << 0600 << 1 << QStringLiteral("smí číst a zapisovat jen jeho vlastník nobody (práva 0600)")
             << QStringLiteral("pravidlo udev");
         QTest::newRow("0660, group the user is not in")
-            << QStringLiteral("dialout") << 0660 << QStringLiteral("patří skupině dialout a uživatel daemon v ní není")
+            << QStringLiteral("dialout") << 0660 << 1 << QStringLiteral("patří skupině dialout a uživatel daemon v ní není")
             << QStringLiteral("sudo usermod -aG dialout daemon");
+        // daemon's own group in the user database, but this login runs without it.
+        QTest::newRow("0660, group added after login")
+            << QStringLiteral("daemon") << 0660 << 65534
+            << QStringLiteral("toto přihlášení vzniklo dříve, než byl do skupiny přidán")
+            << QStringLiteral("Odhlaste se a přihlaste znovu");
     }
     void permission()
     {
         if (::geteuid() != 0) QSKIP("needs root: the device is given to another user and the check runs as a third");
         QFETCH(QString, group);
         QFETCH(int, mode);
+        QFETCH(int, loginGid);
         Pty pty;
         const passwd *nobody = ::getpwnam("nobody");
         QVERIFY(nobody);
@@ -135,7 +142,7 @@ private slots:
         const QByteArray path = pty.path.toLocal8Bit();
         QCOMPARE(::chown(path.constData(), nobody->pw_uid, gid), 0);
         QCOMPARE(::chmod(path.constData(), static_cast<mode_t>(mode)), 0);
-        const QStringList result = accessCheckAsOtherUser(pty.path).split(QLatin1Char('|'));
+        const QStringList result = accessCheckAsOtherUser(pty.path, static_cast<gid_t>(loginGid)).split(QLatin1Char('|'));
         QCOMPARE(result.size(), 3);
         QCOMPARE(result.at(0).toInt(), static_cast<int>(CheckVerdict::Failed));
         QFETCH(QString, text);
