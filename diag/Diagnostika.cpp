@@ -297,7 +297,10 @@ void TFormDiagnostika::Timer1Timer()
         highest = std::max(highest, bins[i].replies + bins[i].errors);
     }
     if (auto *axis = qobject_cast<QValueAxis *>(HistogramChart->chart()->axes(Qt::Vertical).value(0)))
+    {
         axis->setRange(0, static_cast<qreal>(highest));
+        axis->applyNiceNumbers();
+    }
     fillLog();
 }
 

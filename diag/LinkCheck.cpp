@@ -452,17 +452,39 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
                  QStringLiteral("Odstraňte příčinu podle textu chyby a kontrolu opakujte.")));
         return steps;
     }
+    // Three identifications, so that a link that loses a reply now and then
+    // is told apart from a module that is not there.
+    constexpr int Attempts = 3;
+    int answered = 0;
+    quint8 error = 0;
     QString identity;
-    const quint8 error = link.identify(data.moduleAddress, data.baudRate, &identity);
-    if (error == 0) {
-        add(step(module, CheckVerdict::Ok,
-                 QStringLiteral("Na adrese %1 při %2 Bd odpovídá modul %3.")
-                     .arg(data.moduleAddress)
-                     .arg(data.baudRate)
-                     .arg(identity)));
+    for (int i = 0; i < Attempts; ++i) {
+        QString id;
+        const quint8 e = link.identify(data.moduleAddress, data.baudRate, &id);
+        if (e == 0) {
+            ++answered;
+            identity = id;
+        } else {
+            error = e;
+        }
+    }
+    const QString where = QStringLiteral("Na adrese %1 při %2 Bd").arg(data.moduleAddress).arg(data.baudRate);
+    if (answered == Attempts) {
+        add(step(module, CheckVerdict::Ok, QStringLiteral("%1 odpovídá modul %2.").arg(where, identity)));
         return steps;
     }
     const QString errorText = ErrorText(kind, error);
+    if (answered > 0) {
+        add(step(module, CheckVerdict::Warning,
+                 QStringLiteral("%1 odpovídá modul %2, ale jen na %3 ze %4 identifikací (%5).")
+                     .arg(where, identity)
+                     .arg(answered)
+                     .arg(Attempts)
+                     .arg(errorText),
+                 QStringLiteral("Spojení je nespolehlivé: chyby ukazuje karta Provoz. Zkontrolujte kabel, "
+                                "zakončení a rušení linky; u LAN konvertoru zvyšte UDP timeout.")));
+        return steps;
+    }
     add(step(module, CheckVerdict::Failed,
              QStringLiteral("Modul na adrese %1 při %2 Bd neodpověděl správně: %3.")
                  .arg(data.moduleAddress)

@@ -313,6 +313,11 @@ private slots:
                            QStringLiteral("19200")}
             << 1 << QStringLiteral("Jiná rychlost nebo adresa") << int(CheckVerdict::Warning)
             << QStringLiteral("adresa 1 při 19200 Bd") << QStringLiteral("zvolte 19200 Bd");
+        QTest::newRow("a reply lost now and then")
+            << QStringList{QStringLiteral("--fault"), QStringLiteral("cmd=200 sub=1 drop count=1")} << 1
+            << QStringLiteral("Modul") << int(CheckVerdict::Warning)
+            << QStringLiteral("odpovídá modul RQ-3510  v.1.08, ale jen na 2 ze 3 identifikací (Modul neodpovídá)")
+            << QStringLiteral("nespolehlivé");
         QTest::newRow("nothing on the bus")
             << QStringList{QStringLiteral("--module"), QStringLiteral("40:3510:1.08")} << 1
             << QStringLiteral("Jiná rychlost nebo adresa") << int(CheckVerdict::Failed)
