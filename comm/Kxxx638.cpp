@@ -114,7 +114,8 @@ quint32 OpenAdapter(quint8 kind, quint32 *handle, const InitBlock &block)
     const quint32 result = kind <= 1   ? g_binding.entry<RqInitWordFn>(Init)(handle, static_cast<quint32>(copy[0]))
                            : kind <= 3 ? g_binding.entry<RqInitPlainFn>(Init)(handle)
                                        : g_binding.entry<RqInitBlockFn>(Init)(handle, copy.data());
-    if (result == 0) LinkStats::instance().connectionOpened();
+    if (result == 0)
+        LinkStats::instance().connectionOpened(); // the diagnostics count per connection
     return result;
 }
 

@@ -48,8 +48,10 @@ QString hexBytes(const std::array<quint8, 5> &d)
 // A bin by its upper end, short enough to stand under a bar.
 QString binLabel(const LinkHistogramBin &bin)
 {
-    if (bin.toUs == 0) return QStringLiteral("víc");
-    if (bin.toUs >= 1000) return QString::number(bin.toUs / 1000);
+    if (bin.toUs == 0)
+        return QStringLiteral("víc");
+    if (bin.toUs >= 1000)
+        return QString::number(bin.toUs / 1000);
     return QLocale().toString(bin.toUs / 1000.0, 'f', 1);
 }
 
@@ -87,10 +89,10 @@ QString verdictText(CheckVerdict v)
     return QStringLiteral("Chyba");
 }
 
-const QStringList LogHeaders = {QStringLiteral("Čas"),         QStringLiteral("Adresa"),
-                                QStringLiteral("Příkaz"),      QStringLiteral("Podkód"),
-                                QStringLiteral("Odesláno D0..D4"), QStringLiteral("Přijato D0..D4"),
-                                QStringLiteral("Chyba"),       QStringLiteral("Doba [ms]")};
+const QStringList LogHeaders = {
+    QStringLiteral("Čas"),    QStringLiteral("Adresa"),          QStringLiteral("Příkaz"),
+    QStringLiteral("Podkód"), QStringLiteral("Odesláno D0..D4"), QStringLiteral("Přijato D0..D4"),
+    QStringLiteral("Chyba"),  QStringLiteral("Doba [ms]")};
 
 } // namespace
 
@@ -118,7 +120,8 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     TransactionsLabel = label("TransactionsLabel");
     ErrorsLabel = label("ErrorsLabel");
     ReplyTimesLabel = label("ReplyTimesLabel");
-    ErrorTable = table(traffic, "ErrorTable", {QStringLiteral("Kód"), QStringLiteral("Počet"), QStringLiteral("Text")});
+    ErrorTable = table(traffic, "ErrorTable",
+                       {QStringLiteral("Kód"), QStringLiteral("Počet"), QStringLiteral("Text")});
 
     RepliesSet = new QBarSet(QStringLiteral("Odpovědi"));
     ErrorsSet = new QBarSet(QStringLiteral("Chyby"));
@@ -198,8 +201,9 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     CheckTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     CheckTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     CheckTable->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
-    DeviceTable = table(checks, "DeviceTable",
-                        {QStringLiteral("Stálý název"), QStringLiteral("Nyní zařízení"), QStringLiteral("Port")});
+    DeviceTable =
+        table(checks, "DeviceTable",
+              {QStringLiteral("Stálý název"), QStringLiteral("Nyní zařízení"), QStringLiteral("Port")});
     DeviceTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     DeviceTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     DeviceTable->horizontalHeader()->setStretchLastSection(false);
@@ -210,7 +214,8 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     PortComboBox->addItem(QStringLiteral("USB"));
     AssignButton = new QPushButton(QStringLiteral("Přiřadit portu"), checks);
     AssignButton->setObjectName(QStringLiteral("AssignButton"));
-    auto *deviceLabel = new QLabel(QStringLiteral("Sériová zařízení se stálými názvy (soubor porty.ini)"), checks);
+    auto *deviceLabel =
+        new QLabel(QStringLiteral("Sériová zařízení se stálými názvy (soubor porty.ini)"), checks);
     auto *assign = new QHBoxLayout;
     assign->addStretch();
     assign->addWidget(PortComboBox);
@@ -253,7 +258,8 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export transakcí"),
                                                           QStringLiteral("transakce.csv"),
                                                           QStringLiteral("Soubory CSV (*.csv)"));
-        if (path.isEmpty()) return std::nullopt;
+        if (path.isEmpty())
+            return std::nullopt;
         return path;
     };
 }
@@ -261,7 +267,8 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
 void TFormDiagnostika::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (event->spontaneous()) return;
+    if (event->spontaneous())
+        return;
     Timer1Timer();
     RefreshDevices();
     Timer1->start();
@@ -271,16 +278,22 @@ void TFormDiagnostika::Timer1Timer()
 {
     const LinkStats &s = LinkStats::instance();
     const QLocale locale;
-    SinceLabel->setText(QStringLiteral("Od připojení: %1")
-                            .arg(locale.toString(QDateTime::fromMSecsSinceEpoch(s.since()), QLocale::ShortFormat)));
+    SinceLabel->setText(
+        QStringLiteral("Od připojení: %1")
+            .arg(locale.toString(QDateTime::fromMSecsSinceEpoch(s.since()), QLocale::ShortFormat)));
     TransactionsLabel->setText(QStringLiteral("Transakcí: %1").arg(s.transactions()));
-    const double share = s.transactions() ? 100.0 * static_cast<double>(s.errors()) / static_cast<double>(s.transactions()) : 0.0;
-    ErrorsLabel->setText(QStringLiteral("Chyb: %1 (%2 %)").arg(s.errors()).arg(locale.toString(share, 'f', 1)));
-    ReplyTimesLabel->setText(s.replies() ? QStringLiteral("Doba odpovědi [ms]: min %1, medián %2, 95 % %3, max %4")
-                                                .arg(ms(s.minUs()), ms(s.percentileUs(0.5)),
-                                                     ms(s.percentileUs(0.95)), ms(s.maxUs()))
-                                         : QStringLiteral("Doba odpovědi: zatím žádná odpověď"));
-    if (s.transactions() == m_shownTransactions && s.since() == m_shownSince) return;
+    const double share = s.transactions()
+                             ? 100.0 * static_cast<double>(s.errors()) / static_cast<double>(s.transactions())
+                             : 0.0;
+    ErrorsLabel->setText(
+        QStringLiteral("Chyb: %1 (%2 %)").arg(s.errors()).arg(locale.toString(share, 'f', 1)));
+    ReplyTimesLabel->setText(
+        s.replies()
+            ? QStringLiteral("Doba odpovědi [ms]: min %1, medián %2, 95 % %3, max %4")
+                  .arg(ms(s.minUs()), ms(s.percentileUs(0.5)), ms(s.percentileUs(0.95)), ms(s.maxUs()))
+            : QStringLiteral("Doba odpovědi: zatím žádná odpověď"));
+    if (s.transactions() == m_shownTransactions && s.since() == m_shownSince)
+        return;
     m_shownTransactions = s.transactions();
     m_shownSince = s.since();
 
@@ -296,8 +309,7 @@ void TFormDiagnostika::Timer1Timer()
         ErrorsSet->replace(i, static_cast<qreal>(bins[i].errors));
         highest = std::max(highest, bins[i].replies + bins[i].errors);
     }
-    if (auto *axis = qobject_cast<QValueAxis *>(HistogramChart->chart()->axes(Qt::Vertical).value(0)))
-    {
+    if (auto *axis = qobject_cast<QValueAxis *>(HistogramChart->chart()->axes(Qt::Vertical).value(0))) {
         axis->setRange(0, static_cast<qreal>(highest));
         axis->applyNiceNumbers();
     }
@@ -313,7 +325,8 @@ void TFormDiagnostika::fillLog()
     int row = 0;
     // Newest first: the table shows what just happened without scrolling.
     for (auto it = log.crbegin(); it != log.crend(); ++it) {
-        if (errorsOnly && it->error == 0) continue;
+        if (errorsOnly && it->error == 0)
+            continue;
         LogTable->insertRow(row);
         setRow(LogTable, row,
                {QDateTime::fromMSecsSinceEpoch(it->time).toString(QStringLiteral("HH:mm:ss.zzz")),
@@ -349,18 +362,25 @@ bool TFormDiagnostika::ExportCsv(const QString &path)
     for (const LinkTransaction &t : s.log()) {
         QString errorText;
         for (const LinkErrorCount &e : s.errorCounts())
-            if (e.code == t.error) errorText = e.text;
+            if (e.code == t.error)
+                errorText = e.text;
         errorText.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        text += QStringList{QDateTime::fromMSecsSinceEpoch(t.time).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
-                            QString::number(t.address), QString::number(t.command), QString::number(t.subCode),
-                            hexBytes(t.sent), hexBytes(t.received), QString::number(t.error),
+        text += QStringList{QDateTime::fromMSecsSinceEpoch(t.time).toString(
+                                QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                            QString::number(t.address),
+                            QString::number(t.command),
+                            QString::number(t.subCode),
+                            hexBytes(t.sent),
+                            hexBytes(t.received),
+                            QString::number(t.error),
                             QLatin1Char('"') + errorText + QLatin1Char('"'),
                             locale.toString(t.durationUs / 1000.0, 'f', 3)}
                     .join(sep) +
                 QStringLiteral("\r\n");
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
     const QByteArray bytes = text.toUtf8();
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
@@ -372,14 +392,17 @@ bool TFormDiagnostika::ExportCsv(const QString &path)
 void TFormDiagnostika::ExportButtonClick()
 {
     const std::optional<QString> path = chooseFile ? chooseFile() : std::nullopt;
-    if (!path) return;
-    StatusBar1->setText(0, ExportCsv(*path) ? QStringLiteral(" Záznam uložen do %1.").arg(*path)
-                                            : QStringLiteral(" Záznam se nepodařilo uložit do %1.").arg(*path));
+    if (!path)
+        return;
+    StatusBar1->setText(0, ExportCsv(*path)
+                               ? QStringLiteral(" Záznam uložen do %1.").arg(*path)
+                               : QStringLiteral(" Záznam se nepodařilo uložit do %1.").arg(*path));
 }
 
 void TFormDiagnostika::CheckButtonClick()
 {
-    if (!Data) return;
+    if (!Data)
+        return;
     CheckTable->setRowCount(0);
     CheckButton->setEnabled(false);
     StatusBar1->setText(0, QStringLiteral(" Probíhá kontrola spojení…"));
@@ -407,7 +430,8 @@ void TFormDiagnostika::RefreshDevices()
     for (int i = 0; i < devices.size(); ++i) {
         QStringList ports;
         for (const auto &[key, value] : map)
-            if (QString::fromLocal8Bit(value.c_str()) == devices[i].stableName) ports << QString::fromLatin1(key.c_str());
+            if (QString::fromLocal8Bit(value.c_str()) == devices[i].stableName)
+                ports << QString::fromLatin1(key.c_str());
         setRow(DeviceTable, i, {devices[i].stableName, devices[i].device, ports.join(QStringLiteral(", "))});
     }
     AssignButton->setEnabled(!devices.isEmpty());
@@ -429,6 +453,7 @@ void TFormDiagnostika::AssignButtonClick()
         StatusBar1->setText(0, QStringLiteral(" Soubor %1 se nepodařilo zapsat.").arg(portMapFile));
         return;
     }
-    StatusBar1->setText(0, QStringLiteral(" %1 je nyní %2 (platí od příští inicializace připojení).").arg(key, device));
+    StatusBar1->setText(
+        0, QStringLiteral(" %1 je nyní %2 (platí od příští inicializace připojení).").arg(key, device));
     RefreshDevices();
 }

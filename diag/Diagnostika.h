@@ -46,8 +46,8 @@ public:
     QPushButton *ResetButton = nullptr;  // "Vynulovat"
     QPushButton *ExportButton = nullptr; // "Export do CSV…"
     // Checks and port names
-    QPushButton *CheckButton = nullptr; // "Zkontrolovat spojení"
-    QTableWidget *CheckTable = nullptr; // check, finding, what to do
+    QPushButton *CheckButton = nullptr;  // "Zkontrolovat spojení"
+    QTableWidget *CheckTable = nullptr;  // check, finding, what to do
     QTableWidget *DeviceTable = nullptr; // stable name, device now, port it stands for
     QComboBox *PortComboBox = nullptr;   // COM1..COM16, USB
     QPushButton *AssignButton = nullptr; // "Přiřadit portu"

@@ -46,12 +46,14 @@ QString groupName(gid_t gid)
 // Whether this login carries the group (what the kernel checks).
 bool processInGroup(gid_t gid)
 {
-    if (::getegid() == gid) return true;
+    if (::getegid() == gid)
+        return true;
     const int n = ::getgroups(0, nullptr);
     std::vector<gid_t> groups(static_cast<std::size_t>(std::max(n, 0)));
     if (n > 0 && ::getgroups(n, groups.data()) == n)
         for (gid_t g : groups)
-            if (g == gid) return true;
+            if (g == gid)
+                return true;
     return false;
 }
 
@@ -59,16 +61,20 @@ bool processInGroup(gid_t gid)
 bool userInGroup(uid_t uid, gid_t gid)
 {
     const passwd *pw = ::getpwuid(uid);
-    if (!pw) return false;
-    if (pw->pw_gid == gid) return true;
+    if (!pw)
+        return false;
+    if (pw->pw_gid == gid)
+        return true;
     int n = 64;
     std::vector<gid_t> groups(static_cast<std::size_t>(n));
     if (::getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &n) < 0) {
         groups.resize(static_cast<std::size_t>(n));
-        if (::getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &n) < 0) return false;
+        if (::getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &n) < 0)
+            return false;
     }
     for (int i = 0; i < n; ++i)
-        if (groups[static_cast<std::size_t>(i)] == gid) return true;
+        if (groups[static_cast<std::size_t>(i)] == gid)
+            return true;
     return false;
 }
 
@@ -80,7 +86,8 @@ QString octalMode(mode_t mode)
 QString commOf(const QString &pid)
 {
     QFile f(QStringLiteral("/proc/") + pid + QStringLiteral("/comm"));
-    if (!f.open(QIODevice::ReadOnly)) return QStringLiteral("?");
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
     return QString::fromLocal8Bit(f.readAll()).trimmed();
 }
 
@@ -88,7 +95,10 @@ QString rateList(const QList<ProbeHit> &hits)
 {
     QStringList parts;
     for (const ProbeHit &h : hits)
-        parts << QStringLiteral("adresa %1 při %2 Bd (%3)").arg(h.address).arg(h.baud).arg(h.identity.trimmed());
+        parts << QStringLiteral("adresa %1 při %2 Bd (%3)")
+                     .arg(h.address)
+                     .arg(h.baud)
+                     .arg(h.identity.trimmed());
     return parts.join(QStringLiteral(", "));
 }
 
@@ -98,7 +108,8 @@ QList<SerialDevice> ListSerialDevices(const QString &folder)
 {
     QList<SerialDevice> list;
     const QDir dir(folder);
-    for (const QFileInfo &info : dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+    for (const QFileInfo &info :
+         dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
         list.append({info.absoluteFilePath(), info.canonicalFilePath()});
     return list;
 }
@@ -107,14 +118,17 @@ QString DevicePathOf(quint8 kind, quint8 comPort, QString *source)
 {
     std::string from;
     const std::string path = kind == 3 ? rqports::usbDevice(&from) : rqports::comDevice(comPort, &from);
-    if (source) *source = QString::fromLocal8Bit(from.c_str());
+    if (source)
+        *source = QString::fromLocal8Bit(from.c_str());
     return QString::fromLocal8Bit(path.c_str());
 }
 
 CheckStep CheckDeviceExists(const QString &path)
 {
     const QString name = QStringLiteral("Zařízení");
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return step(name, CheckVerdict::Failed, QStringLiteral("Zařízení %1 neexistuje.").arg(path),
                     QStringLiteral("Připojte převodník (u USB jiný konektor, jiný kabel) nebo v nastavení "
@@ -129,23 +143,27 @@ CheckStep CheckDeviceAccess(const QString &path)
 {
     const QString name = QStringLiteral("Oprávnění");
     const QByteArray p = QFile::encodeName(path);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(p.constData(), &st) != 0)
         return step(name, CheckVerdict::Failed, QStringLiteral("Zařízení %1 neexistuje.").arg(path));
     if (::access(p.constData(), R_OK | W_OK) == 0)
-        return step(name, CheckVerdict::Ok, QStringLiteral("Uživatel %1 smí zařízení otevřít.").arg(userName(::geteuid())));
+        return step(name, CheckVerdict::Ok,
+                    QStringLiteral("Uživatel %1 smí zařízení otevřít.").arg(userName(::geteuid())));
     const QString user = userName(::geteuid());
     const QString owner = userName(st.st_uid);
     const QString grp = groupName(st.st_gid);
     if ((st.st_mode & 060) != 060)
-        return step(name, CheckVerdict::Failed,
-                    QStringLiteral("Zařízení %1 smí číst a zapisovat jen jeho vlastník %2 (práva %3); skupina %4 "
-                                   "k němu přístup nemá, uživatel %5 také ne.")
-                        .arg(path, owner, octalMode(st.st_mode), grp, user),
-                    QStringLiteral("Požádejte správce o pravidlo udev, které zařízení dá skupině dialout s právy "
-                                   "0660 (a uživatele %1 do ní přidá), nebo zařízení uvolní program, který je "
-                                   "takto nastavil.")
-                        .arg(user));
+        return step(
+            name, CheckVerdict::Failed,
+            QStringLiteral("Zařízení %1 smí číst a zapisovat jen jeho vlastník %2 (práva %3); skupina %4 "
+                           "k němu přístup nemá, uživatel %5 také ne.")
+                .arg(path, owner, octalMode(st.st_mode), grp, user),
+            QStringLiteral("Požádejte správce o pravidlo udev, které zařízení dá skupině dialout s právy "
+                           "0660 (a uživatele %1 do ní přidá), nebo zařízení uvolní program, který je "
+                           "takto nastavil.")
+                .arg(user));
     const bool inDatabase = userInGroup(::geteuid(), st.st_gid);
     if (inDatabase && !processInGroup(st.st_gid))
         return step(name, CheckVerdict::Failed,
@@ -155,20 +173,25 @@ CheckStep CheckDeviceAccess(const QString &path)
                     QStringLiteral("Odhlaste se a přihlaste znovu (nebo restartujte počítač); pak program "
                                    "spusťte znovu."));
     if (!inDatabase)
-        return step(name, CheckVerdict::Failed,
-                    QStringLiteral("Zařízení %1 patří skupině %2 a uživatel %3 v ní není.").arg(path, grp, user),
-                    QStringLiteral("Přidejte uživatele do skupiny (sudo usermod -aG %1 %2), potom se odhlaste "
-                                   "a přihlaste znovu.")
-                        .arg(grp, user));
-    return step(name, CheckVerdict::Failed,
-                QStringLiteral("Zařízení %1 nelze otevřít, ačkoli uživatel %2 je ve skupině %3.").arg(path, user, grp),
-                QStringLiteral("Přístup zřejmě omezuje jiné pravidlo (ACL, AppArmor); obraťte se na správce."));
+        return step(
+            name, CheckVerdict::Failed,
+            QStringLiteral("Zařízení %1 patří skupině %2 a uživatel %3 v ní není.").arg(path, grp, user),
+            QStringLiteral("Přidejte uživatele do skupiny (sudo usermod -aG %1 %2), potom se odhlaste "
+                           "a přihlaste znovu.")
+                .arg(grp, user));
+    return step(
+        name, CheckVerdict::Failed,
+        QStringLiteral("Zařízení %1 nelze otevřít, ačkoli uživatel %2 je ve skupině %3.")
+            .arg(path, user, grp),
+        QStringLiteral("Přístup zřejmě omezuje jiné pravidlo (ACL, AppArmor); obraťte se na správce."));
 }
 
 CheckStep CheckDeviceHolders(const QString &path)
 {
     const QString name = QStringLiteral("Jiné programy");
-    struct stat device{};
+    struct stat device
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &device) != 0)
         return step(name, CheckVerdict::Info, QStringLiteral("Zařízení %1 neexistuje.").arg(path));
     QStringList others;
@@ -177,16 +200,21 @@ CheckStep CheckDeviceHolders(const QString &path)
     const QString self = QString::number(::getpid());
     const QDir proc(QStringLiteral("/proc"));
     for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (pid.isEmpty() || !pid.at(0).isDigit()) continue;
+        if (pid.isEmpty() || !pid.at(0).isDigit())
+            continue;
         const QDir fds(QStringLiteral("/proc/") + pid + QStringLiteral("/fd"));
         if (!fds.isReadable()) {
             ++hidden;
             continue;
         }
         for (const QString &fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-            struct stat st{};
-            if (::stat(QFile::encodeName(fds.filePath(fd)).constData(), &st) != 0) continue;
-            if (!S_ISCHR(st.st_mode) || st.st_rdev != device.st_rdev) continue;
+            struct stat st
+            {
+            };
+            if (::stat(QFile::encodeName(fds.filePath(fd)).constData(), &st) != 0)
+                continue;
+            if (!S_ISCHR(st.st_mode) || st.st_rdev != device.st_rdev)
+                continue;
             if (pid == self)
                 ours = true;
             else
@@ -196,11 +224,12 @@ CheckStep CheckDeviceHolders(const QString &path)
     }
     // A warning, not a stop: whether it really disturbs shows the module check.
     if (!others.isEmpty())
-        return step(name, CheckVerdict::Warning,
-                    QStringLiteral("Zařízení %1 má otevřené: %2.").arg(path, others.join(QStringLiteral(", "))),
-                    QStringLiteral("Ukončete tento program (terminál, jiný servisní program, ModemManager) "
-                                   "nebo ho nastavte, aby port nechal volný; dva programy na jedné lince si "
-                                   "berou odpovědi."));
+        return step(
+            name, CheckVerdict::Warning,
+            QStringLiteral("Zařízení %1 má otevřené: %2.").arg(path, others.join(QStringLiteral(", "))),
+            QStringLiteral("Ukončete tento program (terminál, jiný servisní program, ModemManager) "
+                           "nebo ho nastavte, aby port nechal volný; dva programy na jedné lince si "
+                           "berou odpovědi."));
     QString text = ours ? QStringLiteral("Zařízení %1 drží jen otevřené připojení tohoto programu.").arg(path)
                         : QStringLiteral("Zařízení %1 nemá otevřené žádný jiný program.").arg(path);
     if (hidden > 0)
@@ -213,14 +242,16 @@ CheckStep CheckStableNames(const QString &path, const QString &folder)
     const QString name = QStringLiteral("Stálé názvy");
     const QList<SerialDevice> devices = ListSerialDevices(folder);
     if (devices.isEmpty())
-        return step(name, CheckVerdict::Info,
-                    QStringLiteral("V %1 není žádné zařízení (žádný USB převodník není připojen).").arg(folder));
+        return step(
+            name, CheckVerdict::Info,
+            QStringLiteral("V %1 není žádné zařízení (žádný USB převodník není připojen).").arg(folder));
     QStringList lines;
     QString stableForPath;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     for (const SerialDevice &d : devices) {
         lines << QStringLiteral("%1 → %2").arg(QFileInfo(d.stableName).fileName(), d.device);
-        if (!canonical.isEmpty() && d.device == canonical && path != d.stableName) stableForPath = d.stableName;
+        if (!canonical.isEmpty() && d.device == canonical && path != d.stableName)
+            stableForPath = d.stableName;
     }
     return step(name, CheckVerdict::Info, lines.join(QLatin1Char('\n')),
                 stableForPath.isEmpty()
@@ -237,7 +268,8 @@ CheckStep CheckHostResolves(const QString &host)
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo *list = nullptr;
-    const int rc = host.isEmpty() ? EAI_NONAME : ::getaddrinfo(host.toLocal8Bit().constData(), nullptr, &hints, &list);
+    const int rc =
+        host.isEmpty() ? EAI_NONAME : ::getaddrinfo(host.toLocal8Bit().constData(), nullptr, &hints, &list);
     if (rc != 0 || !list)
         return step(name, CheckVerdict::Failed, QStringLiteral("Adresu „%1“ nelze přeložit.").arg(host),
                     QStringLiteral("Zkontrolujte zápis IP adresy (např. 192.168.1.100); u jména počítače "
@@ -245,7 +277,8 @@ CheckStep CheckHostResolves(const QString &host)
     char text[NI_MAXHOST] = {};
     ::getnameinfo(list->ai_addr, list->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST);
     ::freeaddrinfo(list);
-    return step(name, CheckVerdict::Ok, QStringLiteral("Adresa %1 je %2.").arg(host, QString::fromLatin1(text)));
+    return step(name, CheckVerdict::Ok,
+                QStringLiteral("Adresa %1 je %2.").arg(host, QString::fromLatin1(text)));
 }
 
 CheckStep CheckConverter(const QString &host, quint32 udpPort, quint32 timeoutMs)
@@ -258,7 +291,8 @@ CheckStep CheckConverter(const QString &host, quint32 udpPort, quint32 timeoutMs
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo *list = nullptr;
     if (udpPort == 0 || udpPort > 65535 ||
-        ::getaddrinfo(host.toLocal8Bit().constData(), std::to_string(udpPort).c_str(), &hints, &list) != 0 || !list)
+        ::getaddrinfo(host.toLocal8Bit().constData(), std::to_string(udpPort).c_str(), &hints, &list) != 0 ||
+        !list)
         return step(name, CheckVerdict::Failed, QStringLiteral("Na %1 se nelze obrátit.").arg(where),
                     QStringLiteral("Zkontrolujte IP adresu a UDP port v nastavení připojení."));
     const int fd = ::socket(list->ai_family, list->ai_socktype | SOCK_CLOEXEC, list->ai_protocol);
@@ -278,38 +312,44 @@ CheckStep CheckConverter(const QString &host, quint32 udpPort, quint32 timeoutMs
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
                                   deadline - std::chrono::steady_clock::now())
                                   .count();
-            if (left <= 0) break;
+            if (left <= 0)
+                break;
             timeval tv{static_cast<time_t>(left / 1000000), static_cast<suseconds_t>(left % 1000000)};
             ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
             std::uint8_t buffer[64];
             const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
             if (n < 0) {
-                if (errno == EINTR) continue;
-                if (errno == ECONNREFUSED) outcome = Refused;
+                if (errno == EINTR)
+                    continue;
+                if (errno == ECONNREFUSED)
+                    outcome = Refused;
                 break;
             }
             std::uint16_t got = 0;
-            if (rqframe::decodeConverterFrame(buffer, static_cast<std::size_t>(n), rqframe::kConverterReplyStart,
-                                              got) == rqframe::Decode::Ok &&
+            if (rqframe::decodeConverterFrame(buffer, static_cast<std::size_t>(n),
+                                              rqframe::kConverterReplyStart, got) == rqframe::Decode::Ok &&
                 got == sequence)
                 outcome = Answered;
         }
     }
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     switch (outcome) {
     case Answered:
         return step(name, CheckVerdict::Ok, QStringLiteral("LAN konvertor na %1 odpovídá.").arg(where));
     case Refused:
-        return step(name, CheckVerdict::Failed,
-                    QStringLiteral("Na %1 nikdo neodpověděl: počítač existuje, ale UDP port je zavřený "
-                                   "(konvertor tam není nebo neběží).")
-                        .arg(where),
-                    QStringLiteral("Zkontrolujte UDP port v nastavení připojení a zda je na té adrese opravdu "
-                                   "konvertor RQ-4638 a je zapnutý."));
+        return step(
+            name, CheckVerdict::Failed,
+            QStringLiteral("Na %1 nikdo neodpověděl: počítač existuje, ale UDP port je zavřený "
+                           "(konvertor tam není nebo neběží).")
+                .arg(where),
+            QStringLiteral("Zkontrolujte UDP port v nastavení připojení a zda je na té adrese opravdu "
+                           "konvertor RQ-4638 a je zapnutý."));
     case Silent:
-        return step(name, CheckVerdict::Failed, QStringLiteral("Na %1 nikdo neodpověděl.").arg(where),
-                    QStringLiteral("Zkontrolujte napájení a síťový kabel konvertoru, jeho IP adresu a UDP port; "
-                                   "případně firewall mezi počítačem a konvertorem."));
+        return step(
+            name, CheckVerdict::Failed, QStringLiteral("Na %1 nikdo neodpověděl.").arg(where),
+            QStringLiteral("Zkontrolujte napájení a síťový kabel konvertoru, jeho IP adresu a UDP port; "
+                           "případně firewall mezi počítačem a konvertorem."));
     case Broken:
         break;
     }
@@ -346,7 +386,8 @@ ModuleLink::ModuleLink(TData &data) : m_data(data), m_kind(data.adapterKind)
     m_openError = OpenAdapter(m_kind, &m_handle, block);
     if (m_openError != 0) {
         // A library whose Init failed stays bound; the checks leave nothing bound.
-        if (AdapterBound()) CloseAdapter(m_kind, &m_handle);
+        if (AdapterBound())
+            CloseAdapter(m_kind, &m_handle);
         m_handle = 0;
     }
 }
@@ -355,7 +396,8 @@ ModuleLink::~ModuleLink()
 {
     LinkStats::Pause pause;
     if (m_own) {
-        if (m_handle != 0) CloseAdapter(m_kind, &m_handle);
+        if (m_handle != 0)
+            CloseAdapter(m_kind, &m_handle);
     } else if (m_baud != m_data.baudRate) {
         // The borrowed connection goes on at its own rate.
         ConfigureAdapter(m_kind, m_handle, m_data.baudRate, ReplyTimeoutOfRate(m_data.baudRate), 2);
@@ -364,11 +406,13 @@ ModuleLink::~ModuleLink()
 
 quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity)
 {
-    if (m_handle == 0) return static_cast<quint8>(m_openError ? m_openError : AdapterError::NotBound);
+    if (m_handle == 0)
+        return static_cast<quint8>(m_openError ? m_openError : AdapterError::NotBound);
     LinkStats::Pause pause;
     if (baud != m_baud) {
         const quint32 result = ConfigureAdapter(m_kind, m_handle, baud, ReplyTimeoutOfRate(baud), 2);
-        if (result != 0) return static_cast<quint8>(std::min<quint32>(result, 255));
+        if (result != 0)
+            return static_cast<quint8>(std::min<quint32>(result, 255));
         m_baud = baud;
     }
     QString text;
@@ -378,12 +422,15 @@ quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity)
         Record response{};
         RunModuleTransaction(m_kind, m_handle, address, IdentifyCommand, sub, d0, d1, d2, d3, d4, error,
                              response.data());
-        if (error != 0) return error;
-        if (sub == 2) text += QStringLiteral(" v.");
+        if (error != 0)
+            return error;
+        if (sub == 2)
+            text += QStringLiteral(" v.");
         for (quint8 b : {d1, d2, d3, d4})
             text += FromCp1250(b);
     }
-    if (identity) *identity = text;
+    if (identity)
+        *identity = text;
     return 0;
 }
 
@@ -415,7 +462,8 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
     QList<CheckStep> steps;
     const auto add = [&](const CheckStep &s) {
         steps.append(s);
-        if (progress) progress(s);
+        if (progress)
+            progress(s);
         return s.verdict != CheckVerdict::Failed;
     };
     const quint8 kind = data.adapterKind;
@@ -429,15 +477,20 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
                      (source.isEmpty() ? QStringLiteral(" (výchozí název).")
                                        : QStringLiteral(" (podle %1).").arg(source))));
         const bool usable = add(CheckDeviceExists(path)) && add(CheckDeviceAccess(path));
-        if (usable) add(CheckDeviceHolders(path));
+        if (usable)
+            add(CheckDeviceHolders(path));
         add(CheckStableNames(path, folder));
-        if (!usable) return steps;
+        if (!usable)
+            return steps;
     } else if (kind == 4) {
-        if (!add(CheckHostResolves(data.ipAddress))) return steps;
-        if (!add(CheckConverter(data.ipAddress, data.udpPort, data.udpTimeout))) return steps;
+        if (!add(CheckHostResolves(data.ipAddress)))
+            return steps;
+        if (!add(CheckConverter(data.ipAddress, data.udpPort, data.udpTimeout)))
+            return steps;
     } else if (kind == 1 || kind == 2) {
-        add(step(QStringLiteral("Rozhraní"), CheckVerdict::Info,
-                 QStringLiteral("Karty PCI-638 a PCI-4638 lze zkontrolovat jen pokusem o spojení s modulem.")));
+        add(step(
+            QStringLiteral("Rozhraní"), CheckVerdict::Info,
+            QStringLiteral("Karty PCI-638 a PCI-4638 lze zkontrolovat jen pokusem o spojení s modulem.")));
     } else {
         add(step(QStringLiteral("Rozhraní"), CheckVerdict::Failed, QStringLiteral("Neznámý typ rozhraní."),
                  QStringLiteral("Zvolte rozhraní v dialogu Připojení.")));

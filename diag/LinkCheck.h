@@ -15,10 +15,10 @@ enum class CheckVerdict { Ok, Info, Warning, Failed };
 
 struct CheckStep
 {
-    QString name;    // what was checked ("Zařízení", "Oprávnění", ...)
+    QString name; // what was checked ("Zařízení", "Oprávnění", ...)
     CheckVerdict verdict = CheckVerdict::Info;
-    QString text;    // what was found
-    QString advice;  // what to do; empty when nothing is to be done
+    QString text;   // what was found
+    QString advice; // what to do; empty when nothing is to be done
 };
 
 // A serial device named under /dev/serial/by-id (or the folder given).

@@ -23,8 +23,8 @@ constexpr int ExactBins = 2048;
 constexpr int FineBins = ExactBins + 21 * 1024;
 
 // Lower bounds of the chart bins in µs: a 1-2-5 series from 0.1 ms to 1 s.
-constexpr std::array<quint32, 14> ChartFrom = {0,     100,    200,    500,    1000,   2000,   5000,
-                                               10000, 20000,  50000,  100000, 200000, 500000, 1000000};
+constexpr std::array<quint32, 14> ChartFrom = {0,     100,   200,   500,    1000,   2000,   5000,
+                                               10000, 20000, 50000, 100000, 200000, 500000, 1000000};
 
 } // namespace
 
@@ -42,7 +42,8 @@ LinkStats::LinkStats() : m_clock(&steadyUs)
 LinkStats::ClockFn LinkStats::setClock(ClockFn clock)
 {
     std::swap(clock, m_clock);
-    if (!m_clock) m_clock = &steadyUs;
+    if (!m_clock)
+        m_clock = &steadyUs;
     return clock;
 }
 
@@ -64,14 +65,16 @@ void LinkStats::restart()
 
 int LinkStats::fineIndex(quint32 us)
 {
-    if (us < ExactBins) return static_cast<int>(us);
+    if (us < ExactBins)
+        return static_cast<int>(us);
     const int shift = std::bit_width(us) - 11;
     return ExactBins + (shift - 1) * 1024 + static_cast<int>((us >> shift) - 1024);
 }
 
 quint32 LinkStats::fineValue(int index)
 {
-    if (index < ExactBins) return static_cast<quint32>(index);
+    if (index < ExactBins)
+        return static_cast<quint32>(index);
     const int shift = (index - ExactBins) / 1024 + 1;
     return static_cast<quint32>((index - ExactBins) % 1024 + 1024) << shift;
 }
@@ -82,10 +85,11 @@ int LinkStats::chartIndex(quint32 us)
     return static_cast<int>(it - ChartFrom.begin()) - 1;
 }
 
-void LinkStats::record(quint8 kind, const quint32 *request, quint8 error, const std::array<quint8, 5> &received,
-                       qint64 startedUs)
+void LinkStats::record(quint8 kind, const quint32 *request, quint8 error,
+                       const std::array<quint8, 5> &received, qint64 startedUs)
 {
-    if (m_paused) return;
+    if (m_paused)
+        return;
     const qint64 elapsed = std::max<qint64>(0, m_clock() - startedUs);
     const quint32 us = static_cast<quint32>(std::min<qint64>(elapsed, 0xFFFFFFFF));
     ++m_transactions;
@@ -93,12 +97,14 @@ void LinkStats::record(quint8 kind, const quint32 *request, quint8 error, const 
         ++m_replies;
         ++m_fine[static_cast<std::size_t>(fineIndex(us))];
         ++m_chartReplies[static_cast<std::size_t>(chartIndex(us))];
-        if (m_replies == 1 || us < m_minUs) m_minUs = us;
+        if (m_replies == 1 || us < m_minUs)
+            m_minUs = us;
         m_maxUs = std::max(m_maxUs, us);
     } else {
         ++m_chartErrors[static_cast<std::size_t>(chartIndex(us))];
         // The text now, while the library that gave the code is bound.
-        if (m_errorCounts[error]++ == 0) m_errorTexts[error] = ErrorText(kind, error);
+        if (m_errorCounts[error]++ == 0)
+            m_errorTexts[error] = ErrorText(kind, error);
     }
     LinkTransaction &t = m_ring[static_cast<std::size_t>(m_ringNext)];
     m_ringNext = (m_ringNext + 1) % RingSize;
@@ -125,12 +131,15 @@ QList<LinkErrorCount> LinkStats::errorCounts() const
 
 quint32 LinkStats::percentileUs(double p) const
 {
-    if (m_replies == 0) return 0;
-    const auto rank = std::max<quint64>(1, static_cast<quint64>(std::ceil(p * static_cast<double>(m_replies))));
+    if (m_replies == 0)
+        return 0;
+    const auto rank =
+        std::max<quint64>(1, static_cast<quint64>(std::ceil(p * static_cast<double>(m_replies))));
     quint64 seen = 0;
     for (int i = 0; i < FineBins; ++i) {
         seen += m_fine[static_cast<std::size_t>(i)];
-        if (seen >= rank) return std::clamp(fineValue(i), m_minUs, m_maxUs);
+        if (seen >= rank)
+            return std::clamp(fineValue(i), m_minUs, m_maxUs);
     }
     return m_maxUs;
 }

@@ -16,7 +16,7 @@
 // One module transaction as it went over the binding.
 struct LinkTransaction
 {
-    qint64 time = 0;     // ms since 1970 (UTC), when the request was sent
+    qint64 time = 0; // ms since 1970 (UTC), when the request was sent
     quint32 durationUs = 0;
     quint8 address = 0, command = 0, subCode = 0;
     quint8 error = 0;
@@ -52,7 +52,8 @@ public:
     // The binding's hook when an adapter opens: restart(), unless paused.
     void connectionOpened()
     {
-        if (!m_paused) restart();
+        if (!m_paused)
+            restart();
     }
     // The binding's hook: the time a transaction starts (monotonic µs),
     // then what it sent and got. Costs a few array writes.
@@ -113,8 +114,8 @@ private:
     quint32 m_maxUs = 0;
     std::array<quint64, 256> m_errorCounts{};
     std::array<QString, 256> m_errorTexts;
-    std::vector<quint64> m_fine;          // reply times, fine bins
-    std::vector<quint64> m_chartReplies;  // chart bins
+    std::vector<quint64> m_fine;         // reply times, fine bins
+    std::vector<quint64> m_chartReplies; // chart bins
     std::vector<quint64> m_chartErrors;
     std::array<LinkTransaction, RingSize> m_ring{};
     int m_ringNext = 0;

@@ -46,7 +46,8 @@ private slots:
         TForm1 w;
         QAction *item = nullptr;
         for (QAction *a : w.NastrojeMenu->actions())
-            if (a->text() == u"Diagnostika spojení") item = a;
+            if (a->text() == u"Diagnostika spojení")
+                item = a;
         QVERIFY(item);
         item->trigger();
         QVERIFY(w.Diagnostika);
@@ -69,7 +70,8 @@ private slots:
         d.show();
         traffic(10, {{3, 20}, {7, 20}, {9, 21}});
         QTRY_COMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 10"));
-        QCOMPARE(d.ErrorsLabel->text(), QStringLiteral("Chyb: 3 (%1 %)").arg(QLocale().toString(30.0, 'f', 1)));
+        QCOMPARE(d.ErrorsLabel->text(),
+                 QStringLiteral("Chyb: 3 (%1 %)").arg(QLocale().toString(30.0, 'f', 1)));
         QCOMPARE(d.ErrorTable->rowCount(), 2);
         QCOMPARE(d.ErrorTable->item(0, 0)->text(), QStringLiteral("20"));
         QCOMPARE(d.ErrorTable->item(0, 1)->text(), QStringLiteral("2"));
@@ -110,21 +112,26 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("log.csv"));
         d.chooseFile = [&] { return std::optional<QString>(path); };
         d.ExportButton->click();
-        QVERIFY2(d.StatusBar1->text(0).startsWith(QStringLiteral(" Záznam uložen")), qPrintable(d.StatusBar1->text(0)));
+        QVERIFY2(d.StatusBar1->text(0).startsWith(QStringLiteral(" Záznam uložen")),
+                 qPrintable(d.StatusBar1->text(0)));
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray bytes = f.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF")); // UTF-8 that spreadsheets recognise
-        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        const QStringList lines =
+            QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 5);
-        const QChar sep = QLocale().decimalPoint() == QStringLiteral(",") ? QLatin1Char(';') : QLatin1Char(',');
+        const QChar sep =
+            QLocale().decimalPoint() == QStringLiteral(",") ? QLatin1Char(';') : QLatin1Char(',');
         QVERIFY(lines.at(0).startsWith(QStringLiteral("Čas") + sep + QStringLiteral("Adresa")));
         const QStringList failed = lines.at(2).split(sep);
         QCOMPARE(failed.at(1), QStringLiteral("3"));
         QCOMPARE(failed.at(6), QStringLiteral("20"));
         QCOMPARE(failed.at(7), QStringLiteral("\"chyba 20\""));
         // A file that cannot be written is reported, not claimed.
-        d.chooseFile = [&] { return std::optional<QString>(m_dir.filePath(QStringLiteral("no/such/folder/x.csv"))); };
+        d.chooseFile = [&] {
+            return std::optional<QString>(m_dir.filePath(QStringLiteral("no/such/folder/x.csv")));
+        };
         d.ExportButton->click();
         QVERIFY(d.StatusBar1->text(0).startsWith(QStringLiteral(" Záznam se nepodařilo uložit")));
     }

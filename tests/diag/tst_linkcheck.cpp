@@ -35,7 +35,8 @@ struct Pty
     }
     ~Pty()
     {
-        if (master >= 0) ::close(master);
+        if (master >= 0)
+            ::close(master);
     }
 };
 
@@ -44,15 +45,16 @@ struct Pty
 QString accessCheckAsOtherUser(const QString &path, gid_t gid)
 {
     int fds[2];
-    if (::pipe(fds) != 0) return {};
+    if (::pipe(fds) != 0)
+        return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
         QByteArray out = "setuid failed";
         if (::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(1) == 0) {
             const CheckStep s = CheckDeviceAccess(path);
-            out = (QString::number(static_cast<int>(s.verdict)) + QLatin1Char('|') + s.text + QLatin1Char('|') +
-                   s.advice)
+            out = (QString::number(static_cast<int>(s.verdict)) + QLatin1Char('|') + s.text +
+                   QLatin1Char('|') + s.advice)
                       .toUtf8();
         }
         (void)!::write(fds[1], out.constData(), static_cast<size_t>(out.size()));
@@ -83,7 +85,8 @@ QString lan(TData &data, SimProcess &sim, quint8 address)
 const CheckStep *find(const QList<CheckStep> &steps, const QString &name)
 {
     for (const CheckStep &s : steps)
-        if (s.name == name) return &s;
+        if (s.name == name)
+            return &s;
     return nullptr;
 }
 
@@ -113,10 +116,12 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("advice");
         QTest::newRow("0600, owned by another user")
-            << QString() << 0600 << 1 << QStringLiteral("smí číst a zapisovat jen jeho vlastník nobody (práva 0600)")
+            << QString() << 0600 << 1
+            << QStringLiteral("smí číst a zapisovat jen jeho vlastník nobody (práva 0600)")
             << QStringLiteral("pravidlo udev");
         QTest::newRow("0660, group the user is not in")
-            << QStringLiteral("dialout") << 0660 << 1 << QStringLiteral("patří skupině dialout a uživatel daemon v ní není")
+            << QStringLiteral("dialout") << 0660 << 1
+            << QStringLiteral("patří skupině dialout a uživatel daemon v ní není")
             << QStringLiteral("sudo usermod -aG dialout daemon");
         // daemon's own group in the user database, but this login runs without it.
         QTest::newRow("0660, group added after login")
@@ -126,7 +131,8 @@ private slots:
     }
     void permission()
     {
-        if (::geteuid() != 0) QSKIP("needs root: the device is given to another user and the check runs as a third");
+        if (::geteuid() != 0)
+            QSKIP("needs root: the device is given to another user and the check runs as a third");
         QFETCH(QString, group);
         QFETCH(int, mode);
         QFETCH(int, loginGid);
@@ -136,13 +142,15 @@ private slots:
         gid_t gid = static_cast<gid_t>(-1);
         if (!group.isEmpty()) {
             const struct group *g = ::getgrnam(group.toLatin1().constData());
-            if (!g) QSKIP("no such group on this system");
+            if (!g)
+                QSKIP("no such group on this system");
             gid = g->gr_gid;
         }
         const QByteArray path = pty.path.toLocal8Bit();
         QCOMPARE(::chown(path.constData(), nobody->pw_uid, gid), 0);
         QCOMPARE(::chmod(path.constData(), static_cast<mode_t>(mode)), 0);
-        const QStringList result = accessCheckAsOtherUser(pty.path, static_cast<gid_t>(loginGid)).split(QLatin1Char('|'));
+        const QStringList result =
+            accessCheckAsOtherUser(pty.path, static_cast<gid_t>(loginGid)).split(QLatin1Char('|'));
         QCOMPARE(result.size(), 3);
         QCOMPARE(result.at(0).toInt(), static_cast<int>(CheckVerdict::Failed));
         QFETCH(QString, text);
@@ -186,7 +194,8 @@ private slots:
         QVERIFY(QFile::link(pty.path, name));
         const CheckStep s = CheckStableNames(pty.path, byId.path());
         QCOMPARE(s.verdict, CheckVerdict::Info);
-        QVERIFY(s.text.contains(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 → ") + pty.path));
+        QVERIFY(
+            s.text.contains(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0 → ") + pty.path));
         QVERIFY2(s.advice.contains(name), qPrintable(s.advice));
         // Already using the stable name: nothing to advise.
         QVERIFY(CheckStableNames(name, byId.path()).advice.isEmpty());
@@ -205,7 +214,8 @@ private slots:
         QCOMPARE(QString::fromStdString(rqports::comDevice(2)), QStringLiteral("/dev/ttyS1"));
         QVERIFY(rqports::writePortMap(file, {{"COM2", "/dev/serial/by-id/usb-x"}, {"USB", "/dev/ttyACM0"}}));
         std::string source;
-        QCOMPARE(QString::fromStdString(rqports::comDevice(2, &source)), QStringLiteral("/dev/serial/by-id/usb-x"));
+        QCOMPARE(QString::fromStdString(rqports::comDevice(2, &source)),
+                 QStringLiteral("/dev/serial/by-id/usb-x"));
         QCOMPARE(source, file);
         QCOMPARE(QString::fromStdString(rqports::usbDevice()), QStringLiteral("/dev/ttyACM0"));
         QCOMPARE(QString::fromStdString(rqports::comDevice(3)), QStringLiteral("/dev/ttyS2"));
@@ -272,7 +282,8 @@ private slots:
         QCOMPARE(stats.errorCounts().first().text, QStringLiteral("Modul neodpovídá"));
         quint64 slowErrors = 0;
         for (const LinkHistogramBin &b : stats.histogram())
-            if (b.fromUs >= 20000) slowErrors += b.errors; // waited the 30 ms timeout
+            if (b.fromUs >= 20000)
+                slowErrors += b.errors; // waited the 30 ms timeout
         QCOMPARE(slowErrors, quint64(dropped));
         QVERIFY(stats.maxUs() < 30000);
     }
@@ -301,22 +312,24 @@ private slots:
         QTest::addColumn<int>("verdict");    // of the last step
         QTest::addColumn<QString>("text");   // in the last step's text
         QTest::addColumn<QString>("advice"); // in its advice
-        QTest::newRow("module answers") << QStringList{QStringLiteral("--module"), QStringLiteral("1:3520:1.08")} << 1
-                                        << QStringLiteral("Modul") << int(CheckVerdict::Ok)
-                                        << QStringLiteral("odpovídá modul RQ-3520  v.1.08") << QString();
+        QTest::newRow("module answers")
+            << QStringList{QStringLiteral("--module"), QStringLiteral("1:3520:1.08")} << 1
+            << QStringLiteral("Modul") << int(CheckVerdict::Ok)
+            << QStringLiteral("odpovídá modul RQ-3520  v.1.08") << QString();
         QTest::newRow("no module at the address")
             << QStringList{QStringLiteral("--module"), QStringLiteral("7:3510:1.08")} << 1
             << QStringLiteral("Jiná rychlost nebo adresa") << int(CheckVerdict::Warning)
             << QStringLiteral("adresa 7 při 9600 Bd (RQ-3510  v.1.08)") << QStringLiteral("zadejte adresu 7");
         QTest::newRow("module at another rate")
-            << QStringList{QStringLiteral("--module"), QStringLiteral("1:3530:1.08"), QStringLiteral("--baud"),
-                           QStringLiteral("19200")}
+            << QStringList{QStringLiteral("--module"), QStringLiteral("1:3530:1.08"),
+                           QStringLiteral("--baud"), QStringLiteral("19200")}
             << 1 << QStringLiteral("Jiná rychlost nebo adresa") << int(CheckVerdict::Warning)
             << QStringLiteral("adresa 1 při 19200 Bd") << QStringLiteral("zvolte 19200 Bd");
         QTest::newRow("a reply lost now and then")
             << QStringList{QStringLiteral("--fault"), QStringLiteral("cmd=200 sub=1 drop count=1")} << 1
             << QStringLiteral("Modul") << int(CheckVerdict::Warning)
-            << QStringLiteral("odpovídá modul RQ-3510  v.1.08, ale jen na 2 ze 3 identifikací (Modul neodpovídá)")
+            << QStringLiteral(
+                   "odpovídá modul RQ-3510  v.1.08, ale jen na 2 ze 3 identifikací (Modul neodpovídá)")
             << QStringLiteral("nespolehlivé");
         QTest::newRow("nothing on the bus")
             << QStringList{QStringLiteral("--module"), QStringLiteral("40:3510:1.08")} << 1
@@ -343,7 +356,8 @@ private slots:
         QVERIFY2(steps.last().advice.contains(advice), qPrintable(steps.last().advice));
         if (last != u"Modul") {
             // The converter answered, so the module step says that the module is the silent one.
-            QVERIFY(find(steps, QStringLiteral("Modul"))->advice.startsWith(QStringLiteral("Konvertor odpovídá, mlčí modul")));
+            QVERIFY(find(steps, QStringLiteral("Modul"))
+                        ->advice.startsWith(QStringLiteral("Konvertor odpovídá, mlčí modul")));
         }
         QVERIFY(!AdapterBound()); // the checks leave nothing bound
     }
@@ -382,7 +396,8 @@ private slots:
         QCOMPARE(find(steps, QStringLiteral("Oprávnění"))->verdict, CheckVerdict::Ok);
         QVERIFY(find(steps, QStringLiteral("Jiné programy"))->text.contains(QStringLiteral("rqsim (PID")));
         QCOMPARE(find(steps, QStringLiteral("Modul"))->verdict, CheckVerdict::Failed);
-        QVERIFY2(steps.last().text.contains(QStringLiteral("adresa 1 při 19200 Bd")), qPrintable(steps.last().text));
+        QVERIFY2(steps.last().text.contains(QStringLiteral("adresa 1 při 19200 Bd")),
+                 qPrintable(steps.last().text));
         QVERIFY(!AdapterBound());
     }
 

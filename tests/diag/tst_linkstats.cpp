@@ -85,7 +85,8 @@ private slots:
             hundred << v; // descending, so no order is assumed
         QTest::newRow("1..100 µs") << hundred << 1u << 50u << 95u << 100u;
         QTest::newRow("one") << QList<quint32>{733} << 733u << 733u << 733u << 733u;
-        QTest::newRow("even count, nearest rank") << QList<quint32>{40, 10, 30, 20} << 10u << 20u << 40u << 40u;
+        QTest::newRow("even count, nearest rank")
+            << QList<quint32>{40, 10, 30, 20} << 10u << 20u << 40u << 40u;
         QList<quint32> timeouts(19, 52);
         timeouts << 200000; // one slow reply among fast ones
         QTest::newRow("one slow") << timeouts << 52u << 52u << 52u << 200000u;
@@ -132,11 +133,13 @@ private slots:
             g_now += 10 + index % 7;
             TaReply reply;
             reply.d = {r.d[0], r.d[1], 0x42, static_cast<quint8>(index), 0};
-            if (index % 100 == 0) reply.errorWord = 20;
+            if (index % 100 == 0)
+                reply.errorWord = 20;
             return reply;
         };
         for (int i = 1; i <= 1005; ++i)
-            send(102, static_cast<quint8>(i % 2), {static_cast<quint8>(i >> 8), static_cast<quint8>(i), 0, 0, 0});
+            send(102, static_cast<quint8>(i % 2),
+                 {static_cast<quint8>(i >> 8), static_cast<quint8>(i), 0, 0, 0});
         const QList<LinkTransaction> log = stats.log();
         QCOMPARE(log.size(), LinkStats::RingSize);
         const LinkTransaction &first = log.first(); // transaction 6
