@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -297,10 +298,22 @@ private slots:
         const quint16 port = sim.udpPort();
         const CheckStep alive = CheckConverter(QStringLiteral("127.0.0.1"), port, 200);
         QCOMPARE(alive.verdict, CheckVerdict::Ok);
+        {
+            // Something on the port that never answers, like a converter behind a dead link.
+            QUdpSocket deaf;
+            QVERIFY(deaf.bind(QHostAddress::LocalHost, 0));
+            const CheckStep silent = CheckConverter(QStringLiteral("127.0.0.1"), deaf.localPort(), 200);
+            QCOMPARE(silent.verdict, CheckVerdict::Failed);
+            QCOMPARE(silent.text,
+                     QStringLiteral("Na 127.0.0.1, UDP port %1 nikdo neodpověděl.").arg(deaf.localPort()));
+            QVERIFY(silent.advice.contains(QStringLiteral("napájení a síťový kabel")));
+        }
         sim.stop();
         const CheckStep gone = CheckConverter(QStringLiteral("127.0.0.1"), port, 200);
         QCOMPARE(gone.verdict, CheckVerdict::Failed);
-        QVERIFY2(gone.text.contains(QStringLiteral("nikdo neodpověděl")), qPrintable(gone.text));
+        QVERIFY2(gone.text.contains(
+                     QStringLiteral("nikdo neodpověděl: počítač existuje, ale UDP port je zavřený")),
+                 qPrintable(gone.text));
     }
 
     // The whole sequence over the LAN converter, against the three bus situations.
