@@ -92,9 +92,11 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
                    std::uint32_t *status, std::uint32_t *error);
 std::uint32_t done(std::uint32_t *handle);
 
-// Device path of COM port n: environment variable RQ_COM<n>, else /dev/ttyS<n-1>.
+// Device path of COM port n: environment variable RQ_COM<n>, else the user's
+// port map (PortMap.h), else /dev/ttyS<n-1>.
 std::string comPortPath(std::uint32_t port);
-// Device path of the USB converter: environment variable RQ_USB, else /dev/ttyUSB0.
+// Device path of the USB converter: environment variable RQ_USB, else the
+// user's port map, else /dev/ttyUSB0.
 std::string usbPath();
 
 } // namespace rqdrv
