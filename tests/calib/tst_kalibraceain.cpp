@@ -5,6 +5,9 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QScopeGuard>
+
+#include <cmath>
 
 namespace {
 const QString Choose = QStringLiteral("Vyber referenční vstup a stiskni tlačítko Kalibrace.");
@@ -23,6 +26,31 @@ const QStringList Report{QString(), Cancelled, QString(), Separator, QString(), 
 ByteWrites neutral(int input)
 {
     return {{input, 1}, {23, 16}, {24, 39}, {25, 0}, {26, 0}};
+}
+
+// A module on the +/- 50 mV range with a front end error: the converter
+// count of the true voltage, corrected by the gain (23/24) and the offset
+// (25/26, sign and magnitude) in its memory, reported with 7 decimals.
+TaReply firmware(const TaRequest &r, double volts, double gainError, double offsetError)
+{
+    auto &memory = TestAdapter::instance().memory;
+    TaReply reply;
+    if (r.command == 103)
+        memory[r.d[1]] = r.d[3];
+    if (r.command == 102 || r.command == 103)
+        reply.d[3] = memory[r.d[1]];
+    if (r.command == 0) {
+        constexpr double step = 0.2384258553e-5;
+        const double raw = std::round((volts * (1 + gainError) + offsetError) / step);
+        const int gain = memory[23] | memory[24] << 8;
+        const int offsetBits = memory[25] | memory[26] << 8;
+        const int offset = offsetBits & 0x8000 ? -(offsetBits & 0x7FFF) : offsetBits;
+        const double reported = (raw + offset / 2.0) * gain / 10000 * step;
+        const auto magnitude = static_cast<quint32>(std::lround(std::fabs(reported) * 1e7));
+        reply.d = {0, quint8(magnitude), quint8(magnitude >> 8),
+                   quint8((magnitude >> 16 & 0x7F) | (reported < 0 ? 0x80 : 0)), 7};
+    }
+    return reply;
 }
 } // namespace
 
@@ -237,6 +265,7 @@ private slots:
         QTest::newRow("0,061") << QStringLiteral("0,061") << 4990 << false << OutOfBand;
         QTest::newRow("negative") << QStringLiteral("-0,05") << 4990 << false << OutOfBand;
         QTest::newRow("decimal point") << QStringLiteral("0.05") << 4990 << false << NotANumber;
+        QTest::newRow("group separator") << QStringLiteral("0 045") << 4990 << false << NotANumber;
         QTest::newRow("letters") << QStringLiteral("abc") << 4990 << false << NotANumber;
         QTest::newRow("empty") << QString() << 4990 << false << NotANumber;
         QTest::newRow("nan") << QStringLiteral("nan") << 4990 << false << NotANumber;
@@ -266,6 +295,40 @@ private slots:
         // The neutral constants stay in the module.
         QCOMPARE(ta.memory[23], quint8(16));
         QCOMPARE(ta.memory[24], quint8(39));
+    }
+
+    // The entered voltage is read with the system's decimal separator, and
+    // a group separator never makes another number of it ("0,045" is not
+    // 45 where the separator is a point).
+    void enteredVoltageByLocale_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("entered");
+        QTest::addColumn<bool>("accepted");
+        const QLocale en(QLocale::English, QLocale::UnitedStates), de(QLocale::German, QLocale::Germany);
+        QTest::newRow("en_US 0.045") << en << QStringLiteral("0.045") << true;
+        QTest::newRow("en_US 0,045") << en << QStringLiteral("0,045") << false;
+        QTest::newRow("de_DE 0,045") << de << QStringLiteral("0,045") << true;
+        QTest::newRow("de_DE 0.045") << de << QStringLiteral("0.045") << false;
+    }
+    void enteredVoltageByLocale()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, entered);
+        QFETCH(bool, accepted);
+        QLocale::setDefault(locale);
+        const auto czech = qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic)); });
+        PauseRecorder pauses;
+        TForm6 d;
+        d.Data = &data;
+        toState(d, 2);
+        ta.setValue(1, 4490, 5);
+        d.Edit2->setText(entered);
+        d.Button2Click();
+        QCOMPARE(d.state(), quint8(0));
+        QCOMPARE(memoLines(d.Memo1).contains(Done), accepted);
+        QCOMPARE(memoLines(d.Memo1).contains(NotANumber), !accepted);
+        QCOMPARE(ta.sends().size(), accepted ? 9 : 0);
     }
 
     // A failed measurement, of the shorted input or of the reference.
@@ -303,7 +366,8 @@ private slots:
     }
 
     // A transaction error among the final writes keeps state 2: the next
-    // "Potvrzení" measures the reference again and writes all four bytes.
+    // "Potvrzení" puts the neutral constants back, measures the reference
+    // again and writes all four bytes.
     void finalWriteTransactionError_data()
     {
         QTest::addColumn<int>("failingSend"); // counted from the measurement
@@ -331,9 +395,102 @@ private slots:
         ta.calls.clear();
         ta.failSend.clear();
         d.Button2Click();
-        QCOMPARE(ta.sends(), expected);
+        QCOMPARE(ta.sends(), verifiedWrites(neutral(1).mid(1)) + expected);
         QCOMPARE(d.state(), quint8(0));
         QCOMPARE(memoLines(d.Memo1).mid(before.size(), 2), (QStringList{QString(), Done}));
+    }
+
+    // The retry's own way back to the neutral constants may fail too: a
+    // transaction error keeps state 2 and tries again at the next
+    // "Potvrzení", measuring nothing meanwhile; a mismatch cancels.
+    void retryRestoreFails_data()
+    {
+        QTest::addColumn<bool>("mismatch");
+        QTest::newRow("transaction error") << false;
+        QTest::newRow("mismatch") << true;
+    }
+    void retryRestoreFails()
+    {
+        QFETCH(bool, mismatch);
+        PauseRecorder pauses;
+        TForm6 d;
+        d.Data = &data;
+        toState(d, 2);
+        ta.setValue(1, 4990, 5);
+        ta.failSend[8] = 7; // the gain's high byte
+        d.Button2Click();
+        QCOMPARE(d.state(), quint8(2));
+        const QStringList before = memoLines(d.Memo1);
+
+        ta.calls.clear();
+        ta.failSend.clear();
+        if (mismatch)
+            ta.readBackOverride[24] = 0x55;
+        else
+            ta.failSend[3] = 7; // writing 24 = 39
+        d.Button2Click();
+        QCOMPARE(ta.sends(), verifiedWrites(neutral(1).mid(1)).mid(0, mismatch ? 4 : 3));
+        QCOMPARE(pauses.pauses, (QList<int>{3500, 3500})); // the zero and the first attempt only
+        if (mismatch) {
+            QCOMPARE(memoLines(d.Memo1), before + QStringList{Mismatch} + Report);
+            QCOMPARE(d.state(), quint8(0));
+            return;
+        }
+        QCOMPARE(d.statusText(), QStringLiteral(" chyba 7"));
+        QCOMPARE(memoLines(d.Memo1), before);
+        QCOMPARE(d.state(), quint8(2));
+
+        ta.calls.clear();
+        ta.failSend.clear();
+        d.Button2Click();
+        QCOMPARE(ta.sends(), verifiedWrites(neutral(1).mid(1)) + QList<TaRequest>{measurement(1)} +
+                                 verifiedWrites({{25, 16}, {26, 128}, {23, 40}, {24, 39}}));
+        QCOMPARE(d.state(), quint8(0));
+    }
+
+    // A module whose firmware applies the constants in memory to what it
+    // measures, as a real one does: a retry after failed final writes must
+    // write exactly the constants of a clean run, wherever the writes failed.
+    void retryWritesTheConstantsOfACleanRun_data()
+    {
+        QTest::addColumn<int>("failingSend"); // counted from the reference measurement
+        QTest::newRow("gain high byte not written") << 8;
+        QTest::newRow("gain high byte written, read-back lost") << 9;
+        QTest::newRow("offset high byte written, read-back lost") << 5;
+    }
+    void retryWritesTheConstantsOfACleanRun()
+    {
+        QFETCH(int, failingSend);
+        PauseRecorder pauses;
+        // Front end errors: gain +2 %, offset +200 uV; reference 0,045 V.
+        double volts = 0;
+        ta.script = [&](const TaRequest &r, int) { return firmware(r, volts, 0.02, 0.0002); };
+        const auto run = [&](int failing) {
+            TForm6 d;
+            d.Data = &data;
+            d.Button1Click();
+            volts = 0;
+            d.Button2Click();
+            QCOMPARE(d.state(), quint8(2));
+            volts = 0.045;
+            d.Edit2->setText(QStringLiteral("0,045"));
+            ta.calls.clear();
+            if (failing) {
+                ta.failSend[failing] = 7;
+                d.Button2Click();
+                QCOMPARE(d.state(), quint8(2));
+                ta.failSend.clear();
+            }
+            d.Button2Click();
+            QVERIFY2(d.state() == 0, qPrintable(d.Memo1->toPlainText()));
+            QVERIFY(memoLines(d.Memo1).contains(Done));
+        };
+        run(0);
+        const auto constants = [this] { return QList<quint8>{ta.memory[23], ta.memory[24], ta.memory[25], ta.memory[26]}; };
+        const QList<quint8> clean = constants();
+        QVERIFY(clean != (QList<quint8>{16, 39, 0, 0}));
+        run(failingSend);
+        QCOMPARE(constants(), clean);
     }
 
     void finalWriteMismatch_data()
@@ -479,6 +636,34 @@ private slots:
         QVERIFY(d.Edit3->text().isEmpty());
         QCOMPARE(d.statusText(), QStringLiteral(" chyba 3"));
         QCOMPARE(d.state(), quint8(1));
+    }
+
+    // Minimising is no closing: the live value keeps coming, as in the
+    // monitors.
+    void timerRunsWhileMinimised()
+    {
+        struct SpontaneousHides : QObject
+        {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                count += event->type() == QEvent::Hide && event->spontaneous();
+                return false;
+            }
+        } hides;
+        TForm6 d;
+        d.Data = &data;
+        d.installEventFilter(&hides);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.showMinimized();
+        QTRY_VERIFY(hides.count > 0);
+        QVERIFY(d.Timer1->isActive());
+        d.showNormal();
+        QTRY_VERIFY(!d.isMinimized());
+        QVERIFY(d.Timer1->isActive());
+        d.hide();
+        QVERIFY(!d.Timer1->isActive());
     }
 
     void cancelClosesWithoutWriting()
