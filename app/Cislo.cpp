@@ -5,8 +5,8 @@
 std::optional<double> ParseDecimalText(const QString &text, const QLocale &locale)
 {
     const QString trimmed = text.trimmed();
-    // A blank inside the number groups digits in many locales, and a plain
-    // one stands for the locale's no-break space when typed.
+    // A blank inside is a group separator in many locales, typed as a plain
+    // blank for the no-break space they use.
     for (const QChar c : trimmed)
         if (c.isSpace())
             return std::nullopt;

@@ -33,12 +33,8 @@ ByteWrites neutral(int input)
 // (25/26, sign and magnitude) in its memory, reported with 7 decimals.
 TaReply firmware(const TaRequest &r, double volts, double gainError, double offsetError)
 {
-    auto &memory = TestAdapter::instance().memory;
-    TaReply reply;
-    if (r.command == 103)
-        memory[r.d[1]] = r.d[3];
-    if (r.command == 102 || r.command == 103)
-        reply.d[3] = memory[r.d[1]];
+    const auto &memory = TestAdapter::instance().memory;
+    TaReply reply = memoryReply(r);
     if (r.command == 0) {
         constexpr double step = 0.2384258553e-5;
         const double raw = std::round((volts * (1 + gainError) + offsetError) / step);
@@ -367,16 +363,22 @@ private slots:
 
     // A transaction error among the final writes keeps state 2: the next
     // "Potvrzení" puts the neutral constants back, measures the reference
-    // again and writes all four bytes.
+    // again and writes all four bytes. Putting them back may fail as well:
+    // a transaction error keeps state 2 and measures nothing, a mismatch
+    // cancels.
     void finalWriteTransactionError_data()
     {
         QTest::addColumn<int>("failingSend"); // counted from the measurement
+        QTest::addColumn<QString>("restoreFailure");
         for (int n = 2; n <= 9; ++n)
-            QTest::addRow("send %d", n) << n;
+            QTest::addRow("send %d", n) << n << QString();
+        QTest::newRow("send 8, then restoring fails") << 8 << QStringLiteral("transaction error");
+        QTest::newRow("send 8, then restoring mismatches") << 8 << QStringLiteral("mismatch");
     }
     void finalWriteTransactionError()
     {
         QFETCH(int, failingSend);
+        QFETCH(QString, restoreFailure);
         PauseRecorder pauses;
         TForm6 d;
         d.Data = &data;
@@ -392,60 +394,32 @@ private slots:
         QCOMPARE(memoLines(d.Memo1), before);
         QCOMPARE(d.state(), quint8(2));
 
+        const QList<TaRequest> restore = verifiedWrites(neutral(1).mid(1));
         ta.calls.clear();
         ta.failSend.clear();
-        d.Button2Click();
-        QCOMPARE(ta.sends(), verifiedWrites(neutral(1).mid(1)) + expected);
-        QCOMPARE(d.state(), quint8(0));
-        QCOMPARE(memoLines(d.Memo1).mid(before.size(), 2), (QStringList{QString(), Done}));
-    }
-
-    // The retry's own way back to the neutral constants may fail too: a
-    // transaction error keeps state 2 and tries again at the next
-    // "Potvrzení", measuring nothing meanwhile; a mismatch cancels.
-    void retryRestoreFails_data()
-    {
-        QTest::addColumn<bool>("mismatch");
-        QTest::newRow("transaction error") << false;
-        QTest::newRow("mismatch") << true;
-    }
-    void retryRestoreFails()
-    {
-        QFETCH(bool, mismatch);
-        PauseRecorder pauses;
-        TForm6 d;
-        d.Data = &data;
-        toState(d, 2);
-        ta.setValue(1, 4990, 5);
-        ta.failSend[8] = 7; // the gain's high byte
-        d.Button2Click();
-        QCOMPARE(d.state(), quint8(2));
-        const QStringList before = memoLines(d.Memo1);
-
-        ta.calls.clear();
-        ta.failSend.clear();
-        if (mismatch)
+        if (restoreFailure == QStringLiteral("mismatch")) {
             ta.readBackOverride[24] = 0x55;
-        else
-            ta.failSend[3] = 7; // writing 24 = 39
-        d.Button2Click();
-        QCOMPARE(ta.sends(), verifiedWrites(neutral(1).mid(1)).mid(0, mismatch ? 4 : 3));
-        QCOMPARE(pauses.pauses, (QList<int>{3500, 3500})); // the zero and the first attempt only
-        if (mismatch) {
+            d.Button2Click();
+            QCOMPARE(ta.sends(), restore.mid(0, 4));
             QCOMPARE(memoLines(d.Memo1), before + QStringList{Mismatch} + Report);
             QCOMPARE(d.state(), quint8(0));
             return;
         }
-        QCOMPARE(d.statusText(), QStringLiteral(" chyba 7"));
-        QCOMPARE(memoLines(d.Memo1), before);
-        QCOMPARE(d.state(), quint8(2));
-
-        ta.calls.clear();
-        ta.failSend.clear();
+        if (!restoreFailure.isEmpty()) {
+            ta.failSend[3] = 7; // writing 24 = 39
+            d.Button2Click();
+            QCOMPARE(ta.sends(), restore.mid(0, 3));
+            QCOMPARE(d.statusText(), QStringLiteral(" chyba 7"));
+            QCOMPARE(memoLines(d.Memo1), before);
+            QCOMPARE(d.state(), quint8(2));
+            ta.calls.clear();
+            ta.failSend.clear();
+        }
         d.Button2Click();
-        QCOMPARE(ta.sends(), verifiedWrites(neutral(1).mid(1)) + QList<TaRequest>{measurement(1)} +
-                                 verifiedWrites({{25, 16}, {26, 128}, {23, 40}, {24, 39}}));
+        QCOMPARE(ta.sends(), restore + expected);
+        QCOMPARE(pauses.pauses, (QList<int>{3500, 3500, 3500})); // the zero, each reference
         QCOMPARE(d.state(), quint8(0));
+        QCOMPARE(memoLines(d.Memo1).mid(before.size(), 2), (QStringList{QString(), Done}));
     }
 
     // A module whose firmware applies the constants in memory to what it
@@ -468,22 +442,8 @@ private slots:
         const auto run = [&](int failing) {
             TForm6 d;
             d.Data = &data;
-            d.Button1Click();
-            volts = 0;
-            d.Button2Click();
-            QCOMPARE(d.state(), quint8(2));
-            volts = 0.045;
-            d.Edit2->setText(QStringLiteral("0,045"));
-            ta.calls.clear();
-            if (failing) {
-                ta.failSend[failing] = 7;
-                d.Button2Click();
-                QCOMPARE(d.state(), quint8(2));
-                ta.failSend.clear();
-            }
-            d.Button2Click();
-            QVERIFY2(d.state() == 0, qPrintable(d.Memo1->toPlainText()));
-            QVERIFY(memoLines(d.Memo1).contains(Done));
+            calibrateWithRetry(
+                d, [&] { volts = 0; }, [&] { volts = 0.045; }, QStringLiteral("0,045"), failing, Done);
         };
         run(0);
         const auto constants = [this] { return QList<quint8>{ta.memory[23], ta.memory[24], ta.memory[25], ta.memory[26]}; };

@@ -30,12 +30,12 @@ std::unique_ptr<TNastavDialog> makeDialog(int model)
 class TestNastavModel : public QObject
 {
     Q_OBJECT
-    TestAdapter &ta = TestAdapter::instance();
-    TData data;
+    TestConnection link;
+    TData &data = link.data;
 
 private slots:
-    void init() { ConnectTestRecord(data); }
-    void cleanup() { DisconnectTestRecord(data); }
+    void init() { QVERIFY(link.open(TestModule)); }
+    void cleanup() { link.close(); }
 
     void warningLine_data()
     {
