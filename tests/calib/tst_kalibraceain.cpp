@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
-#include <QScopeGuard>
 
 #include <cmath>
 
@@ -291,40 +290,6 @@ private slots:
         // The neutral constants stay in the module.
         QCOMPARE(ta.memory[23], quint8(16));
         QCOMPARE(ta.memory[24], quint8(39));
-    }
-
-    // The entered voltage is read with the system's decimal separator, and
-    // a group separator never makes another number of it ("0,045" is not
-    // 45 where the separator is a point).
-    void enteredVoltageByLocale_data()
-    {
-        QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<QString>("entered");
-        QTest::addColumn<bool>("accepted");
-        const QLocale en(QLocale::English, QLocale::UnitedStates), de(QLocale::German, QLocale::Germany);
-        QTest::newRow("en_US 0.045") << en << QStringLiteral("0.045") << true;
-        QTest::newRow("en_US 0,045") << en << QStringLiteral("0,045") << false;
-        QTest::newRow("de_DE 0,045") << de << QStringLiteral("0,045") << true;
-        QTest::newRow("de_DE 0.045") << de << QStringLiteral("0.045") << false;
-    }
-    void enteredVoltageByLocale()
-    {
-        QFETCH(QLocale, locale);
-        QFETCH(QString, entered);
-        QFETCH(bool, accepted);
-        QLocale::setDefault(locale);
-        const auto czech = qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic)); });
-        PauseRecorder pauses;
-        TForm6 d;
-        d.Data = &data;
-        toState(d, 2);
-        ta.setValue(1, 4490, 5);
-        d.Edit2->setText(entered);
-        d.Button2Click();
-        QCOMPARE(d.state(), quint8(0));
-        QCOMPARE(memoLines(d.Memo1).contains(Done), accepted);
-        QCOMPARE(memoLines(d.Memo1).contains(NotANumber), !accepted);
-        QCOMPARE(ta.sends().size(), accepted ? 9 : 0);
     }
 
     // A failed measurement, of the shorted input or of the reference.
