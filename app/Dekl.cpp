@@ -100,7 +100,7 @@ std::optional<qint32> ParseIntText(const QString &text)
     return static_cast<qint32>(bits);
 }
 
-QString ModelOfIdentity(const QString &identity)
+QString ModelNameOfIdentity(const QString &identity)
 {
     return identity.left(8).trimmed();
 }

@@ -102,7 +102,7 @@ std::optional<qint32> ParseIntText(const QString &text);
 
 // Model name of a module identity ("RQ-3510  v.1.08" -> "RQ-3510"): its
 // first eight characters without the blanks around them.
-QString ModelOfIdentity(const QString &identity);
+QString ModelNameOfIdentity(const QString &identity);
 
 // Baud rate table shared by the connection setup and the address dialog.
 quint32 BaudRateOfIndex(int index);     // other indexes give 9600

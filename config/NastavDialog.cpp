@@ -118,7 +118,7 @@ void TNastavDialog::FormShow()
     if (LabelModel && Data) {
         // Only a module that answers now counts; an identity left from an
         // earlier connection does not.
-        const QString connected = Data->ready() ? ModelOfIdentity(Data->identity) : QString();
+        const QString connected = Data->ready() ? ModelNameOfIdentity(Data->identity) : QString();
         const bool other = !connected.isEmpty() && connected.compare(m_model, Qt::CaseInsensitive) != 0;
         LabelModel->setText(other ? QStringLiteral("Pozor: připojený modul je %1, toto nastavení je určeno pro %2.")
                                         .arg(connected, m_model)
