@@ -10,6 +10,7 @@
 #include "app/Pauza.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sched.h>
 #include <string>
 #include <sys/types.h>
@@ -34,6 +35,7 @@ inline int pinToOneCpu()
 {
     rq::preciseTimers();
     const int cpu = ::sched_getcpu();
+    if (std::getenv("BENCH_NO_PIN")) return cpu; // to compare: let the scheduler place them
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu < 0 ? 0 : cpu, &set);
@@ -41,12 +43,26 @@ inline int pinToOneCpu()
     return cpu;
 }
 
-// "CPUs: benchmark on 1, rqsim on 1".
+// Runs this process (and the processes it starts from now on) under the
+// real-time policy SCHED_FIFO when allowed: on a shared machine the other
+// load otherwise adds its wake-up delays to every transaction, which says
+// nothing about our code. BENCH_NO_RT=1 measures without. True when set.
+inline bool shieldFromOtherLoad()
+{
+    if (std::getenv("BENCH_NO_RT")) return false;
+    sched_param p{};
+    p.sched_priority = 10;
+    return ::sched_setscheduler(0, SCHED_FIFO, &p) == 0;
+}
+
+// "CPUs: benchmark on 1, rqsim on 1 ...; scheduling ...".
 inline void printCpus(pid_t simulator = 0)
 {
     std::printf("CPUs: benchmark on %s", cpusOf(0).c_str());
     if (simulator > 0) std::printf(", rqsim on %s", cpusOf(simulator).c_str());
-    std::printf(" (pinned: a round trip across two CPUs costs three times one on a CPU)\n");
+    std::printf(" (pinned: a round trip across two CPUs costs three times one on a CPU); scheduling %s\n",
+                ::sched_getscheduler(0) == SCHED_FIFO ? "SCHED_FIFO 10, shielded from the machine's other load"
+                                                      : "normal, with the machine's other load");
 }
 
 // One goal: "goal  <what>  ratio 1.012  (goal <= 1.05)  met".
