@@ -84,6 +84,18 @@ private:
     quint16 m_sequence = 0;
 };
 
+// The port of a start line ("udp PORT", "control PORT") of an rqsim started
+// without SimProcess; 0 when it did not come.
+quint16 startLinePort(QProcess &p, const QByteArray &key)
+{
+    while (p.waitForReadyRead(5000))
+        while (p.canReadLine()) {
+            const QByteArray line = p.readLine().trimmed();
+            if (line.startsWith(QByteArray(key + ' '))) return static_cast<quint16>(line.mid(key.size() + 1).toUInt());
+        }
+    return 0;
+}
+
 QByteArray text4(const rqframe::Reply &r)
 {
     return QByteArray(reinterpret_cast<const char *>(r.d.data()) + 1, 4);
@@ -413,12 +425,7 @@ private slots:
         QProcess p;
         p.start(SimProcess::program(),
                 {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"), state});
-        quint16 port = 0;
-        while (!port && p.waitForReadyRead(5000))
-            while (p.canReadLine()) {
-                const QByteArray line = p.readLine().trimmed();
-                if (line.startsWith("udp ")) port = static_cast<quint16>(line.mid(4).toUInt());
-            }
+        const quint16 port = startLinePort(p, "udp");
         QVERIFY(port);
         RawBus bus(port);
         QVERIFY(bus.writeByte(1, 100, 0x77));
@@ -559,12 +566,7 @@ private slots:
         });
         p.start(SimProcess::program(), {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"),
                                          state, QStringLiteral("--exit-with-parent")});
-        quint16 control = 0;
-        while (!control && p.waitForReadyRead(5000))
-            while (p.canReadLine()) {
-                const QByteArray line = p.readLine().trimmed();
-                if (line.startsWith("control ")) control = static_cast<quint16>(line.mid(8).toUInt());
-            }
+        const quint16 control = startLinePort(p, "control");
         QVERIFY(control);
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, control);
