@@ -107,7 +107,7 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
     }
     if (!haveAction)
         return QStringLiteral(
-            "no action (error=N, readback=N, drop, delay=MS, dup, crc, noise, garbage, short, "
+            "no action (error=N, readback=N, drop, delay=MS, dup[=MS], crc, noise, garbage, short, "
             "split, wrongaddr, wrongcmd, wrongseq, otherport)");
     return {};
 }
