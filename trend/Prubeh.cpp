@@ -92,21 +92,38 @@ void TBitTraces::paintEvent(QPaintEvent *)
         p.drawLine(m_left, low, m_right, low);
         p.setPen(QColor(0x20, 0x40, 0xa0));
         const quint32 bit = 1u << n;
+        // Runs of buckets in one state are drawn as one stroke.
+        int runState = -1; // 0 low, 1 high, 2 both
+        int runStart = 0;
+        int runEnd = 0;
+        const auto flush = [&] {
+            if (runState == 0 || runState == 1)
+                p.drawLine(runStart, runState ? high : low, runEnd, runState ? high : low);
+            else if (runState == 2)
+                p.fillRect(QRect(QPoint(runStart, high), QPoint(runEnd, low)), p.pen().color());
+            runState = -1;
+        };
         for (qsizetype k = 0; k < m_buckets.size(); ++k) {
             const TrendBucket &b = m_buckets.at(k);
-            if (b.dinCount == 0)
-                continue; // no successful read: a gap
+            if (b.dinCount == 0) {
+                flush(); // no successful read: a gap
+                continue;
+            }
             const int x0 = std::max(m_left, x(b.first));
             // Up to the next bucket when it follows without a gap.
             const bool joined = k + 1 < m_buckets.size() && !b.dinGap() && m_buckets.at(k + 1).dinCount > 0;
             const int x1 = std::min(m_right, joined ? x(m_buckets.at(k + 1).first) : std::max(x(b.last), x0 + 1));
-            if ((b.dinAll & bit) != 0)
-                p.drawLine(x0, high, x1, high);
-            else if ((b.dinAny & bit) == 0)
-                p.drawLine(x0, low, x1, low);
-            else
-                p.fillRect(QRect(QPoint(x0, high), QPoint(x1, low)), QColor(0x20, 0x40, 0xa0));
+            const int state = (b.dinAll & bit) ? 1 : (b.dinAny & bit) ? 2 : 0;
+            if (state != runState) {
+                flush();
+                runState = state;
+                runStart = x0;
+            }
+            runEnd = x1;
+            if (!joined)
+                flush();
         }
+        flush();
     }
 }
 
