@@ -7,7 +7,7 @@
 //     shown and polling at the full cycle rate for the same time, rounds
 //     alternating (goal: chart <= 1.3 x the monitor).
 //
-//   bench_trend [seconds per CPU round, default 4] [rounds, default 3]
+//   bench_trend [seconds per CPU round, default 4] [rounds, default 5]
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "live/OkamAIN.h"
@@ -16,6 +16,7 @@
 #include "trend/Prubeh.h"
 
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -108,7 +109,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int seconds = args.size() > 1 ? std::max(1, args.at(1).toInt()) : 4;
-    const int rounds = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 3;
+    const int rounds = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 5;
 
     SimProcess sim;
     if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")})) {
@@ -161,6 +162,17 @@ int main(int argc, char **argv)
             drawAllWindows(d);
             peakKiB = std::max(peakKiB, statusKiB("VmRSS"));
         }
+        // One redraw of the chart with a full minute of 13 lines, painted.
+        d.ComboBox1->setCurrentIndex(TFormPrubeh::Minute);
+        QElapsedTimer rt;
+        rt.start();
+        for (int i = 0; i < 50; ++i) {
+            clock += 10;
+            d.Timer2Timer();
+            d.ChartView1->viewport()->repaint();
+            d.BitTraces1->repaint();
+        }
+        std::printf("one chart redraw (13 lines, 1 min window) takes %.2f ms\n", double(rt.nsecsElapsed()) / 1e6 / 50);
         TFormPrubeh::clock = nullptr;
         std::printf("history: %llu cycles fed, %zu KiB set aside for it\n", static_cast<unsigned long long>(fed),
                     d.history().reservedBytes() / 1024);
@@ -175,8 +187,16 @@ int main(int argc, char **argv)
                 "per cycle", "ratio");
     std::vector<double> ratios;
     for (int r = 1; r <= rounds; ++r) {
-        const Run m = poll<TForm3>(data, seconds * 1000, monitorCycles);
-        const Run c = poll<TFormPrubeh>(data, seconds * 1000, chartCycles);
+        // Every other round the chart goes first, so a drifting machine load
+        // weighs on both alike.
+        Run m, c;
+        if (r % 2) {
+            m = poll<TForm3>(data, seconds * 1000, monitorCycles);
+            c = poll<TFormPrubeh>(data, seconds * 1000, chartCycles);
+        } else {
+            c = poll<TFormPrubeh>(data, seconds * 1000, chartCycles);
+            m = poll<TForm3>(data, seconds * 1000, monitorCycles);
+        }
         const double mLoad = m.cpu / m.wall;
         const double cLoad = c.cpu / c.wall;
         const double perCycle = (c.cpu / double(std::max<quint64>(1, c.cycles)))
