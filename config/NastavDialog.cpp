@@ -128,7 +128,7 @@ void TNastavDialog::Button1Click()
         return;
     PrectiOkno(Work);
     if (statusText().size() <= 1)
-        runTransfer([this] { return ZapisData(Work); });
+        runTransfer([this] { return ZapisData(Work); }, true);
 }
 
 void TNastavDialog::Button3Click()

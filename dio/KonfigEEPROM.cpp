@@ -1,9 +1,14 @@
 #include "dio/KonfigEEPROM.h"
 
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "dio/EepromFile.h"
+#include "image/Obnova.h"
+#include "image/Obraz.h"
 
 #include <QCloseEvent>
+#include <QDate>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -92,16 +97,9 @@ QList<TransferStep> TForm5::steps(TCFGRQ &image)
     return list;
 }
 
-void TForm5::status(const QString &text)
-{
-    // The figure changes about every fifth byte; repainting an unchanged
-    // text would only slow the transfer down.
-    if (text != statusText())
-        TPrenosDialog::status(text);
-}
-
 void TForm5::step(int k, int n)
 {
+    TPrenosDialog::step(k, n);
     // In whole percent, so the bar repaints only when it visibly moves.
     ProgressBar1->setValue(n > 0 ? k * 100 / n : 100);
 }
@@ -131,8 +129,11 @@ void TForm5::ZapisOkno(const TCFGRQ &image)
 bool TForm5::UlozSoubor(const TCFGRQ &image)
 {
     const QString name = image.eepromFileName.isEmpty() ? DefaultEepromFileName : image.eepromFileName;
-    if (SaveEepromFile(name, image.eeprom))
+    if (SaveEepromFile(name, image.eeprom)) {
+        if (Data)
+            Data->lastEepromFile = QFileInfo(name).absoluteFilePath();
         return true;
+    }
     setStatusText(EepromText::SaveFailed);
     return false;
 }
@@ -141,8 +142,11 @@ bool TForm5::NactiSoubor(TCFGRQ &image)
 {
     if (image.eepromFileName.isEmpty())
         image.eepromFileName = DefaultEepromFileName;
-    if (LoadEepromFile(image.eepromFileName, image.eeprom))
+    if (LoadEepromFile(image.eepromFileName, image.eeprom)) {
+        if (Data)
+            Data->lastEepromFile = QFileInfo(image.eepromFileName).absoluteFilePath();
         return true;
+    }
     setStatusText(EepromText::LoadFailed);
     return false;
 }
@@ -152,10 +156,10 @@ QList<QPushButton *> TForm5::startButtons() const
     return {Button1, Button2, Button3, Button5};
 }
 
-bool TForm5::transfer(const std::function<bool()> &run)
+bool TForm5::transfer(const std::function<bool()> &run, bool writing)
 {
     ProgressBar1->setValue(0);
-    return runTransfer(run);
+    return runTransfer(run, writing);
 }
 
 QFileDialog *TForm5::openDialog()
@@ -192,10 +196,31 @@ std::optional<QString> TForm5::runOpenDialog(const QString &preset)
     return OpenDialog1->selectedFiles().value(0);
 }
 
+QString TForm5::proposedFileName() const
+{
+    const QString folder =
+        Data && !Data->lastEepromFile.isEmpty() ? QFileInfo(Data->lastEepromFile).absolutePath() : QDir::homePath();
+    const std::optional<ModuleModel> model = Data ? ModelOfIdentity(Data->identity) : std::nullopt;
+    const QString name = QStringLiteral("%1_a%2_%3.kee")
+                             .arg(model ? ModelName(*model) : QStringLiteral("RQ"))
+                             .arg(Data ? Data->moduleAddress : 0)
+                             .arg(QDate::currentDate().toString(Qt::ISODate));
+    return QDir(folder).filePath(name);
+}
+
 void TForm5::Button2Click()
 {
     if (!Data || busy() || !connectionReady())
         return;
+    // Another module's backup may lie under the name; it goes only when asked.
+    const QString name = Work.eepromFileName.isEmpty() ? DefaultEepromFileName : Work.eepromFileName;
+    if (QFileInfo::exists(name) &&
+        !rq::ask(this, windowTitle(),
+                 QStringLiteral("Soubor „%1“ už existuje.\n\nNahradit ho konfigurací načtenou z modulu?")
+                     .arg(QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath())))) {
+        setStatusText(EepromText::ReadCancelled);
+        return;
+    }
     // The file is written only from a complete read.
     if (transfer([this] { return PrectiData(Work); }))
         UlozSoubor(Work);
@@ -208,8 +233,17 @@ void TForm5::Button1Click()
     if (!Data || busy() || !connectionReady())
         return;
     PrectiOkno(Work);
-    if (statusText().size() <= 1 && NactiSoubor(Work))
-        transfer([this] { return ZapisData(Work); });
+    if (statusText().size() > 1 || !NactiSoubor(Work))
+        return;
+    // Judged from what the tool knows without asking the module, so a restore
+    // without risk sends exactly what it always did.
+    const QStringList risks = RestoreRisks(Work.eeprom, QFileInfo(Work.eepromFileName).size(), Data->moduleAddress,
+                                           Data->baudRate, Data->identity);
+    if (!risks.isEmpty() && !rq::ask(this, windowTitle(), RestoreQuestion(risks))) {
+        setStatusText(EepromText::WriteCancelled);
+        return;
+    }
+    transfer([this] { return ZapisData(Work); }, true);
 }
 
 void TForm5::Button3Click()
@@ -231,7 +265,9 @@ void TForm5::Button5Click()
 {
     if (busy())
         return;
-    const std::optional<QString> chosen = chooseFile(Work.eepromFileName);
+    // The default name tells no module from another: offer one that does.
+    const bool isDefault = Work.eepromFileName.isEmpty() || Work.eepromFileName == DefaultEepromFileName;
+    const std::optional<QString> chosen = chooseFile(isDefault ? proposedFileName() : Work.eepromFileName);
     if (!chosen)
         return;
     Work.eepromFileName = chosen->isEmpty() ? DefaultEepromFileName : *chosen;
