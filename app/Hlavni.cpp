@@ -13,6 +13,7 @@
 #include "config/NastavIT.h"
 #include "dio/KonfigEEPROM.h"
 #include "dio/NastavDIO.h"
+#include "image/Porovnani.h"
 #include "live/OkamAIN.h"
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
@@ -61,6 +62,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     // Tools beside the original menus; each adds its own item here.
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
+    add(NastrojeMenu, QStringLiteral("Porovnání konfigurace"), &TForm1::PorovnaniClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -159,6 +161,8 @@ void TForm1::OkamAnalogoveClick() { openDialog<TForm3>(); }
 void TForm1::OkamDigitalniVstupyClick() { openDialog<TForm11>(); }
 void TForm1::OkamDigitalniVystupyClick() { openDialog<TForm9>(); }
 void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
+
+void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
 
 void TForm1::KonecClick()
 {

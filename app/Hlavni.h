@@ -56,6 +56,7 @@ public slots:
     void OkamDigitalniVstupyClick();
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
+    void PorovnaniClick();
     void KonecClick();
 
 protected:
