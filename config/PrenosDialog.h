@@ -5,10 +5,10 @@
 #include "config/Prenos.h"
 
 #include <QDialog>
+#include <QPushButton>
 
 #include <functional>
 
-class QPushButton;
 class TStatusBar;
 
 namespace TransferText {
@@ -64,6 +64,17 @@ protected:
     {
         if (m_busy)
             m_stopRequested = true;
+    }
+    // A button named for what it is, calling the slot. Never a default
+    // button: a stray Enter must not start a transfer.
+    template <class Dialog>
+    QPushButton *makeButton(const char *name, const QString &text, void (Dialog::*slot)())
+    {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, static_cast<Dialog *>(this), slot);
+        return b;
     }
     // The buttons disabled while a transfer runs.
     virtual QList<QPushButton *> startButtons() const = 0;

@@ -23,18 +23,11 @@ static_assert(std::tuple_size_v<decltype(TCFGRQ::eeprom)> == EepromFileSize);
 TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Konfigurační EEPROM"));
-    const auto button = [this](const char *name, const QString &text, void (TForm5::*slot)()) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, slot);
-        return b;
-    };
-    Button1 = button("Button1", QStringLiteral("Zapsat do EEPROM"), &TForm5::Button1Click);
-    Button2 = button("Button2", QStringLiteral("Načíst z EEPROM"), &TForm5::Button2Click);
-    Button3 = button("Button3", QStringLiteral("Ok"), &TForm5::Button3Click);
-    Button4 = button("Button4", QStringLiteral("Cancel"), &TForm5::Button4Click);
-    Button5 = button("Button5", QStringLiteral("Procházet"), &TForm5::Button5Click);
+    Button1 = makeButton("Button1", QStringLiteral("Zapsat do EEPROM"), &TForm5::Button1Click);
+    Button2 = makeButton("Button2", QStringLiteral("Načíst z EEPROM"), &TForm5::Button2Click);
+    Button3 = makeButton("Button3", QStringLiteral("Ok"), &TForm5::Button3Click);
+    Button4 = makeButton("Button4", QStringLiteral("Cancel"), &TForm5::Button4Click);
+    Button5 = makeButton("Button5", QStringLiteral("Procházet"), &TForm5::Button5Click);
 
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));

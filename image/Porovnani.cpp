@@ -26,11 +26,9 @@ const QString Mark = QStringLiteral("≠");
 
 QString differText(qsizetype n)
 {
-    if (n == 1)
-        return QStringLiteral(" Liší se 1 položka.");
-    if (n >= 2 && n <= 4)
-        return QStringLiteral(" Liší se %1 položky.").arg(n);
-    return QStringLiteral(" Liší se %1 položek.").arg(n);
+    return QStringLiteral(" Liší se ") +
+           CzechCount(n, QStringLiteral("položka"), QStringLiteral("položky"), QStringLiteral("položek")) +
+           QLatin1Char('.');
 }
 
 QString byteText(int value)
@@ -42,13 +40,6 @@ QString byteText(int value)
 TFormPorovnani::TFormPorovnani(QWidget *parent) : TPrenosDialog(parent)
 {
     setWindowTitle(QStringLiteral("Porovnání konfigurace"));
-    const auto button = [this](const char *name, const QString &text, void (TFormPorovnani::*slot)()) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, slot);
-        return b;
-    };
     const auto edit = [this](const char *name) {
         auto *e = new QLineEdit(this);
         e->setObjectName(QLatin1String(name));
@@ -64,13 +55,13 @@ TFormPorovnani::TFormPorovnani(QWidget *parent) : TPrenosDialog(parent)
         ComboBox1->addItem(ModelName(m));
     Edit1 = edit("Edit1");
     Edit2 = edit("Edit2");
-    Button1 = button("Button1", QStringLiteral("Procházet"), &TFormPorovnani::Button1Click);
-    Button2 = button("Button2", QStringLiteral("Procházet"), &TFormPorovnani::Button2Click);
-    Button3 = button("Button3", QStringLiteral("Načíst z modulu"), &TFormPorovnani::Button3Click);
-    Button4 = button("Button4", QStringLiteral("Přerušit"), &TFormPorovnani::Button4Click);
+    Button1 = makeButton("Button1", QStringLiteral("Procházet"), &TFormPorovnani::Button1Click);
+    Button2 = makeButton("Button2", QStringLiteral("Procházet"), &TFormPorovnani::Button2Click);
+    Button3 = makeButton("Button3", QStringLiteral("Načíst z modulu"), &TFormPorovnani::Button3Click);
+    Button4 = makeButton("Button4", QStringLiteral("Přerušit"), &TFormPorovnani::Button4Click);
     Button4->setEnabled(false);
-    Button5 = button("Button5", QStringLiteral("Kopírovat"), &TFormPorovnani::Button5Click);
-    Button6 = button("Button6", QStringLiteral("Zavřít"), &TFormPorovnani::Button6Click);
+    Button5 = makeButton("Button5", QStringLiteral("Kopírovat"), &TFormPorovnani::Button5Click);
+    Button6 = makeButton("Button6", QStringLiteral("Zavřít"), &TFormPorovnani::Button6Click);
     RadioButton1 = new QRadioButton(QStringLiteral("Soubor"), this);
     RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
     RadioButton2 = new QRadioButton(QStringLiteral("Připojený modul"), this);
@@ -88,6 +79,8 @@ TFormPorovnani::TFormPorovnani(QWidget *parent) : TPrenosDialog(parent)
     Table1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table1->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table1->verticalHeader()->setVisible(false);
+    // About 110 rows: one line of text each, so many fit the window.
+    Table1->verticalHeader()->setDefaultSectionSize(Table1->fontMetrics().height() + 6);
     Table1->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     Table1->horizontalHeader()->setStretchLastSection(true);
     Table1->setMinimumSize(560, 360);
