@@ -4,6 +4,7 @@
 #include "app/StatusBar.h"
 
 #include <QCloseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 
 QString TransferText::WriteStopped(int done, int total)
@@ -43,10 +44,25 @@ bool TPrenosDialog::connectionReady()
     return false;
 }
 
+QProgressBar *TPrenosDialog::makeProgressBar()
+{
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    // The status bar already says the figure; a bar without text also
+    // repaints several times faster, which a 512-byte transfer feels.
+    m_progress->setTextVisible(false);
+    return m_progress;
+}
+
 void TPrenosDialog::step(int k, int n)
 {
     m_stepsDone = k;
     m_steps = n;
+    // In whole percent, so the bar repaints only when it visibly moves.
+    if (m_progress)
+        m_progress->setValue(n > 0 ? k * 100 / n : 100);
 }
 
 bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer, bool writing)
@@ -56,6 +72,8 @@ bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer, bool writ
     m_busy = true;
     m_writing = writing;
     m_stepsDone = m_steps = 0;
+    if (m_progress)
+        m_progress->setValue(0);
     const QList<QPushButton *> buttons = startButtons();
     for (QPushButton *b : buttons)
         b->setEnabled(false);

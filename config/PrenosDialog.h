@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QProgressBar;
 class TStatusBar;
 
 namespace TransferText {
@@ -76,6 +77,9 @@ protected:
         connect(b, &QPushButton::clicked, static_cast<Dialog *>(this), slot);
         return b;
     }
+    // A progress bar that follows every transfer of the dialog, named
+    // ProgressBar1; the dialog places it in its layout.
+    QProgressBar *makeProgressBar();
     // The buttons disabled while a transfer runs.
     virtual QList<QPushButton *> startButtons() const = 0;
     // Whether a close was asked for during the transfer that just ran.
@@ -99,6 +103,7 @@ private:
     bool m_stopRequested = false; // stop the write, keep the dialog open
     int m_stepsDone = 0;
     int m_steps = 0;
+    QProgressBar *m_progress = nullptr;
 };
 
 #endif

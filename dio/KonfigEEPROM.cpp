@@ -39,13 +39,7 @@ TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setBuddy(Edit1);
 
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    // The status bar already says the figure; a bar without text also
-    // repaints several times faster, which a 512-byte transfer feels.
-    ProgressBar1->setTextVisible(false);
+    ProgressBar1 = makeProgressBar();
 
     chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
 
@@ -88,13 +82,6 @@ QList<TransferStep> TForm5::steps(TCFGRQ &image)
     for (int i = 0; i < EepromFileSize; ++i)
         list.append({quint8(i / 256), quint8(i % 256), &image.eeprom[std::size_t(i)]});
     return list;
-}
-
-void TForm5::step(int k, int n)
-{
-    TPrenosDialog::step(k, n);
-    // In whole percent, so the bar repaints only when it visibly moves.
-    ProgressBar1->setValue(n > 0 ? k * 100 / n : 100);
 }
 
 bool TForm5::PrectiData(TCFGRQ &image)
@@ -147,12 +134,6 @@ bool TForm5::NactiSoubor(TCFGRQ &image)
 QList<QPushButton *> TForm5::startButtons() const
 {
     return {Button1, Button2, Button3, Button5};
-}
-
-bool TForm5::transfer(const std::function<bool()> &run, bool writing)
-{
-    ProgressBar1->setValue(0);
-    return runTransfer(run, writing);
 }
 
 QFileDialog *TForm5::openDialog()
@@ -215,7 +196,7 @@ void TForm5::Button2Click()
         return;
     }
     // The file is written only from a complete read.
-    if (transfer([this] { return PrectiData(Work); }))
+    if (runTransfer([this] { return PrectiData(Work); }))
         UlozSoubor(Work);
     if (!closeRequested())
         ZapisOkno(Work);
@@ -236,7 +217,7 @@ void TForm5::Button1Click()
         setStatusText(EepromText::WriteCancelled);
         return;
     }
-    transfer([this] { return ZapisData(Work); }, true);
+    runTransfer([this] { return ZapisData(Work); }, true);
 }
 
 void TForm5::Button3Click()

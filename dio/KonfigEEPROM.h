@@ -80,11 +80,7 @@ public slots:
 protected:
     QList<QPushButton *> startButtons() const override;
 
-    // TransferReport
-    void step(int k, int n) override;
-
 private:
-    bool transfer(const std::function<bool()> &run, bool writing = false);
     std::optional<QString> runOpenDialog(const QString &preset);
 };
 

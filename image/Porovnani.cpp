@@ -67,11 +67,7 @@ TFormPorovnani::TFormPorovnani(QWidget *parent) : TPrenosDialog(parent)
     RadioButton2 = new QRadioButton(QStringLiteral("Připojený modul"), this);
     RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
     RadioButton1->setChecked(true);
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    ProgressBar1 = makeProgressBar();
     CheckBox1 = new QCheckBox(QStringLiteral("Jen rozdíly"), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     Table1 = new QTableWidget(0, 3, this);
@@ -165,12 +161,6 @@ QList<QPushButton *> TFormPorovnani::startButtons() const
     return {Button1, Button2, Button3, Button5};
 }
 
-void TFormPorovnani::step(int k, int n)
-{
-    TPrenosDialog::step(k, n);
-    ProgressBar1->setValue(n > 0 ? k * 100 / n : 100);
-}
-
 std::optional<QString> TFormPorovnani::runFileDialog(const QString &preset)
 {
     const QString name = QFileDialog::getOpenFileName(
@@ -247,7 +237,6 @@ void TFormPorovnani::Button3Click()
     RadioButton2->setChecked(true);
     m_sides[1] = {};
     refresh();
-    ProgressBar1->setValue(0);
     Button4->setEnabled(true);
     const bool done = runTransfer([this] { return PrectiData(); });
     Button4->setEnabled(false);

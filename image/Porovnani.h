@@ -69,7 +69,6 @@ public slots:
 
 protected:
     QList<QPushButton *> startButtons() const override;
-    void step(int k, int n) override;
 
 private:
     struct Side

@@ -214,16 +214,6 @@ private slots:
         }
     }
 
-    void notConnected()
-    {
-        TFormPorovnani d;
-        d.Data = &data;
-        d.FormShow();
-        d.Button3Click();
-        QCOMPARE(d.statusText(), QStringLiteral(" Připojení k modulu není inicializováno."));
-        QCOMPARE(ta.count(QStringLiteral("Send")), 0);
-    }
-
     // "Porovnání konfigurace" in "Nástroje" opens the dialog.
     void toolsMenuOpensIt()
     {
