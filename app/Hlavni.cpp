@@ -14,6 +14,7 @@
 #include "diag/Diagnostika.h"
 #include "dio/KonfigEEPROM.h"
 #include "dio/NastavDIO.h"
+#include "image/Porovnani.h"
 #include "live/OkamAIN.h"
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
@@ -65,6 +66,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
     add(NastrojeMenu, QStringLiteral("Diagnostika spojení"), &TForm1::DiagnostikaSpojeniClick);
     add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
+    add(NastrojeMenu, QStringLiteral("Porovnání konfigurace"), &TForm1::PorovnaniClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -165,6 +167,8 @@ void TForm1::OkamDigitalniVstupyClick() { openDialog<TForm11>(); }
 void TForm1::OkamDigitalniVystupyClick() { openDialog<TForm9>(); }
 void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
 void TForm1::PrubehClick() { openDialog<TFormPrubeh>(); }
+
+void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
 
 void TForm1::KonecClick()
 {

@@ -62,6 +62,7 @@ public slots:
     void StatusRegistrClick();
     void DiagnostikaSpojeniClick();
     void PrubehClick(); // "Průběh hodnot"
+    void PorovnaniClick();
     void KonecClick();
 
 protected:
