@@ -63,6 +63,7 @@ public slots:
     void HledaniModuluClick();
     void DiagnostikaSpojeniClick();
     void PrubehClick(); // "Průběh hodnot"
+    void PorovnaniClick();
     void KonecClick();
 
 protected:
