@@ -1,6 +1,8 @@
 #ifndef RQ_APP_HLAVNI_H
 #define RQ_APP_HLAVNI_H
 
+#include "app/Dekl.h"
+
 #include <QMainWindow>
 
 #include <functional>
@@ -8,7 +10,6 @@
 class QAction;
 class QMenu;
 class TStatusBar;
-struct TData;
 
 // The main window: owns the application data record, loads and saves the
 // settings file, opens every function as a modal dialog and shows the
@@ -30,8 +31,9 @@ public:
     QMenu *NastrojeMenu = nullptr;
     QAction *KonecAction = nullptr;
 
-    // Seams for tests: how the record is made, where the settings file lies,
-    // and how a failed save of it is told to the user.
+    // Seams for tests: how the record is made, where the settings file lies
+    // (empty: found by FindSettingsLocation), and how a failed save of it is
+    // told to the user.
     static inline std::function<TData *()> createRecord;
     static inline QString settingsPath;
     static inline std::function<void(const QString &)> reportSaveFailure;
@@ -64,6 +66,8 @@ protected:
 private:
     template <class Dialog> void openDialog();
     void showConnection();
+
+    SettingsLocation m_settings;
 };
 
 #endif

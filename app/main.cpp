@@ -1,10 +1,17 @@
 #include "app/Hlavni.h"
+#include "app/Preklady.h"
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
+    // Past a file size limit a write fails with EFBIG; the save then reports
+    // it and keeps the old file, instead of the signal ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(argc, argv);
+    InstallQtTranslation(app);
     TForm1 window;
     window.show();
     return app.exec();

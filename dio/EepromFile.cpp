@@ -1,39 +1,15 @@
 #include "dio/EepromFile.h"
 
+#include "app/SafeSave.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
 bool SaveEepromFile(const QString &path, const EepromBlock &block, QString *error)
 {
-    const auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    if (path.isEmpty())
-        return fail(QStringLiteral("no file name"));
-    // A folder under the name cannot be replaced by a file; refuse before
-    // anything is written.
-    if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("%1 is a folder").arg(path));
-    QSaveFile file(path);
-    // Never fall back to writing the target in place: that would truncate the
-    // old backup before the new one exists.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const auto *bytes = reinterpret_cast<const char *>(block.data());
-    if (file.write(bytes, EepromFileSize) != EepromFileSize) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    return rq::saveWholeFile(path, QByteArray(reinterpret_cast<const char *>(block.data()), EepromFileSize), error);
 }
 
 bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)

@@ -2,6 +2,7 @@
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
 #include "dio/KonfigEEPROM.h"
+#include "support/Child.h"
 #include "support/Hooks.h"
 #include "support/TestAdapter.h"
 
@@ -384,6 +385,30 @@ private slots:
         d.Work.eepromFileName = target + QStringLiteral("/x.kee");
         d.Button2Click();
         QCOMPARE(d.statusText(), SaveFailed);
+    }
+
+    // Past a file size limit the save fails: the dialog says so and the old
+    // backup stays as it was.
+    void fileSizeLimitShowsSaveFailed()
+    {
+        PauseRecorder pauses;
+        const QString target = path(QStringLiteral("modul.kee"));
+        data.cfg.eepromFileName = target;
+        TForm5 d;
+        show(d);
+        const int code = RunWithFullDisk(
+            FullDisk::SizeLimit, m_dir.path(),
+            [&] {
+                QFile f(target);
+                return f.open(QIODevice::WriteOnly) && f.write(pattern(512, 9)) == 512;
+            },
+            [&] {
+                d.Button2Click();
+                return d.statusText() == SaveFailed ? 0 : 1;
+            });
+        QCOMPARE(code, 0);
+        QCOMPARE(readFile(target), pattern(512, 9));
+        QCOMPARE(FilesIn(m_dir.path()), QStringList{QStringLiteral("modul.kee")});
     }
 
     void cancelDuringReadEndsSafely()
