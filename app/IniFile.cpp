@@ -162,5 +162,7 @@ QByteArray IniFile::toBytes() const
 
 bool IniFile::save(QString *error) const
 {
-    return rq::saveWholeFile(m_path, toBytes(), error);
+    // A settings file the user may write in a folder they may not (a shared
+    // installation) is still theirs to keep.
+    return rq::saveWholeFile(m_path, toBytes(), error, rq::FolderRefuses::RewriteInPlace);
 }

@@ -27,8 +27,9 @@ public:
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInt(const QString &section, const QString &key, qint64 value);
 
-    // Replaces the file as a whole (rq::saveWholeFile): a failure leaves the
-    // previous file intact; *error then says why, in Czech.
+    // Replaces the file as a whole (rq::saveWholeFile; in place where only
+    // the file may be written): a failure leaves the previous file intact;
+    // *error then says why, in Czech.
     bool save(QString *error = nullptr) const;
 
     const QString &path() const { return m_path; }

@@ -105,7 +105,7 @@ int rewriteInPlace(const QByteArray &name, const QByteArray &bytes)
 
 } // namespace
 
-bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error)
+bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error, FolderRefuses folderRefuses)
 {
     if (path.isEmpty())
         return fail(error, path, ENOENT);
@@ -125,7 +125,8 @@ bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error)
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int err = errno;
-        if ((err == EACCES || err == EPERM) && exists && ::access(name.constData(), W_OK) == 0) {
+        if ((err == EACCES || err == EPERM) && folderRefuses == FolderRefuses::RewriteInPlace && exists &&
+            ::access(name.constData(), W_OK) == 0) {
             const int inPlace = rewriteInPlace(name, bytes);
             return inPlace ? fail(error, path, inPlace) : true;
         }

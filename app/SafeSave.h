@@ -14,12 +14,15 @@ namespace rq {
 // A symbolic link is followed: its target is replaced, the link stays.
 //
 // Where the folder refuses new files but the file itself may be written, the
-// file is rewritten in place after its whole new size has been reserved on the
-// disk, so a full disk still fails before the first old byte is touched.
+// save fails, or with RewriteInPlace the file is rewritten in place after its
+// whole new size has been reserved on the disk, so a full disk still fails
+// before the first old byte is touched (a crash part way is not covered).
 //
 // False on failure; *error (when given) then says why, in Czech, naming the
 // file.
-bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+enum class FolderRefuses { Fail, RewriteInPlace };
+bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                   FolderRefuses folderRefuses = FolderRefuses::Fail);
 
 } // namespace rq
 

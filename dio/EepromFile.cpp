@@ -20,12 +20,13 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
         return false;
     };
     if (path.isEmpty())
-        return fail(QStringLiteral("no file name"));
+        return fail(QStringLiteral("Chybí název souboru."));
+    // Czech texts of our own: the user sees no system error text.
     QFile file(path);
     if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("%1 is a folder").arg(path));
+        return fail(QStringLiteral("Soubor %1 nelze přečíst: pod tímto názvem je složka.").arg(path));
     if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
+        return fail(QStringLiteral("Soubor %1 nelze otevřít ke čtení.").arg(path));
     // read() may return fewer bytes than asked before the end (pipes, network
     // file systems): keep reading until 512 or the end.
     QByteArray bytes;
@@ -38,8 +39,8 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
     const bool readError = file.error() != QFileDevice::NoError;
     std::copy(bytes.cbegin(), bytes.cend(), block.begin());
     if (readError)
-        return fail(file.errorString());
+        return fail(QStringLiteral("Soubor %1 nelze přečíst celý.").arg(path));
     if (bytes.size() < EepromFileSize)
-        return fail(QStringLiteral("%1 holds only %2 bytes").arg(path).arg(bytes.size()));
+        return fail(QStringLiteral("Soubor %1 má jen %2 bajtů z 512.").arg(path).arg(bytes.size()));
     return true;
 }

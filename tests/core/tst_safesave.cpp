@@ -74,7 +74,7 @@ private slots:
                 if (inPlace && (chmod(QFile::encodeName(dir).constData(), 0555) != 0 || !DropRoot()))
                     return 100;
                 QString error;
-                if (rq::saveWholeFile(file, pattern(5000, 2), &error))
+                if (rq::saveWholeFile(file, pattern(5000, 2), &error, rq::FolderRefuses::RewriteInPlace))
                     return 1;
                 if (!error.contains(why) || !error.contains(file))
                     return 2;
@@ -94,6 +94,7 @@ private slots:
         QTest::newRow("old file keeps its mode") << QStringLiteral("mode");
         QTest::newRow("through a link") << QStringLiteral("link");
         QTest::newRow("in place, shorter") << QStringLiteral("in place");
+        QTest::newRow("folder refuses: no save") << QStringLiteral("refused");
     }
     void saveReplacesTheWholeFile()
     {
@@ -108,18 +109,22 @@ private slots:
             target = dir + QStringLiteral("/link.bin");
             QVERIFY(QFile::link(file, target));
         }
-        if (kind == QLatin1String("in place"))
+        const bool locked = kind == QLatin1String("in place") || kind == QLatin1String("refused");
+        if (locked)
             QVERIFY(chmod(QFile::encodeName(file).constData(), 0666) == 0);
         const QByteArray bytes = pattern(700, 6);
         const int code = RunInChild([&] {
-            if (kind == QLatin1String("in place") &&
-                (chmod(QFile::encodeName(dir).constData(), 0555) != 0 || !DropRoot()))
+            if (locked && (chmod(QFile::encodeName(dir).constData(), 0555) != 0 || !DropRoot()))
                 return 100;
-            return rq::saveWholeFile(target, bytes) ? 0 : 1;
+            return rq::saveWholeFile(target, bytes, nullptr,
+                                     kind == QLatin1String("in place") ? rq::FolderRefuses::RewriteInPlace
+                                                                       : rq::FolderRefuses::Fail)
+                       ? 0
+                       : 1;
         });
         chmod(QFile::encodeName(dir).constData(), 0755);
-        QCOMPARE(code, 0);
-        QCOMPARE(readFile(file), bytes);
+        QCOMPARE(code, kind == QLatin1String("refused") ? 1 : 0);
+        QCOMPARE(readFile(file), kind == QLatin1String("refused") ? pattern(3000, 5) : bytes);
         struct stat st = {};
         QCOMPARE(stat(QFile::encodeName(file).constData(), &st), 0);
         if (kind == QLatin1String("mode"))
