@@ -6,11 +6,15 @@
 
 QTranslator *InstallQtTranslation(QCoreApplication &app, const QLocale &locale)
 {
-    auto *translator = new QTranslator(&app);
-    if (translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-        QCoreApplication::installTranslator(translator))
-        return translator;
-    delete translator;
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    // The program itself speaks Czech: where Qt has nothing for the system's
+    // language (English, C), Qt speaks Czech too rather than mix languages.
+    for (const QLocale &language : {locale, QLocale(QLocale::Czech, QLocale::Czechia)}) {
+        auto *translator = new QTranslator(&app);
+        if (translator->load(language, QStringLiteral("qtbase"), QStringLiteral("_"), dir) &&
+            QCoreApplication::installTranslator(translator))
+            return translator;
+        delete translator;
+    }
     return nullptr;
 }

@@ -25,22 +25,22 @@ private slots:
     void qtTextsFollowTheLocale_data()
     {
         QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<bool>("installed");
         QTest::addColumn<QString>("cancel");
         QTest::addColumn<QString>("name");
-        QTest::newRow("Czech") << QLocale(QLocale::Czech, QLocale::Czechia) << true << QStringLiteral("Zrušit")
+        QTest::newRow("Czech") << QLocale(QLocale::Czech, QLocale::Czechia) << QStringLiteral("Zrušit")
                                << QStringLiteral("Název");
-        QTest::newRow("English: Qt's own") << QLocale(QLocale::English, QLocale::UnitedStates) << false
-                                           << QStringLiteral("Cancel") << QStringLiteral("Name");
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany)
+                                << QStringLiteral("Abbrechen") << QStringLiteral("Name");
+        QTest::newRow("English: Czech, as the program") << QLocale(QLocale::English, QLocale::UnitedStates)
+                                                        << QStringLiteral("Zrušit") << QStringLiteral("Název");
     }
     void qtTextsFollowTheLocale()
     {
         QFETCH(QLocale, locale);
-        QFETCH(bool, installed);
         QFETCH(QString, cancel);
         QFETCH(QString, name);
         std::unique_ptr<QTranslator> translator(InstallQtTranslation(*qApp, locale));
-        QCOMPARE(translator != nullptr, installed);
+        QVERIFY(translator);
         QDialogButtonBox buttons(QDialogButtonBox::Cancel);
         QCOMPARE(buttons.button(QDialogButtonBox::Cancel)->text(), cancel);
         // The file dialog's first column.
