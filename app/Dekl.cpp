@@ -157,7 +157,8 @@ SettingsLocation FindSettingsLocation()
 {
     const QString programDir =
         QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
-    return FindSettingsLocation(programDir, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    return FindSettingsLocation(programDir,
+                                QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
 }
 
 namespace {

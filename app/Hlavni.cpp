@@ -88,7 +88,8 @@ void TForm1::FormCreate()
         return;
     }
     SetDefaults(Data);
-    m_settings = settingsPath.isEmpty() ? FindSettingsLocation() : SettingsLocation{settingsPath, QString(), false};
+    m_settings =
+        settingsPath.isEmpty() ? FindSettingsLocation() : SettingsLocation{settingsPath, QString(), false};
     LoadSettings(Data, m_settings);
 }
 

@@ -45,7 +45,8 @@ QString reason(int err)
 bool fail(QString *error, const QString &path, int err)
 {
     if (error)
-        *error = QStringLiteral("Soubor %1 nelze uložit: %2.").arg(QDir::toNativeSeparators(path), reason(err));
+        *error =
+            QStringLiteral("Soubor %1 nelze uložit: %2.").arg(QDir::toNativeSeparators(path), reason(err));
     return false;
 }
 

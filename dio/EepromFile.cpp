@@ -9,7 +9,8 @@
 
 bool SaveEepromFile(const QString &path, const EepromBlock &block, QString *error)
 {
-    return rq::saveWholeFile(path, QByteArray(reinterpret_cast<const char *>(block.data()), EepromFileSize), error);
+    return rq::saveWholeFile(path, QByteArray(reinterpret_cast<const char *>(block.data()), EepromFileSize),
+                             error);
 }
 
 bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)

@@ -169,8 +169,8 @@ QFileDialog *TForm5::openDialog()
     // caption stays as it was: each filter carries its pattern behind the
     // caption, and only the caption is shown.
     OpenDialog1->setOption(QFileDialog::HideNameFilterDetails);
-    OpenDialog1->setNameFilters({QStringLiteral("Konfigurační soubor (*.kee) (*.kee)"),
-                                 QStringLiteral("Všechny soubory (*.*) (*)")});
+    OpenDialog1->setNameFilters(
+        {QStringLiteral("Konfigurační soubor (*.kee) (*.kee)"), QStringLiteral("Všechny soubory (*.*) (*)")});
     OpenDialog1->setDefaultSuffix(QStringLiteral("kee"));
     // One name serves for saving and loading, so a new name is accepted.
     OpenDialog1->setFileMode(QFileDialog::AnyFile);

@@ -185,22 +185,16 @@ private slots:
     void fileSizeLimitIsReportedAtClose()
     {
         const QByteArray old = QByteArray("; ") + QByteArray(200, 'x') + "\r\n";
-        const int code = RunWithFullDisk(
-            FullDisk::SizeLimit, m_dir.path(),
-            [&] {
-                QFile f(TForm1::settingsPath);
-                return f.open(QIODevice::WriteOnly) && f.write(old) == old.size();
-            },
-            [&] {
-                QString reported;
-                TForm1::reportSaveFailure = [&](const QString &text) { reported = text; };
-                TForm1 w;
-                w.close();
-                return reported.startsWith(QStringLiteral("Nastavení připojení se nepodařilo uložit.")) &&
-                               reported.contains(QStringLiteral("velikost"))
-                           ? 0
-                           : 1;
-            });
+        const int code = RunWithFullDisk(FullDisk::SizeLimit, TForm1::settingsPath, old, [&] {
+            QString reported;
+            TForm1::reportSaveFailure = [&](const QString &text) { reported = text; };
+            TForm1 w;
+            w.close();
+            return reported.startsWith(QStringLiteral("Nastavení připojení se nepodařilo uložit.")) &&
+                           reported.contains(QStringLiteral("velikost"))
+                       ? 0
+                       : 1;
+        });
         QCOMPARE(code, 0);
         QFile f(TForm1::settingsPath);
         QVERIFY(f.open(QIODevice::ReadOnly));

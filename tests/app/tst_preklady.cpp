@@ -29,10 +29,11 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::newRow("Czech") << QLocale(QLocale::Czech, QLocale::Czechia) << QStringLiteral("Zrušit")
                                << QStringLiteral("Název");
-        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany)
-                                << QStringLiteral("Abbrechen") << QStringLiteral("Name");
-        QTest::newRow("English: Czech, as the program") << QLocale(QLocale::English, QLocale::UnitedStates)
-                                                        << QStringLiteral("Zrušit") << QStringLiteral("Název");
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << QStringLiteral("Abbrechen")
+                                << QStringLiteral("Name");
+        QTest::newRow("English: Czech, as the program")
+            << QLocale(QLocale::English, QLocale::UnitedStates) << QStringLiteral("Zrušit")
+            << QStringLiteral("Název");
     }
     void qtTextsFollowTheLocale()
     {

@@ -56,7 +56,8 @@ private slots:
         QTest::addColumn<QString>("why");
         QTest::newRow("file size limit") << FullDisk::SizeLimit << false << QStringLiteral("velikost");
         QTest::newRow("full tmpfs") << FullDisk::Tmpfs << false << QStringLiteral("místa");
-        QTest::newRow("file size limit, in place") << FullDisk::SizeLimit << true << QStringLiteral("velikost");
+        QTest::newRow("file size limit, in place")
+            << FullDisk::SizeLimit << true << QStringLiteral("velikost");
         QTest::newRow("full tmpfs, in place") << FullDisk::Tmpfs << true << QStringLiteral("místa");
     }
     void fullDiskKeepsOldFile()
@@ -68,20 +69,19 @@ private slots:
         const QString dir = newFolder();
         const QString file = dir + QStringLiteral("/data.bin");
         const QByteArray old = pattern(300, 1);
-        const int code = RunWithFullDisk(
-            full, dir, [&] { return writeFile(file, old) && chmod(QFile::encodeName(file).constData(), 0666) == 0; },
-            [&] {
-                if (inPlace && (chmod(QFile::encodeName(dir).constData(), 0555) != 0 || !DropRoot()))
-                    return 100;
-                QString error;
-                if (rq::saveWholeFile(file, pattern(5000, 2), &error, rq::FolderRefuses::RewriteInPlace))
-                    return 1;
-                if (!error.contains(why) || !error.contains(file))
-                    return 2;
-                if (readFile(file) != old)
-                    return 3;
-                return FilesIn(dir) == QStringList{QStringLiteral("data.bin")} ? 0 : 4;
-            });
+        const int code = RunWithFullDisk(full, file, old, [&] {
+            if (inPlace && (chmod(QFile::encodeName(file).constData(), 0666) != 0 ||
+                            chmod(QFile::encodeName(dir).constData(), 0555) != 0 || !DropRoot()))
+                return 100;
+            QString error;
+            if (rq::saveWholeFile(file, pattern(5000, 2), &error, rq::FolderRefuses::RewriteInPlace))
+                return 1;
+            if (!error.contains(why) || !error.contains(file))
+                return 2;
+            if (readFile(file) != old)
+                return 3;
+            return FilesIn(dir) == QStringList{QStringLiteral("data.bin")} ? 0 : 4;
+        });
         QCOMPARE(code, 0);
     }
 

@@ -41,9 +41,10 @@ void chmodPath(const QString &path, mode_t mode)
     QCOMPARE(chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
-const QByteArray FullFile = cp("; poznámka\r\n[Připojení]\r\nRozhraní=RQ-4638\r\nAdresa=7\r\nRychlost=19200\r\n"
-                               "[COMx]\r\nČíslo portu=4\r\n[RQ-4638]\r\nIP adresa=10.0.0.9\r\nUDP port=7000\r\n"
-                               "UDP timeout=300\r\n[Jiné]\r\nklíč=hodnota\r\n");
+const QByteArray FullFile =
+    cp("; poznámka\r\n[Připojení]\r\nRozhraní=RQ-4638\r\nAdresa=7\r\nRychlost=19200\r\n"
+       "[COMx]\r\nČíslo portu=4\r\n[RQ-4638]\r\nIP adresa=10.0.0.9\r\nUDP port=7000\r\n"
+       "UDP timeout=300\r\n[Jiné]\r\nklíč=hodnota\r\n");
 } // namespace
 
 class TestSettings : public QObject
@@ -287,24 +288,18 @@ private slots:
         RQ_SKIP_UNLESS_DISK_CAN_FILL(full);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("W_rq3510.ini"));
-        const int code = RunWithFullDisk(
-            full, dir.path(),
-            [&] {
-                QFile f(file);
-                return f.open(QIODevice::WriteOnly) && f.write(FullFile) == FullFile.size();
-            },
-            [&] {
-                TData d;
-                SetDefaults(&d);
-                d.ipAddress = QString(300, QLatin1Char('9')); // more than the old file
-                d.adapterKind = 4;
-                QString error;
-                if (SaveSettings(&d, file, &error))
-                    return 1;
-                if (error.isEmpty() || readFile(file) != FullFile)
-                    return 2;
-                return FilesIn(dir.path()) == QStringList{QStringLiteral("W_rq3510.ini")} ? 0 : 3;
-            });
+        const int code = RunWithFullDisk(full, file, FullFile, [&] {
+            TData d;
+            SetDefaults(&d);
+            d.ipAddress = QString(300, QLatin1Char('9')); // more than the old file
+            d.adapterKind = 4;
+            QString error;
+            if (SaveSettings(&d, file, &error))
+                return 1;
+            if (error.isEmpty() || readFile(file) != FullFile)
+                return 2;
+            return FilesIn(dir.path()) == QStringList{QStringLiteral("W_rq3510.ini")} ? 0 : 3;
+        });
         QCOMPARE(code, 0);
     }
 
@@ -358,16 +353,18 @@ private slots:
         QTest::addColumn<QByteArray>("baud");
         QTest::addColumn<QByteArray>("port");
         QTest::addColumn<QByteArray>("timeout");
-        QTest::newRow("negative and all ones") << QByteArray("-1") << QByteArray("$FFFFFFFF") << QByteArray("-5");
-        QTest::newRow("extremes") << QByteArray("$80000000") << QByteArray("2147483647") << QByteArray("0x7FFFFFFF");
+        QTest::newRow("negative and all ones")
+            << QByteArray("-1") << QByteArray("$FFFFFFFF") << QByteArray("-5");
+        QTest::newRow("extremes") << QByteArray("$80000000") << QByteArray("2147483647")
+                                  << QByteArray("0x7FFFFFFF");
     }
     void values32BitSurviveASave()
     {
         QFETCH(QByteArray, baud);
         QFETCH(QByteArray, port);
         QFETCH(QByteArray, timeout);
-        writeFile(path(), cp("[Připojení]\r\nRozhraní=RQ-4638\r\nRychlost=") + baud + "\r\n[RQ-4638]\r\nUDP port=" +
-                              port + "\r\nUDP timeout=" + timeout + "\r\n");
+        writeFile(path(), cp("[Připojení]\r\nRozhraní=RQ-4638\r\nRychlost=") + baud +
+                              "\r\n[RQ-4638]\r\nUDP port=" + port + "\r\nUDP timeout=" + timeout + "\r\n");
         TData a;
         SetDefaults(&a);
         QVERIFY(LoadSettings(&a, path()));

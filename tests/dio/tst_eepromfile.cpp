@@ -113,20 +113,16 @@ private slots:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("modul.kee"));
         const QByteArray old = pattern(512, 4);
-        const int code = RunWithFullDisk(
-            full, dir.path(),
-            [&] {
-                QFile f(file);
-                return f.open(QIODevice::WriteOnly) && f.write(old) == old.size();
-            },
-            [&] {
-                EepromBlock block;
-                block.fill(0x55);
-                QString error;
-                if (SaveEepromFile(file, block, &error) || error.isEmpty())
-                    return 1;
-                return readFile(file) == old && FilesIn(dir.path()) == QStringList{QStringLiteral("modul.kee")} ? 0 : 2;
-            });
+        const int code = RunWithFullDisk(full, file, old, [&] {
+            EepromBlock block;
+            block.fill(0x55);
+            QString error;
+            if (SaveEepromFile(file, block, &error) || error.isEmpty())
+                return 1;
+            return readFile(file) == old && FilesIn(dir.path()) == QStringList{QStringLiteral("modul.kee")}
+                       ? 0
+                       : 2;
+        });
         QCOMPARE(code, 0);
     }
 

@@ -6,8 +6,8 @@
 #include "support/Hooks.h"
 #include "support/TestAdapter.h"
 
-#include <QDir>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -135,7 +135,8 @@ private slots:
         QCOMPARE(d.findChild<QFileDialog *>(QStringLiteral("OpenDialog1")), open);
         auto *types = open->findChild<QComboBox *>(QStringLiteral("fileTypeCombo")); // the filters as shown
         QCOMPARE(QStringList({types->itemText(0), types->itemText(1)}),
-                 (QStringList{QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")}));
+                 (QStringList{QStringLiteral("Konfigurační soubor (*.kee)"),
+                              QStringLiteral("Všechny soubory (*.*)")}));
         QCOMPARE(open->defaultSuffix(), QStringLiteral("kee"));
         QCOMPARE(open->fileMode(), QFileDialog::AnyFile);
     }
@@ -398,16 +399,10 @@ private slots:
         data.cfg.eepromFileName = target;
         TForm5 d;
         show(d);
-        const int code = RunWithFullDisk(
-            FullDisk::SizeLimit, m_dir.path(),
-            [&] {
-                QFile f(target);
-                return f.open(QIODevice::WriteOnly) && f.write(pattern(512, 9)) == 512;
-            },
-            [&] {
-                d.Button2Click();
-                return d.statusText() == SaveFailed ? 0 : 1;
-            });
+        const int code = RunWithFullDisk(FullDisk::SizeLimit, target, pattern(512, 9), [&] {
+            d.Button2Click();
+            return d.statusText() == SaveFailed ? 0 : 1;
+        });
         QCOMPARE(code, 0);
         QCOMPARE(readFile(target), pattern(512, 9));
         QCOMPARE(FilesIn(m_dir.path()), QStringList{QStringLiteral("modul.kee")});

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QTest>
 
@@ -94,22 +95,25 @@ inline void AddFullDiskRows()
 }
 
 // Skips a tmpfs row where mounting is not permitted.
-#define RQ_SKIP_UNLESS_DISK_CAN_FILL(full)                                                                     \
-    if ((full) == FullDisk::Tmpfs && !CanMountTmpfs())                                                         \
+#define RQ_SKIP_UNLESS_DISK_CAN_FILL(full)                                                                   \
+    if ((full) == FullDisk::Tmpfs && !CanMountTmpfs())                                                       \
     QSKIP("A tiny tmpfs needs root (mount in a private namespace): the full disk is not tried here.")
 
-// In a child: prepare() writes into the empty folder dir, then dir takes no
-// more bytes (a file size limit of 100 bytes, or a 64 KiB tmpfs on dir filled
-// up; its file "filler" holds the rest), then fn runs and gives the exit code.
-// 100 means the situation could not be made.
-inline int RunWithFullDisk(FullDisk full, const QString &dir, const std::function<bool()> &prepare,
+// In a child: file (in an empty folder) gets the old bytes, then its folder
+// takes no more bytes (a file size limit of 100 bytes, or a 64 KiB tmpfs on
+// the folder filled up; its file "filler" holds the rest), then fn runs and
+// gives the exit code. 100 means the situation could not be made.
+inline int RunWithFullDisk(FullDisk full, const QString &file, const QByteArray &old,
                            const std::function<int()> &fn)
 {
     return RunInChild([&] {
+        const QString dir = QFileInfo(file).absolutePath();
         if (full == FullDisk::Tmpfs && !MountTinyTmpfs(dir, 64))
             return 100;
-        if (!prepare())
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly) || f.write(old) != old.size() || !f.flush())
             return 100;
+        f.close();
         if (full == FullDisk::Tmpfs)
             FillDisk(dir);
         else if (!LimitFileSize(100))
