@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What the .deb carries, checked on an installation into a scratch root:
-# the user guide with every picture it shows, copyright and changelog; a menu
+# the user guide with every picture it shows, copyright, changelog and the
+# manual pages; a menu
 # entry that starts the program in the home folder; a purge that leaves no
 # settings file behind.
 set -euo pipefail
@@ -15,6 +16,9 @@ for f in user-guide.md copyright changelog.gz; do
   [ -f "$doc/$f" ] || fail "$doc/$f missing"
 done
 gzip -t "$doc/changelog.gz" || fail "changelog.gz is no gzip file"
+for m in w_rq3510 rqsim; do
+  gzip -t "$root/usr/share/man/man1/$m.1.gz" || fail "manual page of $m missing"
+done
 pictures=$(grep -o '(img/[^)]*)' "$doc/user-guide.md" | tr -d '()' | sort -u)
 [ -n "$pictures" ] || fail "the user guide shows no pictures"
 for p in $pictures; do
