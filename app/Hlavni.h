@@ -4,11 +4,13 @@
 #include "app/Dekl.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 
 class QAction;
 class QMenu;
+class TFormDiagnostika;
 class TStatusBar;
 
 // The main window: owns the application data record, loads and saves the
@@ -30,6 +32,8 @@ public:
     QMenu *OkamziteMenu = nullptr;
     QMenu *NastrojeMenu = nullptr;
     QAction *KonecAction = nullptr;
+    // The one link diagnostics window; not modal, so it is kept, not run.
+    QPointer<TFormDiagnostika> Diagnostika;
 
     // Seams for tests: how the record is made, where the settings file lies
     // (empty: found by FindSettingsLocation), and how a failed save of it is
@@ -58,6 +62,7 @@ public slots:
     void OkamDigitalniVstupyClick();
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
+    void DiagnostikaSpojeniClick();
     void KonecClick();
 
 protected:
