@@ -1,4 +1,5 @@
 #include "app/Hlavni.h"
+#include "app/Pauza.h"
 #include "app/Preklady.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    rq::preciseTimers();
     // Past a file size limit a write fails with EFBIG; the save then reports
     // it and keeps the old file, instead of the signal ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
