@@ -59,21 +59,25 @@ private slots:
         for (QLabel *l : panels(&w))
             QVERIFY2(l->textFormat() == Qt::PlainText, qPrintable(l->objectName()));
         for (QAction *action : actions) {
-            if (!action->menu() && action != w.KonecAction) {
-                QString failed;
-                QTimer::singleShot(0, [&] {
-                    QWidget *d = QApplication::activeModalWidget();
-                    if (!d)
-                        return;
-                    for (QLabel *l : panels(d))
-                        if (l->textFormat() != Qt::PlainText)
-                            failed += d->windowTitle() + QLatin1Char(' ') + l->objectName();
-                    checked << d->windowTitle();
-                    static_cast<QDialog *>(d)->reject();
-                });
-                action->trigger();
-                QVERIFY2(failed.isEmpty(), qPrintable(failed));
-            }
+            if (action->menu() || action == w.KonecAction)
+                continue;
+            // Looks at the dialog once it runs modally; gone with this pass.
+            QString failed;
+            QTimer poll;
+            poll.callOnTimeout([&] {
+                auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                if (!d)
+                    return;
+                poll.stop();
+                for (QLabel *l : panels(d))
+                    if (l->textFormat() != Qt::PlainText)
+                        failed += d->windowTitle() + QLatin1Char(' ') + l->objectName();
+                checked << d->windowTitle();
+                d->reject();
+            });
+            poll.start(5);
+            action->trigger();
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
         }
         QVERIFY(checked.size() >= 14);
     }
@@ -98,9 +102,13 @@ private slots:
         ta.reset();
         ta.model = Markup.toLatin1();
         TForm1 w;
-        QTimer::singleShot(0, [&] {
+        // Acts once the connection dialog runs modally.
+        QTimer poll;
+        poll.callOnTimeout([&] {
             auto *d = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
-            QVERIFY(d);
+            if (!d)
+                return;
+            poll.stop();
             d->ComboBox2->setCurrentIndex(4);
             d->Edit2->setText(QStringLiteral("10.0.0.7"));
             d->Button1Click();
@@ -108,6 +116,7 @@ private slots:
             QCOMPARE(d->Panel1->textFormat(), Qt::PlainText);
             d->reject();
         });
+        poll.start(5);
         w.PripojeniClick();
         QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul  ") + Markup + QStringLiteral(" v.1.08"));
 
