@@ -20,6 +20,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
+#include <memory>
+
 namespace {
 const QString Markup = QStringLiteral("<b>x</b>");
 
@@ -31,6 +34,22 @@ QList<QLabel *> panels(const QWidget *w)
         if (l->objectName().startsWith(QLatin1String("Panel")))
             found << l;
     return found;
+}
+
+// Calls act with the dialog of class D as soon as one runs modally, once, for
+// as long as the returned timer lives.
+template <class D> std::unique_ptr<QTimer> onModal(const std::function<void(D *)> &act)
+{
+    auto poll = std::make_unique<QTimer>();
+    QTimer *timer = poll.get();
+    timer->callOnTimeout([timer, act] {
+        if (auto *d = qobject_cast<D *>(QApplication::activeModalWidget())) {
+            timer->stop();
+            act(d);
+        }
+    });
+    timer->start(5);
+    return poll;
 }
 } // namespace
 
@@ -61,21 +80,14 @@ private slots:
         for (QAction *action : actions) {
             if (action->menu() || action == w.KonecAction)
                 continue;
-            // Looks at the dialog once it runs modally; gone with this pass.
             QString failed;
-            QTimer poll;
-            poll.callOnTimeout([&] {
-                auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-                if (!d)
-                    return;
-                poll.stop();
+            const auto poll = onModal<QDialog>([&](QDialog *d) {
                 for (QLabel *l : panels(d))
                     if (l->textFormat() != Qt::PlainText)
                         failed += d->windowTitle() + QLatin1Char(' ') + l->objectName();
                 checked << d->windowTitle();
                 d->reject();
             });
-            poll.start(5);
             action->trigger();
             QVERIFY2(failed.isEmpty(), qPrintable(failed));
         }
@@ -102,13 +114,7 @@ private slots:
         ta.reset();
         ta.model = Markup.toLatin1();
         TForm1 w;
-        // Acts once the connection dialog runs modally.
-        QTimer poll;
-        poll.callOnTimeout([&] {
-            auto *d = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
-            if (!d)
-                return;
-            poll.stop();
+        const auto poll = onModal<TForm2>([&](TForm2 *d) {
             d->ComboBox2->setCurrentIndex(4);
             d->Edit2->setText(QStringLiteral("10.0.0.7"));
             d->Button1Click();
@@ -116,7 +122,6 @@ private slots:
             QCOMPARE(d->Panel1->textFormat(), Qt::PlainText);
             d->reject();
         });
-        poll.start(5);
         w.PripojeniClick();
         QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul  ") + Markup + QStringLiteral(" v.1.08"));
 
@@ -126,12 +131,10 @@ private slots:
         TForm1 second;
         QString shown;
         Qt::TextFormat format = Qt::AutoText;
-        QTimer::singleShot(0, [&] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                shown = box->text();
-                format = box->textFormat();
-                box->accept();
-            }
+        const auto answer = onModal<QMessageBox>([&](QMessageBox *box) {
+            shown = box->text();
+            format = box->textFormat();
+            box->accept();
         });
         second.close();
         QVERIFY2(shown.contains(Markup), qPrintable(shown));
