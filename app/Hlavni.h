@@ -63,6 +63,7 @@ public slots:
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
     void DiagnostikaSpojeniClick();
+    void PrubehClick(); // "Průběh hodnot"
     void KonecClick();
 
 protected:
