@@ -404,6 +404,7 @@ private slots:
     void fileSizeLimitShowsSaveFailed()
     {
         PauseRecorder pauses;
+        QuestionHook questions(true); // replace the existing backup
         const QString target = path(QStringLiteral("modul.kee"));
         data.cfg.eepromFileName = target;
         TForm5 d;
