@@ -3,7 +3,6 @@
 #include "Posix.h"
 
 #include <algorithm>
-#include <sys/time.h>
 
 #include <cstring>
 #include <netdb.h>
@@ -45,22 +44,22 @@ public:
             sent = sendFrame(frame.data(), frame.size());
         if (sent != Ok) return sent;
 
-        // A blocking receive with the socket's timeout: on the usual path the
-        // reply costs one system call, as a bare round trip does. Datagrams
-        // still queued from earlier transactions (late or duplicated replies)
-        // carry other sequence numbers and are dropped here; damaged ones are
-        // remembered and reported if no valid reply follows.
+        // Wait to the microsecond, then take what came: a socket receive
+        // timeout counts in scheduler ticks (4 ms on these machines) and
+        // would stretch every silent probe of a module search by that much.
+        // Datagrams still queued from earlier transactions (late or
+        // duplicated replies) carry other sequence numbers and are dropped
+        // here; damaged ones are remembered and reported if no valid reply
+        // follows.
         std::uint32_t damage = Ok;
-        for (bool first = true;; first = false) {
-            const int left = remainingMs(deadline);
-            if (left <= 0) return damage != Ok ? damage : Timeout;
-            if (!first || static_cast<std::uint32_t>(left) != m_socketTimeoutMs)
-                setReceiveTimeout(static_cast<std::uint32_t>(left));
+        for (;;) {
+            const int ready = pollUntil(m_fd, POLLIN, deadline);
+            if (ready < 0) return ReceiveFailed;
+            if (ready == 0) return damage != Ok ? damage : Timeout;
             std::uint8_t buffer[512];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
             if (n < 0) {
-                if (errno == EINTR) continue;
-                if (errno == EAGAIN || errno == EWOULDBLOCK) return damage != Ok ? damage : Timeout;
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
                 if (errno == ECONNREFUSED) return ConnectionRefused;
                 return ReceiveFailed;
             }
@@ -111,21 +110,11 @@ private:
         }
     }
 
-    void setReceiveTimeout(std::uint32_t ms)
-    {
-        timeval tv{};
-        tv.tv_sec = static_cast<time_t>(ms / 1000);
-        tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        m_socketTimeoutMs = ms;
-    }
-
     int m_fd;
     std::uint32_t m_initTimeoutMs;
     std::uint32_t m_setConfigTimeoutMs = kDefaultTimeoutMs;
     std::uint32_t m_baud = kDefaultBaud;
     std::uint16_t m_sequence = 0;
-    std::uint32_t m_socketTimeoutMs = 0; // SO_RCVTIMEO now set
 };
 
 } // namespace

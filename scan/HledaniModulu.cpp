@@ -191,9 +191,13 @@ double WireTimeUs(quint32 baud)
 
 quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud)
 {
-    const double wireMs = WireTimeUs(baud) / 1000.0;
-    const auto timeout = static_cast<quint32>(std::ceil(wireMs * 1.125 + 2.0));
-    return std::min(timeout, SetupTimeoutMs(adapter, baud));
+    if (baud == 0) return SetupTimeoutMs(adapter, baud);
+    // A fifth more for the module's turnaround, 3 ms for the way there and
+    // back (a loaded PC's scheduling included); whole microseconds, rounded up.
+    const quint64 wireUs = (230000000ull + baud - 1) / baud;
+    const quint64 timeoutUs = wireUs * 6 / 5 + 3000;
+    const auto timeoutMs = static_cast<quint32>((timeoutUs + 999) / 1000);
+    return std::min(timeoutMs, SetupTimeoutMs(adapter, baud));
 }
 
 namespace {

@@ -93,7 +93,7 @@ QList<quint8> AllAddresses();
 // Time a request and its reply take on the bus at a rate, in microseconds
 // (11 + 12 bytes of 10 bits).
 double WireTimeUs(quint32 baud);
-// Reply timeout of one probe: the wire time plus an eighth and 2 ms for the
+// Reply timeout of one probe: the wire time plus a fifth and 3 ms for the
 // module and the way there, never longer than the connection setup would wait.
 quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud);
 

@@ -115,12 +115,12 @@ private slots:
         QTest::addColumn<quint32>("udpTimeout");
         QTest::addColumn<quint32>("baud");
         QTest::addColumn<quint32>("expected");
-        QTest::newRow("9600, serial") << 0 << 0u << 9600u << 29u;
-        QTest::newRow("115200, serial") << 0 << 0u << 115200u << 5u;
-        QTest::newRow("600 under the table's 1000") << 3 << 0u << 600u << 434u;
-        QTest::newRow("LAN without own timeout") << 4 << 0u << 1200u << 218u;
+        QTest::newRow("9600, serial") << 0 << 0u << 9600u << 32u;
+        QTest::newRow("115200, serial") << 0 << 0u << 115200u << 6u;
+        QTest::newRow("600 under the table's 1000") << 3 << 0u << 600u << 463u;
+        QTest::newRow("LAN without own timeout") << 4 << 0u << 1200u << 233u;
         QTest::newRow("LAN's own timeout caps") << 4 << 100u << 600u << 100u;
-        QTest::newRow("LAN's own timeout above") << 4 << 200u << 9600u << 29u;
+        QTest::newRow("LAN's own timeout above") << 4 << 200u << 9600u << 32u;
     }
     void probeTimeout()
     {
@@ -133,6 +133,7 @@ private slots:
         a.udpTimeout = udpTimeout;
         QCOMPARE(ProbeTimeoutMs(a, baud), expected);
         QVERIFY(ProbeTimeoutMs(a, baud) <= SetupTimeoutMs(a, baud));
+        if (udpTimeout == 0) QVERIFY(ProbeTimeoutMs(a, baud) * 1000.0 > WireTimeUs(baud));
     }
 
     void threeModulesAtThreeRates()
