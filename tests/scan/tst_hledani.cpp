@@ -1,4 +1,5 @@
 #include "app/Dekl.h"
+#include "app/Hlavni.h"
 #include "app/StatusBar.h"
 #include "comm/Pripojeni.h"
 #include "scan/Hledani.h"
@@ -9,12 +10,14 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 constexpr int SearchMs = 60000;
@@ -247,6 +250,41 @@ private slots:
         QCOMPARE(data.ready(), !answer);
         QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
         QCOMPARE(d.NalezeneTable->rowCount(), answer ? 1 : 0);
+    }
+
+    // From the Tools menu: a module connected from the list shows in the
+    // main window's status bar while the search window is still open.
+    void fromMainWindow()
+    {
+        QTemporaryDir dir;
+        TForm1::settingsPath = dir.filePath(QStringLiteral("W_rq3510.ini"));
+        TForm1 w;
+        w.Data->adapterKind = 4;
+        w.Data->ipAddress = QStringLiteral("127.0.0.1");
+        w.Data->udpPort = sim.udpPort();
+        QAction *item = nullptr;
+        for (QAction *a : w.NastrojeMenu->actions())
+            if (a->text() == QStringLiteral("Hledání modulů")) item = a;
+        QVERIFY(item);
+        QString moduleWhileOpen;
+        QTimer::singleShot(0, this, [&] {
+            auto *d = qobject_cast<TFormHledani *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->AdresyEdit->setText(QStringLiteral("76-78"));
+            onlyRates(*d, {115200});
+            d->HledatButton->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!d->searching(), SearchMs);
+            d->NalezeneTable->selectRow(0);
+            d->PripojitButton->click();
+            moduleWhileOpen = w.StatusBar1->text(0);
+            d->ZavritButton->click();
+        });
+        item->trigger();
+        QCOMPARE(moduleWhileOpen, QStringLiteral(" Modul  RQ-3520  v.1.07"));
+        QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa  77"));
+        QCOMPARE(w.StatusBar1->text(2), QStringLiteral(" Rychlost  115200Bd"));
+        QVERIFY(w.Data->ready());
+        TForm1::settingsPath.clear();
     }
 };
 
