@@ -3,6 +3,7 @@
 #include "Posix.h"
 
 #include <algorithm>
+#include <sys/time.h>
 
 #include <cstring>
 #include <netdb.h>
@@ -44,20 +45,31 @@ public:
             sent = sendFrame(frame.data(), frame.size());
         if (sent != Ok) return sent;
 
-        // Wait to the microsecond, then take what came: a socket receive
-        // timeout counts in scheduler ticks (4 ms on these machines) and
-        // would stretch every silent probe of a module search by that much.
-        // Datagrams still queued from earlier transactions (late or
-        // duplicated replies) carry other sequence numbers and are dropped
-        // here; damaged ones are remembered and reported if no valid reply
-        // follows.
+        // Most of the wait is one blocking receive with the socket's timeout,
+        // so the usual path costs one system call as a bare round trip does.
+        // That timeout counts in scheduler ticks and can end a tick or two
+        // late; it therefore stops a guard before the deadline, and ppoll
+        // waits out the rest to the microsecond (a module search's silent
+        // probes last their timeout and not a tick more). Datagrams still
+        // queued from earlier transactions (late or duplicated replies) carry
+        // other sequence numbers and are dropped here; damaged ones are
+        // remembered and reported if no valid reply follows.
         std::uint32_t damage = Ok;
         for (;;) {
-            const int ready = pollUntil(m_fd, POLLIN, deadline);
-            if (ready < 0) return ReceiveFailed;
-            if (ready == 0) return damage != Ok ? damage : Timeout;
+            const int left = remainingMs(deadline);
+            if (left <= 0) return damage != Ok ? damage : Timeout;
             std::uint8_t buffer[512];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
+            ssize_t n = 0;
+            if (left > kTickGuardMs) {
+                const auto blockMs = static_cast<std::uint32_t>(left - kTickGuardMs);
+                if (blockMs != m_socketTimeoutMs) setReceiveTimeout(blockMs);
+                n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
+            } else {
+                const int ready = pollUntil(m_fd, POLLIN, deadline);
+                if (ready < 0) return ReceiveFailed;
+                if (ready == 0) return damage != Ok ? damage : Timeout;
+                n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
+            }
             if (n < 0) {
                 if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
                 if (errno == ECONNREFUSED) return ConnectionRefused;
@@ -110,11 +122,24 @@ private:
         }
     }
 
+    void setReceiveTimeout(std::uint32_t ms)
+    {
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(ms / 1000);
+        tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        m_socketTimeoutMs = ms;
+    }
+
+    // Covers a socket timeout that ends up to two 4 ms ticks late.
+    static constexpr int kTickGuardMs = 12;
+
     int m_fd;
     std::uint32_t m_initTimeoutMs;
     std::uint32_t m_setConfigTimeoutMs = kDefaultTimeoutMs;
     std::uint32_t m_baud = kDefaultBaud;
     std::uint16_t m_sequence = 0;
+    std::uint32_t m_socketTimeoutMs = 0; // SO_RCVTIMEO now set
 };
 
 } // namespace
