@@ -347,7 +347,9 @@ void TFormHledani::addFinding(const ScanFinding &f)
                                         QString::number(f.baud) + QStringLiteral(" Bd"),
                                         f.model,
                                         f.firmware,
-                                        QLocale().toString(f.replyMs, 'f', 1) + QStringLiteral(" ms"),
+                                        f.kind == ScanFinding::Kind::Collision
+                                            ? QString()
+                                            : ScanReplyTimeText(f, QLocale()) + QStringLiteral(" ms"),
                                         f.note};
     for (int c = 0; c < ColumnCount; ++c)
         NalezeneTable->setItem(row, c, new QTableWidgetItem(texts[c]));

@@ -129,6 +129,7 @@ private:
                 // Something answered, garbled twice: most likely two modules at once.
                 f.kind = ScanFinding::Kind::Collision;
                 f.note = CollisionText;
+                f.replyMs = 0; // no reply was taken: the time says nothing
             } else if (error == NoReply && sub == 0) {
                 return Probe::Silent;
             } else if (error == NoReply || moduleError(error)) {
@@ -270,6 +271,11 @@ std::optional<QList<quint32>> ParseBaudList(const QString &text, QString *error)
     return list;
 }
 
+QString ScanReplyTimeText(const ScanFinding &f, const QLocale &locale)
+{
+    return f.kind == ScanFinding::Kind::Collision ? QString() : locale.toString(f.replyMs, 'f', 1);
+}
+
 QString ScanFindingKindText(ScanFinding::Kind kind)
 {
     switch (kind) {
@@ -312,7 +318,7 @@ QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator)
     QString csv = header.join(separator) + QLatin1Char('\n');
     for (const ScanFinding &f : findings)
         csv += QStringList{QString::number(f.address), QString::number(f.baud), field(f.model), field(f.firmware),
-                           locale.toString(f.replyMs, 'f', 1), field(f.note)}
+                           ScanReplyTimeText(f, locale), field(f.note)}
                    .join(separator) +
                QLatin1Char('\n');
     return csv;

@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QLocale>
 #include <QString>
 
 #include <optional>
@@ -38,7 +39,7 @@ struct ScanFinding
     QString model;    // "RQ-3510"
     QString firmware; // "1.08"
     QString identity; // the 15 characters the connection setup builds
-    double replyMs = 0; // the first identification transaction, request to reply
+    double replyMs = 0; // the first identification transaction, request to reply; 0 for a collision
     QString note;       // empty, CollisionText, or the error text
 };
 
@@ -111,5 +112,7 @@ QJsonObject ScanFindingJson(const ScanFinding &finding);
 // CSV, a tab for the clipboard), the decimal separator of the locale.
 QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator = QLatin1Char(';'));
 QString ScanFindingKindText(ScanFinding::Kind kind);
+// The reply time in milliseconds with one decimal, empty for a collision.
+QString ScanReplyTimeText(const ScanFinding &finding, const QLocale &locale);
 
 #endif

@@ -218,6 +218,7 @@ private slots:
         QCOMPARE(r.findings.at(0).address, 5);
         QCOMPARE(r.findings.at(0).kind, ScanFinding::Kind::Collision);
         QCOMPARE(r.findings.at(0).note, QStringLiteral("možná kolize adres"));
+        QVERIFY(ScanFindingsCsv(r.findings).contains(QStringLiteral("\n5;9600;;;;možná kolize adres\n")));
         QCOMPARE(r.findings.at(1).address, 6);
         QCOMPARE(r.findings.at(1).kind, ScanFinding::Kind::Module);
         QCOMPARE(r.findings.at(1).model, QStringLiteral("RQ-3530"));
