@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QThread>
 
@@ -85,6 +86,10 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     }
     AdresyEdit = named(new QLineEdit(QStringLiteral("0-255"), this), "AdresyEdit");
     AdresyEdit->setToolTip(QStringLiteral("Adresy a rozsahy oddělené čárkou, například 1,5,10-20"));
+    RezervaSpin = named(new QSpinBox(this), "RezervaSpin");
+    RezervaSpin->setRange(0, 1000);
+    RezervaSpin->setSuffix(QStringLiteral(" ms"));
+    RezervaSpin->setToolTip(QStringLiteral("Čas navíc ke každému dotazu, například pro LAN konvertor ve vzdálené síti"));
 
     auto *adapter = new QGridLayout;
     int row = 0;
@@ -98,6 +103,7 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     addRow({}, UdpPortEdit, UdpPortLabel);
     addRow({}, UdpTimeoutEdit, UdpTimeoutLabel);
     addRow(QStringLiteral("Adresy modulů"), AdresyEdit);
+    addRow(QStringLiteral("Rezerva odpovědi"), RezervaSpin);
     adapter->setColumnStretch(1, 1);
 
     // One check box per rate, in the order they are searched.
@@ -254,7 +260,7 @@ void TFormHledani::RozhraniComboChange()
 void TFormHledani::setSearching(bool on)
 {
     for (QWidget *w : std::initializer_list<QWidget *>{RozhraniCombo, ParametrEdit, UdpPortEdit, UdpTimeoutEdit,
-                                                         AdresyEdit, HledatButton, ExportButton})
+                                                         AdresyEdit, RezervaSpin, HledatButton, ExportButton})
         w->setEnabled(!on);
     for (QCheckBox *box : RychlostChecks)
         box->setEnabled(!on);
@@ -293,6 +299,7 @@ void TFormHledani::HledatClick()
         return;
     }
     scan.addresses = *addresses;
+    scan.extraMs = static_cast<quint32>(RezervaSpin->value());
     for (QCheckBox *box : RychlostChecks)
         if (box->isChecked()) scan.bauds.append(DefaultScanBauds().at(RychlostChecks.indexOf(box)));
     if (scan.bauds.isEmpty()) {

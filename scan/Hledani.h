@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTableWidget;
 class QThread;
 class TStatusBar;
@@ -42,6 +43,7 @@ public:
     QLabel *UdpTimeoutLabel = nullptr;
     QLineEdit *UdpTimeoutEdit = nullptr;
     QLineEdit *AdresyEdit = nullptr;   // "0-255", "1,5,10-20"
+    QSpinBox *RezervaSpin = nullptr;   // ms added to every probe's timeout
     QList<QCheckBox *> RychlostChecks; // in the search order of the rates
     QPushButton *HledatButton = nullptr;
     QPushButton *ZastavitButton = nullptr;

@@ -38,7 +38,7 @@ public:
         // Planned time of every sweep, for the estimate of what is left.
         QList<double> planned;
         for (quint32 baud : bauds)
-            planned.append(static_cast<double>(ProbeTimeoutMs(m_settings.adapter, baud)));
+            planned.append(static_cast<double>(ProbeTimeoutMs(m_settings.adapter, baud, m_settings.extraMs)));
         double plannedLeft = 0;
         for (double p : planned)
             plannedLeft += p * static_cast<double>(addresses.size());
@@ -190,14 +190,14 @@ double WireTimeUs(quint32 baud)
     return (11.0 + 12.0) * 10.0 * 1e6 / static_cast<double>(baud);
 }
 
-quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud)
+quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs)
 {
     if (baud == 0) return SetupTimeoutMs(adapter, baud);
     // A fifth more for the module's turnaround, 3 ms for the way there and
     // back (a loaded PC's scheduling included); whole microseconds, rounded up.
     const quint64 wireUs = (230000000ull + baud - 1) / baud;
     const quint64 timeoutUs = wireUs * 6 / 5 + 3000;
-    const auto timeoutMs = static_cast<quint32>((timeoutUs + 999) / 1000);
+    const auto timeoutMs = static_cast<quint32>((timeoutUs + 999) / 1000 + extraMs);
     return std::min(timeoutMs, SetupTimeoutMs(adapter, baud));
 }
 

@@ -73,6 +73,10 @@ struct ScanSettings
     AdapterSettings adapter;
     QList<quint8> addresses;      // empty: 0..255
     QList<quint32> bauds;         // empty: DefaultScanBauds()
+    // Added to every probe's timeout, for a way to the bus slower than a
+    // local line (a LAN converter in a remote network); still never longer
+    // than the connection setup would wait.
+    quint32 extraMs = 0;
 };
 
 struct ScanResult
@@ -96,7 +100,7 @@ QList<quint8> AllAddresses();
 double WireTimeUs(quint32 baud);
 // Reply timeout of one probe: the wire time plus a fifth and 3 ms for the
 // module and the way there, never longer than the connection setup would wait.
-quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud);
+quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs = 0);
 
 // "1,5,10-20": numbers and ranges of addresses 0..255, decimal or
 // hexadecimal as typed elsewhere ($1F, 0x1F); blanks allowed. Each address

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -128,6 +129,7 @@ private slots:
         d.Data = &data;
         d.show();
         d.AdresyEdit->setText(QStringLiteral("1-5,75-80,199-201"));
+        d.RezervaSpin->setValue(20); // rqsim may be slow to answer on a busy machine
         onlyRates(d, {9600, 19200, 115200});
         search(d);
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání dokončeno, nalezeno: 3."));
@@ -242,6 +244,7 @@ private slots:
         d.Data = &data;
         d.show();
         d.AdresyEdit->setText(QStringLiteral("3"));
+        d.RezervaSpin->setValue(20);
         onlyRates(d, {9600});
         d.HledatButton->click();
         QCOMPARE(asked, QStringLiteral("Hledání ukončí stávající připojení k modulu RQ-3510  v.1.08 (adresa 3, 9600 Bd). "
@@ -271,6 +274,7 @@ private slots:
             auto *d = qobject_cast<TFormHledani *>(QApplication::activeModalWidget());
             QVERIFY(d);
             d->AdresyEdit->setText(QStringLiteral("76-78"));
+            d->RezervaSpin->setValue(20);
             onlyRates(*d, {115200});
             d->HledatButton->click();
             QTRY_VERIFY_WITH_TIMEOUT(!d->searching(), SearchMs);
