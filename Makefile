@@ -6,6 +6,10 @@ BUILD ?= build
 JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES = cmake g++ make pkg-config ccache qt6-base-dev qt6-charts-dev qt6-translations-l10n libgl-dev xvfb xauth xdotool x11-apps imagemagick
+# The bridge to adapter makers' 32-bit Windows libraries: the cross compiler
+# for rqbridge32.exe and Wine with its 32-bit half (i386 architecture).
+# Optional: without them the bridge tests say so and skip.
+BRIDGE_PACKAGES = g++-mingw-w64-i686-posix wine wine32
 
 .PHONY: deps configure build test run package bench format clean sanitize fuzz soak
 
@@ -15,6 +19,17 @@ deps:
 	  echo "Installing:$$missing"; \
 	  if [ "$$(id -u)" -ne 0 ]; then echo "run as root to install packages"; exit 1; fi; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+	@missing=""; for p in $(BRIDGE_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" -ne 0 ]; then echo "Not root, cannot install$$missing: the Wine bridge tests will be skipped"; \
+	  else \
+	    echo "Installing:$$missing"; \
+	    if [ "$$(dpkg --print-architecture)" = amd64 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then \
+	      dpkg --add-architecture i386; fi; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing \
+	      || echo "Could not install$$missing: the Wine bridge tests will be skipped"; \
+	  fi; \
 	fi
 
 configure: deps

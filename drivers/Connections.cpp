@@ -1,4 +1,5 @@
 #include "Driver.h"
+#include "PortMap.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -145,15 +146,12 @@ std::uint32_t done(std::uint32_t *handle)
 
 std::string comPortPath(std::uint32_t port)
 {
-    const std::string variable = "RQ_COM" + std::to_string(port);
-    if (const char *path = std::getenv(variable.c_str()); path && *path) return path;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return rqports::comDevice(port);
 }
 
 std::string usbPath()
 {
-    if (const char *path = std::getenv("RQ_USB"); path && *path) return path;
-    return "/dev/ttyUSB0";
+    return rqports::usbDevice();
 }
 
 } // namespace rqdrv

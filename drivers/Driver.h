@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace rqdrv {
 
@@ -59,6 +60,8 @@ std::uint32_t moduleErrorCode(std::uint8_t moduleError);
 
 // Fills the 100-cell error text buffer with the Windows-1250 text of a code.
 void errorText(std::uint32_t code, std::uint32_t *buffer);
+// Fills the buffer with a UTF-8 text of ours, in Windows-1250 codes.
+void textToBuffer(std::string_view text, std::uint32_t *buffer);
 
 // One way to a module: a serial line or UDP to the LAN converter.
 class Transport
@@ -89,9 +92,11 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
                    std::uint32_t *status, std::uint32_t *error);
 std::uint32_t done(std::uint32_t *handle);
 
-// Device path of COM port n: environment variable RQ_COM<n>, else /dev/ttyS<n-1>.
+// Device path of COM port n: environment variable RQ_COM<n>, else the user's
+// port map (PortMap.h), else /dev/ttyS<n-1>.
 std::string comPortPath(std::uint32_t port);
-// Device path of the USB converter: environment variable RQ_USB, else /dev/ttyUSB0.
+// Device path of the USB converter: environment variable RQ_USB, else the
+// user's port map, else /dev/ttyUSB0.
 std::string usbPath();
 
 } // namespace rqdrv

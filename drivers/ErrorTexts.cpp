@@ -98,6 +98,11 @@ void errorText(std::uint32_t code, std::uint32_t *buffer)
     std::string_view text = kUnknown;
     for (const CodeText &e : kTexts)
         if (e.code == code) text = e.text;
+    textToBuffer(text, buffer);
+}
+
+void textToBuffer(std::string_view text, std::uint32_t *buffer)
+{
     // Cell 0 stays 0 and the text starts in cell 1, as the program's own
     // text-to-buffer does; at most 99 characters.
     for (int i = 0; i < RQ_ERROR_CELLS; ++i)

@@ -206,6 +206,7 @@ void TFormHledani::stopAndWait()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
+    m_statsPause.reset();
 }
 
 bool TFormHledani::searching() const
@@ -326,7 +327,7 @@ void TFormHledani::HledatClick()
     CasLabel->setText(QStringLiteral("Uplynulo 0:00"));
     setStatus(QStringLiteral(" Probíhá hledání modulů…"));
     m_bridge = std::make_unique<Bridge>(this);
-    m_clock.start();
+    m_statsPause.emplace();
     m_thread = QThread::create([this] { m_result = RunScan(m_scan, *m_bridge); });
     connect(m_thread, &QThread::finished, this, &TFormHledani::searchFinished);
     setSearching(true);
@@ -368,6 +369,7 @@ void TFormHledani::searchFinished()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
+    m_statsPause.reset();
     setSearching(false);
     const QString time = minutes(m_result.elapsedMs);
     switch (m_result.end) {

@@ -143,7 +143,7 @@ private:
             return Probe::Answered;
         }
         f.identity = IdentityText(replies);
-        f.model = f.identity.left(8).trimmed();
+        f.model = ModelNameOfIdentity(f.identity);
         f.firmware = f.identity.mid(11).trimmed();
         report(f);
         return Probe::Answered;

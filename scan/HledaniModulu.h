@@ -23,7 +23,10 @@
 //
 // RunScan opens its own connection and closes it before it returns; since
 // the program binds one adapter library at a time, a caller holding a
-// connection closes it first (CloseConnection).
+// connection closes it first (CloseConnection). The link counters belong to
+// the user-interface thread: a caller that runs the search on another
+// thread holds a LinkStats::Pause there until the search has ended (the
+// probes are no connection's traffic anyway).
 
 // What answered at one address and baud rate.
 struct ScanFinding

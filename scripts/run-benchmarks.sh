@@ -14,6 +14,8 @@ fi
 export LD_LIBRARY_PATH="$build/bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp/runtime-$(id -u)}
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+# The bridge benchmark runs Windows code under Wine in the tests' prefix, quietly.
+export WINEPREFIX=${WINEPREFIX:-$build/wineprefix} WINEDEBUG=${WINEDEBUG:--all}
 for b in $(find "$build/bench" "$build/bin" -maxdepth 2 -type f -name 'bench_*' -perm -u+x | sort); do
   echo "== $(basename "$b")"
   "$b" || echo "($(basename "$b") failed)"

@@ -292,6 +292,15 @@ void Simulator::readUdp()
         rqframe::Request request;
         std::uint16_t sequence = 0;
         std::uint32_t baud = 0;
+        // A question to the converter itself: answered at once, whatever the bus does.
+        if (rqframe::decodeConverterFrame(reinterpret_cast<const std::uint8_t *>(data.constData()),
+                                          static_cast<std::size_t>(data.size()), rqframe::kConverterQueryStart,
+                                          sequence) == rqframe::Decode::Ok) {
+            const auto answer = rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, sequence);
+            sendUdp(QByteArray(reinterpret_cast<const char *>(answer.data()), static_cast<qsizetype>(answer.size())),
+                    datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()), false);
+            continue;
+        }
         if (rqframe::decodeUdpRequest(reinterpret_cast<const std::uint8_t *>(data.constData()),
                                       static_cast<std::size_t>(data.size()), request, sequence,
                                       baud) != rqframe::Decode::Ok) {

@@ -2,6 +2,8 @@
 // converter library to rqsim on loopback, against a plain UDP request/reply
 // round trip to the same rqsim in the same run. Both sides alternate in
 // blocks so that drift of the machine hits them alike; medians are reported.
+// The link counters the binding keeps are measured the same way: the same
+// transactions with the counters paused and counting, side by side.
 // For information the same over a pseudo-terminal at 115200 Bd (serial port
 // library against a plain write/read of the frames), where the library also
 // waits the 3.5-character gap that ends a frame on a line.
@@ -9,6 +11,7 @@
 //   bench_transaction [transactions per side, default 20000]
 #include "RqFrame.h"
 #include "comm/Kxxx638.h"
+#include "diag/LinkStats.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -203,7 +206,29 @@ int main(int argc, char *argv[])
     RawUdp raw(port);
     const Figures lan = measure(
         total, [&] { return raw.roundTrip(1); }, viaBinding);
+    // The link counters' share: the same transactions with the counters paused
+    // (the reference) and counting.
+    const Figures counters = measure(
+        total,
+        [&] {
+            LinkStats::Pause pause;
+            return viaBinding();
+        },
+        viaBinding);
     CloseAdapter(kind, &handle);
+    // And the counting alone, without the bus.
+    double recordNs = 0;
+    {
+        LinkStats &stats = LinkStats::instance();
+        const std::array<quint32, 8> request{1, 102, 0, 0, 63, 63, 0, 0};
+        constexpr int kRecords = 1000000;
+        const auto t0 = Clock::now();
+        for (int i = 0; i < kRecords; ++i)
+            stats.record(kind, request.data(), static_cast<quint8>(i % 50 == 0 ? 20 : 0), {0, 63, 63, 1, 0},
+                         stats.clock());
+        recordNs = us(Clock::now() - t0) * 1000.0 / kRecords;
+        stats.restart();
+    }
 
     Figures line;
     {
@@ -242,6 +267,11 @@ int main(int argc, char *argv[])
            lan);
     std::printf("  ratio of medians: %.3f (goal <= 1.2)\n",
                 percentile(lan.binding, 0.5) / percentile(lan.reference, 0.5));
+    report("link counters, LAN converter", "binding, counters paused", "binding, counting", counters);
+    std::printf("  ratio of medians: %.3f (goal <= 1.02)\n",
+                percentile(counters.binding, 0.5) / percentile(counters.reference, 0.5));
+    std::printf("  counting alone: %.0f ns a transaction = %.4f of the median transaction (goal <= 0.02)\n",
+                recordNs, recordNs / 1000.0 / percentile(counters.reference, 0.5));
     report("serial port, pseudo-terminal at 115200 Bd (for information)", "plain write/read of the frames",
            "binding + libKCOM638", line);
     std::printf("  ratio of medians: %.3f (the library also waits the 0.3 ms frame gap)\n",
@@ -250,5 +280,5 @@ int main(int argc, char *argv[])
     ptySim.terminate();
     udpSim.waitForFinished(3000);
     ptySim.waitForFinished(3000);
-    return lan.failures == 0 && line.failures == 0 ? 0 : 1;
+    return lan.failures == 0 && counters.failures == 0 && line.failures == 0 ? 0 : 1;
 }

@@ -131,7 +131,9 @@ private slots:
         d.AdresyEdit->setText(QStringLiteral("1-5,75-80,199-201"));
         d.RezervaSpin->setValue(20); // rqsim may be slow to answer on a busy machine
         onlyRates(d, {9600, 19200, 115200});
+        const quint64 counted = LinkStats::instance().transactions();
         search(d);
+        QCOMPARE(LinkStats::instance().transactions(), counted); // probes are no connection's traffic
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání dokončeno, nalezeno: 3."));
         QCOMPARE(d.PrubehBar->value(), d.PrubehBar->maximum());
         QCOMPARE(d.PrubehBar->maximum(), 14 * 3);
