@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -418,6 +419,9 @@ void TFormHledani::PripojitClick()
     const int row = NalezeneTable->currentRow();
     if (!Data || searching() || row < 0 || row >= m_findings.size()) return;
     const ScanFinding &f = m_findings.at(row);
+    // As in the connection dialog: the window waits for the setup's transactions.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     const bool ok = ConnectWith(*Data, m_scan.adapter, f.address, BaudIndexOfRate(f.baud),
                                 [this](const QString &text) { setStatus(QLatin1Char(' ') + text); });
     if (ok) emit Pripojeno();
