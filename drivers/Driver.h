@@ -34,6 +34,8 @@ enum Code : std::uint32_t {
     ConnectionRefused = 15,
     PortBusy = 16,
     BadUdpPort = 17,
+    NoPermission = 18, // the device exists, the user may not open it
+    DeviceBusy = 19,   // another program holds the device exclusively
     Timeout = 20,
     BadCrc = 21,
     BadLength = 22,
@@ -62,6 +64,9 @@ std::uint32_t moduleErrorCode(std::uint8_t moduleError);
 void errorText(std::uint32_t code, std::uint32_t *buffer);
 // Fills the buffer with a UTF-8 text of ours, in Windows-1250 codes.
 void textToBuffer(std::string_view text, std::uint32_t *buffer);
+// Group that owns the device an open was last refused for (NoPermission's
+// text names it; "dialout" until a refusal tells otherwise).
+void setDeniedGroup(const std::string &group);
 
 // One way to a module: a serial line or UDP to the LAN converter.
 class Transport
@@ -72,6 +77,9 @@ public:
     virtual std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) = 0;
     // One request, one reply. Returns a library code; on Ok the reply answers the request.
     virtual std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) = 0;
+    // Bytes that came after a complete reply and were thrown away before a
+    // later request (serial line only).
+    virtual std::uint64_t strayBytes() const { return 0; }
 };
 
 // Opens a serial device (raw 8N1, 9600 Bd, 200 ms until SetConfig).
@@ -91,6 +99,9 @@ std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t
 std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response,
                    std::uint32_t *status, std::uint32_t *error);
 std::uint32_t done(std::uint32_t *handle);
+// Tests only: called between a handle's lookup and taking its connection's
+// lock, to widen the window a racing Done must not crash in.
+void setAfterLookupHook(void (*hook)());
 
 // Device path of COM port n: environment variable RQ_COM<n>, else the user's
 // port map (PortMap.h), else /dev/ttyS<n-1>.

@@ -545,7 +545,7 @@ private slots:
         QTest::newRow("reconnect") << 0 << 0 << 0 << QStringLiteral("5001") << true << 11;
         QTest::newRow("Init fails") << 7 << 0 << 0 << QStringLiteral("5001") << false << 2;
         QTest::newRow("SetConfig fails") << 0 << 5 << 0 << QStringLiteral("5001") << false << 5;
-        QTest::newRow("identification fails") << 0 << 0 << 2 << QStringLiteral("5001") << false << 9;
+        QTest::newRow("identification fails") << 0 << 0 << 2 << QStringLiteral("5001") << false << 10; // the link counters ask once for the new code's text
         QTest::newRow("bad UDP port after a connection") << 0 << 0 << 0 << QStringLiteral("x") << true << 1;
     }
     void busyCursorThroughoutTheSetup()
