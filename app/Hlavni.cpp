@@ -19,6 +19,7 @@
 #include "live/OkamDOUT.h"
 #include "live/StatReg.h"
 #include "scan/Hledani.h"
+#include "trend/Prubeh.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -64,6 +65,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     // Tools beside the original menus; each adds its own item here.
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
     add(NastrojeMenu, QStringLiteral("Diagnostika spojení"), &TForm1::DiagnostikaSpojeniClick);
+    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
     add(NastrojeMenu, QStringLiteral("Hledání modulů"), &TForm1::HledaniModuluClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
@@ -164,6 +166,7 @@ void TForm1::OkamAnalogoveClick() { openDialog<TForm3>(); }
 void TForm1::OkamDigitalniVstupyClick() { openDialog<TForm11>(); }
 void TForm1::OkamDigitalniVystupyClick() { openDialog<TForm9>(); }
 void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
+void TForm1::PrubehClick() { openDialog<TFormPrubeh>(); }
 
 void TForm1::HledaniModuluClick()
 {

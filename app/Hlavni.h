@@ -61,6 +61,7 @@ public slots:
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
     void DiagnostikaSpojeniClick();
+    void PrubehClick(); // "Průběh hodnot"
     void HledaniModuluClick();
     void KonecClick();
 
