@@ -19,6 +19,7 @@
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
 #include "live/StatReg.h"
+#include "scan/Hledani.h"
 #include "trend/Prubeh.h"
 
 #include <QCloseEvent>
@@ -64,9 +65,10 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     // Tools beside the original menus; each adds its own item here.
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
+    add(NastrojeMenu, QStringLiteral("Hledání modulů"), &TForm1::HledaniModuluClick);
     add(NastrojeMenu, QStringLiteral("Diagnostika spojení"), &TForm1::DiagnostikaSpojeniClick);
-    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
     add(NastrojeMenu, QStringLiteral("Porovnání konfigurace"), &TForm1::PorovnaniClick);
+    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -174,6 +176,20 @@ void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
 void TForm1::PrubehClick() { openDialog<TFormPrubeh>(); }
 
 void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
+void TForm1::HledaniModuluClick()
+{
+    if (!Data)
+        return;
+    std::unique_ptr<TFormHledani> dialog(new TFormHledani(this));
+    dialog->Data = Data;
+    // A module connected from the list shows in the status bar at once.
+    connect(dialog.get(), &TFormHledani::Pripojeno, this, &TForm1::showConnection);
+    try {
+        dialog->exec();
+    } catch (...) {
+    }
+    showConnection();
+}
 
 void TForm1::KonecClick()
 {

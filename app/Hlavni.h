@@ -65,6 +65,7 @@ public slots:
     void DiagnostikaSpojeniClick();
     void PrubehClick(); // "Průběh hodnot"
     void PorovnaniClick();
+    void HledaniModuluClick();
     void KonecClick();
 
 protected:
