@@ -67,8 +67,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
     add(NastrojeMenu, QStringLiteral("Hledání modulů"), &TForm1::HledaniModuluClick);
     add(NastrojeMenu, QStringLiteral("Diagnostika spojení"), &TForm1::DiagnostikaSpojeniClick);
-    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
     add(NastrojeMenu, QStringLiteral("Porovnání konfigurace"), &TForm1::PorovnaniClick);
+    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -96,7 +96,9 @@ void TForm1::FormCreate()
         return;
     }
     SetDefaults(Data);
-    LoadSettings(Data, settingsPath.isEmpty() ? SettingsFilePath() : settingsPath);
+    m_settings =
+        settingsPath.isEmpty() ? FindSettingsLocation() : SettingsLocation{settingsPath, QString(), false};
+    LoadSettings(Data, m_settings);
 }
 
 void TForm1::FormClose()
@@ -105,13 +107,16 @@ void TForm1::FormClose()
     if (!Data)
         return;
     QString error;
-    const QString path = settingsPath.isEmpty() ? SettingsFilePath() : settingsPath;
-    if (!SaveSettings(Data, path, &error)) {
-        const QString text = QStringLiteral("Nastavení připojení se nepodařilo uložit do souboru %1: %2").arg(path, error);
-        if (reportSaveFailure)
+    if (!SaveSettings(Data, m_settings, &error)) {
+        const QString text = QStringLiteral("Nastavení připojení se nepodařilo uložit. ") + error;
+        if (reportSaveFailure) {
             reportSaveFailure(text);
-        else
-            QMessageBox::warning(this, windowTitle(), text);
+        } else {
+            // The text holds a file name: shown as it is, never as markup.
+            QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+            box.setTextFormat(Qt::PlainText);
+            box.exec();
+        }
     }
     if (Data->connected && Data->handle != 0) {
         quint32 handle = Data->handle;
@@ -170,6 +175,7 @@ void TForm1::OkamDigitalniVystupyClick() { openDialog<TForm9>(); }
 void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
 void TForm1::PrubehClick() { openDialog<TFormPrubeh>(); }
 
+void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
 void TForm1::HledaniModuluClick()
 {
     if (!Data)
@@ -184,7 +190,6 @@ void TForm1::HledaniModuluClick()
     }
     showConnection();
 }
-void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
 
 void TForm1::KonecClick()
 {

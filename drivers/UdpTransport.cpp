@@ -45,22 +45,33 @@ public:
             sent = sendFrame(frame.data(), frame.size());
         if (sent != Ok) return sent;
 
-        // A blocking receive with the socket's timeout: on the usual path the
-        // reply costs one system call, as a bare round trip does. Datagrams
-        // still queued from earlier transactions (late or duplicated replies)
-        // carry other sequence numbers and are dropped here; damaged ones are
+        // Most of the wait is one blocking receive with the socket's timeout,
+        // so the usual path costs one system call as a bare round trip does.
+        // That timeout counts in scheduler ticks and can end a tick or two
+        // late; it therefore stops a guard before the deadline, and ppoll
+        // waits out the rest to the microsecond (a module search's silent
+        // probes last their timeout and not a tick more). Datagrams still
+        // queued from earlier transactions (late or duplicated replies) carry
+        // other sequence numbers and are dropped here; damaged ones are
         // remembered and reported if no valid reply follows.
         std::uint32_t damage = Ok;
-        for (bool first = true;; first = false) {
+        for (;;) {
             const int left = remainingMs(deadline);
             if (left <= 0) return damage != Ok ? damage : Timeout;
-            if (!first || static_cast<std::uint32_t>(left) != m_socketTimeoutMs)
-                setReceiveTimeout(static_cast<std::uint32_t>(left));
             std::uint8_t buffer[512];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
+            ssize_t n = 0;
+            if (left > kTickGuardMs) {
+                const auto blockMs = static_cast<std::uint32_t>(left - kTickGuardMs);
+                if (blockMs != m_socketTimeoutMs) setReceiveTimeout(blockMs);
+                n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
+            } else {
+                const int ready = pollUntil(m_fd, POLLIN, deadline);
+                if (ready < 0) return ReceiveFailed;
+                if (ready == 0) return damage != Ok ? damage : Timeout;
+                n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
+            }
             if (n < 0) {
-                if (errno == EINTR) continue;
-                if (errno == EAGAIN || errno == EWOULDBLOCK) return damage != Ok ? damage : Timeout;
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
                 if (errno == ECONNREFUSED) return ConnectionRefused;
                 return ReceiveFailed;
             }
@@ -119,6 +130,9 @@ private:
         ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         m_socketTimeoutMs = ms;
     }
+
+    // Covers a socket timeout that ends up to two 4 ms ticks late.
+    static constexpr int kTickGuardMs = 12;
 
     int m_fd;
     std::uint32_t m_initTimeoutMs;

@@ -19,7 +19,9 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QThread>
 
@@ -85,6 +87,10 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     }
     AdresyEdit = named(new QLineEdit(QStringLiteral("0-255"), this), "AdresyEdit");
     AdresyEdit->setToolTip(QStringLiteral("Adresy a rozsahy oddělené čárkou, například 1,5,10-20"));
+    RezervaSpin = named(new QSpinBox(this), "RezervaSpin");
+    RezervaSpin->setRange(0, 1000);
+    RezervaSpin->setSuffix(QStringLiteral(" ms"));
+    RezervaSpin->setToolTip(QStringLiteral("Čas navíc ke každému dotazu, například pro LAN konvertor ve vzdálené síti"));
 
     auto *adapter = new QGridLayout;
     int row = 0;
@@ -98,6 +104,7 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     addRow({}, UdpPortEdit, UdpPortLabel);
     addRow({}, UdpTimeoutEdit, UdpTimeoutLabel);
     addRow(QStringLiteral("Adresy modulů"), AdresyEdit);
+    addRow(QStringLiteral("Rezerva odpovědi"), RezervaSpin);
     adapter->setColumnStretch(1, 1);
 
     // One check box per rate, in the order they are searched.
@@ -200,6 +207,7 @@ void TFormHledani::stopAndWait()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
+    m_statsPause.reset();
 }
 
 bool TFormHledani::searching() const
@@ -254,7 +262,7 @@ void TFormHledani::RozhraniComboChange()
 void TFormHledani::setSearching(bool on)
 {
     for (QWidget *w : std::initializer_list<QWidget *>{RozhraniCombo, ParametrEdit, UdpPortEdit, UdpTimeoutEdit,
-                                                         AdresyEdit, HledatButton, ExportButton})
+                                                         AdresyEdit, RezervaSpin, HledatButton, ExportButton})
         w->setEnabled(!on);
     for (QCheckBox *box : RychlostChecks)
         box->setEnabled(!on);
@@ -293,6 +301,7 @@ void TFormHledani::HledatClick()
         return;
     }
     scan.addresses = *addresses;
+    scan.extraMs = static_cast<quint32>(RezervaSpin->value());
     for (QCheckBox *box : RychlostChecks)
         if (box->isChecked()) scan.bauds.append(DefaultScanBauds().at(RychlostChecks.indexOf(box)));
     if (scan.bauds.isEmpty()) {
@@ -319,7 +328,7 @@ void TFormHledani::HledatClick()
     CasLabel->setText(QStringLiteral("Uplynulo 0:00"));
     setStatus(QStringLiteral(" Probíhá hledání modulů…"));
     m_bridge = std::make_unique<Bridge>(this);
-    m_clock.start();
+    m_statsPause.emplace();
     m_thread = QThread::create([this] { m_result = RunScan(m_scan, *m_bridge); });
     connect(m_thread, &QThread::finished, this, &TFormHledani::searchFinished);
     setSearching(true);
@@ -347,7 +356,9 @@ void TFormHledani::addFinding(const ScanFinding &f)
                                         QString::number(f.baud) + QStringLiteral(" Bd"),
                                         f.model,
                                         f.firmware,
-                                        QLocale().toString(f.replyMs, 'f', 1) + QStringLiteral(" ms"),
+                                        f.kind == ScanFinding::Kind::Collision
+                                            ? QString()
+                                            : ScanReplyTimeText(f, QLocale()) + QStringLiteral(" ms"),
                                         f.note};
     for (int c = 0; c < ColumnCount; ++c)
         NalezeneTable->setItem(row, c, new QTableWidgetItem(texts[c]));
@@ -359,6 +370,7 @@ void TFormHledani::searchFinished()
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
+    m_statsPause.reset();
     setSearching(false);
     const QString time = minutes(m_result.elapsedMs);
     switch (m_result.end) {
@@ -407,6 +419,9 @@ void TFormHledani::PripojitClick()
     const int row = NalezeneTable->currentRow();
     if (!Data || searching() || row < 0 || row >= m_findings.size()) return;
     const ScanFinding &f = m_findings.at(row);
+    // As in the connection dialog: the window waits for the setup's transactions.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     const bool ok = ConnectWith(*Data, m_scan.adapter, f.address, BaudIndexOfRate(f.baud),
                                 [this](const QString &text) { setStatus(QLatin1Char(' ') + text); });
     if (ok) emit Pripojeno();

@@ -1,13 +1,14 @@
 #ifndef RQ_SCAN_HLEDANI_H
 #define RQ_SCAN_HLEDANI_H
 
+#include "diag/LinkStats.h"
 #include "scan/HledaniModulu.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -15,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTableWidget;
 class QThread;
 class TStatusBar;
@@ -42,6 +44,7 @@ public:
     QLabel *UdpTimeoutLabel = nullptr;
     QLineEdit *UdpTimeoutEdit = nullptr;
     QLineEdit *AdresyEdit = nullptr;   // "0-255", "1,5,10-20"
+    QSpinBox *RezervaSpin = nullptr;   // ms added to every probe's timeout
     QList<QCheckBox *> RychlostChecks; // in the search order of the rates
     QPushButton *HledatButton = nullptr;
     QPushButton *ZastavitButton = nullptr;
@@ -96,10 +99,11 @@ private:
 
     std::unique_ptr<Bridge> m_bridge;
     QThread *m_thread = nullptr;
+    // Held while the search thread runs: its probes leave the link counters alone.
+    std::optional<LinkStats::Pause> m_statsPause;
     ScanSettings m_scan;
     ScanResult m_result;
     QList<ScanFinding> m_findings;
-    QElapsedTimer m_clock;
 };
 
 #endif

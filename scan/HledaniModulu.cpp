@@ -38,7 +38,7 @@ public:
         // Planned time of every sweep, for the estimate of what is left.
         QList<double> planned;
         for (quint32 baud : bauds)
-            planned.append(static_cast<double>(ProbeTimeoutMs(m_settings.adapter, baud)));
+            planned.append(static_cast<double>(ProbeTimeoutMs(m_settings.adapter, baud, m_settings.extraMs)));
         double plannedLeft = 0;
         for (double p : planned)
             plannedLeft += p * static_cast<double>(addresses.size());
@@ -129,6 +129,7 @@ private:
                 // Something answered, garbled twice: most likely two modules at once.
                 f.kind = ScanFinding::Kind::Collision;
                 f.note = CollisionText;
+                f.replyMs = 0; // no reply was taken: the time says nothing
             } else if (error == NoReply && sub == 0) {
                 return Probe::Silent;
             } else if (error == NoReply || moduleError(error)) {
@@ -142,7 +143,7 @@ private:
             return Probe::Answered;
         }
         f.identity = IdentityText(replies);
-        f.model = f.identity.left(8).trimmed();
+        f.model = ModelNameOfIdentity(f.identity);
         f.firmware = f.identity.mid(11).trimmed();
         report(f);
         return Probe::Answered;
@@ -189,11 +190,15 @@ double WireTimeUs(quint32 baud)
     return (11.0 + 12.0) * 10.0 * 1e6 / static_cast<double>(baud);
 }
 
-quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud)
+quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs)
 {
-    const double wireMs = WireTimeUs(baud) / 1000.0;
-    const auto timeout = static_cast<quint32>(std::ceil(wireMs * 1.125 + 2.0));
-    return std::min(timeout, SetupTimeoutMs(adapter, baud));
+    if (baud == 0) return SetupTimeoutMs(adapter, baud);
+    // A fifth more for the module's turnaround, 3 ms for the way there and
+    // back (a loaded PC's scheduling included); whole microseconds, rounded up.
+    const quint64 wireUs = (230000000ull + baud - 1) / baud;
+    const quint64 timeoutUs = wireUs * 6 / 5 + 3000;
+    const auto timeoutMs = static_cast<quint32>((timeoutUs + 999) / 1000 + extraMs);
+    return std::min(timeoutMs, SetupTimeoutMs(adapter, baud));
 }
 
 namespace {
@@ -266,6 +271,11 @@ std::optional<QList<quint32>> ParseBaudList(const QString &text, QString *error)
     return list;
 }
 
+QString ScanReplyTimeText(const ScanFinding &f, const QLocale &locale)
+{
+    return f.kind == ScanFinding::Kind::Collision ? QString() : locale.toString(f.replyMs, 'f', 1);
+}
+
 QString ScanFindingKindText(ScanFinding::Kind kind)
 {
     switch (kind) {
@@ -308,7 +318,7 @@ QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator)
     QString csv = header.join(separator) + QLatin1Char('\n');
     for (const ScanFinding &f : findings)
         csv += QStringList{QString::number(f.address), QString::number(f.baud), field(f.model), field(f.firmware),
-                           locale.toString(f.replyMs, 'f', 1), field(f.note)}
+                           ScanReplyTimeText(f, locale), field(f.note)}
                    .join(separator) +
                QLatin1Char('\n');
     return csv;

@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QLocale>
 #include <QString>
 
 #include <optional>
@@ -22,7 +23,10 @@
 //
 // RunScan opens its own connection and closes it before it returns; since
 // the program binds one adapter library at a time, a caller holding a
-// connection closes it first (CloseConnection).
+// connection closes it first (CloseConnection). The link counters belong to
+// the user-interface thread: a caller that runs the search on another
+// thread holds a LinkStats::Pause there until the search has ended (the
+// probes are no connection's traffic anyway).
 
 // What answered at one address and baud rate.
 struct ScanFinding
@@ -38,7 +42,7 @@ struct ScanFinding
     QString model;    // "RQ-3510"
     QString firmware; // "1.08"
     QString identity; // the 15 characters the connection setup builds
-    double replyMs = 0; // the first identification transaction, request to reply
+    double replyMs = 0; // the first identification transaction, request to reply; 0 for a collision
     QString note;       // empty, CollisionText, or the error text
 };
 
@@ -72,6 +76,10 @@ struct ScanSettings
     AdapterSettings adapter;
     QList<quint8> addresses;      // empty: 0..255
     QList<quint32> bauds;         // empty: DefaultScanBauds()
+    // Added to every probe's timeout, for a way to the bus slower than a
+    // local line (a LAN converter in a remote network); still never longer
+    // than the connection setup would wait.
+    quint32 extraMs = 0;
 };
 
 struct ScanResult
@@ -93,9 +101,9 @@ QList<quint8> AllAddresses();
 // Time a request and its reply take on the bus at a rate, in microseconds
 // (11 + 12 bytes of 10 bits).
 double WireTimeUs(quint32 baud);
-// Reply timeout of one probe: the wire time plus an eighth and 2 ms for the
+// Reply timeout of one probe: the wire time plus a fifth and 3 ms for the
 // module and the way there, never longer than the connection setup would wait.
-quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud);
+quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs = 0);
 
 // "1,5,10-20": numbers and ranges of addresses 0..255, decimal or
 // hexadecimal as typed elsewhere ($1F, 0x1F); blanks allowed. Each address
@@ -111,5 +119,7 @@ QJsonObject ScanFindingJson(const ScanFinding &finding);
 // CSV, a tab for the clipboard), the decimal separator of the locale.
 QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator = QLatin1Char(';'));
 QString ScanFindingKindText(ScanFinding::Kind kind);
+// The reply time in milliseconds with one decimal, empty for a collision.
+QString ScanReplyTimeText(const ScanFinding &finding, const QLocale &locale);
 
 #endif

@@ -1,4 +1,5 @@
 #include "app/Dekl.h"
+#include "app/Hlavni.h"
 #include "app/StatusBar.h"
 #include "comm/Pripojeni.h"
 #include "scan/Hledani.h"
@@ -9,11 +10,15 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 constexpr int SearchMs = 60000;
@@ -124,8 +129,11 @@ private slots:
         d.Data = &data;
         d.show();
         d.AdresyEdit->setText(QStringLiteral("1-5,75-80,199-201"));
+        d.RezervaSpin->setValue(20); // rqsim may be slow to answer on a busy machine
         onlyRates(d, {9600, 19200, 115200});
+        const quint64 counted = LinkStats::instance().transactions();
         search(d);
+        QCOMPARE(LinkStats::instance().transactions(), counted); // probes are no connection's traffic
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání dokončeno, nalezeno: 3."));
         QCOMPARE(d.PrubehBar->value(), d.PrubehBar->maximum());
         QCOMPARE(d.PrubehBar->maximum(), 14 * 3);
@@ -238,6 +246,7 @@ private slots:
         d.Data = &data;
         d.show();
         d.AdresyEdit->setText(QStringLiteral("3"));
+        d.RezervaSpin->setValue(20);
         onlyRates(d, {9600});
         d.HledatButton->click();
         QCOMPARE(asked, QStringLiteral("Hledání ukončí stávající připojení k modulu RQ-3510  v.1.08 (adresa 3, 9600 Bd). "
@@ -246,6 +255,42 @@ private slots:
         QCOMPARE(data.ready(), !answer);
         QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
         QCOMPARE(d.NalezeneTable->rowCount(), answer ? 1 : 0);
+    }
+
+    // From the Tools menu: a module connected from the list shows in the
+    // main window's status bar while the search window is still open.
+    void fromMainWindow()
+    {
+        QTemporaryDir dir;
+        TForm1::settingsPath = dir.filePath(QStringLiteral("W_rq3510.ini"));
+        TForm1 w;
+        w.Data->adapterKind = 4;
+        w.Data->ipAddress = QStringLiteral("127.0.0.1");
+        w.Data->udpPort = sim.udpPort();
+        QAction *item = nullptr;
+        for (QAction *a : w.NastrojeMenu->actions())
+            if (a->text() == QStringLiteral("Hledání modulů")) item = a;
+        QVERIFY(item);
+        QString moduleWhileOpen;
+        QTimer::singleShot(0, this, [&] {
+            auto *d = qobject_cast<TFormHledani *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            d->AdresyEdit->setText(QStringLiteral("76-78"));
+            d->RezervaSpin->setValue(20);
+            onlyRates(*d, {115200});
+            d->HledatButton->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!d->searching(), SearchMs);
+            d->NalezeneTable->selectRow(0);
+            d->PripojitButton->click();
+            moduleWhileOpen = w.StatusBar1->text(0);
+            d->ZavritButton->click();
+        });
+        item->trigger();
+        QCOMPARE(moduleWhileOpen, QStringLiteral(" Modul  RQ-3520  v.1.07"));
+        QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa  77"));
+        QCOMPARE(w.StatusBar1->text(2), QStringLiteral(" Rychlost  115200Bd"));
+        QVERIFY(w.Data->ready());
+        TForm1::settingsPath.clear();
     }
 };
 

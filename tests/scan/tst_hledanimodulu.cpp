@@ -114,25 +114,30 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<quint32>("udpTimeout");
         QTest::addColumn<quint32>("baud");
+        QTest::addColumn<quint32>("extra");
         QTest::addColumn<quint32>("expected");
-        QTest::newRow("9600, serial") << 0 << 0u << 9600u << 29u;
-        QTest::newRow("115200, serial") << 0 << 0u << 115200u << 5u;
-        QTest::newRow("600 under the table's 1000") << 3 << 0u << 600u << 434u;
-        QTest::newRow("LAN without own timeout") << 4 << 0u << 1200u << 218u;
-        QTest::newRow("LAN's own timeout caps") << 4 << 100u << 600u << 100u;
-        QTest::newRow("LAN's own timeout above") << 4 << 200u << 9600u << 29u;
+        QTest::newRow("9600, serial") << 0 << 0u << 9600u << 0u << 32u;
+        QTest::newRow("115200, serial") << 0 << 0u << 115200u << 0u << 6u;
+        QTest::newRow("600 under the table's 1000") << 3 << 0u << 600u << 0u << 463u;
+        QTest::newRow("LAN without own timeout") << 4 << 0u << 1200u << 0u << 233u;
+        QTest::newRow("LAN's own timeout caps") << 4 << 100u << 600u << 0u << 100u;
+        QTest::newRow("LAN's own timeout above") << 4 << 200u << 9600u << 0u << 32u;
+        QTest::newRow("reserve added") << 0 << 0u << 9600u << 50u << 82u;
+        QTest::newRow("reserve capped by the table") << 0 << 0u << 115200u << 500u << 200u;
     }
     void probeTimeout()
     {
         QFETCH(int, kind);
         QFETCH(quint32, udpTimeout);
         QFETCH(quint32, baud);
+        QFETCH(quint32, extra);
         QFETCH(quint32, expected);
         AdapterSettings a;
         a.kind = static_cast<quint8>(kind);
         a.udpTimeout = udpTimeout;
-        QCOMPARE(ProbeTimeoutMs(a, baud), expected);
-        QVERIFY(ProbeTimeoutMs(a, baud) <= SetupTimeoutMs(a, baud));
+        QCOMPARE(ProbeTimeoutMs(a, baud, extra), expected);
+        QVERIFY(ProbeTimeoutMs(a, baud, extra) <= SetupTimeoutMs(a, baud));
+        if (udpTimeout == 0) QVERIFY(ProbeTimeoutMs(a, baud, extra) * 1000.0 > WireTimeUs(baud));
     }
 
     void threeModulesAtThreeRates()
@@ -146,6 +151,7 @@ private slots:
         s.adapter = lanTo(sim.udpPort());
         s.addresses = *ParseAddressList(QStringLiteral("0-5,75-80,198-202"));
         s.bauds = {9600, 19200, 115200, 57600};
+        s.extraMs = 20; // rqsim may be slow to answer on a busy machine
         Collector report;
         const ScanResult r = RunScan(s, report);
         QCOMPARE(r.end, ScanResult::End::Finished);
@@ -210,6 +216,7 @@ private slots:
         }
         s.addresses = bytes({4, 5, 6, 7});
         s.bauds = {9600};
+        s.extraMs = 20;
         Collector report;
         const ScanResult r = RunScan(s, report);
         QCOMPARE(r.end, ScanResult::End::Finished);
@@ -217,6 +224,7 @@ private slots:
         QCOMPARE(r.findings.at(0).address, 5);
         QCOMPARE(r.findings.at(0).kind, ScanFinding::Kind::Collision);
         QCOMPARE(r.findings.at(0).note, QStringLiteral("možná kolize adres"));
+        QVERIFY(ScanFindingsCsv(r.findings).contains(QStringLiteral("\n5;9600;;;;možná kolize adres\n")));
         QCOMPARE(r.findings.at(1).address, 6);
         QCOMPARE(r.findings.at(1).kind, ScanFinding::Kind::Module);
         QCOMPARE(r.findings.at(1).model, QStringLiteral("RQ-3530"));
