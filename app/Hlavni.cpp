@@ -17,6 +17,8 @@
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
 #include "live/StatReg.h"
+#include "scan/Hledani.h"
+#include "trend/Prubeh.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -61,6 +63,8 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
 
     // Tools beside the original menus; each adds its own item here.
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
+    add(NastrojeMenu, QStringLiteral("Hledání modulů"), &TForm1::HledaniModuluClick);
+    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -159,6 +163,22 @@ void TForm1::OkamAnalogoveClick() { openDialog<TForm3>(); }
 void TForm1::OkamDigitalniVstupyClick() { openDialog<TForm11>(); }
 void TForm1::OkamDigitalniVystupyClick() { openDialog<TForm9>(); }
 void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
+void TForm1::PrubehClick() { openDialog<TFormPrubeh>(); }
+
+void TForm1::HledaniModuluClick()
+{
+    if (!Data)
+        return;
+    std::unique_ptr<TFormHledani> dialog(new TFormHledani(this));
+    dialog->Data = Data;
+    // A module connected from the list shows in the status bar at once.
+    connect(dialog.get(), &TFormHledani::Pripojeno, this, &TForm1::showConnection);
+    try {
+        dialog->exec();
+    } catch (...) {
+    }
+    showConnection();
+}
 
 void TForm1::KonecClick()
 {

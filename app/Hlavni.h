@@ -56,6 +56,8 @@ public slots:
     void OkamDigitalniVstupyClick();
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
+    void HledaniModuluClick();
+    void PrubehClick(); // "Průběh hodnot"
     void KonecClick();
 
 protected:

@@ -3,6 +3,7 @@
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "comm/Spojeni.h"
 
 #include <QComboBox>
 #include <QFontMetrics>
@@ -15,31 +16,14 @@
 #include <QShowEvent>
 
 namespace {
-const QString UnknownAdapterText = QStringLiteral("Neznámý typ rozhraní");
-const QString InitInProgressText = QStringLiteral("Probíhá inicializace připojení");
-const QString InitFailedText = QStringLiteral("Chyba inicializace připojení - ");
-const QString BadIpText = QStringLiteral("Neplatná IP adresa");
-const QString BadUdpPortText = QStringLiteral("Neplatný UDP port");
-const QString BadUdpTimeoutText = QStringLiteral("Neplatný UDP timeout");
-const QString ConnectedText = QStringLiteral("Připojení úspěšně inicializováno. Připojen modul   ");
-
-// Parameter passed as the third value of SetConfig by every setup.
-constexpr quint32 SetConfigThird = 2;
-constexpr quint8 IdentifyCommand = 200;
-
-// A UDP port or timeout: a number whose 32-bit pattern is at most 65535
-// (so every negative number fails).
-std::optional<quint32> udpValue(const QString &text)
-{
-    const std::optional<qint32> v = ParseIntText(text);
-    if (!v || static_cast<quint32>(*v) > 65535u) return std::nullopt;
-    return static_cast<quint32>(*v);
-}
+using namespace ConnectText;
 } // namespace
 
 QString IsaBaseText(quint16 base)
 {
-    return QStringLiteral("%1").arg(base, 3, 16, QLatin1Char('0')).toUpper() + QLatin1Char('h');
+    AdapterSettings s;
+    s.isaBase = base;
+    return AdapterFieldText(s, 1);
 }
 
 TForm2::TForm2(QWidget *parent) : QDialog(parent)
@@ -58,9 +42,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Label5 = label("Label5", QStringLiteral("Komunikační rozhraní"));
     ComboBox2 = new QComboBox(this);
     ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
-    ComboBox2->addItems({QStringLiteral("Standardní COMx"), QStringLiteral("ISA karta PCI-638"),
-                         QStringLiteral("PCI karta PCI-4638"), QStringLiteral("USB konvertor USB-4638"),
-                         QStringLiteral("LAN konvertor RQ-4638")});
+    ComboBox2->addItems(AdapterItems());
     Label3 = label("Label3", QString());
     Edit2 = edit("Edit2");
     Label6 = label("Label6", QStringLiteral("UDP port"));
@@ -86,7 +68,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Panel1->setMargin(2);
     // Room for the success text with a full identity.
     Panel1->setMinimumWidth(
-        QFontMetrics(Panel1->font()).horizontalAdvance(ConnectedText + QStringLiteral("RQ-3510  v.1.08")) +
+        QFontMetrics(Panel1->font()).horizontalAdvance(Connected + QStringLiteral("RQ-3510  v.1.08")) +
         40);
     Button1 = new QPushButton(QStringLiteral("Inicializace připojení"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -162,33 +144,16 @@ void TForm2::showAdapterFields(int kind)
     for (QWidget *w : adapterFields())
         w->setVisible(false);
     if (!Data) return;
-    switch (kind) {
-    case 0:
-        Label3->setText(QStringLiteral("Číslo portu COMx"));
-        Edit2->setText(QString::number(Data->comPort));
-        break;
-    case 1:
-        Label3->setText(QStringLiteral("Bázová adresa PCI-638"));
-        Edit2->setText(IsaBaseText(Data->isaBase));
-        break;
-    case 2:
-    case 3:
-        return;
-    case 4:
-        Label3->setText(QStringLiteral("IP adresa"));
-        Edit2->setText(Data->ipAddress);
+    if (kind == 2 || kind == 3) return;
+    // No valid adapter: the field stays, empty, for whatever comes next.
+    const AdapterSettings s = AdapterSettingsOf(*Data);
+    Label3->setText(AdapterFieldCaption(kind));
+    Edit2->setText(AdapterFieldText(s, kind));
+    if (kind == 4) {
         Edit3->setText(QString::number(Data->udpPort));
         Edit4->setText(QString::number(Data->udpTimeout));
-        Label6->setVisible(true);
-        Edit3->setVisible(true);
-        Label7->setVisible(true);
-        Edit4->setVisible(true);
-        break;
-    default:
-        // No valid adapter: the field stays, empty, for whatever comes next.
-        Label3->setText(QString());
-        Edit2->clear();
-        break;
+        for (QWidget *w : adapterFields())
+            w->setVisible(true);
     }
     Label3->setVisible(true);
     Edit2->setVisible(true);
@@ -212,19 +177,12 @@ void TForm2::ComboBox2Change()
 {
     const int kind = ComboBox2->currentIndex();
     showAdapterFields(kind);
-    if (kind < 0 || kind > 4) setPanel(UnknownAdapterText);
+    if (kind < 0 || kind > 4) setPanel(UnknownAdapter);
 }
 
 void TForm2::Button2Click()
 {
     reject();
-}
-
-void TForm2::abandon(quint32 &handle)
-{
-    CloseAdapter(Data->adapterKind, &handle);
-    Data->handle = handle;
-    Data->connected = false;
 }
 
 void TForm2::Button1Click()
@@ -233,128 +191,25 @@ void TForm2::Button1Click()
     TData &d = *Data;
 
     // Whatever follows, the open connection ends first.
-    quint32 handle = d.handle;
-    if (d.connected && handle != 0) {
-        CloseAdapter(d.adapterKind, &handle);
-        d.handle = handle;
-        d.connected = false;
-    }
-    setPanel(InitInProgressText);
+    CloseConnection(d);
+    setPanel(InProgress);
 
     const quint8 address = static_cast<quint8>(ParseIntText(Edit1->text()).value_or(0));
     Edit1->setText(QString::number(address));
     const int baudIndex = ComboBox1->currentIndex();
-    const quint32 baud = BaudRateOfIndex(baudIndex);
     const int kind = ComboBox2->currentIndex();
-    // The record only ever holds a kind the list offers.
-    if (kind >= 0 && kind <= 4) d.adapterKind = static_cast<quint8>(kind);
     d.initBlock.fill(0);
 
-    switch (kind) {
-    case 0: {
-        const qint32 port = ParseIntText(Edit2->text()).value_or(1);
-        const quint16 port16 = static_cast<quint16>(port);
-        Edit2->setText(QString::number(port16));
-        d.comPort = static_cast<quint8>(port);
-        d.initBlock[0] = port16;
-        break;
-    }
-    case 1: {
-        // Four characters such as "2A0h" are the digits and the "h"; anything
-        // else falls back to the factory address.
-        const QString text = Edit2->text();
-        const QString hex = text.size() == 4 ? QLatin1Char('$') + text.left(3) : QStringLiteral("$300");
-        const quint16 base = static_cast<quint16>(ParseIntText(hex).value_or(0x300));
-        Edit2->setText(IsaBaseText(base));
-        d.isaBase = base;
-        d.initBlock[0] = base;
-        break;
-    }
-    case 2:
-    case 3:
-        break;
-    case 4: {
-        if (Edit2->text().isEmpty()) {
-            setPanel(BadIpText);
-            return;
-        }
-        d.ipAddress = Edit2->text();
-        // QByteArray keeps its data zero-terminated; the library reads it
-        // through init block word 0 while Init runs.
-        d.ipAddress8bit = ToCp1250(d.ipAddress);
-        const std::optional<quint32> port = udpValue(Edit3->text());
-        if (!port) {
-            setPanel(BadUdpPortText);
-            return;
-        }
-        d.udpPort = *port;
-        const std::optional<quint32> timeout = udpValue(Edit4->text());
-        if (!timeout) {
-            setPanel(BadUdpTimeoutText);
-            return;
-        }
-        d.udpTimeout = *timeout;
-        d.initBlock[0] = reinterpret_cast<std::uintptr_t>(d.ipAddress8bit.constData());
-        d.initBlock[1] = d.udpPort;
-        d.initBlock[2] = d.udpTimeout;
-        break;
-    }
-    default:
-        setPanel(UnknownAdapterText);
+    AdapterSettings settings = AdapterSettingsOf(d);
+    QString field = Edit2->text();
+    const QString invalid = ReadAdapterFields(kind, field, Edit3->text(), Edit4->text(), settings);
+    if (kind == 0 || kind == 1) Edit2->setText(field);
+    // Fields read before an invalid one stay in the record.
+    StoreAdapterSettings(d, settings);
+    if (!invalid.isEmpty()) {
+        setPanel(invalid);
         return;
     }
-
-    quint32 result = OpenAdapter(d.adapterKind, &handle, d.initBlock);
-    QString text = ErrorText(d.adapterKind, result);
-    if (result != 0) {
-        // A library whose Init failed stays bound; the next open replaces it.
-        setPanel(InitFailedText + text);
-        d.connected = false;
-        return;
-    }
-    d.connected = true;
-
-    result = ConfigureAdapter(d.adapterKind, handle, baud, ReplyTimeoutOfRate(baud), SetConfigThird);
-    text = ErrorText(d.adapterKind, result);
-    if (result != 0) {
-        setPanel(InitFailedText + text);
-        abandon(handle);
-        return;
-    }
-
-    std::array<std::array<quint8, 4>, 3> replies{};
-    quint8 d0 = 0;
-    for (quint8 sub = 0; sub < 3; ++sub) {
-        quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0;
-        // A library that hands out handle 0 sends nothing; that counts as
-        // "nothing bound" rather than as an empty identity.
-        quint8 error = static_cast<quint8>(AdapterError::NotBound);
-        Record response{};
-        RunModuleTransaction(d.adapterKind, handle, address, IdentifyCommand, sub, d0, d1, d2, d3, d4, error,
-                             response.data());
-        text = ErrorText(d.adapterKind, error);
-        if (error != 0) {
-            setPanel(text);
-            abandon(handle);
-            return;
-        }
-        replies[sub] = {d1, d2, d3, d4};
-    }
-
-    QString identity;
-    const auto append = [&identity](const std::array<quint8, 4> &bytes) {
-        for (quint8 b : bytes)
-            identity.append(FromCp1250(b));
-    };
-    append(replies[0]);
-    append(replies[1]);
-    identity.append(QStringLiteral(" v."));
-    append(replies[2]);
-    d.identity = identity;
-    setPanel(ConnectedText + identity);
-
-    d.moduleAddress = address;
-    d.baudRate = baud;
-    d.statusText = StatusOkText;
-    d.handle = handle;
+    d.initBlock = MakeInitBlock(settings, d.ipAddress8bit);
+    ConnectRecord(d, address, baudIndex, [this](const QString &text) { setPanel(text); });
 }

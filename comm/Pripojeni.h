@@ -53,8 +53,6 @@ private:
     // Shows the fields of the adapter kind, filled from the record.
     void showAdapterFields(int kind);
     void setPanel(const QString &text);
-    // Closes the adapter opened by this setup and leaves the record not connected.
-    void abandon(quint32 &handle);
 };
 
 // The ISA base address as the dialog shows it: at least three uppercase

@@ -3,26 +3,12 @@
 #include <QComboBox>
 #include <QGridLayout>
 
-const QStringList &Ranges3510()
-{
-    static const QStringList items{
-        QStringLiteral("+/- 20 mV"),  QStringLiteral("+/- 50 mV"),  QStringLiteral("+/- 100 mV"),
-        QStringLiteral("+/- 200 mV"), QStringLiteral("+/- 500 mV"), QStringLiteral("+/- 1 V"),
-        QStringLiteral("+/- 2 V"),    QStringLiteral("100 ohm"),    QStringLiteral("500 ohm"),
-        QStringLiteral("1 kohm"),     QStringLiteral("5 kohm")};
-    return items;
-}
-
-namespace {
-constexpr int VoltageRanges = 7;
-}
-
 TForm13::TForm13(QWidget *parent) : TNastavDialog(parent)
 {
     setWindowTitle(QStringLiteral("Nastavení analogových vstupů RQ-3510"));
     QList<QComboBox *> boxes;
     for (int i = 0; i < 12; ++i) {
-        const QStringList items = i % 2 == 0 ? Ranges3510() : Ranges3510().mid(0, VoltageRanges);
+        const QStringList items = i % 2 == 0 ? Ranges3510() : Ranges3510().mid(0, VoltageRanges3510);
         ComboBox[std::size_t(i)] = makeComboBox(i + 1, items);
         boxes << ComboBox[std::size_t(i)];
     }

@@ -2,6 +2,7 @@
 #define RQ_CONFIG_NASTAVAIN3510_H
 
 #include "config/NastavDialog.h"
+#include "image/Rozsahy.h"
 
 #include <array>
 
@@ -21,8 +22,5 @@ public:
     void PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 };
-
-// Range items of the RQ-3510 in code order; the odd inputs offer the first seven.
-const QStringList &Ranges3510();
 
 #endif

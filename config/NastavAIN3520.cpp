@@ -10,17 +10,6 @@ const QString CountMessage = QStringLiteral(" Chyba Počet měřených vstupů")
 constexpr int CountFirmware = 107; // first firmware that measures fewer inputs
 } // namespace
 
-const QStringList &Ranges3520()
-{
-    static const QStringList items{
-        QStringLiteral("+/- 20 mV"),  QStringLiteral("+/- 50 mV"),  QStringLiteral("+/- 100 mV"),
-        QStringLiteral("+/- 200 mV"), QStringLiteral("+/- 500 mV"), QStringLiteral("TC typ M"),
-        QStringLiteral("TC typ T"),   QStringLiteral("TC typ J"),   QStringLiteral("TC typ L"),
-        QStringLiteral("TC typ E"),   QStringLiteral("TC typ K"),   QStringLiteral("TC typ S"),
-        QStringLiteral("TC typ R"),   QStringLiteral("TC typ B"),   QStringLiteral("TC typ A")};
-    return items;
-}
-
 std::optional<int> FirmwareNumber(const QString &identity)
 {
     if (identity.size() < 15) return std::nullopt;

@@ -2,6 +2,7 @@
 #define RQ_CONFIG_NASTAVAIN3520_H
 
 #include "config/NastavDialog.h"
+#include "image/Rozsahy.h"
 
 #include <array>
 
@@ -29,9 +30,6 @@ public:
 public slots:
     void FormShow() override;
 };
-
-// Range and thermocouple items of the RQ-3520 in code order.
-const QStringList &Ranges3520();
 
 // Firmware version number of a module identity ("RQ-3520  v.1.07" -> 107):
 // its characters 12, 14 and 15; empty when the text is shorter than 15

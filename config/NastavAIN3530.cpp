@@ -4,34 +4,6 @@
 #include <QGridLayout>
 #include <QLabel>
 
-const QStringList &Sensors3530()
-{
-    static const QStringList items{
-        QStringLiteral("100 ohm"), QStringLiteral("500 ohm"),         QStringLiteral("1 kohm"),
-        QStringLiteral("5 kohm"),  QStringLiteral("Pt100 (0.00385)"), QStringLiteral("Pt100 (0.00391)"),
-        QStringLiteral("Ni100"),   QStringLiteral("Ni1000"),          QStringLiteral("KTY10")};
-    return items;
-}
-
-const QStringList &Units3530()
-{
-    static const QStringList items{QStringLiteral("ohm"), QStringLiteral("Kelvin"), QStringLiteral("°C"),
-                                   QStringLiteral("°F")};
-    return items;
-}
-
-const QStringList &Wirings3530()
-{
-    static const QStringList items{QStringLiteral("2 vodiče"), QStringLiteral("3 vodiče"),
-                                   QStringLiteral("4 vodiče")};
-    return items;
-}
-
-quint8 PackSensor3530(int sensor, int unit, int wiring)
-{
-    return static_cast<quint8>(sensor + 16 * unit + 64 * wiring);
-}
-
 TForm13b::TForm13b(QWidget *parent) : TNastavDialog(parent)
 {
     setWindowTitle(QStringLiteral("Nastavení analogových vstupů RQ-3530"));

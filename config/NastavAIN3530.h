@@ -2,6 +2,7 @@
 #define RQ_CONFIG_NASTAVAIN3530_H
 
 #include "config/NastavDialog.h"
+#include "image/Rozsahy.h"
 
 #include <array>
 
@@ -25,12 +26,5 @@ public:
     void PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 };
-
-const QStringList &Sensors3530();
-const QStringList &Units3530();
-const QStringList &Wirings3530();
-
-// The sensor byte of the codes, in 8 bits.
-quint8 PackSensor3530(int sensor, int unit, int wiring);
 
 #endif

@@ -1,5 +1,7 @@
 #include "dio/EepromFile.h"
 
+#include "config/Prenos.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -66,4 +68,13 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
     if (bytes.size() < EepromFileSize)
         return fail(QStringLiteral("%1 holds only %2 bytes").arg(path).arg(bytes.size()));
     return true;
+}
+
+QList<TransferStep> EepromSteps(EepromBlock &block)
+{
+    QList<TransferStep> list;
+    list.reserve(EepromFileSize);
+    for (int i = 0; i < EepromFileSize; ++i)
+        list.append({quint8(i / 256), quint8(i % 256), &block[std::size_t(i)]});
+    return list;
 }

@@ -3,7 +3,11 @@
 
 #include <QString>
 
+#include <QList>
+
 #include <array>
+
+struct TransferStep;
 
 // EEPROM file (".kee"): the module's whole configuration memory as 512 raw
 // bytes, page 0 addresses 0..255 then page 1 addresses 0..255. No header, no
@@ -22,5 +26,9 @@ bool SaveEepromFile(const QString &path, const EepromBlock &block, QString *erro
 // 512 bytes; the bytes read before the failure are stored, the rest of the
 // block keeps its values.
 bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error = nullptr);
+
+// The transfer steps of the whole memory: page 0 addresses 0..255, then
+// page 1, each with its element of the block.
+QList<TransferStep> EepromSteps(EepromBlock &block);
 
 #endif

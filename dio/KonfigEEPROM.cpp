@@ -85,11 +85,7 @@ TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
 
 QList<TransferStep> TForm5::steps(TCFGRQ &image)
 {
-    QList<TransferStep> list;
-    list.reserve(EepromFileSize);
-    for (int i = 0; i < EepromFileSize; ++i)
-        list.append({quint8(i / 256), quint8(i % 256), &image.eeprom[std::size_t(i)]});
-    return list;
+    return EepromSteps(image.eeprom);
 }
 
 void TForm5::status(const QString &text)

@@ -1,6 +1,7 @@
 #include "live/LiveDialog.h"
 
 #include "app/Dekl.h"
+#include "app/Pauza.h"
 #include "app/StatusBar.h"
 #include "live/ValuePanel.h"
 
@@ -21,7 +22,7 @@ TLiveDialog::TLiveDialog(QWidget *parent) : QDialog(parent)
     m_layout->addLayout(m_grid);
 }
 
-void TLiveDialog::addFooter(int interval, QPushButton *leftButton)
+void TLiveDialog::addFooter(int interval, QPushButton *leftButton, const QList<int> &panels)
 {
     auto *buttons = new QHBoxLayout;
     if (leftButton)
@@ -34,7 +35,7 @@ void TLiveDialog::addFooter(int interval, QPushButton *leftButton)
     m_layout->addLayout(buttons);
     connect(Button1, &QPushButton::clicked, this, &TLiveDialog::Button1Click);
 
-    StatusBar1 = new TStatusBar({0}, this);
+    StatusBar1 = new TStatusBar(panels, this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     m_layout->addWidget(StatusBar1);
 
@@ -94,15 +95,63 @@ void TLiveDialog::showResult(quint8 error)
 
 void TLiveDialog::readBits(quint8 command, quint8 subCode, const std::array<QLabel *, 32> &labels)
 {
-    if (!canSend())
+    if (!canSend()) {
+        showStale(labels);
         return;
+    }
     ModuleBytes d{};
     const quint8 error = transact(command, subCode, d);
     if (error != 0) {
         showResult(error);
+        showStale(labels);
         return;
     }
     for (int n = 0; n < 32; ++n)
         labels[static_cast<std::size_t>(n)]->setText(BitText(d[static_cast<std::size_t>(1 + n / 8)], n % 8));
+    showStale(labels, false);
     showResult(0);
+}
+
+void TLiveDialog::showStale(std::span<QLabel *const> labels, bool stale)
+{
+    for (QLabel *label : labels)
+        label->setEnabled(!stale);
+}
+
+void TCycleDialog::done(int result)
+{
+    if (m_inCycle) {
+        // The cycle still uses the window: it stops before its next
+        // transaction and closes the dialog on its way out.
+        m_closeRequested = true;
+        m_closeResult = result;
+        return;
+    }
+    Timer1->stop();
+    QDialog::done(result);
+}
+
+void TCycleDialog::Timer1Timer()
+{
+    if (!Data || m_inCycle)
+        return;
+    Timer1->stop();
+    m_inCycle = true;
+    const QPointer<TCycleDialog> self(this);
+    cycle(self);
+    if (!self)
+        return; // destroyed while events were processed: touch nothing
+    m_inCycle = false;
+    if (m_closeRequested) {
+        m_closeRequested = false;
+        done(m_closeResult);
+        return;
+    }
+    Timer1->start(CyclePause);
+}
+
+bool TCycleDialog::keepGoing(const QPointer<TCycleDialog> &self)
+{
+    rq::processEvents();
+    return self && !m_closeRequested && Data;
 }

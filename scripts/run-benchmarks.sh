@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the build and prints its figures. Start-up cost
 # needs a display: an Xvfb of its own is started when none is set.
+# bench_scan searches 256 addresses at nine rates at the wire's pace: about four minutes.
 set -uo pipefail
 build=$(cd "${1:-build}" && pwd)
 if [ -z "${DISPLAY:-}" ]; then

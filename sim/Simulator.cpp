@@ -40,7 +40,7 @@ const char kHelp[] = "commands (MOD = module bus address, numbers decimal or 0x 
                      "  fault RULE                     add a fault rule\n"
                      "  faults                         list fault rules\n"
                      "  clear                          remove all fault rules\n"
-                     "  counters                       requests, replies, ignored, bad, faults\n"
+                     "  counters                       requests, replies, ignored, bad, faults, collisions\n"
                      "  reset                          zero the counters\n"
                      "  quit                           stop the simulator";
 
@@ -210,10 +210,11 @@ quint16 Simulator::controlPort() const
     return m_control ? m_control->serverPort() : 0;
 }
 
-SimModule *Simulator::moduleAt(int address)
+SimModule *Simulator::moduleAt(int address, std::uint32_t baud)
 {
+    // A module listening at another baud rate hears only noise.
     for (const auto &m : m_modules)
-        if (m->address() == address) return m.get();
+        if (m->address() == address && (baud == 0 || baud == m->baudRate())) return m.get();
     return nullptr;
 }
 
@@ -230,15 +231,24 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
                         FaultEffects &effects)
 {
     ++m_counters.requests;
-    SimModule *module = moduleAt(request.address);
-    // A module listening at another baud rate hears only noise.
-    if (!module || (baud != 0 && baud != module->baudRate())) {
+    SimModule *module = moduleAt(request.address, baud);
+    if (!module) {
         ++m_counters.ignored;
         if (m_verbose) std::fprintf(stderr, "rqsim: ignored request to %u at %u Bd\n", request.address, baud);
         return false;
     }
     effects = m_faults.apply(request);
     m_counters.faults += effects.fired;
+    // Two modules that hear the same request answer at once: on a shared
+    // line their replies garble each other.
+    int listeners = 0;
+    for (const auto &m : m_modules)
+        if (m->address() == request.address && (baud == 0 || baud == m->baudRate())) ++listeners;
+    if (listeners > 1) {
+        effects.badCrc = true;
+        effects.noise = true;
+        ++m_counters.collisions;
+    }
     if (effects.error) {
         reply = rqframe::Reply{request.address, request.command, request.subcode,
                                static_cast<std::uint8_t>(*effects.error), request.d};
@@ -486,12 +496,13 @@ QString Simulator::control(const QString &line)
         return ok();
     }
     if (cmd == u"counters")
-        return ok(QStringLiteral("requests=%1 replies=%2 ignored=%3 bad=%4 faults=%5")
+        return ok(QStringLiteral("requests=%1 replies=%2 ignored=%3 bad=%4 faults=%5 collisions=%6")
                       .arg(m_counters.requests)
                       .arg(m_counters.replies)
                       .arg(m_counters.ignored)
                       .arg(m_counters.bad)
-                      .arg(m_counters.faults));
+                      .arg(m_counters.faults)
+                      .arg(m_counters.collisions));
     if (cmd == u"reset") {
         m_counters = Counters{};
         return ok();

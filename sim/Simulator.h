@@ -32,6 +32,7 @@ public:
         qint64 ignored = 0;  // no module at that address and baud rate
         qint64 bad = 0;      // damaged request frames
         qint64 faults = 0;   // fault rules that fired
+        qint64 collisions = 0; // requests two or more modules answered at once
     };
 
     explicit Simulator(QObject *parent = nullptr);
@@ -72,7 +73,8 @@ private:
     // false when nothing is to be sent (no module, dropped).
     bool process(const rqframe::Request &request, std::uint32_t baud, rqframe::Reply &reply,
                  FaultEffects &effects);
-    SimModule *moduleAt(int address);
+    // The first module at the address; with a baud rate, one listening at it.
+    SimModule *moduleAt(int address, std::uint32_t baud = 0);
     std::uint32_t ptyBaud() const;
     int wireDelayMs(std::uint32_t baud) const;
     QByteArray damage(QByteArray frame, const FaultEffects &e) const;

@@ -69,8 +69,9 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     const QCommandLineOption moduleOpt(
         {QStringLiteral("m"), QStringLiteral("module")},
-        QStringLiteral("A module: ADDRESS[:MODEL[:FIRMWARE]], MODEL 3510, 3520 or 3530, "
-                       "FIRMWARE like 1.08. Repeat for several. Default 1:3510:1.08."),
+        QStringLiteral("A module: ADDRESS[:MODEL[:FIRMWARE[:BAUD]]], MODEL 3510, 3520 or 3530, "
+                       "FIRMWARE like 1.08, BAUD its own rate (default --baud). Repeat for several; "
+                       "two at one address and rate answer garbled. Default 1:3510:1.08."),
         QStringLiteral("module"));
     const QCommandLineOption baudOpt(
         QStringLiteral("baud"),
@@ -161,9 +162,19 @@ int main(int argc, char *argv[])
         SimModule::Model model = SimModule::Model::RQ3510;
         if (parts.size() > 1 && !SimModule::parseModel(parts.at(1), model))
             return fail(QStringLiteral("unknown model in \"%1\" (3510, 3520 or 3530)").arg(moduleText));
-        const QString firmware = parts.size() > 2 ? parts.at(2) : QStringLiteral("1.08");
+        const QString firmware = parts.size() > 2 && !parts.at(2).isEmpty() ? parts.at(2) : QStringLiteral("1.08");
+        // Each module may listen at a rate of its own, so one bus can hold several.
+        std::uint8_t moduleBaud = baudIndex;
+        if (parts.size() > 3) {
+            const std::uint32_t rate = parts.at(3).toUInt();
+            moduleBaud = 0xFF;
+            for (std::uint8_t i = 0; i < 9; ++i)
+                if (SimModule::baudOfIndex(i) == rate) moduleBaud = i;
+            if (moduleBaud == 0xFF)
+                return fail(QStringLiteral("unsupported baud rate in \"%1\"").arg(moduleText));
+        }
         auto module =
-            std::make_unique<SimModule>(model, firmware, static_cast<std::uint8_t>(address), baudIndex);
+            std::make_unique<SimModule>(model, firmware, static_cast<std::uint8_t>(address), moduleBaud);
         module->gainError = parser.value(gainOpt).toDouble();
         module->offsetError = parser.value(offsetOpt).toDouble();
         module->temperature = parser.value(tempOpt).toDouble();

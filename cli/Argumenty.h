@@ -1,0 +1,47 @@
+#ifndef RQ_CLI_ARGUMENTY_H
+#define RQ_CLI_ARGUMENTY_H
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+
+// Exit codes of rqtool, for scripts to branch on.
+namespace ExitCode {
+constexpr int Ok = 0;
+constexpr int Different = 1; // diff found differences
+constexpr int Usage = 2;
+constexpr int Refused = 3;   // refused for safety
+constexpr int Comm = 4;      // communication error, or some modules failed
+constexpr int File = 5;
+} // namespace ExitCode
+
+// A command line of rqtool taken apart: the command, its positional
+// arguments and every option given (by name without the dashes; a switch
+// holds an empty value). Options may stand before or after the command.
+struct CliArguments
+{
+    QString command;
+    QStringList positional;
+    QMap<QString, QString> options;
+
+    bool has(const QString &name) const { return options.contains(name); }
+    QString value(const QString &name) const { return options.value(name); }
+};
+
+// Result of parsing: the arguments, or a Czech text saying what is wrong.
+struct CliParse
+{
+    CliArguments arguments;
+    QString error;
+    bool help = false;
+    bool version = false;
+};
+
+CliParse ParseCliArguments(const QStringList &args);
+
+// The Czech help text (--help).
+QString CliHelpText();
+
+#endif

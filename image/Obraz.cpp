@@ -1,0 +1,469 @@
+#include "image/Obraz.h"
+
+#include "app/Dekl.h"
+#include "image/Rozsahy.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+enum class Kind { Address, Baud, Input, Count, Thermometer, Bit, Gain, SignedOffset, Offset, Other };
+
+// Where a field lies and how its bytes read.
+struct Spec
+{
+    QString key;
+    QString caption;
+    Kind kind;
+    QList<int> offsets;
+    int bit = -1;
+    int input = -1;       // for Input
+    bool state = false;   // a Bit of the DOUT initial state (else a negation)
+};
+
+QString invalidText(int value)
+{
+    return QStringLiteral("neplatná hodnota %1").arg(value);
+}
+
+int inputCount(ModuleModel model)
+{
+    return model == ModuleModel::RQ3530 ? 6 : 12;
+}
+
+// The items an input of the model offers (RQ-3530: the sensor types).
+QStringList inputItems(ModuleModel model, int input)
+{
+    switch (model) {
+    case ModuleModel::RQ3510:
+        return input % 2 == 0 ? Ranges3510() : Ranges3510().mid(0, VoltageRanges3510);
+    case ModuleModel::RQ3520:
+        return Ranges3520();
+    case ModuleModel::RQ3530:
+        return Sensors3530();
+    }
+    return {};
+}
+
+bool inputValid(ModuleModel model, int input, int byte)
+{
+    if (model == ModuleModel::RQ3530)
+        return (byte & 0x0F) < Sensors3530().size() && (byte >> 6) < Wirings3530().size();
+    return byte < inputItems(model, input).size();
+}
+
+QString inputText(ModuleModel model, int input, int byte)
+{
+    if (!inputValid(model, input, byte))
+        return invalidText(byte);
+    if (model == ModuleModel::RQ3530)
+        return Sensors3530().at(byte & 0x0F) + QStringLiteral(", ") + Units3530().at((byte >> 4) & 3) +
+               QStringLiteral(", ") + Wirings3530().at(byte >> 6);
+    return inputItems(model, input).at(byte);
+}
+
+QString thermometerText(int byte)
+{
+    return QLatin1String((byte & 0x80) ? "zapnuto" : "vypnuto") + QStringLiteral(", ") +
+           ((byte & 0x01) ? QStringLiteral("°C") : QStringLiteral("dílky"));
+}
+
+QString bitText(bool state, int bit)
+{
+    if (state)
+        return bit ? QStringLiteral("zapnuto") : QStringLiteral("vypnuto");
+    return bit ? QStringLiteral("ano") : QStringLiteral("ne");
+}
+
+QString bytesText(qsizetype n)
+{
+    if (n == 1)
+        return QStringLiteral("1 bajt");
+    if (n >= 2 && n <= 4)
+        return QStringLiteral("%1 bajty").arg(n);
+    return QStringLiteral("%1 bajtů").arg(n);
+}
+
+QList<Spec> buildSpecs(ModuleModel model)
+{
+    QList<Spec> list;
+    list.append({QStringLiteral("address"), QStringLiteral("Adresa modulu"), Kind::Address, {CfgAddr::Address}});
+    list.append({QStringLiteral("baud"), QStringLiteral("Komunikační rychlost"), Kind::Baud, {CfgAddr::BaudIndex}});
+    for (int i = 0; i < inputCount(model); ++i) {
+        const QString n = QString::number(i);
+        list.append({QStringLiteral("ain") + n, QStringLiteral("AIN") + n, Kind::Input, {CfgAddr::Ranges + i}, -1, i});
+    }
+    if (model == ModuleModel::RQ3520)
+        list.append({QStringLiteral("count"), QStringLiteral("Počet měřených vstupů"), Kind::Count,
+                     {CfgAddr::InputCount}});
+    list.append({QStringLiteral("thermometer"), QStringLiteral("Interní teploměr"), Kind::Thermometer,
+                 {CfgAddr::Thermometer}});
+    struct Group
+    {
+        const char *key;
+        const char *caption;
+        const char *channel;
+        int first;
+        bool state;
+    };
+    const Group groups[] = {{".negation", "Negace DIN", "din", CfgAddr::DinNegation, false},
+                            {".negation", "Negace DOUT", "dout", CfgAddr::DoutNegation, false},
+                            {".initial", "Počáteční stav DOUT", "dout", CfgAddr::DoutInitial, true}};
+    for (const Group &g : groups) {
+        for (int c = 0; c < 32; ++c) {
+            const QString n = QString::number(c);
+            list.append({QLatin1String(g.channel) + n + QLatin1String(g.key), QString::fromUtf8(g.caption) + n,
+                         Kind::Bit, {g.first + 3 * (c / 8)}, c % 8, -1, g.state});
+        }
+    }
+    list.append({QStringLiteral("ain.gain"), QStringLiteral("Kalibrace AIN – zesílení"), Kind::Gain,
+                 {CfgAddr::AinGainLow, CfgAddr::AinGainHigh}});
+    list.append({QStringLiteral("ain.offset"), QStringLiteral("Kalibrace AIN – ofset"), Kind::SignedOffset,
+                 {CfgAddr::AinOffsetLow, CfgAddr::AinOffsetHigh}});
+    list.append({QStringLiteral("thermometer.gain"), QStringLiteral("Kalibrace teploměru – zesílení"), Kind::Gain,
+                 {CfgAddr::ThermoGainLow, CfgAddr::ThermoGainHigh}});
+    list.append({QStringLiteral("thermometer.offset"), QStringLiteral("Kalibrace teploměru – ofset"), Kind::Offset,
+                 {CfgAddr::ThermoOffsetLow, CfgAddr::ThermoOffsetHigh}});
+
+    std::array<bool, EepromFileSize> used{};
+    for (const Spec &s : list)
+        for (int o : s.offsets)
+            used[std::size_t(o)] = true;
+    Spec other{QStringLiteral("other"), QStringLiteral("Ostatní bajty"), Kind::Other, {}};
+    for (int o = 0; o < EepromFileSize; ++o)
+        if (!used[std::size_t(o)])
+            other.offsets.append(o);
+    list.append(other);
+    return list;
+}
+
+const QList<Spec> &specs(ModuleModel model)
+{
+    static const std::array<QList<Spec>, 3> all{buildSpecs(ModuleModel::RQ3510), buildSpecs(ModuleModel::RQ3520),
+                                                buildSpecs(ModuleModel::RQ3530)};
+    return all[std::size_t(model)];
+}
+
+const Spec *findSpec(ModuleModel model, const QString &key)
+{
+    for (const Spec &s : specs(model))
+        if (s.key.compare(key, Qt::CaseInsensitive) == 0)
+            return &s;
+    return nullptr;
+}
+
+int word(const EepromBlock &block, const Spec &s)
+{
+    return block[std::size_t(s.offsets.at(0))] | block[std::size_t(s.offsets.at(1))] << 8;
+}
+
+ImageField decode(const EepromBlock &block, ModuleModel model, const Spec &s)
+{
+    ImageField f;
+    f.key = s.key;
+    f.caption = s.caption;
+    f.offsets = s.offsets;
+    f.bit = s.bit;
+    const int byte = block[std::size_t(s.offsets.value(0))];
+    switch (s.kind) {
+    case Kind::Address:
+        f.value = byte;
+        f.text = QString::number(byte);
+        break;
+    case Kind::Baud:
+        f.value = byte;
+        f.valid = byte < BaudItems.size();
+        f.text = f.valid ? BaudItems.at(byte) : invalidText(byte);
+        break;
+    case Kind::Input:
+        f.value = byte;
+        f.valid = inputValid(model, s.input, byte);
+        f.text = inputText(model, s.input, byte);
+        break;
+    case Kind::Count:
+        f.value = byte;
+        f.valid = byte >= 1 && byte <= 12;
+        f.text = f.valid ? QString::number(byte) : invalidText(byte);
+        break;
+    case Kind::Thermometer:
+        f.value = byte;
+        // The dialog writes only on/off and the unit; other bits are no setting.
+        f.valid = (byte & 0x7E) == 0;
+        f.text = f.valid ? thermometerText(byte) : invalidText(byte);
+        break;
+    case Kind::Bit:
+        f.value = (byte >> s.bit) & 1;
+        f.text = bitText(s.state, f.value);
+        break;
+    case Kind::Gain:
+        // 10000 is a gain of 1.
+        f.value = word(block, s);
+        f.text = QString::number(f.value) + QStringLiteral(" (") + QLocale().toString(f.value / 10000.0, 'f', 4) +
+                 QLatin1Char(')');
+        break;
+    case Kind::SignedOffset: {
+        // Sign and magnitude: bit 15 is the sign.
+        const int w = word(block, s);
+        f.value = (w & 0x8000) ? -(w & 0x7FFF) : w;
+        f.text = QString::number(f.value);
+        break;
+    }
+    case Kind::Offset:
+        f.value = word(block, s);
+        f.text = QString::number(f.value);
+        break;
+    case Kind::Other: {
+        const auto nonzero = std::count_if(s.offsets.cbegin(), s.offsets.cend(),
+                                           [&block](int o) { return block[std::size_t(o)] != 0; });
+        f.value = static_cast<int>(s.offsets.size());
+        f.text = bytesText(s.offsets.size()) + QStringLiteral(", nenulových: ") + QString::number(nonzero);
+        break;
+    }
+    }
+    return f;
+}
+
+// A number within the bounds, or nothing.
+std::optional<int> number(const QString &text, int low, int high)
+{
+    const std::optional<qint32> v = ParseIntText(text);
+    if (!v || *v < low || *v > high)
+        return std::nullopt;
+    return *v;
+}
+
+int indexOf(const QStringList &items, const QString &text)
+{
+    for (int i = 0; i < items.size(); ++i)
+        if (items.at(i).compare(text.trimmed(), Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+// The bytes the value gives the field's offsets, or nothing when the value
+// does not fit the field or the model.
+std::optional<QList<int>> encode(const EepromBlock &block, ModuleModel model, const Spec &s, const QString &text)
+{
+    const QString t = text.trimmed();
+    const int byte = block[std::size_t(s.offsets.value(0))];
+    switch (s.kind) {
+    case Kind::Address:
+        if (const auto v = number(t, 0, 255))
+            return QList<int>{*v};
+        return std::nullopt;
+    case Kind::Baud: {
+        QString rate = t;
+        if (rate.endsWith(QStringLiteral("Bd"), Qt::CaseInsensitive))
+            rate.chop(2);
+        const std::optional<int> v = number(rate.trimmed(), 1, 1000000);
+        for (int i = 0; v && i < BaudItems.size(); ++i)
+            if (BaudRateOfIndex(i) == quint32(*v))
+                return QList<int>{i};
+        return std::nullopt;
+    }
+    case Kind::Input: {
+        std::optional<int> v;
+        if (model == ModuleModel::RQ3530) {
+            const QStringList parts = t.split(QLatin1Char(','));
+            if (parts.size() == 3) {
+                const int sensor = indexOf(Sensors3530(), parts.at(0));
+                const int unit = indexOf(Units3530(), parts.at(1));
+                const int wiring = indexOf(Wirings3530(), parts.at(2));
+                if (sensor >= 0 && unit >= 0 && wiring >= 0)
+                    v = PackSensor3530(sensor, unit, wiring);
+            }
+        } else if (const int i = indexOf(inputItems(model, s.input), t); i >= 0) {
+            v = i;
+        }
+        if (!v)
+            v = number(t, 0, 255);
+        if (v && inputValid(model, s.input, *v))
+            return QList<int>{*v};
+        return std::nullopt;
+    }
+    case Kind::Count:
+        if (const auto v = number(t, 1, 12))
+            return QList<int>{*v};
+        return std::nullopt;
+    case Kind::Thermometer: {
+        for (int v : {0x00, 0x01, 0x80, 0x81})
+            if (thermometerText(v).compare(t, Qt::CaseInsensitive) == 0)
+                return QList<int>{v};
+        const std::optional<int> v = number(t, 0, 255);
+        if (v && (*v & 0x7E) == 0)
+            return QList<int>{*v};
+        return std::nullopt;
+    }
+    case Kind::Bit: {
+        int bit = -1;
+        if (t == u"1" || t.compare(bitText(s.state, 1), Qt::CaseInsensitive) == 0)
+            bit = 1;
+        else if (t == u"0" || t.compare(bitText(s.state, 0), Qt::CaseInsensitive) == 0)
+            bit = 0;
+        if (bit < 0)
+            return std::nullopt;
+        return QList<int>{bit ? byte | (1 << s.bit) : byte & ~(1 << s.bit)};
+    }
+    case Kind::Gain:
+    case Kind::Offset:
+        if (const auto v = number(t, 0, 0xFFFF))
+            return QList<int>{*v & 0xFF, *v >> 8};
+        return std::nullopt;
+    case Kind::SignedOffset:
+        if (const auto v = number(t, -0x7FFF, 0x7FFF)) {
+            const int w = *v < 0 ? 0x8000 | -*v : *v;
+            return QList<int>{w & 0xFF, w >> 8};
+        }
+        return std::nullopt;
+    case Kind::Other:
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString ModelName(ModuleModel model)
+{
+    switch (model) {
+    case ModuleModel::RQ3510:
+        return QStringLiteral("RQ-3510");
+    case ModuleModel::RQ3520:
+        return QStringLiteral("RQ-3520");
+    case ModuleModel::RQ3530:
+        return QStringLiteral("RQ-3530");
+    }
+    return {};
+}
+
+std::optional<ModuleModel> ModelOfIdentity(const QString &identity)
+{
+    QString t = identity.trimmed();
+    if (t.startsWith(QStringLiteral("RQ-"), Qt::CaseInsensitive))
+        t = t.mid(3);
+    if (t.size() > 4 && t.at(4).isDigit())
+        return std::nullopt;
+    for (ModuleModel m : AllModels)
+        if (t.left(4) == ModelName(m).mid(3))
+            return m;
+    return std::nullopt;
+}
+
+QList<ModuleModel> ModelsFitting(const EepromBlock &block)
+{
+    QList<ModuleModel> models;
+    for (ModuleModel m : AllModels) {
+        bool fits = true;
+        for (int i = 0; i < inputCount(m); ++i)
+            fits = fits && inputValid(m, i, block[std::size_t(CfgAddr::Ranges + i)]);
+        if (fits)
+            models.append(m);
+    }
+    return models;
+}
+
+QList<ImageField> DecodeImage(const EepromBlock &block, ModuleModel model)
+{
+    QList<ImageField> fields;
+    for (const Spec &s : specs(model))
+        fields.append(decode(block, model, s));
+    return fields;
+}
+
+std::optional<ImageField> DecodeField(const EepromBlock &block, ModuleModel model, const QString &key)
+{
+    if (const Spec *s = findSpec(model, key))
+        return decode(block, model, *s);
+    return std::nullopt;
+}
+
+QStringList FieldKeys(ModuleModel model)
+{
+    QStringList keys;
+    for (const Spec &s : specs(model))
+        keys.append(s.key);
+    return keys;
+}
+
+QString FieldChange::text() const
+{
+    if (key == u"other")
+        return caption + QStringLiteral(": liší se ") + bytesText(offsets.size());
+    return caption + QStringLiteral(": ") + before + QStringLiteral(" → ") + after;
+}
+
+QList<FieldChange> CompareImages(const EepromBlock &before, const EepromBlock &after, ModuleModel model)
+{
+    QList<FieldChange> changes;
+    for (const Spec &s : specs(model)) {
+        QList<int> differ;
+        for (int o : s.offsets) {
+            const int mask = s.bit >= 0 ? 1 << s.bit : 0xFF;
+            if ((before[std::size_t(o)] & mask) != (after[std::size_t(o)] & mask))
+                differ.append(o);
+        }
+        if (differ.isEmpty())
+            continue;
+        FieldChange c{s.key, s.caption, {}, {}, differ};
+        if (s.kind != Kind::Other) {
+            c.before = decode(before, model, s).text;
+            c.after = decode(after, model, s).text;
+        }
+        changes.append(c);
+    }
+    return changes;
+}
+
+QStringList FieldChoices(ModuleModel model, const QString &key)
+{
+    const Spec *s = findSpec(model, key);
+    if (!s)
+        return {};
+    switch (s->kind) {
+    case Kind::Baud:
+        return BaudItems;
+    case Kind::Input:
+        if (model == ModuleModel::RQ3530) {
+            QStringList all;
+            for (const QString &sensor : Sensors3530())
+                for (const QString &unit : Units3530())
+                    for (const QString &wiring : Wirings3530())
+                        all.append(sensor + QStringLiteral(", ") + unit + QStringLiteral(", ") + wiring);
+            return all;
+        }
+        return inputItems(model, s->input);
+    case Kind::Thermometer:
+        return {thermometerText(0x00), thermometerText(0x01), thermometerText(0x80), thermometerText(0x81)};
+    case Kind::Bit:
+        return {bitText(s->state, 1), bitText(s->state, 0)};
+    default:
+        return {};
+    }
+}
+
+bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, const QString &value, QString *error)
+{
+    const Spec *s = findSpec(model, key);
+    QString why;
+    if (!s)
+        why = QStringLiteral("Model %1 nemá položku „%2“.").arg(ModelName(model), key);
+    else if (s->kind == Kind::Other)
+        why = QStringLiteral("Položku „%1“ nelze nastavit.").arg(s->key);
+    else if (const std::optional<QList<int>> bytes = encode(block, model, *s, value)) {
+        for (int i = 0; i < bytes->size(); ++i)
+            block[std::size_t(s->offsets.at(i))] = quint8(bytes->at(i));
+        return true;
+    } else
+        why = QStringLiteral("Hodnota „%1“ neplatí pro položku %2 modelu %3.").arg(value, s->key, ModelName(model));
+    if (error)
+        *error = why;
+    return false;
+}
+
+QString BlockPlace(int offset)
+{
+    return QStringLiteral("stránka %1, adresa %2").arg(offset / 256).arg(offset % 256);
+}

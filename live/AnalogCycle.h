@@ -1,0 +1,93 @@
+#ifndef RQ_LIVE_ANALOGCYCLE_H
+#define RQ_LIVE_ANALOGCYCLE_H
+
+#include "comm/Kxxx638.h"
+
+#include <QString>
+
+#include <array>
+#include <functional>
+
+struct TData;
+
+// Module models the analog monitor tells apart by their model code.
+enum class AinModel { Unknown, RQ3510, RQ3520, RQ3530 };
+
+// The model of the four characters of the model code ("510 ", "520 ", "530 ").
+AinModel AinModelOfCode(const QString &code);
+// Unit text of an analog input of the model with the given range byte.
+QString AinUnitText(AinModel model, quint8 range);
+
+// One measured value as the module reported it.
+struct AnalogValue
+{
+    double value = 0;     // decoded from D1..D4
+    quint8 decimals = 0;  // bits 6..0 of D4: decimals reported and shown
+    QString unit;         // as the monitor shows it; always empty for the temperature
+};
+
+// What one cycle gave.
+struct AnalogReading
+{
+    enum class Outcome {
+        Complete,     // all thirteen values read
+        Failed,       // a transaction failed: error holds its code, values are not set
+        NotConnected, // nothing sent: the record has no ready connection
+        Stopped       // the caller asked to stop between two transactions
+    };
+    static constexpr int InputCount = 12;
+    static constexpr int ValueCount = InputCount + 1; // inputs 0..11, then the internal temperature
+
+    Outcome outcome = Outcome::NotConnected;
+    quint8 error = 0;  // the failed transaction's code (Failed only)
+    std::array<AnalogValue, ValueCount> values{};
+
+    bool complete() const { return outcome == Outcome::Complete; }
+    const AnalogValue &input(int i) const { return values.at(static_cast<std::size_t>(i)); }
+    const AnalogValue &temperature() const { return values[InputCount]; }
+};
+
+// The analog monitor's cycle, without any window: the model code and the
+// twelve range bytes once (for the units), then the twelve inputs and the
+// internal temperature on every run. A failed identification is repeated by
+// the next run; the units, once read, stay for the object's life.
+//
+// Every measurement request carries on D0..D4 of the reply before it, as the
+// monitor always did; a failed reply leaves zeros.
+//
+//   AnalogCycle cycle;
+//   const AnalogReading r = cycle.run(data, data.moduleAddress);
+//   if (r.complete()) ... r.input(3).value, r.input(3).unit ...
+//   else if (r.outcome == AnalogReading::Outcome::Failed) ... ErrorText(data.adapterKind, r.error) ...
+class AnalogCycle
+{
+public:
+    // Asked before every transaction of the cycle but the first; false ends
+    // the run at once (Stopped). A window processes its pending events here;
+    // after a false the run touches nothing of this object, so a window that
+    // was destroyed meanwhile may own it.
+    using KeepGoing = std::function<bool()>;
+
+    // One cycle to the module at address. Without keepGoing the transactions
+    // run back to back.
+    AnalogReading run(const TData &data, quint8 address, const KeepGoing &keepGoing = {});
+
+    bool unitsRead() const { return m_unitsRead; }
+    AinModel model() const { return m_model; }
+    // Unit of value index 0..12 as the monitor shows it; empty before the
+    // units are read and always for the temperature (12).
+    QString unit(int index) const { return m_units.at(static_cast<std::size_t>(index)); }
+    const std::array<QString, AnalogReading::ValueCount> &units() const { return m_units; }
+
+private:
+    bool m_unitsRead = false;
+    AinModel m_model = AinModel::Unknown;
+    std::array<QString, AnalogReading::ValueCount> m_units;
+    ModuleBytes m_bytes{}; // D0..D4 of the last reply
+};
+
+// One read of the 32 digital inputs (command 0, sub-code 64): DINn is bit n.
+// Returns the error code; bits is set only on success.
+quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits);
+
+#endif

@@ -1,0 +1,253 @@
+#include "app/Dekl.h"
+#include "app/StatusBar.h"
+#include "comm/Pripojeni.h"
+#include "scan/Hledani.h"
+#include "support/SimProcess.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+constexpr int SearchMs = 60000;
+
+void closeRecord(TData &d)
+{
+    if (d.connected && d.handle) CloseAdapter(d.adapterKind, &d.handle);
+    d.connected = false;
+}
+} // namespace
+
+class TestHledani : public QObject
+{
+    Q_OBJECT
+    SimProcess sim;
+    TData data;
+
+    // The record as the settings file leaves it: the LAN converter to rqsim.
+    void lanRecord()
+    {
+        SetDefaults(&data);
+        data.adapterKind = 4;
+        data.ipAddress = QStringLiteral("127.0.0.1");
+        data.udpPort = sim.udpPort();
+        data.udpTimeout = 0;
+    }
+    void onlyRates(TFormHledani &d, const QList<quint32> &rates)
+    {
+        for (QCheckBox *box : d.RychlostChecks)
+            box->setChecked(false);
+        for (quint32 rate : rates)
+            d.findChild<QCheckBox *>(QStringLiteral("RychlostCheck%1").arg(rate))->setChecked(true);
+    }
+    void search(TFormHledani &d)
+    {
+        d.HledatButton->click();
+        QVERIFY(d.searching());
+        QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"), QStringLiteral("--module"),
+                            QStringLiteral("77:3520:1.07:115200"), QStringLiteral("--module"),
+                            QStringLiteral("200:3530:2.01:19200")}),
+                 qPrintable(sim.errorString()));
+    }
+    void init() { lanRecord(); }
+    void cleanup()
+    {
+        closeRecord(data);
+        TFormHledani::askQuestion = nullptr;
+        TFormHledani::exportFileName = nullptr;
+    }
+
+    void defaultsFromRecord()
+    {
+        data.udpTimeout = 150;
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        QCOMPARE(d.RozhraniCombo->currentIndex(), 4);
+        QCOMPARE(d.ParametrEdit->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(d.UdpPortEdit->text(), QString::number(sim.udpPort()));
+        QCOMPARE(d.UdpTimeoutEdit->text(), QStringLiteral("150"));
+        QCOMPARE(d.AdresyEdit->text(), QStringLiteral("0-255"));
+        QCOMPARE(d.RychlostChecks.size(), 9);
+        for (QCheckBox *box : d.RychlostChecks)
+            QVERIFY(box->isChecked());
+        QVERIFY(!d.ZastavitButton->isEnabled());
+        QVERIFY(!d.PripojitButton->isEnabled());
+    }
+
+    void invalidInputSearchesNothing_data()
+    {
+        QTest::addColumn<QString>("addresses");
+        QTest::addColumn<QString>("udpPort");
+        QTest::addColumn<bool>("anyRate");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("address") << "1,300" << "4638" << true << " Neplatná adresa \"300\" (0 až 255)";
+        QTest::newRow("UDP port") << "1" << "70000" << true << " Neplatný UDP port";
+        QTest::newRow("no rate") << "1" << "4638" << false << " Zvolte alespoň jednu komunikační rychlost.";
+    }
+    void invalidInputSearchesNothing()
+    {
+        QFETCH(QString, addresses);
+        QFETCH(QString, udpPort);
+        QFETCH(bool, anyRate);
+        QFETCH(QString, status);
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        d.AdresyEdit->setText(addresses);
+        d.UdpPortEdit->setText(udpPort);
+        if (!anyRate) onlyRates(d, {});
+        d.HledatButton->click();
+        QVERIFY(!d.searching());
+        QCOMPARE(d.StatusBar1->text(0), status);
+        QCOMPARE(d.probesSent(), 0);
+    }
+
+    // Found as they come, listed, copied and exported; one click connects,
+    // leaving the record exactly as the connection dialog would.
+    void findsCopiesExportsConnects()
+    {
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        d.AdresyEdit->setText(QStringLiteral("1-5,75-80,199-201"));
+        onlyRates(d, {9600, 19200, 115200});
+        search(d);
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání dokončeno, nalezeno: 3."));
+        QCOMPARE(d.PrubehBar->value(), d.PrubehBar->maximum());
+        QCOMPARE(d.PrubehBar->maximum(), 14 * 3);
+        QTableWidget *t = d.NalezeneTable;
+        QCOMPARE(t->rowCount(), 3);
+        QCOMPARE(t->item(0, 0)->text(), QStringLiteral("3"));
+        QCOMPARE(t->item(0, 1)->text(), QStringLiteral("9600 Bd"));
+        QCOMPARE(t->item(1, 0)->text(), QStringLiteral("200"));
+        QCOMPARE(t->item(1, 2)->text(), QStringLiteral("RQ-3530"));
+        QCOMPARE(t->item(1, 3)->text(), QStringLiteral("2.01"));
+        QCOMPARE(t->item(2, 1)->text(), QStringLiteral("115200 Bd"));
+        QVERIFY(t->item(2, 4)->text().endsWith(QStringLiteral(" ms")));
+
+        d.KopirovatButton->click();
+        const QStringList copied = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(copied.size(), 4);
+        QVERIFY(copied.at(3).startsWith(QStringLiteral("77\t115200\tRQ-3520\t1.07\t")));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("moduly.csv"));
+        TFormHledani::exportFileName = [path] { return path; };
+        d.ExportButton->click();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray csv = file.readAll();
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF" "Adresa;Rychlost;Model;Firmware;"));
+        QVERIFY(csv.contains("\n200;19200;RQ-3530;2.01;"));
+
+        // What the connection dialog leaves for module 200 at 19200 Bd.
+        TData expected = data;
+        {
+            TForm2 setup;
+            setup.Data = &expected;
+            setup.FormShow();
+            setup.Edit1->setText(QStringLiteral("200"));
+            setup.ComboBox1->setCurrentIndex(5);
+            setup.Button1->click();
+            QVERIFY(expected.connected);
+            closeRecord(expected);
+            expected.connected = true; // as it was before closing
+        }
+
+        QSignalSpy connected(&d, &TFormHledani::Pripojeno);
+        t->selectRow(1);
+        QVERIFY(d.PripojitButton->isEnabled());
+        d.PripojitButton->click();
+        QCOMPARE(connected.size(), 1);
+        QCOMPARE(d.StatusBar1->text(0),
+                 QStringLiteral(" Připojení úspěšně inicializováno. Připojen modul   RQ-3530  v.2.01"));
+        QVERIFY(data.ready());
+        QCOMPARE(data.adapterKind, expected.adapterKind);
+        QCOMPARE(data.moduleAddress, expected.moduleAddress);
+        QCOMPARE(data.baudRate, expected.baudRate);
+        QCOMPARE(data.identity, expected.identity);
+        QCOMPARE(data.statusText, expected.statusText);
+        QCOMPARE(data.connected, expected.connected);
+        QCOMPARE(data.ipAddress, expected.ipAddress);
+        QCOMPARE(data.ipAddress8bit, expected.ipAddress8bit);
+        QCOMPARE(data.udpPort, expected.udpPort);
+        QCOMPARE(data.udpTimeout, expected.udpTimeout);
+        QCOMPARE(data.comPort, expected.comPort);
+        QCOMPARE(data.isaBase, expected.isaBase);
+        QCOMPARE(data.initBlock[0], reinterpret_cast<std::uintptr_t>(data.ipAddress8bit.constData()));
+        for (std::size_t i = 1; i < data.initBlock.size(); ++i)
+            QCOMPARE(data.initBlock[i], expected.initBlock[i]);
+        QCOMPARE(data.identity, QStringLiteral("RQ-3530  v.2.01"));
+        QCOMPARE(data.moduleAddress, quint8(200));
+        QCOMPARE(data.baudRate, 19200u);
+    }
+
+    // "Zastavit" during a sweep: at most the probe in flight still goes out.
+    void stopWithinOneProbe()
+    {
+        SimProcess slow;
+        QVERIFY2(slow.start({QStringLiteral("--module"), QStringLiteral("255:3510"), QStringLiteral("--wire-time")}),
+                 qPrintable(slow.errorString()));
+        data.udpPort = slow.udpPort();
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        onlyRates(d, {600});
+        d.HledatButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(d.probesSent() >= 2, SearchMs);
+        const int atStop = d.probesSent();
+        d.ZastavitButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
+        QVERIFY2(d.probesSent() - atStop <= 1, qPrintable(QStringLiteral("%1 after %2").arg(d.probesSent()).arg(atStop)));
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání zastaveno, nalezeno: 0."));
+        QVERIFY(d.HledatButton->isEnabled());
+        QVERIFY(!AdapterBound());
+    }
+
+    // An open connection ends only when the user agrees.
+    void openConnectionAsksFirst_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("Ne") << false;
+        QTest::newRow("Ano") << true;
+    }
+    void openConnectionAsksFirst()
+    {
+        QFETCH(bool, answer);
+        QVERIFY(ConnectWith(data, AdapterSettingsOf(data), 3, 4, [](const QString &) {}));
+        QString asked;
+        TFormHledani::askQuestion = [&asked, answer](const QString &q) {
+            asked = q;
+            return answer;
+        };
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        d.AdresyEdit->setText(QStringLiteral("3"));
+        onlyRates(d, {9600});
+        d.HledatButton->click();
+        QCOMPARE(asked, QStringLiteral("Hledání ukončí stávající připojení k modulu RQ-3510  v.1.08 (adresa 3, 9600 Bd). "
+                                       "Pokračovat?"));
+        QCOMPARE(d.searching(), answer);
+        QCOMPARE(data.ready(), !answer);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
+        QCOMPARE(d.NalezeneTable->rowCount(), answer ? 1 : 0);
+    }
+};
+
+QTEST_MAIN(TestHledani)
+#include "tst_hledani.moc"

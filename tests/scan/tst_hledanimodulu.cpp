@@ -1,0 +1,262 @@
+#include "app/Dekl.h"
+#include "scan/HledaniModulu.h"
+#include "support/SimProcess.h"
+
+#include <QTest>
+
+namespace {
+// Collects what a search reports; can stop it after a number of probes.
+class Collector : public ScanReport
+{
+public:
+    QList<ScanFinding> found_;
+    int progressCalls = 0;
+    int stopAfter = -1;
+    bool stop = false;
+
+    void found(const ScanFinding &f) override { found_.append(f); }
+    void progress(const ScanProgress &p) override
+    {
+        ++progressCalls;
+        if (p.done == stopAfter) stop = true;
+    }
+    bool cancelled() const override { return stop; }
+};
+
+AdapterSettings lanTo(quint16 port)
+{
+    AdapterSettings a;
+    a.kind = 4;
+    a.ipAddress = QStringLiteral("127.0.0.1");
+    a.udpPort = port;
+    a.udpTimeout = 200;
+    return a;
+}
+
+QList<quint8> bytes(std::initializer_list<int> list)
+{
+    QList<quint8> out;
+    for (int v : list)
+        out.append(static_cast<quint8>(v));
+    return out;
+}
+} // namespace
+
+class TestHledaniModulu : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addressList_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QList<quint8>>("expected");
+        QTest::newRow("list and range") << "1,5,10-13" << true << bytes({1, 5, 10, 11, 12, 13});
+        QTest::newRow("blanks, hexadecimal") << " 3 , $10 ,0x11" << true << bytes({3, 16, 17});
+        QTest::newRow("each once, order kept") << "5,5,4-6" << true << bytes({5, 4, 6});
+        QTest::newRow("range with blanks") << "254 - 255" << true << bytes({254, 255});
+        QTest::newRow("empty items skipped") << "7,,8," << true << bytes({7, 8});
+        QTest::newRow("above 255") << "256" << false << QList<quint8>{};
+        QTest::newRow("reversed range") << "10-5" << false << QList<quint8>{};
+        QTest::newRow("open range") << "1-" << false << QList<quint8>{};
+        QTest::newRow("negative") << "-1" << false << QList<quint8>{};
+        QTest::newRow("letters") << "a" << false << QList<quint8>{};
+        QTest::newRow("nothing") << " " << false << QList<quint8>{};
+    }
+    void addressList()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QList<quint8>, expected);
+        QString error;
+        const auto list = ParseAddressList(text, &error);
+        QCOMPARE(list.has_value(), valid);
+        if (valid)
+            QCOMPARE(*list, expected);
+        else
+            QVERIFY(!error.isEmpty());
+    }
+    void fullRange()
+    {
+        const auto list = ParseAddressList(QStringLiteral("0-255"));
+        QVERIFY(list);
+        QCOMPARE(*list, AllAddresses());
+    }
+
+    void baudList_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QList<quint32>>("expected");
+        QTest::newRow("all, common first") << "all" << true
+                                           << QList<quint32>{9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600};
+        QTest::newRow("list with Bd") << "19200, 600 Bd" << true << QList<quint32>{19200, 600};
+        QTest::newRow("each once") << "9600,9600" << true << QList<quint32>{9600};
+        QTest::newRow("not in the table") << "9601" << false << QList<quint32>{};
+        QTest::newRow("letters") << "fast" << false << QList<quint32>{};
+        QTest::newRow("nothing") << "" << false << QList<quint32>{};
+    }
+    void baudList()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QFETCH(QList<quint32>, expected);
+        const auto list = ParseBaudList(text);
+        QCOMPARE(list.has_value(), valid);
+        if (valid) QCOMPARE(*list, expected);
+    }
+
+    // The probe waits for request and reply on the wire, and never longer
+    // than the connection setup would.
+    void probeTimeout_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<quint32>("udpTimeout");
+        QTest::addColumn<quint32>("baud");
+        QTest::addColumn<quint32>("expected");
+        QTest::newRow("9600, serial") << 0 << 0u << 9600u << 29u;
+        QTest::newRow("115200, serial") << 0 << 0u << 115200u << 5u;
+        QTest::newRow("600 under the table's 1000") << 3 << 0u << 600u << 434u;
+        QTest::newRow("LAN without own timeout") << 4 << 0u << 1200u << 218u;
+        QTest::newRow("LAN's own timeout caps") << 4 << 100u << 600u << 100u;
+        QTest::newRow("LAN's own timeout above") << 4 << 200u << 9600u << 29u;
+    }
+    void probeTimeout()
+    {
+        QFETCH(int, kind);
+        QFETCH(quint32, udpTimeout);
+        QFETCH(quint32, baud);
+        QFETCH(quint32, expected);
+        AdapterSettings a;
+        a.kind = static_cast<quint8>(kind);
+        a.udpTimeout = udpTimeout;
+        QCOMPARE(ProbeTimeoutMs(a, baud), expected);
+        QVERIFY(ProbeTimeoutMs(a, baud) <= SetupTimeoutMs(a, baud));
+    }
+
+    void threeModulesAtThreeRates()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"), QStringLiteral("--module"),
+                            QStringLiteral("77:3520:1.07:115200"), QStringLiteral("--module"),
+                            QStringLiteral("200:3530:2.01:19200")}),
+                 qPrintable(sim.errorString()));
+        ScanSettings s;
+        s.adapter = lanTo(sim.udpPort());
+        s.addresses = *ParseAddressList(QStringLiteral("0-5,75-80,198-202"));
+        s.bauds = {9600, 19200, 115200, 57600};
+        Collector report;
+        const ScanResult r = RunScan(s, report);
+        QCOMPARE(r.end, ScanResult::End::Finished);
+        QCOMPARE(r.probes, 17 * 4);
+        QCOMPARE(report.progressCalls, r.probes);
+        QCOMPARE(r.findings.size(), 3);
+        QCOMPARE(report.found_.size(), 3);
+        // Reported in search order: the rates as given, addresses ascending.
+        const struct
+        {
+            int address;
+            quint32 baud;
+            const char *model, *firmware, *identity;
+        } expected[] = {{3, 9600, "RQ-3510", "1.08", "RQ-3510  v.1.08"},
+                        {200, 19200, "RQ-3530", "2.01", "RQ-3530  v.2.01"},
+                        {77, 115200, "RQ-3520", "1.07", "RQ-3520  v.1.07"}};
+        for (int i = 0; i < 3; ++i) {
+            const ScanFinding &f = r.findings.at(i);
+            QCOMPARE(f.kind, ScanFinding::Kind::Module);
+            QCOMPARE(f.address, expected[i].address);
+            QCOMPARE(f.baud, expected[i].baud);
+            QCOMPARE(f.model, QLatin1String(expected[i].model));
+            QCOMPARE(f.firmware, QLatin1String(expected[i].firmware));
+            QCOMPARE(f.identity, QLatin1String(expected[i].identity));
+            QVERIFY(f.note.isEmpty());
+            QVERIFY(f.replyMs > 0);
+        }
+        const QJsonObject json = ScanFindingJson(r.findings.at(2));
+        QCOMPARE(json.value(u"address").toInt(), 77);
+        QCOMPARE(json.value(u"baud").toInt(), 115200);
+        QCOMPARE(json.value(u"model").toString(), QStringLiteral("RQ-3520"));
+        QCOMPARE(json.value(u"firmware").toString(), QStringLiteral("1.07"));
+        // Every probe at a silent address is one request; each module adds
+        // its three identification parts.
+        QCOMPARE(sim.counters().value(QStringLiteral("requests")), qint64(r.probes + 3 * 2));
+    }
+
+    // Two modules at one address answer garbled: reported, not passed over.
+    void collision_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::newRow("LAN converter") << false;
+        QTest::newRow("serial line") << true;
+    }
+    void collision()
+    {
+        QFETCH(bool, serial);
+        SimProcess sim;
+        QStringList args = {QStringLiteral("--module"), QStringLiteral("5:3510"), QStringLiteral("--module"),
+                            QStringLiteral("5:3520"), QStringLiteral("--module"), QStringLiteral("6:3530"),
+                            // one damaged reply at address 6 is a glitch, asked again
+                            QStringLiteral("--fault"), QStringLiteral("module=6 crc count=1")};
+        if (serial) args << QStringLiteral("--pty");
+        QVERIFY2(sim.start(args), qPrintable(sim.errorString()));
+        ScanSettings s;
+        if (serial) {
+            qputenv("RQ_COM4", sim.ptyPath().toLocal8Bit());
+            s.adapter.kind = 0;
+            s.adapter.comPort = 4;
+        } else {
+            s.adapter = lanTo(sim.udpPort());
+        }
+        s.addresses = bytes({4, 5, 6, 7});
+        s.bauds = {9600};
+        Collector report;
+        const ScanResult r = RunScan(s, report);
+        QCOMPARE(r.end, ScanResult::End::Finished);
+        QCOMPARE(r.findings.size(), 2);
+        QCOMPARE(r.findings.at(0).address, 5);
+        QCOMPARE(r.findings.at(0).kind, ScanFinding::Kind::Collision);
+        QCOMPARE(r.findings.at(0).note, QStringLiteral("možná kolize adres"));
+        QCOMPARE(r.findings.at(1).address, 6);
+        QCOMPARE(r.findings.at(1).kind, ScanFinding::Kind::Module);
+        QCOMPARE(r.findings.at(1).model, QStringLiteral("RQ-3530"));
+        // Asked twice at the colliding address, never a third time.
+        QCOMPARE(sim.counters().value(QStringLiteral("collisions")), qint64(2));
+    }
+
+    // A stop asked for during a probe takes effect before the next one.
+    void stopWithinOneProbe()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("250:3510")}), qPrintable(sim.errorString()));
+        ScanSettings s;
+        s.adapter = lanTo(sim.udpPort());
+        s.bauds = {115200, 9600};
+        Collector report;
+        report.stopAfter = 7;
+        const ScanResult r = RunScan(s, report);
+        QCOMPARE(r.end, ScanResult::End::Stopped);
+        QCOMPARE(r.probes, 7);
+        QCOMPARE(sim.counters().value(QStringLiteral("requests")), qint64(7));
+    }
+
+    void converterUnreachable()
+    {
+        SimProcess sim; // started only to find a port nobody answers on
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        const quint16 port = sim.udpPort();
+        sim.stop();
+        ScanSettings s;
+        s.adapter = lanTo(port);
+        s.bauds = {9600};
+        Collector report;
+        const ScanResult r = RunScan(s, report);
+        QCOMPARE(r.end, ScanResult::End::Failed);
+        QVERIFY(!r.error.isEmpty());
+        QCOMPARE(r.probes, 0);
+        QVERIFY(!AdapterBound());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestHledaniModulu)
+#include "tst_hledanimodulu.moc"

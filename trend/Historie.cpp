@@ -1,0 +1,217 @@
+#include "trend/Historie.h"
+
+#include <algorithm>
+
+namespace {
+// Start of the slot of width w that holds time t (also for times before 1970).
+qint64 slotOf(qint64 t, qint64 w)
+{
+    const qint64 q = t / w;
+    return (t % w < 0 ? q - 1 : q) * w;
+}
+} // namespace
+
+void TrendBucket::add(const TrendSample &s)
+{
+    if (samples == 0)
+        first = s.time;
+    last = s.time;
+    ++samples;
+    if (s.analogValid) {
+        for (std::size_t k = 0; k < ValueCount; ++k) {
+            const auto v = static_cast<float>(s.values[k]);
+            if (analogCount == 0 || v < min[k])
+                min[k] = v;
+            if (analogCount == 0 || v > max[k])
+                max[k] = v;
+            sum[k] += s.values[k];
+        }
+        ++analogCount;
+    }
+    if (s.dinValid) {
+        dinAny |= s.din;
+        dinAll &= s.din;
+        ++dinCount;
+    }
+}
+
+void TrendBucket::merge(const TrendBucket &b)
+{
+    if (b.samples == 0)
+        return;
+    if (samples == 0) {
+        const qint64 keep = start;
+        *this = b;
+        start = keep;
+        return;
+    }
+    first = std::min(first, b.first);
+    last = std::max(last, b.last);
+    samples += b.samples;
+    if (b.analogCount) {
+        for (std::size_t k = 0; k < ValueCount; ++k) {
+            min[k] = analogCount ? std::min(min[k], b.min[k]) : b.min[k];
+            max[k] = analogCount ? std::max(max[k], b.max[k]) : b.max[k];
+            sum[k] += b.sum[k];
+        }
+        analogCount += b.analogCount;
+    }
+    if (b.dinCount) {
+        dinAny |= b.dinAny;
+        dinAll &= b.dinAll;
+        dinCount += b.dinCount;
+    }
+}
+
+QList<TrendHistory::Level> TrendHistory::standardLevels()
+{
+    // A little more than each window the chart offers, so a window's start
+    // is still in the ring when it is drawn.
+    return {{100, 640, false}, {1000, 3700, false}, {10000, 4096, true}};
+}
+
+TrendHistory::TrendHistory(const QList<Level> &levels)
+{
+    for (const Level &l : levels) {
+        Ring r;
+        r.width = r.baseWidth = std::max<qint64>(1, l.width);
+        r.doubling = l.doubling;
+        // Set aside in full now: a long run never asks for more.
+        r.buckets.resize(static_cast<std::size_t>(std::max(2, l.capacity)));
+        m_rings.push_back(std::move(r));
+    }
+}
+
+void TrendHistory::Ring::add(const TrendSample &s)
+{
+    qint64 slot = slotOf(s.time, width);
+    if (size > 0 && at(size - 1).start == slot) {
+        at(size - 1).add(s);
+        return;
+    }
+    if (size == capacity()) {
+        if (doubling) {
+            while (size == capacity())
+                halve();
+            slot = slotOf(s.time, width);
+            if (at(size - 1).start == slot) {
+                at(size - 1).add(s);
+                return;
+            }
+        } else {
+            head = (head + 1) % capacity();
+            --size;
+        }
+    }
+    TrendBucket &b = at(size);
+    b = TrendBucket{};
+    b.start = slot;
+    b.add(s);
+    ++size;
+}
+
+void TrendHistory::Ring::halve()
+{
+    width *= 2;
+    std::vector<TrendBucket> merged;
+    merged.reserve(static_cast<std::size_t>(size));
+    for (int k = 0; k < size; ++k) {
+        const TrendBucket &b = at(k);
+        const qint64 slot = slotOf(b.start, width);
+        if (merged.empty() || merged.back().start != slot) {
+            merged.push_back(b);
+            merged.back().start = slot;
+        } else {
+            merged.back().merge(b);
+        }
+    }
+    std::copy(merged.begin(), merged.end(), buckets.begin());
+    head = 0;
+    size = static_cast<int>(merged.size());
+}
+
+void TrendHistory::append(const TrendSample &sample)
+{
+    TrendSample s = sample;
+    if (m_count > 0 && s.time < m_last)
+        s.time = m_last;
+    if (m_count == 0)
+        m_first = s.time;
+    m_last = s.time;
+    ++m_count;
+    for (Ring &r : m_rings)
+        r.add(s);
+}
+
+void TrendHistory::clear()
+{
+    for (Ring &r : m_rings) {
+        r.head = 0;
+        r.size = 0;
+        r.width = r.baseWidth;
+    }
+    m_count = 0;
+    m_first = m_last = 0;
+}
+
+const TrendHistory::Ring &TrendHistory::ringFor(qint64 from) const
+{
+    const qint64 need = std::max(from, m_first);
+    for (const Ring &r : m_rings)
+        if (r.size > 0 && r.at(0).start <= need)
+            return r;
+    return m_rings.back();
+}
+
+QList<TrendBucket> TrendHistory::view(qint64 from, qint64 to, int maxBuckets, qint64 *width) const
+{
+    QList<TrendBucket> out;
+    if (isEmpty() || to < from || m_rings.empty())
+        return out;
+    const Ring &r = ringFor(from);
+    const qint64 span = to - from + 1;
+    const qint64 n = std::max(1, maxBuckets);
+    // A whole number of the ring's buckets per slot, so no bucket is split.
+    const qint64 perSlot = std::max<qint64>(1, (span + n * r.width - 1) / (n * r.width));
+    const qint64 w = perSlot * r.width;
+    if (width)
+        *width = w;
+    for (int k = 0; k < r.size; ++k) {
+        const TrendBucket &b = r.at(k);
+        const qint64 slot = slotOf(b.start, w);
+        // Whole slots, also the one the window starts in: every bucket shown
+        // holds all its samples.
+        if (slot + w <= from || b.first > to)
+            continue;
+        if (out.isEmpty() || out.last().start != slot) {
+            out.append(b);
+            out.last().start = slot;
+        } else {
+            out.last().merge(b);
+        }
+    }
+    return out;
+}
+
+TrendBucket TrendHistory::summary(qint64 from, qint64 to) const
+{
+    TrendBucket all;
+    if (isEmpty() || to < from || m_rings.empty())
+        return all;
+    const Ring &r = ringFor(from);
+    for (int k = 0; k < r.size; ++k) {
+        const TrendBucket &b = r.at(k);
+        if (b.last >= from && b.first <= to)
+            all.merge(b);
+    }
+    all.start = from;
+    return all;
+}
+
+std::size_t TrendHistory::reservedBytes() const
+{
+    std::size_t bytes = 0;
+    for (const Ring &r : m_rings)
+        bytes += r.buckets.size() * sizeof(TrendBucket);
+    return bytes;
+}

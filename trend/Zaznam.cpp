@@ -1,0 +1,127 @@
+#include "trend/Zaznam.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+const QString Separator = QStringLiteral(";");
+const QString LineEnd = QStringLiteral("\r\n");
+
+// A text field as a spreadsheet reads it: quoted when it holds the
+// separator, a quote or a line break.
+QString field(const QString &text)
+{
+    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
+        && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
+    return QStringLiteral("\"") + quoted + QStringLiteral("\"");
+}
+} // namespace
+
+QString TrendRecorder::headerLine(const std::array<QString, TrendSample::ValueCount> &units)
+{
+    QStringList f{QStringLiteral("Čas")};
+    for (int i = 0; i < TrendSample::ValueCount; ++i) {
+        const QString name = i < TrendSample::ValueCount - 1 ? QStringLiteral("Vstup %1").arg(i)
+                                                             : QStringLiteral("Interní teplota");
+        const QString &unit = units[static_cast<std::size_t>(i)];
+        f << field(unit.isEmpty() ? name : name + QStringLiteral(" [") + unit + QStringLiteral("]"));
+    }
+    for (int n = 0; n < 32; ++n)
+        f << QStringLiteral("DIN%1").arg(n);
+    f << QStringLiteral("Chyba");
+    return f.join(Separator) + LineEnd;
+}
+
+QString TrendRecorder::rowLine(const TrendSample &s)
+{
+    QStringList f{timestamp(s.time)};
+    for (std::size_t k = 0; k < TrendSample::ValueCount; ++k)
+        f << (s.analogValid ? number(s.values[k], s.decimals[k]) : QString());
+    for (int n = 0; n < 32; ++n)
+        f << (s.dinValid ? ((s.din >> n) & 1 ? QStringLiteral("1") : QStringLiteral("0")) : QString());
+    f << field(s.error.trimmed());
+    return f.join(Separator) + LineEnd;
+}
+
+QString TrendRecorder::timestamp(qint64 ms)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+    const int offset = local.offsetFromUtc(); // seconds east of UTC
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+')
+        + QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString TrendRecorder::number(double value, int decimals)
+{
+    // Never a group separator: a spreadsheet would read "1 000,5" as text.
+    QString text = QString::number(value, 'f', std::clamp(decimals, 0, 15));
+    text.replace(QLatin1Char('.'), QLatin1Char(','));
+    return text;
+}
+
+bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units)
+{
+    close();
+    m_rows = 0;
+    m_error.clear();
+    m_file.setFileName(path);
+    // Unbuffered: every row is one write of its own, never half in a buffer.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    if (!put(QByteArrayLiteral("\xEF\xBB\xBF") + headerLine(units).toUtf8())) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool TrendRecorder::write(const TrendSample &s)
+{
+    if (!m_file.isOpen()) {
+        m_error = QStringLiteral("Soubor není otevřen.");
+        return false;
+    }
+    if (!put(rowLine(s).toUtf8()))
+        return false;
+    ++m_rows;
+    return true;
+}
+
+bool TrendRecorder::put(const QByteArray &bytes)
+{
+    if (m_file.write(bytes) != bytes.size()) {
+        m_error = m_file.errorString();
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    // On the disk, not only in the system's cache: a power cut keeps it too.
+    if (::fdatasync(m_file.handle()) != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+#else
+    m_file.flush();
+#endif
+    return true;
+}
+
+void TrendRecorder::close()
+{
+    if (m_file.isOpen())
+        m_file.close();
+}
