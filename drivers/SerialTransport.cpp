@@ -187,25 +187,8 @@ private:
         rx.reserve(64);
         bool echoSeen = false;
         for (;;) {
-            // Local echo of our own request (half-duplex line) comes first; skip it.
-            if (!echoSeen && !rx.empty() && rx[0] == rqframe::kRequestStart) {
-                const std::size_t n = std::min(rx.size(), rqframe::kSerialRequestSize);
-                if (!std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n), sent))
-                    return NoiseBefore;
-                if (n == rqframe::kSerialRequestSize) {
-                    rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n));
-                    echoSeen = true;
-                    continue;
-                }
-            } else if (!rx.empty() && rx[0] != rqframe::kReplyStart) {
-                return NoiseBefore;
-            } else if (rx.size() >= rqframe::kSerialReplySize) {
-                const rqframe::Decode d =
-                    rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
-                if (d == rqframe::Decode::BadCrc) return BadCrc;
-                if (reply.address != request.address) return WrongAddress;
-                if (!rqframe::answers(reply, request)) return WrongCommand;
-                if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
+            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply)) {
+                if (*verdict != Ok) return *verdict;
                 // The frame is complete; anything that follows at once is not
                 // part of a clean reply (a second frame, line noise).
                 const auto quiet = Clock::now() + quietTime();
@@ -233,6 +216,31 @@ private:
 };
 
 } // namespace
+
+std::optional<std::uint32_t> judgeSerialReply(const std::uint8_t *sent, const rqframe::Request &request,
+                                              std::vector<std::uint8_t> &rx, bool &echoSeen,
+                                              rqframe::Reply &reply)
+{
+    for (;;) {
+        // Local echo of our own request (half-duplex line) comes first; skip it.
+        if (!echoSeen && !rx.empty() && rx[0] == rqframe::kRequestStart) {
+            const std::size_t n = std::min(rx.size(), rqframe::kSerialRequestSize);
+            if (!std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n), sent)) return NoiseBefore;
+            if (n < rqframe::kSerialRequestSize) return std::nullopt;
+            rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n));
+            echoSeen = true;
+            continue;
+        }
+        if (!rx.empty() && rx[0] != rqframe::kReplyStart) return NoiseBefore;
+        if (rx.size() < rqframe::kSerialReplySize) return std::nullopt;
+        const rqframe::Decode d = rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
+        if (d == rqframe::Decode::BadCrc) return BadCrc;
+        if (reply.address != request.address) return WrongAddress;
+        if (!rqframe::answers(reply, request)) return WrongCommand;
+        if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
+        return Ok;
+    }
+}
 
 std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &out)
 {
