@@ -40,6 +40,11 @@ public:
         const std::uint32_t timeout = m_initTimeoutMs != 0 ? m_initTimeoutMs : m_setConfigTimeoutMs;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
 
+        // Whatever is queued before the request goes out cannot answer it: a
+        // late or damaged reply to an earlier request. Dropped unread, so that
+        // its damage is not reported as this request's (a search would take
+        // it for a garbled answer at an address where no module is).
+        dropQueued();
         std::uint32_t sent = sendFrame(frame.data(), frame.size());
         if (sent == ConnectionRefused) // an old ICMP error was pending; this one counts
             sent = sendFrame(frame.data(), frame.size());
@@ -77,6 +82,16 @@ private:
     static void keep(std::uint32_t &damage, std::uint32_t code)
     {
         if (damage == Ok) damage = code;
+    }
+
+    void dropQueued()
+    {
+        std::uint8_t buffer[512];
+        for (;;) {
+            if (::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC) >= 0) continue;
+            // An old ICMP error is taken with them; an absent converter refuses the new request again.
+            if (errno != EINTR && errno != ECONNREFUSED) return;
+        }
     }
 
     std::uint32_t sendFrame(const std::uint8_t *data, std::size_t size)
