@@ -100,6 +100,11 @@ std::optional<qint32> ParseIntText(const QString &text)
     return static_cast<qint32>(bits);
 }
 
+QString ModelNameOfIdentity(const QString &identity)
+{
+    return identity.left(8).trimmed();
+}
+
 namespace {
 constexpr quint32 BaudRates[9] = {600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 }

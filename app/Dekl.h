@@ -100,6 +100,10 @@ void SetDefaults(TData *data);
 // must fit a signed 32-bit integer.
 std::optional<qint32> ParseIntText(const QString &text);
 
+// Model name of a module identity ("RQ-3510  v.1.08" -> "RQ-3510"): its
+// first eight characters without the blanks around them.
+QString ModelNameOfIdentity(const QString &identity);
+
 // Baud rate table shared by the connection setup and the address dialog.
 quint32 BaudRateOfIndex(int index);     // other indexes give 9600
 int BaudIndexOfRate(quint32 rate);      // other rates give 4

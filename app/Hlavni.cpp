@@ -11,6 +11,7 @@
 #include "config/NastavAIN3530.h"
 #include "config/NastavAdr.h"
 #include "config/NastavIT.h"
+#include "diag/Diagnostika.h"
 #include "dio/KonfigEEPROM.h"
 #include "dio/NastavDIO.h"
 #include "live/OkamAIN.h"
@@ -65,6 +66,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
     add(NastrojeMenu, QStringLiteral("Hledání modulů"), &TForm1::HledaniModuluClick);
     add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
+    add(NastrojeMenu, QStringLiteral("Diagnostika spojení"), &TForm1::DiagnostikaSpojeniClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -97,6 +99,7 @@ void TForm1::FormCreate()
 
 void TForm1::FormClose()
 {
+    delete Diagnostika; // it holds the record
     if (!Data)
         return;
     QString error;
@@ -183,4 +186,20 @@ void TForm1::HledaniModuluClick()
 void TForm1::KonecClick()
 {
     close();
+}
+
+void TForm1::DiagnostikaSpojeniClick()
+{
+    if (!Data)
+        return;
+    // Shown beside the modal dialogs, never run modally: it reads the
+    // counters while they work and sends only when the user asks.
+    if (!Diagnostika) {
+        Diagnostika = new TFormDiagnostika(this);
+        Diagnostika->setAttribute(Qt::WA_DeleteOnClose);
+        Diagnostika->Data = Data;
+    }
+    Diagnostika->show();
+    Diagnostika->raise();
+    Diagnostika->activateWindow();
 }

@@ -2,11 +2,13 @@
 #define RQ_APP_HLAVNI_H
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 
 class QAction;
 class QMenu;
+class TFormDiagnostika;
 class TStatusBar;
 struct TData;
 
@@ -29,6 +31,8 @@ public:
     QMenu *OkamziteMenu = nullptr;
     QMenu *NastrojeMenu = nullptr;
     QAction *KonecAction = nullptr;
+    // The one link diagnostics window; not modal, so it is kept, not run.
+    QPointer<TFormDiagnostika> Diagnostika;
 
     // Seams for tests: how the record is made, where the settings file lies,
     // and how a failed save of it is told to the user.
@@ -58,6 +62,7 @@ public slots:
     void StatusRegistrClick();
     void HledaniModuluClick();
     void PrubehClick(); // "Průběh hodnot"
+    void DiagnostikaSpojeniClick();
     void KonecClick();
 
 protected:

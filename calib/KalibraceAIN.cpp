@@ -57,16 +57,19 @@ void TForm6::Button1Click()
     const auto reference = static_cast<quint8>(ComboBox2->currentIndex());
     if (!beginCalibration(reference))
         return;
-    // The reference input on the calibration range, the constants neutral,
-    // so that the module measures uncalibrated.
-    if (!writeBytes({{reference, CalibrationRange},
-                     {GainLow, kalibrace::NeutralGain & 0xFF},
-                     {GainHigh, kalibrace::NeutralGain >> 8},
-                     {OffsetLow, 0},
-                     {OffsetHigh, 0}}))
+    // The reference input on the calibration range, the constants neutral.
+    if (!writeBytes(ByteWrites{{reference, CalibrationRange}} + uncalibratedWrites()))
         return;
     awaitZeroReading(SeparatorLine + QStringLiteral("Referenční vstup ") + QString::number(reference),
                      ShortInputText);
+}
+
+TKalibraceDialog::ByteWrites TForm6::uncalibratedWrites() const
+{
+    return {{GainLow, kalibrace::NeutralGain & 0xFF},
+            {GainHigh, kalibrace::NeutralGain >> 8},
+            {OffsetLow, 0},
+            {OffsetHigh, 0}};
 }
 
 double TForm6::reading(const ModuleBytes &d) const

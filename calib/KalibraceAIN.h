@@ -32,6 +32,7 @@ public slots:
     void Timer1Timer() override;
 
 protected:
+    ByteWrites uncalibratedWrites() const override;
     double reading(const ModuleBytes &d) const override;
     bool acceptEntered(double volts) override;
     bool writeCalibration(double volts, double zeroReading, double referenceReading) override;

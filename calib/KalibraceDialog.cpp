@@ -1,5 +1,6 @@
 #include "calib/KalibraceDialog.h"
 
+#include "app/Cislo.h"
 #include "app/Dekl.h"
 #include "app/Pauza.h"
 #include "app/StatusBar.h"
@@ -8,14 +9,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 const QString TKalibraceDialog::SeparatorLine = QString(66, QLatin1Char('_')) + QLatin1Char(' ');
 const QString TKalibraceDialog::WriteMismatchText = QStringLiteral("Chyba zápisu do konfigurační paměti modulu.");
@@ -84,15 +82,19 @@ QString TKalibraceDialog::statusText() const
     return StatusBar1->text(0);
 }
 
+// A minimised window keeps its timer, as the monitors do: the spontaneous
+// hide and show of minimising and restoring leave it alone.
 void TKalibraceDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    Timer1->start();
+    if (!event->spontaneous())
+        Timer1->start();
 }
 
 void TKalibraceDialog::hideEvent(QHideEvent *event)
 {
-    Timer1->stop();
+    if (!event->spontaneous())
+        Timer1->stop();
     QDialog::hideEvent(event);
 }
 
@@ -143,6 +145,7 @@ void TKalibraceDialog::awaitZeroReading(const QString &header, const QString &in
     for (const QString &line : {QString(), header, QString(), instruction})
         appendLine(line);
     m_state = 1;
+    m_restoreNeeded = false;
     setStatus(QStringLiteral(" "));
 }
 
@@ -228,13 +231,6 @@ bool TKalibraceDialog::measureInput(double &value)
     return true;
 }
 
-bool TKalibraceDialog::parseNumber(const QString &text, double &value)
-{
-    bool ok = false;
-    value = QLocale().toDouble(text, &ok);
-    return ok && std::isfinite(value);
-}
-
 void TKalibraceDialog::cancelCalibration(const QString &reason)
 {
     appendLine(reason);
@@ -273,18 +269,32 @@ void TKalibraceDialog::Button2Click()
 
 void TKalibraceDialog::referenceStep()
 {
-    double entered = 0;
-    if (!parseNumber(Edit2->text(), entered)) {
+    const std::optional<double> entered = ParseDecimalText(Edit2->text());
+    if (!entered) {
         cancelCalibration(m_procedure.notANumberText);
         return;
     }
-    if (!acceptEntered(entered))
+    if (!acceptEntered(*entered))
         return;
+    // After failed final writes the module may work with some of the new
+    // constants: a reference read through them would give other constants
+    // than a clean run. Back to what the zero was read with, first.
+    if (m_restoreNeeded) {
+        const WriteResult result = writeAll(uncalibratedWrites());
+        if (result == WriteResult::Mismatch)
+            cancelCalibration(WriteMismatchText);
+        if (result != WriteResult::Ok)
+            return;
+        m_restoreNeeded = false;
+    }
     double reference = 0;
     if (!measureInput(reference))
         return;
-    if (!writeCalibration(entered, m_zeroReading, reference))
+    if (!writeCalibration(*entered, m_zeroReading, reference)) {
+        // Still waiting for the reference: some constants may have landed.
+        m_restoreNeeded = m_state == 2;
         return;
+    }
     logEnd(m_procedure.doneText);
     setStatus(QStringLiteral(" "));
 }

@@ -82,6 +82,10 @@ protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
+    // The writes after which the module measures uncalibrated, as both
+    // readings must be taken: "Kalibrace" makes them, and a retry after
+    // failed final writes makes them again before it measures.
+    virtual ByteWrites uncalibratedWrites() const = 0;
     // The measured value of the calibrated input, in what the constants are
     // computed from.
     virtual double reading(const ModuleBytes &d) const = 0;
@@ -113,7 +117,8 @@ protected:
     // Verified writes of the constants under the writing status: the offset,
     // then the gain, each low byte first at its address and high byte after.
     // A transaction error shows in the panel and keeps the state (another
-    // "Potvrzení" measures again); a mismatch cancels the calibration.
+    // "Potvrzení" makes the uncalibrated writes again, then measures again);
+    // a mismatch cancels the calibration.
     bool writeConstants(quint8 gainAddress, quint16 gain, quint8 offsetAddress, quint16 offset);
     // Logs the reason and the cancellation report.
     void cancelCalibration(const QString &reason);
@@ -122,9 +127,6 @@ private:
     void appendLine(const QString &line);
     // Sets status panel 0 and repaints it at once.
     void setStatus(const QString &text);
-    // Text parsed as a number with the default locale's decimal separator;
-    // false for anything else, infinities and NaN included.
-    static bool parseNumber(const QString &text, double &value);
 
     enum class WriteResult { Ok, TransactionError, Mismatch };
     // One transaction with the handle and address taken at "Kalibrace".
@@ -149,6 +151,8 @@ private:
     quint8 m_state = 0;
     quint8 m_input = 0;
     double m_zeroReading = 0;
+    // Final writes failed in state 2: the module may hold some new constants.
+    bool m_restoreNeeded = false;
     quint32 m_handle = 0;
     quint8 m_address = 0;
 };

@@ -44,10 +44,15 @@ void TFormIT::Button1Click()
 {
     if (!beginCalibration(ThermometerSub))
         return;
-    // Raw counts while calibrating: the old constants then do not matter.
-    if (!writeBytes({{SettingAddress, SettingRawCounts}}))
+    if (!writeBytes(uncalibratedWrites()))
         return;
     awaitZeroReading(SeparatorLine, ShortJumperText);
+}
+
+// Raw counts while calibrating: the old constants then do not matter.
+TKalibraceDialog::ByteWrites TFormIT::uncalibratedWrites() const
+{
+    return {{SettingAddress, SettingRawCounts}};
 }
 
 double TFormIT::reading(const ModuleBytes &d) const

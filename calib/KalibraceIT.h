@@ -26,6 +26,7 @@ public slots:
     void Timer1Timer() override;
 
 protected:
+    ByteWrites uncalibratedWrites() const override;
     double reading(const ModuleBytes &d) const override;
     bool writeCalibration(double celsius, double zeroReading, double referenceReading) override;
 };

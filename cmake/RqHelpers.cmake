@@ -1,10 +1,13 @@
 # Puts a program or library into the shared bin folder, where the program
-# finds the adapter libraries through $ORIGIN.
+# finds the adapter libraries through $ORIGIN. The build tree gets the
+# installed RUNPATH as it is: a separate build RUNPATH is padded by CMake with
+# a trailing colon (an empty entry, which means the current working folder)
+# so that installing can rewrite it in place.
 function(rq_output_to_bin target)
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${RQ_BIN}
     LIBRARY_OUTPUT_DIRECTORY ${RQ_BIN}
-    BUILD_RPATH "$ORIGIN"
+    BUILD_WITH_INSTALL_RPATH ON
     INSTALL_RPATH "$ORIGIN")
 endfunction()
 

@@ -3,6 +3,7 @@
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/AdapterAbi.h"
+#include "diag/LinkStats.h"
 
 #include <QByteArray>
 
@@ -109,17 +110,13 @@ quint32 OpenAdapter(quint8 kind, quint32 *handle, const InitBlock &block)
             return AdapterError::Incomplete + kind;
         }
     }
-    switch (kind) {
-    case 0:
-    case 1:
-        return g_binding.entry<RqInitWordFn>(Init)(handle, static_cast<quint32>(copy[0]));
-    case 2:
-    case 3:
-        return g_binding.entry<RqInitPlainFn>(Init)(handle);
-    default:
-        static_assert(sizeof(InitBlock) == sizeof(RqInitBlock));
-        return g_binding.entry<RqInitBlockFn>(Init)(handle, copy.data());
-    }
+    static_assert(sizeof(InitBlock) == sizeof(RqInitBlock));
+    const quint32 result = kind <= 1   ? g_binding.entry<RqInitWordFn>(Init)(handle, static_cast<quint32>(copy[0]))
+                           : kind <= 3 ? g_binding.entry<RqInitPlainFn>(Init)(handle)
+                                       : g_binding.entry<RqInitBlockFn>(Init)(handle, copy.data());
+    if (result == 0)
+        LinkStats::instance().connectionOpened(); // the diagnostics count per connection
+    return result;
 }
 
 quint32 ConfigureAdapter(quint8 kind, quint32 handle, quint32 baud, quint32 timeout, quint32 third)
@@ -228,6 +225,8 @@ void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 co
         response[i] = 0;
     quint32 status = 0;
     quint32 errorWord = 0;
+    LinkStats &stats = LinkStats::instance();
+    const qint64 started = stats.clock();
     const quint32 result = SendRequest(kind, handle, request.data(), response, &status, &errorWord);
     quint32 e = result != 0 ? result : errorWord;
     if (e > 255)
@@ -242,6 +241,7 @@ void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 co
     } else {
         D0 = D1 = D2 = D3 = D4 = 0;
     }
+    stats.record(kind, request.data(), error, {D0, D1, D2, D3, D4}, started);
 }
 
 quint8 Transact(const TData &data, quint8 address, quint8 command, quint8 subCode, ModuleBytes &d)

@@ -5,6 +5,7 @@
 #include "comm/Kxxx638.h"
 #include "comm/Spojeni.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 
@@ -74,8 +76,9 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Button1->setObjectName(QStringLiteral("Button1"));
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
-    Button1->setAutoDefault(false);
-    Button2->setAutoDefault(false);
+    // Enter in a field sets up the connection; on a focused button it
+    // presses that button.
+    Button1->setDefault(true);
 
     // The adapter-specific rows keep their place when hidden, so switching
     // the adapter does not make the window jump.
@@ -189,6 +192,10 @@ void TForm2::Button1Click()
 {
     if (!Data) return;
     TData &d = *Data;
+    // The window does not answer until the setup ends: closing the old
+    // connection, Init and the identification may each take up to a timeout.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
 
     // Whatever follows, the open connection ends first.
     CloseConnection(d);

@@ -6,6 +6,7 @@
 TForm13::TForm13(QWidget *parent) : TNastavDialog(parent)
 {
     setWindowTitle(QStringLiteral("Nastavení analogových vstupů RQ-3510"));
+    setModel(QStringLiteral("RQ-3510"));
     QList<QComboBox *> boxes;
     for (int i = 0; i < 12; ++i) {
         const QStringList items = i % 2 == 0 ? Ranges3510() : Ranges3510().mid(0, VoltageRanges3510);

@@ -22,6 +22,7 @@ std::optional<int> FirmwareNumber(const QString &identity)
 TForm13a::TForm13a(QWidget *parent) : TNastavDialog(parent)
 {
     setWindowTitle(QStringLiteral("Nastavení analogových vstupů RQ-3520"));
+    setModel(QStringLiteral("RQ-3520"));
     QList<QComboBox *> boxes;
     for (int i = 0; i < 12; ++i) {
         ComboBox[std::size_t(i)] = makeComboBox(i + 1, Ranges3520());

@@ -7,6 +7,7 @@
 TForm13b::TForm13b(QWidget *parent) : TNastavDialog(parent)
 {
     setWindowTitle(QStringLiteral("Nastavení analogových vstupů RQ-3530"));
+    setModel(QStringLiteral("RQ-3530"));
     const std::array<const QStringList *, 3> lists{&Sensors3530(), &Units3530(), &Wirings3530()};
     const std::array<QString, 3> heads{QStringLiteral("Rozsah"), QStringLiteral("Jednotka"),
                                        QStringLiteral("Připojení")};

@@ -97,6 +97,42 @@ QGridLayout *TNastavDialog::twoColumnInputs(const QList<QComboBox *> &boxes)
     return grid;
 }
 
+void TNastavDialog::setModel(const QString &model)
+{
+    m_model = model;
+    LabelModel = new QLabel(this);
+    LabelModel->setObjectName(QStringLiteral("LabelModel"));
+    LabelModel->setTextFormat(Qt::PlainText);
+    QFont bold = LabelModel->font();
+    bold.setBold(true);
+    LabelModel->setFont(bold);
+    QPalette red = LabelModel->palette();
+    red.setColor(QPalette::WindowText, Qt::darkRed);
+    LabelModel->setPalette(red);
+    LabelModel->setVisible(false);
+    m_body->insertWidget(0, LabelModel);
+}
+
+void TNastavDialog::FormShow()
+{
+    if (LabelModel && Data) {
+        // Only a module that answers now counts; an identity left from an
+        // earlier connection does not.
+        const QString connected = Data->ready() ? ModelNameOfIdentity(Data->identity) : QString();
+        const bool other = !connected.isEmpty() && connected.compare(m_model, Qt::CaseInsensitive) != 0;
+        LabelModel->setText(other ? QStringLiteral("Pozor: připojený modul je %1, toto nastavení je určeno pro %2.")
+                                        .arg(connected, m_model)
+                                  : QString());
+        if (other == LabelModel->isHidden()) {
+            LabelModel->setVisible(other);
+            // Decided while the window opens: fit it to the line.
+            layout()->activate();
+            adjustSize();
+        }
+    }
+    TPrenosDialog::FormShow();
+}
+
 QList<QPushButton *> TNastavDialog::startButtons() const
 {
     return {Button1, Button2, Button3};

@@ -35,7 +35,12 @@ public:
     bool PrectiData(TCFGRQ &image);
     bool ZapisData(TCFGRQ &image);
 
+    // Above the controls of a dialog for one model: says so when the
+    // connected module identifies as another. The dialog still works.
+    QLabel *LabelModel = nullptr;
+
 public slots:
+    void FormShow() override;
     void Button1Click(); // "Zapsat"
     void Button2Click(); // "Přečíst"
     void Button3Click(); // "Ok"
@@ -64,12 +69,17 @@ protected:
     // A bold column heading.
     QLabel *heading(const QString &text);
 
+    // Makes this a dialog for the model ("RQ-3510"): on show, LabelModel
+    // warns when the connected module is another one.
+    void setModel(const QString &model);
+
     // Zapsat, Přečíst and Ok.
     QList<QPushButton *> startButtons() const override;
 
 private:
     QVBoxLayout *m_body = nullptr;
     QHBoxLayout *m_buttons = nullptr;
+    QString m_model;
 };
 
 #endif

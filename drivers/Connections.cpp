@@ -1,4 +1,5 @@
 #include "Driver.h"
+#include "PortMap.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -37,12 +38,19 @@ Table &table()
     return t;
 }
 
+void (*g_afterLookup)() = nullptr;
+
 std::shared_ptr<Connection> find(std::uint32_t handle)
 {
-    Table &t = table();
-    std::lock_guard lock(t.mutex);
-    const auto it = t.connections.find(handle);
-    return it == t.connections.end() ? nullptr : it->second;
+    std::shared_ptr<Connection> connection;
+    {
+        Table &t = table();
+        std::lock_guard lock(t.mutex);
+        const auto it = t.connections.find(handle);
+        if (it != t.connections.end()) connection = it->second;
+    }
+    if (connection && g_afterLookup) g_afterLookup();
+    return connection;
 }
 
 } // namespace
@@ -68,6 +76,8 @@ std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t 
     const auto connection = find(handle);
     if (!connection) return BadHandle;
     std::lock_guard lock(connection->mutex);
+    // Done on another thread may have ended the connection since the lookup.
+    if (!connection->transport) return BadHandle;
     const std::uint32_t timeout = timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs;
     const std::uint32_t result = connection->transport->configure(baud, timeout);
     if (result == Ok) {
@@ -84,6 +94,7 @@ std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t
     const auto connection = find(handle);
     if (!connection) return BadHandle;
     std::lock_guard lock(connection->mutex);
+    if (!connection->transport) return BadHandle;
     if (baud) *baud = connection->baud;
     if (timeoutMs) *timeoutMs = connection->timeoutMs;
     if (third) *third = connection->third;
@@ -111,7 +122,10 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
             for (std::size_t i = 0; i < 5; ++i)
                 frame.d[i] = static_cast<std::uint8_t>(request[3 + i]);
             std::lock_guard lock(connection->mutex);
-            result = connection->transport->transact(frame, reply);
+            if (!connection->transport)
+                result = BadHandle; // ended by Done on another thread since the lookup
+            else
+                result = connection->transport->transact(frame, reply);
             if (result == Ok && reply.error != rqframe::ModuleOk) result = moduleErrorCode(reply.error);
         }
     }
@@ -143,17 +157,19 @@ std::uint32_t done(std::uint32_t *handle)
     return Ok;
 }
 
+void setAfterLookupHook(void (*hook)())
+{
+    g_afterLookup = hook;
+}
+
 std::string comPortPath(std::uint32_t port)
 {
-    const std::string variable = "RQ_COM" + std::to_string(port);
-    if (const char *path = std::getenv(variable.c_str()); path && *path) return path;
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return rqports::comDevice(port);
 }
 
 std::string usbPath()
 {
-    if (const char *path = std::getenv("RQ_USB"); path && *path) return path;
-    return "/dev/ttyUSB0";
+    return rqports::usbDevice();
 }
 
 } // namespace rqdrv

@@ -36,6 +36,8 @@ enum Code : std::uint32_t {
     ConnectionRefused = 15,
     PortBusy = 16,
     BadUdpPort = 17,
+    NoPermission = 18, // the device exists, the user may not open it
+    DeviceBusy = 19,   // another program holds the device exclusively
     Timeout = 20,
     BadCrc = 21,
     BadLength = 22,
@@ -64,6 +66,9 @@ std::uint32_t moduleErrorCode(std::uint8_t moduleError);
 void errorText(std::uint32_t code, std::uint32_t *buffer);
 // Fills the buffer with a UTF-8 text of ours, in Windows-1250 codes.
 void textToBuffer(std::string_view text, std::uint32_t *buffer);
+// Group that owns the device an open was last refused for (NoPermission's
+// text names it; "dialout" until a refusal tells otherwise).
+void setDeniedGroup(const std::string &group);
 
 // One way to a module: a serial line or UDP to the LAN converter.
 class Transport
@@ -74,6 +79,9 @@ public:
     virtual std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) = 0;
     // One request, one reply. Returns a library code; on Ok the reply answers the request.
     virtual std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) = 0;
+    // Bytes that came after a complete reply and were thrown away before a
+    // later request (serial line only).
+    virtual std::uint64_t strayBytes() const { return 0; }
 };
 
 // Opens a serial device (raw 8N1, 9600 Bd, 200 ms until SetConfig).
@@ -89,7 +97,7 @@ std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeou
 // echoSeen carries from call to call (a half-duplex line's echo of the
 // request is skipped once). Nothing while more bytes may complete a reply;
 // else a library code, Ok when rx is exactly one valid reply to the request
-// (which is then in reply; the transport still waits the quiet time).
+// (which is then in reply).
 std::optional<std::uint32_t> judgeSerialReply(const std::uint8_t *sent, const rqframe::Request &request,
                                               std::vector<std::uint8_t> &rx, bool &echoSeen,
                                               rqframe::Reply &reply);
@@ -110,10 +118,15 @@ std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t
 std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response,
                    std::uint32_t *status, std::uint32_t *error);
 std::uint32_t done(std::uint32_t *handle);
+// Tests only: called between a handle's lookup and taking its connection's
+// lock, to widen the window a racing Done must not crash in.
+void setAfterLookupHook(void (*hook)());
 
-// Device path of COM port n: environment variable RQ_COM<n>, else /dev/ttyS<n-1>.
+// Device path of COM port n: environment variable RQ_COM<n>, else the user's
+// port map (PortMap.h), else /dev/ttyS<n-1>.
 std::string comPortPath(std::uint32_t port);
-// Device path of the USB converter: environment variable RQ_USB, else /dev/ttyUSB0.
+// Device path of the USB converter: environment variable RQ_USB, else the
+// user's port map, else /dev/ttyUSB0.
 std::string usbPath();
 
 } // namespace rqdrv

@@ -1,5 +1,7 @@
 #include "Driver.h"
 
+#include <mutex>
+#include <string>
 #include <string_view>
 
 namespace rqdrv {
@@ -31,6 +33,9 @@ constexpr CodeText kTexts[] = {
     {ConnectionRefused, "LAN konvertor nepřijímá dotazy (UDP port nedostupný)"},
     {PortBusy, "Komunikační port používá jiná aplikace"},
     {BadUdpPort, "Neplatný UDP port"},
+    // {group} is the group that owns the refused device.
+    {NoPermission, "Přístup k portu odepřen: přidejte uživatele do skupiny {group} a přihlaste se znovu"},
+    {DeviceBusy, "Port je obsazen jiným programem: ukončete ho nebo zvolte jiný port"},
     {Timeout, "Modul neodpovídá"},
     {BadCrc, "Chybný kontrolní součet odpovědi"},
     {BadLength, "Chybná délka odpovědi"},
@@ -48,6 +53,10 @@ constexpr CodeText kTexts[] = {
 };
 
 constexpr std::string_view kUnknown = "Neznámý chybový kód knihovny";
+constexpr std::string_view kGroupMark = "{group}";
+
+std::mutex g_groupMutex;
+std::string g_deniedGroup = "dialout"; // the usual owner of serial ports
 
 // Windows-1250 codes of the non-ASCII characters our texts use.
 struct Cp1250
@@ -93,11 +102,22 @@ std::uint32_t moduleErrorCode(std::uint8_t moduleError)
     return ModuleUnknownError;
 }
 
+void setDeniedGroup(const std::string &group)
+{
+    std::lock_guard lock(g_groupMutex);
+    g_deniedGroup = group;
+}
+
 void errorText(std::uint32_t code, std::uint32_t *buffer)
 {
-    std::string_view text = kUnknown;
+    std::string_view found = kUnknown;
     for (const CodeText &e : kTexts)
-        if (e.code == code) text = e.text;
+        if (e.code == code) found = e.text;
+    std::string text(found);
+    if (const auto at = text.find(kGroupMark); at != std::string::npos) {
+        std::lock_guard lock(g_groupMutex);
+        text.replace(at, kGroupMark.size(), g_deniedGroup);
+    }
     textToBuffer(text, buffer);
 }
 

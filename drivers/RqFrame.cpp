@@ -162,4 +162,23 @@ Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, 
     return Decode::Ok;
 }
 
+std::array<std::uint8_t, kConverterFrameSize> encodeConverterFrame(std::uint8_t start, std::uint16_t sequence)
+{
+    std::array<std::uint8_t, kConverterFrameSize> f{};
+    f[0] = start;
+    f[1] = static_cast<std::uint8_t>(sequence & 0xFF);
+    f[2] = static_cast<std::uint8_t>(sequence >> 8);
+    appendCrc(f);
+    return f;
+}
+
+Decode decodeConverterFrame(const std::uint8_t *data, std::size_t size, std::uint8_t start,
+                            std::uint16_t &sequence)
+{
+    const Decode result = check(data, size, kConverterFrameSize, start);
+    if (result != Decode::Ok) return result;
+    sequence = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
+    return Decode::Ok;
+}
+
 } // namespace rqframe

@@ -72,6 +72,17 @@ Decode decodeUdpRequest(const std::uint8_t *data, std::size_t size, Request &req
                         std::uint32_t &baud);
 Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, std::uint16_t &sequence);
 
+// Converter query (UDP only): a request to the LAN converter itself, which
+// answers it without touching the bus, so that a silent module can be told
+// apart from a converter that is not there. Query: 0xA6, sequence number,
+// CRC; the converter repeats it with 0x6A in front.
+constexpr std::uint8_t kConverterQueryStart = 0xA6;
+constexpr std::uint8_t kConverterReplyStart = 0x6A;
+constexpr std::size_t kConverterFrameSize = 5;
+std::array<std::uint8_t, kConverterFrameSize> encodeConverterFrame(std::uint8_t start, std::uint16_t sequence);
+Decode decodeConverterFrame(const std::uint8_t *data, std::size_t size, std::uint8_t start,
+                            std::uint16_t &sequence);
+
 // Whether a reply answers the request: same module, command and sub-code,
 // and for the memory commands (102, 103) the same memory address in D1, so
 // that a late reply about another byte is recognised even without a

@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -49,12 +52,20 @@ public:
     std::uint32_t open()
     {
         m_fd = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0) return PortOpenFailed;
-        // One master per line: a second program on the same port would steal replies.
+        if (m_fd < 0) return openError(errno);
+        // One master per line: a second program on the same port would steal
+        // replies. flock keeps out programs that lock (and our own other
+        // connections); TIOCEXCL refuses every later open, also of programs
+        // that do not lock.
         if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
             closeDevice();
             return PortBusy;
         }
+        if (::ioctl(m_fd, TIOCEXCL) != 0) {
+            closeDevice();
+            return PortSetupFailed;
+        }
+        m_exclusive = true;
         const std::uint32_t result = applySettings();
         if (result != Ok) closeDevice();
         return result;
@@ -75,21 +86,30 @@ public:
 
     std::uint32_t transact(const rqframe::Request &request, rqframe::Reply &reply) override
     {
-        // A device that went away (USB unplugged) is tried again on every request.
-        if (m_fd < 0 && open() != Ok) return DeviceGone;
+        // A device that went away (USB unplugged) is tried again on every
+        // request; a refusal that the user can mend says what it is.
+        if (m_fd < 0) {
+            const std::uint32_t opened = open();
+            if (opened == NoPermission || opened == DeviceBusy || opened == PortBusy) return opened;
+            if (opened != Ok) return DeviceGone;
+        }
         const auto frame = rqframe::encodeSerialRequest(request);
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
 
-        // Whatever arrived since the last transaction (a late reply, noise) is not ours.
+        // Bytes that came after the last complete reply (an echo, a duplicate,
+        // noise) are not ours: counted and thrown away before the request, so
+        // they can never become part of its reply.
+        int pending = 0;
+        if (::ioctl(m_fd, FIONREAD, &pending) == 0 && pending > 0)
+            m_strayBytes += static_cast<std::uint64_t>(pending);
         ::tcflush(m_fd, TCIFLUSH);
         std::uint32_t result = writeAll(frame.data(), frame.size(), deadline);
+        if (result == Ok) result = drain(deadline);
         if (result != Ok) return result;
-        while (::tcdrain(m_fd) != 0) {
-            if (errno == EINTR) continue;
-            return lost(errno);
-        }
         return receive(frame.data(), request, reply, deadline);
     }
+
+    std::uint64_t strayBytes() const override { return m_strayBytes; }
 
 private:
     std::uint32_t applySettings()
@@ -110,8 +130,51 @@ private:
 
     void closeDevice()
     {
-        if (m_fd >= 0) ::close(m_fd);
+        if (m_fd < 0) return;
+        // The exclusive mark stays on a line someone else still holds open
+        // (a pseudo-terminal's other end): take it off again.
+        if (m_exclusive) ::ioctl(m_fd, TIOCNXCL);
+        m_exclusive = false;
+        ::close(m_fd);
         m_fd = -1;
+    }
+
+    // A device that exists but may not be opened: the user can mend these.
+    std::uint32_t openError(int error)
+    {
+        if (error == EACCES || error == EPERM) {
+            struct stat st{};
+            if (::stat(m_path.c_str(), &st) == 0) {
+                if (const group *g = ::getgrgid(st.st_gid)) setDeniedGroup(g->gr_name);
+            }
+            return NoPermission;
+        }
+        if (error == EBUSY) return DeviceBusy;
+        return PortOpenFailed;
+    }
+
+    // Waits until the kernel has handed the request to the adapter, at most
+    // until the reply deadline: a stalled USB converter must not block the
+    // program (tcdrain has no timeout). Sleeps about the wire time of what is
+    // still queued instead of spinning.
+    std::uint32_t drain(Clock::time_point deadline)
+    {
+        for (;;) {
+            int queued = 0;
+            if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0) return lost(errno);
+            if (queued <= 0) return Ok;
+            const auto now = Clock::now();
+            if (now >= deadline) {
+                ::tcflush(m_fd, TCOFLUSH); // what is stuck must not go out later
+                return SendFailed;
+            }
+            const auto wire = std::chrono::microseconds(static_cast<std::uint64_t>(queued) * 10'000'000ULL / m_baud);
+            const auto wait = std::min<Clock::duration>(std::max<Clock::duration>(wire, std::chrono::microseconds(100)),
+                                                        deadline - now);
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            ::nanosleep(&ts, nullptr);
+        }
     }
 
     // EIO, ENXIO, ENODEV: the device is gone (USB unplugged, pty closed).
@@ -163,12 +226,6 @@ private:
         }
     }
 
-    // Time the line must stay quiet after a reply: 3.5 characters of 10 bits.
-    std::chrono::microseconds quietTime() const
-    {
-        return std::chrono::microseconds((35'000'000ULL + m_baud - 1) / m_baud);
-    }
-
     // Waits for input. Returns >0 when data may be read, 0 on timeout, or a
     // negative value after the device went away.
     int waitInput(Clock::time_point deadline)
@@ -187,20 +244,12 @@ private:
         rx.reserve(64);
         bool echoSeen = false;
         for (;;) {
-            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply)) {
-                if (*verdict != Ok) return *verdict;
-                // The frame is complete; anything that follows at once is not
-                // part of a clean reply (a second frame, line noise).
-                const auto quiet = Clock::now() + quietTime();
-                const int w = waitInput(quiet);
-                if (w < 0) return lost(EIO);
-                if (w > 0) {
-                    const std::uint32_t r = readSome(rx);
-                    if (r != Ok) return r;
-                    if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
-                }
-                return Ok;
-            }
+            // Bytes that came together with the frame make it suspect (a second
+            // frame, line noise). The frame has a fixed length and a checksum,
+            // so once it is whole and nothing came with it, it is the answer:
+            // no waiting for a quiet line. Anything later is dealt with before
+            // the next request.
+            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply)) return *verdict;
             const int w = waitInput(deadline);
             if (w < 0) return lost(EIO);
             if (w == 0) return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
@@ -211,6 +260,8 @@ private:
 
     std::string m_path;
     int m_fd = -1;
+    bool m_exclusive = false;
+    std::uint64_t m_strayBytes = 0;
     std::uint32_t m_baud = kDefaultBaud;
     std::uint32_t m_timeoutMs = kDefaultTimeoutMs;
 };

@@ -60,8 +60,9 @@ bool carried(const std::vector<std::uint8_t> &bytes, bool udp, const rqframe::Re
 }
 
 // The serial transport's receive loop without the line: the echo and the
-// first part arrive, then the second part; a part that comes after a whole
-// reply falls into its quiet time.
+// first part arrive, then the second part. A whole reply is the answer at
+// once; what comes after it belongs to no transaction (thrown away before
+// the next request).
 std::uint32_t serialTransaction(const std::vector<std::uint8_t> &sent, const std::vector<std::uint8_t> &bytes,
                                 std::size_t split, bool echo, rqframe::Reply &reply)
 {
@@ -70,20 +71,14 @@ std::uint32_t serialTransaction(const std::vector<std::uint8_t> &sent, const std
         rx = sent;
     rx.insert(rx.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(split));
     bool echoSeen = false;
-    bool secondTaken = false;
-    for (;;) {
-        if (const auto verdict = rqdrv::judgeSerialReply(sent.data(), theRequest(), rx, echoSeen, reply)) {
-            if (*verdict != rqdrv::Ok)
-                return *verdict;
-            if (!secondTaken && split < bytes.size())
-                return rqdrv::GarbageAfter;
-            return rqdrv::Ok;
-        }
-        if (secondTaken || split == bytes.size())
-            return rx.empty() ? rqdrv::Timeout : rqdrv::BadLength;
-        rx.insert(rx.end(), bytes.begin() + static_cast<std::ptrdiff_t>(split), bytes.end());
-        secondTaken = true;
-    }
+    if (const auto verdict = rqdrv::judgeSerialReply(sent.data(), theRequest(), rx, echoSeen, reply))
+        return *verdict;
+    if (split == bytes.size())
+        return rx.empty() ? rqdrv::Timeout : rqdrv::BadLength;
+    rx.insert(rx.end(), bytes.begin() + static_cast<std::ptrdiff_t>(split), bytes.end());
+    if (const auto verdict = rqdrv::judgeSerialReply(sent.data(), theRequest(), rx, echoSeen, reply))
+        return *verdict;
+    return rx.empty() ? rqdrv::Timeout : rqdrv::BadLength;
 }
 
 // The UDP transport's receive loop without the socket: two datagrams.

@@ -2,6 +2,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 struct ActionName
@@ -31,12 +34,29 @@ constexpr ActionName kActions[] = {
 
 bool toInt(const QString &text, int &value)
 {
-    bool ok = false;
-    value = text.toInt(&ok, 0); // decimal, or hexadecimal behind 0x
-    return ok;
+    qint64 v = 0;
+    if (!parseNumber(text, v) || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        return false;
+    value = static_cast<int>(v);
+    return true;
 }
 
 } // namespace
+
+bool parseNumber(const QString &text, qint64 &value)
+{
+    const bool hex = text.startsWith(u"0x", Qt::CaseInsensitive);
+    const QStringView digits = QStringView(text).mid(hex ? 2 : 0);
+    const QStringView body = digits.startsWith(u'-') ? digits.mid(1) : digits;
+    // Qt would also take blanks and a leading '+'; only digits count here.
+    if (body.isEmpty() || (hex && body.size() != digits.size())) return false;
+    for (const QChar c : body)
+        if (!(c.isDigit() || (hex && QStringLiteral("abcdefABCDEF").contains(c))) || c.unicode() > 0x7F)
+            return false;
+    bool ok = false;
+    value = digits.toLongLong(&ok, hex ? 16 : 10);
+    return ok;
+}
 
 QString FaultRule::parse(const QString &text, FaultRule &rule)
 {
@@ -76,14 +96,19 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
             if (haveAction) return QStringLiteral("one action per rule");
             haveAction = true;
             rule.action = a.action;
-            if (a.needsValue && !toInt(text, rule.value))
+            if ((a.needsValue || !text.isEmpty()) && !toInt(text, rule.value))
                 return key + QStringLiteral(" needs a value: ") + key + QStringLiteral("=N");
+            if (!a.needsValue && !text.isEmpty() && a.action != Action::Duplicate)
+                return key + QStringLiteral(" takes no value");
+            if ((a.action == Action::Delay || a.action == Action::Duplicate) &&
+                (rule.value < 0 || rule.value > kMaxDelayMs))
+                return key + QStringLiteral(" must be 0..%1 ms").arg(kMaxDelayMs);
         }
         if (!known) return QStringLiteral("unknown word: ") + token;
     }
     if (!haveAction)
         return QStringLiteral(
-            "no action (error=N, readback=N, d3=N, drop, delay=MS, dup, crc, noise, garbage, short, "
+            "no action (error=N, readback=N, d3=N, drop, delay=MS, dup[=MS], crc, noise, garbage, short, "
             "split, wrongaddr, wrongcmd, wrongseq, otherport)");
     return {};
 }
@@ -97,7 +122,8 @@ QString FaultRule::describe() const
     if (memAddress) parts << QStringLiteral("mem=%1").arg(*memAddress);
     for (const ActionName &a : kActions)
         if (a.action == action)
-            parts << (a.needsValue ? QStringView(a.name).toString() + QStringLiteral("=%1").arg(value)
+            parts << (a.needsValue || (action == Action::Duplicate && value > 0)
+                          ? QStringView(a.name).toString() + QStringLiteral("=%1").arg(value)
                                    : QStringView(a.name).toString());
     if (probability < 1) parts << QStringLiteral("p=%1").arg(probability);
     if (remaining >= 0) parts << QStringLiteral("count=%1").arg(remaining);
@@ -121,6 +147,7 @@ bool FaultRule::matches(const rqframe::Request &request) const
 
 QString FaultSet::add(const QString &text)
 {
+    if (m_rules.size() >= kMaxRules) return QStringLiteral("too many fault rules (at most %1)").arg(kMaxRules);
     FaultRule rule;
     const QString error = FaultRule::parse(text, rule);
     if (error.isEmpty()) m_rules.append(rule);
@@ -148,10 +175,11 @@ FaultEffects FaultSet::apply(const rqframe::Request &request)
             e.drop = true;
             break;
         case FaultRule::Action::Delay:
-            e.delayMs += rule.value;
+            e.delayMs = std::min(e.delayMs + rule.value, FaultRule::kMaxDelayMs); // both at most the cap: no overflow
             break;
         case FaultRule::Action::Duplicate:
             e.duplicate = true;
+            e.duplicateAfterMs = std::max(e.duplicateAfterMs, rule.value);
             break;
         case FaultRule::Action::BadCrc:
             e.badCrc = true;

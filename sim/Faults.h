@@ -12,15 +12,23 @@
 
 #include <optional>
 
+// A number of the control channel and the fault rules: decimal, or
+// hexadecimal behind 0x; nothing else (no octal, no trailing characters).
+bool parseNumber(const QString &text, qint64 &value);
+
 struct FaultRule
 {
+    // A reply later than a minute is a lost reply to every client; the cap
+    // also keeps sums of delays far from overflowing.
+    static constexpr int kMaxDelayMs = 60000;
+
     enum class Action {
         Error,     // answer with module error byte VALUE, do nothing
         Readback,  // command 102 answers D3 = VALUE instead of the stored byte
         AnyD3,     // any command's reply carries D3 = VALUE (a well-formed lie)
         Drop,      // no reply
         Delay,     // reply VALUE ms later
-        Duplicate, // reply twice
+        Duplicate, // reply twice: back to back, or the copy VALUE ms later (dup=MS)
         BadCrc,    // damage the CRC
         Noise,     // bytes before the frame
         Garbage,   // bytes after the frame
@@ -53,6 +61,7 @@ struct FaultEffects
     bool drop = false;
     int delayMs = 0;
     bool duplicate = false;
+    int duplicateAfterMs = 0; // 0: the copy follows at once, in the same burst
     bool badCrc = false;
     bool noise = false;
     bool garbage = false;
@@ -68,6 +77,10 @@ struct FaultEffects
 class FaultSet
 {
 public:
+    // Rules are rolled on every request: a bound keeps a runaway script from
+    // slowing the bus to a halt or exhausting memory.
+    static constexpr int kMaxRules = 1000;
+
     QString add(const QString &text); // error text, empty on success
     void clear() { m_rules.clear(); }
     const QList<FaultRule> &rules() const { return m_rules; }

@@ -44,12 +44,8 @@ const char kHelp[] = "commands (MOD = module bus address, numbers decimal or 0x 
                      "  reset                          zero the counters\n"
                      "  quit                           stop the simulator";
 
-bool number(const QString &text, qint64 &value)
-{
-    bool ok = false;
-    value = text.toLongLong(&ok, 0);
-    return ok;
-}
+// Longest control line: "load" with 1024 hex digits fits four times over.
+constexpr qint64 kMaxControlLine = 4096;
 
 QString ok(const QString &payload = {})
 {
@@ -88,7 +84,11 @@ bool Simulator::loadState(const QString &path, QString &error)
 {
     m_statePath = path;
     QFile file(path);
-    if (!file.exists()) return saveState(); // first start: create it with the defaults
+    if (!file.exists()) { // first start: create it with the defaults
+        if (saveState()) return true;
+        error = QStringLiteral("cannot write ") + path;
+        return false;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot read ") + path;
         return false;
@@ -137,10 +137,21 @@ bool Simulator::saveState()
     QJsonObject root;
     root.insert(u"modules", list);
     // Temporary file and rename: a crash never leaves half a memory behind.
+    // The file is small, so write() only buffers and a full disk or a file
+    // size limit shows only when the buffer goes out: flush and check it,
+    // sync, and keep the old file whenever anything failed.
+    const QByteArray bytes = QJsonDocument(root).toJson();
     QSaveFile file(m_statePath);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(QJsonDocument(root).toJson());
-    return file.commit();
+    bool good = file.open(QIODevice::WriteOnly);
+    good = good && file.write(bytes) == bytes.size() && file.flush();
+    good = good && ::fsync(file.handle()) == 0;
+    if (good) good = file.commit();
+    else file.cancelWriting();
+    m_stateSaved = good;
+    if (!good)
+        std::fprintf(stderr, "rqsim: state file %s not written: %s\n", qPrintable(m_statePath),
+                     qPrintable(file.errorString()));
+    return good;
 }
 
 bool Simulator::openUdp(const QHostAddress &address, quint16 port, QString &error)
@@ -292,6 +303,15 @@ void Simulator::readUdp()
         rqframe::Request request;
         std::uint16_t sequence = 0;
         std::uint32_t baud = 0;
+        // A question to the converter itself: answered at once, whatever the bus does.
+        if (rqframe::decodeConverterFrame(reinterpret_cast<const std::uint8_t *>(data.constData()),
+                                          static_cast<std::size_t>(data.size()), rqframe::kConverterQueryStart,
+                                          sequence) == rqframe::Decode::Ok) {
+            const auto answer = rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, sequence);
+            sendUdp(QByteArray(reinterpret_cast<const char *>(answer.data()), static_cast<qsizetype>(answer.size())),
+                    datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()), false);
+            continue;
+        }
         if (rqframe::decodeUdpRequest(reinterpret_cast<const std::uint8_t *>(data.constData()),
                                       static_cast<std::size_t>(data.size()), request, sequence,
                                       baud) != rqframe::Decode::Ok) {
@@ -310,9 +330,10 @@ void Simulator::readUdp()
         const quint16 port = static_cast<quint16>(datagram.senderPort());
         const bool other = e.otherPort;
         const bool split = e.split;
-        const int copies = e.duplicate ? 2 : 1;
-        later(e.delayMs + wireDelayMs(baud), [this, frame, to, port, other, split, copies] {
-            for (int i = 0; i < copies; ++i) {
+        const bool duplicate = e.duplicate;
+        const int copyAfter = e.duplicateAfterMs;
+        later(e.delayMs + wireDelayMs(baud), [this, frame, to, port, other, split, duplicate, copyAfter] {
+            auto send = [this, frame, to, port, other, split] {
                 if (split) {
                     sendUdp(frame.left(frame.size() / 2), to, port, other);
                     sendUdp(frame.mid(frame.size() / 2), to, port, other);
@@ -320,7 +341,9 @@ void Simulator::readUdp()
                     sendUdp(frame, to, port, other);
                 }
                 ++m_counters.replies;
-            }
+            };
+            send();
+            if (duplicate) later(copyAfter, send);
         });
     }
 }
@@ -415,15 +438,22 @@ void Simulator::takeSerialRequests()
                                                    static_cast<qsizetype>(encoded.size())),
                                         e);
         const bool split = e.split;
-        const int copies = e.duplicate ? 2 : 1;
-        later(e.delayMs + wireDelayMs(baud), [this, frame, split, copies] {
-            for (int i = 0; i < copies; ++i) {
-                if (split)
-                    writePtySplit(frame);
-                else
+        const bool duplicate = e.duplicate;
+        const int copyAfter = e.duplicateAfterMs;
+        later(e.delayMs + wireDelayMs(baud), [this, frame, split, duplicate, copyAfter] {
+            // A duplicate that follows at once goes out in the same burst, as
+            // two frames back to back on a wire; dup=MS sends it later.
+            const QByteArray burst = duplicate && copyAfter == 0 ? frame + frame : frame;
+            if (split)
+                writePtySplit(burst);
+            else
+                writePty(burst);
+            m_counters.replies += burst.size() / frame.size();
+            if (duplicate && copyAfter > 0)
+                later(copyAfter, [this, frame] {
                     writePty(frame);
-                ++m_counters.replies;
-            }
+                    ++m_counters.replies;
+                });
         });
     }
 }
@@ -459,6 +489,9 @@ void Simulator::writePtySplit(const QByteArray &bytes)
 void Simulator::acceptControl()
 {
     while (QTcpSocket *socket = m_control->nextPendingConnection()) {
+        // Qt stops reading from the socket once this much waits unread, so a
+        // client that never ends its line cannot grow rqsim without bound.
+        socket->setReadBufferSize(kMaxControlLine + 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readControl(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
@@ -466,8 +499,25 @@ void Simulator::acceptControl()
 
 void Simulator::readControl(QTcpSocket *socket)
 {
-    while (socket->canReadLine()) {
-        const QString line = QString::fromUtf8(socket->readLine()).trimmed();
+    for (;;) {
+        if (!socket->canReadLine()) {
+            if (socket->bytesAvailable() > kMaxControlLine) {
+                std::fprintf(stderr, "rqsim: control line longer than %lld bytes, client dropped\n",
+                             static_cast<long long>(kMaxControlLine));
+                socket->abort();
+                socket->deleteLater();
+            }
+            return;
+        }
+        const QByteArray raw = socket->readLine(kMaxControlLine + 2);
+        if (!raw.endsWith('\n')) { // a line that did not fit: refuse, do not guess
+            std::fprintf(stderr, "rqsim: control line longer than %lld bytes, client dropped\n",
+                         static_cast<long long>(kMaxControlLine));
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty()) continue;
         const QString reply = control(line);
         socket->write(reply.toUtf8() + '\n');
@@ -526,15 +576,19 @@ QString Simulator::control(const QString &line)
 
     // Everything else names a module by its bus address.
     qint64 address = 0;
-    if (w.size() < 2 || !number(w.at(1), address))
+    if (w.size() < 2 || !parseNumber(w.at(1), address))
         return err(QStringLiteral("unknown command or missing module address; try help"));
     SimModule *m = moduleAt(static_cast<int>(address));
     if (!m) return err(QStringLiteral("no module at address %1").arg(address));
+    // The numbers that follow the address, up to the first word that is
+    // none; commands that take only numbers check that every word was one.
     std::vector<qint64> n;
     for (qsizetype i = 2; i < w.size(); ++i) {
         qint64 v = 0;
-        if (number(w.at(i), v)) n.push_back(v);
+        if (!parseNumber(w.at(i), v)) break;
+        n.push_back(v);
     }
+    const bool onlyNumbers = static_cast<qsizetype>(n.size()) == w.size() - 2;
     auto real = [&w](qsizetype i, double &v) {
         bool good = false;
         v = i < w.size() ? w.at(i).toDouble(&good) : 0;
@@ -543,7 +597,7 @@ QString Simulator::control(const QString &line)
 
     if (cmd == u"ain") {
         double v = 0;
-        if (w.size() < 4 || n.empty() || n[0] < 0 || n[0] >= m->inputCount() || !real(3, v))
+        if (w.size() < 4 || w.size() > 5 || n.empty() || n[0] < 0 || n[0] >= m->inputCount() || !real(3, v))
             return err(QStringLiteral("ain MOD IN VALUE [V|ohm|C]"));
         const auto i = static_cast<std::size_t>(n[0]);
         SimModule::Quantity q = SimModule::Quantity::Volts;
@@ -581,7 +635,7 @@ QString Simulator::control(const QString &line)
         return ok(QStringLiteral("raw=%1").arg(m->thermometerRaw()));
     }
     if (cmd == u"jumper") {
-        if (n.empty()) return err(QStringLiteral("jumper MOD 0|1"));
+        if (n.size() != 1 || !onlyNumbers) return err(QStringLiteral("jumper MOD 0|1"));
         m->jumperShorted = n[0] != 0;
         return ok(QStringLiteral("raw=%1").arg(m->thermometerRaw()));
     }
@@ -612,7 +666,8 @@ QString Simulator::control(const QString &line)
         return ok(hex32(m->status));
     }
     if (cmd == u"mem") {
-        if (n.size() < 2 || n[0] < 0 || n[0] > 1 || n[1] < 0 || n[1] > 255)
+        if (!onlyNumbers || n.size() < 2 || n.size() > 3 || n[0] < 0 || n[0] > 1 || n[1] < 0 || n[1] > 255 ||
+            (n.size() == 3 && (n[2] < 0 || n[2] > 255)))
             return err(QStringLiteral("mem MOD PAGE ADDR [VALUE]"));
         auto &byte = m->memory[static_cast<std::size_t>(n[0] * 256 + n[1])];
         if (n.size() >= 3) {

@@ -49,6 +49,8 @@ public:
     // every change and at exit.
     bool loadState(const QString &path, QString &error);
     bool saveState();
+    // False after a state save failed, until one succeeds again.
+    bool stateSaved() const { return m_stateSaved; }
 
     // Each returns false with an error text on failure.
     bool openUdp(const QHostAddress &address, quint16 port, QString &error);
@@ -98,6 +100,7 @@ private:
     bool m_echo = false;
     bool m_verbose = false;
     QString m_statePath;
+    bool m_stateSaved = true;
     QTimer m_saveTimer;
 
     QUdpSocket *m_udp = nullptr;

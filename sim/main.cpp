@@ -55,6 +55,14 @@ void quitOnSignals(QCoreApplication &app)
 
 int main(int argc, char *argv[])
 {
+    // The reply delays (--wire-time, delay faults) are timers: with the
+    // default 50 us slack each would come late by up to that much.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    // Qt's glib event loop rounds timer waits up to whole milliseconds; its
+    // own loop waits to the microsecond, so a wire time of 2 ms stays 2 ms.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    // A file size limit must fail a write (and be reported), not kill rqsim.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rqsim"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0"));
@@ -156,7 +164,8 @@ int main(int argc, char *argv[])
     for (const QString &moduleText : modules) {
         const QStringList parts = moduleText.split(QLatin1Char(':'));
         bool good = false;
-        const int address = parts.at(0).toInt(&good, 0);
+        qint64 address = 0;
+        good = parseNumber(parts.at(0), address);
         if (!good || address < 0 || address > 255)
             return fail(QStringLiteral("bad module address in \"%1\"").arg(moduleText));
         SimModule::Model model = SimModule::Model::RQ3510;
@@ -213,6 +222,7 @@ int main(int argc, char *argv[])
     say(QStringLiteral("ready"));
 
     const int result = QCoreApplication::exec();
-    sim.saveState();
+    // A state that could not be written is a failure the caller must see.
+    if (!sim.saveState()) return result != 0 ? result : 1;
     return result;
 }

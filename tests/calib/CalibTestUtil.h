@@ -8,6 +8,7 @@
 #include "support/TestAdapter.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QList>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -62,6 +64,47 @@ struct CalibConnection : TestConnection
         TestConnection::close();
     }
 };
+
+// Commands 102 and 103 answered from the test adapter's memory, for a
+// script that models what the module measures.
+inline TaReply memoryReply(const TaRequest &r)
+{
+    auto &memory = TestAdapter::instance().memory;
+    TaReply reply;
+    if (r.command == 103)
+        memory[r.d[1]] = r.d[3];
+    if (r.command == 102 || r.command == 103)
+        reply.d[3] = memory[r.d[1]];
+    return reply;
+}
+
+// A whole calibration on a module the test's script models: "Kalibrace",
+// the zero reading once zero() has set the module up, the reference step
+// once reference() has. With failingSend the reference step first fails
+// at that send (counted from its measurement) and "Potvrzení" is pressed
+// again. Ends with the done text.
+inline void calibrateWithRetry(TKalibraceDialog &d, const std::function<void()> &zero,
+                               const std::function<void()> &reference, const QString &entered, int failingSend,
+                               const QString &done)
+{
+    TestAdapter &ta = TestAdapter::instance();
+    d.Button1Click();
+    zero();
+    d.Button2Click();
+    QCOMPARE(d.state(), quint8(2));
+    reference();
+    d.Edit2->setText(entered);
+    ta.calls.clear();
+    if (failingSend) {
+        ta.failSend[failingSend] = 7;
+        d.Button2Click();
+        QCOMPARE(d.state(), quint8(2));
+        ta.failSend.clear();
+    }
+    d.Button2Click();
+    QVERIFY2(d.state() == 0, qPrintable(d.Memo1->toPlainText()));
+    QVERIFY(memoLines(d.Memo1).contains(done));
+}
 
 // What both calibration dialogs show when created: the start instruction
 // alone in the read-only memo, one status panel, the 500 ms timer and the

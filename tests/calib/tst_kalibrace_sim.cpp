@@ -145,6 +145,51 @@ private slots:
         QVERIFY2(qAbs(after - celsius) <= 0.2, qPrintable(QString::number(after)));
     }
 
+    // The module fails one of the final writes (its gain's high byte not
+    // taken, or taken with the reply lost): the retry writes exactly what a
+    // clean calibration writes, and the module measures right.
+    void retryAfterAFailedFinalWrite_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("gain high byte refused") << QStringLiteral("cmd=103 mem=24 error=5 count=1");
+        QTest::newRow("gain high byte read-back lost") << QStringLiteral("cmd=102 mem=24 error=5 count=1");
+    }
+    void retryAfterAFailedFinalWrite()
+    {
+        QFETCH(QString, fault);
+        PauseRecorder pauses;
+        QVERIFY(sim.setAnalogErrors(Module, 0.02, 0.0002));
+        const auto calibrate = [&](const QString &rule) {
+            TForm6 d;
+            d.Data = &data;
+            d.Button1Click();
+            QVERIFY(sim.setInput(Module, 1, 0.0, QStringLiteral("V")));
+            d.Button2Click();
+            QCOMPARE(d.state(), quint8(2));
+            QVERIFY(sim.setInput(Module, 1, 0.045, QStringLiteral("V")));
+            d.Edit2->setText(QStringLiteral("0,045"));
+            if (!rule.isEmpty()) {
+                QVERIFY(sim.addFault(rule));
+                d.Button2Click();
+                QCOMPARE(d.state(), quint8(2));
+            }
+            d.Button2Click();
+            QVERIFY2(d.state() == 0, qPrintable(d.Memo1->toPlainText()));
+            QVERIFY(d.Memo1->toPlainText().contains(QStringLiteral("Vstup zkalibrován.")));
+        };
+        const auto constants = [this] {
+            QList<int> bytes;
+            for (int address = 23; address <= 26; ++address)
+                bytes << sim.memoryByte(Module, address);
+            return bytes;
+        };
+        calibrate(QString());
+        const QList<int> clean = constants();
+        calibrate(fault);
+        QCOMPARE(constants(), clean);
+        QVERIFY(qAbs(read(1) - 0.045) < 0.0001);
+    }
+
     // A failing read-back from the module: the mismatch reaches the memo
     // and the calibration is cancelled.
     void mismatchFromTheModule()

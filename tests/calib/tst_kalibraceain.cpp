@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QLocale>
 
+#include <cmath>
+
 namespace {
 const QString Choose = QStringLiteral("Vyber referenční vstup a stiskni tlačítko Kalibrace.");
 const QString ShortInput = QStringLiteral("Zkratuj vstup a stiskni tlačítko Potvrzení.");
@@ -23,6 +25,27 @@ const QStringList Report{QString(), Cancelled, QString(), Separator, QString(), 
 ByteWrites neutral(int input)
 {
     return {{input, 1}, {23, 16}, {24, 39}, {25, 0}, {26, 0}};
+}
+
+// A module on the +/- 50 mV range with a front end error: the converter
+// count of the true voltage, corrected by the gain (23/24) and the offset
+// (25/26, sign and magnitude) in its memory, reported with 7 decimals.
+TaReply firmware(const TaRequest &r, double volts, double gainError, double offsetError)
+{
+    const auto &memory = TestAdapter::instance().memory;
+    TaReply reply = memoryReply(r);
+    if (r.command == 0) {
+        constexpr double step = 0.2384258553e-5;
+        const double raw = std::round((volts * (1 + gainError) + offsetError) / step);
+        const int gain = memory[23] | memory[24] << 8;
+        const int offsetBits = memory[25] | memory[26] << 8;
+        const int offset = offsetBits & 0x8000 ? -(offsetBits & 0x7FFF) : offsetBits;
+        const double reported = (raw + offset / 2.0) * gain / 10000 * step;
+        const auto magnitude = static_cast<quint32>(std::lround(std::fabs(reported) * 1e7));
+        reply.d = {0, quint8(magnitude), quint8(magnitude >> 8),
+                   quint8((magnitude >> 16 & 0x7F) | (reported < 0 ? 0x80 : 0)), 7};
+    }
+    return reply;
 }
 } // namespace
 
@@ -237,6 +260,7 @@ private slots:
         QTest::newRow("0,061") << QStringLiteral("0,061") << 4990 << false << OutOfBand;
         QTest::newRow("negative") << QStringLiteral("-0,05") << 4990 << false << OutOfBand;
         QTest::newRow("decimal point") << QStringLiteral("0.05") << 4990 << false << NotANumber;
+        QTest::newRow("group separator") << QStringLiteral("0 045") << 4990 << false << NotANumber;
         QTest::newRow("letters") << QStringLiteral("abc") << 4990 << false << NotANumber;
         QTest::newRow("empty") << QString() << 4990 << false << NotANumber;
         QTest::newRow("nan") << QStringLiteral("nan") << 4990 << false << NotANumber;
@@ -303,16 +327,23 @@ private slots:
     }
 
     // A transaction error among the final writes keeps state 2: the next
-    // "Potvrzení" measures the reference again and writes all four bytes.
+    // "Potvrzení" puts the neutral constants back, measures the reference
+    // again and writes all four bytes. Putting them back may fail as well:
+    // a transaction error keeps state 2 and measures nothing, a mismatch
+    // cancels.
     void finalWriteTransactionError_data()
     {
         QTest::addColumn<int>("failingSend"); // counted from the measurement
+        QTest::addColumn<QString>("restoreFailure");
         for (int n = 2; n <= 9; ++n)
-            QTest::addRow("send %d", n) << n;
+            QTest::addRow("send %d", n) << n << QString();
+        QTest::newRow("send 8, then restoring fails") << 8 << QStringLiteral("transaction error");
+        QTest::newRow("send 8, then restoring mismatches") << 8 << QStringLiteral("mismatch");
     }
     void finalWriteTransactionError()
     {
         QFETCH(int, failingSend);
+        QFETCH(QString, restoreFailure);
         PauseRecorder pauses;
         TForm6 d;
         d.Data = &data;
@@ -328,12 +359,63 @@ private slots:
         QCOMPARE(memoLines(d.Memo1), before);
         QCOMPARE(d.state(), quint8(2));
 
+        const QList<TaRequest> restore = verifiedWrites(neutral(1).mid(1));
         ta.calls.clear();
         ta.failSend.clear();
+        if (restoreFailure == QStringLiteral("mismatch")) {
+            ta.readBackOverride[24] = 0x55;
+            d.Button2Click();
+            QCOMPARE(ta.sends(), restore.mid(0, 4));
+            QCOMPARE(memoLines(d.Memo1), before + QStringList{Mismatch} + Report);
+            QCOMPARE(d.state(), quint8(0));
+            return;
+        }
+        if (!restoreFailure.isEmpty()) {
+            ta.failSend[3] = 7; // writing 24 = 39
+            d.Button2Click();
+            QCOMPARE(ta.sends(), restore.mid(0, 3));
+            QCOMPARE(d.statusText(), QStringLiteral(" chyba 7"));
+            QCOMPARE(memoLines(d.Memo1), before);
+            QCOMPARE(d.state(), quint8(2));
+            ta.calls.clear();
+            ta.failSend.clear();
+        }
         d.Button2Click();
-        QCOMPARE(ta.sends(), expected);
+        QCOMPARE(ta.sends(), restore + expected);
+        QCOMPARE(pauses.pauses, (QList<int>{3500, 3500, 3500})); // the zero, each reference
         QCOMPARE(d.state(), quint8(0));
         QCOMPARE(memoLines(d.Memo1).mid(before.size(), 2), (QStringList{QString(), Done}));
+    }
+
+    // A module whose firmware applies the constants in memory to what it
+    // measures, as a real one does: a retry after failed final writes must
+    // write exactly the constants of a clean run, wherever the writes failed.
+    void retryWritesTheConstantsOfACleanRun_data()
+    {
+        QTest::addColumn<int>("failingSend"); // counted from the reference measurement
+        QTest::newRow("gain high byte not written") << 8;
+        QTest::newRow("gain high byte written, read-back lost") << 9;
+        QTest::newRow("offset high byte written, read-back lost") << 5;
+    }
+    void retryWritesTheConstantsOfACleanRun()
+    {
+        QFETCH(int, failingSend);
+        PauseRecorder pauses;
+        // Front end errors: gain +2 %, offset +200 uV; reference 0,045 V.
+        double volts = 0;
+        ta.script = [&](const TaRequest &r, int) { return firmware(r, volts, 0.02, 0.0002); };
+        const auto run = [&](int failing) {
+            TForm6 d;
+            d.Data = &data;
+            calibrateWithRetry(
+                d, [&] { volts = 0; }, [&] { volts = 0.045; }, QStringLiteral("0,045"), failing, Done);
+        };
+        run(0);
+        const auto constants = [this] { return QList<quint8>{ta.memory[23], ta.memory[24], ta.memory[25], ta.memory[26]}; };
+        const QList<quint8> clean = constants();
+        QVERIFY(clean != (QList<quint8>{16, 39, 0, 0}));
+        run(failingSend);
+        QCOMPARE(constants(), clean);
     }
 
     void finalWriteMismatch_data()
@@ -479,6 +561,34 @@ private slots:
         QVERIFY(d.Edit3->text().isEmpty());
         QCOMPARE(d.statusText(), QStringLiteral(" chyba 3"));
         QCOMPARE(d.state(), quint8(1));
+    }
+
+    // Minimising is no closing: the live value keeps coming, as in the
+    // monitors.
+    void timerRunsWhileMinimised()
+    {
+        struct SpontaneousHides : QObject
+        {
+            int count = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                count += event->type() == QEvent::Hide && event->spontaneous();
+                return false;
+            }
+        } hides;
+        TForm6 d;
+        d.Data = &data;
+        d.installEventFilter(&hides);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.showMinimized();
+        QTRY_VERIFY(hides.count > 0);
+        QVERIFY(d.Timer1->isActive());
+        d.showNormal();
+        QTRY_VERIFY(!d.isMinimized());
+        QVERIFY(d.Timer1->isActive());
+        d.hide();
+        QVERIFY(!d.Timer1->isActive());
     }
 
     void cancelClosesWithoutWriting()

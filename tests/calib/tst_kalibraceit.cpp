@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QLocale>
 
+#include <cmath>
+
 namespace {
 const QString Start = QStringLiteral("Pro zahájení kalibrování stiskni tlačítko Kalibrace.");
 const QString ShortJumper = QStringLiteral("Zkratuj propojku interního teploměru a stiskni tlačítko Potvrzení.");
@@ -260,13 +262,58 @@ private slots:
         QCOMPARE(memoLines(d.Memo1), before);
         QCOMPARE(d.state(), quint8(2));
 
+        // The retry switches back to raw counts before it measures.
         ta.calls.clear();
         ta.failSend.clear();
         ta.readBackOverride.clear();
         d.Button2Click();
-        QCOMPARE(ta.sends(), expected);
+        QCOMPARE(ta.sends(), verifiedWrites({{31, 128}}) + expected);
         QCOMPARE(d.state(), quint8(0));
         QCOMPARE(pauses.pauses, (QList<int>{4000, 4000, 4000}));
+    }
+
+    // A module that reports °C through its constants once address 31 says
+    // so: a retry after the switch to °C landed unconfirmed must still read
+    // raw counts and write the constants of a clean run.
+    void retryWritesTheConstantsOfACleanRun_data()
+    {
+        QTest::addColumn<int>("failingSend"); // counted from the reference measurement
+        QTest::newRow("switch to °C written, read-back lost") << 11;
+        QTest::newRow("switch to °C not written") << 10;
+        QTest::newRow("gain high byte written, read-back lost") << 9;
+    }
+    void retryWritesTheConstantsOfACleanRun()
+    {
+        QFETCH(int, failingSend);
+        PauseRecorder pauses;
+        int raw = 0;
+        ta.script = [&](const TaRequest &r, int) {
+            const auto &memory = ta.memory;
+            TaReply reply = memoryReply(r);
+            if (r.command == 0 && (memory[31] & 1) == 0)
+                reply.d = {0, quint8(raw), quint8(raw >> 8), 0, 0};
+            if (r.command == 0 && (memory[31] & 1) != 0) {
+                const int gain = memory[27] | memory[28] << 8, offset = memory[29] | memory[30] << 8;
+                const double celsius = (raw + offset - 32768) * gain / 10000.0 / 10 - 273.1;
+                const auto tenths = static_cast<quint32>(std::lround(std::fabs(celsius) * 10));
+                reply.d = {0, quint8(tenths), quint8(tenths >> 8), quint8(celsius < 0 ? 0x80 : 0), 1};
+            }
+            return reply;
+        };
+        const auto run = [&](int failing) {
+            TFormIT d;
+            d.Data = &data;
+            // The jumper shorted, then 25 °C with a gain error of +2 %.
+            calibrateWithRetry(
+                d, [&] { raw = 150; }, [&] { raw = 3191; }, QStringLiteral("25,0"), failing, Done);
+        };
+        run(0);
+        const auto constants = [this] {
+            return QList<quint8>{ta.memory[27], ta.memory[28], ta.memory[29], ta.memory[30], ta.memory[31]};
+        };
+        const QList<quint8> clean = constants();
+        run(failingSend);
+        QCOMPARE(constants(), clean);
     }
 
     void constantMismatch_data()

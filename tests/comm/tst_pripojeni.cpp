@@ -3,10 +3,13 @@
 #include "comm/Pripojeni.h"
 #include "support/TestAdapter.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 namespace {
@@ -525,6 +528,84 @@ private slots:
         QCOMPARE(data.statusText, QStringLiteral("V pořádku"));
         QCOMPARE(data.moduleAddress, quint8(3));
         QCOMPARE(data.baudRate, 600u);
+    }
+
+    // The setup blocks the window: a busy cursor from before the open
+    // connection is closed until the identification ends, over every library
+    // call, and gone again on every way out.
+    void busyCursorThroughoutTheSetup_data()
+    {
+        QTest::addColumn<int>("initResult");
+        QTest::addColumn<int>("setConfigResult");
+        QTest::addColumn<int>("failingSend");
+        QTest::addColumn<QString>("udpPort");
+        QTest::addColumn<bool>("connectedBefore");
+        QTest::addColumn<int>("calls"); // library calls the setup makes
+        QTest::newRow("success") << 0 << 0 << 0 << QStringLiteral("5001") << false << 10;
+        QTest::newRow("reconnect") << 0 << 0 << 0 << QStringLiteral("5001") << true << 11;
+        QTest::newRow("Init fails") << 7 << 0 << 0 << QStringLiteral("5001") << false << 2;
+        QTest::newRow("SetConfig fails") << 0 << 5 << 0 << QStringLiteral("5001") << false << 5;
+        QTest::newRow("identification fails") << 0 << 0 << 2 << QStringLiteral("5001") << false << 10; // the link counters ask once for the new code's text
+        QTest::newRow("bad UDP port after a connection") << 0 << 0 << 0 << QStringLiteral("x") << true << 1;
+    }
+    void busyCursorThroughoutTheSetup()
+    {
+        QFETCH(int, initResult);
+        QFETCH(int, setConfigResult);
+        QFETCH(int, failingSend);
+        QFETCH(QString, udpPort);
+        QFETCH(bool, connectedBefore);
+        QFETCH(int, calls);
+        TForm2 d;
+        open(d);
+        lan(d);
+        if (connectedBefore) {
+            d.Button1Click();
+            QVERIFY(data.connected);
+        }
+        ta.calls.clear();
+        ta.initResult = quint32(initResult);
+        ta.setConfigResult = quint32(setConfigResult);
+        if (failingSend) ta.failSend[failingSend] = 3;
+        QStringList notBusy;
+        ta.onCall = [&notBusy](const TaCall &c) {
+            const QCursor *cursor = QApplication::overrideCursor();
+            if (!cursor || cursor->shape() != Qt::WaitCursor) notBusy << c.entry;
+        };
+        const auto forget = qScopeGuard([this] { ta.onCall = nullptr; });
+        d.Edit3->setText(udpPort);
+        d.Button1Click();
+        QCOMPARE(ta.calls.size(), calls);
+        QCOMPARE(notBusy, QStringList());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // Enter in any field sets up the connection; Enter on the focused
+    // "Cancel" closes the dialog.
+    void enterSetsUpTheConnection_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<bool>("setUp");
+        for (const char *name : {"Edit1", "Edit2", "Edit3", "Edit4", "ComboBox1", "ComboBox2", "Button1"})
+            QTest::newRow(name) << QString::fromLatin1(name) << true;
+        QTest::newRow("Button2") << QStringLiteral("Button2") << false;
+    }
+    void enterSetsUpTheConnection()
+    {
+        QFETCH(QString, focus);
+        QFETCH(bool, setUp);
+        TForm2 d;
+        d.Data = &data;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        lan(d);
+        QWidget *field = d.findChild<QWidget *>(focus);
+        QVERIFY(field);
+        field->setFocus();
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(ta.count(QStringLiteral("Init")), setUp ? 1 : 0);
+        QCOMPARE(data.connected, setUp);
+        QCOMPARE(d.isVisible(), setUp);
     }
 
     void noRecordDoesNothing()

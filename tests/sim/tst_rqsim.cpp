@@ -1,5 +1,6 @@
 // The module simulator on its own: raw request frames over UDP and the
 // pseudo-terminal, the control channel and the state file.
+#include "Faults.h"
 #include "RqFrame.h"
 #include "support/SimProcess.h"
 
@@ -8,11 +9,13 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTcpSocket>
 #include <QUdpSocket>
 
 #include <cmath>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -80,6 +83,18 @@ private:
     quint16 m_port;
     quint16 m_sequence = 0;
 };
+
+// The port of a start line ("udp PORT", "control PORT") of an rqsim started
+// without SimProcess; 0 when it did not come.
+quint16 startLinePort(QProcess &p, const QByteArray &key)
+{
+    while (p.waitForReadyRead(5000))
+        while (p.canReadLine()) {
+            const QByteArray line = p.readLine().trimmed();
+            if (line.startsWith(QByteArray(key + ' '))) return static_cast<quint16>(line.mid(key.size() + 1).toUInt());
+        }
+    return 0;
+}
 
 QByteArray text4(const rqframe::Reply &r)
 {
@@ -410,12 +425,7 @@ private slots:
         QProcess p;
         p.start(SimProcess::program(),
                 {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"), state});
-        quint16 port = 0;
-        while (!port && p.waitForReadyRead(5000))
-            while (p.canReadLine()) {
-                const QByteArray line = p.readLine().trimmed();
-                if (line.startsWith("udp ")) port = static_cast<quint16>(line.mid(4).toUInt());
-            }
+        const quint16 port = startLinePort(p, "udp");
         QVERIFY(port);
         RawBus bus(port);
         QVERIFY(bus.writeByte(1, 100, 0x77));
@@ -451,6 +461,18 @@ private slots:
         QTest::newRow("fault") << QStringLiteral("fault cmd=0");
         QTest::newRow("probability") << QStringLiteral("fault drop p=2");
         QTest::newRow("load") << QStringLiteral("load 1 00ff");
+        // Numbers are decimal or 0x hexadecimal, whole words only.
+        QTest::newRow("mem junk word") << QStringLiteral("mem 1 0 x 5");
+        QTest::newRow("mem trailing junk") << QStringLiteral("mem 1 0 5x");
+        QTest::newRow("mem extra word") << QStringLiteral("mem 1 0 5 7 9");
+        QTest::newRow("mem value range") << QStringLiteral("mem 1 0 5 256");
+        QTest::newRow("address junk") << QStringLiteral("mem 1z 0 5");
+        QTest::newRow("signed") << QStringLiteral("mem 1 0 +5");
+        QTest::newRow("jumper junk") << QStringLiteral("jumper 1 1 1");
+        QTest::newRow("fault octal-looking junk") << QStringLiteral("fault cmd=0x drop");
+        QTest::newRow("delay above the cap") << QStringLiteral("fault delay=60001");
+        QTest::newRow("delay overflow") << QStringLiteral("fault delay=99999999999");
+        QTest::newRow("value on a plain action") << QStringLiteral("fault drop=3");
     }
     void controlChannel_refusesBadLines()
     {
@@ -459,6 +481,108 @@ private slots:
         QVERIFY(sim.start());
         QVERIFY(sim.command(line).startsWith(u"ERR "));
         QVERIFY(sim.ok(QStringLiteral("help")));
+    }
+
+    void controlChannel_numbers_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("decimal") << QStringLiteral("10") << 10;
+        QTest::newRow("leading zero is decimal") << QStringLiteral("010") << 10;
+        QTest::newRow("hexadecimal") << QStringLiteral("0x3F") << 63;
+    }
+    void controlChannel_numbers()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, expected);
+        SimProcess sim;
+        QVERIFY(sim.start());
+        QVERIFY(sim.ok(QStringLiteral("mem 1 0 %1 0x5a").arg(address)));
+        QCOMPARE(sim.memoryByte(1, expected), 0x5A);
+    }
+
+    // A client that never ends its line is dropped at 4 KiB; rqsim keeps
+    // serving everyone else.
+    void controlChannel_longLine_dropsTheClient()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start());
+        QTcpSocket flood;
+        flood.connectToHost(QHostAddress::LocalHost, sim.controlPort());
+        QVERIFY(flood.waitForConnected(5000));
+        const QByteArray chunk(64 * 1024, 'x');
+        for (int i = 0; i < 64 && flood.state() == QAbstractSocket::ConnectedState; ++i) {
+            flood.write(chunk);
+            flood.waitForBytesWritten(1000);
+        }
+        QVERIFY(flood.state() == QAbstractSocket::UnconnectedState || flood.waitForDisconnected(5000));
+        QCOMPARE(sim.command(QStringLiteral("mem 1 0 63")), QStringLiteral("OK 1"));
+
+        QTcpSocket longLine; // a whole line, but too long
+        longLine.connectToHost(QHostAddress::LocalHost, sim.controlPort());
+        QVERIFY(longLine.waitForConnected(5000));
+        longLine.write("help " + QByteArray(5000, 'y') + "\nhelp\n");
+        QVERIFY(longLine.waitForDisconnected(5000));
+        QVERIFY(!longLine.readAll().contains("OK"));
+    }
+
+    // Delays add up with saturation at the cap; the number of rules is bounded.
+    void faultSet_capsDelaysAndRules()
+    {
+        FaultSet set;
+        QCOMPARE(set.add(QStringLiteral("delay=60000")), QString());
+        QCOMPARE(set.add(QStringLiteral("delay=60000")), QString());
+        QCOMPARE(set.add(QStringLiteral("dup=010")), QString());
+        const FaultEffects e = set.apply(rqframe::Request{1, 200, 0, {}});
+        QCOMPARE(e.delayMs, FaultRule::kMaxDelayMs);
+        QCOMPARE(e.duplicateAfterMs, 10);
+        set.clear();
+        for (int i = 0; i < FaultSet::kMaxRules; ++i)
+            QCOMPARE(set.add(QStringLiteral("cmd=1 drop")), QString());
+        QVERIFY(!set.add(QStringLiteral("cmd=1 drop")).isEmpty());
+        QCOMPARE(set.rules().size(), FaultSet::kMaxRules);
+    }
+
+    // A state file that cannot be written (here a file size limit below its
+    // size) is never replaced by a cut one; rqsim says so and ends nonzero.
+    void stateFile_failedSave_keepsTheOldFileAndFails()
+    {
+        QTemporaryDir dir;
+        const QString state = dir.filePath(QStringLiteral("module.json"));
+        {
+            SimProcess sim;
+            QVERIFY(sim.start({QStringLiteral("--state"), state}));
+        }
+        const QByteArray before = [&] {
+            QFile f(state);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        QVERIFY(before.size() > 1000);
+
+        QProcess p;
+        p.setChildProcessModifier([] {
+            const rlimit limit{100, 100};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        p.start(SimProcess::program(), {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"),
+                                         state, QStringLiteral("--exit-with-parent")});
+        const quint16 control = startLinePort(p, "control");
+        QVERIFY(control);
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, control);
+        QVERIFY(socket.waitForConnected(5000));
+        socket.write("mem 1 0 40 7\n");
+        QByteArray errors;
+        QTRY_VERIFY((errors += p.readAllStandardError()).contains("not written")); // the save after the change
+        socket.write("quit\n");
+        socket.waitForBytesWritten(1000);
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY(p.exitCode() != 0);
+        QFile after(state);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("module.json")});
     }
 
     void faultRules_matchAndCount()

@@ -48,6 +48,7 @@ public:
     // Asks rqsim to quit (the state file is then written) and waits; kills it if it hangs.
     void stop();
     bool isRunning() const;
+    qint64 processId() const { return m_process.processId(); }
     QString errorString() const { return m_error; }
 
     quint16 udpPort() const { return m_udpPort; }

@@ -42,6 +42,7 @@ void TestAdapter::reset()
     doneResult = 0;
     doneSetsHandleTo = 0;
     script = nullptr;
+    onCall = nullptr;
     failSend.clear();
     readBackOverride.clear();
     TaDefaultMemory(memory);
@@ -128,6 +129,13 @@ TaReply TestAdapter::model_(const TaRequest &r)
     return reply;
 }
 
+void TestAdapter::record(const TaCall &c)
+{
+    calls.append(c);
+    if (onCall)
+        onCall(c);
+}
+
 quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, quintptr a1, quintptr a2,
                           quintptr a3, quintptr a4)
 {
@@ -143,22 +151,22 @@ quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, qu
             if (block[0])
                 c.ip = QByteArray(reinterpret_cast<const char *>(block[0]));
         }
-        calls.append(c);
+        record(c);
         if (initResult == 0)
             *reinterpret_cast<quint32 *>(a0) = handleToIssue;
         return initResult;
     }
     if (e == QLatin1String("SetConfig")) {
-        calls.append(c);
+        record(c);
         return setConfigResult;
     }
     if (e == QLatin1String("Done")) {
-        calls.append(c);
+        record(c);
         *reinterpret_cast<quint32 *>(a0) = doneSetsHandleTo;
         return doneResult;
     }
     if (e == QLatin1String("Error")) {
-        calls.append(c);
+        record(c);
         const quint32 code = static_cast<quint32>(a0);
         const QString text = errorTexts.contains(code) ? errorTexts.value(code)
                              : code == 0                ? QStringLiteral("V pořádku")
@@ -179,7 +187,7 @@ quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, qu
         c.request.sub = static_cast<quint8>(req[2]);
         for (int i = 0; i < 5; ++i)
             c.request.d[static_cast<std::size_t>(i)] = static_cast<quint8>(req[3 + i]);
-        calls.append(c);
+        record(c);
         const int index = count(QStringLiteral("Send"));
         TaReply reply;
         if (failSend.contains(index))
@@ -198,6 +206,6 @@ quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, qu
         *reinterpret_cast<quint32 *>(a4) = reply.errorWord;
         return reply.result;
     }
-    calls.append(c);
+    record(c);
     return 0;
 }

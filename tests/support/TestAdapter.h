@@ -80,6 +80,9 @@ public:
 
     // Record.
     QList<TaCall> calls;
+    // Called with every call as it is recorded, before it is answered: what
+    // the program shows while a library call runs.
+    std::function<void(const TaCall &call)> onCall;
     QList<TaRequest> sends() const;
     int count(const QString &entry) const;
 
@@ -90,6 +93,7 @@ public:
 private:
     TestAdapter() { reset(); }
     TaReply model_(const TaRequest &r);
+    void record(const TaCall &c);
 };
 
 // Module bytes for the default configuration image.

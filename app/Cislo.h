@@ -1,0 +1,16 @@
+#ifndef RQ_APP_CISLO_H
+#define RQ_APP_CISLO_H
+
+#include <QLocale>
+#include <QString>
+
+#include <optional>
+
+// A decimal number as the user types it: optional blanks around it, an
+// optional sign, digits with the locale's decimal separator, optionally an
+// exponent. Group separators are refused, whatever the locale: QLocale would
+// take them, so that with a decimal point "0,045" became 45, and "1 000,5"
+// would pass as a number. Infinities and NaN are not numbers either.
+std::optional<double> ParseDecimalText(const QString &text, const QLocale &locale = QLocale());
+
+#endif

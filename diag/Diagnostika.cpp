@@ -1,0 +1,459 @@
+#include "diag/Diagnostika.h"
+
+#include "PortMap.h"
+#include "app/Dekl.h"
+#include "app/StatusBar.h"
+#include "diag/LinkCheck.h"
+#include "diag/LinkStats.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QShowEvent>
+#include <QStackedBarSeries>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QValueAxis>
+
+namespace {
+
+QString ms(quint32 us)
+{
+    return QLocale().toString(us / 1000.0, 'f', us < 10000 ? 2 : 1);
+}
+
+QString hexBytes(const std::array<quint8, 5> &d)
+{
+    QStringList parts;
+    for (quint8 b : d)
+        parts << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    return parts.join(QLatin1Char(' '));
+}
+
+// A bin by its upper end, short enough to stand under a bar.
+QString binLabel(const LinkHistogramBin &bin)
+{
+    if (bin.toUs == 0)
+        return QStringLiteral("víc");
+    if (bin.toUs >= 1000)
+        return QString::number(bin.toUs / 1000);
+    return QLocale().toString(bin.toUs / 1000.0, 'f', 1);
+}
+
+QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers)
+{
+    auto *t = new QTableWidget(0, static_cast<int>(headers.size()), parent);
+    t->setObjectName(QLatin1String(name));
+    t->setHorizontalHeaderLabels(headers);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->verticalHeader()->setVisible(false);
+    t->horizontalHeader()->setStretchLastSection(true);
+    t->setWordWrap(false);
+    return t;
+}
+
+void setRow(QTableWidget *t, int row, const QStringList &cells)
+{
+    for (int c = 0; c < cells.size(); ++c)
+        t->setItem(row, c, new QTableWidgetItem(cells.at(c)));
+}
+
+QString verdictText(CheckVerdict v)
+{
+    switch (v) {
+    case CheckVerdict::Ok:
+        return QStringLiteral("V pořádku");
+    case CheckVerdict::Info:
+        return QStringLiteral("Informace");
+    case CheckVerdict::Warning:
+        return QStringLiteral("Pozor");
+    case CheckVerdict::Failed:
+        break;
+    }
+    return QStringLiteral("Chyba");
+}
+
+const QStringList LogHeaders = {
+    QStringLiteral("Čas"),    QStringLiteral("Adresa"),          QStringLiteral("Příkaz"),
+    QStringLiteral("Podkód"), QStringLiteral("Odesláno D0..D4"), QStringLiteral("Přijato D0..D4"),
+    QStringLiteral("Chyba"),  QStringLiteral("Doba [ms]")};
+
+} // namespace
+
+TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FormDiagnostika"));
+    setWindowTitle(QStringLiteral("Diagnostika spojení"));
+    setModal(false);
+    resize(900, 640);
+    serialFolder = QStringLiteral("/dev/serial/by-id");
+    portMapFile = QString::fromLocal8Bit(rqports::portMapPath().c_str());
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+
+    // Traffic page.
+    auto *traffic = new QWidget(PageControl1);
+    const auto label = [traffic](const char *name) {
+        auto *l = new QLabel(traffic);
+        l->setObjectName(QLatin1String(name));
+        l->setTextFormat(Qt::PlainText);
+        return l;
+    };
+    SinceLabel = label("SinceLabel");
+    TransactionsLabel = label("TransactionsLabel");
+    ErrorsLabel = label("ErrorsLabel");
+    ReplyTimesLabel = label("ReplyTimesLabel");
+    ErrorTable = table(traffic, "ErrorTable",
+                       {QStringLiteral("Kód"), QStringLiteral("Počet"), QStringLiteral("Text")});
+
+    RepliesSet = new QBarSet(QStringLiteral("Odpovědi"));
+    ErrorsSet = new QBarSet(QStringLiteral("Chyby"));
+    ErrorsSet->setColor(QColor(200, 40, 40));
+    auto *series = new QStackedBarSeries;
+    QStringList categories;
+    for (const LinkHistogramBin &bin : LinkStats::instance().histogram()) {
+        categories << binLabel(bin);
+        RepliesSet->append(0);
+        ErrorsSet->append(0);
+    }
+    series->append(RepliesSet);
+    series->append(ErrorsSet);
+    auto *chart = new QChart;
+    chart->addSeries(series);
+    chart->setTitle(QStringLiteral("Doba transakce do [ms]"));
+    auto *axisX = new QBarCategoryAxis;
+    axisX->append(categories);
+    axisX->setLabelsAngle(-90);
+    chart->addAxis(axisX, Qt::AlignBottom);
+    series->attachAxis(axisX);
+    auto *axisY = new QValueAxis;
+    axisY->setLabelFormat(QStringLiteral("%d"));
+    axisY->setTitleText(QStringLiteral("Počet"));
+    chart->addAxis(axisY, Qt::AlignLeft);
+    series->attachAxis(axisY);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    HistogramChart = new QChartView(chart, traffic);
+    HistogramChart->setObjectName(QStringLiteral("HistogramChart"));
+    HistogramChart->setRenderHint(QPainter::Antialiasing);
+    HistogramChart->setMinimumHeight(220);
+
+    LogTable = table(traffic, "LogTable", LogHeaders);
+    // Fixed widths: sizing 1000 rows to their contents on every refresh would cost more than the rows.
+    const int bytesWidth = LogTable->fontMetrics().horizontalAdvance(LogHeaders.at(4)) + 16;
+    for (int c : {0, 4, 5})
+        LogTable->setColumnWidth(c, bytesWidth);
+    for (int c : {1, 2, 3, 6})
+        LogTable->setColumnWidth(c, bytesWidth / 2);
+    ErrorsOnlyCheckBox = new QCheckBox(QStringLiteral("Jen chyby"), traffic);
+    ErrorsOnlyCheckBox->setObjectName(QStringLiteral("ErrorsOnlyCheckBox"));
+    ResetButton = new QPushButton(QStringLiteral("Vynulovat"), traffic);
+    ResetButton->setObjectName(QStringLiteral("ResetButton"));
+    ExportButton = new QPushButton(QStringLiteral("Export do CSV…"), traffic);
+    ExportButton->setObjectName(QStringLiteral("ExportButton"));
+
+    auto *counters = new QGridLayout;
+    counters->addWidget(SinceLabel, 0, 0);
+    counters->addWidget(TransactionsLabel, 1, 0);
+    counters->addWidget(ErrorsLabel, 2, 0);
+    counters->addWidget(ReplyTimesLabel, 3, 0);
+    counters->addWidget(ErrorTable, 4, 0);
+    counters->setRowStretch(4, 1);
+    auto *top = new QHBoxLayout;
+    top->addLayout(counters, 2);
+    top->addWidget(HistogramChart, 3);
+    auto *logButtons = new QHBoxLayout;
+    logButtons->addWidget(ErrorsOnlyCheckBox);
+    logButtons->addStretch();
+    logButtons->addWidget(ResetButton);
+    logButtons->addWidget(ExportButton);
+    auto *trafficLayout = new QVBoxLayout(traffic);
+    trafficLayout->addLayout(top, 1);
+    trafficLayout->addWidget(LogTable, 1);
+    trafficLayout->addLayout(logButtons);
+    PageControl1->addTab(traffic, QStringLiteral("Provoz"));
+
+    // Checks page.
+    auto *checks = new QWidget(PageControl1);
+    CheckButton = new QPushButton(QStringLiteral("Zkontrolovat spojení"), checks);
+    CheckButton->setObjectName(QStringLiteral("CheckButton"));
+    CheckTable = table(checks, "CheckTable",
+                       {QStringLiteral("Kontrola"), QStringLiteral("Výsledek"), QStringLiteral("Zjištění"),
+                        QStringLiteral("Co dělat")});
+    CheckTable->setWordWrap(true);
+    CheckTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    CheckTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    CheckTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    CheckTable->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
+    DeviceTable =
+        table(checks, "DeviceTable",
+              {QStringLiteral("Stálý název"), QStringLiteral("Nyní zařízení"), QStringLiteral("Port")});
+    DeviceTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    DeviceTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    DeviceTable->horizontalHeader()->setStretchLastSection(false);
+    PortComboBox = new QComboBox(checks);
+    PortComboBox->setObjectName(QStringLiteral("PortComboBox"));
+    for (int n = 1; n <= 16; ++n)
+        PortComboBox->addItem(QStringLiteral("COM%1").arg(n));
+    PortComboBox->addItem(QStringLiteral("USB"));
+    AssignButton = new QPushButton(QStringLiteral("Přiřadit portu"), checks);
+    AssignButton->setObjectName(QStringLiteral("AssignButton"));
+    auto *deviceLabel =
+        new QLabel(QStringLiteral("Sériová zařízení se stálými názvy (soubor porty.ini)"), checks);
+    auto *assign = new QHBoxLayout;
+    assign->addStretch();
+    assign->addWidget(PortComboBox);
+    assign->addWidget(AssignButton);
+    auto *checkLayout = new QVBoxLayout(checks);
+    auto *checkTop = new QHBoxLayout;
+    checkTop->addWidget(CheckButton);
+    checkTop->addStretch();
+    checkLayout->addLayout(checkTop);
+    checkLayout->addWidget(CheckTable, 3);
+    checkLayout->addWidget(deviceLabel);
+    checkLayout->addWidget(DeviceTable, 1);
+    checkLayout->addLayout(assign);
+    PageControl1->addTab(checks, QStringLiteral("Kontrola spojení"));
+
+    CloseButton = new QPushButton(QStringLiteral("Zavřít"), this);
+    CloseButton->setObjectName(QStringLiteral("CloseButton"));
+    CloseButton->setAutoDefault(false);
+    StatusBar1 = new TStatusBar({0}, this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    auto *bottom = new QHBoxLayout;
+    bottom->addStretch();
+    bottom->addWidget(CloseButton);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(PageControl1);
+    layout->addLayout(bottom);
+    layout->addWidget(StatusBar1);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &TFormDiagnostika::Timer1Timer);
+    connect(ResetButton, &QPushButton::clicked, this, &TFormDiagnostika::ResetButtonClick);
+    connect(ExportButton, &QPushButton::clicked, this, &TFormDiagnostika::ExportButtonClick);
+    connect(ErrorsOnlyCheckBox, &QCheckBox::clicked, this, &TFormDiagnostika::ErrorsOnlyCheckBoxClick);
+    connect(CheckButton, &QPushButton::clicked, this, &TFormDiagnostika::CheckButtonClick);
+    connect(AssignButton, &QPushButton::clicked, this, &TFormDiagnostika::AssignButtonClick);
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
+
+    chooseFile = [this]() -> std::optional<QString> {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export transakcí"),
+                                                          QStringLiteral("transakce.csv"),
+                                                          QStringLiteral("Soubory CSV (*.csv)"));
+        if (path.isEmpty())
+            return std::nullopt;
+        return path;
+    };
+}
+
+void TFormDiagnostika::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    Timer1Timer();
+    RefreshDevices();
+    Timer1->start();
+}
+
+void TFormDiagnostika::Timer1Timer()
+{
+    const LinkStats &s = LinkStats::instance();
+    const QLocale locale;
+    SinceLabel->setText(
+        QStringLiteral("Od připojení: %1")
+            .arg(locale.toString(QDateTime::fromMSecsSinceEpoch(s.since()), QLocale::ShortFormat)));
+    TransactionsLabel->setText(QStringLiteral("Transakcí: %1").arg(s.transactions()));
+    const double share = s.transactions()
+                             ? 100.0 * static_cast<double>(s.errors()) / static_cast<double>(s.transactions())
+                             : 0.0;
+    ErrorsLabel->setText(
+        QStringLiteral("Chyb: %1 (%2 %)").arg(s.errors()).arg(locale.toString(share, 'f', 1)));
+    ReplyTimesLabel->setText(
+        s.replies()
+            ? QStringLiteral("Doba odpovědi [ms]: min %1, medián %2, 95 % %3, max %4")
+                  .arg(ms(s.minUs()), ms(s.percentileUs(0.5)), ms(s.percentileUs(0.95)), ms(s.maxUs()))
+            : QStringLiteral("Doba odpovědi: zatím žádná odpověď"));
+    if (s.transactions() == m_shownTransactions && s.since() == m_shownSince)
+        return;
+    m_shownTransactions = s.transactions();
+    m_shownSince = s.since();
+
+    const QList<LinkErrorCount> errors = s.errorCounts();
+    ErrorTable->setRowCount(static_cast<int>(errors.size()));
+    for (int i = 0; i < errors.size(); ++i)
+        setRow(ErrorTable, i,
+               {QString::number(errors[i].code), QString::number(errors[i].count), errors[i].text});
+    const QList<LinkHistogramBin> bins = s.histogram();
+    quint64 highest = 1;
+    for (int i = 0; i < bins.size(); ++i) {
+        RepliesSet->replace(i, static_cast<qreal>(bins[i].replies));
+        ErrorsSet->replace(i, static_cast<qreal>(bins[i].errors));
+        highest = std::max(highest, bins[i].replies + bins[i].errors);
+    }
+    if (auto *axis = qobject_cast<QValueAxis *>(HistogramChart->chart()->axes(Qt::Vertical).value(0))) {
+        axis->setRange(0, static_cast<qreal>(highest));
+        axis->applyNiceNumbers();
+    }
+    fillLog();
+}
+
+void TFormDiagnostika::fillLog()
+{
+    const QList<LinkTransaction> log = LinkStats::instance().log();
+    const bool errorsOnly = ErrorsOnlyCheckBox->isChecked();
+    LogTable->setUpdatesEnabled(false);
+    LogTable->setRowCount(0);
+    int row = 0;
+    // Newest first: the table shows what just happened without scrolling.
+    for (auto it = log.crbegin(); it != log.crend(); ++it) {
+        if (errorsOnly && it->error == 0)
+            continue;
+        LogTable->insertRow(row);
+        setRow(LogTable, row,
+               {QDateTime::fromMSecsSinceEpoch(it->time).toString(QStringLiteral("HH:mm:ss.zzz")),
+                QString::number(it->address), QString::number(it->command), QString::number(it->subCode),
+                hexBytes(it->sent), hexBytes(it->received), QString::number(it->error), ms(it->durationUs)});
+        ++row;
+    }
+    LogTable->setUpdatesEnabled(true);
+}
+
+void TFormDiagnostika::ResetButtonClick()
+{
+    LinkStats::instance().restart();
+    Timer1Timer();
+    StatusBar1->setText(0, QStringLiteral(" Počítadla vynulována."));
+}
+
+void TFormDiagnostika::ErrorsOnlyCheckBoxClick()
+{
+    fillLog();
+}
+
+bool TFormDiagnostika::ExportCsv(const QString &path)
+{
+    const QLocale locale;
+    // A semicolon, as spreadsheets expect where the decimal separator is a comma.
+    const QChar sep = locale.decimalPoint() == QStringLiteral(",") ? QLatin1Char(';') : QLatin1Char(',');
+    QString text = QStringLiteral("\uFEFF");
+    QStringList headers = LogHeaders;
+    headers.insert(7, QStringLiteral("Text chyby"));
+    text += headers.join(sep) + QStringLiteral("\r\n");
+    const LinkStats &s = LinkStats::instance();
+    for (const LinkTransaction &t : s.log()) {
+        QString errorText;
+        for (const LinkErrorCount &e : s.errorCounts())
+            if (e.code == t.error)
+                errorText = e.text;
+        errorText.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        text += QStringList{QDateTime::fromMSecsSinceEpoch(t.time).toString(
+                                QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                            QString::number(t.address),
+                            QString::number(t.command),
+                            QString::number(t.subCode),
+                            hexBytes(t.sent),
+                            hexBytes(t.received),
+                            QString::number(t.error),
+                            QLatin1Char('"') + errorText + QLatin1Char('"'),
+                            locale.toString(t.durationUs / 1000.0, 'f', 3)}
+                    .join(sep) +
+                QStringLiteral("\r\n");
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = text.toUtf8();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+void TFormDiagnostika::ExportButtonClick()
+{
+    const std::optional<QString> path = chooseFile ? chooseFile() : std::nullopt;
+    if (!path)
+        return;
+    StatusBar1->setText(0, ExportCsv(*path)
+                               ? QStringLiteral(" Záznam uložen do %1.").arg(*path)
+                               : QStringLiteral(" Záznam se nepodařilo uložit do %1.").arg(*path));
+}
+
+void TFormDiagnostika::CheckButtonClick()
+{
+    if (!Data)
+        return;
+    CheckTable->setRowCount(0);
+    CheckButton->setEnabled(false);
+    StatusBar1->setText(0, QStringLiteral(" Probíhá kontrola spojení…"));
+    // Runs without processing window messages, like the connection setup:
+    // no other dialog can start while the checks use the adapter.
+    RunLinkChecks(*Data, [this](const CheckStep &step) {
+        const int row = CheckTable->rowCount();
+        CheckTable->insertRow(row);
+        setRow(CheckTable, row, {step.name, verdictText(step.verdict), step.text, step.advice});
+        if (step.verdict == CheckVerdict::Failed)
+            CheckTable->item(row, 1)->setForeground(QColor(200, 0, 0));
+        CheckTable->resizeRowToContents(row);
+        CheckTable->repaint();
+    });
+    CheckButton->setEnabled(true);
+    StatusBar1->setText(0, QStringLiteral(" Kontrola skončila."));
+    RefreshDevices();
+}
+
+void TFormDiagnostika::RefreshDevices()
+{
+    const rqports::PortMap map = rqports::readPortMap(QFile::encodeName(portMapFile).toStdString());
+    const QList<SerialDevice> devices = ListSerialDevices(serialFolder);
+    DeviceTable->setRowCount(static_cast<int>(devices.size()));
+    for (int i = 0; i < devices.size(); ++i) {
+        QStringList ports;
+        for (const auto &[key, value] : map)
+            if (QString::fromLocal8Bit(value.c_str()) == devices[i].stableName)
+                ports << QString::fromLatin1(key.c_str());
+        setRow(DeviceTable, i, {devices[i].stableName, devices[i].device, ports.join(QStringLiteral(", "))});
+    }
+    AssignButton->setEnabled(!devices.isEmpty());
+}
+
+void TFormDiagnostika::AssignButtonClick()
+{
+    const int row = DeviceTable->currentRow();
+    if (row < 0 || !DeviceTable->item(row, 0)) {
+        StatusBar1->setText(0, QStringLiteral(" Vyberte v seznamu zařízení."));
+        return;
+    }
+    const std::string file = QFile::encodeName(portMapFile).toStdString();
+    rqports::PortMap map = rqports::readPortMap(file);
+    const QString key = PortComboBox->currentText();
+    const QString device = DeviceTable->item(row, 0)->text();
+    map[key.toStdString()] = QFile::encodeName(device).toStdString();
+    if (!rqports::writePortMap(file, map)) {
+        StatusBar1->setText(0, QStringLiteral(" Soubor %1 se nepodařilo zapsat.").arg(portMapFile));
+        return;
+    }
+    StatusBar1->setText(
+        0, QStringLiteral(" %1 je nyní %2 (platí od příští inicializace připojení).").arg(key, device));
+    RefreshDevices();
+}

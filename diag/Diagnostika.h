@@ -1,0 +1,86 @@
+#ifndef RQ_DIAG_DIAGNOSTIKA_H
+#define RQ_DIAG_DIAGNOSTIKA_H
+
+#include <QDialog>
+
+#include <functional>
+#include <optional>
+
+class QBarSet;
+class QCheckBox;
+class QComboBox;
+class QChartView;
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTableWidget;
+class QTimer;
+class TStatusBar;
+struct TData;
+
+// "Diagnostika spojení": what the bus did since the connection was set up
+// (counters, reply-time histogram, the last transactions) and the checks of
+// the connection with the stable port names. Not modal: it may stay open
+// beside the other dialogs and only reads the counters; it sends only when
+// the user asks for the checks.
+class TFormDiagnostika : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TFormDiagnostika(QWidget *parent = nullptr);
+
+    TData *Data = nullptr;
+
+    QTabWidget *PageControl1 = nullptr;
+    // Traffic
+    QLabel *SinceLabel = nullptr;
+    QLabel *TransactionsLabel = nullptr;
+    QLabel *ErrorsLabel = nullptr;
+    QLabel *ReplyTimesLabel = nullptr;
+    QTableWidget *ErrorTable = nullptr; // code, count, text
+    QChartView *HistogramChart = nullptr;
+    QBarSet *RepliesSet = nullptr;
+    QBarSet *ErrorsSet = nullptr;
+    QTableWidget *LogTable = nullptr;
+    QCheckBox *ErrorsOnlyCheckBox = nullptr;
+    QPushButton *ResetButton = nullptr;  // "Vynulovat"
+    QPushButton *ExportButton = nullptr; // "Export do CSV…"
+    // Checks and port names
+    QPushButton *CheckButton = nullptr;  // "Zkontrolovat spojení"
+    QTableWidget *CheckTable = nullptr;  // check, finding, what to do
+    QTableWidget *DeviceTable = nullptr; // stable name, device now, port it stands for
+    QComboBox *PortComboBox = nullptr;   // COM1..COM16, USB
+    QPushButton *AssignButton = nullptr; // "Přiřadit portu"
+    QPushButton *CloseButton = nullptr;
+    TStatusBar *StatusBar1 = nullptr;
+    QTimer *Timer1 = nullptr;
+
+    // Asks for the CSV file to write; nothing when the user cancelled.
+    using FileChooser = std::function<std::optional<QString>()>;
+    FileChooser chooseFile;
+    // Folder whose entries are listed as stable names, and the map file written.
+    QString serialFolder;
+    QString portMapFile;
+
+    // Writes the transaction log (all of it) as CSV; false when it failed.
+    bool ExportCsv(const QString &path);
+
+public slots:
+    void Timer1Timer();
+    void ResetButtonClick();
+    void ExportButtonClick();
+    void ErrorsOnlyCheckBoxClick();
+    void CheckButtonClick();
+    void AssignButtonClick();
+    void RefreshDevices();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void fillLog();
+    quint64 m_shownTransactions = ~0ull;
+    qint64 m_shownSince = 0;
+};
+
+#endif

@@ -1,0 +1,87 @@
+#ifndef RQ_DIAG_LINKCHECK_H
+#define RQ_DIAG_LINKCHECK_H
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+struct TData;
+
+// "Zkontrolovat spojení": checks one after another, from the cable up to the
+// module, each with a Czech verdict and what to do about it.
+
+enum class CheckVerdict { Ok, Info, Warning, Failed };
+
+struct CheckStep
+{
+    QString name; // what was checked ("Zařízení", "Oprávnění", ...)
+    CheckVerdict verdict = CheckVerdict::Info;
+    QString text;   // what was found
+    QString advice; // what to do; empty when nothing is to be done
+};
+
+// A serial device named under /dev/serial/by-id (or the folder given).
+struct SerialDevice
+{
+    QString stableName; // the by-id path
+    QString device;     // where it points now (/dev/ttyUSB0)
+};
+QList<SerialDevice> ListSerialDevices(const QString &folder = QStringLiteral("/dev/serial/by-id"));
+
+// The device the serial port library (kind 0, COM port) or the USB converter
+// library (kind 3) opens, and where that choice came from (RQ_COM<n>, the
+// port map's path, or empty for the default).
+QString DevicePathOf(quint8 kind, quint8 comPort, QString *source = nullptr);
+
+// The single checks; each can be run on its own.
+CheckStep CheckDeviceExists(const QString &path);
+CheckStep CheckDeviceAccess(const QString &path);
+CheckStep CheckDeviceHolders(const QString &path);
+CheckStep CheckStableNames(const QString &path, const QString &folder = QStringLiteral("/dev/serial/by-id"));
+CheckStep CheckHostResolves(const QString &host);
+CheckStep CheckConverter(const QString &host, quint32 udpPort, quint32 timeoutMs);
+
+// A way to the module for the checks: the record's open connection, or one
+// opened just for them (closed again when this goes). Transactions through it
+// are not counted in the connection's diagnostics.
+class ModuleLink
+{
+public:
+    explicit ModuleLink(TData &data);
+    ~ModuleLink();
+    ModuleLink(const ModuleLink &) = delete;
+    ModuleLink &operator=(const ModuleLink &) = delete;
+
+    quint32 openError() const { return m_openError; }
+    quint8 kind() const { return m_kind; }
+    // Identification (command 200, sub-codes 0..2) at the address and baud
+    // rate; the error code, and the identity text on success.
+    quint8 identify(quint8 address, quint32 baud, QString *identity = nullptr);
+
+private:
+    TData &m_data;
+    quint8 m_kind = 0;
+    quint32 m_handle = 0;
+    bool m_own = false;
+    quint32 m_openError = 0;
+    quint32 m_baud = 0;
+};
+
+struct ProbeHit
+{
+    quint8 address = 0;
+    quint32 baud = 0;
+    QString identity;
+};
+
+// A quick search for a module that does not answer where the record says:
+// the record's address at every other baud rate (first answer ends it), and
+// the common addresses 0..16 and 255 at the record's rate.
+QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud);
+
+// Every check that fits the record's adapter, in order; stops where a later
+// check could not tell anything more. progress gets each step as it is done.
+QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const CheckStep &)> &progress = {});
+
+#endif

@@ -1,0 +1,188 @@
+// The "Diagnostika spojení" window: opened from "Ná&stroje" beside the modal
+// dialogs, it shows the counters live, filters and exports the log and writes
+// the map of stable port names; by itself it sends nothing.
+#include "PortMap.h"
+#include "app/Hlavni.h"
+#include "app/StatusBar.h"
+#include "diag/Diagnostika.h"
+#include "diag/LinkStats.h"
+#include "support/Fixtures.h"
+
+#include <QApplication>
+#include <QBarSet>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TestDiagnostika : public QObject
+{
+    Q_OBJECT
+    TestConnection link;
+    QTemporaryDir m_dir;
+
+    void traffic(int count, const QMap<int, quint32> &failures)
+    {
+        link.ta.failSend = failures;
+        for (int i = 0; i < count; ++i) {
+            ModuleBytes d{0, static_cast<quint8>(i), 0, 0, 0};
+            Transact(link.data, 3, 102, 0, d);
+        }
+    }
+
+private slots:
+    void init() { QVERIFY(link.open(3)); }
+    void cleanup() { link.close(); }
+
+    // The menu item shows one window, not modal, and shows it again rather than a second one.
+    void openedBesideTheOthers()
+    {
+        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
+        TForm1 w;
+        QAction *item = nullptr;
+        for (QAction *a : w.NastrojeMenu->actions())
+            if (a->text() == u"Diagnostika spojení")
+                item = a;
+        QVERIFY(item);
+        item->trigger();
+        QVERIFY(w.Diagnostika);
+        QVERIFY(w.Diagnostika->isVisible());
+        QVERIFY(!w.Diagnostika->isModal());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QCOMPARE(w.Diagnostika->windowTitle(), QStringLiteral("Diagnostika spojení"));
+        TFormDiagnostika *first = w.Diagnostika;
+        item->trigger();
+        QCOMPARE(w.Diagnostika.data(), first);
+        // Closing the main window takes it along.
+        w.close();
+        QVERIFY(!w.Diagnostika);
+    }
+
+    void countersLive()
+    {
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        traffic(10, {{3, 20}, {7, 20}, {9, 21}});
+        QTRY_COMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 10"));
+        QCOMPARE(d.ErrorsLabel->text(),
+                 QStringLiteral("Chyb: 3 (%1 %)").arg(QLocale().toString(30.0, 'f', 1)));
+        QCOMPARE(d.ErrorTable->rowCount(), 2);
+        QCOMPARE(d.ErrorTable->item(0, 0)->text(), QStringLiteral("20"));
+        QCOMPARE(d.ErrorTable->item(0, 1)->text(), QStringLiteral("2"));
+        QCOMPARE(d.ErrorTable->item(0, 2)->text(), QStringLiteral("chyba 20"));
+        QCOMPARE(d.LogTable->rowCount(), 10);
+        // Newest first.
+        QCOMPARE(d.LogTable->item(0, 4)->text(), QStringLiteral("00 09 00 00 00"));
+        qreal replies = 0, errors = 0;
+        for (int i = 0; i < d.RepliesSet->count(); ++i) {
+            replies += d.RepliesSet->at(i);
+            errors += d.ErrorsSet->at(i);
+        }
+        QCOMPARE(replies, 7.0);
+        QCOMPARE(errors, 3.0);
+
+        d.ErrorsOnlyCheckBox->click();
+        QCOMPARE(d.LogTable->rowCount(), 3);
+        QCOMPARE(d.LogTable->item(0, 6)->text(), QStringLiteral("21"));
+        d.ErrorsOnlyCheckBox->click();
+        QCOMPARE(d.LogTable->rowCount(), 10);
+
+        d.ResetButton->click();
+        QCOMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 0"));
+        QCOMPARE(d.LogTable->rowCount(), 0);
+        QCOMPARE(d.ErrorTable->rowCount(), 0);
+        // Watching sent nothing.
+        link.ta.calls.clear();
+        QTest::qWait(0);
+        d.Timer1Timer();
+        QCOMPARE(link.ta.count(QStringLiteral("Send")), 0);
+    }
+
+    void exportCsv()
+    {
+        traffic(4, {{2, 20}});
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        const QString path = m_dir.filePath(QStringLiteral("log.csv"));
+        d.chooseFile = [&] { return std::optional<QString>(path); };
+        d.ExportButton->click();
+        QVERIFY2(d.StatusBar1->text(0).startsWith(QStringLiteral(" Záznam uložen")),
+                 qPrintable(d.StatusBar1->text(0)));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF")); // UTF-8 that spreadsheets recognise
+        const QStringList lines =
+            QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 5);
+        const QChar sep =
+            QLocale().decimalPoint() == QStringLiteral(",") ? QLatin1Char(';') : QLatin1Char(',');
+        QVERIFY(lines.at(0).startsWith(QStringLiteral("Čas") + sep + QStringLiteral("Adresa")));
+        const QStringList failed = lines.at(2).split(sep);
+        QCOMPARE(failed.at(1), QStringLiteral("3"));
+        QCOMPARE(failed.at(6), QStringLiteral("20"));
+        QCOMPARE(failed.at(7), QStringLiteral("\"chyba 20\""));
+        // A file that cannot be written is reported, not claimed.
+        d.chooseFile = [&] {
+            return std::optional<QString>(m_dir.filePath(QStringLiteral("no/such/folder/x.csv")));
+        };
+        d.ExportButton->click();
+        QVERIFY(d.StatusBar1->text(0).startsWith(QStringLiteral(" Záznam se nepodařilo uložit")));
+    }
+
+    // The device list writes the map our libraries read.
+    void assignStableName()
+    {
+        QTemporaryDir byId;
+        const QString name = byId.filePath(QStringLiteral("usb-Prolific_PL2303-if00-port0"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), name));
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.serialFolder = byId.path();
+        d.portMapFile = m_dir.filePath(QStringLiteral("W_RQ3510/porty.ini"));
+        d.RefreshDevices();
+        QCOMPARE(d.DeviceTable->rowCount(), 1);
+        QCOMPARE(d.DeviceTable->item(0, 1)->text(), QStringLiteral("/dev/null"));
+        d.DeviceTable->selectRow(0);
+        d.PortComboBox->setCurrentText(QStringLiteral("COM3"));
+        d.AssignButton->click();
+        QCOMPARE(d.DeviceTable->item(0, 2)->text(), QStringLiteral("COM3"));
+        const rqports::PortMap map = rqports::readPortMap(d.portMapFile.toStdString());
+        QCOMPARE(QString::fromStdString(map.at("COM3")), name);
+        // Another port added keeps the first.
+        d.DeviceTable->selectRow(0);
+        d.PortComboBox->setCurrentText(QStringLiteral("USB"));
+        d.AssignButton->click();
+        QCOMPARE(rqports::readPortMap(d.portMapFile.toStdString()).size(), 2u);
+        QCOMPARE(d.DeviceTable->item(0, 2)->text(), QStringLiteral("COM3, USB"));
+    }
+
+    // Over the open connection: the checks use it, are not counted, and leave it open.
+    void checksUseTheOpenConnection()
+    {
+        traffic(2, {});
+        // As a PCI card: the only check before the module is the module itself.
+        link.data.adapterKind = 2;
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.CheckButton->click();
+        QVERIFY(d.CheckTable->rowCount() >= 2);
+        const int last = d.CheckTable->rowCount() - 1;
+        QCOMPARE(d.CheckTable->item(last, 0)->text(), QStringLiteral("Modul"));
+        QCOMPARE(d.CheckTable->item(last, 1)->text(), QStringLiteral("V pořádku"));
+        QVERIFY(d.CheckTable->item(last, 2)->text().contains(QStringLiteral("RQ-3510  v.1.08")));
+        QCOMPARE(LinkStats::instance().transactions(), 2u);
+        QVERIFY(link.data.ready());
+        QCOMPARE(link.ta.count(QStringLiteral("Done")), 0);
+        link.data.adapterKind = 4;
+    }
+};
+
+QTEST_MAIN(TestDiagnostika)
+#include "tst_diagnostika.moc"
