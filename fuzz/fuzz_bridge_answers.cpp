@@ -11,36 +11,12 @@
 #include "FuzzSupport.h"
 
 #include "VendorBridge.h"
-#include "bridge/BridgeProtocol.h"
+#include "BridgeFuzz.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-namespace {
-
-std::uint32_t get32(const std::uint8_t *p)
-{
-    return p[0] | static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[2]) << 16 |
-           static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::size_t answerSize(std::uint16_t op)
-{
-    switch (op) {
-    case RQB_VERSION_OP: return RQB_VERSION_ANSWER;
-    case RQB_INIT: return RQB_INIT_ANSWER;
-    case RQB_SETCONFIG: return RQB_SETCONFIG_ANSWER;
-    case RQB_GETCONFIG: return RQB_GETCONFIG_ANSWER;
-    case RQB_SEND: return RQB_SEND_ANSWER;
-    case RQB_DONE: return RQB_DONE_ANSWER;
-    case RQB_ERROR: return RQB_ERROR_ANSWER;
-    default: return 0; // LOAD: a fixed part and a counted text
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -53,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::size_t at = 0;
     for (int call = 0; at < bytes.size(); ++call) {
         const std::uint16_t op = call == 0 ? RQB_LOAD : static_cast<std::uint16_t>(2 + (pick >> (call % 4 * 2)) % 7);
-        const std::size_t expected = answerSize(op);
+        const std::size_t expected = bridgeAnswerSize(op);
         if (bytes.size() - at < RQB_HEADER_SIZE)
             break; // the bridge ended mid-header: gone, nothing taken
         std::uint8_t *header = bytes.data() + at;
@@ -74,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::uint32_t announced = 0;
         if (!rqdrv::answerHeaderFits(header, op, expected, announced))
             break; // the library kills the bridge: code 96
-        FUZZ_CHECK(get32(header) == RQB_MAGIC_ANSWER && header[4] == RQB_VERSION && header[5] == 0);
+        FUZZ_CHECK(bridgeWord(header) == RQB_MAGIC_ANSWER && header[4] == RQB_VERSION && header[5] == 0);
         FUZZ_CHECK((header[6] | header[7] << 8) == op);
         FUZZ_CHECK(announced <= RQB_MAX_PAYLOAD);
         FUZZ_CHECK(expected != 0 ? announced == expected : announced >= RQB_LOAD_ANSWER_FIXED);
@@ -88,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         if (op == RQB_LOAD) {
             // The missing entry point's name, as the library puts it into its text.
-            FUZZ_CHECK(get32(payload.data() + 8) == payload.size() - RQB_LOAD_ANSWER_FIXED);
+            FUZZ_CHECK(bridgeWord(payload.data() + 8) == payload.size() - RQB_LOAD_ANSWER_FIXED);
             const std::string name(payload.begin() + RQB_LOAD_ANSWER_FIXED, payload.end());
             FUZZ_CHECK(name.size() + RQB_LOAD_ANSWER_FIXED == payload.size());
         } else {

@@ -15,7 +15,7 @@
 #include "FuzzSupport.h"
 
 #include "VendorBridge.h"
-#include "bridge/BridgeProtocol.h"
+#include "BridgeFuzz.h"
 #include "bridgehost/bridge_host.h"
 
 #include <cstddef>
@@ -30,13 +30,7 @@ void put32(std::vector<std::uint8_t> &out, std::uint32_t v)
         out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-std::uint32_t get32(const std::uint8_t *p)
-{
-    return p[0] | static_cast<std::uint32_t>(p[1]) << 8 | static_cast<std::uint32_t>(p[2]) << 16 |
-           static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-// Payload length of each request, and of each answer (0: LOAD, counted).
+// Payload length of each request (LOAD and INIT: built with their texts).
 std::size_t requestSize(std::uint16_t op)
 {
     switch (op) {
@@ -47,20 +41,6 @@ std::size_t requestSize(std::uint16_t op)
     case RQB_DONE: return RQB_DONE_REQUEST;
     case RQB_ERROR: return RQB_ERROR_REQUEST;
     default: return 8;
-    }
-}
-
-std::size_t answerSize(std::uint16_t op)
-{
-    switch (op) {
-    case RQB_VERSION_OP: return RQB_VERSION_ANSWER;
-    case RQB_INIT: return RQB_INIT_ANSWER;
-    case RQB_SETCONFIG: return RQB_SETCONFIG_ANSWER;
-    case RQB_GETCONFIG: return RQB_GETCONFIG_ANSWER;
-    case RQB_SEND: return RQB_SEND_ANSWER;
-    case RQB_DONE: return RQB_DONE_ANSWER;
-    case RQB_ERROR: return RQB_ERROR_ANSWER;
-    default: return 0;
     }
 }
 
@@ -153,21 +133,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(written - at >= RQB_HEADER_SIZE);
         const std::uint8_t *header = output.data() + at;
         const std::uint16_t op = static_cast<std::uint16_t>(header[6] | header[7] << 8);
-        const std::uint32_t payloadSize = get32(header + 8);
+        const std::uint32_t payloadSize = bridgeWord(header + 8);
         FUZZ_CHECK(written - at - RQB_HEADER_SIZE >= payloadSize);
         const std::vector<std::uint8_t> payload(header + RQB_HEADER_SIZE, header + RQB_HEADER_SIZE + payloadSize);
         if (op == RQB_FAULT) {
             faulted = true;
-            FUZZ_CHECK(get32(header) == RQB_MAGIC_ANSWER && payloadSize >= 4 &&
-                       get32(payload.data()) == payloadSize - 4);
+            FUZZ_CHECK(bridgeWord(header) == RQB_MAGIC_ANSWER && payloadSize >= 4 &&
+                       bridgeWord(payload.data()) == payloadSize - 4);
         } else {
             if (!raw) {
                 FUZZ_CHECK(answers < ops.size());
                 FUZZ_CHECK(op == ops[answers]);
             }
             std::uint32_t announced = 0;
-            FUZZ_CHECK(rqdrv::answerHeaderFits(header, op, answerSize(op), announced));
-            FUZZ_CHECK(rqdrv::answerPayloadFits(payload, answerSize(op)));
+            FUZZ_CHECK(rqdrv::answerHeaderFits(header, op, bridgeAnswerSize(op), announced));
+            FUZZ_CHECK(rqdrv::answerPayloadFits(payload, bridgeAnswerSize(op)));
         }
         at += RQB_HEADER_SIZE + payloadSize;
         ++answers;
