@@ -339,6 +339,10 @@ private:
         Run r;
         // The process start and its connection setup on top of the transactions.
         const int bound = static_cast<int>((m_o.timeoutMs + 50) * static_cast<quint32>(transactions)) + 10000;
+        if (!p.waitForStarted(10000)) {
+            std::fprintf(stderr, "rqsoak: rqtool did not start: %s\n", qPrintable(p.errorString()));
+            std::exit(2);
+        }
         r.finished = p.waitForFinished(bound);
         if (!r.finished) {
             p.kill();
@@ -779,8 +783,15 @@ int main(int argc, char *argv[])
                                                        : QStringList{QString()};
     for (const QString &target : targets) {
         for (const auto &r : FaultRules) {
-            const QString rule =
-                QStringLiteral("%1%2 p=%3").arg(target, QLatin1String(r.rule)).arg(std::min(1.0, r.p * scale));
+            // A line has no sequence number: a late reply that names the next
+            // module is a well-formed answer to a request to that module, which
+            // no master can tell from the truth. Only module 3 names a wrong
+            // address there (4, where no module is).
+            const bool lineWrongAddress = o.serial && QLatin1String(r.rule) == QLatin1String("wrongaddr");
+            const QString rule = QStringLiteral("%1%2%3 p=%4")
+                                     .arg(target, lineWrongAddress ? QStringLiteral("module=3 ") : QString(),
+                                          QLatin1String(r.rule))
+                                     .arg(std::min(1.0, r.p * (lineWrongAddress ? 3 : 1) * scale));
             if (!sim.addFault(rule)) {
                 std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", qPrintable(rule));
                 return 2;
