@@ -47,6 +47,7 @@ void SetDefaults(TData *data)
     data->handle = 0;
     data->connected = false;
     data->identity.clear();
+    data->lastEepromFile.clear();
     data->initBlock.fill(0);
     data->ipAddress8bit.clear();
     ResetCFG(data->cfg);

@@ -71,6 +71,9 @@ struct TData
     quint32 handle = 0; // 0 = no connection
     bool connected = false;
     QString identity; // 15 characters after a successful setup
+    // The EEPROM file last saved or loaded in this run: new backups are
+    // proposed beside it. Not kept in the settings file.
+    QString lastEepromFile;
     // Init block for the adapter library. Pointer-sized words, so the address of
     // the IP text (word 0 for the LAN converter) is never cut on 64-bit systems.
     std::array<std::uintptr_t, 16> initBlock{};

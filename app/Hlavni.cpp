@@ -14,6 +14,7 @@
 #include "diag/Diagnostika.h"
 #include "dio/KonfigEEPROM.h"
 #include "dio/NastavDIO.h"
+#include "image/Porovnani.h"
 #include "live/OkamAIN.h"
 #include "live/OkamDIN.h"
 #include "live/OkamDOUT.h"
@@ -65,8 +66,9 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     // Tools beside the original menus; each adds its own item here.
     NastrojeMenu = bar->addMenu(QStringLiteral("Ná&stroje"));
     add(NastrojeMenu, QStringLiteral("Hledání modulů"), &TForm1::HledaniModuluClick);
-    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
     add(NastrojeMenu, QStringLiteral("Diagnostika spojení"), &TForm1::DiagnostikaSpojeniClick);
+    add(NastrojeMenu, QStringLiteral("Průběh hodnot"), &TForm1::PrubehClick);
+    add(NastrojeMenu, QStringLiteral("Porovnání konfigurace"), &TForm1::PorovnaniClick);
 
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
@@ -182,6 +184,7 @@ void TForm1::HledaniModuluClick()
     }
     showConnection();
 }
+void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
 
 void TForm1::KonecClick()
 {

@@ -61,8 +61,9 @@ public slots:
     void OkamDigitalniVystupyClick();
     void StatusRegistrClick();
     void HledaniModuluClick();
-    void PrubehClick(); // "Průběh hodnot"
     void DiagnostikaSpojeniClick();
+    void PrubehClick(); // "Průběh hodnot"
+    void PorovnaniClick();
     void KonecClick();
 
 protected:

@@ -258,12 +258,12 @@ int Runner::backup()
     if (!SaveEepromFile(target, block, &why))
         throw Failure{ExitCode::File, QStringLiteral("Chyba ukládání dat do souboru %1: %2").arg(target, why)};
     line(QStringLiteral("%1 (adresa %2): konfigurace uložena do %3")
-             .arg(ModelTextOfIdentity(m_data.identity))
+             .arg(ModelNameOfIdentity(m_data.identity))
              .arg(m_data.moduleAddress)
              .arg(target));
     m_result = {{QStringLiteral("file"), target},
                 {QStringLiteral("address"), m_data.moduleAddress},
-                {QStringLiteral("model"), ModelTextOfIdentity(m_data.identity)},
+                {QStringLiteral("model"), ModelNameOfIdentity(m_data.identity)},
                 {QStringLiteral("identity"), m_data.identity}};
     return ExitCode::Ok;
 }
@@ -298,7 +298,7 @@ int Runner::backupFleet(const QDir &dir)
             continue;
         }
         m_data.identity = identity;
-        const QString model = ModelTextOfIdentity(identity);
+        const QString model = ModelNameOfIdentity(identity);
         try {
             const EepromBlock block = readModule();
             const QString path = BackupName(dir, model, address);

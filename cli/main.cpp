@@ -1,4 +1,5 @@
 // rqtool: the service tool's engine on the command line, for scripts.
+#include "app/Pauza.h"
 #include "cli/Prikazy.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,8 @@
 
 int main(int argc, char *argv[])
 {
+    // A 1 ms pause between transfer bytes should last 1 ms, not 1.08.
+    rq::preciseTimers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rqtool"));
     QTextStream out(stdout);

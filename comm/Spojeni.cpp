@@ -241,11 +241,6 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
     return true;
 }
 
-QString ModelTextOfIdentity(const QString &identity)
-{
-    return identity.left(8).trimmed();
-}
-
 bool ConnectWith(TData &data, const AdapterSettings &settings, quint8 address, int baudIndex,
                  const StatusSink &show)
 {

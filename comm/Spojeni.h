@@ -87,9 +87,6 @@ bool OpenConfigured(TData &data, quint32 &handle, quint32 baud, const StatusSink
 // first nonzero error code with its text, or 0 with the identity.
 quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString &errorText);
 
-// The model name of an identity text ("RQ-3510  v.1.08" -> "RQ-3510").
-QString ModelTextOfIdentity(const QString &identity);
-
 // With the record's adapter settings and init block in place: opens and
 // configures the adapter, identifies the module and, only when all of it
 // succeeds, stores address, baud rate, identity, status text and handle.

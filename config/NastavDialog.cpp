@@ -21,11 +21,8 @@ TNastavDialog::TNastavDialog(QWidget *parent) : TPrenosDialog(parent)
     m_buttons = new QHBoxLayout;
     layout->addLayout(m_buttons);
     const auto button = [this](const char *name, const QString &text, void (TNastavDialog::*slot)()) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
+        QPushButton *b = makeButton(name, text, slot);
         m_buttons->addWidget(b);
-        connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
     Button1 = button("Button1", QStringLiteral("Zapsat"), &TNastavDialog::Button1Click);
@@ -164,7 +161,7 @@ void TNastavDialog::Button1Click()
         return;
     PrectiOkno(Work);
     if (statusText().size() <= 1)
-        runTransfer([this] { return ZapisData(Work); });
+        runTransfer([this] { return ZapisData(Work); }, true);
 }
 
 void TNastavDialog::Button3Click()

@@ -67,7 +67,8 @@ bool ReadSequence(const TData *data, TransferReport &report, const QList<Transfe
         report.step(k, n);
         rq::processEvents();
         rq::pause(1);
-        if (report.cancelled())
+        // A stop asked for during the last byte comes too late to stop anything.
+        if (k < n && report.cancelled())
             return false;
     }
     report.status(TransferText::ReadDone);
@@ -104,7 +105,8 @@ bool WriteSequence(const TData *data, TransferReport &report, const QList<Transf
         report.step(k, n);
         rq::processEvents();
         rq::pause(1);
-        if (report.cancelled())
+        // A stop asked for during the last byte comes too late to stop anything.
+        if (k < n && report.cancelled())
             return false;
     }
     report.status(TransferText::WriteDone);

@@ -19,7 +19,8 @@ struct TransferStep
 // Where a sequence reports. status() shows a text at once (the sequences run
 // on the user-interface thread); step() follows every completed byte, for a
 // progress bar; cancelled() is asked between bytes, so a dialog that closes
-// during a long transfer ends it after the byte in flight.
+// during a long transfer ends it after the byte in flight (after the last
+// byte there is nothing left to stop, and the sequence completes).
 class TransferReport
 {
 public:

@@ -1,9 +1,16 @@
 #include "config/PrenosDialog.h"
 
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 
 #include <QCloseEvent>
+#include <QProgressBar>
 #include <QPushButton>
+
+QString TransferText::WriteStopped(int done, int total)
+{
+    return QStringLiteral(" Zápis přerušen po %1 z %2 bajtů.").arg(done).arg(total);
+}
 
 TPrenosDialog::TPrenosDialog(QWidget *parent) : QDialog(parent)
 {
@@ -23,7 +30,10 @@ void TPrenosDialog::setStatusText(const QString &text)
 
 void TPrenosDialog::status(const QString &text)
 {
-    setStatusText(text);
+    // A long transfer repeats a figure for several bytes; repainting an
+    // unchanged text would only slow it down.
+    if (text != statusText())
+        setStatusText(text);
 }
 
 bool TPrenosDialog::connectionReady()
@@ -34,11 +44,36 @@ bool TPrenosDialog::connectionReady()
     return false;
 }
 
-bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer)
+QProgressBar *TPrenosDialog::makeProgressBar()
+{
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    // The status bar already says the figure; a bar without text also
+    // repaints several times faster, which a 512-byte transfer feels.
+    m_progress->setTextVisible(false);
+    return m_progress;
+}
+
+void TPrenosDialog::step(int k, int n)
+{
+    m_stepsDone = k;
+    m_steps = n;
+    // In whole percent, so the bar repaints only when it visibly moves.
+    if (m_progress)
+        m_progress->setValue(n > 0 ? k * 100 / n : 100);
+}
+
+bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer, bool writing)
 {
     if (m_busy)
         return false;
     m_busy = true;
+    m_writing = writing;
+    m_stepsDone = m_steps = 0;
+    if (m_progress)
+        m_progress->setValue(0);
     const QList<QPushButton *> buttons = startButtons();
     for (QPushButton *b : buttons)
         b->setEnabled(false);
@@ -46,9 +81,30 @@ bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer)
     for (QPushButton *b : buttons)
         b->setEnabled(true);
     m_busy = false;
+    if (m_stopRequested) {
+        m_stopRequested = false;
+        // Stays open, so the technician sees how far the module was written.
+        if (!done && m_writing)
+            setStatusText(TransferText::WriteStopped(m_stepsDone, m_steps));
+    }
+    m_writing = false;
     if (m_closeRequested)
         QDialog::reject();
     return done;
+}
+
+void TPrenosDialog::closeDuringTransfer()
+{
+    if (!m_writing) {
+        m_closeRequested = true; // the read ends after the byte in flight
+        return;
+    }
+    if (m_stopRequested || m_asking)
+        return;
+    // The write waits while the question is open.
+    m_asking = true;
+    m_stopRequested = rq::ask(this, windowTitle(), TransferText::StopWriteQuestion);
+    m_asking = false;
 }
 
 void TPrenosDialog::showEvent(QShowEvent *event)
@@ -70,7 +126,7 @@ void TPrenosDialog::FormShow()
 void TPrenosDialog::reject()
 {
     if (m_busy) {
-        m_closeRequested = true; // the transfer ends after the byte in flight
+        closeDuringTransfer();
         return;
     }
     QDialog::reject();
@@ -79,8 +135,8 @@ void TPrenosDialog::reject()
 void TPrenosDialog::closeEvent(QCloseEvent *event)
 {
     if (m_busy) {
-        m_closeRequested = true;
         event->ignore();
+        closeDuringTransfer();
         return;
     }
     QDialog::closeEvent(event);

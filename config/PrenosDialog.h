@@ -5,19 +5,29 @@
 #include "config/Prenos.h"
 
 #include <QDialog>
+#include <QPushButton>
 
 #include <functional>
 
-class QPushButton;
+class QProgressBar;
 class TStatusBar;
+
+namespace TransferText {
+inline const QString StopWriteQuestion = QStringLiteral("Přerušit zápis? Modul zůstane zapsán jen zčásti.");
+// " Zápis přerušen po 89 z 512 bajtů."
+QString WriteStopped(int done, int total);
+} // namespace TransferText
 
 // A dialog that moves bytes between a working copy of the configuration
 // image and the module: the settings dialogs and the EEPROM backup.
 //
 // While a transfer runs, the window keeps processing events so it repaints;
 // the buttons that start or store are disabled and a second transfer never
-// starts inside the first. Closing the dialog then ends the transfer after
-// the byte in flight, and the dialog closes when it has ended.
+// starts inside the first. Closing the dialog (Cancel, Esc, the close box)
+// during a read ends the read after the byte in flight, and the dialog closes
+// when it has ended. During a write it first asks, since the module would be
+// left written only in part: "Ne" goes on; "Ano" stops after the byte in
+// flight and the dialog stays open, saying how far the write got.
 class TPrenosDialog : public QDialog, protected TransferReport
 {
     Q_OBJECT
@@ -46,8 +56,30 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
     // The guard above around one transfer; false when refused (another is
-    // running) or when the transfer did not complete.
-    bool runTransfer(const std::function<bool()> &transfer);
+    // running) or when the transfer did not complete. A writing transfer is
+    // stopped only after the question.
+    bool runTransfer(const std::function<bool()> &transfer, bool writing = false);
+    // Ends the running transfer after the byte in flight, without a question;
+    // the dialog stays open.
+    void stopTransfer()
+    {
+        if (m_busy)
+            m_stopRequested = true;
+    }
+    // A button named for what it is, calling the slot. Never a default
+    // button: a stray Enter must not start a transfer.
+    template <class Dialog>
+    QPushButton *makeButton(const char *name, const QString &text, void (Dialog::*slot)())
+    {
+        auto *b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        connect(b, &QPushButton::clicked, static_cast<Dialog *>(this), slot);
+        return b;
+    }
+    // A progress bar that follows every transfer of the dialog, named
+    // ProgressBar1; the dialog places it in its layout.
+    QProgressBar *makeProgressBar();
     // The buttons disabled while a transfer runs.
     virtual QList<QPushButton *> startButtons() const = 0;
     // Whether a close was asked for during the transfer that just ran.
@@ -57,11 +89,21 @@ protected:
 
     // TransferReport
     void status(const QString &text) override;
-    bool cancelled() const override { return m_closeRequested; }
+    void step(int k, int n) override;
+    bool cancelled() const override { return m_closeRequested || m_stopRequested; }
 
 private:
+    // Cancel, Esc or the close box while a transfer runs.
+    void closeDuringTransfer();
+
     bool m_busy = false;
+    bool m_writing = false;
+    bool m_asking = false;
     bool m_closeRequested = false;
+    bool m_stopRequested = false; // stop the write, keep the dialog open
+    int m_stepsDone = 0;
+    int m_steps = 0;
+    QProgressBar *m_progress = nullptr;
 };
 
 #endif

@@ -1,9 +1,14 @@
 #include "dio/KonfigEEPROM.h"
 
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "dio/EepromFile.h"
+#include "image/Obnova.h"
+#include "image/Obraz.h"
 
 #include <QCloseEvent>
+#include <QDate>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -18,18 +23,11 @@ static_assert(std::tuple_size_v<decltype(TCFGRQ::eeprom)> == EepromFileSize);
 TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
 {
     setWindowTitle(QStringLiteral(" Konfigurační EEPROM"));
-    const auto button = [this](const char *name, const QString &text, void (TForm5::*slot)()) {
-        auto *b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        connect(b, &QPushButton::clicked, this, slot);
-        return b;
-    };
-    Button1 = button("Button1", QStringLiteral("Zapsat do EEPROM"), &TForm5::Button1Click);
-    Button2 = button("Button2", QStringLiteral("Načíst z EEPROM"), &TForm5::Button2Click);
-    Button3 = button("Button3", QStringLiteral("Ok"), &TForm5::Button3Click);
-    Button4 = button("Button4", QStringLiteral("Cancel"), &TForm5::Button4Click);
-    Button5 = button("Button5", QStringLiteral("Procházet"), &TForm5::Button5Click);
+    Button1 = makeButton("Button1", QStringLiteral("Zapsat do EEPROM"), &TForm5::Button1Click);
+    Button2 = makeButton("Button2", QStringLiteral("Načíst z EEPROM"), &TForm5::Button2Click);
+    Button3 = makeButton("Button3", QStringLiteral("Ok"), &TForm5::Button3Click);
+    Button4 = makeButton("Button4", QStringLiteral("Cancel"), &TForm5::Button4Click);
+    Button5 = makeButton("Button5", QStringLiteral("Procházet"), &TForm5::Button5Click);
 
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
@@ -41,13 +39,7 @@ TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setBuddy(Edit1);
 
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    // The status bar already says the figure; a bar without text also
-    // repaints several times faster, which a 512-byte transfer feels.
-    ProgressBar1->setTextVisible(false);
+    ProgressBar1 = makeProgressBar();
 
     chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
 
@@ -88,20 +80,6 @@ QList<TransferStep> TForm5::steps(TCFGRQ &image)
     return EepromSteps(image.eeprom);
 }
 
-void TForm5::status(const QString &text)
-{
-    // The figure changes about every fifth byte; repainting an unchanged
-    // text would only slow the transfer down.
-    if (text != statusText())
-        TPrenosDialog::status(text);
-}
-
-void TForm5::step(int k, int n)
-{
-    // In whole percent, so the bar repaints only when it visibly moves.
-    ProgressBar1->setValue(n > 0 ? k * 100 / n : 100);
-}
-
 bool TForm5::PrectiData(TCFGRQ &image)
 {
     return ReadSequence(Data, *this, steps(image), EepromProgress);
@@ -127,8 +105,11 @@ void TForm5::ZapisOkno(const TCFGRQ &image)
 bool TForm5::UlozSoubor(const TCFGRQ &image)
 {
     const QString name = image.eepromFileName.isEmpty() ? DefaultEepromFileName : image.eepromFileName;
-    if (SaveEepromFile(name, image.eeprom))
+    if (SaveEepromFile(name, image.eeprom)) {
+        if (Data)
+            Data->lastEepromFile = QFileInfo(name).absoluteFilePath();
         return true;
+    }
     setStatusText(EepromText::SaveFailed);
     return false;
 }
@@ -137,8 +118,11 @@ bool TForm5::NactiSoubor(TCFGRQ &image)
 {
     if (image.eepromFileName.isEmpty())
         image.eepromFileName = DefaultEepromFileName;
-    if (LoadEepromFile(image.eepromFileName, image.eeprom))
+    if (LoadEepromFile(image.eepromFileName, image.eeprom)) {
+        if (Data)
+            Data->lastEepromFile = QFileInfo(image.eepromFileName).absoluteFilePath();
         return true;
+    }
     setStatusText(EepromText::LoadFailed);
     return false;
 }
@@ -146,12 +130,6 @@ bool TForm5::NactiSoubor(TCFGRQ &image)
 QList<QPushButton *> TForm5::startButtons() const
 {
     return {Button1, Button2, Button3, Button5};
-}
-
-bool TForm5::transfer(const std::function<bool()> &run)
-{
-    ProgressBar1->setValue(0);
-    return runTransfer(run);
 }
 
 QFileDialog *TForm5::openDialog()
@@ -188,12 +166,33 @@ std::optional<QString> TForm5::runOpenDialog(const QString &preset)
     return OpenDialog1->selectedFiles().value(0);
 }
 
+QString TForm5::proposedFileName() const
+{
+    const QString folder =
+        Data && !Data->lastEepromFile.isEmpty() ? QFileInfo(Data->lastEepromFile).absolutePath() : QDir::homePath();
+    const std::optional<ModuleModel> model = Data ? ModelOfIdentity(Data->identity) : std::nullopt;
+    const QString name = QStringLiteral("%1_a%2_%3.kee")
+                             .arg(model ? ModelName(*model) : QStringLiteral("RQ"))
+                             .arg(Data ? Data->moduleAddress : 0)
+                             .arg(QDate::currentDate().toString(Qt::ISODate));
+    return QDir(folder).filePath(name);
+}
+
 void TForm5::Button2Click()
 {
     if (!Data || busy() || !connectionReady())
         return;
+    // Another module's backup may lie under the name; it goes only when asked.
+    const QString name = Work.eepromFileName.isEmpty() ? DefaultEepromFileName : Work.eepromFileName;
+    if (QFileInfo::exists(name) &&
+        !rq::ask(this, windowTitle(),
+                 QStringLiteral("Soubor „%1“ už existuje.\n\nNahradit ho konfigurací načtenou z modulu?")
+                     .arg(QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath())))) {
+        setStatusText(EepromText::ReadCancelled);
+        return;
+    }
     // The file is written only from a complete read.
-    if (transfer([this] { return PrectiData(Work); }))
+    if (runTransfer([this] { return PrectiData(Work); }))
         UlozSoubor(Work);
     if (!closeRequested())
         ZapisOkno(Work);
@@ -204,8 +203,17 @@ void TForm5::Button1Click()
     if (!Data || busy() || !connectionReady())
         return;
     PrectiOkno(Work);
-    if (statusText().size() <= 1 && NactiSoubor(Work))
-        transfer([this] { return ZapisData(Work); });
+    if (statusText().size() > 1 || !NactiSoubor(Work))
+        return;
+    // Judged from what the tool knows without asking the module, so a restore
+    // without risk sends exactly what it always did.
+    const QStringList risks = RestoreRisks(Work.eeprom, QFileInfo(Work.eepromFileName).size(), Data->moduleAddress,
+                                           Data->baudRate, Data->identity);
+    if (!risks.isEmpty() && !rq::ask(this, windowTitle(), RestoreQuestion(risks))) {
+        setStatusText(EepromText::WriteCancelled);
+        return;
+    }
+    runTransfer([this] { return ZapisData(Work); }, true);
 }
 
 void TForm5::Button3Click()
@@ -227,7 +235,9 @@ void TForm5::Button5Click()
 {
     if (busy())
         return;
-    const std::optional<QString> chosen = chooseFile(Work.eepromFileName);
+    // The default name tells no module from another: offer one that does.
+    const bool isDefault = Work.eepromFileName.isEmpty() || Work.eepromFileName == DefaultEepromFileName;
+    const std::optional<QString> chosen = chooseFile(isDefault ? proposedFileName() : Work.eepromFileName);
     if (!chosen)
         return;
     Work.eepromFileName = chosen->isEmpty() ? DefaultEepromFileName : *chosen;

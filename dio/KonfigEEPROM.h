@@ -15,6 +15,8 @@ class QPushButton;
 namespace EepromText {
 inline const QString SaveFailed = QStringLiteral(" Chyba ukládání dat.");
 inline const QString LoadFailed = QStringLiteral(" Chyba načítání dat.");
+inline const QString WriteCancelled = QStringLiteral(" Zápis zrušen.");
+inline const QString ReadCancelled = QStringLiteral(" Načtení zrušeno.");
 } // namespace EepromText
 
 // Backup and restore of a module's whole configuration memory (both pages,
@@ -26,6 +28,11 @@ inline const QString LoadFailed = QStringLiteral(" Chyba načítání dat.");
 // Transfers are guarded as in the settings dialogs (TPrenosDialog); here
 // "Procházet" is disabled during a transfer too. Of the working copy only the
 // EEPROM block and the file name are used.
+//
+// Two questions keep a technician from harm he cannot see: a restore that
+// would move the module to another address or baud rate, or that does not
+// fit the connected model or is no 512-byte image, says so first; and a
+// backup never replaces an existing file without asking.
 class TForm5 : public TPrenosDialog
 {
     Q_OBJECT
@@ -48,6 +55,10 @@ public:
     FileChooser chooseFile;
     // OpenDialog1, made and set up when first needed.
     QFileDialog *openDialog();
+    // The name "Procházet" offers instead of the default one: model, bus
+    // address and date ("RQ-3510_a1_2026-12-07.kee") in the folder of the
+    // last file used, else in the home folder.
+    QString proposedFileName() const;
 
     // Page 0 addresses 0..255, then page 1 addresses 0..255, onto the block.
     static QList<TransferStep> steps(TCFGRQ &image);
@@ -69,12 +80,7 @@ public slots:
 protected:
     QList<QPushButton *> startButtons() const override;
 
-    // TransferReport
-    void status(const QString &text) override;
-    void step(int k, int n) override;
-
 private:
-    bool transfer(const std::function<bool()> &run);
     std::optional<QString> runOpenDialog(const QString &preset);
 };
 

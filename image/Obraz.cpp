@@ -80,11 +80,7 @@ QString bitText(bool state, int bit)
 
 QString bytesText(qsizetype n)
 {
-    if (n == 1)
-        return QStringLiteral("1 bajt");
-    if (n >= 2 && n <= 4)
-        return QStringLiteral("%1 bajty").arg(n);
-    return QStringLiteral("%1 bajtů").arg(n);
+    return CzechCount(n, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů"));
 }
 
 QList<Spec> buildSpecs(ModuleModel model)
@@ -461,6 +457,11 @@ bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, cons
     if (error)
         *error = why;
     return false;
+}
+
+QString CzechCount(qsizetype n, const QString &one, const QString &few, const QString &many)
+{
+    return QString::number(n) + QLatin1Char(' ') + (n == 1 ? one : n >= 2 && n <= 4 ? few : many);
 }
 
 QString BlockPlace(int offset)

@@ -90,6 +90,9 @@ QStringList FieldChoices(ModuleModel model, const QString &key);
 bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, const QString &value,
                  QString *error = nullptr);
 
+// A count with its Czech noun in the right form: "1 bajt", "3 bajty", "5 bajtů".
+QString CzechCount(qsizetype n, const QString &one, const QString &few, const QString &many);
+
 // A byte of the block as text for people: "stránka 1, adresa 5".
 QString BlockPlace(int offset);
 

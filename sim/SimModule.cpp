@@ -162,6 +162,19 @@ std::uint32_t SimModule::dinReported(qint64 nowMs) const
     return physical ^ bytes32(33, 3);
 }
 
+void SimModule::applyRamps(qint64 nowMs)
+{
+    for (std::size_t i = 0; i < ramps.size(); ++i) {
+        const Ramp &r = ramps[i];
+        if (!r.active)
+            continue;
+        const qint64 period = std::max<qint64>(1, r.periodMs);
+        const double f = static_cast<double>(((nowMs - r.startMs) % period + period) % period) / static_cast<double>(period);
+        (r.quantity == Quantity::Ohms ? ohms : r.quantity == Quantity::Celsius ? celsius : volts)[i] =
+            r.from + (r.to - r.from) * f;
+    }
+}
+
 std::uint32_t SimModule::doutPhysical() const
 {
     return doutLatched ^ bytes32(34, 3);
@@ -288,6 +301,7 @@ rqframe::Reply SimModule::handle(const rqframe::Request &request, qint64 nowMs)
     };
     switch (request.command) {
     case 0:
+        applyRamps(nowMs);
         if (sub < inputCount())
             reply.error = measure(sub, reply.d);
         else if (sub < 12)

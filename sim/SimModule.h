@@ -54,6 +54,16 @@ public:
     double thermoGainError = 0;
     double thermoZeroError = 0; // raw counts
     bool jumperShorted = false; // thermometer calibration jumper
+    // An input that moves on its own: from `from` to `to` in periodMs, then
+    // again from `from` (a saw tooth), counted from startMs.
+    struct Ramp
+    {
+        bool active = false;
+        Quantity quantity = Quantity::Volts;
+        double from = 0, to = 0;
+        qint64 periodMs = 1000, startMs = 0;
+    };
+    std::array<Ramp, 12> ramps{};
     bool dinWalking = true;     // a moving bit, until the control channel sets the inputs
     std::uint32_t dinPhysical = 0;
     std::uint32_t doutLatched = 0;
@@ -63,6 +73,8 @@ public:
     // names no range the model knows.
     bool quantity(int input, Quantity &q) const;
     std::uint32_t dinReported(qint64 nowMs) const;
+    // Sets every ramping input to its value at nowMs.
+    void applyRamps(qint64 nowMs);
     std::uint32_t doutPhysical() const;
     // Raw thermometer count as the converter delivers it.
     std::uint32_t thermometerRaw() const;

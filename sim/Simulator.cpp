@@ -26,6 +26,7 @@ namespace {
 const char kHelp[] = "commands (MOD = module bus address, numbers decimal or 0x hex):\n"
                      "  modules                        list modules\n"
                      "  ain MOD IN VALUE [V|ohm|C]     set the true value of analog input IN\n"
+                     "  ramp MOD IN FROM TO SEC [V|ohm|C] input IN moves FROM..TO in SEC s, again and again\n"
                      "  aerr MOD GAIN OFFSET           analog front end errors: U*(1+GAIN)+OFFSET volts\n"
                      "  temp MOD CELSIUS               internal temperature\n"
                      "  terr MOD GAIN ZERO             thermometer errors: raw = ZERO + tenthsK*(1+GAIN)\n"
@@ -595,14 +596,18 @@ QString Simulator::control(const QString &line)
         return good;
     };
 
-    if (cmd == u"ain") {
-        double v = 0;
-        if (w.size() < 4 || w.size() > 5 || n.empty() || n[0] < 0 || n[0] >= m->inputCount() || !real(3, v))
-            return err(QStringLiteral("ain MOD IN VALUE [V|ohm|C]"));
+    if (cmd == u"ain" || cmd == u"ramp") {
+        const bool ramp = cmd == u"ramp";
+        const qsizetype unitAt = ramp ? 6 : 4;
+        double v = 0, to = 0, seconds = 0;
+        if (w.size() < unitAt || w.size() > unitAt + 1 || n.empty() || n[0] < 0 || n[0] >= m->inputCount() || !real(3, v)
+            || (ramp && (!real(4, to) || !real(5, seconds) || seconds <= 0)))
+            return err(ramp ? QStringLiteral("ramp MOD IN FROM TO SEC [V|ohm|C]")
+                            : QStringLiteral("ain MOD IN VALUE [V|ohm|C]"));
         const auto i = static_cast<std::size_t>(n[0]);
         SimModule::Quantity q = SimModule::Quantity::Volts;
-        if (w.size() >= 5) {
-            const QString unit = w.at(4).toLower();
+        if (w.size() > unitAt) {
+            const QString unit = w.at(unitAt).toLower();
             q = unit == u"ohm" ? SimModule::Quantity::Ohms
                 : unit == u"c" ? SimModule::Quantity::Celsius
                                : SimModule::Quantity::Volts;
@@ -612,6 +617,7 @@ QString Simulator::control(const QString &line)
         (q == SimModule::Quantity::Ohms      ? m->ohms
          : q == SimModule::Quantity::Celsius ? m->celsius
                                              : m->volts)[i] = v;
+        m->ramps[i] = {ramp, q, v, to, static_cast<qint64>(seconds * 1000), m_clock.elapsed()};
         return ok();
     }
     if (cmd == u"aerr") {

@@ -92,21 +92,38 @@ void TBitTraces::paintEvent(QPaintEvent *)
         p.drawLine(m_left, low, m_right, low);
         p.setPen(QColor(0x20, 0x40, 0xa0));
         const quint32 bit = 1u << n;
+        // Runs of buckets in one state are drawn as one stroke.
+        int runState = -1; // 0 low, 1 high, 2 both
+        int runStart = 0;
+        int runEnd = 0;
+        const auto flush = [&] {
+            if (runState == 0 || runState == 1)
+                p.drawLine(runStart, runState ? high : low, runEnd, runState ? high : low);
+            else if (runState == 2)
+                p.fillRect(QRect(QPoint(runStart, high), QPoint(runEnd, low)), p.pen().color());
+            runState = -1;
+        };
         for (qsizetype k = 0; k < m_buckets.size(); ++k) {
             const TrendBucket &b = m_buckets.at(k);
-            if (b.dinCount == 0)
-                continue; // no successful read: a gap
+            if (b.dinCount == 0) {
+                flush(); // no successful read: a gap
+                continue;
+            }
             const int x0 = std::max(m_left, x(b.first));
             // Up to the next bucket when it follows without a gap.
             const bool joined = k + 1 < m_buckets.size() && !b.dinGap() && m_buckets.at(k + 1).dinCount > 0;
             const int x1 = std::min(m_right, joined ? x(m_buckets.at(k + 1).first) : std::max(x(b.last), x0 + 1));
-            if ((b.dinAll & bit) != 0)
-                p.drawLine(x0, high, x1, high);
-            else if ((b.dinAny & bit) == 0)
-                p.drawLine(x0, low, x1, low);
-            else
-                p.fillRect(QRect(QPoint(x0, high), QPoint(x1, low)), QColor(0x20, 0x40, 0xa0));
+            const int state = (b.dinAll & bit) ? 1 : (b.dinAny & bit) ? 2 : 0;
+            if (state != runState) {
+                flush();
+                runState = state;
+                runStart = x0;
+            }
+            runEnd = x1;
+            if (!joined)
+                flush();
         }
+        flush();
     }
 }
 
@@ -121,10 +138,23 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TCycleDialog(parent)
     Chart1->setMargins(QMargins(4, 4, 4, 4));
     m_axisX = new QDateTimeAxis(Chart1);
     m_axisX->setFormat(QStringLiteral("HH:mm:ss"));
-    m_axisX->setTickCount(7);
+    m_axisX->setTickCount(5);
     m_axisY = new QValueAxis(Chart1);
+    // The internal temperature has a scale of its own: in one scale with
+    // inputs of a few volts it would flatten them.
+    m_axisT = new QValueAxis(Chart1);
+    m_axisT->setTitleText(QStringLiteral("Interní teplota"));
+    m_axisT->setLinePenColor(LineColours[AnalogReading::InputCount]);
+    m_axisT->setGridLineVisible(false);
     Chart1->addAxis(m_axisX, Qt::AlignBottom);
     Chart1->addAxis(m_axisY, Qt::AlignLeft);
+    Chart1->addAxis(m_axisT, Qt::AlignRight);
+    // Every line has its first piece before the chart is shown: an axis
+    // without any series when first laid out is never drawn.
+    for (int c = 0; c < ValueCount; ++c)
+        addPiece(c);
+    const qint64 start = now();
+    m_axisX->setRange(QDateTime::fromMSecsSinceEpoch(start - windowLength(Minute)), QDateTime::fromMSecsSinceEpoch(start));
     ChartView1 = new QChartView(Chart1, this);
     ChartView1->setObjectName(QStringLiteral("ChartView1"));
     ChartView1->setMinimumSize(560, 300);
@@ -248,8 +278,9 @@ void TFormPrubeh::cycle(const QPointer<TCycleDialog> &self)
     TrendSample s;
     s.time = now();
     const AnalogReading r = m_cycle.run(*Data, address(), [&] { return keepGoing(self); });
-    if (r.outcome == AnalogReading::Outcome::Stopped || !keepGoing(self))
+    if (r.outcome == AnalogReading::Outcome::Stopped)
         return; // closed or gone: touch nothing
+    // No events since the cycle's last transaction: the window is still there.
     quint8 error = r.complete() ? 0 : r.error;
     if (r.complete()) {
         s.analogValid = true;
@@ -360,14 +391,16 @@ void TFormPrubeh::refresh()
     const qint64 to = m_paused ? m_pausedAt : now();
     const qint64 length = windowLength(ComboBox1->currentIndex());
     const qint64 from = length > 0 ? to - length : (m_history.isEmpty() ? to - 60'000 : m_history.firstTime());
-    // About one bucket per two pixels of the plot: every spike stays visible.
+    // About one bucket per three pixels of the plot: drawn as its minimum and
+    // maximum, every spike stays visible.
     const QRectF plot = Chart1->plotArea();
-    const int wanted = std::clamp(static_cast<int>(plot.width() / 2), 100, 1000);
+    const int wanted = std::clamp(static_cast<int>(plot.width() / 3), 100, 600);
     const QList<TrendBucket> buckets = m_history.view(from, to, wanted);
     const TrendBucket all = m_history.summary(from, to);
 
-    double low = 0, high = 0;
-    bool any = false;
+    // Value ranges of the shown inputs and of the temperature.
+    std::array<double, 2> low{}, high{};
+    std::array<bool, 2> any{};
     for (int c = 0; c < ValueCount; ++c) {
         const auto k = static_cast<std::size_t>(c);
         const bool shown = CheckBox[k]->isChecked();
@@ -385,14 +418,19 @@ void TFormPrubeh::refresh()
         Minimum[k]->setText(text(all.min[k], m_decimals[k]));
         Maximum[k]->setText(text(all.max[k], m_decimals[k]));
         Prumer[k]->setText(text(all.mean(c), m_decimals[k] + 1));
-        low = any ? std::min(low, double(all.min[k])) : all.min[k];
-        high = any ? std::max(high, double(all.max[k])) : all.max[k];
-        any = true;
+        const std::size_t a = c < AnalogReading::InputCount ? 0 : 1;
+        low[a] = any[a] ? std::min(low[a], double(all.min[k])) : all.min[k];
+        high[a] = any[a] ? std::max(high[a], double(all.max[k])) : all.max[k];
+        any[a] = true;
     }
-    if (any) {
-        const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
-        m_axisY->setRange(low - margin, high + margin);
+    QValueAxis *const axes[] = {m_axisY, m_axisT};
+    for (std::size_t a = 0; a < 2; ++a) {
+        if (!any[a])
+            continue;
+        const double margin = high[a] > low[a] ? (high[a] - low[a]) * 0.05 : std::max(1.0, std::abs(high[a]) * 0.05);
+        axes[a]->setRange(low[a] - margin, high[a] + margin);
     }
+    m_axisT->setVisible(CheckBox[AnalogReading::InputCount]->isChecked());
     m_axisX->setFormat(to - from > 86'400'000 ? QStringLiteral("d.M. HH:mm") : QStringLiteral("HH:mm:ss"));
     m_axisX->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
 
@@ -429,18 +467,8 @@ void TFormPrubeh::drawChannel(int channel, const QList<TrendBucket> &buckets)
         pieces.removeLast();
 
     QList<QLineSeries *> &pool = m_series[k];
-    while (pool.size() < pieces.size()) {
-        auto *s = new QLineSeries(Chart1);
-        s->setName(channelName(channel));
-        QPen pen(LineColours[k]);
-        pen.setWidth(1);
-        s->setPen(pen);
-        s->setMarkerSize(4);
-        Chart1->addSeries(s);
-        s->attachAxis(m_axisX);
-        s->attachAxis(m_axisY);
-        pool.append(s);
-    }
+    while (pool.size() < pieces.size())
+        addPiece(channel);
     for (qsizetype i = 0; i < pool.size(); ++i) {
         QLineSeries *s = pool.at(i);
         if (i < pieces.size()) {
@@ -454,4 +482,19 @@ void TFormPrubeh::drawChannel(int channel, const QList<TrendBucket> &buckets)
         }
     }
     m_used[k] = static_cast<int>(pieces.size());
+}
+
+void TFormPrubeh::addPiece(int channel)
+{
+    const auto k = static_cast<std::size_t>(channel);
+    auto *s = new QLineSeries(Chart1);
+    s->setName(channelName(channel));
+    QPen pen(LineColours[k]);
+    pen.setWidth(1);
+    s->setPen(pen);
+    s->setMarkerSize(4);
+    Chart1->addSeries(s);
+    s->attachAxis(m_axisX);
+    s->attachAxis(channel < AnalogReading::InputCount ? m_axisY : m_axisT);
+    m_series[k].append(s);
 }

@@ -65,7 +65,7 @@ public:
     ~TFormPrubeh() override;
 
     static constexpr int ValueCount = AnalogReading::ValueCount;
-    static constexpr int RefreshPeriod = 250; // ms between chart redraws
+    static constexpr int RefreshPeriod = 500; // ms between chart redraws
     enum Window { Minute, TenMinutes, Hour, All };
     static qint64 windowLength(int window); // ms; 0 for All
 
@@ -95,7 +95,8 @@ public:
     quint64 completedCycles() const { return m_completed; }
     // The drawn line of a channel, one list of points per unbroken piece.
     QList<QList<QPointF>> segments(int channel) const;
-    QValueAxis *valueAxis() const { return m_axisY; }
+    QValueAxis *valueAxis() const { return m_axisY; }       // the inputs
+    QValueAxis *temperatureAxis() const { return m_axisT; } // the internal temperature
     QDateTimeAxis *timeAxis() const { return m_axisX; }
 
 public slots:
@@ -114,6 +115,7 @@ private:
     qint64 now() const;
     void refresh();
     void drawChannel(int channel, const QList<TrendBucket> &buckets);
+    void addPiece(int channel); // one more series for a piece of the line
     void stopRecording(const QString &status);
 
     AnalogCycle m_cycle;
@@ -123,7 +125,8 @@ private:
     std::array<QList<QLineSeries *>, ValueCount> m_series; // pieces of each line, reused
     std::array<int, ValueCount> m_used{};                  // pieces in use
     QDateTimeAxis *m_axisX = nullptr;
-    QValueAxis *m_axisY = nullptr;
+    QValueAxis *m_axisY = nullptr; // the inputs
+    QValueAxis *m_axisT = nullptr; // the internal temperature
     QLabel *m_recordPanel = nullptr;
     bool m_paused = false;
     qint64 m_pausedAt = 0;

@@ -5,6 +5,7 @@
 //  2. one fleet backup of 8 modules (one adapter opening) beside 8 single
 //     backups started one after another, at 115200 Bd.
 // Each figure is the wall time of the rqtool process, start-up included.
+#include "BenchCpu.h"
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
@@ -38,10 +39,6 @@ double timed(const QStringList &args, int expectedCode = 0)
     return double(t.nsecsElapsed()) / 1e9;
 }
 
-void report(const char *what, double value, double goal)
-{
-    std::printf("%-58s %6.3f   goal <= %.2f  %s\n", what, value, goal, value <= goal ? "met" : "NOT met");
-}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -71,7 +68,7 @@ int main(int argc, char *argv[])
         const double changed = timed(base + QStringList{QStringLiteral("restore"), file});
         if (full <= 0 || changed <= 0 || sim.memory(1) != image) return 1;
         std::printf("restore at 9600 Bd with wire time: full write %.2f s, 5 changed bytes %.2f s\n", full, changed);
-        report("restore of 5 changed bytes / full write", changed / full, 0.55);
+        bench::printGoal("rqtool restore of 5 changed bytes / full write", changed / full, 0.55);
     }
     {
         SimProcess sim;
@@ -92,7 +89,7 @@ int main(int argc, char *argv[])
         if (fleet <= 0) return 1;
         std::printf("backup of 8 modules at 115200 Bd with wire time: fleet %.2f s, 8 single runs %.2f s\n", fleet,
                     singles);
-        report("fleet backup of 8 / 8 single backups", fleet / singles, 1.05);
+        bench::printGoal("rqtool fleet backup of 8 / 8 single backups", fleet / singles, 1.05);
     }
     return 0;
 }

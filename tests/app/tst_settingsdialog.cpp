@@ -6,8 +6,11 @@
 #include "support/Fixtures.h"
 #include "support/TestAdapter.h"
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 // A settings dialog over the first n RQ-3510 range bytes, with a validation
@@ -244,6 +247,40 @@ private slots:
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QVERIFY(d.Button2->isEnabled());
         QCOMPARE(data.cfg.ranges3510[0], 6);
+    }
+
+    // The close box during "Zapsat" puts the real question; "Ano" stops after
+    // the byte in flight and the dialog stays open.
+    void closeDuringWriteAsksFirst()
+    {
+        PauseRecorder pauses;
+        PatternDialog d;
+        d.Data = &data;
+        d.FormShow();
+        d.show();
+        QStringList seen;
+        pauses.onPause = [&](int) {
+            if (pauses.pauses.size() != 5) // after the write of the third byte
+                return;
+            QTimer::singleShot(0, &d, [&seen] {
+                for (QWidget *w : QApplication::topLevelWidgets()) {
+                    auto *box = qobject_cast<QMessageBox *>(w);
+                    if (!box || !box->isVisible())
+                        continue;
+                    seen << box->text();
+                    for (QAbstractButton *b : box->buttons())
+                        seen << b->text() + QLatin1Char('/') + QString::number(int(box->buttonRole(b)));
+                    box->findChild<QPushButton *>(QStringLiteral("Ano"))->click();
+                }
+            });
+            d.close();
+        };
+        d.Button1Click();
+        QCOMPARE(seen, (QStringList{QStringLiteral("Přerušit zápis? Modul zůstane zapsán jen zčásti."),
+                                    QStringLiteral("Ano/5"), QStringLiteral("Ne/6")}));
+        QCOMPARE(ta.sends().size(), 6);
+        QCOMPARE(d.statusText(), QStringLiteral(" Zápis přerušen po 3 z 12 bajtů."));
+        QVERIFY(d.isVisible());
     }
 };
 

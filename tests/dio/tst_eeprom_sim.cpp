@@ -4,6 +4,7 @@
 #include "comm/Kxxx638.h"
 #include "dio/KonfigEEPROM.h"
 #include "support/Hooks.h"
+#include "support/QuestionHook.h"
 #include "support/SimProcess.h"
 
 #include <QDir>
@@ -43,7 +44,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")}), qPrintable(sim.errorString()));
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                                        QStringLiteral("--module"), QStringLiteral("4:3530:1.08")}), qPrintable(sim.errorString()));
         SetDefaults(&data);
         InitBlock block{};
         block[0] = reinterpret_cast<std::uintptr_t>(ip.constData());
@@ -87,6 +89,7 @@ private slots:
     void readBackDifferenceStopsRestore()
     {
         PauseRecorder pauses;
+        QuestionHook questions(true); // the backup of the test before is replaced
         const QString backup = m_dir.filePath(QStringLiteral("modul1.kee"));
         QCOMPARE(run(backup, &TForm5::Button2Click), QStringLiteral(" Konfigurace přečtena."));
         QVERIFY(sim.setMemoryByte(1, 40, 0x11));
@@ -94,6 +97,50 @@ private slots:
         QCOMPARE(run(backup, &TForm5::Button1Click), QStringLiteral(" Chyba zápisu dat."));
         QCOMPARE(sim.memoryByte(1, 40), 0x11); // later bytes were not written
         QVERIFY(sim.clearFaults());
+    }
+
+    // An RQ-3530's backup and a text file renamed to .kee, restored into the
+    // RQ-3510 at address 1: each stops at a question that says what would
+    // happen, and "Ne" sends nothing. After "Ano" the module takes the
+    // backup's address at its next power-up. Last, as it leaves two modules
+    // on address 4.
+    void foreignRestoreStopsAtQuestion()
+    {
+        PauseRecorder pauses;
+        const QString foreign = m_dir.filePath(QStringLiteral("RQ-3530_a4.kee"));
+        data.moduleAddress = 4;
+        QCOMPARE(run(foreign, &TForm5::Button2Click), QStringLiteral(" Konfigurace přečtena."));
+        const QString text = m_dir.filePath(QStringLiteral("README.kee"));
+        {
+            QFile f(text);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QByteArray bytes;
+            while (bytes.size() < 600)
+                bytes += "# W_RQ3510\nConfiguration and service tool for RQ modules. ";
+            f.write(bytes.left(600));
+        }
+        data.moduleAddress = 1;
+        data.identity = QStringLiteral("RQ-3510  v.1.08");
+        const QByteArray before = sim.memory(1);
+        const qint64 requests = sim.counters().value(QStringLiteral("requests"));
+        {
+            QuestionHook no(false);
+            QCOMPARE(run(foreign, &TForm5::Button1Click), QStringLiteral(" Zápis zrušen."));
+            QCOMPARE(run(text, &TForm5::Button1Click), QStringLiteral(" Zápis zrušen."));
+            QCOMPARE(no.questions.size(), 2);
+            QVERIFY(no.questions[0].contains(QStringLiteral("Adresa modulu: 1 → 4")));
+            QVERIFY(no.questions[0].contains(QStringLiteral("Soubor neodpovídá modelu RQ-3510")));
+            QVERIFY(no.questions[1].contains(QStringLiteral("Soubor má 600 bajtů, ne 512.")));
+            QVERIFY(no.questions[1].contains(QStringLiteral("Adresa modulu: 1 → ")));
+        }
+        QCOMPARE(sim.counters().value(QStringLiteral("requests")), requests);
+        QCOMPARE(sim.memory(1), before);
+
+        QuestionHook yes(true);
+        QCOMPARE(run(foreign, &TForm5::Button1Click), QStringLiteral(" Konfigurace zapsána."));
+        QCOMPARE(yes.questions.size(), 1);
+        QCOMPARE(sim.memory(1), readFile(foreign));
+        QVERIFY(sim.command(QStringLiteral("power 1")).contains(QStringLiteral("address=4")));
     }
 };
 

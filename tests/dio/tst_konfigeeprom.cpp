@@ -3,8 +3,10 @@
 #include "comm/Kxxx638.h"
 #include "dio/KonfigEEPROM.h"
 #include "support/Hooks.h"
+#include "support/QuestionHook.h"
 #include "support/TestAdapter.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -181,6 +183,7 @@ private slots:
         PauseRecorder pauses;
         writeFile(path(), pattern(512, 1));
         ta.failSend[300] = 6;
+        QuestionHook questions(true); // replace the old backup
         TForm5 d;
         show(d);
         d.Button2Click();
@@ -194,9 +197,11 @@ private slots:
         PauseRecorder pauses;
         const QByteArray bytes = pattern(600, 7);
         writeFile(path(), bytes);
+        QuestionHook questions(true); // 600 bytes, another address and baud rate
         RecordingForm d;
         show(d);
         d.Button1Click();
+        QCOMPARE(questions.questions.size(), 1);
         QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
         QCOMPARE(bytesOf(ta.memory), bytes.left(512));
         QCOMPARE(sends(103), 512);
@@ -236,6 +241,7 @@ private slots:
         PauseRecorder pauses;
         const QByteArray bytes = pattern(512, 2);
         writeFile(path(), bytes);
+        QuestionHook questions(true); // another address
         ta.readBackOverride[256] = quint8(~quint8(bytes[256]));
         TForm5 d;
         show(d);
@@ -265,7 +271,7 @@ private slots:
         d.Button5Click();
         QCOMPARE(d.Work.eepromFileName, QStringLiteral("Rq3510.kee"));
         QCOMPARE(d.Edit1->text(), QStringLiteral("Rq3510.kee"));
-        QCOMPARE(presets, (QStringList{QStringLiteral("Rq3510.kee"), QStringLiteral("/data/modul 7.kee"),
+        QCOMPARE(presets, (QStringList{d.proposedFileName(), QStringLiteral("/data/modul 7.kee"),
                                        QStringLiteral("/data/modul 7.kee")}));
         QCOMPARE(ta.count(QStringLiteral("Send")), 0);
     }
@@ -273,6 +279,7 @@ private slots:
     // The real file dialog: a new name without extension gets ".kee".
     void openDialogAcceptsNewNameWithSuffix()
     {
+        data.lastEepromFile = path(QStringLiteral("posledni.kee")); // the dialog opens in its folder
         TForm5 d;
         show(d);
         QTimer::singleShot(0, &d, [&d] {
@@ -338,6 +345,7 @@ private slots:
     {
         PauseRecorder pauses;
         data.cfg.eepromFileName.clear();
+        QuestionHook questions(true); // the module's memory says address 1, not 3
         TForm5 d;
         show(d);
         d.Button2Click(); // saves under the default name; the working copy keeps its empty name
@@ -364,6 +372,7 @@ private slots:
         QVERIFY(QFile::setPermissions(path(QStringLiteral("locked")),
                                       QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
         data.cfg.eepromFileName = target;
+        QuestionHook questions(true); // replace the old backup
         TForm5 d;
         show(d);
         const pid_t pid = fork();
@@ -389,6 +398,7 @@ private slots:
     void cancelDuringReadEndsSafely()
     {
         PauseRecorder pauses;
+        QuestionHook questions(false); // a read is cancelled without one
         TForm5 d;
         show(d);
         d.show();
@@ -416,6 +426,227 @@ private slots:
         QCOMPARE(d.result(), int(QDialog::Rejected));
         QVERIFY(d.Button2->isEnabled());
         QCOMPARE(data.cfg.eeprom[0], 0);
+        QVERIFY(questions.questions.isEmpty());
+    }
+
+    // The module's own backup: no question, and exactly the transactions and
+    // texts a restore always had.
+    void ownBackupRestoresWithoutQuestion()
+    {
+        PauseRecorder pauses;
+        QuestionHook questions(false);
+        data.identity = QStringLiteral("RQ-3510  v.1.08");
+        data.moduleAddress = 1;
+        data.baudRate = 9600;
+        std::array<quint8, 512> own = ta.memory;
+        for (int i = 64; i < 512; ++i)
+            own[std::size_t(i)] = quint8(i * 7);
+        writeFile(path(), bytesOf(own));
+        RecordingForm d;
+        show(d);
+        d.Button1Click();
+        QVERIFY(questions.questions.isEmpty());
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
+        const QList<TaRequest> sent = ta.sends();
+        QCOMPARE(sent.size(), 1024);
+        for (int i = 0; i < 512; ++i) {
+            const auto p = quint8(i / 256), a = quint8(i % 256), v = own[std::size_t(i)];
+            QCOMPARE(sent[2 * i], (TaRequest{1, 103, p, {0, a, a, v, v}}));
+            QCOMPARE(sent[2 * i + 1], (TaRequest{1, 102, p, {0, a, a, 0, 0}}));
+        }
+        QCOMPARE(d.texts.size(), 514);
+        QCOMPARE(pauses.pauses, QList<int>(1024, 1));
+    }
+
+    // Each reason alone, and all together: the question lists them; "Ne"
+    // sends nothing, "Ano" writes as always.
+    void riskyRestoreAsksFirst_data()
+    {
+        QTest::addColumn<int>("address"); // byte 63 of the file
+        QTest::addColumn<int>("baud");    // byte 62
+        QTest::addColumn<int>("range1");  // byte 1 (AIN1)
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("answer");
+        const QString address = QStringLiteral("Adresa modulu: 1 → 100");
+        const QString baud = QStringLiteral("Komunikační rychlost: 9600 Bd → 600 Bd");
+        const QString model = QStringLiteral("Soubor neodpovídá modelu RQ-3510 (AIN1)");
+        const QString size = QStringLiteral("Soubor má 600 bajtů, ne 512.");
+        for (bool answer : {false, true}) {
+            const char *a = answer ? "Ano" : "Ne";
+            QTest::addRow("address, %s", a) << 100 << 4 << 6 << 512 << QStringList{address} << answer;
+            QTest::addRow("baud, %s", a) << 1 << 0 << 6 << 512 << QStringList{baud} << answer;
+            QTest::addRow("model, %s", a) << 1 << 4 << 8 << 512 << QStringList{model} << answer;
+            QTest::addRow("size, %s", a) << 1 << 4 << 6 << 600 << QStringList{size} << answer;
+            QTest::addRow("all, %s", a) << 100 << 0 << 8 << 600 << QStringList{address, baud, model, size} << answer;
+        }
+    }
+    void riskyRestoreAsksFirst()
+    {
+        QFETCH(int, address);
+        QFETCH(int, baud);
+        QFETCH(int, range1);
+        QFETCH(int, size);
+        QFETCH(QStringList, lines);
+        QFETCH(bool, answer);
+        PauseRecorder pauses;
+        QuestionHook questions(answer);
+        data.identity = QStringLiteral("RQ-3510  v.1.08");
+        data.moduleAddress = 1;
+        data.baudRate = 9600;
+        QByteArray bytes = bytesOf(ta.memory) + QByteArray(size - 512, 'x');
+        bytes[63] = char(address);
+        bytes[62] = char(baud);
+        bytes[1] = char(range1);
+        writeFile(path(), bytes);
+        TForm5 d;
+        show(d);
+        d.Button1Click();
+        QCOMPARE(questions.questions.size(), 1);
+        for (const QString &line : lines)
+            QVERIFY2(questions.questions[0].contains(line), qPrintable(questions.questions[0]));
+        QCOMPARE(questions.questions[0].count(QStringLiteral("• ")), lines.size());
+        QCOMPARE(questions.buttons, (QStringList{QStringLiteral("Ano/5"), QStringLiteral("Ne/6")}));
+        if (!answer) {
+            QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+            QCOMPARE(d.statusText(), QStringLiteral(" Zápis zrušen."));
+            return;
+        }
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
+        QCOMPARE(sends(103), 512);
+        QCOMPARE(sends(102), 512);
+        QCOMPARE(bytesOf(ta.memory), bytes.left(512));
+    }
+
+    // Cancel, Esc or the close box during a write: "Ne" goes on, "Ano" stops
+    // after the byte in flight and the dialog stays open.
+    void closingDuringWriteAsks_data()
+    {
+        QTest::addColumn<int>("way"); // 0 Cancel, 1 Esc, 2 close box
+        QTest::addColumn<bool>("answer");
+        for (bool answer : {false, true}) {
+            QTest::addRow("Cancel, %s", answer ? "Ano" : "Ne") << 0 << answer;
+            QTest::addRow("Esc, %s", answer ? "Ano" : "Ne") << 1 << answer;
+            QTest::addRow("close box, %s", answer ? "Ano" : "Ne") << 2 << answer;
+        }
+    }
+    void closingDuringWriteAsks()
+    {
+        QFETCH(int, way);
+        QFETCH(bool, answer);
+        PauseRecorder pauses;
+        QuestionHook questions(answer);
+        data.moduleAddress = 1;
+        writeFile(path(), bytesOf(ta.memory));
+        TForm5 d;
+        show(d);
+        d.show();
+        // Pause 177 follows the write of byte 89, before its read-back.
+        pauses.onPause = [&](int) {
+            if (pauses.pauses.size() != 177)
+                return;
+            if (way == 0)
+                d.Button4Click();
+            else if (way == 1)
+                QTest::keyClick(&d, Qt::Key_Escape);
+            else
+                d.close();
+        };
+        d.Button1Click();
+        QCOMPARE(questions.questions, QStringList{QStringLiteral("Přerušit zápis? Modul zůstane zapsán jen zčásti.")});
+        QVERIFY(d.isVisible());
+        if (!answer) {
+            QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
+            QCOMPARE(sends(103), 512);
+            return;
+        }
+        QCOMPARE(sends(103), 89);
+        QCOMPARE(sends(102), 89);
+        QCOMPARE(d.statusText(), QStringLiteral(" Zápis přerušen po 89 z 512 bajtů."));
+        QVERIFY(d.Button1->isEnabled());
+        // Now it closes without a question.
+        d.Button4Click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(questions.questions.size(), 1);
+    }
+
+    // A backup replaces an existing file only when asked.
+    void readIntoExistingFileAsks_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("new file") << false << false;
+        QTest::newRow("existing, Ne") << true << false;
+        QTest::newRow("existing, Ano") << true << true;
+    }
+    void readIntoExistingFileAsks()
+    {
+        QFETCH(bool, exists);
+        QFETCH(bool, answer);
+        PauseRecorder pauses;
+        QuestionHook questions(answer);
+        const QString file = path(QStringLiteral("RQ-3510_a3_2026-12-07.kee"));
+        if (exists)
+            writeFile(file, pattern(512, 9));
+        TForm5 d;
+        show(d);
+        d.chooseFile = [&](const QString &) { return std::optional<QString>(file); };
+        d.Button5Click();
+        d.Button2Click();
+        QCOMPARE(questions.questions.size(), exists ? 1 : 0);
+        if (exists) {
+            QVERIFY(questions.questions[0].contains(QStringLiteral("RQ-3510_a3_2026-12-07.kee“ už existuje")));
+            QCOMPARE(questions.buttons, (QStringList{QStringLiteral("Ano/5"), QStringLiteral("Ne/6")}));
+        }
+        if (exists && !answer) {
+            QCOMPARE(d.statusText(), QStringLiteral(" Načtení zrušeno."));
+            QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+            QCOMPARE(readFile(file), pattern(512, 9));
+            return;
+        }
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace přečtena."));
+        QCOMPARE(readFile(file), bytesOf(ta.memory));
+        QCOMPARE(data.lastEepromFile, QFileInfo(file).absoluteFilePath());
+    }
+
+    // In place of the default name "Procházet" offers model, address and
+    // date, beside the last file used, else in the home folder.
+    void browseProposesNameThatTellsModulesApart()
+    {
+        data.identity = QStringLiteral("RQ-3530  v.1.02");
+        data.moduleAddress = 12;
+        const QString name = QStringLiteral("RQ-3530_a12_") + QDate::currentDate().toString(Qt::ISODate) +
+                             QStringLiteral(".kee");
+        QStringList presets;
+        const auto browse = [&](TForm5 &d) {
+            d.chooseFile = [&](const QString &preset) {
+                presets << preset;
+                return std::optional<QString>();
+            };
+            d.Button5Click();
+        };
+        {
+            TForm5 d;
+            show(d);
+            browse(d);
+        }
+        data.lastEepromFile = path(QStringLiteral("zalohy/stara.kee"));
+        {
+            TForm5 d;
+            show(d);
+            browse(d);
+            d.Work.eepromFileName = path(QStringLiteral("jiny.kee")); // a name of the user's own stays
+            browse(d);
+        }
+        data.identity.clear(); // model unknown
+        {
+            TForm5 d;
+            show(d);
+            browse(d);
+        }
+        QCOMPARE(presets, (QStringList{QDir::home().filePath(name), path(QStringLiteral("zalohy/")) + name,
+                                       path(QStringLiteral("jiny.kee")),
+                                       path(QStringLiteral("zalohy/RQ_a12_")) + name.mid(12)}));
     }
 };
 

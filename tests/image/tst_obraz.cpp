@@ -334,49 +334,6 @@ private slots:
         QCOMPARE(m ? int(*m) : -1, model);
     }
 
-    // Restore risks: each reason alone, all together, none.
-    void restoreRisks_data()
-    {
-        QTest::addColumn<int>("address");  // file byte 63
-        QTest::addColumn<int>("baud");     // file byte 62
-        QTest::addColumn<int>("range0");   // file byte 0
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("identity");
-        QTest::addColumn<QStringList>("risks");
-        const QString id = QStringLiteral("RQ-3510  v.1.08");
-        QTest::newRow("none") << 1 << 4 << 6 << qint64(512) << id << QStringList{};
-        QTest::newRow("address") << 100 << 4 << 6 << qint64(512) << id << QStringList{u"Adresa modulu: 1 → 100"_s};
-        QTest::newRow("baud") << 1 << 0 << 6 << qint64(512) << id
-                              << QStringList{u"Komunikační rychlost: 9600 Bd → 600 Bd"_s};
-        QTest::newRow("baud invalid") << 1 << 200 << 6 << qint64(512) << id
-                                      << QStringList{u"Komunikační rychlost: 9600 Bd → neplatná hodnota 200"_s};
-        QTest::newRow("model") << 1 << 4 << 0x83 << qint64(512) << id
-                               << QStringList{u"Soubor neodpovídá modelu RQ-3510 (AIN0)"_s};
-        QTest::newRow("model unknown") << 1 << 4 << 0x83 << qint64(512) << QString() << QStringList{};
-        QTest::newRow("size") << 1 << 4 << 6 << qint64(600) << id << QStringList{u"Soubor má 600 bajtů, ne 512."_s};
-        QTest::newRow("all") << 100 << 0 << 0x83 << qint64(600) << id
-                             << QStringList{u"Adresa modulu: 1 → 100"_s, u"Komunikační rychlost: 9600 Bd → 600 Bd"_s,
-                                            u"Soubor neodpovídá modelu RQ-3510 (AIN0)"_s, u"Soubor má 600 bajtů, ne 512."_s};
-    }
-    void restoreRisks()
-    {
-        QFETCH(int, address);
-        QFETCH(int, baud);
-        QFETCH(int, range0);
-        QFETCH(qint64, size);
-        QFETCH(QString, identity);
-        QFETCH(QStringList, risks);
-        EepromBlock b = factory(ModuleModel::RQ3510);
-        b[63] = quint8(address);
-        b[62] = quint8(baud);
-        b[0] = quint8(range0);
-        QCOMPARE(RestoreRisks(b, size, 1, 9600, identity), risks);
-        const QString question = RestoreQuestion(risks);
-        for (const QString &r : risks)
-            QVERIFY(question.contains(r));
-        QCOMPARE(question.contains(QStringLiteral("přestane odpovídat")), address != 1 || baud != 4);
-    }
-
     // An RQ-3530's backup in an RQ-3510: every sensor byte is foreign.
     void crossModelBackup()
     {
@@ -386,6 +343,9 @@ private slots:
                  (QStringList{u"Adresa modulu: 1 → 4"_s, u"Soubor neodpovídá modelu RQ-3510 (AIN0, AIN1, AIN2, AIN3, "_s
                                                       u"AIN4, AIN5)"_s}));
         QCOMPARE(ModelsFitting(b), QList<ModuleModel>{ModuleModel::RQ3530});
+        // Without a known model only the address is at risk.
+        QCOMPARE(RestoreRisks(b, 512, 1, 9600, QString()), QStringList{u"Adresa modulu: 1 → 4"_s});
+        QVERIFY(RestoreQuestion({u"Adresa modulu: 1 → 4"_s}).contains(u"přestane odpovídat"_s));
     }
 };
 

@@ -138,6 +138,9 @@ private slots:
         QVERIFY(d->segments(5).isEmpty());
         QCOMPARE(d->segments(0).value(0).size(), 4);
         QVERIFY(d->valueAxis()->min() < 2.0 && d->valueAxis()->max() > 18.0); // input 11 reaches 18
+        QVERIFY(d->valueAxis()->min() > 1.0 && d->valueAxis()->max() < 19.0);
+        QVERIFY(d->temperatureAxis()->min() < 2.0 && d->temperatureAxis()->max() > 7.0);
+        QVERIFY(d->temperatureAxis()->max() < 8.0);
     }
 
     void windowChoice_data()

@@ -89,52 +89,6 @@ private slots:
         QCOMPARE(counted, quint64(inWindow));
     }
 
-    void summaryOverWindow()
-    {
-        TrendHistory h;
-        const double ramp[] = {1.0, 4.0, -2.0, 3.0};
-        for (int i = 0; i < 4; ++i) {
-            TrendSample s;
-            s.time = 1000 + 1000 * i;
-            s.analogValid = true;
-            s.values.fill(ramp[i]);
-            h.append(s);
-        }
-        TrendSample failed;
-        failed.time = 5000;
-        h.append(failed);
-        const TrendBucket all = h.summary(0, 10'000);
-        QCOMPARE(all.samples, 5u);
-        QCOMPARE(all.analogCount, 4u);
-        QCOMPARE(all.min[3], -2.0f);
-        QCOMPARE(all.max[3], 4.0f);
-        QCOMPARE(all.mean(3), 1.5);
-        const TrendBucket last = h.summary(2500, 10'000);
-        QCOMPARE(last.analogCount, 2u);
-        QCOMPARE(last.mean(0), 0.5);
-    }
-
-    // A run of failed cycles is a gap in every view: a bucket without values.
-    void failedCyclesStayGaps()
-    {
-        TrendHistory h;
-        QRandomGenerator random(3);
-        for (qint64 t = 0; t < 30'000; t += 10)
-            h.append(sampleAt(t, random, t < 10'000 || t >= 12'000));
-        const QList<TrendBucket> view = h.view(0, 30'000, 300);
-        bool sawGap = false;
-        for (const TrendBucket &b : view) {
-            const bool inside = b.start >= 10'000 && b.start < 12'000;
-            if (inside) {
-                QCOMPARE(b.analogCount, 0u);
-                sawGap = true;
-            } else {
-                QCOMPARE(b.analogCount, b.samples);
-            }
-        }
-        QVERIFY(sawGap);
-    }
-
     // A day at 100 cycles a second: the memory stays what was set aside, the
     // whole-run ring still reaches back to the first sample, and the finer
     // rings keep their last minute and hour.
