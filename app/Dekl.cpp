@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 TCFGRQ::TCFGRQ()
 {
@@ -142,6 +144,29 @@ QString SettingsFilePath()
     return dir + QStringLiteral("/W_rq3510.ini");
 }
 
+QString SettingsLocation::readPath() const
+{
+    return seed.isEmpty() || QFileInfo::exists(path) ? path : seed;
+}
+
+SettingsLocation FindSettingsLocation(const QString &programDir, const QString &configHome)
+{
+    const QString beside = QDir(programDir).filePath(QStringLiteral("W_rq3510.ini"));
+    const QFileInfo file(beside);
+    if (QFileInfo(programDir).isWritable() || (file.isFile() && file.isWritable()))
+        return {beside, QString(), false};
+    const QString own = QDir(configHome).filePath(QStringLiteral("W_RQ3510/W_rq3510.ini"));
+    return {own, file.exists() ? beside : QString(), true};
+}
+
+SettingsLocation FindSettingsLocation()
+{
+    const QString programDir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    return FindSettingsLocation(programDir,
+                                QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
+
 namespace {
 const QString SecConnection = QStringLiteral("Připojení");
 const QString SecCom = QStringLiteral("COMx");
@@ -184,14 +209,37 @@ bool LoadSettings(TData *data, const QString &path)
     return true;
 }
 
+bool LoadSettings(TData *data, const SettingsLocation &location)
+{
+    return LoadSettings(data, location.readPath());
+}
+
 bool SaveSettings(const TData *data, const QString &path, QString *error)
 {
-    if (!data) {
+    return SaveSettings(data, SettingsLocation{path, QString(), false}, error);
+}
+
+bool SaveSettings(const TData *data, const SettingsLocation &location, QString *error)
+{
+    const auto fail = [error](const QString &why) {
         if (error)
-            *error = QStringLiteral("Chybí datová struktura programu");
+            *error = why;
         return false;
+    };
+    if (!data)
+        return fail(QStringLiteral("Chybí datová struktura programu."));
+    IniFile ini(location.readPath());
+    if (!ini.readWhole()) {
+        // Written from what was read, the file would lose the rest.
+        if (ini.path() == location.path)
+            return fail(QStringLiteral("Soubor %1 se nepodařilo přečíst celý, proto zůstává beze změny.")
+                            .arg(QDir::toNativeSeparators(location.path)));
+        ini = IniFile(QString()); // an unreadable starting point is no starting point
     }
-    IniFile ini(path);
+    ini.setPath(location.path);
+    if (location.makeFolder && !QDir().mkpath(QFileInfo(location.path).absolutePath()))
+        return fail(QStringLiteral("Složku %1 nelze vytvořit.")
+                        .arg(QDir::toNativeSeparators(QFileInfo(location.path).absolutePath())));
     switch (data->adapterKind) {
     case 1:
         ini.writeString(SecConnection, KeyInterface, InterfaceNames[1]);
@@ -204,8 +252,8 @@ bool SaveSettings(const TData *data, const QString &path, QString *error)
     case 4:
         ini.writeString(SecConnection, KeyInterface, InterfaceNames[4]);
         ini.writeString(SecLan, KeyIp, data->ipAddress);
-        ini.writeInt(SecLan, KeyUdpPort, data->udpPort);
-        ini.writeInt(SecLan, KeyUdpTimeout, data->udpTimeout);
+        ini.writeInt(SecLan, KeyUdpPort, static_cast<qint32>(data->udpPort));
+        ini.writeInt(SecLan, KeyUdpTimeout, static_cast<qint32>(data->udpTimeout));
         break;
     default: // 0 and anything out of range
         ini.writeString(SecConnection, KeyInterface, InterfaceNames[0]);
@@ -213,6 +261,7 @@ bool SaveSettings(const TData *data, const QString &path, QString *error)
         break;
     }
     ini.writeInt(SecConnection, KeyAddress, data->moduleAddress);
-    ini.writeInt(SecConnection, KeyBaud, data->baudRate);
+    // As a signed number, the only form the integer rule reads back in all 32 bits.
+    ini.writeInt(SecConnection, KeyBaud, static_cast<qint32>(data->baudRate));
     return ini.save(error);
 }

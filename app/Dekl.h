@@ -122,13 +122,36 @@ inline const QStringList BaudItems = {QStringLiteral("600 Bd"),    QStringLitera
 // The settings file W_rq3510.ini beside the executable.
 QString SettingsFilePath();
 
+// Where the settings are kept.
+struct SettingsLocation
+{
+    QString path;            // the file read and written
+    QString seed;            // read instead while path does not exist yet; may be empty
+    bool makeFolder = false; // path's folder is made on the first save
+
+    // path, or seed while path does not exist.
+    QString readPath() const;
+};
+
+// Beside the program when its folder, or the settings file already there, may
+// be written (portable use, and the build tree). Otherwise W_rq3510.ini in the
+// sub-folder W_RQ3510 of the user's configuration folder, starting from the
+// file beside the program: an installed program's folder belongs to root.
+SettingsLocation FindSettingsLocation(const QString &programDir, const QString &configHome);
+// For the running program: its folder, and $XDG_CONFIG_HOME or ~/.config.
+SettingsLocation FindSettingsLocation();
+
 // Fills the record from the settings file. False, with nothing changed, without
 // a record or when the file holds no interface name.
 bool LoadSettings(TData *data, const QString &path = SettingsFilePath());
+bool LoadSettings(TData *data, const SettingsLocation &location);
 
 // Writes the record's connection settings into the settings file, keeping
-// every other line of it. False without a record (nothing written) or when the
-// file could not be written; then *error says why and the old file is intact.
+// every other line of it. False without a record (nothing written), when the
+// file could not be written, or when the file is there but could not be read
+// whole (it is then left as it is rather than replaced by what was read); *error
+// says why, in Czech, and the old file is intact.
 bool SaveSettings(const TData *data, const QString &path = SettingsFilePath(), QString *error = nullptr);
+bool SaveSettings(const TData *data, const SettingsLocation &location, QString *error = nullptr);
 
 #endif

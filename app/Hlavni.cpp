@@ -96,7 +96,9 @@ void TForm1::FormCreate()
         return;
     }
     SetDefaults(Data);
-    LoadSettings(Data, settingsPath.isEmpty() ? SettingsFilePath() : settingsPath);
+    m_settings =
+        settingsPath.isEmpty() ? FindSettingsLocation() : SettingsLocation{settingsPath, QString(), false};
+    LoadSettings(Data, m_settings);
 }
 
 void TForm1::FormClose()
@@ -105,13 +107,16 @@ void TForm1::FormClose()
     if (!Data)
         return;
     QString error;
-    const QString path = settingsPath.isEmpty() ? SettingsFilePath() : settingsPath;
-    if (!SaveSettings(Data, path, &error)) {
-        const QString text = QStringLiteral("Nastavení připojení se nepodařilo uložit do souboru %1: %2").arg(path, error);
-        if (reportSaveFailure)
+    if (!SaveSettings(Data, m_settings, &error)) {
+        const QString text = QStringLiteral("Nastavení připojení se nepodařilo uložit. ") + error;
+        if (reportSaveFailure) {
             reportSaveFailure(text);
-        else
-            QMessageBox::warning(this, windowTitle(), text);
+        } else {
+            // The text holds a file name: shown as it is, never as markup.
+            QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+            box.setTextFormat(Qt::PlainText);
+            box.exec();
+        }
     }
     if (Data->connected && Data->handle != 0) {
         quint32 handle = Data->handle;

@@ -1,6 +1,8 @@
 #ifndef RQ_APP_HLAVNI_H
 #define RQ_APP_HLAVNI_H
 
+#include "app/Dekl.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
@@ -10,7 +12,6 @@ class QAction;
 class QMenu;
 class TFormDiagnostika;
 class TStatusBar;
-struct TData;
 
 // The main window: owns the application data record, loads and saves the
 // settings file, opens every function as a modal dialog and shows the
@@ -34,8 +35,9 @@ public:
     // The one link diagnostics window; not modal, so it is kept, not run.
     QPointer<TFormDiagnostika> Diagnostika;
 
-    // Seams for tests: how the record is made, where the settings file lies,
-    // and how a failed save of it is told to the user.
+    // Seams for tests: how the record is made, where the settings file lies
+    // (empty: found by FindSettingsLocation), and how a failed save of it is
+    // told to the user.
     static inline std::function<TData *()> createRecord;
     static inline QString settingsPath;
     static inline std::function<void(const QString &)> reportSaveFailure;
@@ -72,6 +74,8 @@ protected:
 private:
     template <class Dialog> void openDialog();
     void showConnection();
+
+    SettingsLocation m_settings;
 };
 
 #endif

@@ -2,14 +2,15 @@
 
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
+#include "app/SafeSave.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
 namespace {
-// A settings file holds a few hundred bytes; anything far bigger is not one of
-// ours and is read as empty rather than pulled into memory.
-constexpr qint64 MaxFileSize = 1 << 20;
+// Far beyond any settings file, yet small enough to hold in memory: a bigger
+// file is not read, and so never written over either.
+constexpr qint64 MaxFileSize = qint64(256) << 20;
 
 bool sectionName(const QString &line, QString *name)
 {
@@ -46,9 +47,20 @@ bool sameName(const QString &a, const QString &b)
 IniFile::IniFile(const QString &path) : m_path(path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxFileSize)
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Only a file that is not there at all is an empty one.
+        m_readWhole = !QFileInfo::exists(path);
         return;
-    const QByteArray bytes = file.read(MaxFileSize);
+    }
+    if (file.size() > MaxFileSize) {
+        m_readWhole = false;
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_readWhole = false;
+        return;
+    }
     if (bytes.isEmpty())
         return;
     const QList<QByteArray> raw = bytes.split('\n');
@@ -150,12 +162,7 @@ QByteArray IniFile::toBytes() const
 
 bool IniFile::save(QString *error) const
 {
-    QSaveFile file(m_path);
-    const QByteArray bytes = toBytes();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    // A settings file the user may write in a folder they may not (a shared
+    // installation) is still theirs to keep.
+    return rq::saveWholeFile(m_path, toBytes(), error, rq::FolderRefuses::RewriteInPlace);
 }

@@ -15,8 +15,10 @@
 class IniFile
 {
 public:
-    // Reads the file; a missing or unreadable file is an empty one.
+    // Reads the file; a missing file is an empty one. A file that is there
+    // but could not be read whole reads as empty too, and readWhole() says so.
     explicit IniFile(const QString &path);
+    bool readWhole() const { return m_readWhole; }
 
     QString readString(const QString &section, const QString &key, const QString &def) const;
     // The integer text rule of ParseIntText; anything else gives def.
@@ -25,11 +27,14 @@ public:
     void writeString(const QString &section, const QString &key, const QString &value);
     void writeInt(const QString &section, const QString &key, qint64 value);
 
-    // Writes the whole file to a new file beside it and renames that over the
-    // old one, so a failure part way leaves the previous file intact.
+    // Replaces the file as a whole (rq::saveWholeFile; in place where only
+    // the file may be written): a failure leaves the previous file intact;
+    // *error then says why, in Czech.
     bool save(QString *error = nullptr) const;
 
     const QString &path() const { return m_path; }
+    // Where save() writes; the text read stays.
+    void setPath(const QString &path) { m_path = path; }
     QByteArray toBytes() const;
 
 private:
@@ -39,6 +44,7 @@ private:
 
     QString m_path;
     QStringList m_lines;
+    bool m_readWhole = true;
 };
 
 #endif

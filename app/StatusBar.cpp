@@ -8,6 +8,9 @@ TStatusBar::TStatusBar(const QList<int> &widths, QWidget *parent) : QStatusBar(p
         label->setObjectName(QStringLiteral("Panel%1").arg(i));
         label->setFrameShape(QFrame::Panel);
         label->setFrameShadow(QFrame::Sunken);
+        // Status texts carry library error texts, the module identity and
+        // file names: shown as they are, never as markup.
+        label->setTextFormat(Qt::PlainText);
         const bool last = i == widths.size() - 1;
         if (widths.at(i) > 0) {
             if (last)

@@ -61,6 +61,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Label4 = label("Label4", QStringLiteral("Status připojení"));
     Panel1 = label("Panel1", QString());
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setTextFormat(Qt::PlainText); // library texts and the module identity, never markup
     Panel1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     Panel1->setAutoFillBackground(true);
     QPalette white = Panel1->palette();

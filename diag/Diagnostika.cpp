@@ -2,6 +2,7 @@
 
 #include "PortMap.h"
 #include "app/Dekl.h"
+#include "app/SafeSave.h"
 #include "app/StatusBar.h"
 #include "diag/LinkCheck.h"
 #include "diag/LinkStats.h"
@@ -22,7 +23,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QStackedBarSeries>
 #include <QTabWidget>
@@ -378,15 +378,7 @@ bool TFormDiagnostika::ExportCsv(const QString &path)
                     .join(sep) +
                 QStringLiteral("\r\n");
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return rq::saveWholeFile(path, text.toUtf8());
 }
 
 void TFormDiagnostika::ExportButtonClick()

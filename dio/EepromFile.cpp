@@ -1,41 +1,17 @@
 #include "dio/EepromFile.h"
 
+#include "app/SafeSave.h"
 #include "config/Prenos.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 
 bool SaveEepromFile(const QString &path, const EepromBlock &block, QString *error)
 {
-    const auto fail = [error](const QString &why) {
-        if (error)
-            *error = why;
-        return false;
-    };
-    if (path.isEmpty())
-        return fail(QStringLiteral("no file name"));
-    // A folder under the name cannot be replaced by a file; refuse before
-    // anything is written.
-    if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("%1 is a folder").arg(path));
-    QSaveFile file(path);
-    // Never fall back to writing the target in place: that would truncate the
-    // old backup before the new one exists.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(file.errorString());
-    const auto *bytes = reinterpret_cast<const char *>(block.data());
-    if (file.write(bytes, EepromFileSize) != EepromFileSize) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(why);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    return rq::saveWholeFile(path, QByteArray(reinterpret_cast<const char *>(block.data()), EepromFileSize),
+                             error);
 }
 
 bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
@@ -46,12 +22,13 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
         return false;
     };
     if (path.isEmpty())
-        return fail(QStringLiteral("no file name"));
+        return fail(QStringLiteral("Chybí název souboru."));
+    // Czech texts of our own: the user sees no system error text.
     QFile file(path);
     if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("%1 is a folder").arg(path));
+        return fail(QStringLiteral("Soubor %1 nelze přečíst: pod tímto názvem je složka.").arg(path));
     if (!file.open(QIODevice::ReadOnly))
-        return fail(file.errorString());
+        return fail(QStringLiteral("Soubor %1 nelze otevřít ke čtení.").arg(path));
     // read() may return fewer bytes than asked before the end (pipes, network
     // file systems): keep reading until 512 or the end.
     QByteArray bytes;
@@ -64,9 +41,9 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
     const bool readError = file.error() != QFileDevice::NoError;
     std::copy(bytes.cbegin(), bytes.cend(), block.begin());
     if (readError)
-        return fail(file.errorString());
+        return fail(QStringLiteral("Soubor %1 nelze přečíst celý.").arg(path));
     if (bytes.size() < EepromFileSize)
-        return fail(QStringLiteral("%1 holds only %2 bytes").arg(path).arg(bytes.size()));
+        return fail(QStringLiteral("Soubor %1 má jen %2 bajtů z 512.").arg(path).arg(bytes.size()));
     return true;
 }
 

@@ -15,10 +15,9 @@ struct TransferStep;
 constexpr int EepromFileSize = 512;
 using EepromBlock = std::array<quint8, EepromFileSize>;
 
-// Writes the block to a new file beside the target and renames it over the
-// target only when every byte was written and flushed, so a failed save
-// leaves an existing file exactly as it was. False on any failure; *error
-// (when given) says why.
+// Replaces the file with the block as a whole (rq::saveWholeFile): a failed
+// save, a full disk included, leaves an existing file exactly as it was.
+// False on any failure; *error (when given) says why.
 bool SaveEepromFile(const QString &path, const EepromBlock &block, QString *error = nullptr);
 
 // Takes the first 512 bytes of the file into the block; bytes after them are

@@ -139,8 +139,12 @@ QFileDialog *TForm5::openDialog()
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
     OpenDialog1->setWindowTitle(QStringLiteral("Procházet"));
+    // Qt's "*.*" wants a dot in the name, so "all files" matches "*" while its
+    // caption stays as it was: each filter carries its pattern behind the
+    // caption, and only the caption is shown.
+    OpenDialog1->setOption(QFileDialog::HideNameFilterDetails);
     OpenDialog1->setNameFilters(
-        {QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")});
+        {QStringLiteral("Konfigurační soubor (*.kee) (*.kee)"), QStringLiteral("Všechny soubory (*.*) (*)")});
     OpenDialog1->setDefaultSuffix(QStringLiteral("kee"));
     // One name serves for saving and loading, so a new name is accepted.
     OpenDialog1->setFileMode(QFileDialog::AnyFile);

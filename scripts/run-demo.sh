@@ -17,14 +17,18 @@ if [ -x "$bin/rqsim" ]; then
   "$bin/rqsim" --udp 0 >"$log" 2>&1 &
   sim=$!
   trap 'kill $sim 2>/dev/null || true; rm -f "$log"' EXIT
-  port=""
+  port="" control=""
   for _ in $(seq 50); do
     port=$(sed -n 's/^udp \([0-9]*\)$/\1/p' "$log" | head -1)
-    [ -n "$port" ] && break
+    control=$(sed -n 's/^control \([0-9]*\)$/\1/p' "$log" | head -1)
+    [ -n "$port" ] && [ -n "$control" ] && break
     sleep 0.1
   done
-  [ -n "$port" ] || { echo "rqsim did not start:"; cat "$log"; exit 1; }
-  echo "rqsim listens on 127.0.0.1 UDP port $port"
+  [ -n "$port" ] && [ -n "$control" ] || { echo "rqsim did not start:"; cat "$log"; exit 1; }
+  echo "rqsim listens on 127.0.0.1 UDP port $port; its control channel is TCP port $control."
+  # bash alone reaches the control channel: no netcat needed.
+  echo "Control it from another terminal (type commands such as help, Ctrl-C ends):"
+  echo "  bash -c 'exec 3<>/dev/tcp/127.0.0.1/$control; cat <&3 & cat >&3'"
   # The settings file is Windows-1250 text with CRLF line ends.
   printf '[P\xf8ipojen\xed]\r\nRozhran\xed=RQ-4638\r\nAdresa=1\r\nRychlost=9600\r\n[RQ-4638]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=200\r\n' \
     "$port" >"$bin/W_rq3510.ini"

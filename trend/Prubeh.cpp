@@ -48,6 +48,7 @@ QString channelName(int channel)
 bool askReplace(QWidget *parent, const QString &question)
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Průběh hodnot"), question, QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText); // the question names a file
     QPushButton *yes = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
     box.setDefaultButton(no);

@@ -2,6 +2,7 @@
 #include "app/Hlavni.h"
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
+#include "support/Child.h"
 #include "support/TestAdapter.h"
 
 #include <QApplication>
@@ -177,6 +178,27 @@ private slots:
         QVERIFY(!reported.isEmpty());
         QVERIFY(!w.Data);
         QCOMPARE(ta.count(QStringLiteral("Done")), 1);
+    }
+
+    // Past a file size limit the settings are not saved: the user is told at
+    // close, in Czech, and the old file stays as it was.
+    void fileSizeLimitIsReportedAtClose()
+    {
+        const QByteArray old = QByteArray("; ") + QByteArray(200, 'x') + "\r\n";
+        const int code = RunWithFullDisk(FullDisk::SizeLimit, TForm1::settingsPath, old, [&] {
+            QString reported;
+            TForm1::reportSaveFailure = [&](const QString &text) { reported = text; };
+            TForm1 w;
+            w.close();
+            return reported.startsWith(QStringLiteral("Nastavení připojení se nepodařilo uložit.")) &&
+                           reported.contains(QStringLiteral("velikost"))
+                       ? 0
+                       : 1;
+        });
+        QCOMPARE(code, 0);
+        QFile f(TForm1::settingsPath);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), old);
     }
 
     void failedRecordCreation()

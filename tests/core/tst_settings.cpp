@@ -1,6 +1,7 @@
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "app/IniFile.h"
+#include "support/Child.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,8 +9,6 @@
 #include <QTest>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -34,16 +33,18 @@ QByteArray cp(const char *utf8)
 // permissions hold; returns what fn returned.
 bool runUnprivileged(const std::function<bool()> &fn)
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(3);
-        _exit(fn() ? 0 : 1);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return RunInChild([&] { return !DropRoot() ? 3 : fn() ? 0 : 1; }) == 0;
 }
+
+void chmodPath(const QString &path, mode_t mode)
+{
+    QCOMPARE(chmod(QFile::encodeName(path).constData(), mode), 0);
+}
+
+const QByteArray FullFile =
+    cp("; poznámka\r\n[Připojení]\r\nRozhraní=RQ-4638\r\nAdresa=7\r\nRychlost=19200\r\n"
+       "[COMx]\r\nČíslo portu=4\r\n[RQ-4638]\r\nIP adresa=10.0.0.9\r\nUDP port=7000\r\n"
+       "UDP timeout=300\r\n[Jiné]\r\nklíč=hodnota\r\n");
 } // namespace
 
 class TestSettings : public QObject
@@ -279,14 +280,170 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
-    void oversizedFileReadsEmpty()
+    // A save on a full disk fails with a reason and keeps the old file.
+    void fullDiskKeepsOldFile_data() { AddFullDiskRows(); }
+    void fullDiskKeepsOldFile()
     {
-        QByteArray big = cp("[Připojení]\nRozhraní=RQ-4638\n");
-        big.append(QByteArray(2 << 20, 'x'));
-        writeFile(path(), big);
+        QFETCH(FullDisk, full);
+        RQ_SKIP_UNLESS_DISK_CAN_FILL(full);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("W_rq3510.ini"));
+        const int code = RunWithFullDisk(full, file, FullFile, [&] {
+            TData d;
+            SetDefaults(&d);
+            d.ipAddress = QString(300, QLatin1Char('9')); // more than the old file
+            d.adapterKind = 4;
+            QString error;
+            if (SaveSettings(&d, file, &error))
+                return 1;
+            if (error.isEmpty() || readFile(file) != FullFile)
+                return 2;
+            return FilesIn(dir.path()) == QStringList{QStringLiteral("W_rq3510.ini")} ? 0 : 3;
+        });
+        QCOMPARE(code, 0);
+    }
+
+    // A big file is read as it is, and a save keeps all of it.
+    void bigFileLoadsAndSurvivesASave()
+    {
+        QByteArray big = cp("[Jiné]\r\n");
+        while (big.size() < (3 << 20))
+            big += "klic" + QByteArray::number(big.size()) + '=' + QByteArray(100, 'x') + "\r\n";
+        writeFile(path(), big + FullFile);
         TData d;
         SetDefaults(&d);
-        QVERIFY(!LoadSettings(&d, path()));
+        QVERIFY(LoadSettings(&d, path()));
+        QCOMPARE(d.adapterKind, 4);
+        QCOMPARE(d.udpPort, 7000u);
+        d.moduleAddress = 9;
+        QVERIFY(SaveSettings(&d, path()));
+        QCOMPARE(readFile(path()), big + QByteArray(FullFile).replace("Adresa=7", "Adresa=9"));
+    }
+
+    // A file that is there but cannot be read is left as it is, and the save
+    // says so in Czech.
+    void unreadableFileIsNotOverwritten()
+    {
+        QTemporaryDir dir;
+        chmodPath(dir.path(), 0777);
+        const QString file = dir.filePath(QStringLiteral("W_rq3510.ini"));
+        writeFile(file, FullFile);
+        chmodPath(file, 0222);
+        QString error;
+        const bool saved = runUnprivileged([&] {
+            TData d;
+            SetDefaults(&d);
+            return LoadSettings(&d, file) || SaveSettings(&d, file, &error) ||
+                   !error.contains(QStringLiteral("beze změny"));
+        });
+        chmodPath(file, 0644);
+        QVERIFY(!saved);
+        QCOMPARE(readFile(file), FullFile);
+        // A folder in the file's place is no file to replace either.
+        TData d;
+        SetDefaults(&d);
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.ini")));
+        QVERIFY(!SaveSettings(&d, dir.filePath(QStringLiteral("folder.ini")), &error));
+        QVERIFY(QFileInfo(dir.filePath(QStringLiteral("folder.ini"))).isDir());
+    }
+
+    // Every 32-bit value comes back from a save as it was.
+    void values32BitSurviveASave_data()
+    {
+        QTest::addColumn<QByteArray>("baud");
+        QTest::addColumn<QByteArray>("port");
+        QTest::addColumn<QByteArray>("timeout");
+        QTest::newRow("negative and all ones")
+            << QByteArray("-1") << QByteArray("$FFFFFFFF") << QByteArray("-5");
+        QTest::newRow("extremes") << QByteArray("$80000000") << QByteArray("2147483647")
+                                  << QByteArray("0x7FFFFFFF");
+    }
+    void values32BitSurviveASave()
+    {
+        QFETCH(QByteArray, baud);
+        QFETCH(QByteArray, port);
+        QFETCH(QByteArray, timeout);
+        writeFile(path(), cp("[Připojení]\r\nRozhraní=RQ-4638\r\nRychlost=") + baud +
+                              "\r\n[RQ-4638]\r\nUDP port=" + port + "\r\nUDP timeout=" + timeout + "\r\n");
+        TData a;
+        SetDefaults(&a);
+        QVERIFY(LoadSettings(&a, path()));
+        QVERIFY(SaveSettings(&a, path()));
+        TData b;
+        SetDefaults(&b);
+        b.baudRate = b.udpPort = b.udpTimeout = 1;
+        QVERIFY(LoadSettings(&b, path()));
+        QCOMPARE(b.baudRate, quint32(ParseIntText(QString::fromLatin1(baud)).value()));
+        QCOMPARE(b.udpPort, quint32(ParseIntText(QString::fromLatin1(port)).value()));
+        QCOMPARE(b.udpTimeout, quint32(ParseIntText(QString::fromLatin1(timeout)).value()));
+    }
+
+    // Where the settings are kept: beside the program where it may write
+    // there, else in the user's configuration folder, started from the file
+    // beside the program. The user is nobody, so permissions hold for root.
+    void location_data()
+    {
+        QTest::addColumn<mode_t>("folderMode");
+        QTest::addColumn<int>("besideMode"); // -1: no file beside the program
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("writable folder") << mode_t(0777) << 0644 << true;
+        QTest::newRow("writable file in a read-only folder") << mode_t(0555) << 0666 << true;
+        QTest::newRow("read-only folder, no file") << mode_t(0555) << -1 << false;
+        QTest::newRow("read-only folder and file") << mode_t(0555) << 0444 << false;
+    }
+    void location()
+    {
+        QFETCH(mode_t, folderMode);
+        QFETCH(int, besideMode);
+        QFETCH(bool, beside);
+        QTemporaryDir top;
+        chmodPath(top.path(), 0777);
+        const QString program = top.filePath(QStringLiteral("lib"));
+        const QString config = top.filePath(QStringLiteral("home/.config"));
+        QVERIFY(QDir().mkpath(program));
+        QVERIFY(QDir().mkpath(config));
+        chmodPath(top.filePath(QStringLiteral("home")), 0777);
+        chmodPath(config, 0777);
+        const QString besideFile = program + QStringLiteral("/W_rq3510.ini");
+        const QString ownFile = config + QStringLiteral("/W_RQ3510/W_rq3510.ini");
+        if (besideMode >= 0) {
+            writeFile(besideFile, FullFile);
+            chmodPath(besideFile, mode_t(besideMode));
+        }
+        chmodPath(program, folderMode);
+        // Nobody loads, changes the address and saves, twice: the second run
+        // starts from what the first one saved.
+        const int code = RunInChild([&] {
+            if (!DropRoot())
+                return 100;
+            for (int run = 1; run <= 2; ++run) {
+                const SettingsLocation where = FindSettingsLocation(program, config);
+                if (where.path != (beside ? besideFile : ownFile))
+                    return 1;
+                TData d;
+                SetDefaults(&d);
+                if (LoadSettings(&d, where) != (besideMode >= 0 || run == 2))
+                    return 2;
+                if (run == 2 && d.moduleAddress != 42)
+                    return 3;
+                d.moduleAddress = 42;
+                QString error;
+                if (!SaveSettings(&d, where, &error))
+                    return 4;
+            }
+            return 0;
+        });
+        chmodPath(program, 0755);
+        QCOMPARE(code, 0);
+        const QByteArray saved = readFile(beside ? besideFile : ownFile);
+        QVERIFY(saved.contains("Adresa=42"));
+        if (besideMode >= 0) // the rest of the file beside the program came along
+            QVERIFY(saved.contains(cp("[Jiné]\r\nklíč=hodnota")));
+        if (!beside) {
+            QCOMPARE(readFile(besideFile), besideMode >= 0 ? FullFile : QByteArray());
+        } else {
+            QVERIFY(!QFile::exists(ownFile));
+        }
     }
 };
 

@@ -1,12 +1,10 @@
 #include "dio/EepromFile.h"
+#include "support/Child.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 QByteArray pattern(int size, int seed = 0)
@@ -97,17 +95,35 @@ private slots:
         QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                         QFile::ReadOther | QFile::ExeOther));
         // Permissions do not stop root: the load runs as nobody.
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
-                _exit(3);
+        const int code = RunInChild([&] {
+            if (!DropRoot())
+                return 3;
             EepromBlock block{};
-            _exit(!LoadEepromFile(path(), block) && block == EepromBlock{} ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), 0);
+            return !LoadEepromFile(path(), block) && block == EepromBlock{} ? 0 : 1;
+        });
+        QCOMPARE(code, 0);
+    }
+
+    // A save on a full disk fails and keeps the old backup byte for byte.
+    void fullDiskKeepsOldFile_data() { AddFullDiskRows(); }
+    void fullDiskKeepsOldFile()
+    {
+        QFETCH(FullDisk, full);
+        RQ_SKIP_UNLESS_DISK_CAN_FILL(full);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("modul.kee"));
+        const QByteArray old = pattern(512, 4);
+        const int code = RunWithFullDisk(full, file, old, [&] {
+            EepromBlock block;
+            block.fill(0x55);
+            QString error;
+            if (SaveEepromFile(file, block, &error) || error.isEmpty())
+                return 1;
+            return readFile(file) == old && FilesIn(dir.path()) == QStringList{QStringLiteral("modul.kee")}
+                       ? 0
+                       : 2;
+        });
+        QCOMPARE(code, 0);
     }
 
     void saveFailures_data()

@@ -2,11 +2,13 @@
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
 #include "dio/KonfigEEPROM.h"
+#include "support/Child.h"
 #include "support/Hooks.h"
 #include "support/QuestionHook.h"
 #include "support/TestAdapter.h"
 
 #include <QDate>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -133,8 +135,10 @@ private slots:
         QVERIFY(!d.findChild<QFileDialog *>());
         auto *open = d.openDialog();
         QCOMPARE(d.findChild<QFileDialog *>(QStringLiteral("OpenDialog1")), open);
-        QCOMPARE(open->nameFilters(),
-                 (QStringList{QStringLiteral("Konfigurační soubor (*.kee)"), QStringLiteral("Všechny soubory (*.*)")}));
+        auto *types = open->findChild<QComboBox *>(QStringLiteral("fileTypeCombo")); // the filters as shown
+        QCOMPARE(QStringList({types->itemText(0), types->itemText(1)}),
+                 (QStringList{QStringLiteral("Konfigurační soubor (*.kee)"),
+                              QStringLiteral("Všechny soubory (*.*)")}));
         QCOMPARE(open->defaultSuffix(), QStringLiteral("kee"));
         QCOMPARE(open->fileMode(), QFileDialog::AnyFile);
     }
@@ -393,6 +397,24 @@ private slots:
         d.Work.eepromFileName = target + QStringLiteral("/x.kee");
         d.Button2Click();
         QCOMPARE(d.statusText(), SaveFailed);
+    }
+
+    // Past a file size limit the save fails: the dialog says so and the old
+    // backup stays as it was.
+    void fileSizeLimitShowsSaveFailed()
+    {
+        PauseRecorder pauses;
+        const QString target = path(QStringLiteral("modul.kee"));
+        data.cfg.eepromFileName = target;
+        TForm5 d;
+        show(d);
+        const int code = RunWithFullDisk(FullDisk::SizeLimit, target, pattern(512, 9), [&] {
+            d.Button2Click();
+            return d.statusText() == SaveFailed ? 0 : 1;
+        });
+        QCOMPARE(code, 0);
+        QCOMPARE(readFile(target), pattern(512, 9));
+        QCOMPARE(FilesIn(m_dir.path()), QStringList{QStringLiteral("modul.kee")});
     }
 
     void cancelDuringReadEndsSafely()

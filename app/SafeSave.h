@@ -1,0 +1,29 @@
+#ifndef RQ_APP_SAFESAVE_H
+#define RQ_APP_SAFESAVE_H
+
+#include <QByteArray>
+#include <QString>
+
+namespace rq {
+
+// Replaces the file at path with bytes as a whole, or leaves it exactly as it
+// was. The bytes go to a new file beside the target; every write is checked,
+// the data is synced to the disk, and only then is the new file renamed over
+// the old one (and the folder synced). A full disk, a file size limit or any
+// other failure removes the new file and keeps the old one byte for byte.
+// A symbolic link is followed: its target is replaced, the link stays.
+//
+// Where the folder refuses new files but the file itself may be written, the
+// save fails, or with RewriteInPlace the file is rewritten in place after its
+// whole new size has been reserved on the disk, so a full disk still fails
+// before the first old byte is touched (a crash part way is not covered).
+//
+// False on failure; *error (when given) then says why, in Czech, naming the
+// file.
+enum class FolderRefuses { Fail, RewriteInPlace };
+bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
+                   FolderRefuses folderRefuses = FolderRefuses::Fail);
+
+} // namespace rq
+
+#endif
