@@ -1,7 +1,7 @@
 #include "dio/EepromFile.h"
 
-#include "config/Prenos.h"
 #include "app/SafeSave.h"
+#include "config/Prenos.h"
 
 #include <QFile>
 #include <QFileInfo>

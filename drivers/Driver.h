@@ -9,8 +9,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace rqdrv {
 
@@ -87,6 +89,23 @@ std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &ou
 // Opens a UDP socket connected to host:port; timeoutMs 0 means "take SetConfig's".
 std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs,
                       std::unique_ptr<Transport> &out);
+
+// The reply rules of the two transports on bytes already received, apart
+// from the line and the socket, so that a fuzzer can drive them in process.
+//
+// Serial line: rx holds what arrived since the request `sent` went out;
+// echoSeen carries from call to call (a half-duplex line's echo of the
+// request is skipped once). Nothing while more bytes may complete a reply;
+// else a library code, Ok when rx is exactly one valid reply to the request
+// (which is then in reply).
+std::optional<std::uint32_t> judgeSerialReply(const std::uint8_t *sent, const rqframe::Request &request,
+                                              std::vector<std::uint8_t> &rx, bool &echoSeen,
+                                              rqframe::Reply &reply);
+// UDP: one datagram, while the request with this sequence number waits.
+// Nothing when it belongs to another transaction (to be dropped); Ok with the
+// reply; else the damage it shows.
+std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::size_t size, std::uint16_t sequence,
+                                              const rqframe::Request &request, rqframe::Reply &reply);
 
 // Connection table: handles count up from a start taken from the clock at
 // load, are never 0 and never reused while the library stays loaded, so a

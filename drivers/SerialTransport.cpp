@@ -244,32 +244,12 @@ private:
         rx.reserve(64);
         bool echoSeen = false;
         for (;;) {
-            // Local echo of our own request (half-duplex line) comes first; skip it.
-            if (!echoSeen && !rx.empty() && rx[0] == rqframe::kRequestStart) {
-                const std::size_t n = std::min(rx.size(), rqframe::kSerialRequestSize);
-                if (!std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n), sent))
-                    return NoiseBefore;
-                if (n == rqframe::kSerialRequestSize) {
-                    rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n));
-                    echoSeen = true;
-                    continue;
-                }
-            } else if (!rx.empty() && rx[0] != rqframe::kReplyStart) {
-                return NoiseBefore;
-            } else if (rx.size() >= rqframe::kSerialReplySize) {
-                const rqframe::Decode d =
-                    rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
-                if (d == rqframe::Decode::BadCrc) return BadCrc;
-                if (reply.address != request.address) return WrongAddress;
-                if (!rqframe::answers(reply, request)) return WrongCommand;
-                // Bytes that came together with the frame make it suspect (a
-                // second frame, line noise). The frame has a fixed length and
-                // a checksum, so once it is whole and nothing came with it,
-                // it is the answer: no waiting for a quiet line. Anything
-                // later is dealt with before the next request.
-                if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
-                return Ok;
-            }
+            // Bytes that came together with the frame make it suspect (a second
+            // frame, line noise). The frame has a fixed length and a checksum,
+            // so once it is whole and nothing came with it, it is the answer:
+            // no waiting for a quiet line. Anything later is dealt with before
+            // the next request.
+            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply)) return *verdict;
             const int w = waitInput(deadline);
             if (w < 0) return lost(EIO);
             if (w == 0) return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
@@ -287,6 +267,31 @@ private:
 };
 
 } // namespace
+
+std::optional<std::uint32_t> judgeSerialReply(const std::uint8_t *sent, const rqframe::Request &request,
+                                              std::vector<std::uint8_t> &rx, bool &echoSeen,
+                                              rqframe::Reply &reply)
+{
+    for (;;) {
+        // Local echo of our own request (half-duplex line) comes first; skip it.
+        if (!echoSeen && !rx.empty() && rx[0] == rqframe::kRequestStart) {
+            const std::size_t n = std::min(rx.size(), rqframe::kSerialRequestSize);
+            if (!std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n), sent)) return NoiseBefore;
+            if (n < rqframe::kSerialRequestSize) return std::nullopt;
+            rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n));
+            echoSeen = true;
+            continue;
+        }
+        if (!rx.empty() && rx[0] != rqframe::kReplyStart) return NoiseBefore;
+        if (rx.size() < rqframe::kSerialReplySize) return std::nullopt;
+        const rqframe::Decode d = rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
+        if (d == rqframe::Decode::BadCrc) return BadCrc;
+        if (reply.address != request.address) return WrongAddress;
+        if (!rqframe::answers(reply, request)) return WrongCommand;
+        if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
+        return Ok;
+    }
+}
 
 std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &out)
 {

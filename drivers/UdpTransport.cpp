@@ -40,6 +40,11 @@ public:
         const std::uint32_t timeout = m_initTimeoutMs != 0 ? m_initTimeoutMs : m_setConfigTimeoutMs;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
 
+        // Whatever is queued before the request goes out cannot answer it: a
+        // late or damaged reply to an earlier request. Dropped unread, so that
+        // its damage is not reported as this request's (a search would take
+        // it for a garbled answer at an address where no module is).
+        dropQueued();
         std::uint32_t sent = sendFrame(frame.data(), frame.size());
         if (sent == ConnectionRefused) // an old ICMP error was pending; this one counts
             sent = sendFrame(frame.data(), frame.size());
@@ -76,32 +81,11 @@ public:
                 return ReceiveFailed;
             }
             const auto size = static_cast<std::size_t>(n);
-            std::uint16_t sequence = 0;
-            rqframe::Reply candidate;
-            switch (rqframe::decodeUdpReply(buffer, std::min(size, sizeof buffer), candidate, sequence)) {
-            case rqframe::Decode::BadLength:
-                keep(damage, BadLength);
-                continue;
-            case rqframe::Decode::BadStart:
-                keep(damage, NoiseBefore);
-                continue;
-            case rqframe::Decode::BadCrc:
-                keep(damage, BadCrc);
-                continue;
-            case rqframe::Decode::Ok:
-                break;
-            }
-            if (sequence != m_sequence) continue;
-            if (candidate.address != request.address) {
-                keep(damage, WrongAddress);
-                continue;
-            }
-            if (!rqframe::answers(candidate, request)) {
-                keep(damage, WrongCommand);
-                continue;
-            }
-            reply = candidate;
-            return Ok;
+            const auto verdict =
+                judgeUdpDatagram(buffer, std::min(size, sizeof buffer), m_sequence, request, reply);
+            if (!verdict) continue;
+            if (*verdict == Ok) return Ok;
+            keep(damage, *verdict);
         }
     }
 
@@ -109,6 +93,16 @@ private:
     static void keep(std::uint32_t &damage, std::uint32_t code)
     {
         if (damage == Ok) damage = code;
+    }
+
+    void dropQueued()
+    {
+        std::uint8_t buffer[512];
+        for (;;) {
+            if (::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC) >= 0) continue;
+            // An old ICMP error is taken with them; an absent converter refuses the new request again.
+            if (errno != EINTR && errno != ECONNREFUSED) return;
+        }
     }
 
     std::uint32_t sendFrame(const std::uint8_t *data, std::size_t size)
@@ -143,6 +137,28 @@ private:
 };
 
 } // namespace
+
+std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::size_t size, std::uint16_t sequence,
+                                              const rqframe::Request &request, rqframe::Reply &reply)
+{
+    std::uint16_t seen = 0;
+    rqframe::Reply candidate;
+    switch (rqframe::decodeUdpReply(data, size, candidate, seen)) {
+    case rqframe::Decode::BadLength:
+        return BadLength;
+    case rqframe::Decode::BadStart:
+        return NoiseBefore;
+    case rqframe::Decode::BadCrc:
+        return BadCrc;
+    case rqframe::Decode::Ok:
+        break;
+    }
+    if (seen != sequence) return std::nullopt;
+    if (candidate.address != request.address) return WrongAddress;
+    if (!rqframe::answers(candidate, request)) return WrongCommand;
+    reply = candidate;
+    return Ok;
+}
 
 std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs,
                       std::unique_ptr<Transport> &out)

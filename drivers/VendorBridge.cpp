@@ -174,6 +174,24 @@ std::string findVendorLibrary(const std::string &prefix)
 
 // --- BridgeProcess ---------------------------------------------------------
 
+bool answerHeaderFits(const std::uint8_t *header, std::uint16_t operation, std::size_t expectedSize,
+                      std::uint32_t &size)
+{
+    const std::vector<std::uint8_t> h(header, header + RQB_HEADER_SIZE);
+    const std::uint32_t version = header[4] | header[5] << 8;
+    const std::uint32_t op = header[6] | header[7] << 8;
+    size = get32(h, 8);
+    return get32(h, 0) == RQB_MAGIC_ANSWER && version == RQB_VERSION && op == operation &&
+           size <= RQB_MAX_PAYLOAD && (expectedSize != 0 ? size == expectedSize : size >= RQB_LOAD_ANSWER_FIXED);
+}
+
+bool answerPayloadFits(const std::vector<std::uint8_t> &payload, std::size_t expectedSize)
+{
+    // A variable answer (LOAD) counts its text: it must end exactly there.
+    if (expectedSize != 0) return payload.size() == expectedSize;
+    return payload.size() >= RQB_LOAD_ANSWER_FIXED && get32(payload, 8) == payload.size() - RQB_LOAD_ANSWER_FIXED;
+}
+
 std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::string &library,
                                    const std::string &prefix, std::string &detail)
 {
@@ -273,21 +291,13 @@ std::uint32_t BridgeProcess::call(std::uint16_t operation, const std::vector<std
     std::uint8_t header[RQB_HEADER_SIZE];
     if (result == Ok) result = readAll(header, sizeof header, deadline);
     if (result == Ok) {
-        std::vector<std::uint8_t> h(header, header + RQB_HEADER_SIZE);
-        const std::uint32_t version = header[4] | header[5] << 8;
-        const std::uint32_t op = header[6] | header[7] << 8;
-        const std::uint32_t size = get32(h, 8);
-        const bool fits = get32(h, 0) == RQB_MAGIC_ANSWER && version == RQB_VERSION && op == operation &&
-                          size <= RQB_MAX_PAYLOAD &&
-                          (expectedSize != 0 ? size == expectedSize : size >= RQB_LOAD_ANSWER_FIXED);
-        if (!fits) {
+        std::uint32_t size = 0;
+        if (!answerHeaderFits(header, operation, expectedSize, size)) {
             result = BridgeProtocol;
         } else {
             answer.assign(size, 0);
             result = readAll(answer.data(), size, deadline);
-            // A variable answer (LOAD) counts its text: it must end exactly there.
-            if (result == Ok && expectedSize == 0 && get32(answer, 8) != size - RQB_LOAD_ANSWER_FIXED)
-                result = BridgeProtocol;
+            if (result == Ok && !answerPayloadFits(answer, expectedSize)) result = BridgeProtocol;
         }
     }
     if (result != Ok) kill();

@@ -30,6 +30,16 @@ enum BridgeCode : std::uint32_t {
 // folder of the library holding this code. Empty when there is none.
 std::string findVendorLibrary(const std::string &prefix);
 
+// The library's end of the protocol on bytes already read, so that a fuzzer
+// can drive it in process. An answer's 12-byte header fits the request it
+// answers when magic, version and operation are right and the payload is
+// expectedSize long (a LOAD answer, expectedSize 0: its fixed part at least);
+// size is then the payload length. A whole payload fits when a LOAD answer's
+// counted text ends exactly at its end.
+bool answerHeaderFits(const std::uint8_t *header, std::uint16_t operation, std::size_t expectedSize,
+                      std::uint32_t &size);
+bool answerPayloadFits(const std::vector<std::uint8_t> &payload, std::size_t expectedSize);
+
 // One rqbridge32.exe process and the pipes to it. Every call waits against
 // a deadline and gives a code; a dead, silent or confused bridge is killed,
 // reaped and reported, never waited for without end.

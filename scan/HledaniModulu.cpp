@@ -108,8 +108,12 @@ private:
             if (ms) *ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
             if (error == 0) d0 = sent;
             if (!garbled(error)) break;
-            garbage = true;
         }
+        // A collision needs the answer asked again to be garbled too: one
+        // damaged answer and then silence, or a part that failed after an
+        // earlier part was garbled once, is none (a late damaged reply of a
+        // neighbour made a search report collisions where no module was).
+        garbage = garbled(error);
         return error;
     }
 

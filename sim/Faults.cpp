@@ -17,6 +17,7 @@ struct ActionName
 constexpr ActionName kActions[] = {
     {u"error", FaultRule::Action::Error, true},
     {u"readback", FaultRule::Action::Readback, true},
+    {u"d3", FaultRule::Action::AnyD3, true},
     {u"drop", FaultRule::Action::Drop, false},
     {u"delay", FaultRule::Action::Delay, true},
     {u"dup", FaultRule::Action::Duplicate, false},
@@ -107,7 +108,7 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
     }
     if (!haveAction)
         return QStringLiteral(
-            "no action (error=N, readback=N, drop, delay=MS, dup[=MS], crc, noise, garbage, short, "
+            "no action (error=N, readback=N, d3=N, drop, delay=MS, dup[=MS], crc, noise, garbage, short, "
             "split, wrongaddr, wrongcmd, wrongseq, otherport)");
     return {};
 }
@@ -167,6 +168,7 @@ FaultEffects FaultSet::apply(const rqframe::Request &request)
             e.error = rule.value;
             break;
         case FaultRule::Action::Readback:
+        case FaultRule::Action::AnyD3:
             e.readback = rule.value;
             break;
         case FaultRule::Action::Drop:

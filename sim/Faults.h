@@ -25,6 +25,7 @@ struct FaultRule
     enum class Action {
         Error,     // answer with module error byte VALUE, do nothing
         Readback,  // command 102 answers D3 = VALUE instead of the stored byte
+        AnyD3,     // any command's reply carries D3 = VALUE (a well-formed lie)
         Drop,      // no reply
         Delay,     // reply VALUE ms later
         Duplicate, // reply twice: back to back, or the copy VALUE ms later (dup=MS)

@@ -357,7 +357,7 @@ void Simulator::sendUdp(const QByteArray &datagram, const QHostAddress &to, quin
 std::uint32_t Simulator::ptyBaud() const
 {
     termios tio{};
-    if (::tcgetattr(m_ptySlave, &tio) != 0) return 0;
+    if (m_ptySlave < 0 || ::tcgetattr(m_ptySlave, &tio) != 0) return 0; // no line: every module hears
     switch (::cfgetospeed(&tio)) {
     case B600:
         return 600;
@@ -396,6 +396,18 @@ void Simulator::readPty()
         if (n < 0 && errno == EINTR) continue;
         break;
     }
+    takeSerialRequests();
+}
+
+void Simulator::serialInput(const QByteArray &bytes)
+{
+    if (m_echo) writePty(bytes);
+    m_ptyRx.append(bytes);
+    takeSerialRequests();
+}
+
+void Simulator::takeSerialRequests()
+{
     // Resynchronise like a module on a bus: a frame starts at a start byte
     // and ends after its fixed length with a valid CRC.
     while (!m_ptyRx.isEmpty()) {
@@ -449,6 +461,10 @@ void Simulator::readPty()
 
 void Simulator::writePty(const QByteArray &bytes)
 {
+    if (m_serialSink) {
+        m_serialSink(bytes);
+        return;
+    }
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n =

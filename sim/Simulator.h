@@ -64,10 +64,17 @@ public:
     // One control channel line in, one reply line out ("OK ..." or "ERR ...").
     QString control(const QString &line);
 
+    // The serial line without the pseudo-terminal, for fuzzing in process:
+    // bytes as if read from the line; everything the modules would write on
+    // the line goes to the sink instead (every module hears at any rate).
+    void serialInput(const QByteArray &bytes);
+    void setSerialSink(std::function<void(const QByteArray &)> sink) { m_serialSink = std::move(sink); }
+
 private:
     void stateChanged();
     void readUdp();
     void readPty();
+    void takeSerialRequests();
     void acceptControl();
     void readControl(QTcpSocket *socket);
 
@@ -104,6 +111,7 @@ private:
     QString m_ptyLink;
     QSocketNotifier *m_ptyNotifier = nullptr;
     QByteArray m_ptyRx;
+    std::function<void(const QByteArray &)> m_serialSink;
     QTcpServer *m_control = nullptr;
 };
 

@@ -305,6 +305,24 @@ private slots:
         close(link);
     }
 
+    // A damaged late reply that came in between two requests is not the
+    // second one's answer, and its damage is not the second one's either: a
+    // search took it for a garbled answer where no module was.
+    void staleDamage_notReportedForTheNextRequest()
+    {
+        m_timeoutMs = 100;
+        SimProcess sim;
+        Link link;
+        QVERIFY(open(QStringLiteral("udp"), sim, link));
+        QVERIFY(sim.addFault(QStringLiteral("mem=0 crc count=1")));
+        QVERIFY(sim.addFault(QStringLiteral("mem=0 delay=150 count=1")));
+        QVERIFY(sim.addFault(QStringLiteral("mem=63 drop count=1")));
+        QCOMPARE(transact(*link.lib, link.handle, 1, 102, 0, memRead(0)).result, kTimeout);
+        QTRY_COMPARE(sim.counters().value(QStringLiteral("replies")), 1); // the damaged reply is out
+        QCOMPARE(transact(*link.lib, link.handle, 1, 102, 0, memRead(63)).result, kTimeout);
+        close(link);
+    }
+
     void soak_randomFaults_neverGiveWrongData()
     {
         SimProcess sim;

@@ -9,39 +9,75 @@
 // measured value read without an error must equal the fault-free reading.
 // Anything else counts as a wrong value accepted, and the run fails.
 //
-//   rqsoak [--line udp|serial] [--seconds N] [--seed N] [--timeout MS] [--lying-module]
+//   rqsoak [--path udp|serial|bridge|rqtool|scan] [--seconds N] [--seed N]
+//          [--timeout MS] [--fault-share P] [--lying-module]
 // udp: the LAN converter library over loopback; serial: the serial port
-// library on rqsim's pseudo-terminal. --lying-module checks the checks: a
-// module that lies in well-formed replies must be caught as wrong values.
+// library on rqsim's pseudo-terminal; bridge: the LAN converter library
+// through rqbridge32.exe under Wine and the stand-in maker's library;
+// rqtool: fleet backups and restores of changed bytes by build/bin/rqtool,
+// run as a process; scan: search sweeps (RunScan) over modules at two baud
+// rates. --fault-share P (up to 0.3) scales the fault mix so that about P of
+// the requests meet a fault (default: the mix as written, about 0.1).
+// --lying-module checks the checks: a module that lies in well-formed
+// replies must be caught as wrong values.
 #include "app/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "config/Prenos.h"
+#include "scan/HledaniModulu.h"
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <vector>
 
 namespace {
 
+enum class Path { Udp, Serial, Bridge, Rqtool, Scan };
+
 struct Options
 {
     int seconds = 60;
     quint32 seed = 1;
-    quint32 timeoutMs = 0; // 0: 30 ms over UDP, 50 ms on the serial line
+    quint32 timeoutMs = 0; // 0: 30 ms over UDP, 50 ms on the serial line, 60 ms through the bridge
+    Path path = Path::Udp;
     bool serial = false;
+    double faultShare = 0;    // 0: the mix as written
     bool lyingModule = false; // self-check of the checks: must see wrong values
+    QString standins = QStringLiteral(RQ_STANDIN_DIR);
 };
 
-Options parse(const QStringList &args)
+const char *pathName(Path p)
 {
-    Options o;
+    switch (p) {
+    case Path::Udp: return "UDP";
+    case Path::Serial: return "serial line";
+    case Path::Bridge: return "bridge under Wine";
+    case Path::Rqtool: return "rqtool";
+    case Path::Scan: return "search";
+    }
+    return "";
+}
+
+bool parse(const QStringList &args, Options &o)
+{
     for (qsizetype i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == u"--seconds")
             o.seconds = args[++i].toInt();
@@ -49,13 +85,29 @@ Options parse(const QStringList &args)
             o.seed = args[++i].toUInt();
         else if (args[i] == u"--timeout")
             o.timeoutMs = args[++i].toUInt();
-        else if (args[i] == u"--line")
-            o.serial = args[++i] == u"serial";
+        else if (args[i] == u"--fault-share")
+            o.faultShare = args[++i].toDouble();
+        else if (args[i] == u"--standins")
+            o.standins = args[++i];
+        else if (args[i] == u"--line" || args[i] == u"--path") {
+            const QString p = args[++i];
+            const Path paths[] = {Path::Udp, Path::Serial, Path::Bridge, Path::Rqtool, Path::Scan};
+            const char *names[] = {"udp", "serial", "bridge", "rqtool", "scan"};
+            bool known = false;
+            for (int k = 0; k < 5; ++k)
+                if (p == QLatin1String(names[k])) {
+                    o.path = paths[k];
+                    known = true;
+                }
+            if (!known)
+                return false;
+        }
     }
     o.lyingModule = args.contains(QStringLiteral("--lying-module"));
+    o.serial = o.path == Path::Serial;
     if (o.timeoutMs == 0)
-        o.timeoutMs = o.serial ? 50 : 30;
-    return o;
+        o.timeoutMs = o.serial ? 50 : o.path == Path::Bridge ? 60 : 30;
+    return o.faultShare >= 0 && o.faultShare <= 0.3 && o.seconds >= 0;
 }
 
 // Counts what a sequence did and whether it failed with a message.
@@ -77,6 +129,10 @@ struct Tally
     qint64 slow = 0;           // transactions beyond the timeout bound
     qint64 bytesChecked = 0;
     qint64 longestMs = 0;
+    qint64 programRuns = 0; // rqtool: processes run
+    qint64 sweeps = 0;      // search: sweeps over every address and rate
+    qint64 findings = 0;    // search: modules reported and checked
+    qint64 falseAlarms = 0; // search: a collision or fault reported where no module is
 };
 
 class Soak
@@ -129,8 +185,12 @@ public:
             for (int sub : subs(m)) {
                 ModuleBytes a{}, b{};
                 m_data.moduleAddress = static_cast<quint8>(m);
-                if (Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), a) != 0 ||
-                    Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), b) != 0 || a != b) {
+                // No faults yet, but a busy machine may let a reply miss its timeout: a few tries.
+                bool steady = false;
+                for (int attempt = 0; attempt < 5 && !steady; ++attempt)
+                    steady = Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), a) == 0 &&
+                             Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), b) == 0 && a == b;
+                if (!steady) {
                     std::fprintf(stderr, "rqsoak: module %d input %d gives no steady reference\n", m, sub);
                     return false;
                 }
@@ -165,7 +225,226 @@ public:
 
     const Tally &tally() const { return m_t; }
 
+    // rqtool as a user runs it, against the LAN converter: fleet backups of
+    // the three modules and restores of a few changed bytes, in turn.
+    void runRqtool(qint64 ms)
+    {
+        QTemporaryDir dir;
+        QElapsedTimer clock;
+        clock.start();
+        for (int round = 0; clock.elapsed() < ms; ++round) {
+            if (round % 2 == 0)
+                fleetBackup(dir.filePath(QStringLiteral("fleet%1").arg(round)));
+            else
+                changedBytesRestore(1 + static_cast<int>(m_random.bounded(3)), dir.filePath(QStringLiteral("r.kee")));
+        }
+    }
+
+    // Search sweeps over a bus whose modules answer with faults: every module
+    // reported must be one rqsim has, at its address and rate, with its model
+    // and firmware; an answer of any kind where no module is counts as wrong.
+    void runScan(qint64 ms)
+    {
+        struct Modules : ScanReport
+        {
+            QList<ScanFinding> list;
+            void found(const ScanFinding &f) override { list.append(f); }
+        };
+        const QString list = m_sim.command(QStringLiteral("modules"));
+        ScanSettings s;
+        s.adapter.kind = 4;
+        s.adapter.ipAddress = QStringLiteral("127.0.0.1");
+        s.adapter.udpPort = m_sim.udpPort();
+        s.adapter.udpTimeout = m_o.timeoutMs;
+        for (int a = 0; a < 8; ++a)
+            s.addresses.append(static_cast<quint8>(a));
+        s.bauds = {9600, 57600};
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            Modules report;
+            QElapsedTimer t;
+            t.start();
+            const ScanResult r = RunScan(s, report);
+            // A probe waits at most its timeout, asked again at most a few times.
+            timed(t.elapsed(), static_cast<int>(s.addresses.size() * s.bauds.size()) * 4);
+            ++m_t.sweeps;
+            ++m_t.sequences;
+            if (r.end != ScanResult::End::Finished) {
+                ++m_t.failed;
+                if (r.error.trimmed().isEmpty())
+                    ++m_t.silentFailures;
+                continue;
+            }
+            for (const ScanFinding &f : report.list) {
+                ++m_t.findings;
+                ++m_t.bytesChecked;
+                // "ADDR:MODEL:FIRMWARE:BAUD" of every module rqsim has.
+                const QString here = QStringLiteral("%1:%2:").arg(f.address).arg(f.model);
+                const QString tail = QStringLiteral(":%1").arg(f.baud);
+                bool exists = false, same = false;
+                for (const QString &m : list.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+                    if (!m.startsWith(QString::number(f.address) + QLatin1Char(':')) || !m.endsWith(tail))
+                        continue;
+                    exists = true;
+                    same = m == here + f.firmware + tail;
+                }
+                // A garbled or failed answer where no module is: a neighbour's
+                // damaged late reply that came in during the probe. The search
+                // says "possible", so it is counted apart, not as a wrong value.
+                if (!exists && f.kind != ScanFinding::Kind::Module) {
+                    ++m_t.falseAlarms;
+                    std::fprintf(stderr, "rqsoak: false alarm at address %d, %u Bd: %s\n", f.address, f.baud,
+                                 qPrintable(ScanFindingKindText(f.kind)));
+                }
+                const bool wrong = f.kind == ScanFinding::Kind::Module && (!exists || !same);
+                if (wrong) {
+                    ++m_t.wrong;
+                    std::fprintf(stderr, "rqsoak: WRONG finding at address %d, %u Bd: %s %s (%s); rqsim has %s\n",
+                                 f.address, f.baud, qPrintable(f.model), qPrintable(f.firmware),
+                                 qPrintable(ScanFindingKindText(f.kind)), qPrintable(list));
+                }
+                if (f.kind != ScanFinding::Kind::Module) {
+                    ++m_t.failed;
+                    if (f.note.trimmed().isEmpty())
+                        ++m_t.silentFailures;
+                }
+            }
+        }
+    }
+
 private:
+    struct Run
+    {
+        int code = -1;
+        bool finished = false;
+        QByteArray out;
+        QString err;
+        QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+    };
+
+    Run rqtool(const QStringList &args, int transactions)
+    {
+        QProcess p;
+        p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
+        p.setArguments(QStringList{QStringLiteral("--settings"), QStringLiteral("/nonexistent/none.ini"),
+                                   QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"),
+                                   QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
+                                   QString::number(m_sim.udpPort()), QStringLiteral("--udp-timeout"),
+                                   QString::number(m_o.timeoutMs), QStringLiteral("--json")} +
+                       args);
+        QElapsedTimer t;
+        t.start();
+        p.start();
+        Run r;
+        // The process start and its connection setup on top of the transactions.
+        const int bound = static_cast<int>((m_o.timeoutMs + 50) * static_cast<quint32>(transactions)) + 10000;
+        if (!p.waitForStarted(10000)) {
+            std::fprintf(stderr, "rqsoak: rqtool did not start: %s\n", qPrintable(p.errorString()));
+            std::exit(2);
+        }
+        r.finished = p.waitForFinished(bound);
+        if (!r.finished) {
+            p.kill();
+            p.waitForFinished();
+        }
+        timed(r.finished ? t.elapsed() : bound + 1, transactions, 9500);
+        ++m_t.programRuns;
+        ++m_t.sequences;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = p.readAllStandardOutput();
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        if (r.finished && p.exitStatus() != QProcess::NormalExit) {
+            ++m_t.wrong; // a crash is never an answer
+            std::fprintf(stderr, "rqsoak: rqtool crashed: %s\n", qPrintable(r.err));
+        }
+        return r;
+    }
+
+    // A failure must say why: on standard error, or in the JSON result.
+    void programOutcome(const Run &r, bool failed)
+    {
+        if (!failed)
+            return;
+        ++m_t.failed;
+        if (r.err.trimmed().isEmpty() && !r.out.contains("\"error\""))
+            ++m_t.silentFailures;
+    }
+
+    void fleetBackup(const QString &folder)
+    {
+        QDir().mkpath(folder);
+        const Run r = rqtool({QStringLiteral("--address"), QStringLiteral("1-3"), QStringLiteral("backup"),
+                              folder + QLatin1Char('/')},
+                             3 * 520);
+        const QJsonObject o = r.json();
+        const QJsonArray saved = o.value(QStringLiteral("saved")).toArray();
+        const QJsonArray failed = o.value(QStringLiteral("failed")).toArray();
+        programOutcome(r, r.code != 0);
+        if (r.code == 0 && (saved.size() != 3 || !failed.isEmpty())) {
+            ++m_t.wrong;
+            std::fprintf(stderr, "rqsoak: WRONG rqtool reported success with %lld of 3 modules saved\n",
+                         static_cast<long long>(saved.size()));
+        }
+        if (r.code != 0 && r.code != 4 && r.finished)
+            std::fprintf(stderr, "rqsoak: rqtool backup ended with %d: %s\n", r.code, qPrintable(r.err));
+        for (const QJsonValue &v : failed)
+            if (v.toObject().value(QStringLiteral("error")).toString().trimmed().isEmpty())
+                ++m_t.silentFailures;
+        // Every file it says it saved holds exactly the module's memory.
+        for (const QJsonValue &v : saved) {
+            const QJsonObject s = v.toObject();
+            const int module = s.value(QStringLiteral("address")).toInt();
+            QFile file(s.value(QStringLiteral("file")).toString());
+            const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            const QByteArray memory = truth(module);
+            m_t.bytesChecked += 512;
+            for (int i = 0; i < 512; ++i) {
+                if (i >= bytes.size() || bytes[i] != memory[i]) {
+                    ++m_t.wrong;
+                    std::fprintf(stderr, "rqsoak: WRONG rqtool backup of module %d byte %d: file %d, memory %d\n",
+                                 module, i, i < bytes.size() ? static_cast<quint8>(bytes[i]) : -1,
+                                 static_cast<quint8>(memory[i]));
+                }
+            }
+        }
+        QDir(folder).removeRecursively();
+    }
+
+    // A file that differs from the module in a few bytes of page 1; rqtool
+    // reads the module, writes only those and verifies each.
+    void changedBytesRestore(int module, const QString &path)
+    {
+        QByteArray image = truth(module);
+        const int changes = 1 + static_cast<int>(m_random.bounded(16));
+        for (int i = 0; i < changes; ++i)
+            image[256 + static_cast<int>(m_random.bounded(256))] = static_cast<char>(m_random.bounded(256));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(image) != 512) {
+            std::fprintf(stderr, "rqsoak: cannot write %s\n", qPrintable(path));
+            std::exit(2);
+        }
+        file.close();
+        const Run r = rqtool({QStringLiteral("--address"), QString::number(module), QStringLiteral("restore"), path,
+                              QStringLiteral("--yes")},
+                             512 + 2 * changes + 8);
+        programOutcome(r, r.code != 0);
+        if (r.code != 0 && r.code != 4 && r.finished)
+            std::fprintf(stderr, "rqsoak: rqtool restore ended with %d: %s\n", r.code, qPrintable(r.err));
+        if (r.code != 0)
+            return;
+        // Success: the module holds the file, every byte of it.
+        const QByteArray memory = truth(module);
+        m_t.bytesChecked += 512;
+        for (int i = 0; i < 512; ++i) {
+            if (memory[i] != image[i]) {
+                ++m_t.wrong;
+                std::fprintf(stderr, "rqsoak: WRONG rqtool restore of module %d byte %d: file %d, memory %d\n",
+                             module, i, static_cast<quint8>(image[i]), static_cast<quint8>(memory[i]));
+            }
+        }
+    }
+
     std::vector<int> subs(int module) const
     {
         std::vector<int> list;
@@ -186,11 +465,11 @@ private:
         return memory;
     }
 
-    void timed(qint64 ms, int transactions)
+    void timed(qint64 ms, int transactions, qint64 extra = 500)
     {
         // One transaction may take the timeout; the pause and event processing
         // around each byte add about a millisecond.
-        const qint64 bound = (static_cast<qint64>(m_o.timeoutMs) + 50) * transactions + 500;
+        const qint64 bound = (static_cast<qint64>(m_o.timeoutMs) + 50) * transactions + extra;
         m_t.longestMs = std::max(m_t.longestMs, ms / std::max(transactions, 1));
         if (ms > bound) {
             ++m_t.slow;
@@ -363,65 +642,203 @@ private:
 
 // A share of the replies hit by each kind of fault. Delays below the timeout
 // must pass unnoticed, delays above it come in during the next transaction.
-const char *const FaultRules[] = {
-    "drop p=0.01",       "delay=5 p=0.01",    "delay=150 p=0.005", "dup p=0.01",
-    "crc p=0.01",        "noise p=0.005",     "garbage p=0.005",   "short p=0.005",
-    "split p=0.01",      "wrongaddr p=0.005", "wrongcmd p=0.005",  "wrongseq p=0.005",
-    "otherport p=0.005", "error=1 p=0.003",   "error=3 p=0.003",   "error=5 p=0.003",
+// Together about 10 % of the requests; --fault-share scales them.
+const struct
+{
+    const char *rule;
+    double p;
+} FaultRules[] = {
+    {"drop", 0.01},       {"delay=5", 0.01},   {"delay=150", 0.005}, {"dup", 0.01},
+    {"crc", 0.01},        {"noise", 0.005},    {"garbage", 0.005},   {"short", 0.005},
+    {"split", 0.01},      {"wrongaddr", 0.005}, {"wrongcmd", 0.005}, {"wrongseq", 0.005},
+    {"otherport", 0.005}, {"error=1", 0.003},  {"error=3", 0.003},   {"error=5", 0.003},
 };
+
+// The share of requests no rule hits when every probability is k times its own.
+double noFaultShare(double k)
+{
+    double none = 1;
+    for (const auto &r : FaultRules)
+        none *= 1 - std::min(1.0, r.p * k);
+    return none;
+}
+
+// The factor on every rule's probability that makes the share of requests
+// hit by at least one rule the given one (rules are rolled independently).
+double scaleFor(double share)
+{
+    double lo = 0, hi = 100;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (lo + hi) / 2;
+        (1 - noFaultShare(mid) < share ? lo : hi) = mid;
+    }
+    return (lo + hi) / 2;
+}
+
+QStringList simArguments(const Options &o)
+{
+    QStringList args;
+    if (o.path == Path::Scan) {
+        // Two rates on one bus, as a search meets them.
+        args << QStringLiteral("--module") << QStringLiteral("1:3510:1.08:9600") << QStringLiteral("--module")
+             << QStringLiteral("5:3520:1.07:57600") << QStringLiteral("--module") << QStringLiteral("6:3530:1.08:9600");
+    } else {
+        args << QStringLiteral("--module") << QStringLiteral("1:3510:1.08") << QStringLiteral("--module")
+             << QStringLiteral("2:3520:1.08") << QStringLiteral("--module") << QStringLiteral("3:3530:1.08");
+    }
+    args << QStringLiteral("--seed") << QString::number(o.seed);
+    if (o.serial)
+        args << QStringLiteral("--pty");
+    return args;
+}
+
+// The bridge path: the LAN converter library finds the stand-in maker's
+// library and runs it under Wine. 77: not possible here (skipped).
+int prepareBridge(const Options &o)
+{
+    if (!QFileInfo::exists(o.standins + QStringLiteral("/lan/KRQ4638.DLL")) ||
+        !QFileInfo::exists(QStringLiteral(RQ_BIN_DIR "/rqbridge32.exe"))) {
+        std::fprintf(stderr, "rqsoak: no stand-in maker's library or rqbridge32.exe (MinGW missing?): skipped\n");
+        return 77;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("wine")).isEmpty()) {
+        std::fprintf(stderr, "rqsoak: Wine is not installed: skipped\n");
+        return 77;
+    }
+    qputenv("RQ_VENDOR_DLL_DIR", (o.standins + QStringLiteral("/lan")).toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("WINEPREFIX"))
+        qputenv("WINEPREFIX", QByteArray(RQ_BUILD_DIR "/wineprefix"));
+    return 0;
+}
+
+// "drop p=0.01 hits=12; crc p=0.01 hits=9; ..." as action and hits.
+QList<std::pair<QString, qint64>> hitsByKind(const QString &faults)
+{
+    QList<std::pair<QString, qint64>> list;
+    const QString text = faults.startsWith(QLatin1String("OK")) ? faults.mid(2) : faults;
+    static const QRegularExpression hits(QStringLiteral("hits=(\\d+)"));
+    for (const QString &rule : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QStringList words = rule.trimmed().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QString action;
+        for (const QString &w : words)
+            if (!w.startsWith(QLatin1String("p=")) && !w.startsWith(QLatin1String("hits=")) &&
+                !w.startsWith(QLatin1String("cmd=")) && !w.startsWith(QLatin1String("sub=")) &&
+                !w.startsWith(QLatin1String("module=")))
+                action = w;
+        const auto m = hits.match(rule);
+        const qint64 n = m.hasMatch() ? m.captured(1).toLongLong() : 0;
+        auto same = std::find_if(list.begin(), list.end(), [&](const auto &k) { return k.first == action; });
+        if (same != list.end())
+            same->second += n;
+        else
+            list.append({action, n});
+    }
+    return list;
+}
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const Options o = parse(app.arguments());
+    Options o;
+    if (!parse(app.arguments(), o)) {
+        std::fprintf(stderr, "usage: rqsoak [--path udp|serial|bridge|rqtool|scan] [--seconds N] [--seed N] "
+                             "[--timeout MS] [--fault-share 0..0.3] [--lying-module] [--standins DIR]\n");
+        return 2;
+    }
+    if (o.path == Path::Bridge) {
+        if (const int r = prepareBridge(o); r != 0)
+            return r;
+    }
     SimProcess sim;
-    QStringList args{QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
-                     QStringLiteral("--module"), QStringLiteral("2:3520:1.08"),
-                     QStringLiteral("--module"), QStringLiteral("3:3530:1.08"),
-                     QStringLiteral("--seed"),   QString::number(o.seed)};
-    if (o.serial)
-        args << QStringLiteral("--pty");
-    if (!sim.start(args)) {
+    if (!sim.start(simArguments(o))) {
         std::fprintf(stderr, "rqsoak: rqsim did not start: %s\n", qPrintable(sim.errorString()));
         return 2;
     }
-    sim.setInput(1, 0, 0.5);
-    sim.setInput(1, 5, -1.25);
-    sim.setInput(2, 3, 0.125);
+    const bool library = o.path == Path::Udp || o.path == Path::Serial || o.path == Path::Bridge;
     Soak soak(o, sim);
-    if (!soak.connect() || !soak.takeReference())
-        return 2;
-    // A module that answers some reads with a well-formed reply holding
-    // another byte: no master can see that, so the checks must.
-    if (o.lyingModule && !sim.addFault(QStringLiteral("cmd=102 readback=0x5A p=0.02")))
-        return 2;
-    for (const char *rule : FaultRules) {
-        if (!sim.addFault(QString::fromLatin1(rule))) {
-            std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", rule);
+    if (library) {
+        sim.setInput(1, 0, 0.5);
+        sim.setInput(1, 5, -1.25);
+        sim.setInput(2, 3, 0.125);
+        if (!soak.connect() || !soak.takeReference())
             return 2;
+    }
+    // A module that answers some requests with a well-formed reply holding
+    // another byte: no master can see that, so the checks must. In a search
+    // the lie is in the firmware version it names.
+    const QString lie = o.path == Path::Scan     ? QStringLiteral("module=1 cmd=200 sub=2 d3=0x39 p=0.5")
+                        : o.path == Path::Rqtool ? QStringLiteral("module=1 cmd=102 readback=0x5A p=0.02")
+                                                 : QStringLiteral("cmd=102 readback=0x5A p=0.02");
+    if (o.lyingModule && !sim.addFault(lie))
+        return 2;
+    // rqtool reads and writes whole memories, which no module gets through
+    // at such shares of faults: module 1 stays clean, so that successes are
+    // checked too, and modules 2 and 3 take half as many faults again to keep
+    // the share over all requests.
+    const double share = o.faultShare > 0 ? o.faultShare : 1 - noFaultShare(1.0);
+    const double scale = o.path == Path::Rqtool ? scaleFor(std::min(0.95, share * 1.5)) : scaleFor(share);
+    const QStringList targets = o.path == Path::Rqtool ? QStringList{QStringLiteral("module=2 "), QStringLiteral("module=3 ")}
+                                                       : QStringList{QString()};
+    for (const QString &target : targets) {
+        for (const auto &r : FaultRules) {
+            // A line has no sequence number: a late reply that names the next
+            // module is a well-formed answer to a request to that module, which
+            // no master can tell from the truth. Only module 3 names a wrong
+            // address there (4, where no module is).
+            const bool lineWrongAddress = o.serial && QLatin1String(r.rule) == QLatin1String("wrongaddr");
+            const QString rule = QStringLiteral("%1%2%3 p=%4")
+                                     .arg(target, lineWrongAddress ? QStringLiteral("module=3 ") : QString(),
+                                          QLatin1String(r.rule))
+                                     .arg(std::min(1.0, r.p * (lineWrongAddress ? 3 : 1) * scale));
+            if (!sim.addFault(rule)) {
+                std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", qPrintable(rule));
+                return 2;
+            }
         }
     }
     sim.command(QStringLiteral("reset")); // count from here on
 
     QElapsedTimer clock;
     clock.start();
-    soak.run(static_cast<qint64>(o.seconds) * 1000);
+    const qint64 ms = static_cast<qint64>(o.seconds) * 1000;
+    if (o.path == Path::Rqtool)
+        soak.runRqtool(ms);
+    else if (o.path == Path::Scan)
+        soak.runScan(ms);
+    else
+        soak.run(ms);
     const auto counters = sim.counters();
+    const auto kinds = hitsByKind(sim.command(QStringLiteral("faults")));
     sim.clearFaults();
-    soak.close();
+    if (library)
+        soak.close();
     sim.stop();
 
     const Tally &t = soak.tally();
-    std::printf("rqsoak: %s, %lld s, seed %u, timeout %u ms\n", o.serial ? "serial line" : "UDP",
-                static_cast<long long>(clock.elapsed() / 1000), o.seed, o.timeoutMs);
+    const qint64 requests = counters.value(QStringLiteral("requests"));
+    const qint64 faults = counters.value(QStringLiteral("faults"));
+    std::printf("rqsoak: %s, %lld s, seed %u, timeout %u ms, fault share %s\n", pathName(o.path),
+                static_cast<long long>(clock.elapsed() / 1000), o.seed, o.timeoutMs,
+                o.faultShare > 0 ? qPrintable(QString::number(o.faultShare)) : "as written");
     std::printf("  transactions        %lld (requests the simulator answered or dropped)\n",
-                static_cast<long long>(counters.value(QStringLiteral("requests"))));
+                static_cast<long long>(requests));
     std::printf("  sequences           %lld, single transactions %lld\n", static_cast<long long>(t.sequences),
                 static_cast<long long>(t.reads));
-    std::printf("  faults injected     %lld\n",
-                static_cast<long long>(counters.value(QStringLiteral("faults"))));
+    if (o.path == Path::Rqtool)
+        std::printf("  rqtool runs         %lld\n", static_cast<long long>(t.programRuns));
+    if (o.path == Path::Scan)
+        std::printf("  search sweeps       %lld, findings checked %lld, false alarms %lld\n",
+                    static_cast<long long>(t.sweeps), static_cast<long long>(t.findings),
+                    static_cast<long long>(t.falseAlarms));
+    std::printf("  faults injected     %lld (%.1f per 100 requests; rules set for %.0f %% of the requests%s)\n",
+                static_cast<long long>(faults),
+                requests > 0 ? 100.0 * static_cast<double>(faults) / static_cast<double>(requests) : 0.0,
+                100.0 * (o.path == Path::Rqtool ? std::min(0.95, share * 1.5) : share),
+                o.path == Path::Rqtool ? " to modules 2 and 3" : "");
+    for (const auto &[kind, hits] : kinds)
+        std::printf("    %-18s %lld\n", qPrintable(kind), static_cast<long long>(hits));
     std::printf("  faults detected     %lld (sequences and reads ended with an error text)\n",
                 static_cast<long long>(t.failed));
     std::printf("  bytes checked       %lld\n", static_cast<long long>(t.bytesChecked));

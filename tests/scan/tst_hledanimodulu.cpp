@@ -232,6 +232,42 @@ private slots:
         QCOMPARE(sim.counters().value(QStringLiteral("collisions")), qint64(2));
     }
 
+    // A collision takes the answer asked again to be garbled too.
+    void garbledOnceIsNoCollision_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("findings");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("garbled, then silence: nothing answers there")
+            << QStringList{QStringLiteral("cmd=200 sub=0 crc count=1"), QStringLiteral("cmd=200 sub=0 drop count=1")}
+            << 0 << -1;
+        QTest::newRow("first part garbled once, a later part silent: a fault")
+            << QStringList{QStringLiteral("cmd=200 sub=0 crc count=1"), QStringLiteral("cmd=200 sub=1 drop count=1")}
+            << 1 << int(ScanFinding::Kind::Fault);
+    }
+    void garbledOnceIsNoCollision()
+    {
+        QFETCH(QStringList, faults);
+        QFETCH(int, findings);
+        QFETCH(int, kind);
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("6:3530")}), qPrintable(sim.errorString()));
+        for (const QString &rule : faults)
+            QVERIFY(sim.addFault(rule));
+        ScanSettings s;
+        s.adapter = lanTo(sim.udpPort());
+        s.addresses = bytes({6});
+        s.bauds = {9600};
+        Collector report;
+        const ScanResult r = RunScan(s, report);
+        QCOMPARE(r.end, ScanResult::End::Finished);
+        QCOMPARE(r.findings.size(), findings);
+        if (findings > 0) {
+            QCOMPARE(int(r.findings.at(0).kind), kind);
+            QVERIFY(r.findings.at(0).note != CollisionText);
+        }
+    }
+
     // A stop asked for during a probe takes effect before the next one.
     void stopWithinOneProbe()
     {

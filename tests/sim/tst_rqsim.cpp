@@ -604,6 +604,32 @@ private slots:
         QCOMPARE(bus.ask(1, 0, 3).error, rqframe::ModuleOk);
     }
 
+    // Well-formed lies: readback only in memory reads, d3 in any reply.
+    void lyingRules_data()
+    {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("sub");
+        QTest::addColumn<int>("d3");
+        QTest::newRow("readback in a memory read") << QStringLiteral("readback=0x5A") << 102 << 0 << 0x5A;
+        QTest::newRow("readback leaves the identity") << QStringLiteral("readback=0x5A") << 200 << 2 << int('0');
+        QTest::newRow("d3 in the firmware version") << QStringLiteral("cmd=200 sub=2 d3=0x39") << 200 << 2 << 0x39;
+        QTest::newRow("d3 of another part is kept") << QStringLiteral("cmd=200 sub=2 d3=0x39") << 200 << 1 << int('0');
+    }
+    void lyingRules()
+    {
+        QFETCH(QString, rule);
+        QFETCH(int, command);
+        QFETCH(int, sub);
+        QFETCH(int, d3);
+        SimProcess sim;
+        QVERIFY(sim.start({QStringLiteral("--fault"), rule}));
+        RawBus bus(sim.udpPort());
+        const rqframe::Reply reply = bus.ask(1, static_cast<quint8>(command), static_cast<quint8>(sub));
+        QCOMPARE(reply.error, rqframe::ModuleOk);
+        QCOMPARE(int(reply.d[3]), d3);
+    }
+
     // A module on a line resynchronises after noise and answers the next good frame.
     void pty_answersAfterNoise()
     {
