@@ -3,6 +3,9 @@
 #               and opens the tool with a settings file that points at it
 #   make test   installs what is missing, builds and runs every test
 BUILD ?= build
+# ccache, where installed, keys objects by paths relative to the folder that
+# holds this tree, so a clone in another folder reuses what was built here.
+export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
 JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES = cmake g++ make pkg-config ccache qt6-base-dev qt6-charts-dev qt6-translations-l10n libgl-dev xvfb xauth xdotool x11-apps imagemagick
