@@ -13,7 +13,7 @@ namespace {
 enum class Kind { Address, Baud, Input, Count, Thermometer, Bit, Gain, SignedOffset, Offset, Other };
 
 // Where a field lies and how its bytes read.
-struct Spec
+struct FieldDef
 {
     QString key;
     QString caption;
@@ -83,9 +83,9 @@ QString bytesText(qsizetype n)
     return CzechCount(n, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů"));
 }
 
-QList<Spec> buildSpecs(ModuleModel model)
+QList<FieldDef> buildFieldDefs(ModuleModel model)
 {
-    QList<Spec> list;
+    QList<FieldDef> list;
     list.append({QStringLiteral("address"), QStringLiteral("Adresa modulu"), Kind::Address, {CfgAddr::Address}});
     list.append({QStringLiteral("baud"), QStringLiteral("Komunikační rychlost"), Kind::Baud, {CfgAddr::BaudIndex}});
     for (int i = 0; i < inputCount(model); ++i) {
@@ -125,10 +125,10 @@ QList<Spec> buildSpecs(ModuleModel model)
                  {CfgAddr::ThermoOffsetLow, CfgAddr::ThermoOffsetHigh}});
 
     std::array<bool, EepromFileSize> used{};
-    for (const Spec &s : list)
+    for (const FieldDef &s : list)
         for (int o : s.offsets)
             used[std::size_t(o)] = true;
-    Spec other{QStringLiteral("other"), QStringLiteral("Ostatní bajty"), Kind::Other, {}};
+    FieldDef other{QStringLiteral("other"), QStringLiteral("Ostatní bajty"), Kind::Other, {}};
     for (int o = 0; o < EepromFileSize; ++o)
         if (!used[std::size_t(o)])
             other.offsets.append(o);
@@ -136,27 +136,27 @@ QList<Spec> buildSpecs(ModuleModel model)
     return list;
 }
 
-const QList<Spec> &specs(ModuleModel model)
+const QList<FieldDef> &fieldDefs(ModuleModel model)
 {
-    static const std::array<QList<Spec>, 3> all{buildSpecs(ModuleModel::RQ3510), buildSpecs(ModuleModel::RQ3520),
-                                                buildSpecs(ModuleModel::RQ3530)};
+    static const std::array<QList<FieldDef>, 3> all{buildFieldDefs(ModuleModel::RQ3510), buildFieldDefs(ModuleModel::RQ3520),
+                                                buildFieldDefs(ModuleModel::RQ3530)};
     return all[std::size_t(model)];
 }
 
-const Spec *findSpec(ModuleModel model, const QString &key)
+const FieldDef *findFieldDef(ModuleModel model, const QString &key)
 {
-    for (const Spec &s : specs(model))
+    for (const FieldDef &s : fieldDefs(model))
         if (s.key.compare(key, Qt::CaseInsensitive) == 0)
             return &s;
     return nullptr;
 }
 
-int word(const EepromBlock &block, const Spec &s)
+int word(const EepromBlock &block, const FieldDef &s)
 {
     return block[std::size_t(s.offsets.at(0))] | block[std::size_t(s.offsets.at(1))] << 8;
 }
 
-ImageField decode(const EepromBlock &block, ModuleModel model, const Spec &s)
+ImageField decode(const EepromBlock &block, ModuleModel model, const FieldDef &s)
 {
     ImageField f;
     f.key = s.key;
@@ -241,7 +241,7 @@ int indexOf(const QStringList &items, const QString &text)
 
 // The bytes the value gives the field's offsets, or nothing when the value
 // does not fit the field or the model.
-std::optional<QList<int>> encode(const EepromBlock &block, ModuleModel model, const Spec &s, const QString &text)
+std::optional<QList<int>> encode(const EepromBlock &block, ModuleModel model, const FieldDef &s, const QString &text)
 {
     const QString t = text.trimmed();
     const int byte = block[std::size_t(s.offsets.value(0))];
@@ -364,14 +364,14 @@ QList<ModuleModel> ModelsFitting(const EepromBlock &block)
 QList<ImageField> DecodeImage(const EepromBlock &block, ModuleModel model)
 {
     QList<ImageField> fields;
-    for (const Spec &s : specs(model))
+    for (const FieldDef &s : fieldDefs(model))
         fields.append(decode(block, model, s));
     return fields;
 }
 
 std::optional<ImageField> DecodeField(const EepromBlock &block, ModuleModel model, const QString &key)
 {
-    if (const Spec *s = findSpec(model, key))
+    if (const FieldDef *s = findFieldDef(model, key))
         return decode(block, model, *s);
     return std::nullopt;
 }
@@ -379,7 +379,7 @@ std::optional<ImageField> DecodeField(const EepromBlock &block, ModuleModel mode
 QStringList FieldKeys(ModuleModel model)
 {
     QStringList keys;
-    for (const Spec &s : specs(model))
+    for (const FieldDef &s : fieldDefs(model))
         keys.append(s.key);
     return keys;
 }
@@ -394,7 +394,7 @@ QString FieldChange::text() const
 QList<FieldChange> CompareImages(const EepromBlock &before, const EepromBlock &after, ModuleModel model)
 {
     QList<FieldChange> changes;
-    for (const Spec &s : specs(model)) {
+    for (const FieldDef &s : fieldDefs(model)) {
         QList<int> differ;
         for (int o : s.offsets) {
             const int mask = s.bit >= 0 ? 1 << s.bit : 0xFF;
@@ -415,7 +415,7 @@ QList<FieldChange> CompareImages(const EepromBlock &before, const EepromBlock &a
 
 QStringList FieldChoices(ModuleModel model, const QString &key)
 {
-    const Spec *s = findSpec(model, key);
+    const FieldDef *s = findFieldDef(model, key);
     if (!s)
         return {};
     switch (s->kind) {
@@ -442,7 +442,7 @@ QStringList FieldChoices(ModuleModel model, const QString &key)
 
 bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, const QString &value, QString *error)
 {
-    const Spec *s = findSpec(model, key);
+    const FieldDef *s = findFieldDef(model, key);
     QString why;
     if (!s)
         why = QStringLiteral("Model %1 nemá položku „%2“.").arg(ModelName(model), key);
