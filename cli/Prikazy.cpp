@@ -14,7 +14,6 @@
 #include "trend/Zaznam.h"
 #include "scan/HledaniModulu.h"
 
-#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -234,12 +233,10 @@ void Runner::transact(quint8 command, quint8 subCode, ModuleBytes &bytes)
 // A file name that tells modules apart, never one already there.
 QString BackupName(const QDir &dir, const QString &model, int address)
 {
-    const QString base = QStringLiteral("%1_a%2_%3").arg(model.isEmpty() ? QStringLiteral("RQ") : model)
-                             .arg(address)
-                             .arg(QDate::currentDate().toString(Qt::ISODate));
-    QString name = base + QStringLiteral(".kee");
+    const QString first = BackupFileName(model, address);
+    QString name = first;
     for (int n = 2; QFileInfo::exists(dir.filePath(name)); ++n)
-        name = QStringLiteral("%1_%2.kee").arg(base).arg(n);
+        name = QStringLiteral("%1_%2.kee").arg(first.chopped(4)).arg(n);
     return dir.filePath(name);
 }
 
@@ -684,24 +681,12 @@ int Runner::values()
     int failures = 0;
     for (qint32 n = 0; count == 0 || n < count; ++n) {
         if (n > 0) rq::pause(quint32(interval));
-        TrendSample sample;
-        sample.time = QDateTime::currentMSecsSinceEpoch();
+        const qint64 time = QDateTime::currentMSecsSinceEpoch();
         const AnalogReading r = cycle.run(m_data, m_data.moduleAddress);
-        sample.analogValid = r.complete();
-        if (r.complete()) {
-            for (int i = 0; i < TrendSample::ValueCount; ++i) {
-                sample.values[std::size_t(i)] = r.values[std::size_t(i)].value;
-                sample.decimals[std::size_t(i)] = r.values[std::size_t(i)].decimals;
-            }
-        } else {
-            ++failures;
-            sample.error = ErrorText(m_data.adapterKind, r.error).trimmed();
-        }
+        if (!r.complete()) ++failures;
         quint32 din = 0;
         const quint8 dinError = ReadDigitalInputs(m_data, m_data.moduleAddress, din);
-        sample.dinValid = dinError == 0;
-        sample.din = din;
-        if (dinError != 0 && sample.error.isEmpty()) sample.error = ErrorText(m_data.adapterKind, dinError).trimmed();
+        const TrendSample sample = MakeTrendSample(time, r, dinError, din, m_data.adapterKind);
 
         if (csv && !m_json) {
             if (!headerDone) {

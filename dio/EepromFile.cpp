@@ -55,3 +55,11 @@ QList<TransferStep> EepromSteps(EepromBlock &block)
         list.append({quint8(i / 256), quint8(i % 256), &block[std::size_t(i)]});
     return list;
 }
+
+QString BackupFileName(const QString &model, int address, const QDate &date)
+{
+    return QStringLiteral("%1_a%2_%3.kee")
+        .arg(model.isEmpty() ? QStringLiteral("RQ") : model)
+        .arg(address)
+        .arg(date.toString(Qt::ISODate));
+}

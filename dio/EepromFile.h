@@ -3,6 +3,7 @@
 
 #include <QString>
 
+#include <QDate>
 #include <QList>
 
 #include <array>
@@ -29,5 +30,9 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error = nu
 // The transfer steps of the whole memory: page 0 addresses 0..255, then
 // page 1, each with its element of the block.
 QList<TransferStep> EepromSteps(EepromBlock &block);
+
+// A backup's name that tells modules apart: "RQ-3510_a1_2026-12-07.kee"
+// ("RQ" for an unknown model).
+QString BackupFileName(const QString &model, int address, const QDate &date = QDate::currentDate());
 
 #endif

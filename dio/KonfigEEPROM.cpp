@@ -7,7 +7,6 @@
 #include "image/Obraz.h"
 
 #include <QCloseEvent>
-#include <QDate>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -175,11 +174,7 @@ QString TForm5::proposedFileName() const
     const QString folder =
         Data && !Data->lastEepromFile.isEmpty() ? QFileInfo(Data->lastEepromFile).absolutePath() : QDir::homePath();
     const std::optional<ModuleModel> model = Data ? ModelOfIdentity(Data->identity) : std::nullopt;
-    const QString name = QStringLiteral("%1_a%2_%3.kee")
-                             .arg(model ? ModelName(*model) : QStringLiteral("RQ"))
-                             .arg(Data ? Data->moduleAddress : 0)
-                             .arg(QDate::currentDate().toString(Qt::ISODate));
-    return QDir(folder).filePath(name);
+    return QDir(folder).filePath(BackupFileName(model ? ModelName(*model) : QString(), Data ? Data->moduleAddress : 0));
 }
 
 void TForm5::Button2Click()

@@ -1,5 +1,8 @@
 #include "trend/Historie.h"
 
+#include "comm/Kxxx638.h"
+#include "live/AnalogCycle.h"
+
 #include <algorithm>
 
 namespace {
@@ -214,4 +217,29 @@ std::size_t TrendHistory::reservedBytes() const
     for (const Ring &r : m_rings)
         bytes += r.buckets.size() * sizeof(TrendBucket);
     return bytes;
+}
+
+TrendSample MakeTrendSample(qint64 time, const AnalogReading &reading, quint8 dinError, quint32 din,
+                            quint8 adapterKind, quint8 *firstError)
+{
+    TrendSample s;
+    s.time = time;
+    quint8 error = reading.complete() ? 0 : reading.error;
+    if (reading.complete()) {
+        s.analogValid = true;
+        for (std::size_t k = 0; k < std::size_t(TrendSample::ValueCount); ++k) {
+            s.values[k] = reading.values[k].value;
+            s.decimals[k] = reading.values[k].decimals;
+        }
+    }
+    s.dinValid = dinError == 0;
+    if (s.dinValid)
+        s.din = din;
+    if (error == 0)
+        error = dinError;
+    if (error != 0)
+        s.error = ErrorText(adapterKind, error).trimmed();
+    if (firstError)
+        *firstError = error;
+    return s;
 }

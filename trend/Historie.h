@@ -23,6 +23,15 @@ struct TrendSample
     QString error;   // text of the failed transaction, empty when none failed
 };
 
+struct AnalogReading;
+
+// The sample of one cycle: the reading's values when it is complete, the
+// digital inputs when their read succeeded (dinError 0), and the text of the
+// first failure. *firstError (when given) gets that failure's code, 0 when
+// none failed.
+TrendSample MakeTrendSample(qint64 time, const AnalogReading &reading, quint8 dinError, quint32 din,
+                            quint8 adapterKind, quint8 *firstError = nullptr);
+
 // A stretch of samples reduced to what a chart and its statistics need:
 // each channel's minimum, maximum and sum, and for the digital inputs which
 // bits were ever 1 and which were always 1. A failed cycle counts as a

@@ -276,26 +276,15 @@ void TFormPrubeh::cycle(const QPointer<TCycleDialog> &self)
         showStale(Hodnota);
         return;
     }
-    TrendSample s;
-    s.time = now();
+    const qint64 time = now();
     const AnalogReading r = m_cycle.run(*Data, address(), [&] { return keepGoing(self); });
     if (r.outcome == AnalogReading::Outcome::Stopped)
         return; // closed or gone: touch nothing
     // No events since the cycle's last transaction: the window is still there.
-    quint8 error = r.complete() ? 0 : r.error;
-    if (r.complete()) {
-        s.analogValid = true;
-        for (std::size_t k = 0; k < ValueCount; ++k) {
-            s.values[k] = r.values[k].value;
-            s.decimals[k] = r.values[k].decimals;
-        }
-    }
-    const quint8 dinError = ReadDigitalInputs(*Data, address(), s.din);
-    s.dinValid = dinError == 0;
-    if (error == 0)
-        error = dinError;
-    if (error != 0)
-        s.error = ErrorText(Data->adapterKind, error).trimmed();
+    quint32 din = 0;
+    const quint8 dinError = ReadDigitalInputs(*Data, address(), din);
+    quint8 error = 0;
+    const TrendSample s = MakeTrendSample(time, r, dinError, din, Data->adapterKind, &error);
 
     m_history.append(s);
     if (m_recorder.isOpen() && !m_recorder.write(s))
