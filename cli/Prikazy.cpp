@@ -32,7 +32,6 @@
 #include <optional>
 
 namespace {
-constexpr quint8 ReadInputsCommand = 0;
 constexpr quint8 WriteOutputsCommand = 1;
 constexpr quint8 DigitalSubCode = 64;
 constexpr quint8 ReadStatusCommand = 100;
@@ -49,7 +48,7 @@ quint32 BytesToWord(const ModuleBytes &d)
 
 QString Hex32(quint32 v)
 {
-    return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0')).toUpper().replace(QStringLiteral("0X"), QStringLiteral("0x"));
+    return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper();
 }
 
 // A failure that ends the command with its exit code and a Czech text.
@@ -733,9 +732,9 @@ int Runner::values()
 int Runner::inputs()
 {
     connectModule();
-    ModuleBytes bytes{};
-    transact(ReadInputsCommand, DigitalSubCode, bytes);
-    const quint32 word = BytesToWord(bytes);
+    quint32 word = 0;
+    if (const quint8 error = ReadDigitalInputs(m_data, m_data.moduleAddress, word); error != 0)
+        throw Failure{ExitCode::Comm, ErrorText(m_data.adapterKind, error)};
     QString bits;
     for (int n = 0; n < 32; ++n)
         bits.append(word >> n & 1 ? QLatin1Char('1') : QLatin1Char('0'));
