@@ -1,6 +1,8 @@
 #ifndef RQ_APP_DEKL_H
 #define RQ_APP_DEKL_H
 
+#include "core/Cislo.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -95,13 +97,6 @@ inline const QString DefaultIpAddress = QStringLiteral("192.168.1.100");
 
 // Writes the defaults into the record. Given no record, does nothing.
 void SetDefaults(TData *data);
-
-// Integer text as typed by the user or found in the settings file: optional
-// leading blanks, optional sign, decimal digits, or hexadecimal digits behind
-// "$", "x", "X", "0x" or "0X". Anything else (trailing characters included)
-// is not a number. Hexadecimal text gives the 32-bit pattern; decimal text
-// must fit a signed 32-bit integer.
-std::optional<qint32> ParseIntText(const QString &text);
 
 // Model name of a module identity ("RQ-3510  v.1.08" -> "RQ-3510"): its
 // first eight characters without the blanks around them.

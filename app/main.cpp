@@ -1,5 +1,5 @@
 #include "app/Hlavni.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "app/Preklady.h"
 
 #include <QApplication>

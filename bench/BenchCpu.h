@@ -7,7 +7,7 @@
 #ifndef RQ_BENCH_BENCHCPU_H
 #define RQ_BENCH_BENCHCPU_H
 
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "calib/KalibraceDialog.h"
 
-#include "app/Cislo.h"
+#include "core/Cislo.h"
 #include "app/Dekl.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "app/StatusBar.h"
 
 #include <QFormLayout>

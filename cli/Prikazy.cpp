@@ -4,7 +4,7 @@
 #include "cli/Argumenty.h"
 #include "comm/Kxxx638.h"
 #include "comm/Spojeni.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "config/Prenos.h"
 #include "dio/EepromFile.h"
 #include "image/Obnova.h"

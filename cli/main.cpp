@@ -1,5 +1,5 @@
 // rqtool: the service tool's engine on the command line, for scripts.
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "cli/Prikazy.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,8 @@
 #include "comm/Kxxx638.h"
 
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/AdapterAbi.h"
-#include "diag/LinkStats.h"
 
 #include <QByteArray>
 
@@ -71,6 +70,7 @@ struct Binding
 };
 
 Binding g_binding;
+TransactionObserver *g_observer = nullptr;
 
 bool bound(quint8 kind, Entry e)
 {
@@ -78,6 +78,11 @@ bool bound(quint8 kind, Entry e)
 }
 
 } // namespace
+
+void SetTransactionObserver(TransactionObserver *observer)
+{
+    g_observer = observer;
+}
 
 QString AdapterLibraryName(quint8 kind)
 {
@@ -114,8 +119,8 @@ quint32 OpenAdapter(quint8 kind, quint32 *handle, const InitBlock &block)
     const quint32 result = kind <= 1   ? g_binding.entry<RqInitWordFn>(Init)(handle, static_cast<quint32>(copy[0]))
                            : kind <= 3 ? g_binding.entry<RqInitPlainFn>(Init)(handle)
                                        : g_binding.entry<RqInitBlockFn>(Init)(handle, copy.data());
-    if (result == 0)
-        LinkStats::instance().connectionOpened(); // the diagnostics count per connection
+    if (result == 0 && g_observer)
+        g_observer->connectionOpened(); // the diagnostics count per connection
     return result;
 }
 
@@ -225,8 +230,8 @@ void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 co
         response[i] = 0;
     quint32 status = 0;
     quint32 errorWord = 0;
-    LinkStats &stats = LinkStats::instance();
-    const qint64 started = stats.clock();
+    TransactionObserver *const observer = g_observer;
+    const qint64 started = observer ? observer->clock() : 0;
     const quint32 result = SendRequest(kind, handle, request.data(), response, &status, &errorWord);
     quint32 e = result != 0 ? result : errorWord;
     if (e > 255)
@@ -241,7 +246,8 @@ void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 co
     } else {
         D0 = D1 = D2 = D3 = D4 = 0;
     }
-    stats.record(kind, request.data(), error, {D0, D1, D2, D3, D4}, started);
+    if (observer)
+        observer->record(kind, request.data(), error, {D0, D1, D2, D3, D4}, started);
 }
 
 quint8 Transact(const TData &data, quint8 address, quint8 command, quint8 subCode, ModuleBytes &d)

@@ -59,6 +59,22 @@ bool AdapterBound();
 void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode, quint8 &D0,
                           quint8 &D1, quint8 &D2, quint8 &D3, quint8 &D4, quint8 &error, quint32 *response);
 
+// Who watches the bus: told when an adapter opens and of every module
+// transaction as it went over the binding. The binding knows no more of its
+// watcher than this, so diagnostics stand on the binding and not around it.
+class TransactionObserver
+{
+public:
+    virtual ~TransactionObserver() = default;
+    virtual void connectionOpened() = 0;
+    // Monotonic µs, read when a transaction starts.
+    virtual qint64 clock() const = 0;
+    virtual void record(quint8 kind, const quint32 *request, quint8 error, const std::array<quint8, 5> &received,
+                        qint64 startedUs) = 0;
+};
+// One watcher at a time; nullptr for none.
+void SetTransactionObserver(TransactionObserver *observer);
+
 struct TData;
 using ModuleBytes = std::array<quint8, 5>; // D0..D4
 

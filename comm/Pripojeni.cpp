@@ -1,6 +1,6 @@
 #include "comm/Pripojeni.h"
 
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "comm/Spojeni.h"

@@ -1,6 +1,6 @@
 #include "comm/Spojeni.h"
 
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 
 #include <optional>

@@ -1,7 +1,7 @@
 #include "config/Prenos.h"
 
 #include "app/Dekl.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "comm/Kxxx638.h"
 
 #include <vector>

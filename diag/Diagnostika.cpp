@@ -2,7 +2,7 @@
 
 #include "PortMap.h"
 #include "app/Dekl.h"
-#include "app/SafeSave.h"
+#include "core/SafeSave.h"
 #include "app/StatusBar.h"
 #include "diag/LinkCheck.h"
 #include "diag/LinkStats.h"

@@ -2,7 +2,7 @@
 
 #include "PortMap.h"
 #include "RqFrame.h"
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "diag/LinkStats.h"

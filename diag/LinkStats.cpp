@@ -37,7 +37,13 @@ LinkStats &LinkStats::instance()
 LinkStats::LinkStats() : m_clock(&steadyUs)
 {
     restart();
+    SetTransactionObserver(this);
 }
+
+namespace {
+// Counting starts with the program, not with the first look at the counters.
+[[maybe_unused]] const bool g_counting = (LinkStats::instance(), true);
+} // namespace
 
 LinkStats::ClockFn LinkStats::setClock(ClockFn clock)
 {

@@ -1,6 +1,8 @@
 #ifndef RQ_DIAG_LINKSTATS_H
 #define RQ_DIAG_LINKSTATS_H
 
+#include "comm/Kxxx638.h"
+
 #include <QList>
 #include <QString>
 
@@ -40,7 +42,7 @@ struct LinkErrorCount
     QString text;
 };
 
-class LinkStats
+class LinkStats : public TransactionObserver
 {
 public:
     static constexpr int RingSize = 1000;
@@ -50,16 +52,16 @@ public:
     // A new connection: counters, times and the log start from nothing.
     void restart();
     // The binding's hook when an adapter opens: restart(), unless paused.
-    void connectionOpened()
+    void connectionOpened() override
     {
         if (!m_paused)
             restart();
     }
     // The binding's hook: the time a transaction starts (monotonic µs),
     // then what it sent and got. Costs a few array writes.
-    qint64 clock() const { return m_clock(); }
+    qint64 clock() const override { return m_clock(); }
     void record(quint8 kind, const quint32 *request, quint8 error, const std::array<quint8, 5> &received,
-                qint64 startedUs);
+                qint64 startedUs) override;
 
     // Transactions of the checks of the diagnostics dialog are not the
     // connection's traffic: they pass uncounted while a Pause lives.

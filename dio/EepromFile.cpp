@@ -1,6 +1,6 @@
 #include "dio/EepromFile.h"
 
-#include "app/SafeSave.h"
+#include "core/SafeSave.h"
 #include "config/Prenos.h"
 
 #include <QFile>

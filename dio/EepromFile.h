@@ -31,6 +31,14 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error = nu
 // page 1, each with its element of the block.
 QList<TransferStep> EepromSteps(EepromBlock &block);
 
+// Status texts of a backup or restore, shared by the dialogs that transfer the memory.
+namespace EepromText {
+inline const QString SaveFailed = QStringLiteral(" Chyba ukládání dat.");
+inline const QString LoadFailed = QStringLiteral(" Chyba načítání dat.");
+inline const QString WriteCancelled = QStringLiteral(" Zápis zrušen.");
+inline const QString ReadCancelled = QStringLiteral(" Načtení zrušeno.");
+} // namespace EepromText
+
 // A backup's name that tells modules apart: "RQ-3510_a1_2026-12-07.kee"
 // ("RQ" for an unknown model).
 QString BackupFileName(const QString &model, int address, const QDate &date = QDate::currentDate());

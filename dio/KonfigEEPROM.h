@@ -2,6 +2,7 @@
 #define RQ_DIO_KONFIGEEPROM_H
 
 #include "config/PrenosDialog.h"
+#include "dio/EepromFile.h"
 
 #include <functional>
 #include <optional>
@@ -11,13 +12,6 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-
-namespace EepromText {
-inline const QString SaveFailed = QStringLiteral(" Chyba ukládání dat.");
-inline const QString LoadFailed = QStringLiteral(" Chyba načítání dat.");
-inline const QString WriteCancelled = QStringLiteral(" Zápis zrušen.");
-inline const QString ReadCancelled = QStringLiteral(" Načtení zrušeno.");
-} // namespace EepromText
 
 // Backup and restore of a module's whole configuration memory (both pages,
 // 512 bytes) through an EEPROM file. "Načíst z EEPROM" reads the module and

@@ -4,7 +4,7 @@
 // number, hexadecimal within 32 bits.
 #include "FuzzSupport.h"
 
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 
 #include <cstddef>

@@ -10,7 +10,7 @@
 #include "FuzzSupport.h"
 
 #include "app/Dekl.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "comm/Kxxx638.h"
 #include "config/Prenos.h"
 

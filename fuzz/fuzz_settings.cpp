@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "app/Dekl.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QByteArray>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "image/Porovnani.h"
 
 #include "app/StatusBar.h"
-#include "dio/KonfigEEPROM.h"
+#include "dio/EepromFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -217,7 +217,7 @@ bool TFormPorovnani::NactiSoubor(int side, const QString &path)
 
 bool TFormPorovnani::PrectiData()
 {
-    return ReadSequence(Data, *this, TForm5::steps(Work), EepromProgress);
+    return ReadSequence(Data, *this, EepromSteps(Work.eeprom), EepromProgress);
 }
 
 void TFormPorovnani::Button1Click()

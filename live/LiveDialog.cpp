@@ -1,7 +1,7 @@
 #include "live/LiveDialog.h"
 
 #include "app/Dekl.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "app/StatusBar.h"
 #include "live/ValuePanel.h"
 

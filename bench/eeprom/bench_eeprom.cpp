@@ -13,7 +13,7 @@
 //   bench_eeprom [rounds of part 2]     (default 3; the median round is reported)
 #include "BenchCpu.h"
 #include "app/Dekl.h"
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 #include "comm/Kxxx638.h"
 #include "dio/KonfigEEPROM.h"
 #include "support/SimProcess.h"

@@ -1,4 +1,4 @@
-#include "app/Cislo.h"
+#include "core/Cislo.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "app/SafeSave.h"
+#include "core/SafeSave.h"
 #include "support/Child.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "support/Child.h"
 
 #include <QDir>

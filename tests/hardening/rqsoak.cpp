@@ -20,7 +20,7 @@
 // the requests meet a fault (default: the mix as written, about 0.1).
 // --lying-module checks the checks: a module that lies in well-formed
 // replies must be caught as wrong values.
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "config/Prenos.h"

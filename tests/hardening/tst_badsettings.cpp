@@ -2,7 +2,7 @@
 // in another encoding, absurdly long. Loading never crashes, takes only what
 // is valid and keeps the defaults for the rest; what was loaded saves and
 // loads back the same.
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 #include "app/Dekl.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #ifndef RQ_TESTS_LIVE_EVENTSCOUNTER_H
 #define RQ_TESTS_LIVE_EVENTSCOUNTER_H
 
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 
 #include <functional>
 

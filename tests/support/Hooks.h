@@ -1,7 +1,7 @@
 #ifndef RQ_TESTS_HOOKS_H
 #define RQ_TESTS_HOOKS_H
 
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
 #include "support/TestAdapter.h"
 
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "app/Cp1250.h"
+#include "core/Cp1250.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
-#ifndef RQ_APP_INIFILE_H
-#define RQ_APP_INIFILE_H
+#ifndef RQ_CORE_INIFILE_H
+#define RQ_CORE_INIFILE_H
 
 #include <QByteArray>
 #include <QString>

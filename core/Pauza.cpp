@@ -1,4 +1,4 @@
-#include "app/Pauza.h"
+#include "core/Pauza.h"
 
 #include <QCoreApplication>
 

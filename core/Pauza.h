@@ -1,5 +1,5 @@
-#ifndef RQ_APP_PAUZA_H
-#define RQ_APP_PAUZA_H
+#ifndef RQ_CORE_PAUZA_H
+#define RQ_CORE_PAUZA_H
 
 #include <functional>
 

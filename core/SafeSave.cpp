@@ -1,4 +1,4 @@
-#include "app/SafeSave.h"
+#include "core/SafeSave.h"
 
 #include <QDir>
 #include <QFile>

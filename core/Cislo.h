@@ -1,5 +1,5 @@
-#ifndef RQ_APP_CISLO_H
-#define RQ_APP_CISLO_H
+#ifndef RQ_CORE_CISLO_H
+#define RQ_CORE_CISLO_H
 
 #include <QLocale>
 #include <QString>
@@ -12,5 +12,12 @@
 // take them, so that with a decimal point "0,045" became 45, and "1 000,5"
 // would pass as a number. Infinities and NaN are not numbers either.
 std::optional<double> ParseDecimalText(const QString &text, const QLocale &locale = QLocale());
+
+// Integer text as typed by the user or found in the settings file: optional
+// leading blanks, optional sign, decimal digits, or hexadecimal digits behind
+// "$", "x", "X", "0x" or "0X". Anything else (trailing characters included)
+// is not a number. Hexadecimal text gives the 32-bit pattern; decimal text
+// must fit a signed 32-bit integer.
+std::optional<qint32> ParseIntText(const QString &text);
 
 #endif

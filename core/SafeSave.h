@@ -1,5 +1,5 @@
-#ifndef RQ_APP_SAFESAVE_H
-#define RQ_APP_SAFESAVE_H
+#ifndef RQ_CORE_SAFESAVE_H
+#define RQ_CORE_SAFESAVE_H
 
 #include <QByteArray>
 #include <QString>

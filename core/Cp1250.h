@@ -1,5 +1,5 @@
-#ifndef RQ_APP_CP1250_H
-#define RQ_APP_CP1250_H
+#ifndef RQ_CORE_CP1250_H
+#define RQ_CORE_CP1250_H
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
-#include "app/Cp1250.h"
-#include "app/Dekl.h"
-#include "app/SafeSave.h"
+#include "core/Cp1250.h"
+#include "core/Cislo.h"
+#include "core/SafeSave.h"
 
 #include <QFile>
 #include <QFileInfo>
