@@ -1,4 +1,5 @@
 #include "comm/Spojeni.h"
+#include "comm/Opakovani.h"
 
 #include "core/Cp1250.h"
 #include "app/Dekl.h"
@@ -143,14 +144,13 @@ quint32 SetupTimeoutMs(const AdapterSettings &settings, quint32 baud)
 
 quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply)
 {
-    quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0;
     // A library that hands out handle 0 sends nothing; that counts as
     // "nothing bound" rather than as an empty identity.
     quint8 error = static_cast<quint8>(AdapterError::NotBound);
-    Record response{};
-    RunModuleTransaction(kind, handle, address, IdentifyCommand, subCode, d0, d1, d2, d3, d4, error,
-                         response.data());
-    reply = {d1, d2, d3, d4};
+    ModuleBytes d{d0, 0, 0, 0, 0};
+    RunModuleTransactionRetrying(kind, handle, address, IdentifyCommand, subCode, d, error);
+    d0 = d[0];
+    reply = {d[1], d[2], d[3], d[4]};
     return error;
 }
 
