@@ -189,7 +189,7 @@ public:
                 }
                 bytes += (csvRow(form, address, sample) + LineEnd).toUtf8();
                 // One write a row, on the disk before the next cycle.
-                if (!file->write(bytes) || !file->sync())
+                if (!file->writeRecord(bytes) || !file->sync())
                     c.fail(ExitCode::File, QStringLiteral("%1 Zapsáno %2 řádků.").arg(file->error()).arg(n));
             }
             if (c.json) {
@@ -201,7 +201,7 @@ public:
                     text = header + LineEnd;
                     outHeader = header;
                 }
-                if (!c.out.write(text + csvRow(form, address, sample) + LineEnd))
+                if (!c.out.writeRecord((text + csvRow(form, address, sample) + LineEnd).toUtf8()))
                     c.fail(ExitCode::File, QStringLiteral("%1 Zapsáno %2 řádků.").arg(c.out.error()).arg(n));
             } else if (!toFile) {
                 c.line(plainRow(cycle, sample));

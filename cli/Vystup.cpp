@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString SystemErrorText(int error)
@@ -54,5 +55,16 @@ bool Sink::sync()
     if (::fdatasync(m_fd) == 0 || errno == EINVAL || errno == EROFS)
         return true; // pipes and terminals keep nothing to sync
     m_error = QStringLiteral("Zápis do %1 selhal: %2.").arg(m_name, SystemErrorText(errno));
+    return false;
+}
+
+bool Sink::writeRecord(const QByteArray &bytes)
+{
+    struct stat st{};
+    const bool regular = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (write(bytes))
+        return true;
+    if (regular && ::ftruncate(m_fd, st.st_size) != 0)
+        m_error += QStringLiteral(" Poslední řádek zůstal neúplný.");
     return false;
 }

@@ -16,6 +16,9 @@ public:
     // The whole of bytes, or false with error().
     bool write(const QByteArray &bytes);
     bool write(const QString &text) { return write(text.toUtf8()); }
+    // A record (a CSV row) whole or not at all: a regular file cut by a
+    // failed write is shortened back to where the record began.
+    bool writeRecord(const QByteArray &bytes);
     // For files: the written data on the disk before this returns.
     bool sync();
     int fd() const { return m_fd; }
