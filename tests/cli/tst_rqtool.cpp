@@ -440,7 +440,7 @@ private slots:
         QTest::newRow("-h") << QStringList{"-h"} << "--retries N";
         QTest::newRow("--version") << QStringList{"--version"} << "rqtool ";
         QTest::newRow("-V") << QStringList{"-V"} << "rqtool ";
-        QTest::newRow("get --list") << QStringList{"-a", "99", "get", "--list"} << "  din31.negation = ano | ne";
+        QTest::newRow("get --list") << QStringList{"--address", "99", "get", "--list"} << "  din31.negation = ano | ne";
     }
     void answersWithoutModule()
     {
@@ -476,7 +476,7 @@ private slots:
         const QByteArray before = sim.memory(7);
         QProcess p;
         p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
-        p.setArguments(QStringList{"--settings", settings, "-a", "7", "--verbose"} + args);
+        p.setArguments(QStringList{"--settings", settings, "--address", "7", "--verbose"} + args);
         p.start();
         p.write(image);
         p.closeWriteChannel();
@@ -487,6 +487,8 @@ private slots:
             err += p.readAllStandardError();
         if (args.contains("--json"))
             QTRY_VERIFY((out += p.readAllStandardOutput()).contains("\"inputs\""));
+        // Still running: a pid of 0 would signal this test's own group.
+        QVERIFY2(p.state() == QProcess::Running && p.processId() > 0, err.right(300).constData());
         ::kill(pid_t(p.processId()), signal);
         QVERIFY(p.waitForFinished(10000));
         sim.clearFaults();
@@ -502,7 +504,7 @@ private slots:
             QCOMPARE(now.left(written), image.left(written));
             QCOMPARE(now.mid(written), before.mid(written));
             QVERIFY(writeFile(path("back.kee"), before));
-            QCOMPARE(rqtool({"-a", "7", "restore", path("back.kee"), "--all"}).code, 0);
+            QCOMPARE(rqtool({"--address", "7", "restore", path("back.kee"), "--all"}).code, 0);
         }
         if (args.contains("--json")) {
             const QList<QByteArray> lines = QByteArray(out + p.readAllStandardOutput()).trimmed().split('\n');
@@ -545,12 +547,12 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("file"); // holds whole rows only, or must not exist
-        QTest::newRow("info > /dev/full") << "$RQ -a 1 info > /dev/full" << "";
-        QTest::newRow("values --csv > /dev/full") << "$RQ -a 1 values --csv > /dev/full" << "";
-        QTest::newRow("--json > /dev/full") << "$RQ -a 1 --json status > /dev/full" << "";
-        QTest::newRow("ulimit -f 4, --output") << "ulimit -f 4; $RQ -a 1 values --count 30 --interval 0 --output log.csv" << "log.csv";
-        QTest::newRow("ulimit -f 4, >>") << "ulimit -f 4; $RQ -a 1 values --count 30 --interval 0 --csv >> cut.csv" << "cut.csv";
-        QTest::newRow("ulimit -f 0, backup") << "ulimit -f 0; $RQ -a 1 backup x.kee" << "x.kee";
+        QTest::newRow("info > /dev/full") << "$RQ --address 1 info > /dev/full" << "";
+        QTest::newRow("values --csv > /dev/full") << "$RQ --address 1 values --csv > /dev/full" << "";
+        QTest::newRow("--json > /dev/full") << "$RQ --address 1 --json status > /dev/full" << "";
+        QTest::newRow("ulimit -f 4, --output") << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --output log.csv" << "log.csv";
+        QTest::newRow("ulimit -f 4, >>") << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --csv >> cut.csv" << "cut.csv";
+        QTest::newRow("ulimit -f 0, backup") << "ulimit -f 0; $RQ --address 1 backup x.kee" << "x.kee";
     }
     void failedWritesAreErrors()
     {
@@ -584,7 +586,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, shown);
         QVERIFY(sim.setInput(1, 0, 1.23456, QStringLiteral("V")));
-        const Run r = rqtool(QStringList{"-a", "1"} + args);
+        const Run r = rqtool(QStringList{"--address", "1"} + args);
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains(shown.toUtf8()), r.out.left(400).constData());
     }
@@ -613,7 +615,7 @@ private slots:
             image[0] = char(0x31); // a sensor byte the RQ-3510 does not know
         QVERIFY(writeFile(path("refused.kee"), image));
         const QByteArray before = sim.memory(1);
-        const Run r = rqtool(QStringList{"-a", "1", "restore", path("refused.kee")} + options);
+        const Run r = rqtool(QStringList{"--address", "1", "restore", path("refused.kee")} + options);
         QCOMPARE(r.code, 3);
         QVERIFY2(r.err.contains(reason), qPrintable(r.err));
         if (options.contains("--keep-address"))
@@ -631,7 +633,7 @@ private slots:
         QTest::newRow("settings a folder") << QStringList{"--settings", ".", "info"} << 5 << "Soubor nastavení .";
         QTest::newRow("settings garbage") << QStringList{"--settings", "garbage.ini", "info"} << 5 << "garbage.ini";
         QTest::newRow("usage") << QStringList{"flash"} << 2 << "flash";
-        QTest::newRow("no module") << QStringList{"-a", "9", "info"} << 4 << "Modul neodpovídá (adresa 9, 9600 Bd)";
+        QTest::newRow("no module") << QStringList{"--address", "9", "info"} << 4 << "Modul neodpovídá (adresa 9, 9600 Bd)";
         QTest::newRow("serial device") << QStringList{"--adapter", "com", "--com", "9", "info"} << 4 << "/nonexistent/ttyRQ";
         QTest::newRow("converter refuses") << QStringList{"--udp-port", "1", "info"} << 4 << "LAN konvertor";
     }
@@ -692,9 +694,9 @@ private slots:
     void csvThatOthersCanRead()
     {
         const QString log = path("others.csv");
-        QCOMPARE(rqtool({"-a", "1", "values", "--output", log, "--count", "2", "--interval", "0"}).code, 0);
-        QCOMPARE(rqtool({"-a", "1", "values", "--output", log}).code, 0);
-        QCOMPARE(rqtool({"-a", "2", "values", "--output", log}).code, 0); // an RQ-3530: other units
+        QCOMPARE(rqtool({"--address", "1", "values", "--output", log, "--count", "2", "--interval", "0"}).code, 0);
+        QCOMPARE(rqtool({"--address", "1", "values", "--output", log}).code, 0);
+        QCOMPARE(rqtool({"--address", "2", "values", "--output", log}).code, 0); // an RQ-3530: other units
         const QList<QByteArray> lines = readFile(log).split('\n');
         QVERIFY(lines.first().startsWith("\xEF\xBB\xBF\xC4\x8C" "as;Adresa;Vstup 0 [V]"));
         QCOMPARE(lines.size(), 7); // header, 3 rows, header, row, the empty rest
@@ -706,7 +708,7 @@ private slots:
 
         // The first cycle fails: its row, then a header with the units.
         QVERIFY(sim.addFault("module=1 cmd=102 drop count=1"));
-        const Run first = shell("$RQ -a 1 --retries 0 values --csv --count 2 --interval 0 >> first.csv");
+        const Run first = shell("$RQ --address 1 --retries 0 values --csv --count 2 --interval 0 >> first.csv");
         sim.clearFaults();
         QCOMPARE(first.code, 4);
         const QList<QByteArray> rows = readFile(path("first.csv")).split('\n');
@@ -741,7 +743,7 @@ private slots:
         const QByteArray image = sim.memory(7);
         QVERIFY(writeFile(path("same.kee"), image));
         QVERIFY(sim.addFault(fault));
-        const Run r = rqtool(QStringList{"-a", "7", "--verbose", "restore", "--all", path("same.kee")} + options);
+        const Run r = rqtool(QStringList{"--address", "7", "--verbose", "restore", "--all", path("same.kee")} + options);
         sim.clearFaults();
         QCOMPARE(r.code, code);
         QCOMPARE(int(r.err.count(QStringLiteral("příkaz 103/0  odesláno 00 05 05"))), writesAt5);
@@ -751,12 +753,12 @@ private slots:
     // - is standard input or output; --ip takes a host name.
     void dashAndHostName()
     {
-        const Run out = rqtool({"-a", "7", "--ip", "localhost", "backup", "-"});
+        const Run out = rqtool({"--address", "7", "--ip", "localhost", "backup", "-"});
         QCOMPARE(out.code, 0);
         QCOMPARE(out.out, sim.memory(7));
         QVERIFY(writeFile(path("b.kee"), out.out));
         QCOMPARE(rqtool({"diff", "-", path("b.kee")}, out.out).code, 0);
-        QCOMPARE(rqtool({"-a", "7", "restore", "-"}, out.out).code, 0);
+        QCOMPARE(rqtool({"--address", "7", "restore", "-"}, out.out).code, 0);
     }
 
     // Status bits by the status dialog's names; outputs decimal unless 0x.
@@ -775,7 +777,7 @@ private slots:
         QFETCH(QString, said);
         QFETCH(quint32, outputs);
         QVERIFY(sim.ok(QStringLiteral("status 5 32")));
-        const Run r = rqtool(QStringList{"-a", "5"} + args);
+        const Run r = rqtool(QStringList{"--address", "5"} + args);
         QCOMPARE(r.code, 0);
         QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.constData());
         if (outputs != ~0u)
