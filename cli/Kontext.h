@@ -64,8 +64,7 @@ public:
     void disconnect();
 
     // Transfers with progress on a terminal, a stop by a signal between two
-    // bytes and errors with their context. what: "Čtení" or "Zápis" for the
-    // message of a stop.
+    // bytes (saying how many were done) and errors with their context.
     EepromBlock readModule();
     void readSteps(const QList<TransferStep> &steps, const ProgressFigure &figure = StandardProgress);
     void writeSteps(const QList<TransferStep> &steps, const ProgressFigure &figure = StandardProgress);

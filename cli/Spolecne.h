@@ -17,7 +17,7 @@ inline quint32 BytesToWord(const ModuleBytes &d)
 
 inline QString Hex32(quint32 v)
 {
-    return QStringLiteral("0x%1").arg(v, 8, 16, QLatin1Char('0')).toUpper().replace(QLatin1String("0X"), QLatin1String("0x"));
+    return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')).toUpper();
 }
 
 inline QJsonObject FieldJson(const ImageField &f)
