@@ -2,12 +2,12 @@
 
 #include "app/Dekl.h"
 #include "app/StatusBar.h"
+#include "core/SafeSave.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -404,10 +404,9 @@ void TFormHledani::ExportClick()
                                                       QStringLiteral("moduly.csv"),
                                                       QStringLiteral("Soubory CSV (*.csv)"));
     if (name.isEmpty()) return;
-    QFile file(name);
-    // With a byte order mark, spreadsheets read the diacritics right.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write("\xEF\xBB\xBF" + ScanFindingsCsv(m_findings).toUtf8()) < 0 || !file.flush()) {
+    // With a byte order mark, spreadsheets read the diacritics right. A whole-file
+    // save: a failed export leaves the previous file as it was.
+    if (!rq::saveWholeFile(name, "\xEF\xBB\xBF" + ScanFindingsCsv(m_findings).toUtf8())) {
         setStatus(QStringLiteral(" Soubor %1 nelze zapsat.").arg(name));
         return;
     }

@@ -20,6 +20,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 constexpr int SearchMs = 60000;
 
@@ -202,6 +205,35 @@ private slots:
         QCOMPARE(data.identity, QStringLiteral("RQ-3530  v.2.01"));
         QCOMPARE(data.moduleAddress, quint8(200));
         QCOMPARE(data.baudRate, 19200u);
+    }
+
+    // An export that cannot be written whole leaves the previous export as it was.
+    void failedExportKeepsOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("moduly.csv"));
+        const QByteArray old(3000, 'x');
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(old);
+        }
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        TFormHledani::exportFileName = [path] { return path; };
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit tiny{16, saved.rlim_max};
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &tiny) == 0);
+        d.ExportButton->click();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Soubor %1 nelze zapsat.").arg(path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), old);
     }
 
     // "Zastavit" during a sweep: at most the probe in flight still goes out.
