@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -139,7 +140,7 @@ private slots:
         QCOMPARE(LinkStats::instance().transactions(), counted); // probes are no connection's traffic
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání dokončeno, nalezeno: 3."));
         QCOMPARE(d.PrubehBar->value(), d.PrubehBar->maximum());
-        QCOMPARE(d.PrubehBar->maximum(), 14 * 3);
+        QCOMPARE(d.PrubehBar->maximum(), TFormHledani::ProgressSteps);
         QTableWidget *t = d.NalezeneTable;
         QCOMPARE(t->rowCount(), 3);
         QCOMPARE(t->item(0, 0)->text(), QStringLiteral("3"));
@@ -205,6 +206,60 @@ private slots:
         QCOMPARE(data.identity, QStringLiteral("RQ-3530  v.2.01"));
         QCOMPARE(data.moduleAddress, quint8(200));
         QCOMPARE(data.baudRate, 19200u);
+    }
+
+    // Rates the converter's UDP timeout cannot hear are named before the
+    // search starts: timeout 0, leave them out, or do not search.
+    void ratesBeyondUdpTimeout_data()
+    {
+        QTest::addColumn<QString>("udpTimeout");
+        QTest::addColumn<QString>("button"); // empty: no question expected
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("timeoutAfter");
+        QTest::addColumn<QList<quint32>>("ratesAfter");
+        QTest::addColumn<bool>("starts");
+        const QList<quint32> all{600, 1200, 9600};
+        QTest::newRow("100 ms, timeout 0") << "100" << "PouzitNulu" << "rychlostech 600 Bd, 1200 Bd:" << "0" << all
+                                           << true;
+        QTest::newRow("200 ms, left out") << "200" << "Vynechat" << "rychlosti 600 Bd:" << "200"
+                                          << QList<quint32>{1200, 9600} << true;
+        QTest::newRow("cancelled") << "100" << "Zrusit" << "600 Bd, 1200 Bd" << "100" << all << false;
+        QTest::newRow("timeout 0 hears all") << "0" << "" << "" << "0" << all << true;
+    }
+    void ratesBeyondUdpTimeout()
+    {
+        QFETCH(QString, udpTimeout);
+        QFETCH(QString, button);
+        QFETCH(QString, named);
+        QFETCH(QList<quint32>, ratesAfter);
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        d.AdresyEdit->setText(QStringLiteral("3"));
+        d.UdpTimeoutEdit->setText(udpTimeout);
+        onlyRates(d, {600, 1200, 9600});
+        QString asked;
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box) return;
+            asked = box->text();
+            box->findChild<QPushButton *>(button)->click();
+        });
+        d.HledatButton->click();
+        if (button.isEmpty())
+            QVERIFY(asked.isEmpty());
+        else
+            QVERIFY2(asked.contains(named), qPrintable(asked));
+        QTEST(d.UdpTimeoutEdit->text(), "timeoutAfter");
+        QList<quint32> checked;
+        for (quint32 rate : {600u, 1200u, 9600u})
+            if (d.findChild<QCheckBox *>(QStringLiteral("RychlostCheck%1").arg(rate))->isChecked()) checked << rate;
+        QCOMPARE(checked, ratesAfter);
+        QFETCH(bool, starts);
+        QCOMPARE(d.searching(), starts);
+        if (!starts) QCOMPARE(d.probesSent(), 0);
+        d.ZastavitButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
     }
 
     // An export that cannot be written whole leaves the previous export as it was.
