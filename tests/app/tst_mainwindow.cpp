@@ -2,10 +2,16 @@
 #include "app/Hlavni.h"
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
+#include "comm/Pripojeni.h"
+#include "scan/Hledani.h"
 #include "support/Child.h"
 #include "support/TestAdapter.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QDialog>
 #include <QFile>
 #include <QMenu>
@@ -49,11 +55,12 @@ private slots:
         TForm1 w;
         QCOMPARE(w.windowTitle(), QStringLiteral(" RQ-3510,3520,3530 (v.1.08) -  nastavení modulu"));
         QCOMPARE(w.size(), QSize(600, 400));
-        QCOMPARE(w.StatusBar1->panelCount(), 4);
+        QCOMPARE(w.StatusBar1->panelCount(), 5);
         QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul"));
         QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa"));
         QCOMPARE(w.StatusBar1->text(2), QStringLiteral(" Rychlost"));
         QCOMPARE(w.StatusBar1->text(3), QString());
+        QCOMPARE(w.StatusBar1->text(4), QStringLiteral("Nepřipojeno"));
         QCOMPARE(w.StatusBar1->panel(0)->width(), 140);
         QCOMPARE(w.StatusBar1->panel(1)->width(), 80);
         QCOMPARE(w.StatusBar1->panel(2)->width(), 120);
@@ -137,6 +144,70 @@ private slots:
         closeNextDialog(&opened);
         w.AdresaRychlostClick();
         QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa  17"));
+    }
+
+    // Panel 4 follows the connection at every change, whichever window made
+    // it; panels 0 to 2 keep the last module set up.
+    void connectedPanelFollowsEveryWindow_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<bool>("connectAgain");
+        QTest::addColumn<QString>("whileOpen");
+        QTest::newRow("failed setup") << "TForm2" << false << "Nepřipojeno";
+        QTest::newRow("search ends it") << "TFormHledani" << false << "Nepřipojeno";
+        QTest::newRow("search connects") << "TFormHledani" << true << "Připojeno";
+    }
+    void connectedPanelFollowsEveryWindow()
+    {
+        QFETCH(QString, window);
+        QFETCH(bool, connectAgain);
+        QFETCH(QString, whileOpen);
+        TForm1 w;
+        w.Data->adapterKind = 4;
+        w.Data->ipAddress = QStringLiteral("127.0.0.1");
+        QTimer::singleShot(0, [&] {
+            auto *setup = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
+            QVERIFY(setup);
+            setup->Edit1->setText(QStringLiteral("1"));
+            setup->Button1->click();
+            setup->reject();
+        });
+        w.PripojeniClick();
+        QCOMPARE(w.StatusBar1->text(4), QStringLiteral("Připojeno"));
+
+        TFormHledani::askQuestion = [](const QString &) { return true; };
+        QString seen;
+        QTimer::singleShot(0, [&] {
+            QWidget *open = QApplication::activeModalWidget();
+            if (auto *setup = qobject_cast<TForm2 *>(open)) {
+                ta.failSend[ta.count(QStringLiteral("Send")) + 1] = 20;
+                setup->Edit1->setText(QStringLiteral("9"));
+                setup->Button1->click();
+                seen = w.StatusBar1->text(4);
+                setup->reject();
+            } else if (auto *search = qobject_cast<TFormHledani *>(open)) {
+                search->AdresyEdit->setText(QStringLiteral("1"));
+                for (QCheckBox *box : search->RychlostChecks)
+                    box->setChecked(box->objectName() == QStringLiteral("RychlostCheck9600"));
+                search->HledatButton->click();
+                QTRY_VERIFY_WITH_TIMEOUT(!search->searching(), 30000);
+                if (connectAgain) {
+                    search->NalezeneTable->selectRow(0);
+                    search->PripojitButton->click();
+                }
+                seen = w.StatusBar1->text(4);
+                search->reject();
+            }
+        });
+        if (window == QStringLiteral("TForm2"))
+            w.PripojeniClick();
+        else
+            w.HledaniModuluClick();
+        TFormHledani::askQuestion = nullptr;
+        QCOMPARE(seen, whileOpen);
+        QCOMPARE(w.StatusBar1->text(4), whileOpen);
+        QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul  RQ-3510  v.1.08"));
+        QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa  1"));
     }
 
     void closeWhileConnectedCallsDoneOnce()

@@ -3,28 +3,51 @@
 // the map of stable port names; by itself it sends nothing.
 #include "PortMap.h"
 #include "app/Hlavni.h"
+#include "comm/Pripojeni.h"
 #include "app/StatusBar.h"
 #include "diag/Diagnostika.h"
 #include "diag/LinkStats.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
+#include <QChartView>
+#include <QGraphicsTextItem>
+#include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <atomic>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 class TestDiagnostika : public QObject
 {
     Q_OBJECT
     TestConnection link;
     QTemporaryDir m_dir;
+
+    // One transaction of the given duration, as the binding reports it.
+    static void record(quint32 us, quint8 error)
+    {
+        static qint64 now = 0;
+        LinkStats &stats = LinkStats::instance();
+        const auto old = stats.setClock([] { return now; });
+        const quint32 request[8] = {3, 102, 0, 0, 0, 0, 0, 0};
+        now = us;
+        stats.record(4, request, error, {}, 0);
+        stats.setClock(old);
+    }
 
     void traffic(int count, const QMap<int, quint32> &failures)
     {
@@ -63,6 +86,66 @@ private slots:
         QVERIFY(!w.Diagnostika);
     }
 
+    // A timeout ends just past the reply timeout it waited for: drawn at
+    // that timeout. Replies and other errors stay where their time lies.
+    void timeoutsAtTheReplyTimeout_data()
+    {
+        QTest::addColumn<quint32>("us");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("bin");
+        QTest::newRow("200 ms timeout") << 200100u << 20 << "200";
+        QTest::newRow("UDP timeout 100 ms") << 100500u << 20 << "100";
+        QTest::newRow("600 Bd timeout") << 1000400u << 20 << "1000";
+        QTest::newRow("error at 300 ms") << 300000u << 21 << "500";
+        QTest::newRow("reply at 200.1 ms") << 200100u << 0 << "500";
+    }
+    void timeoutsAtTheReplyTimeout()
+    {
+        QFETCH(quint32, us);
+        QFETCH(int, error);
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        record(us, static_cast<quint8>(error));
+        d.Timer1Timer();
+        auto *axis = qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
+        QVERIFY(axis);
+        QFETCH(QString, bin);
+        const int index = static_cast<int>(axis->categories().indexOf(bin));
+        QVERIFY(index >= 0);
+        QBarSet *set = error ? d.ErrorsSet : d.RepliesSet;
+        QCOMPARE(set->at(index), 1.0);
+        qreal all = 0;
+        for (int i = 0; i < set->count(); ++i)
+            all += set->at(i);
+        QCOMPARE(all, 1.0);
+    }
+
+    // A reply of a second or more leaves every bin's label readable.
+    void axisLabelsStayWhole()
+    {
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        for (quint32 us : {300u, 1200000u, 5000u})
+            record(us, 0);
+        d.Timer1Timer();
+        auto *axis = qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
+        QVERIFY(axis);
+        QStringList shown;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                shown.clear();
+                for (QGraphicsItem *item : d.HistogramChart->scene()->items())
+                    if (auto *t = dynamic_cast<QGraphicsTextItem *>(item))
+                        shown << t->toPlainText();
+                return shown.contains(QStringLiteral("1000"));
+            }(),
+            5000);
+        for (const QString &label : axis->categories())
+            QVERIFY2(shown.contains(label), qPrintable(shown.join(QLatin1Char('|'))));
+    }
+
     void countersLive()
     {
         TFormDiagnostika d;
@@ -93,7 +176,13 @@ private slots:
         d.ErrorsOnlyCheckBox->click();
         QCOMPARE(d.LogTable->rowCount(), 10);
 
+        // Library texts are long: whole in the tooltip, wrapped in the table.
+        QCOMPARE(d.ErrorTable->item(0, 2)->toolTip(), QStringLiteral("chyba 20"));
+        QVERIFY(d.ErrorTable->wordWrap());
+        QVERIFY(d.SinceLabel->text().startsWith(QStringLiteral("Od připojení: ")));
+
         d.ResetButton->click();
+        QVERIFY2(d.SinceLabel->text().startsWith(QStringLiteral("Od vynulování: ")), qPrintable(d.SinceLabel->text()));
         QCOMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 0"));
         QCOMPARE(d.LogTable->rowCount(), 0);
         QCOMPARE(d.ErrorTable->rowCount(), 0);
@@ -161,6 +250,136 @@ private slots:
         d.AssignButton->click();
         QCOMPARE(rqports::readPortMap(d.portMapFile.toStdString()).size(), 2u);
         QCOMPARE(d.DeviceTable->item(0, 2)->text(), QStringLiteral("COM3, USB"));
+    }
+
+    // A window of its own: the dialogs, modal to the main window only, leave
+    // it usable; only the checks wait, and say why.
+    void usableBesideAnotherDialog()
+    {
+        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
+        TForm1 w;
+        w.show();
+        w.DiagnostikaSpojeniClick();
+        TFormDiagnostika *diag = w.Diagnostika;
+        QVERIFY(diag && !diag->parent());
+        QVERIFY(diag->CheckButton->isEnabled());
+        bool checked = false;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+            QCOMPARE(dialog->parentWidget(), &w);
+            QVERIFY(!diag->CheckButton->isEnabled());
+            QVERIFY(diag->CheckButton->toolTip().contains(QStringLiteral("jiný dialog")));
+            QTest::mouseClick(diag->ResetButton, Qt::LeftButton);
+            QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+            QTest::mouseClick(diag->ErrorsOnlyCheckBox, Qt::LeftButton);
+            QVERIFY(diag->ErrorsOnlyCheckBox->isChecked());
+            checked = true;
+            qobject_cast<QDialog *>(dialog)->reject();
+        });
+        w.OkamAnalogoveClick();
+        QVERIFY(checked);
+        QVERIFY(diag->CheckButton->isEnabled());
+        QVERIFY(diag->CheckButton->toolTip().isEmpty());
+        w.close();
+        QVERIFY(!w.Diagnostika);
+    }
+
+    // The checks look where the connection dialog last tried (the record
+    // keeps the last module that answered), or where the user types.
+    void checksWhatWasTried_data()
+    {
+        QTest::addColumn<QString>("tried");       // address typed in a failed setup; empty: none
+        QTest::addColumn<QString>("editAddress"); // typed in the checks tab; empty: as prefilled
+        QTest::addColumn<int>("editBaud");        // index chosen there; -1: as prefilled
+        QTest::addColumn<QString>("prefilled");
+        QTest::addColumn<QString>("checked");
+        QTest::newRow("failed setup") << "9" << "" << -1 << "9" << "Na adrese 9 při 9600 Bd";
+        QTest::newRow("typed in the tab") << "9" << "5" << 5 << "9" << "Na adrese 5 při 19200 Bd";
+        QTest::newRow("nothing tried") << "" << "" << -1 << "1" << "Na adrese 1 při 9600 Bd";
+    }
+    void checksWhatWasTried()
+    {
+        QFETCH(QString, tried);
+        QFETCH(QString, editAddress);
+        QFETCH(int, editBaud);
+        link.close();
+        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
+        TForm1 w;
+        w.Data->adapterKind = 2; // a card: the module is the only thing to check
+        const auto setup = [&](const QString &address, bool fail) {
+            QTimer::singleShot(0, this, [&, address, fail] {
+                auto *d = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
+                QVERIFY(d);
+                if (fail)
+                    link.ta.failSend[link.ta.count(QStringLiteral("Send")) + 1] = 20;
+                d->Edit1->setText(address);
+                d->Button1->click();
+                d->reject();
+            });
+            w.PripojeniClick();
+        };
+        setup(QStringLiteral("1"), false);
+        QVERIFY(w.Data->ready());
+        if (!tried.isEmpty())
+            setup(tried, true);
+        QCOMPARE(w.Data->moduleAddress, quint8(1));
+        w.DiagnostikaSpojeniClick();
+        TFormDiagnostika *diag = w.Diagnostika;
+        QTEST(diag->CheckAddressEdit->text(), "prefilled");
+        QCOMPARE(diag->CheckBaudComboBox->currentText(), QStringLiteral("9600 Bd"));
+        if (!editAddress.isEmpty())
+            diag->CheckAddressEdit->setText(editAddress);
+        if (editBaud >= 0)
+            diag->CheckBaudComboBox->setCurrentIndex(editBaud);
+        diag->CheckButton->click();
+        QTRY_VERIFY(!diag->checking());
+        const int last = diag->CheckTable->rowCount() - 1;
+        QCOMPARE(diag->CheckTable->item(last, 0)->text(), QStringLiteral("Modul"));
+        QFETCH(QString, checked);
+        QVERIFY2(diag->CheckTable->item(last, 2)->text().startsWith(checked),
+                 qPrintable(diag->CheckTable->item(last, 2)->text()));
+        w.close();
+    }
+
+    // Who holds the serial port is read off the window's thread: the window
+    // answers meanwhile, and the checks go on with what was found.
+    void portHoldersReadBesideTheWindow()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        qputenv("RQ_COM7", ::ptsname(master));
+        TData data;
+        SetDefaults(&data);
+        data.adapterKind = 0;
+        data.comPort = 7;
+        data.moduleAddress = 3;
+        std::atomic<bool> release{false};
+        std::atomic<QThread *> ranOn{nullptr};
+        TFormDiagnostika::holdersCheck = [&](const QString &path) {
+            ranOn = QThread::currentThread();
+            while (!release)
+                QThread::msleep(5);
+            return CheckStep{QStringLiteral("Jiné programy"), CheckVerdict::Ok, QStringLiteral("prohlédnuto ") + path,
+                             {}};
+        };
+        TFormDiagnostika d;
+        d.Data = &data;
+        d.show();
+        d.CheckButton->click();
+        QTRY_VERIFY(ranOn.load());
+        QVERIFY(ranOn.load() != QThread::currentThread());
+        QVERIFY(!d.CheckButton->isEnabled());
+        QTest::mouseClick(d.ResetButton, Qt::LeftButton);
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+        release = true;
+        QTRY_VERIFY(!d.checking());
+        TFormDiagnostika::holdersCheck = nullptr;
+        qunsetenv("RQ_COM7");
+        ::close(master);
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Kontrola skončila."));
+        QVERIFY(!d.CheckTable->findItems(QStringLiteral("prohlédnuto /dev/pts/"), Qt::MatchStartsWith).isEmpty());
     }
 
     // Over the open connection: the checks use it, are not counted, and leave it open.
