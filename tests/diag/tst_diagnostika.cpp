@@ -28,7 +28,6 @@
 
 #include <atomic>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 class TestDiagnostika : public QObject
@@ -59,7 +58,11 @@ class TestDiagnostika : public QObject
     }
 
 private slots:
-    void init() { QVERIFY(link.open(3)); }
+    void init()
+    {
+        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
+        QVERIFY(link.open(3));
+    }
     void cleanup() { link.close(); }
 
     // The menu item shows one window, not modal, and shows it again rather than a second one.
@@ -87,61 +90,37 @@ private slots:
     }
 
     // A timeout ends just past the reply timeout it waited for: drawn at
-    // that timeout. Replies and other errors stay where their time lies.
-    void timeoutsAtTheReplyTimeout_data()
+    // it. Replies and other errors stay at their time; labels stay whole.
+    void histogram_data()
     {
         QTest::addColumn<quint32>("us");
         QTest::addColumn<int>("error");
         QTest::addColumn<QString>("bin");
         QTest::newRow("200 ms timeout") << 200100u << 20 << "200";
-        QTest::newRow("UDP timeout 100 ms") << 100500u << 20 << "100";
         QTest::newRow("600 Bd timeout") << 1000400u << 20 << "1000";
         QTest::newRow("error at 300 ms") << 300000u << 21 << "500";
-        QTest::newRow("reply at 200.1 ms") << 200100u << 0 << "500";
+        QTest::newRow("reply at 1.2 s") << 1200000u << 0 << "víc";
     }
-    void timeoutsAtTheReplyTimeout()
+    void histogram()
     {
         QFETCH(quint32, us);
         QFETCH(int, error);
+        QFETCH(QString, bin);
         TFormDiagnostika d;
         d.Data = &link.data;
         d.show();
         record(us, static_cast<quint8>(error));
         d.Timer1Timer();
         auto *axis = qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
-        QVERIFY(axis);
-        QFETCH(QString, bin);
-        const int index = static_cast<int>(axis->categories().indexOf(bin));
-        QVERIFY(index >= 0);
-        QBarSet *set = error ? d.ErrorsSet : d.RepliesSet;
-        QCOMPARE(set->at(index), 1.0);
-        qreal all = 0;
-        for (int i = 0; i < set->count(); ++i)
-            all += set->at(i);
-        QCOMPARE(all, 1.0);
-    }
-
-    // A reply of a second or more leaves every bin's label readable.
-    void axisLabelsStayWhole()
-    {
-        TFormDiagnostika d;
-        d.Data = &link.data;
-        d.show();
-        for (quint32 us : {300u, 1200000u, 5000u})
-            record(us, 0);
-        d.Timer1Timer();
-        auto *axis = qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
-        QVERIFY(axis);
+        QCOMPARE((error ? d.ErrorsSet : d.RepliesSet)->at(static_cast<int>(axis->categories().indexOf(bin))), 1.0);
         QStringList shown;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                shown.clear();
-                for (QGraphicsItem *item : d.HistogramChart->scene()->items())
-                    if (auto *t = dynamic_cast<QGraphicsTextItem *>(item))
-                        shown << t->toPlainText();
-                return shown.contains(QStringLiteral("1000"));
-            }(),
-            5000);
+        QTRY_VERIFY([&] {
+            shown.clear();
+            for (QGraphicsItem *item : d.HistogramChart->scene()->items())
+                if (auto *t = dynamic_cast<QGraphicsTextItem *>(item))
+                    shown << t->toPlainText();
+            return shown.contains(bin);
+        }());
         for (const QString &label : axis->categories())
             QVERIFY2(shown.contains(label), qPrintable(shown.join(QLatin1Char('|'))));
     }
@@ -256,91 +235,52 @@ private slots:
     // it usable; only the checks wait, and say why.
     void usableBesideAnotherDialog()
     {
-        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
         TForm1 w;
-        w.show();
         w.DiagnostikaSpojeniClick();
         TFormDiagnostika *diag = w.Diagnostika;
         QVERIFY(diag && !diag->parent());
-        QVERIFY(diag->CheckButton->isEnabled());
-        bool checked = false;
         QTimer::singleShot(0, this, [&] {
             QWidget *dialog = QApplication::activeModalWidget();
-            QVERIFY(dialog);
             QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-            QCOMPARE(dialog->parentWidget(), &w);
             QVERIFY(!diag->CheckButton->isEnabled());
             QVERIFY(diag->CheckButton->toolTip().contains(QStringLiteral("jiný dialog")));
             QTest::mouseClick(diag->ResetButton, Qt::LeftButton);
-            QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
-            QTest::mouseClick(diag->ErrorsOnlyCheckBox, Qt::LeftButton);
-            QVERIFY(diag->ErrorsOnlyCheckBox->isChecked());
-            checked = true;
             qobject_cast<QDialog *>(dialog)->reject();
         });
         w.OkamAnalogoveClick();
-        QVERIFY(checked);
+        QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
         QVERIFY(diag->CheckButton->isEnabled());
-        QVERIFY(diag->CheckButton->toolTip().isEmpty());
         w.close();
         QVERIFY(!w.Diagnostika);
     }
 
     // The checks look where the connection dialog last tried (the record
-    // keeps the last module that answered), or where the user types.
-    void checksWhatWasTried_data()
-    {
-        QTest::addColumn<QString>("tried");       // address typed in a failed setup; empty: none
-        QTest::addColumn<QString>("editAddress"); // typed in the checks tab; empty: as prefilled
-        QTest::addColumn<int>("editBaud");        // index chosen there; -1: as prefilled
-        QTest::addColumn<QString>("prefilled");
-        QTest::addColumn<QString>("checked");
-        QTest::newRow("failed setup") << "9" << "" << -1 << "9" << "Na adrese 9 při 9600 Bd";
-        QTest::newRow("typed in the tab") << "9" << "5" << 5 << "9" << "Na adrese 5 při 19200 Bd";
-        QTest::newRow("nothing tried") << "" << "" << -1 << "1" << "Na adrese 1 při 9600 Bd";
-    }
+    // keeps the last module that answered); the fields may be changed.
     void checksWhatWasTried()
     {
-        QFETCH(QString, tried);
-        QFETCH(QString, editAddress);
-        QFETCH(int, editBaud);
         link.close();
-        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
         TForm1 w;
         w.Data->adapterKind = 2; // a card: the module is the only thing to check
-        const auto setup = [&](const QString &address, bool fail) {
-            QTimer::singleShot(0, this, [&, address, fail] {
+        for (const char *address : {"1", "9"}) {
+            QTimer::singleShot(0, this, [&, address] {
                 auto *d = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
-                QVERIFY(d);
-                if (fail)
+                if (*address == '9')
                     link.ta.failSend[link.ta.count(QStringLiteral("Send")) + 1] = 20;
-                d->Edit1->setText(address);
+                d->Edit1->setText(QLatin1String(address));
                 d->Button1->click();
                 d->reject();
             });
             w.PripojeniClick();
-        };
-        setup(QStringLiteral("1"), false);
-        QVERIFY(w.Data->ready());
-        if (!tried.isEmpty())
-            setup(tried, true);
+        }
         QCOMPARE(w.Data->moduleAddress, quint8(1));
         w.DiagnostikaSpojeniClick();
         TFormDiagnostika *diag = w.Diagnostika;
-        QTEST(diag->CheckAddressEdit->text(), "prefilled");
-        QCOMPARE(diag->CheckBaudComboBox->currentText(), QStringLiteral("9600 Bd"));
-        if (!editAddress.isEmpty())
-            diag->CheckAddressEdit->setText(editAddress);
-        if (editBaud >= 0)
-            diag->CheckBaudComboBox->setCurrentIndex(editBaud);
+        QCOMPARE(diag->CheckAddressEdit->text(), QStringLiteral("9"));
+        diag->CheckBaudComboBox->setCurrentIndex(5);
         diag->CheckButton->click();
         QTRY_VERIFY(!diag->checking());
-        const int last = diag->CheckTable->rowCount() - 1;
-        QCOMPARE(diag->CheckTable->item(last, 0)->text(), QStringLiteral("Modul"));
-        QFETCH(QString, checked);
-        QVERIFY2(diag->CheckTable->item(last, 2)->text().startsWith(checked),
-                 qPrintable(diag->CheckTable->item(last, 2)->text()));
-        w.close();
+        const QString found = diag->CheckTable->item(diag->CheckTable->rowCount() - 1, 2)->text();
+        QVERIFY2(found.startsWith(QStringLiteral("Na adrese 9 při 19200 Bd")), qPrintable(found));
     }
 
     // Who holds the serial port is read off the window's thread: the window
@@ -352,25 +292,20 @@ private slots:
         qputenv("RQ_COM7", ::ptsname(master));
         TData data;
         SetDefaults(&data);
-        data.adapterKind = 0;
         data.comPort = 7;
-        data.moduleAddress = 3;
         std::atomic<bool> release{false};
         std::atomic<QThread *> ranOn{nullptr};
-        TFormDiagnostika::holdersCheck = [&](const QString &path) {
+        TFormDiagnostika::holdersCheck = [&](const QString &) {
             ranOn = QThread::currentThread();
             while (!release)
                 QThread::msleep(5);
-            return CheckStep{QStringLiteral("Jiné programy"), CheckVerdict::Ok, QStringLiteral("prohlédnuto ") + path,
-                             {}};
+            return CheckStep{QStringLiteral("Jiné programy"), CheckVerdict::Ok, QStringLiteral("prohlédnuto"), {}};
         };
         TFormDiagnostika d;
         d.Data = &data;
         d.show();
         d.CheckButton->click();
-        QTRY_VERIFY(ranOn.load());
-        QVERIFY(ranOn.load() != QThread::currentThread());
-        QVERIFY(!d.CheckButton->isEnabled());
+        QTRY_VERIFY(ranOn.load() && ranOn.load() != QThread::currentThread());
         QTest::mouseClick(d.ResetButton, Qt::LeftButton);
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
         release = true;
@@ -378,8 +313,7 @@ private slots:
         TFormDiagnostika::holdersCheck = nullptr;
         qunsetenv("RQ_COM7");
         ::close(master);
-        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Kontrola skončila."));
-        QVERIFY(!d.CheckTable->findItems(QStringLiteral("prohlédnuto /dev/pts/"), Qt::MatchStartsWith).isEmpty());
+        QCOMPARE(d.CheckTable->findItems(QStringLiteral("prohlédnuto"), Qt::MatchExactly).size(), 1);
     }
 
     // Over the open connection: the checks use it, are not counted, and leave it open.

@@ -334,42 +334,29 @@ private slots:
         QCOMPARE(m ? int(*m) : -1, model);
     }
 
-    // A backup of another model whose every byte the connected model would
-    // take: its name or its content gives it away.
+    // Another model's backup whose every byte the connected model takes:
+    // its name or its content gives it away.
     void otherModelsBackup_data()
     {
         QTest::addColumn<ModuleModel>("fileModel");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QStringList>("risks");
-        const QString name3520 = u"RQ-3520_a1_2026-12-07.kee"_s;
-        const QString fits3510 = u"Obsah souboru odpovídá spíš modelu RQ-3510 nebo RQ-3520 než připojenému "_s
-                                 u"RQ-3530 (platná nastavení vstupů: 12 proti 6)"_s;
-        QTest::newRow("named RQ-3520 in RQ-3510")
-            << ModuleModel::RQ3520 << u"/zalohy/"_s + name3520 << u"RQ-3510  v.1.08"_s
-            << QStringList{u"Název souboru patří modelu RQ-3520 (RQ-3520_a1_2026-12-07.kee), připojen je RQ-3510"_s};
-        QTest::newRow("name in small letters")
-            << ModuleModel::RQ3520 << u"rq-3520_a7_2026-12-07.kee"_s << u"RQ-3510  v.1.08"_s
-            << QStringList{u"Název souboru patří modelu RQ-3520 (rq-3520_a7_2026-12-07.kee), připojen je RQ-3510"_s};
-        QTest::newRow("RQ-3510 content in RQ-3530") << ModuleModel::RQ3510 << u"zaloha.kee"_s << u"RQ-3530  v.2.01"_s
-                                                    << QStringList{fits3510};
-        QTest::newRow("name and content agree") << ModuleModel::RQ3510 << u"RQ-3510_a1_2026-12-07.kee"_s
-                                                << u"RQ-3530  v.2.01"_s
-                                                << QStringList{u"Název souboru patří modelu RQ-3510 "_s
-                                                               u"(RQ-3510_a1_2026-12-07.kee), připojen je RQ-3530"_s};
-        QTest::newRow("own backup") << ModuleModel::RQ3530 << u"RQ-3530_a1_2026-12-07.kee"_s << u"RQ-3530  v.2.01"_s
+        QTest::newRow("named RQ-3520") << ModuleModel::RQ3520 << u"/z/rq-3520_a1_2026-12-07.kee"_s << u"RQ-3510  v.1.08"_s
+                                       << QStringList{u"Název souboru patří modelu RQ-3520 (rq-3520_a1_2026-12-07.kee), "_s
+                                                      u"připojen je RQ-3510"_s};
+        QTest::newRow("RQ-3510 content") << ModuleModel::RQ3510 << u"zaloha.kee"_s << u"RQ-3530  v.2.01"_s
+                                         << QStringList{u"Obsah souboru odpovídá spíš modelu RQ-3510 nebo RQ-3520 než "_s
+                                                        u"připojenému RQ-3530 (platná nastavení vstupů: 12 proti 6)"_s};
+        QTest::newRow("own backup") << ModuleModel::RQ3530 << u"RQ-3530_a1_x.kee"_s << u"RQ-3530  v.2.01"_s
                                     << QStringList{};
-        QTest::newRow("RQ-3510 in RQ-3520") << ModuleModel::RQ3510 << u"Rq3510.kee"_s << u"RQ-3520  v.1.07"_s
-                                            << QStringList{};
-        QTest::newRow("unknown module") << ModuleModel::RQ3510 << name3520 << QString() << QStringList{};
     }
     void otherModelsBackup()
     {
         QFETCH(ModuleModel, fileModel);
         QFETCH(QString, fileName);
         QFETCH(QString, identity);
-        QFETCH(QStringList, risks);
-        QCOMPARE(RestoreRisks(factory(fileModel), 512, fileName, 1, 9600, identity), risks);
+        QTEST(RestoreRisks(factory(fileModel), 512, fileName, 1, 9600, identity), "risks");
     }
 
     // An RQ-3530's backup in an RQ-3510: every sensor byte is foreign.

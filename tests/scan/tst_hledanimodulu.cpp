@@ -142,24 +142,21 @@ private slots:
         if (udpTimeout == 0) QVERIFY(ProbeTimeoutMs(a, baud, extra) * 1000.0 > WireTimeUs(baud));
     }
 
-    // Progress by expected time: two probes at 600 Bd are nearly all of a
-    // search that adds two at 115200 Bd.
+    // Progress by expected time: two silent probes at 600 Bd are nearly all
+    // of a search that adds two at 115200 Bd.
     void progressFollowsExpectedTime()
     {
         SimProcess sim;
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        ScanSettings s;
-        s.adapter = lanTo(sim.udpPort());
+        ScanSettings s{lanTo(sim.udpPort()), bytes({200, 201}), {600, 115200}};
         s.adapter.udpTimeout = 0;
-        s.addresses = bytes({200, 201});
-        s.bauds = {600, 115200};
         Collector c;
         RunScan(s, c);
-        QCOMPARE(c.progressed.size(), 4);
         const qint64 slow = ProbeTimeoutMs(s.adapter, 600), fast = ProbeTimeoutMs(s.adapter, 115200);
-        QCOMPARE(c.progressed.at(1).expectedMs, 2 * slow + 2 * fast);
+        QCOMPARE(c.progressed.size(), 4);
         QCOMPARE(c.progressed.at(1).expectedDoneMs, 2 * slow);
-        QCOMPARE(c.progressed.at(3).expectedDoneMs, c.progressed.at(3).expectedMs);
+        QCOMPARE(c.progressed.at(3).expectedDoneMs, 2 * slow + 2 * fast);
+        QCOMPARE(c.progressed.at(3).expectedMs, 2 * slow + 2 * fast);
     }
 
     void threeModulesAtThreeRates()
