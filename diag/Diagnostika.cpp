@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStackedBarSeries>
@@ -32,7 +33,6 @@
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
-#include <QPointer>
 #include <QValueAxis>
 
 namespace {
