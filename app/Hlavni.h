@@ -16,7 +16,7 @@ class TFormDiagnostika;
 class TStatusBar;
 
 // The main window: owns the application data record, loads and saves the
-// settings file, opens every function as a modal dialog and shows the
+// settings file, opens every function as a dialog modal to it and shows the
 // connected module in its status bar.
 class TForm1 : public QMainWindow
 {
