@@ -44,7 +44,7 @@ public:
             image[CfgAddr::Address] = (*module)[CfgAddr::Address];
         }
         const QStringList risks =
-            RestoreRisks(image, size, c.data.moduleAddress, c.data.baudRate, c.data.identity);
+            RestoreRisks(image, size, path, c.data.moduleAddress, c.data.baudRate, c.data.identity);
 
         QList<int> changed;
         for (int i = 0; i < EepromFileSize; ++i)
