@@ -18,6 +18,10 @@
 
 #include <bit>
 #include <csignal>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 const QString Python = QStringLiteral("/usr/bin/python3");
@@ -385,6 +389,78 @@ private slots:
         ::kill(static_cast<pid_t>(gw.pid()), SIGHUP);
         QTRY_COMPARE_WITH_TIMEOUT(ask(7), QByteArray::fromHex("04020001"), 10000);
         QCOMPARE(ask(1), QByteArray::fromHex("04020001"));
+    }
+
+    // The service unit passes systemd-analyze where it is there; the program
+    // started as the unit starts it tells a service manager it is ready,
+    // feeds the watchdog, reloads on SIGHUP and stops cleanly on SIGTERM.
+    void runsAsTheUnitWould()
+    {
+        QFile unitFile(QStringLiteral(RQ_SOURCE_DIR "/packaging/rqgw@.service"));
+        QVERIFY(unitFile.open(QIODevice::ReadOnly));
+        const QString unit = QString::fromUtf8(unitFile.readAll());
+        for (const char *line : {"Type=notify", "WatchdogSec=", "ConfigurationDirectory=rqgw", "SupplementaryGroups=dialout",
+                                 "ProtectSystem=strict", "NoNewPrivileges=yes"})
+            QVERIFY2(unit.contains(QLatin1String(line)), line);
+        const QString exec = QRegularExpression(QStringLiteral("\\nExecStart=(\\S+) (.*)\\n")).match(unit).captured(2);
+        QCOMPARE(exec, QStringLiteral("--config /etc/rqgw/%i.ini"));
+        if (!QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty()) {
+            QString copy = unit;
+            copy.replace(QStringLiteral("/usr/bin/rqgw"), GatewayProcess::program());
+            const QString path = dir.filePath(QStringLiteral("rqgw@test.service"));
+            QVERIFY(writeFile(path, copy.toUtf8()));
+            int code = -1;
+            const QString out = RunTool(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), QStringLiteral("--man=no"), path}, &code);
+            QVERIFY2(code == 0, qPrintable(out));
+        }
+
+        const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("notify")));
+        const int sock = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        qstrncpy(addr.sun_path, socketPath.constData(), sizeof addr.sun_path);
+        QVERIFY(::bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+        const auto expect = [sock](const QByteArray &what) {
+            for (int k = 0; k < 50; ++k) {
+                pollfd p{sock, POLLIN, 0};
+                if (::poll(&p, 1, 200) <= 0)
+                    continue;
+                char buf[256];
+                const ssize_t n = ::recv(sock, buf, sizeof buf, 0);
+                if (n > 0 && QByteArray(buf, static_cast<int>(n)).split('\n').contains(what))
+                    return true;
+            }
+            return false;
+        };
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(socketPath));
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("600000"));
+        p.setProcessEnvironment(env);
+        p.start(GatewayProcess::program(), {QStringLiteral("--config"), ini, QStringLiteral("--modbus"), QStringLiteral("127.0.0.1:0")});
+        QVERIFY(expect("READY=1"));
+        QVERIFY(expect("WATCHDOG=1"));
+        ::kill(static_cast<pid_t>(p.processId()), SIGHUP);
+        QVERIFY(expect("RELOADING=1"));
+        QVERIFY(expect("READY=1"));
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(expect("STOPPING=1"));
+        QVERIFY(p.waitForFinished(5000));
+        QCOMPARE(p.exitCode(), 0);
+        ::close(sock);
+    }
+
+    // A broken configuration names file, line and key, and ends with 2.
+    void checkConfig()
+    {
+        const QString bad = dir.filePath(QStringLiteral("bad.ini"));
+        QVERIFY(writeFile(bad, "[bus]\nadapter=com\n[module a]\naddress=1\nbaud=9601\n"));
+        int code = -1;
+        QString out = RunTool(GatewayProcess::program(), {QStringLiteral("--check-config"), bad}, &code);
+        QCOMPARE(code, 2);
+        QVERIFY2(out.contains(bad + QStringLiteral(":5: baud: neplatná rychlost")), qPrintable(out));
+        out = RunTool(GatewayProcess::program(), {QStringLiteral("--check-config"), ini}, &code);
+        QCOMPARE(code, 0);
     }
 
     void cleanupTestCase()
