@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QStandardPaths>
-#include <QTest>
 
 #include <csignal>
 #include <sys/prctl.h>

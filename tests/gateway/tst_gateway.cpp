@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
