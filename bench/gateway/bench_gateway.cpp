@@ -22,6 +22,7 @@
 #include <modbus.h>
 
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 
 #include <QTest>
 
-#include <cmath>
+#include <vector>
 
 class TestGatewayUnits : public QObject
 {
@@ -25,13 +25,9 @@ private slots:
                                                 << "gw.ini:5: address: modul a nemá adresu";
         QTest::newRow("two modules, one unit") << bus + "[module a]\naddress=3\n[module b]\naddress=4\nunit=3\n"
                                                << "gw.ini:7: unit: jednotku 3 už má modul a";
-        QTest::newRow("name twice") << bus + "[module a]\naddress=3\n[module A]\naddress=4\n"
-                                    << "gw.ini:7: modul A je uveden dvakrát";
         QTest::newRow("bad endpoint") << "[gateway]\nmodbus=localhost\n" + bus << "gw.ini:2: modbus: očekáváno ADRESA:PORT";
         QTest::newRow("lan without ip") << QByteArray("[bus]\nadapter=lan\n[module a]\naddress=1\n")
                                         << "gw.ini: ip: LAN konvertor potřebuje IP adresu";
-        QTest::newRow("unknown section") << bus + "[modul a]\n" << "gw.ini:5: neznámý oddíl [modul a]";
-        QTest::newRow("key outside a section") << QByteArray("name=x\n") << "gw.ini:1: name: klíč mimo oddíl";
     }
     void configFile()
     {
@@ -78,7 +74,6 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("search") << "--adapter lan --ip 1.2.3.4 --address 1,5-7 --baud 9600,19200 --allow-writes" << "";
         QTest::newRow("no modules") << "--adapter lan --ip 1.2.3.4" << "příkazová řádka: žádný modul: uveďte --config SOUBOR nebo --address SEZNAM";
-        QTest::newRow("value missing") << "--address" << "příkazová řádka: --address: chybí hodnota";
         QTest::newRow("unknown option") << "--adress 1" << "příkazová řádka: --adress: neznámá volba";
         QTest::newRow("retries out of range") << "--address 1 --retries 11" << "příkazová řádka: --retries: očekáváno celé číslo 0 až 10";
         QTest::newRow("missing file") << "--config /nonexistent/gw.ini" << "/nonexistent/gw.ini: soubor nelze číst: No such file or directory";
@@ -161,26 +156,15 @@ private slots:
         m.failedCycles = 3;
         m.doutKnown = true;
         const auto r = InputRegisters(m, 1250);
-        QCOMPARE(r[0], quint16(0x3FC0)); // 1.5f, high word first
-        QCOMPARE(r[1], quint16(0));
-        QCOMPARE(r[2], quint16(0x7FC0)); // never measured: NaN
-        QCOMPARE(r[24], quint16(0xC220)); // -40.0f
-        QCOMPARE(r[26], quint16(3));
-        QCOMPARE(r[27], quint16(0));
+        // Floats high word first: 1.5, NaN for a value never measured, -40.
+        QCOMPARE(std::vector<quint16>(r.begin(), r.begin() + 4), (std::vector<quint16>{0x3FC0, 0, 0x7FC0, 0}));
+        QCOMPARE(std::vector<quint16>(r.begin() + 24, r.begin() + 28), (std::vector<quint16>{0xC220, 0, 3, 0}));
         QCOMPARE(r[38], quint16(6)); // thermometer on, not in degrees: counts
-        QCOMPARE(r[100], quint16(1));
-        QCOMPARE(r[101], quint16(20));
-        QCOMPARE(r[103], quint16(250)); // age in ms
-        QCOMPARE(r[104], quint16(0x8000));
-        QCOMPARE(r[105], quint16(0x0030));
-        QCOMPARE(r[106], quint16(1));
-        QCOMPARE(r[107], quint16(70000 - 65536));
-        QCOMPARE(r[109], quint16(3));
-        QCOMPARE(r[110], quint16(1));
+        // online, last error, age 250 ms, status, 70000 cycles, 3 failed, outputs known
+        QCOMPARE(std::vector<quint16>(r.begin() + 100, r.end()),
+                 (std::vector<quint16>{1, 20, 0, 250, 0x8000, 0x0030, 1, 70000 - 65536, 0, 3, 1}));
         m.lastCompleteMs = -1;
-        const auto never = InputRegisters(m, 1250);
-        QCOMPARE(never[102], quint16(0xFFFF)); // never: as old as it gets
-        QCOMPARE(never[103], quint16(0xFFFF));
+        QCOMPARE(InputRegisters(m, 1250)[103], quint16(0xFFFF)); // never: as old as it gets
     }
 
     void mergeCoils_data()
