@@ -160,13 +160,18 @@ void ModbusServer::acceptClients()
     }
 }
 
-void ModbusServer::fillMapping(const ModuleSnapshot &m)
+void ModbusServer::fillMapping(const ModuleSnapshot &m, int function)
 {
-    const auto regs = InputRegisters(m, MonotonicMs());
-    std::copy(regs.begin(), regs.end(), m_map->tab_input_registers);
-    for (int n = 0; n < 32; ++n) {
-        m_map->tab_bits[n] = (m.dout >> n) & 1;
-        m_map->tab_input_bits[n] = (m.din >> n) & 1;
+    // Only the table the request reads: the rest costs time on every request.
+    if (function == 4) {
+        const auto regs = InputRegisters(m, MonotonicMs());
+        std::copy(regs.begin(), regs.end(), m_map->tab_input_registers);
+    } else if (function == 2) {
+        for (int n = 0; n < 32; ++n)
+            m_map->tab_input_bits[n] = (m.din >> n) & 1;
+    } else {
+        for (int n = 0; n < 32; ++n)
+            m_map->tab_bits[n] = (m.dout >> n) & 1;
     }
 }
 
@@ -219,7 +224,7 @@ bool ModbusServer::serve(Client &c)
         }
         // A malformed value: libmodbus answers it (illegal data value).
     }
-    fillMapping(m ? *m : ModuleSnapshot{});
+    fillMapping(m ? *m : ModuleSnapshot{}, r.function);
     return modbus_reply(m_ctx, q, len, m_map) >= 0;
 }
 
@@ -236,7 +241,7 @@ void ModbusServer::finishWrites()
                 modbus_reply_exception(m_ctx, c.query.data(), r.exception);
             } else {
                 const std::optional<ModuleSnapshot> m = m_store.byUnit(c.query[static_cast<std::size_t>(off - 1)]);
-                fillMapping(m ? *m : ModuleSnapshot{});
+                fillMapping(m ? *m : ModuleSnapshot{}, c.query[static_cast<std::size_t>(off)]);
                 modbus_reply(m_ctx, c.query.data(), static_cast<int>(c.query.size()), m_map);
             }
             c.query.clear();

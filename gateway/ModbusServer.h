@@ -45,7 +45,7 @@ private:
     void run();
     void acceptClients();
     bool serve(Client &c); // false: close the client
-    void fillMapping(const ModuleSnapshot &m);
+    void fillMapping(const ModuleSnapshot &m, int function);
     void finishWrites();
 
     SnapshotStore &m_store;

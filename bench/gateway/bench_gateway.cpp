@@ -7,7 +7,8 @@
 //     beside a plain libmodbus server with a static map, p99 latency;
 //  4. rqtool backup of one module through --converter while the gateway
 //     polls 7 others, beside the direct backup;
-//  5. memory: RSS after 100,000 cycles beside RSS after one minute.
+//  5. memory: RSS after one minute and 100,000 cycles more, beside RSS after
+//     the minute.
 // BENCH_GW_CYCLES changes the 100,000 of figure 5.
 #include "BenchCpu.h"
 #include "gateway/GatewayProcess.h"
@@ -216,6 +217,15 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
+    // The bus figures run pinned to one CPU and shielded from the machine's
+    // other load, as the other benchmarks of the bus do; the Modbus and
+    // memory figures run free, since their clients need the other CPU.
+    cpu_set_t all;
+    CPU_ZERO(&all);
+    sched_getaffinity(0, sizeof all, &all);
+    bench::pinToOneCpu();
+    bench::shieldFromOtherLoad();
+    bench::printCpus();
     QStringList modules;
     for (int a = 1; a <= 8; ++a)
         modules << QStringLiteral("--module") << QStringLiteral("%1:3510:1.08:115200").arg(a);
@@ -272,10 +282,13 @@ int main(int argc, char *argv[])
             bench::printGoal("rqtool backup through rqgw / direct", shared / direct, 1.5);
         }
     }
-    // 3. Modbus TCP, 50 clients.
+    sched_param normal{};
+    sched_setscheduler(0, SCHED_OTHER, &normal);
+    sched_setaffinity(0, sizeof all, &all);
+    // 3. Modbus TCP, 50 clients, while the gateway polls a module at 9600 Bd.
     {
         SimProcess sim;
-        if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510")}))
+        if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510"), QStringLiteral("--wire-time")}))
             return 1;
         GatewayProcess gw;
         if (!gw.start(lan(sim.udpPort()) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}))
@@ -311,13 +324,14 @@ int main(int argc, char *argv[])
         QThread::msleep(60000);
         const long minute = rssKb(gw.pid());
         const quint64 atMinute = cycles(gw.modbusPort, eight);
+        // Cycles come fast without wire time: 100,000 more after the minute.
         quint64 n = atMinute;
-        while (n < target) {
+        while (n < atMinute + target) {
             QThread::msleep(5000);
             n = cycles(gw.modbusPort, eight);
         }
         const long end = rssKb(gw.pid());
-        std::printf("memory: RSS %ld kB after one minute (%llu cycles), %ld kB after %llu cycles (%.0f s)\n", minute,
+        std::printf("memory: RSS %ld kB after one minute (%llu cycles), %ld kB after %llu cycles in all (%.0f s)\n", minute,
                     static_cast<unsigned long long>(atMinute), end, static_cast<unsigned long long>(n), seconds(t));
         bench::printGoal("rqgw RSS after 100,000 cycles / after one minute", double(end) / double(minute), 1.1);
     }
