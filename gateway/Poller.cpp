@@ -364,10 +364,9 @@ void Poller::idle(int ms)
             quint64 v;
             (void)!::read(m_wake, &v, sizeof v);
         }
-        if (n == 2 && fds[1].revents && m_data.ready())
+        // Converter queries are answered even while the adapter is closed.
+        if (n == 2 && fds[1].revents)
             serveClients(0);
-        else if (n == 2 && fds[1].revents)
-            serveClients(0); // the converter query is answered even without a bus
     }
 }
 

@@ -146,7 +146,6 @@ private:
     qint64 m_nextSearch = 0;
     int m_cursor = 0;
     int m_lastIndex = -1;
-    bool m_inCycle = false;
 
     int m_udp = -1;
     quint16 m_converterPort = 0;
