@@ -91,6 +91,13 @@ const CheckStep *find(const QList<CheckStep> &steps, const QString &name)
     return nullptr;
 }
 
+mode_t currentUmask()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
 } // namespace
 
 class TestLinkCheck : public QObject
@@ -228,6 +235,49 @@ private slots:
             "; comment\n[porty]\n  com1 = /dev/a \r\n#COM3=/dev/b\nUSB=\nbroken line\nCOM4=/dev/c=d\n");
         QCOMPARE(parsed, (rqports::PortMap{{"COM1", "/dev/a"}, {"COM4", "/dev/c=d"}}));
         qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // A rewrite of porty.ini keeps what the user wrote around the entries and
+    // who may read the file, and no fixed temporary name can spoil it.
+    void portMapRewriteKeepsTheFile_data()
+    {
+        QTest::addColumn<QByteArray>("old"); // null: no file yet
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("new file")
+            << QByteArray() << QByteArray("; Stálé názvy portů programu W_RQ3510: COM<n> a USB -> zařízení\nCOM2=/dev/b\nUSB=/dev/u\n")
+            << 0; // the umask decides
+        QTest::newRow("comments, sections and order stay; a removed entry goes")
+            << QByteArray("# moje porty\n[porty]\nusb = /dev/u\r\n; stará karta\nCOM1=/dev/a\n  com2=/dev/old\nCOM2=/dev/x\n")
+            << QByteArray("# moje porty\n[porty]\nusb = /dev/u\r\n; stará karta\ncom2=/dev/b\n")
+            << 0600;
+        QTest::newRow("no end of line, a new entry")
+            << QByteArray("; jen COM2\nCOM2=/dev/b") << QByteArray("; jen COM2\nCOM2=/dev/b\nUSB=/dev/u\n") << 0640;
+    }
+    void portMapRewriteKeepsTheFile()
+    {
+        QFETCH(QByteArray, old);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, mode);
+        QTemporaryDir config;
+        const QString file = config.filePath(QStringLiteral("W_RQ3510/porty.ini"));
+        QVERIFY(QDir().mkpath(QFileInfo(file).absolutePath()));
+        if (!old.isNull()) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(old) == old.size());
+            f.close();
+            QVERIFY(::chmod(QFile::encodeName(file).constData(), mode_t(mode)) == 0);
+        }
+        // Another instance's (or another user's) leftover under the old fixed name.
+        QVERIFY(QDir().mkdir(file + QStringLiteral(".tmp")));
+        QVERIFY(rqports::writePortMap(file.toStdString(), {{"COM2", "/dev/b"}, {"USB", "/dev/u"}}));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), expected);
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(file).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), old.isNull() ? (0666 & ~int(currentUmask())) : mode);
+        QCOMPARE(QDir(QFileInfo(file).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
     // The serial port library opens the device the map names when no RQ_COM<n> is set.
