@@ -38,7 +38,7 @@ QString reason(int err)
     case ELOOP:
         return QStringLiteral("odkazy na soubor tvoří smyčku");
     case rqfile::ForeignLink:
-        return QStringLiteral("je to odkaz jiného uživatele ve sdílené složce a ten se z bezpečnostních "
+        return QStringLiteral("je to odkaz jiného uživatele ve sdílené složce, který se z bezpečnostních "
                               "důvodů nenásleduje");
     default:
         return QStringLiteral("chyba systému číslo %1").arg(err);

@@ -136,85 +136,72 @@ private slots:
 
     // Links on the way to the file. In a sticky folder that everybody may
     // write into, a link is followed only when it is the user's own or the
-    // folder owner's; anywhere else a chain is followed to its very end.
-    // "victim" is the file a planted link aims at; what it must hold after
-    // the save tells whether the link was followed.
+    // folder owner's; anywhere else a chain is followed to its very end. The
+    // links lead to "aim" (home/victim exists, home/new does not); what it
+    // holds afterwards tells whether they were followed.
     void linksFollowedOnlyWhereTheyAreSafe_data()
     {
-        QTest::addColumn<QString>("shape");
-        QTest::addColumn<int>("linkOwner"); // -1 the user, -2 the folder's owner, else this uid
+        QTest::addColumn<QStringList>("links"); // "name>target", made in order
+        QTest::addColumn<int>("owner");         // of the last link: -1 the user, -2 the folder's owner, else a uid
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("aim");
         QTest::addColumn<bool>("followed");
-        QTest::newRow("chain a -> b -> victim") << QStringLiteral("chain") << -1 << true;
-        QTest::newRow("relative link through ..") << QStringLiteral("relative") << -1 << true;
-        QTest::newRow("link to a file not there yet") << QStringLiteral("dangling") << -1 << true;
-        QTest::newRow("shared folder, own link") << QStringLiteral("shared") << -1 << true;
-        QTest::newRow("shared folder, folder owner's link") << QStringLiteral("shared") << -2 << true;
-        QTest::newRow("shared folder, another user's link") << QStringLiteral("shared") << 65533 << false;
-        QTest::newRow("shared folder, another user's dangling link")
-            << QStringLiteral("shared dangling") << 65533 << false;
+        const QString victim = QStringLiteral("home/victim"), none = QStringLiteral("home/new");
+        const QStringList chain{QStringLiteral("home/b>victim"), QStringLiteral("home/a>b")};
+        const QStringList shared{QStringLiteral("shared/z>../home/victim")};
+        const QStringList toNew{QStringLiteral("shared/z>../home/new")};
+        const QStringList toFolder{QStringLiteral("shared/d>../home")};
+        const QString a = QStringLiteral("home/a"), z = QStringLiteral("shared/z");
+        QTest::newRow("chain a -> b -> victim") << chain << -1 << a << victim << true;
+        QTest::newRow("relative link through ..")
+            << QStringList{QStringLiteral("home/a>../home/./victim")} << -1 << a << victim << true;
+        QTest::newRow("another user's link in a private folder") << chain << 65533 << a << victim << true;
+        QTest::newRow("shared folder, own link to a file not there yet") << toNew << -1 << z << none << true;
+        QTest::newRow("shared folder, folder owner's link") << shared << -2 << z << victim << true;
+        QTest::newRow("shared folder, another user's link") << shared << 65533 << z << victim << false;
+        QTest::newRow("shared folder, another user's link to nowhere") << toNew << 65533 << z << none << false;
         QTest::newRow("shared folder, another user's link to a folder")
-            << QStringLiteral("shared folder") << 65533 << false;
-        QTest::newRow("another user's link in a private folder") << QStringLiteral("chain") << 65533 << true;
+            << toFolder << 65533 << QStringLiteral("shared/d/victim") << victim << false;
     }
     void linksFollowedOnlyWhereTheyAreSafe()
     {
-        QFETCH(QString, shape);
-        QFETCH(int, linkOwner);
+        QFETCH(QStringList, links);
+        QFETCH(int, owner);
+        QFETCH(QString, saved);
+        QFETCH(QString, aim);
         QFETCH(bool, followed);
-        if (linkOwner != -1 && geteuid() != 0)
+        if (owner != -1 && geteuid() != 0)
             QSKIP("giving a link to another user needs root");
-        const QString dir = newFolder();
-        const QString home = dir + QStringLiteral("/home");
-        const QString shared = dir + QStringLiteral("/shared");
-        QVERIFY(QDir().mkpath(home) && QDir().mkpath(shared));
-        const QByteArray sharedName = QFile::encodeName(shared);
-        QVERIFY(chmod(sharedName.constData(), 01777) == 0);
-        if (linkOwner == -2)
-            QVERIFY(lchown(sharedName.constData(), 65532, 65532) == 0);
-        const QString victim = home + QStringLiteral("/authorized_keys");
-        const bool dangling = shape.contains(QLatin1String("dangling"));
-        if (!dangling)
-            QVERIFY(writeFile(victim, pattern(100, 7)));
-
-        QString saved = shared + QStringLiteral("/zaloha.kee");
-        QString link = saved;
-        if (shape == QLatin1String("chain")) {
-            saved = link = home + QStringLiteral("/a");
-            QVERIFY(QFile::link(home + QStringLiteral("/b"), link));
-            QVERIFY(QFile::link(victim, home + QStringLiteral("/b")));
-        } else if (shape == QLatin1String("relative")) {
-            saved = link = home + QStringLiteral("/a");
-            QVERIFY(QFile::link(QStringLiteral("../home/./authorized_keys"), link));
-        } else if (shape == QLatin1String("shared folder")) {
-            link = shared + QStringLiteral("/d");
-            saved = link + QStringLiteral("/authorized_keys");
-            QVERIFY(QFile::link(home, link));
-        } else {
-            QVERIFY(QFile::link(victim, link));
-        }
-        const QByteArray linkName = QFile::encodeName(link);
-        if (linkOwner == -2)
-            QVERIFY(lchown(linkName.constData(), 65532, 65532) == 0);
-        else if (linkOwner >= 0)
-            QVERIFY(lchown(linkName.constData(), uid_t(linkOwner), gid_t(linkOwner)) == 0);
+        const QDir dir(newFolder());
+        QVERIFY(dir.mkpath(QStringLiteral("home")) && dir.mkpath(QStringLiteral("shared")));
+        const QByteArray shared = QFile::encodeName(dir.filePath(QStringLiteral("shared")));
+        QVERIFY(chmod(shared.constData(), 01777) == 0);
+        QVERIFY(owner != -2 || lchown(shared.constData(), 65532, 65532) == 0);
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("home/victim")), pattern(100, 7)));
+        for (const QString &link : links)
+            QVERIFY(QFile::link(link.section(u'>', 1), dir.filePath(link.section(u'>', 0, 0))));
+        const QByteArray last = QFile::encodeName(dir.filePath(links.last().section(u'>', 0, 0)));
+        const uid_t uid = owner == -2 ? 65532 : uid_t(owner);
+        QVERIFY(owner == -1 || lchown(last.constData(), uid, uid) == 0);
+        const auto names = [&] {
+            QStringList all;
+            for (const QString &sub : {QStringLiteral("home"), QStringLiteral("shared")})
+                all << QDir(dir.filePath(sub)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+            return all;
+        };
+        const QStringList before = names();
 
         QString error;
         const QByteArray bytes = pattern(512, 8);
-        QCOMPARE(rq::saveWholeFile(saved, bytes, &error), followed);
-        QCOMPARE(readFile(victim), followed ? bytes : dangling ? QByteArray() : pattern(100, 7));
-        QVERIFY(QFileInfo(link).isSymLink());
-        if (shape == QLatin1String("chain"))
-            QVERIFY(QFileInfo(home + QStringLiteral("/b")).isSymLink());
+        QCOMPARE(rq::saveWholeFile(dir.filePath(saved), bytes, &error), followed);
+        const bool existed = aim.endsWith(QLatin1String("victim"));
+        QCOMPARE(readFile(dir.filePath(aim)), followed ? bytes : existed ? pattern(100, 7) : QByteArray());
+        for (const QString &link : links)
+            QVERIFY(QFileInfo(dir.filePath(link.section(u'>', 0, 0))).isSymLink());
         if (!followed)
             QVERIFY2(error.contains(QStringLiteral("odkaz jiného uživatele")), qPrintable(error));
-        // Nothing left beside: names counted with links that lead nowhere.
-        const auto count = [](const QString &folder) {
-            return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size();
-        };
-        const bool inHome = shape == QLatin1String("chain") || shape == QLatin1String("relative");
-        QCOMPARE(count(shared), inHome ? 0 : 1);
-        QCOMPARE(count(home), int(!(dangling && !followed)) + int(shape == QLatin1String("chain")) * 2 +
-                                  int(shape == QLatin1String("relative")));
+        // Nothing left beside: the same names, and the new file where one was made.
+        QCOMPARE(names().size(), before.size() + int(followed && !existed));
     }
 
     // Files planted under names a save could use for its new file neither
