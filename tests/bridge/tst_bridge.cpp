@@ -89,35 +89,21 @@ QStringList exportsOfPe32(const QString &path)
     return names;
 }
 
-// Child processes of this test other than rqsim: a bridge left behind, or a zombie.
-QStringList strayChildren()
+// Child processes of parent (this test) other than rqsim: a bridge left
+// behind, or a zombie; each line starts with its process number.
+QStringList strayChildren(pid_t parent = ::getpid())
 {
     QStringList stray;
-    const QString me = QString::number(::getpid());
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
         if (!stat.open(QIODevice::ReadOnly)) continue;
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 2 || QString::fromLatin1(fields.at(1)) != me) continue;
+        if (fields.size() < 2 || fields.at(1).toInt() != parent) continue;
         if (line.contains("(rqsim)")) continue;
         stray << QString::fromLatin1(line.left(60));
     }
     return stray;
-}
-
-// The processes whose parent is pid.
-QList<pid_t> childrenOf(pid_t pid)
-{
-    QList<pid_t> children;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly)) continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() >= 2 && fields.at(1).toInt() == pid) children << entry.toInt();
-    }
-    return children;
 }
 
 // Whether the process runs (a zombie nobody reaps does not).
@@ -436,12 +422,12 @@ private slots:
         char x = 0;
         QCOMPARE(::read(ready[0], &x, 1), ssize_t(1));
         ::close(ready[0]);
-        const QList<pid_t> bridges = childrenOf(program);
+        const QStringList bridges = strayChildren(program);
         QCOMPARE(bridges.size(), 1);
         QTest::qWait(300); // the request reaches the library
         ::kill(program, SIGKILL);
         ::waitpid(program, nullptr, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!runs(bridges.first()), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!runs(bridges.first().section(u' ', 0, 0).toInt()), 60000);
     }
 
     void libraryBesideOurs_anyLetterCase()
