@@ -55,11 +55,11 @@ private slots:
             env.insert(QStringLiteral("ZALOHY"), dir.filePath(QStringLiteral("zalohy")));
             env.insert(QStringLiteral("DNES"), today);
             env.insert(QStringLiteral("VCERA"), yesterday);
-            env.insert(QStringLiteral("SPOJENI"), QStringLiteral("--settings %1 --timeout 50").arg(settings));
+            env.insert(QStringLiteral("SPOJENI"), QStringLiteral("--settings %1 --timeout 150").arg(settings));
             p.setProcessEnvironment(env);
             p.start(QStringLiteral("bash"), {QStringLiteral(RQ_SOURCE_DIR "/tests/cli/nocni-zaloha.sh")});
             p.waitForFinished(240000);
-            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput()));
         };
         const auto first = night(QStringLiteral("2026-12-06"), QStringLiteral("2026-12-05"));
         QVERIFY2(first.first == 0, qPrintable(first.second));
