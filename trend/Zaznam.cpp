@@ -72,7 +72,19 @@ QString TrendRecorder::number(double value, int decimals)
     return text;
 }
 
-bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units)
+QString TrendCsvText::next(const TrendSample &s)
+{
+    QString text;
+    if (m_header && (!m_headerWritten || (!m_headerHasUnits && s.unitsKnown))) {
+        text = TrendRecorder::headerLine(s.units);
+        m_headerWritten = true;
+        m_headerHasUnits = s.unitsKnown;
+    }
+    return text + TrendRecorder::rowLine(s);
+}
+
+bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units,
+                         bool unitsKnown)
 {
     close();
     m_rows = 0;
@@ -87,6 +99,7 @@ bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSam
         close();
         return false;
     }
+    m_unitsKnown = unitsKnown;
     return true;
 }
 
@@ -96,8 +109,12 @@ bool TrendRecorder::write(const TrendSample &s)
         m_error = QStringLiteral("Soubor není otevřen.");
         return false;
     }
-    if (!put(rowLine(s).toUtf8()))
+    // The header with the units and the row in one write: a header line is
+    // never left without the row that brought it.
+    const bool header = !m_unitsKnown && s.unitsKnown;
+    if (!put(((header ? headerLine(s.units) : QString()) + rowLine(s)).toUtf8()))
         return false;
+    m_unitsKnown = m_unitsKnown || header;
     ++m_rows;
     return true;
 }

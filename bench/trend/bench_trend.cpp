@@ -170,7 +170,7 @@ int main(int argc, char **argv)
             clock += 10;
             d.Timer2Timer();
             d.ChartView1->viewport()->repaint();
-            d.BitTraces1->repaint();
+            
         }
         std::printf("one chart redraw (13 lines, 1 min window) takes %.2f ms\n", double(rt.nsecsElapsed()) / 1e6 / 50);
         TFormPrubeh::clock = nullptr;
