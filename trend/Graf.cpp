@@ -488,16 +488,28 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
     for (qint64 t : m_timeTicks)
         p.drawLine(QPointF(x(double(t)), plot.top()), QPointF(x(double(t)), plot.bottom()));
 
-    // Failed stretches under the lines, at least three pixels wide.
+    // Failed stretches under the lines, at least three pixels wide; those
+    // that touch on the screen are one rectangle.
+    QRectF shade;
+    const auto flushShade = [&] {
+        if (!shade.isNull())
+            p.fillRect(shade & QRectF(plot), FailShade);
+        shade = QRectF();
+    };
     for (const TrendFailure &f : m_failures) {
         double x0 = x(double(f.first)), x1 = x(double(f.last));
         if (x1 - x0 < 3) {
             x0 -= 1.5;
             x1 = x0 + 3;
         }
-        const QRectF shade = QRectF(QPointF(x0, plot.top()), QPointF(x1, plot.bottom())) & QRectF(plot);
-        p.fillRect(shade, FailShade);
+        if (!shade.isNull() && x0 <= shade.right() + 1) {
+            shade.setRight(std::max(shade.right(), x1));
+            continue;
+        }
+        flushShade();
+        shade = QRectF(QPointF(x0, plot.top()), QPointF(x1, plot.bottom()));
     }
+    flushShade();
 
     // The lines: one polyline per unbroken piece.
     p.save();
@@ -509,20 +521,18 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         const Axis &axis = m_axes.at(a);
         const double scale = plot.height() / std::max(1e-300, axis.max - axis.min);
         p.setPen(QPen(channels[static_cast<std::size_t>(c)].colour, 1));
-        p.setBrush(channels[static_cast<std::size_t>(c)].colour);
         QPolygonF line;
         for (const QList<QPointF> &piece : m_pieces[static_cast<std::size_t>(c)]) {
             line.resize(piece.size());
             for (qsizetype i = 0; i < piece.size(); ++i)
                 line[i] = QPointF(x(piece[i].x()), plot.bottom() - (piece[i].y() - axis.min) * scale);
-            if (line.size() == 1)
-                p.drawEllipse(line.first(), 2, 2); // a lone point would be invisible as a line
+            if (line.size() == 1) // a lone point would be invisible as a line
+                p.fillRect(QRectF(line.first() - QPointF(1.5, 1.5), QSizeF(3, 3)), channels[std::size_t(c)].colour);
             else
                 p.drawPolyline(line);
         }
     }
     p.restore();
-    p.setBrush(Qt::NoBrush);
 
     p.setPen(Qt::gray);
     p.drawRect(plot);

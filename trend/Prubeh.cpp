@@ -428,7 +428,15 @@ void TFormPrubeh::statistics()
         Prumer[k]->setText(FormatFixed(all.mean(c), m_decimals[k] + 1) + unit);
     }
 
+    // Rows are made only when the changes in view are others: a time's
+    // text asks the system for the local offset.
     const QList<TrendChange> changes = m_history.changes(from, to, ChangeRows);
+    const auto same = [](const TrendChange &a, const TrendChange &b) {
+        return a.time == b.time && a.input == b.input && a.state == b.state;
+    };
+    if (std::equal(changes.begin(), changes.end(), m_listed.begin(), m_listed.end(), same))
+        return;
+    m_listed = changes;
     QStringList rows;
     rows.reserve(changes.size());
     for (const TrendChange &ch : changes)
@@ -437,11 +445,6 @@ void TFormPrubeh::statistics()
                              + stamp(ch.time, QStringLiteral("zzz")))
                     .arg(ch.input)
                     .arg(int(ch.state));
-    bool same = ListZmeny->count() == rows.size();
-    for (int i = 0; same && i < rows.size(); ++i)
-        same = ListZmeny->item(i)->text() == rows.at(i);
-    if (!same) {
-        ListZmeny->clear();
-        ListZmeny->addItems(rows);
-    }
+    ListZmeny->clear();
+    ListZmeny->addItems(rows);
 }

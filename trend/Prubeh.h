@@ -103,6 +103,7 @@ private:
     TrendHistory m_history;
     TrendRecorder m_recorder;
     std::array<quint8, ValueCount> m_decimals{};
+    QList<TrendChange> m_listed; // what "Změny" shows
     QLabel *m_recordPanel = nullptr;
     bool m_paused = false;
     qint64 m_pausedAt = 0;
