@@ -95,11 +95,11 @@ bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSam
         m_error = m_file.errorString();
         return false;
     }
-    if (!put(QByteArrayLiteral("\xEF\xBB\xBF") + headerLine(units).toUtf8())) {
+    if (!put(QByteArrayLiteral("\xEF\xBB\xBF") + (unitsKnown ? headerLine(units).toUtf8() : QByteArray()))) {
         close();
         return false;
     }
-    m_unitsKnown = unitsKnown;
+    m_csv = TrendCsvText(!unitsKnown);
     return true;
 }
 
@@ -109,12 +109,10 @@ bool TrendRecorder::write(const TrendSample &s)
         m_error = QStringLiteral("Soubor není otevřen.");
         return false;
     }
-    // The header with the units and the row in one write: a header line is
-    // never left without the row that brought it.
-    const bool header = !m_unitsKnown && s.unitsKnown;
-    if (!put(((header ? headerLine(s.units) : QString()) + rowLine(s)).toUtf8()))
+    // A header due and the row in one write: a header line is never left
+    // without the row that brought it.
+    if (!put(m_csv.next(s).toUtf8()))
         return false;
-    m_unitsKnown = m_unitsKnown || header;
     ++m_rows;
     return true;
 }

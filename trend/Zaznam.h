@@ -54,9 +54,10 @@ public:
 
     // Creates the file, replacing one of the same name (ask before calling),
     // and writes the header with the units of the thirteen values (the
-    // temperature's is empty, as the monitor shows it); without units known
-    // the header is written again by the first row that knows them. False
-    // with errorString() when the file cannot be written.
+    // temperature's is empty, as the monitor shows it). Without units known
+    // the header waits for the first row, and is written again by the first
+    // row that knows them. False with errorString() when the file cannot be
+    // written.
     bool open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units,
               bool unitsKnown = true);
     // One row (after the header again when the sample brings the units
@@ -80,7 +81,7 @@ private:
     bool put(const QByteArray &bytes);
 
     QFile m_file;
-    bool m_unitsKnown = false;
+    TrendCsvText m_csv;
     quint64 m_rows = 0;
     QString m_error;
 };

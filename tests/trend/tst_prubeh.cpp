@@ -285,6 +285,48 @@ private slots:
         QVERIFY(lines[2].endsWith(";chyba 9\r"));
         QCOMPARE(d->StatusBar1->panel(1)->text(), u" Záznam ukončen, řádků: 2"_s);
     }
+    // The units are read before the first value; a record started while
+    // they are not known yet takes them into its header by the first row
+    // that has them, and the cycle after a failed unit read begins anew.
+    void recordGetsUnits_data()
+    {
+        QTest::addColumn<int>("failAt");       // in the first cycle
+        QTest::addColumn<bool>("failAgain");   // the first recorded cycle fails the same way
+        QTest::addColumn<QList<int>>("headers"); // header lines in the file
+        QTest::newRow("identification fails") << 1 << false << QList<int>{0};
+        QTest::newRow("range byte fails") << 6 << false << QList<int>{0};
+        QTest::newRow("thermometer fails, twice") << 14 << true << QList<int>{0, 2};
+    }
+    void recordGetsUnits()
+    {
+        QFETCH(int, failAt);
+        QFETCH(bool, failAgain);
+        QFETCH(QList<int>, headers);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"z.csv"_s);
+        TFormPrubeh::chooseFile = [&](QWidget *, const QString &) { return path; };
+        auto d = dialog();
+        cycleAt(*d, 1000, 1, failAt);
+        QVERIFY(!d->trendCycle().unitsKnown());
+        QCOMPARE(ta.sends().last().sub, 64); // the digital inputs all the same
+        d->Button3->click();
+        if (failAgain)
+            cycleAt(*d, 2000, 2, failAt);
+        cycleAt(*d, 3000, 3);
+        QCOMPARE(ta.sends().first().command, 200);
+        d->Button3->click();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().mid(3).split('\n');
+        QList<int> found;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (lines[i].startsWith("Čas;"))
+                found << int(i);
+        QCOMPARE(found, headers);
+        QVERIFY(lines[found.last()].contains("Vstup 0 [V];"));
+        QVERIFY(lines[found.last() + 1].contains(";3,0;4,0;"));
+    }
+
     // The window's own dialogs run nested event loops: the cycle goes on
     // under each of them, one transaction per tick, and the record that
     // starts afterwards begins with a fresh row.
