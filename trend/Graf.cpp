@@ -12,12 +12,12 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace {
 constexpr int AxisWidth = 58;
 constexpr int LaneHeight = 14;
-constexpr int LaneLabelWidth = 64;
 const QColor Grid(0xe6, 0xe6, 0xe6);
 const QColor FailShade(0xff, 0xd8, 0xd8);
 const QColor LaneColour(0x20, 0x40, 0xa0);
@@ -163,10 +163,11 @@ TTrendChart::Layout TTrendChart::layoutFor(const QSize &size, int captionHeight)
 {
     Layout l;
     const int axes = int(m_axes.size());
-    const int left = std::max(((axes + 1) / 2) * AxisWidth, LaneLabelWidth);
+    const int labels = m_lanes.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("DIN31 = 1")) + 12;
+    const int left = std::max({((axes + 1) / 2) * AxisWidth, labels, 24});
     const int right = std::max((axes / 2) * AxisWidth, 12);
     const int timeRow = fontMetrics().height() + 6;
-    const int lanes = m_lanes.isEmpty() ? 0 : int(m_lanes.size()) * LaneHeight + 6;
+    const int lanes = m_lanes.isEmpty() ? 0 : int(m_lanes.size() + (m_moreLanes ? 1 : 0)) * LaneHeight + 6;
     const int top = captionHeight + 8;
     const int plotHeight = std::max(60, size.height() - top - timeRow - lanes - 4);
     l.plot = QRect(left, top, std::max(60, size.width() - left - right), plotHeight);
@@ -354,9 +355,25 @@ void TTrendChart::computeLanes()
         previous = b.dinAll;
         have = true;
     }
-    const quint32 shown = changed | tickedInputs;
     const quint32 now = m_history ? m_history->lastDin() : 0;
     const bool known = m_history && m_history->dinKnown();
+    // At most a quarter of the chart: the ticked inputs first, then the
+    // changed ones in order; the others are counted (the list names them).
+    const int most = std::max(2, height() / 4 / LaneHeight);
+    quint32 shown = tickedInputs;
+    m_moreLanes = 0;
+    for (int n = 0; n < 32; ++n) {
+        if (!(changed >> n & 1) || (shown >> n & 1))
+            continue;
+        if (std::popcount(shown) < most - 1)
+            shown |= 1u << n;
+        else
+            ++m_moreLanes;
+    }
+    if (m_moreLanes == 1 && std::popcount(shown) < most) { // room for the one left
+        shown |= changed & ~shown;
+        m_moreLanes = 0;
+    }
     m_lanes.clear();
     for (int n = 0; n < 32; ++n) {
         if (!(shown >> n & 1))
@@ -583,6 +600,9 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         const int low = top + LaneHeight - 2;
         p.setPen(Qt::black);
         p.drawText(QRect(2, top, plot.left() - 6, LaneHeight), Qt::AlignRight | Qt::AlignVCenter, lane.label);
+        if (n + 1 == m_lanes.size() && m_moreLanes > 0)
+            p.drawText(QRect(plot.left(), top + LaneHeight, plot.width(), LaneHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                       QStringLiteral("… a %1 dalších změněných vstupů (seznam Změny, Vždy kreslit)").arg(m_moreLanes));
         p.setPen(Grid);
         p.drawLine(plot.left(), low, plot.right(), low);
         const quint32 bit = 1u << lane.input;

@@ -93,6 +93,7 @@ public:
     QList<QList<QPointF>> segments(int channel) const; // (ms, value) per piece
     const QList<TrendBucket> &buckets() const { return m_buckets; }
     const QList<Lane> &lanes() const { return m_lanes; }
+    int moreLanes() const { return m_moreLanes; }
     const QList<TrendFailure> &failures() const { return m_failures; }
     QRect plotRect() const { return m_plot; }
     double xOf(qint64 t) const;
@@ -153,6 +154,7 @@ private:
     std::array<std::vector<QList<QPointF>>, ValueCount> m_pieces;
     QList<TrendFailure> m_failures;
     QList<Lane> m_lanes;
+    int m_moreLanes = 0; // changed inputs without a lane (no room)
     QList<qint64> m_timeTicks;
     QStringList m_timeLabels;
     QRect m_plot;
