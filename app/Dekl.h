@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // Configuration image: the tool's copy of a module's configuration memory.
@@ -87,6 +88,15 @@ struct TData
 
     // Connection ready for transactions: the test every dialog makes first.
     bool ready() const { return connected && handle != 0; }
+
+    // Told after the connection has been opened or closed, whichever window
+    // did it (the main window shows the state); may be empty.
+    std::function<void()> connectionChanged;
+    void notifyConnection() const
+    {
+        if (connectionChanged)
+            connectionChanged();
+    }
 };
 
 inline const QString DefaultStatusText = QStringLiteral("Připojení modulu dosud neinicializováno");

@@ -73,7 +73,7 @@ TForm1::TForm1(QWidget *parent) : QMainWindow(parent)
     KonecAction = bar->addAction(QStringLiteral("&Konec"));
     connect(KonecAction, &QAction::triggered, this, &TForm1::KonecClick);
 
-    StatusBar1 = new TStatusBar({140, 80, 120, 50}, this);
+    StatusBar1 = new TStatusBar({140, 80, 120, 50, 100}, this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     setStatusBar(StatusBar1);
     StatusBar1->setText(0, QStringLiteral(" Modul"));
@@ -99,6 +99,15 @@ void TForm1::FormCreate()
     m_settings =
         settingsPath.isEmpty() ? FindSettingsLocation() : SettingsLocation{settingsPath, QString(), false};
     LoadSettings(Data, m_settings);
+    // Panels 0 to 2 show the last module set up; this one whether the
+    // connection is open now, whichever window opened or closed it.
+    Data->connectionChanged = [this] { showConnected(); };
+    showConnected();
+}
+
+void TForm1::showConnected()
+{
+    StatusBar1->setText(4, Data && Data->ready() ? ConnectedText : NotConnectedPanelText);
 }
 
 void TForm1::FormClose()
@@ -118,6 +127,7 @@ void TForm1::FormClose()
             box.exec();
         }
     }
+    Data->connectionChanged = nullptr;
     if (Data->connected && Data->handle != 0) {
         quint32 handle = Data->handle;
         CloseAdapter(Data->adapterKind, &handle);
@@ -132,6 +142,21 @@ void TForm1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void TForm1::runDialog(QDialog &dialog)
+{
+    // Modal to this window only: it blocks the menu and so every other
+    // dialog, but not the diagnostics window beside it.
+    dialog.setWindowModality(Qt::WindowModal);
+    if (Diagnostika)
+        Diagnostika->setOtherDialogOpen(true);
+    try {
+        dialog.exec();
+    } catch (...) {
+    }
+    if (Diagnostika)
+        Diagnostika->setOtherDialogOpen(false);
+}
+
 template <class Dialog> void TForm1::openDialog()
 {
     if (!Data)
@@ -139,10 +164,7 @@ template <class Dialog> void TForm1::openDialog()
     // Destroyed when this returns, also when showing it threw.
     std::unique_ptr<Dialog> dialog(new Dialog(this));
     dialog->Data = Data;
-    try {
-        dialog->exec();
-    } catch (...) {
-    }
+    runDialog(*dialog);
 }
 
 void TForm1::showConnection()
@@ -156,7 +178,14 @@ void TForm1::PripojeniClick()
 {
     if (!Data)
         return;
-    openDialog<TForm2>();
+    std::unique_ptr<TForm2> dialog(new TForm2(this));
+    dialog->Data = Data;
+    runDialog(*dialog);
+    if (dialog->TriedAddress) {
+        TriedTarget = std::make_pair(*dialog->TriedAddress, dialog->TriedBaud);
+        if (Diagnostika)
+            Diagnostika->setCheckTarget(TriedTarget->first, TriedTarget->second);
+    }
     showConnection();
 }
 
@@ -182,12 +211,15 @@ void TForm1::HledaniModuluClick()
         return;
     std::unique_ptr<TFormHledani> dialog(new TFormHledani(this));
     dialog->Data = Data;
-    // A module connected from the list shows in the status bar at once.
-    connect(dialog.get(), &TFormHledani::Pripojeno, this, &TForm1::showConnection);
-    try {
-        dialog->exec();
-    } catch (...) {
-    }
+    // A module connected from the list shows in the status bar at once, and
+    // is where the link checks look.
+    connect(dialog.get(), &TFormHledani::Pripojeno, this, [this] {
+        showConnection();
+        TriedTarget = std::make_pair(Data->moduleAddress, Data->baudRate);
+        if (Diagnostika)
+            Diagnostika->setCheckTarget(TriedTarget->first, TriedTarget->second);
+    });
+    runDialog(*dialog);
     showConnection();
 }
 
@@ -203,9 +235,13 @@ void TForm1::DiagnostikaSpojeniClick()
     // Shown beside the modal dialogs, never run modally: it reads the
     // counters while they work and sends only when the user asks.
     if (!Diagnostika) {
-        Diagnostika = new TFormDiagnostika(this);
+        // No parent: a dialog modal to the main window would block a child
+        // of it too. The main window deletes it when it closes.
+        Diagnostika = new TFormDiagnostika(nullptr);
         Diagnostika->setAttribute(Qt::WA_DeleteOnClose);
         Diagnostika->Data = Data;
+        if (TriedTarget)
+            Diagnostika->setCheckTarget(TriedTarget->first, TriedTarget->second);
     }
     Diagnostika->show();
     Diagnostika->raise();

@@ -7,6 +7,8 @@
 #include <QPointer>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 class QAction;
 class QMenu;
@@ -14,12 +16,16 @@ class TFormDiagnostika;
 class TStatusBar;
 
 // The main window: owns the application data record, loads and saves the
-// settings file, opens every function as a modal dialog and shows the
+// settings file, opens every function as a dialog modal to it and shows the
 // connected module in its status bar.
 class TForm1 : public QMainWindow
 {
     Q_OBJECT
 public:
+    // Panel 4: whether a connection is open.
+    static inline const QString ConnectedText = QStringLiteral("Připojeno");
+    static inline const QString NotConnectedPanelText = QStringLiteral("Nepřipojeno");
+
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
@@ -32,8 +38,13 @@ public:
     QMenu *OkamziteMenu = nullptr;
     QMenu *NastrojeMenu = nullptr;
     QAction *KonecAction = nullptr;
-    // The one link diagnostics window; not modal, so it is kept, not run.
+    // The one link diagnostics window; not modal, so it is kept, not run. A
+    // window of its own, not a child: the dialogs, modal to this window only,
+    // leave it usable.
     QPointer<TFormDiagnostika> Diagnostika;
+    // The address and baud rate the connection dialog last tried (the record
+    // keeps the last ones that worked); the link checks start from them.
+    std::optional<std::pair<quint8, quint32>> TriedTarget;
 
     // Seams for tests: how the record is made, where the settings file lies
     // (empty: found by FindSettingsLocation), and how a failed save of it is
@@ -73,7 +84,10 @@ protected:
 
 private:
     template <class Dialog> void openDialog();
+    // Runs a dialog modal to this window; the diagnostics know meanwhile.
+    void runDialog(QDialog &dialog);
     void showConnection();
+    void showConnected();
 
     SettingsLocation m_settings;
 };

@@ -342,7 +342,7 @@ int Runner::restore()
         image[CfgAddr::Address] = (*module)[CfgAddr::Address];
     }
 
-    const QStringList risks = RestoreRisks(image, file.size(), m_data.moduleAddress, m_data.baudRate, m_data.identity);
+    const QStringList risks = RestoreRisks(image, file.size(), path, m_data.moduleAddress, m_data.baudRate, m_data.identity);
 
     QList<int> changed;
     for (int i = 0; i < EepromFileSize; ++i)

@@ -205,6 +205,8 @@ void TForm2::Button1Click()
     const quint8 address = static_cast<quint8>(ParseIntText(Edit1->text()).value_or(0));
     Edit1->setText(QString::number(address));
     const int baudIndex = ComboBox1->currentIndex();
+    TriedAddress = address;
+    TriedBaud = BaudRateOfIndex(baudIndex);
     const int kind = ComboBox2->currentIndex();
     d.initBlock.fill(0);
 

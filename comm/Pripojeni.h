@@ -3,6 +3,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -37,6 +39,11 @@ public:
     QLabel *Panel1 = nullptr;       // status of the connection
     QPushButton *Button1 = nullptr; // "Inicializace připojení"
     QPushButton *Button2 = nullptr; // "Cancel"
+
+    // The address and baud rate of the last setup tried in this dialog,
+    // whether it succeeded or not (the link checks look there).
+    std::optional<quint8> TriedAddress;
+    quint32 TriedBaud = 0;
 
 public slots:
     void FormShow();

@@ -175,6 +175,7 @@ void CloseConnection(TData &data)
         CloseAdapter(data.adapterKind, &handle);
         data.handle = handle;
         data.connected = false;
+        data.notifyConnection();
     }
 }
 
@@ -186,6 +187,7 @@ bool OpenConfigured(TData &d, quint32 &handle, quint32 baud, const StatusSink &s
         // A library whose Init failed stays bound; the next open replaces it.
         show(ConnectText::InitFailed + text);
         d.connected = false;
+        d.notifyConnection();
         return false;
     }
     d.connected = true;
@@ -197,6 +199,7 @@ bool OpenConfigured(TData &d, quint32 &handle, quint32 baud, const StatusSink &s
         CloseAdapter(d.adapterKind, &handle);
         d.handle = handle;
         d.connected = false;
+        d.notifyConnection();
         return false;
     }
     return true;
@@ -229,6 +232,7 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
         CloseAdapter(d.adapterKind, &handle);
         d.handle = handle;
         d.connected = false;
+        d.notifyConnection();
         return false;
     }
 
@@ -238,6 +242,7 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
     d.baudRate = baud;
     d.statusText = StatusOkText;
     d.handle = handle;
+    d.notifyConnection();
     return true;
 }
 

@@ -2,11 +2,13 @@
 
 #include "PortMap.h"
 #include "app/Dekl.h"
+#include "core/Cislo.h"
 #include "core/SafeSave.h"
 #include "app/StatusBar.h"
 #include "diag/LinkCheck.h"
 #include "diag/LinkStats.h"
 
+#include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QChart>
@@ -21,12 +23,15 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStackedBarSeries>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QThread>
 #include <QTimer>
 #include <QValueAxis>
 
@@ -122,6 +127,11 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     ReplyTimesLabel = label("ReplyTimesLabel");
     ErrorTable = table(traffic, "ErrorTable",
                        {QStringLiteral("Kód"), QStringLiteral("Počet"), QStringLiteral("Text")});
+    // Library error texts are long: wrapped in their column, whole in the tooltip.
+    ErrorTable->setWordWrap(true);
+    ErrorTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    ErrorTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    ErrorTable->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     RepliesSet = new QBarSet(QStringLiteral("Odpovědi"));
     ErrorsSet = new QBarSet(QStringLiteral("Chyby"));
@@ -141,6 +151,8 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     auto *axisX = new QBarCategoryAxis;
     axisX->append(categories);
     axisX->setLabelsAngle(-90);
+    // Qt would shorten every label to "…" once one no longer fits.
+    axisX->setTruncateLabels(false);
     chart->addAxis(axisX, Qt::AlignBottom);
     series->attachAxis(axisX);
     auto *axisY = new QValueAxis;
@@ -193,6 +205,12 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     auto *checks = new QWidget(PageControl1);
     CheckButton = new QPushButton(QStringLiteral("Zkontrolovat spojení"), checks);
     CheckButton->setObjectName(QStringLiteral("CheckButton"));
+    CheckAddressEdit = new QLineEdit(checks);
+    CheckAddressEdit->setObjectName(QStringLiteral("CheckAddressEdit"));
+    CheckAddressEdit->setMaximumWidth(60);
+    CheckBaudComboBox = new QComboBox(checks);
+    CheckBaudComboBox->setObjectName(QStringLiteral("CheckBaudComboBox"));
+    CheckBaudComboBox->addItems(BaudItems);
     CheckTable = table(checks, "CheckTable",
                        {QStringLiteral("Kontrola"), QStringLiteral("Výsledek"), QStringLiteral("Zjištění"),
                         QStringLiteral("Co dělat")});
@@ -222,6 +240,10 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     assign->addWidget(AssignButton);
     auto *checkLayout = new QVBoxLayout(checks);
     auto *checkTop = new QHBoxLayout;
+    checkTop->addWidget(new QLabel(QStringLiteral("Adresa modulu"), checks));
+    checkTop->addWidget(CheckAddressEdit);
+    checkTop->addWidget(new QLabel(QStringLiteral("Rychlost"), checks));
+    checkTop->addWidget(CheckBaudComboBox);
     checkTop->addWidget(CheckButton);
     checkTop->addStretch();
     checkLayout->addLayout(checkTop);
@@ -269,9 +291,34 @@ void TFormDiagnostika::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
+    if (!m_targetSet && Data)
+        setCheckTarget(Data->moduleAddress, Data->baudRate);
     Timer1Timer();
     RefreshDevices();
     Timer1->start();
+}
+
+void TFormDiagnostika::setCheckTarget(quint8 address, quint32 baud)
+{
+    m_targetSet = true;
+    CheckAddressEdit->setText(QString::number(address));
+    CheckBaudComboBox->setCurrentIndex(BaudIndexOfRate(baud));
+}
+
+void TFormDiagnostika::setOtherDialogOpen(bool open)
+{
+    m_otherDialogOpen = open;
+    updateCheckButton();
+}
+
+void TFormDiagnostika::updateCheckButton()
+{
+    CheckButton->setEnabled(!m_otherDialogOpen && !m_checking);
+    CheckButton->setToolTip(
+        m_otherDialogOpen
+            ? QStringLiteral("Kontrolu nelze spustit, dokud je otevřen jiný dialog: posílá dotazy po jeho "
+                             "připojení a může přitom změnit komunikační rychlost. Zavřete nejdříve ten dialog.")
+            : QString());
 }
 
 void TFormDiagnostika::Timer1Timer()
@@ -279,7 +326,7 @@ void TFormDiagnostika::Timer1Timer()
     const LinkStats &s = LinkStats::instance();
     const QLocale locale;
     SinceLabel->setText(
-        QStringLiteral("Od připojení: %1")
+        (s.restartedByUser() ? QStringLiteral("Od vynulování: %1") : QStringLiteral("Od připojení: %1"))
             .arg(locale.toString(QDateTime::fromMSecsSinceEpoch(s.since()), QLocale::ShortFormat)));
     TransactionsLabel->setText(QStringLiteral("Transakcí: %1").arg(s.transactions()));
     const double share = s.transactions()
@@ -299,9 +346,11 @@ void TFormDiagnostika::Timer1Timer()
 
     const QList<LinkErrorCount> errors = s.errorCounts();
     ErrorTable->setRowCount(static_cast<int>(errors.size()));
-    for (int i = 0; i < errors.size(); ++i)
+    for (int i = 0; i < errors.size(); ++i) {
         setRow(ErrorTable, i,
                {QString::number(errors[i].code), QString::number(errors[i].count), errors[i].text});
+        ErrorTable->item(i, 2)->setToolTip(errors[i].text);
+    }
     const QList<LinkHistogramBin> bins = s.histogram();
     quint64 highest = 1;
     for (int i = 0; i < bins.size(); ++i) {
@@ -339,7 +388,7 @@ void TFormDiagnostika::fillLog()
 
 void TFormDiagnostika::ResetButtonClick()
 {
-    LinkStats::instance().restart();
+    LinkStats::instance().restart(true);
     Timer1Timer();
     StatusBar1->setText(0, QStringLiteral(" Počítadla vynulována."));
 }
@@ -393,23 +442,69 @@ void TFormDiagnostika::ExportButtonClick()
 
 void TFormDiagnostika::CheckButtonClick()
 {
-    if (!Data)
+    if (!Data || m_checking || m_otherDialogOpen)
         return;
+    if (!m_targetSet)
+        setCheckTarget(Data->moduleAddress, Data->baudRate);
+    const std::optional<qint32> address = ParseIntText(CheckAddressEdit->text());
+    if (!address || *address < 0 || *address > 255) {
+        StatusBar1->setText(0, QStringLiteral(" Neplatná adresa modulu (0 až 255)."));
+        return;
+    }
     CheckTable->setRowCount(0);
-    CheckButton->setEnabled(false);
+    m_checking = true;
+    updateCheckButton();
     StatusBar1->setText(0, QStringLiteral(" Probíhá kontrola spojení…"));
-    // Runs without processing window messages, like the connection setup:
-    // no other dialog can start while the checks use the adapter.
-    RunLinkChecks(*Data, [this](const CheckStep &step) {
-        const int row = CheckTable->rowCount();
-        CheckTable->insertRow(row);
-        setRow(CheckTable, row, {step.name, verdictText(step.verdict), step.text, step.advice});
-        if (step.verdict == CheckVerdict::Failed)
-            CheckTable->item(row, 1)->setForeground(QColor(200, 0, 0));
-        CheckTable->resizeRowToContents(row);
-        CheckTable->repaint();
+    const QString device = DevicePathToCheck(*Data);
+    if (device.isEmpty()) {
+        runChecks(std::nullopt);
+        return;
+    }
+    // Who holds the port is read from every process in /proc: on a worker
+    // thread, so that the window answers meanwhile; the rest follows here.
+    QPointer<TFormDiagnostika> self(this);
+    const auto check = holdersCheck ? holdersCheck : [](const QString &path) { return CheckDeviceHolders(path); };
+    QThread *worker = QThread::create([self, check, device] {
+        const CheckStep holders = check(device);
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, holders] {
+                if (self)
+                    self->runChecks(holders);
+            },
+            Qt::QueuedConnection);
     });
-    CheckButton->setEnabled(true);
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    worker->start();
+}
+
+void TFormDiagnostika::runChecks(const std::optional<CheckStep> &holders)
+{
+    if (m_otherDialogOpen) {
+        // A dialog opened while the port was looked at: it has the connection now.
+        m_checking = false;
+        updateCheckButton();
+        StatusBar1->setText(0, QStringLiteral(" Kontrola přerušena: pracuje jiný dialog."));
+        return;
+    }
+    const auto address = static_cast<quint8>(ParseIntText(CheckAddressEdit->text()).value_or(0));
+    const quint32 baud = BaudRateOfIndex(CheckBaudComboBox->currentIndex());
+    // The module checks run without processing window messages, like the
+    // connection setup: no other dialog can start while they use the adapter.
+    RunLinkChecks(
+        *Data, address, baud,
+        [this](const CheckStep &step) {
+            const int row = CheckTable->rowCount();
+            CheckTable->insertRow(row);
+            setRow(CheckTable, row, {step.name, verdictText(step.verdict), step.text, step.advice});
+            if (step.verdict == CheckVerdict::Failed)
+                CheckTable->item(row, 1)->setForeground(QColor(200, 0, 0));
+            CheckTable->resizeRowToContents(row);
+            CheckTable->repaint();
+        },
+        holders);
+    m_checking = false;
+    updateCheckButton();
     StatusBar1->setText(0, QStringLiteral(" Kontrola skončila."));
     RefreshDevices();
 }

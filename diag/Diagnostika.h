@@ -1,6 +1,8 @@
 #ifndef RQ_DIAG_DIAGNOSTIKA_H
 #define RQ_DIAG_DIAGNOSTIKA_H
 
+#include "diag/LinkCheck.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -11,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QChartView;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
@@ -20,9 +23,10 @@ struct TData;
 
 // "Diagnostika spojení": what the bus did since the connection was set up
 // (counters, reply-time histogram, the last transactions) and the checks of
-// the connection with the stable port names. Not modal: it may stay open
-// beside the other dialogs and only reads the counters; it sends only when
-// the user asks for the checks.
+// the connection with the stable port names. Not modal and a window of its
+// own: it stays usable beside the other dialogs and only reads the counters;
+// it sends only when the user asks for the checks, which wait while another
+// dialog works on the connection.
 class TFormDiagnostika : public QDialog
 {
     Q_OBJECT
@@ -47,6 +51,8 @@ public:
     QPushButton *ExportButton = nullptr; // "Export do CSV…"
     // Checks and port names
     QPushButton *CheckButton = nullptr;  // "Zkontrolovat spojení"
+    QLineEdit *CheckAddressEdit = nullptr;   // the module address the checks look for
+    QComboBox *CheckBaudComboBox = nullptr;  // ... and its baud rate
     QTableWidget *CheckTable = nullptr;  // check, finding, what to do
     QTableWidget *DeviceTable = nullptr; // stable name, device now, port it stands for
     QComboBox *PortComboBox = nullptr;   // COM1..COM16, USB
@@ -65,6 +71,17 @@ public:
     // Writes the transaction log (all of it) as CSV; false when it failed.
     bool ExportCsv(const QString &path);
 
+    // Where the checks look for the module (what the connection dialog last
+    // tried); the user may change it. Without it, the record's address and rate.
+    void setCheckTarget(quint8 address, quint32 baud);
+    // The checks send on the technician's connection: not while another
+    // dialog works with it.
+    void setOtherDialogOpen(bool open);
+    bool checking() const { return m_checking; }
+
+    // Stands for CheckDeviceHolders in tests; runs on a worker thread.
+    static inline std::function<CheckStep(const QString &)> holdersCheck;
+
 public slots:
     void Timer1Timer();
     void ResetButtonClick();
@@ -79,6 +96,11 @@ protected:
 
 private:
     void fillLog();
+    void runChecks(const std::optional<CheckStep> &holders);
+    void updateCheckButton();
+    bool m_otherDialogOpen = false;
+    bool m_checking = false;
+    bool m_targetSet = false;
     quint64 m_shownTransactions = ~0ull;
     qint64 m_shownSince = 0;
 };

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <grp.h>
@@ -89,6 +90,32 @@ QString commOf(const QString &pid)
     if (!f.open(QIODevice::ReadOnly))
         return QStringLiteral("?");
     return QString::fromLocal8Bit(f.readAll()).trimmed();
+}
+
+// The parent of a process, from /proc/<pid>/stat; 0 when unknown.
+qint64 parentOf(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = f.read(1024);
+    // "pid (comm) state ppid ...": the name may hold blanks and brackets.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return 0;
+    const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
+}
+
+// This program or a process it started (the adapter bridge and its Wine
+// helpers): its hold on the port is our own connection.
+bool isOurs(qint64 pid)
+{
+    const qint64 self = ::getpid();
+    for (int depth = 0; pid > 1 && depth < 64; ++depth, pid = parentOf(pid))
+        if (pid == self)
+            return true;
+    return false;
 }
 
 QString rateList(const QList<ProbeHit> &hits)
@@ -195,9 +222,9 @@ CheckStep CheckDeviceHolders(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &device) != 0)
         return step(name, CheckVerdict::Info, QStringLiteral("Zařízení %1 neexistuje.").arg(path));
     QStringList others;
+    QStringList simulators;
     bool ours = false;
     int hidden = 0;
-    const QString self = QString::number(::getpid());
     const QDir proc(QStringLiteral("/proc"));
     for (const QString &pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         if (pid.isEmpty() || !pid.at(0).isDigit())
@@ -215,10 +242,13 @@ CheckStep CheckDeviceHolders(const QString &path)
                 continue;
             if (!S_ISCHR(st.st_mode) || st.st_rdev != device.st_rdev)
                 continue;
-            if (pid == self)
+            const QString comm = commOf(pid);
+            if (comm == QStringLiteral("rqsim"))
+                simulators << QStringLiteral("%1 (PID %2)").arg(comm, pid);
+            else if (isOurs(pid.toLongLong()))
                 ours = true;
             else
-                others << QStringLiteral("%1 (PID %2)").arg(commOf(pid), pid);
+                others << QStringLiteral("%1 (PID %2)").arg(comm, pid);
             break;
         }
     }
@@ -232,6 +262,11 @@ CheckStep CheckDeviceHolders(const QString &path)
                            "berou odpovědi."));
     QString text = ours ? QStringLiteral("Zařízení %1 drží jen otevřené připojení tohoto programu.").arg(path)
                         : QStringLiteral("Zařízení %1 nemá otevřené žádný jiný program.").arg(path);
+    // The simulator is the bus's end of the line, not a program in the way.
+    if (!simulators.isEmpty())
+        text = QStringLiteral("Zařízení %1 drží simulátor %2: je to druhý konec linky, kde odpovídají "
+                              "simulované moduly; nepřekáží.")
+                   .arg(path, simulators.join(QStringLiteral(", ")));
     if (hidden > 0)
         text += QStringLiteral(" (Procesy jiných uživatelů nelze prohlédnout: %1.)").arg(hidden);
     return step(name, CheckVerdict::Ok, text);
@@ -459,6 +494,19 @@ QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud)
 
 QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const CheckStep &)> &progress)
 {
+    return RunLinkChecks(data, data.moduleAddress, data.baudRate, progress);
+}
+
+QString DevicePathToCheck(const TData &data)
+{
+    return data.adapterKind == 0 || data.adapterKind == 3 ? DevicePathOf(data.adapterKind, data.comPort)
+                                                           : QString();
+}
+
+QList<CheckStep> RunLinkChecks(TData &data, quint8 address, quint32 baud,
+                               const std::function<void(const CheckStep &)> &progress,
+                               const std::optional<CheckStep> &holders)
+{
     QList<CheckStep> steps;
     const auto add = [&](const CheckStep &s) {
         steps.append(s);
@@ -478,7 +526,7 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
                                        : QStringLiteral(" (podle %1).").arg(source))));
         const bool usable = add(CheckDeviceExists(path)) && add(CheckDeviceAccess(path));
         if (usable)
-            add(CheckDeviceHolders(path));
+            add(holders ? *holders : CheckDeviceHolders(path));
         add(CheckStableNames(path, folder));
         if (!usable)
             return steps;
@@ -513,7 +561,7 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
     QString identity;
     for (int i = 0; i < Attempts; ++i) {
         QString id;
-        const quint8 e = link.identify(data.moduleAddress, data.baudRate, &id);
+        const quint8 e = link.identify(address, baud, &id);
         if (e == 0) {
             ++answered;
             identity = id;
@@ -521,7 +569,7 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
             error = e;
         }
     }
-    const QString where = QStringLiteral("Na adrese %1 při %2 Bd").arg(data.moduleAddress).arg(data.baudRate);
+    const QString where = QStringLiteral("Na adrese %1 při %2 Bd").arg(address).arg(baud);
     if (answered == Attempts) {
         add(step(module, CheckVerdict::Ok, QStringLiteral("%1 odpovídá modul %2.").arg(where, identity)));
         return steps;
@@ -540,28 +588,34 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
     }
     add(step(module, CheckVerdict::Failed,
              QStringLiteral("Modul na adrese %1 při %2 Bd neodpověděl správně: %3.")
-                 .arg(data.moduleAddress)
-                 .arg(data.baudRate)
+                 .arg(address)
+                 .arg(baud)
                  .arg(errorText),
              kind == 4 ? QStringLiteral("Konvertor odpovídá, mlčí modul: zkontrolujte vedení RS-485 mezi "
                                         "konvertorem a modulem, napájení modulu, jeho adresu a rychlost.")
                        : QStringLiteral("Zkontrolujte kabel ke sběrnici, napájení modulu, jeho adresu a "
                                         "rychlost.")));
-    const QList<ProbeHit> hits = ProbeModule(link, data.moduleAddress, data.baudRate);
+    const QList<ProbeHit> hits = ProbeModule(link, address, baud);
     const QString probe = QStringLiteral("Jiná rychlost nebo adresa");
     if (hits.isEmpty()) {
         add(step(probe, CheckVerdict::Failed,
                  QStringLiteral("Modul na adrese %1 neodpověděl při žádné rychlosti a při %2 Bd neodpověděl "
                                 "modul na žádné z adres 0..16 a 255.")
-                     .arg(data.moduleAddress)
-                     .arg(data.baudRate),
+                     .arg(address)
+                     .arg(baud),
                  QStringLiteral("Zkontrolujte kabel, napájení modulu a zakončení linky; u převodníku RS-485 "
                                 "záměnu vodičů A a B. Modul na jiné adrese najde hledání modulů.")));
         return steps;
     }
+    // Of several modules the one of the record's model is most likely the
+    // one meant; the record's address at another rate comes first.
+    const QString model = ModelNameOfIdentity(data.identity);
+    const auto same = std::find_if(hits.cbegin(), hits.cend(), [&model](const ProbeHit &h) {
+        return !model.isEmpty() && ModelNameOfIdentity(h.identity) == model;
+    });
+    const ProbeHit &first = same != hits.cend() ? *same : hits.first();
     QString advice;
-    const ProbeHit &first = hits.first();
-    if (first.address == data.moduleAddress)
+    if (first.address == address)
         advice = QStringLiteral("V dialogu Připojení zvolte %1 Bd.").arg(first.baud);
     else
         advice = QStringLiteral("V dialogu Připojení zadejte adresu %1.").arg(first.address);

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 struct TData;
 
@@ -37,6 +38,9 @@ QString DevicePathOf(quint8 kind, quint8 comPort, QString *source = nullptr);
 // The single checks; each can be run on its own.
 CheckStep CheckDeviceExists(const QString &path);
 CheckStep CheckDeviceAccess(const QString &path);
+// Which processes hold the device open; this program (and what it started)
+// and the simulator rqsim are not in the way. Reads every process's
+// descriptors: may take long, safe on any thread.
 CheckStep CheckDeviceHolders(const QString &path);
 CheckStep CheckStableNames(const QString &path, const QString &folder = QStringLiteral("/dev/serial/by-id"));
 CheckStep CheckHostResolves(const QString &host);
@@ -82,6 +86,15 @@ QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud);
 
 // Every check that fits the record's adapter, in order; stops where a later
 // check could not tell anything more. progress gets each step as it is done.
+// The module is looked for at the address and baud rate given (the record's
+// by default); of several modules at other addresses the advice names one of
+// the record's model. holders, when given, stands for CheckDeviceHolders of
+// the port (done beforehand on another thread: it reads all of /proc).
 QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const CheckStep &)> &progress = {});
+QList<CheckStep> RunLinkChecks(TData &data, quint8 address, quint32 baud,
+                               const std::function<void(const CheckStep &)> &progress = {},
+                               const std::optional<CheckStep> &holders = std::nullopt);
+// The serial device the checks look at (serial port or USB converter), else empty.
+QString DevicePathToCheck(const TData &data);
 
 #endif

@@ -53,8 +53,9 @@ LinkStats::ClockFn LinkStats::setClock(ClockFn clock)
     return clock;
 }
 
-void LinkStats::restart()
+void LinkStats::restart(bool byUser)
 {
+    m_byUser = byUser;
     m_startWallMs = QDateTime::currentMSecsSinceEpoch();
     m_startUs = m_clock();
     m_transactions = m_replies = 0;
@@ -91,6 +92,16 @@ int LinkStats::chartIndex(quint32 us)
     return static_cast<int>(it - ChartFrom.begin()) - 1;
 }
 
+int LinkStats::errorChartIndex(quint32 us)
+{
+    // A timeout ends a little after the reply timeout it waited for (the
+    // timer's and the scheduler's slack); every reply timeout the tool sets
+    // is a bin boundary.
+    const int index = chartIndex(us);
+    const quint32 from = ChartFrom[static_cast<std::size_t>(index)];
+    return index > 0 && us - from <= from / 10 ? index - 1 : index;
+}
+
 void LinkStats::record(quint8 kind, const quint32 *request, quint8 error,
                        const std::array<quint8, 5> &received, qint64 startedUs)
 {
@@ -107,7 +118,7 @@ void LinkStats::record(quint8 kind, const quint32 *request, quint8 error,
             m_minUs = us;
         m_maxUs = std::max(m_maxUs, us);
     } else {
-        ++m_chartErrors[static_cast<std::size_t>(chartIndex(us))];
+        ++m_chartErrors[static_cast<std::size_t>(errorChartIndex(us))];
         // The text now, while the library that gave the code is bound.
         if (m_errorCounts[error]++ == 0)
             m_errorTexts[error] = ErrorText(kind, error);

@@ -26,7 +26,9 @@ struct LinkTransaction
     std::array<quint8, 5> received{}; // D0..D4 after the transaction
 };
 
-// Bins of the reply-time chart, in microseconds: [lower, next lower).
+// Bins of the reply-time chart, in microseconds: [lower, next lower). A
+// failed transaction that ended just past a bin's upper end (within a tenth)
+// is a timeout that waited for it: it counts in that bin, at the timeout.
 struct LinkHistogramBin
 {
     quint32 fromUs = 0;
@@ -49,8 +51,11 @@ public:
 
     static LinkStats &instance();
 
-    // A new connection: counters, times and the log start from nothing.
-    void restart();
+    // A new connection (or the user's reset): counters, times and the log
+    // start from nothing.
+    void restart(bool byUser = false);
+    // Whether the counting started with the user's reset rather than a connection.
+    bool restartedByUser() const { return m_byUser; }
     // The binding's hook when an adapter opens: restart(), unless paused.
     void connectionOpened() override
     {
@@ -105,9 +110,11 @@ private:
     static int fineIndex(quint32 us);
     static quint32 fineValue(int index);
     static int chartIndex(quint32 us);
+    static int errorChartIndex(quint32 us);
 
     ClockFn m_clock;
     bool m_paused = false;
+    bool m_byUser = false;
     qint64 m_startWallMs = 0;
     qint64 m_startUs = 0;
     quint64 m_transactions = 0;

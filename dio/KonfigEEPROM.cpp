@@ -206,8 +206,8 @@ void TForm5::Button1Click()
         return;
     // Judged from what the tool knows without asking the module, so a restore
     // without risk sends exactly what it always did.
-    const QStringList risks = RestoreRisks(Work.eeprom, QFileInfo(Work.eepromFileName).size(), Data->moduleAddress,
-                                           Data->baudRate, Data->identity);
+    const QStringList risks = RestoreRisks(Work.eeprom, QFileInfo(Work.eepromFileName).size(), Work.eepromFileName,
+                                           Data->moduleAddress, Data->baudRate, Data->identity);
     if (!risks.isEmpty() && !rq::ask(this, windowTitle(), RestoreQuestion(risks))) {
         setStatusText(EepromText::WriteCancelled);
         return;

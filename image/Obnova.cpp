@@ -3,10 +3,38 @@
 #include "app/Dekl.h"
 #include "image/Obraz.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
+
 #include <algorithm>
 
-QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, quint8 moduleAddress, quint32 baudRate,
-                         const QString &identity)
+std::optional<ModuleModel> ModelOfBackupName(const QString &fileName)
+{
+    static const QRegularExpression name(QStringLiteral("^(RQ-\\d{4})_a\\d+_"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = name.match(QFileInfo(fileName).fileName());
+    return m.hasMatch() ? ModelOfIdentity(m.captured(1)) : std::nullopt;
+}
+
+QList<ModuleModel> ModelsFittingBetter(const EepromBlock &block, ModuleModel connected)
+{
+    const int own = InputsFitting(block, connected);
+    int best = own;
+    QList<ModuleModel> better;
+    for (ModuleModel m : AllModels) {
+        const int fit = InputsFitting(block, m);
+        if (m == connected || fit <= own || fit < best)
+            continue;
+        if (fit > best)
+            better.clear();
+        best = fit;
+        better.append(m);
+    }
+    return better;
+}
+
+QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QString &fileName, quint8 moduleAddress,
+                         quint32 baudRate, const QString &identity)
 {
     QStringList risks;
     const quint8 address = block[CfgAddr::Address];
@@ -31,6 +59,25 @@ QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, quint8 modul
         if (!inputs.isEmpty())
             risks << QStringLiteral("Soubor neodpovídá modelu ") + ModelName(*model) + QStringLiteral(" (") +
                          inputs.join(QStringLiteral(", ")) + QLatin1Char(')');
+        // Every byte of one model's backup may be valid for another (an
+        // RQ-3510's ranges read as RQ-3530 sensors): the name and the content
+        // say more.
+        const std::optional<ModuleModel> named = ModelOfBackupName(fileName);
+        if (named && *named != *model)
+            risks << QStringLiteral("Název souboru patří modelu %1 (%2), připojen je %3")
+                         .arg(ModelName(*named), QFileInfo(fileName).fileName(), ModelName(*model));
+        // Only where no byte gave the file away already.
+        const QList<ModuleModel> better = inputs.isEmpty() ? ModelsFittingBetter(block, *model) : QList<ModuleModel>();
+        if (!better.isEmpty() && !(named && better.contains(*named))) {
+            QStringList names;
+            for (ModuleModel m : better)
+                names << ModelName(m);
+            risks << QStringLiteral("Obsah souboru odpovídá spíš modelu %1 než připojenému %2 (platná nastavení "
+                                    "vstupů: %3 proti %4)")
+                         .arg(names.join(QStringLiteral(" nebo ")), ModelName(*model))
+                         .arg(InputsFitting(block, better.first()))
+                         .arg(InputsFitting(block, *model));
+        }
     }
     if (fileSize != EepromFileSize)
         risks << QStringLiteral("Soubor má %1 bajtů, ne %2.").arg(fileSize).arg(EepromFileSize);

@@ -361,6 +361,14 @@ QList<ModuleModel> ModelsFitting(const EepromBlock &block)
     return models;
 }
 
+int InputsFitting(const EepromBlock &block, ModuleModel model)
+{
+    int valid = 0;
+    for (int i = 0; i < inputCount(model); ++i)
+        valid += inputValid(model, i, block[std::size_t(CfgAddr::Ranges + i)]) ? 1 : 0;
+    return valid;
+}
+
 QList<ImageField> DecodeImage(const EepromBlock &block, ModuleModel model)
 {
     QList<ImageField> fields;

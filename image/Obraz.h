@@ -42,6 +42,9 @@ std::optional<ModuleModel> ModelOfIdentity(const QString &identity);
 // The models for which every range or sensor byte of the block is valid, in
 // the order of AllModels.
 QList<ModuleModel> ModelsFitting(const EepromBlock &block);
+// How many of the model's range or sensor bytes hold a value the model knows
+// (at most 12, 6 for an RQ-3530).
+int InputsFitting(const EepromBlock &block, ModuleModel model);
 
 struct ImageField
 {

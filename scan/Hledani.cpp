@@ -2,12 +2,12 @@
 
 #include "app/Dekl.h"
 #include "app/StatusBar.h"
+#include "core/SafeSave.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -308,6 +308,7 @@ void TFormHledani::HledatClick()
         setStatus(QStringLiteral(" Zvolte alespoň jednu komunikační rychlost."));
         return;
     }
+    if (!offerRatesBeyondTimeout(scan)) return;
     // One adapter library is bound at a time: the search needs the open
     // connection's place.
     if (Data->ready()) {
@@ -323,7 +324,7 @@ void TFormHledani::HledatClick()
     m_scan = scan;
     m_findings.clear();
     NalezeneTable->setRowCount(0);
-    PrubehBar->setRange(0, static_cast<int>(scan.addresses.size() * scan.bauds.size()));
+    PrubehBar->setRange(0, ProgressSteps);
     PrubehBar->setValue(0);
     CasLabel->setText(QStringLiteral("Uplynulo 0:00"));
     setStatus(QStringLiteral(" Probíhá hledání modulů…"));
@@ -341,9 +342,53 @@ void TFormHledani::ZastavitClick()
     ZastavitButton->setEnabled(false);
 }
 
+bool TFormHledani::offerRatesBeyondTimeout(ScanSettings &scan)
+{
+    const QList<quint32> deaf = BaudsBeyondUdpTimeout(scan.adapter, scan.bauds);
+    if (deaf.isEmpty()) return true;
+    QStringList rates;
+    for (quint32 baud : deaf)
+        rates << QStringLiteral("%1 Bd").arg(baud);
+    const QString text =
+        QStringLiteral("S UDP timeoutem %1 ms nestihne modul odpovědět při %2 %3: dotaz a odpověď trvají "
+                       "na lince déle, konvertor přestane čekat dřív. Takový modul by hledání nenašlo.\n\n"
+                       "Použít UDP timeout 0 (konvertor čeká podle rychlosti), nebo %4 vynechat?")
+            .arg(scan.adapter.udpTimeout)
+            .arg(deaf.size() > 1 ? QStringLiteral("rychlostech") : QStringLiteral("rychlosti"),
+                 rates.join(QStringLiteral(", ")),
+                 deaf.size() > 1 ? QStringLiteral("tyto rychlosti") : QStringLiteral("tuto rychlost"));
+    QMessageBox box(QMessageBox::Question, windowTitle(), text, QMessageBox::NoButton, this);
+    box.setObjectName(QStringLiteral("RychlostiOtazka"));
+    QPushButton *zero = box.addButton(QStringLiteral("Použít timeout 0"), QMessageBox::YesRole);
+    QPushButton *leave = box.addButton(QStringLiteral("Vynechat"), QMessageBox::NoRole);
+    QPushButton *cancel = box.addButton(QStringLiteral("Zrušit"), QMessageBox::RejectRole);
+    zero->setObjectName(QStringLiteral("PouzitNulu"));
+    leave->setObjectName(QStringLiteral("Vynechat"));
+    cancel->setObjectName(QStringLiteral("Zrusit"));
+    box.setDefaultButton(zero);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == zero) {
+        scan.adapter.udpTimeout = 0;
+        UdpTimeoutEdit->setText(QStringLiteral("0"));
+        return true;
+    }
+    if (box.clickedButton() != leave) return false;
+    for (quint32 baud : deaf) {
+        scan.bauds.removeAll(baud);
+        RychlostChecks.at(DefaultScanBauds().indexOf(baud))->setChecked(false);
+    }
+    if (scan.bauds.isEmpty()) {
+        setStatus(QStringLiteral(" Zvolte alespoň jednu komunikační rychlost."));
+        return false;
+    }
+    return true;
+}
+
 void TFormHledani::showProgress(const ScanProgress &p)
 {
-    PrubehBar->setValue(p.done);
+    // By the expected time: probes at slow rates wait far longer.
+    PrubehBar->setValue(p.expectedMs > 0 ? static_cast<int>(ProgressSteps * p.expectedDoneMs / p.expectedMs) : 0);
     CasLabel->setText(QStringLiteral("Uplynulo %1, zbývá %2").arg(minutes(p.elapsedMs), minutes(p.remainingMs)));
 }
 
@@ -404,10 +449,9 @@ void TFormHledani::ExportClick()
                                                       QStringLiteral("moduly.csv"),
                                                       QStringLiteral("Soubory CSV (*.csv)"));
     if (name.isEmpty()) return;
-    QFile file(name);
-    // With a byte order mark, spreadsheets read the diacritics right.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write("\xEF\xBB\xBF" + ScanFindingsCsv(m_findings).toUtf8()) < 0 || !file.flush()) {
+    // With a byte order mark, spreadsheets read the diacritics right. A whole-file
+    // save: a failed export leaves the previous file as it was.
+    if (!rq::saveWholeFile(name, "\xEF\xBB\xBF" + ScanFindingsCsv(m_findings).toUtf8())) {
         setStatus(QStringLiteral(" Soubor %1 nelze zapsat.").arg(name));
         return;
     }

@@ -48,7 +48,8 @@ public:
     QList<QCheckBox *> RychlostChecks; // in the search order of the rates
     QPushButton *HledatButton = nullptr;
     QPushButton *ZastavitButton = nullptr;
-    QProgressBar *PrubehBar = nullptr;
+    QProgressBar *PrubehBar = nullptr; // by expected time, 0..ProgressSteps
+    static constexpr int ProgressSteps = 1000;
     QLabel *CasLabel = nullptr;        // elapsed and remaining time
     QTableWidget *NalezeneTable = nullptr;
     QPushButton *KopirovatButton = nullptr;
@@ -92,6 +93,9 @@ private:
     void setStatus(const QString &text);
     void setSearching(bool on);
     void addFinding(const ScanFinding &f);
+    // Rates the LAN converter's UDP timeout cannot hear: the user sets the
+    // timeout to 0 or leaves them out. False when the search is not to start.
+    bool offerRatesBeyondTimeout(ScanSettings &scan);
     void showProgress(const ScanProgress &p);
     void searchFinished();
     void stopAndWait();

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -44,6 +45,7 @@ public:
             plannedLeft += p * static_cast<double>(addresses.size());
         double plannedDone = 0;
         m_progress.total = static_cast<int>(addresses.size() * bauds.size());
+        m_progress.expectedMs = std::llround(plannedLeft);
 
         QByteArray ip8bit;
         InitBlock block = MakeInitBlock(m_settings.adapter, ip8bit);
@@ -66,6 +68,7 @@ public:
                 plannedDone += planned.at(b);
                 plannedLeft -= planned.at(b);
                 m_progress.done = m_result.probes;
+                m_progress.expectedDoneMs = std::llround(plannedDone);
                 m_progress.elapsedMs = m_clock.elapsed();
                 // Silent probes dominate, and they last their timeout: scale
                 // the plan of what is left by the pace so far.
@@ -192,6 +195,16 @@ double WireTimeUs(quint32 baud)
 {
     if (baud == 0) return 0;
     return (11.0 + 12.0) * 10.0 * 1e6 / static_cast<double>(baud);
+}
+
+QList<quint32> BaudsBeyondUdpTimeout(const AdapterSettings &adapter, const QList<quint32> &bauds)
+{
+    QList<quint32> deaf;
+    if (adapter.kind != 4 || adapter.udpTimeout == 0) return deaf;
+    for (quint32 baud : bauds)
+        if (WireTimeUs(baud) > adapter.udpTimeout * 1000.0) deaf.append(baud);
+    std::sort(deaf.begin(), deaf.end());
+    return deaf;
 }
 
 quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs)

@@ -54,6 +54,11 @@ struct ScanProgress
     int total = 0;
     qint64 elapsedMs = 0;
     qint64 remainingMs = 0; // estimate from the probe timeouts of what is left, scaled by the pace so far
+    // The search's expected time (the sum of its probe timeouts) and the part
+    // of it done: a progress bar by time, not by probe count, since a probe
+    // at 600 Bd waits fifty times longer than one at 115200 Bd.
+    qint64 expectedMs = 0;
+    qint64 expectedDoneMs = 0;
 };
 
 // Where a search reports; every call comes from the thread that runs it.
@@ -104,6 +109,11 @@ double WireTimeUs(quint32 baud);
 // Reply timeout of one probe: the wire time plus a fifth and 3 ms for the
 // module and the way there, never longer than the connection setup would wait.
 quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs = 0);
+// The rates at which no module can answer within the LAN converter's own
+// UDP timeout (its library waits no longer, whatever the probe allows): the
+// request and reply alone take longer on the wire; slowest first. Empty for the other
+// adapters and for UDP timeout 0 (the converter waits as the rate needs).
+QList<quint32> BaudsBeyondUdpTimeout(const AdapterSettings &adapter, const QList<quint32> &bauds);
 
 // "1,5,10-20": numbers and ranges of addresses 0..255, decimal or
 // hexadecimal as typed elsewhere ($1F, 0x1F); blanks allowed. Each address

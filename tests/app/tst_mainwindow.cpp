@@ -2,10 +2,14 @@
 #include "app/Hlavni.h"
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
+#include "comm/Spojeni.h"
+#include "scan/Hledani.h"
 #include "support/Child.h"
 #include "support/TestAdapter.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QDialog>
 #include <QFile>
 #include <QMenu>
@@ -49,11 +53,12 @@ private slots:
         TForm1 w;
         QCOMPARE(w.windowTitle(), QStringLiteral(" RQ-3510,3520,3530 (v.1.08) -  nastavení modulu"));
         QCOMPARE(w.size(), QSize(600, 400));
-        QCOMPARE(w.StatusBar1->panelCount(), 4);
+        QCOMPARE(w.StatusBar1->panelCount(), 5);
         QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul"));
         QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa"));
         QCOMPARE(w.StatusBar1->text(2), QStringLiteral(" Rychlost"));
         QCOMPARE(w.StatusBar1->text(3), QString());
+        QCOMPARE(w.StatusBar1->text(4), QStringLiteral("Nepřipojeno"));
         QCOMPARE(w.StatusBar1->panel(0)->width(), 140);
         QCOMPARE(w.StatusBar1->panel(1)->width(), 80);
         QCOMPARE(w.StatusBar1->panel(2)->width(), 120);
@@ -137,6 +142,28 @@ private slots:
         closeNextDialog(&opened);
         w.AdresaRychlostClick();
         QCOMPARE(w.StatusBar1->text(1), QStringLiteral(" Adresa  17"));
+    }
+
+    // Panel 4 follows the connection at every change, whichever window made
+    // it (here the search, ending it); panels 0 to 2 keep the last module.
+    void connectedPanelFollowsEveryWindow()
+    {
+        TForm1 w;
+        QVERIFY(ConnectWith(*w.Data, AdapterSettingsOf(*w.Data), 1, 4, [](const QString &) {}));
+        QCOMPARE(w.StatusBar1->text(4), QStringLiteral("Připojeno"));
+        TFormHledani::askQuestion = [](const QString &) { return true; };
+        QString whileOpen;
+        QTimer::singleShot(0, [&] {
+            auto *scan = qobject_cast<TFormHledani *>(QApplication::activeModalWidget());
+            scan->AdresyEdit->setText(QStringLiteral("1"));
+            scan->HledatButton->click();
+            whileOpen = w.StatusBar1->text(4);
+            scan->reject();
+        });
+        w.HledaniModuluClick();
+        TFormHledani::askQuestion = nullptr;
+        QCOMPARE(whileOpen, QStringLiteral("Nepřipojeno"));
+        QCOMPARE(w.StatusBar1->text(0), QStringLiteral(" Modul  RQ-3510  v.1.08"));
     }
 
     void closeWhileConnectedCallsDoneOnce()

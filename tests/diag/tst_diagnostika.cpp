@@ -3,28 +3,50 @@
 // the map of stable port names; by itself it sends nothing.
 #include "PortMap.h"
 #include "app/Hlavni.h"
+#include "comm/Pripojeni.h"
 #include "app/StatusBar.h"
 #include "diag/Diagnostika.h"
 #include "diag/LinkStats.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
+#include <QChartView>
+#include <QGraphicsTextItem>
+#include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <atomic>
+#include <fcntl.h>
+#include <unistd.h>
 
 class TestDiagnostika : public QObject
 {
     Q_OBJECT
     TestConnection link;
     QTemporaryDir m_dir;
+
+    // One transaction of the given duration, as the binding reports it.
+    static void record(quint32 us, quint8 error)
+    {
+        static qint64 now = 0;
+        LinkStats &stats = LinkStats::instance();
+        const auto old = stats.setClock([] { return now; });
+        const quint32 request[8] = {3, 102, 0, 0, 0, 0, 0, 0};
+        now = us;
+        stats.record(4, request, error, {}, 0);
+        stats.setClock(old);
+    }
 
     void traffic(int count, const QMap<int, quint32> &failures)
     {
@@ -36,7 +58,11 @@ class TestDiagnostika : public QObject
     }
 
 private slots:
-    void init() { QVERIFY(link.open(3)); }
+    void init()
+    {
+        TForm1::settingsPath = m_dir.filePath(QStringLiteral("W_rq3510.ini"));
+        QVERIFY(link.open(3));
+    }
     void cleanup() { link.close(); }
 
     // The menu item shows one window, not modal, and shows it again rather than a second one.
@@ -61,6 +87,42 @@ private slots:
         // Closing the main window takes it along.
         w.close();
         QVERIFY(!w.Diagnostika);
+    }
+
+    // A timeout ends just past the reply timeout it waited for: drawn at
+    // it. Replies and other errors stay at their time; labels stay whole.
+    void histogram_data()
+    {
+        QTest::addColumn<quint32>("us");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("bin");
+        QTest::newRow("200 ms timeout") << 200100u << 20 << "200";
+        QTest::newRow("600 Bd timeout") << 1000400u << 20 << "1000";
+        QTest::newRow("error at 300 ms") << 300000u << 21 << "500";
+        QTest::newRow("reply at 1.2 s") << 1200000u << 0 << "víc";
+    }
+    void histogram()
+    {
+        QFETCH(quint32, us);
+        QFETCH(int, error);
+        QFETCH(QString, bin);
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        record(us, static_cast<quint8>(error));
+        d.Timer1Timer();
+        auto *axis = qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
+        QCOMPARE((error ? d.ErrorsSet : d.RepliesSet)->at(static_cast<int>(axis->categories().indexOf(bin))), 1.0);
+        QStringList shown;
+        QTRY_VERIFY([&] {
+            shown.clear();
+            for (QGraphicsItem *item : d.HistogramChart->scene()->items())
+                if (auto *t = dynamic_cast<QGraphicsTextItem *>(item))
+                    shown << t->toPlainText();
+            return shown.contains(bin);
+        }());
+        for (const QString &label : axis->categories())
+            QVERIFY2(shown.contains(label), qPrintable(shown.join(QLatin1Char('|'))));
     }
 
     void countersLive()
@@ -93,7 +155,13 @@ private slots:
         d.ErrorsOnlyCheckBox->click();
         QCOMPARE(d.LogTable->rowCount(), 10);
 
+        // Library texts are long: whole in the tooltip, wrapped in the table.
+        QCOMPARE(d.ErrorTable->item(0, 2)->toolTip(), QStringLiteral("chyba 20"));
+        QVERIFY(d.ErrorTable->wordWrap());
+        QVERIFY(d.SinceLabel->text().startsWith(QStringLiteral("Od připojení: ")));
+
         d.ResetButton->click();
+        QVERIFY2(d.SinceLabel->text().startsWith(QStringLiteral("Od vynulování: ")), qPrintable(d.SinceLabel->text()));
         QCOMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 0"));
         QCOMPARE(d.LogTable->rowCount(), 0);
         QCOMPARE(d.ErrorTable->rowCount(), 0);
@@ -161,6 +229,91 @@ private slots:
         d.AssignButton->click();
         QCOMPARE(rqports::readPortMap(d.portMapFile.toStdString()).size(), 2u);
         QCOMPARE(d.DeviceTable->item(0, 2)->text(), QStringLiteral("COM3, USB"));
+    }
+
+    // A window of its own: the dialogs, modal to the main window only, leave
+    // it usable; only the checks wait, and say why.
+    void usableBesideAnotherDialog()
+    {
+        TForm1 w;
+        w.DiagnostikaSpojeniClick();
+        TFormDiagnostika *diag = w.Diagnostika;
+        QVERIFY(diag && !diag->parent());
+        QTimer::singleShot(0, this, [&] {
+            QWidget *dialog = QApplication::activeModalWidget();
+            QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+            QVERIFY(!diag->CheckButton->isEnabled());
+            QVERIFY(diag->CheckButton->toolTip().contains(QStringLiteral("jiný dialog")));
+            QTest::mouseClick(diag->ResetButton, Qt::LeftButton);
+            qobject_cast<QDialog *>(dialog)->reject();
+        });
+        w.OkamAnalogoveClick();
+        QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+        QVERIFY(diag->CheckButton->isEnabled());
+        w.close();
+        QVERIFY(!w.Diagnostika);
+    }
+
+    // The checks look where the connection dialog last tried (the record
+    // keeps the last module that answered); the fields may be changed.
+    void checksWhatWasTried()
+    {
+        link.close();
+        TForm1 w;
+        w.Data->adapterKind = 2; // a card: the module is the only thing to check
+        for (const char *address : {"1", "9"}) {
+            QTimer::singleShot(0, this, [&, address] {
+                auto *d = qobject_cast<TForm2 *>(QApplication::activeModalWidget());
+                if (*address == '9')
+                    link.ta.failSend[link.ta.count(QStringLiteral("Send")) + 1] = 20;
+                d->Edit1->setText(QLatin1String(address));
+                d->Button1->click();
+                d->reject();
+            });
+            w.PripojeniClick();
+        }
+        QCOMPARE(w.Data->moduleAddress, quint8(1));
+        w.DiagnostikaSpojeniClick();
+        TFormDiagnostika *diag = w.Diagnostika;
+        QCOMPARE(diag->CheckAddressEdit->text(), QStringLiteral("9"));
+        diag->CheckBaudComboBox->setCurrentIndex(5);
+        diag->CheckButton->click();
+        QTRY_VERIFY(!diag->checking());
+        const QString found = diag->CheckTable->item(diag->CheckTable->rowCount() - 1, 2)->text();
+        QVERIFY2(found.startsWith(QStringLiteral("Na adrese 9 při 19200 Bd")), qPrintable(found));
+    }
+
+    // Who holds the serial port is read off the window's thread: the window
+    // answers meanwhile, and the checks go on with what was found.
+    void portHoldersReadBesideTheWindow()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        qputenv("RQ_COM7", ::ptsname(master));
+        TData data;
+        SetDefaults(&data);
+        data.comPort = 7;
+        std::atomic<bool> release{false};
+        std::atomic<QThread *> ranOn{nullptr};
+        TFormDiagnostika::holdersCheck = [&](const QString &) {
+            ranOn = QThread::currentThread();
+            while (!release)
+                QThread::msleep(5);
+            return CheckStep{QStringLiteral("Jiné programy"), CheckVerdict::Ok, QStringLiteral("prohlédnuto"), {}};
+        };
+        TFormDiagnostika d;
+        d.Data = &data;
+        d.show();
+        d.CheckButton->click();
+        QTRY_VERIFY(ranOn.load() && ranOn.load() != QThread::currentThread());
+        QTest::mouseClick(d.ResetButton, Qt::LeftButton);
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+        release = true;
+        QTRY_VERIFY(!d.checking());
+        TFormDiagnostika::holdersCheck = nullptr;
+        qunsetenv("RQ_COM7");
+        ::close(master);
+        QCOMPARE(d.CheckTable->findItems(QStringLiteral("prohlédnuto"), Qt::MatchExactly).size(), 1);
     }
 
     // Over the open connection: the checks use it, are not counted, and leave it open.

@@ -9,11 +9,13 @@
 #include "diag/LinkStats.h"
 #include "support/SimProcess.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -178,13 +180,17 @@ private slots:
         holder.setStandardInputFile(pty.path);
         holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
         QVERIFY(holder.waitForStarted());
-        const CheckStep s = CheckDeviceHolders(pty.path);
+        // Started by this program, as the adapter bridge is: our own connection too.
+        QVERIFY(CheckDeviceHolders(pty.path).text.contains(QStringLiteral("tohoto programu")));
         holder.kill();
         holder.waitForFinished();
+        qint64 pid = 0; // detached: not this program's
+        QVERIFY(holder.startDetached(&pid));
+        QTRY_VERIFY(QFileInfo::exists(QStringLiteral("/proc/%1/fd/0").arg(pid)));
+        const CheckStep s = CheckDeviceHolders(pty.path);
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
         QCOMPARE(s.verdict, CheckVerdict::Warning);
-        QVERIFY2(s.text.contains(QStringLiteral("sleep (PID %1)").arg(holder.processId())) ||
-                     s.text.contains(QStringLiteral("sleep (PID ")),
-                 qPrintable(s.text));
+        QVERIFY2(s.text.contains(QStringLiteral("sleep (PID %1)").arg(pid)), qPrintable(s.text));
     }
 
     void stableNames()
@@ -375,6 +381,19 @@ private slots:
         QVERIFY(!AdapterBound()); // the checks leave nothing bound
     }
 
+    // Several modules at other addresses: the advice names one of the record's model.
+    void adviceNamesRecordsModel()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("2:3520"), QStringLiteral("--module"),
+                            QStringLiteral("7:3510")}),
+                 qPrintable(sim.errorString()));
+        TData data;
+        lan(data, sim, 1);
+        data.identity = QStringLiteral("RQ-3510  v.1.08");
+        QCOMPARE(RunLinkChecks(data).last().advice, QStringLiteral("V dialogu Připojení zadejte adresu 7."));
+    }
+
     void lanStopped()
     {
         SimProcess sim;
@@ -407,7 +426,8 @@ private slots:
         QVERIFY(find(steps, QStringLiteral("Port"))->text.contains(QStringLiteral("(podle RQ_COM7)")));
         QCOMPARE(find(steps, QStringLiteral("Zařízení"))->verdict, CheckVerdict::Ok);
         QCOMPARE(find(steps, QStringLiteral("Oprávnění"))->verdict, CheckVerdict::Ok);
-        QVERIFY(find(steps, QStringLiteral("Jiné programy"))->text.contains(QStringLiteral("rqsim (PID")));
+        QVERIFY(find(steps, QStringLiteral("Jiné programy"))->text.contains(QStringLiteral("simulátor rqsim (PID")));
+        QCOMPARE(find(steps, QStringLiteral("Jiné programy"))->verdict, CheckVerdict::Ok);
         QCOMPARE(find(steps, QStringLiteral("Modul"))->verdict, CheckVerdict::Failed);
         QVERIFY2(steps.last().text.contains(QStringLiteral("adresa 1 při 19200 Bd")),
                  qPrintable(steps.last().text));

@@ -541,6 +541,22 @@ private slots:
         QCOMPARE(bytesOf(ta.memory), bytes.left(512));
     }
 
+    // An RQ-3510's backup, named as such, restored into an RQ-3530 asks first.
+    void otherModelsBackupAsksFirst()
+    {
+        QuestionHook questions(false);
+        data.identity = QStringLiteral("RQ-3530  v.2.01");
+        data.moduleAddress = 1;
+        data.cfg.eepromFileName = path(QStringLiteral("RQ-3510_a1_2026-12-07.kee"));
+        writeFile(data.cfg.eepromFileName, bytesOf(ta.memory));
+        TForm5 d;
+        show(d);
+        d.Button1Click();
+        QVERIFY2(questions.questions.value(0).contains(QStringLiteral("Název souboru patří modelu RQ-3510")),
+                 qPrintable(questions.questions.value(0)));
+        QCOMPARE(ta.count(QStringLiteral("Send")), 0);
+    }
+
     // Cancel, Esc or the close box during a write: "Ne" goes on, "Ano" stops
     // after the byte in flight and the dialog stays open.
     void closingDuringWriteAsks_data()

@@ -334,17 +334,42 @@ private slots:
         QCOMPARE(m ? int(*m) : -1, model);
     }
 
+    // Another model's backup whose every byte the connected model takes:
+    // its name or its content gives it away.
+    void otherModelsBackup_data()
+    {
+        QTest::addColumn<ModuleModel>("fileModel");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QStringList>("risks");
+        QTest::newRow("named RQ-3520") << ModuleModel::RQ3520 << u"/z/rq-3520_a1_2026-12-07.kee"_s << u"RQ-3510  v.1.08"_s
+                                       << QStringList{u"Název souboru patří modelu RQ-3520 (rq-3520_a1_2026-12-07.kee), "_s
+                                                      u"připojen je RQ-3510"_s};
+        QTest::newRow("RQ-3510 content") << ModuleModel::RQ3510 << u"zaloha.kee"_s << u"RQ-3530  v.2.01"_s
+                                         << QStringList{u"Obsah souboru odpovídá spíš modelu RQ-3510 nebo RQ-3520 než "_s
+                                                        u"připojenému RQ-3530 (platná nastavení vstupů: 12 proti 6)"_s};
+        QTest::newRow("own backup") << ModuleModel::RQ3530 << u"RQ-3530_a1_x.kee"_s << u"RQ-3530  v.2.01"_s
+                                    << QStringList{};
+    }
+    void otherModelsBackup()
+    {
+        QFETCH(ModuleModel, fileModel);
+        QFETCH(QString, fileName);
+        QFETCH(QString, identity);
+        QTEST(RestoreRisks(factory(fileModel), 512, fileName, 1, 9600, identity), "risks");
+    }
+
     // An RQ-3530's backup in an RQ-3510: every sensor byte is foreign.
     void crossModelBackup()
     {
         EepromBlock b = factory(ModuleModel::RQ3530);
         b[63] = 4;
-        QCOMPARE(RestoreRisks(b, 512, 1, 9600, QStringLiteral("RQ-3510  v.1.08")),
+        QCOMPARE(RestoreRisks(b, 512, QString(), 1, 9600, QStringLiteral("RQ-3510  v.1.08")),
                  (QStringList{u"Adresa modulu: 1 → 4"_s, u"Soubor neodpovídá modelu RQ-3510 (AIN0, AIN1, AIN2, AIN3, "_s
                                                       u"AIN4, AIN5)"_s}));
         QCOMPARE(ModelsFitting(b), QList<ModuleModel>{ModuleModel::RQ3530});
         // Without a known model only the address is at risk.
-        QCOMPARE(RestoreRisks(b, 512, 1, 9600, QString()), QStringList{u"Adresa modulu: 1 → 4"_s});
+        QCOMPARE(RestoreRisks(b, 512, QString(), 1, 9600, QString()), QStringList{u"Adresa modulu: 1 → 4"_s});
         QVERIFY(RestoreQuestion({u"Adresa modulu: 1 → 4"_s}).contains(u"přestane odpovídat"_s));
     }
 };

@@ -3,6 +3,7 @@
 #include "app/StatusBar.h"
 #include "comm/Pripojeni.h"
 #include "scan/Hledani.h"
+#include "support/Child.h"
 #include "support/SimProcess.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -136,7 +138,7 @@ private slots:
         QCOMPARE(LinkStats::instance().transactions(), counted); // probes are no connection's traffic
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání dokončeno, nalezeno: 3."));
         QCOMPARE(d.PrubehBar->value(), d.PrubehBar->maximum());
-        QCOMPARE(d.PrubehBar->maximum(), 14 * 3);
+        QCOMPARE(d.PrubehBar->maximum(), TFormHledani::ProgressSteps);
         QTableWidget *t = d.NalezeneTable;
         QCOMPARE(t->rowCount(), 3);
         QCOMPARE(t->item(0, 0)->text(), QStringLiteral("3"));
@@ -202,6 +204,71 @@ private slots:
         QCOMPARE(data.identity, QStringLiteral("RQ-3530  v.2.01"));
         QCOMPARE(data.moduleAddress, quint8(200));
         QCOMPARE(data.baudRate, 19200u);
+    }
+
+    // Before a search, the rates the UDP timeout cannot hear are named:
+    // timeout 0, leave them out, or no search.
+    void ratesBeyondUdpTimeout_data()
+    {
+        QTest::addColumn<QString>("timeout");
+        QTest::addColumn<QString>("button"); // empty: no question
+        QTest::addColumn<QString>("named");
+        QTest::addColumn<QString>("after"); // UDP timeout, then the rates still ticked
+        QTest::newRow("use 0") << "100" << "PouzitNulu" << "rychlostech 600 Bd, 1200 Bd:" << "0 600 1200 9600";
+        QTest::newRow("leave out") << "200" << "Vynechat" << "rychlosti 600 Bd:" << "200 1200 9600";
+        QTest::newRow("cancel") << "100" << "Zrusit" << "rychlostech 600 Bd, 1200 Bd:" << "100 600 1200 9600";
+        QTest::newRow("timeout 0") << "0" << "" << "" << "0 600 1200 9600";
+    }
+    void ratesBeyondUdpTimeout()
+    {
+        QFETCH(QString, timeout);
+        QFETCH(QString, button);
+        QFETCH(QString, named);
+        TFormHledani d;
+        d.Data = &data;
+        d.show();
+        d.AdresyEdit->setText(QStringLiteral("3"));
+        d.UdpTimeoutEdit->setText(timeout);
+        onlyRates(d, {600, 1200, 9600});
+        QString asked;
+        QTimer::singleShot(0, this, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                asked = box->text();
+                box->findChild<QPushButton *>(button)->click();
+            }
+        });
+        d.HledatButton->click();
+        QVERIFY2(named.isEmpty() ? asked.isEmpty() : asked.contains(named), qPrintable(asked));
+        QStringList after{d.UdpTimeoutEdit->text()};
+        for (quint32 rate : {600u, 1200u, 9600u})
+            if (d.findChild<QCheckBox *>(QStringLiteral("RychlostCheck%1").arg(rate))->isChecked())
+                after << QString::number(rate);
+        QTEST(after.join(QLatin1Char(' ')), "after");
+        QCOMPARE(d.searching(), button != u"Zrusit");
+        d.ZastavitButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
+    }
+
+    // A failed export leaves the previous export as it was.
+    void failedExportKeepsOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("moduly.csv"));
+        const QByteArray old(3000, 'x');
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
+        file.close();
+        TFormHledani::exportFileName = [path] { return path; };
+        QCOMPARE(RunInChild([&] {
+                     TFormHledani d;
+                     if (!LimitFileSize(16)) return 2;
+                     d.ExportButton->click();
+                     return d.StatusBar1->text(0) == QStringLiteral(" Soubor %1 nelze zapsat.").arg(path) ? 0 : 1;
+                 }),
+                 0);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), old);
     }
 
     // "Zastavit" during a sweep: at most the probe in flight still goes out.

@@ -11,6 +11,7 @@ class Collector : public ScanReport
 public:
     QList<ScanFinding> found_;
     int progressCalls = 0;
+    QList<ScanProgress> progressed;
     int stopAfter = -1;
     bool stop = false;
 
@@ -18,6 +19,7 @@ public:
     void progress(const ScanProgress &p) override
     {
         ++progressCalls;
+        progressed.append(p);
         if (p.done == stopAfter) stop = true;
     }
     bool cancelled() const override { return stop; }
@@ -138,6 +140,23 @@ private slots:
         QCOMPARE(ProbeTimeoutMs(a, baud, extra), expected);
         QVERIFY(ProbeTimeoutMs(a, baud, extra) <= SetupTimeoutMs(a, baud));
         if (udpTimeout == 0) QVERIFY(ProbeTimeoutMs(a, baud, extra) * 1000.0 > WireTimeUs(baud));
+    }
+
+    // Progress by expected time: two silent probes at 600 Bd are nearly all
+    // of a search that adds two at 115200 Bd.
+    void progressFollowsExpectedTime()
+    {
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        ScanSettings s{lanTo(sim.udpPort()), bytes({200, 201}), {600, 115200}};
+        s.adapter.udpTimeout = 0;
+        Collector c;
+        RunScan(s, c);
+        const qint64 slow = ProbeTimeoutMs(s.adapter, 600), fast = ProbeTimeoutMs(s.adapter, 115200);
+        QCOMPARE(c.progressed.size(), 4);
+        QCOMPARE(c.progressed.at(1).expectedDoneMs, 2 * slow);
+        QCOMPARE(c.progressed.at(3).expectedDoneMs, 2 * slow + 2 * fast);
+        QCOMPARE(c.progressed.at(3).expectedMs, 2 * slow + 2 * fast);
     }
 
     void threeModulesAtThreeRates()
