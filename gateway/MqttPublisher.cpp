@@ -6,6 +6,7 @@
 #include <mosquitto.h>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 constexpr int Qos = 1;
@@ -55,9 +56,13 @@ QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
     out += ",\"firmware\":" + quoted(m.firmware);
     // Local time with its offset written out, +00:00 rather than Z.
     const int offset = time.offsetFromUtc() / 60;
-    out += ",\"time\":\"" + time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")).toLatin1() +
-           (offset < 0 ? '-' : '+') + QByteArray::number(std::abs(offset) / 60).rightJustified(2, '0') + ':' +
-           QByteArray::number(std::abs(offset) % 60).rightJustified(2, '0') + '"';
+    const QDate d = time.date();
+    const QTime t = time.time();
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, ",\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\"", d.year(), d.month(),
+                  d.day(), t.hour(), t.minute(), t.second(), t.msec(), offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                  std::abs(offset) % 60);
+    out += stamp;
     out += m.online ? ",\"online\":true" : ",\"online\":false";
     out += ",\"ain\":[";
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
@@ -177,9 +182,16 @@ void MqttPublisher::sendState(int address, Module &mod)
 
 void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
 {
-    // The cycle ended at lastCompleteMs on the monotonic clock.
-    const QDateTime time = QDateTime::currentDateTime().addMSecs(m.lastCompleteMs - MonotonicMs()).toOffsetFromUtc(
-        QDateTime::currentDateTime().offsetFromUtc());
+    // The cycle ended at lastCompleteMs on the monotonic clock. The time
+    // zone's offset is looked up once a minute: the lookup costs more than
+    // the rest of the message.
+    const qint64 now = MonotonicMs();
+    if (m_offsetAt < 0 || now - m_offsetAt > 60000) {
+        m_offsetS = QDateTime::currentDateTime().offsetFromUtc();
+        m_offsetAt = now;
+    }
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() + m.lastCompleteMs - now,
+                                                          Qt::OffsetFromUTC, m_offsetS);
     QByteArray json = StateJson(m, time);
     std::lock_guard lock(m_lock);
     Module &mod = m_modules[m.address];

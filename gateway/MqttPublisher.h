@@ -76,6 +76,9 @@ private:
     std::mutex m_publishLock;
     std::condition_variable m_published;
     int m_lastMid = 0;
+    // Polling thread only.
+    qint64 m_offsetAt = -1;
+    int m_offsetS = 0;
 };
 
 #endif
