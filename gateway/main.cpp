@@ -148,6 +148,11 @@ int main(int argc, char **argv)
             } else {
                 if (!(again.config.modbus == cfg.modbus) || again.config.converter != cfg.converter)
                     Log(LogLevel::Warning, QStringLiteral("změna adres serverů se projeví až po restartu"));
+                if (again.config.mqtt != cfg.mqtt || again.config.metrics != cfg.metrics ||
+                    again.config.mqttUser != cfg.mqttUser || again.config.mqttCafile != cfg.mqttCafile ||
+                    again.config.mqttIntervalMs != cfg.mqttIntervalMs || again.config.haDiscovery != cfg.haDiscovery ||
+                    MqttName(again.config, QString::fromLocal8Bit(host)) != plantName)
+                    Log(LogLevel::Warning, QStringLiteral("změna nastavení MQTT a metrik se projeví až po restartu"));
                 for (const QString &w : UnitWarnings(again.config))
                     Log(LogLevel::Warning, w);
                 poller.reload(again.config);
