@@ -12,7 +12,7 @@ JOBS ?= 2
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES = cmake g++ make pkg-config ccache python3 qt6-base-dev qt6-charts-dev qt6-svg-dev qt6-translations-l10n libgl-dev xvfb xauth xdotool x11-apps imagemagick \
   libmodbus-dev libmosquitto-dev prometheus-cpp-dev libsystemd-dev \
-  mosquitto mosquitto-clients mbpoll python3-pymodbus prometheus stress-ng
+  mosquitto mosquitto-clients mbpoll python3-pymodbus prometheus stress-ng curl openssl
 # The bridge to adapter makers' 32-bit Windows libraries: the cross compiler
 # for rqbridge32.exe and Wine with its 32-bit half (i386 architecture).
 # Optional: without them the bridge tests say so and skip.

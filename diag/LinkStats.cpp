@@ -58,7 +58,7 @@ void LinkStats::restart(bool byUser)
     m_byUser = byUser;
     m_startWallMs = QDateTime::currentMSecsSinceEpoch();
     m_startUs = m_clock();
-    m_transactions = m_replies = 0;
+    m_transactions = m_replies = m_totalUs = 0;
     m_minUs = m_maxUs = 0;
     m_errorCounts.fill(0);
     for (QString &t : m_errorTexts)
@@ -111,6 +111,7 @@ void LinkStats::record(quint8 kind, const quint32 *request, quint8 error,
     const qint64 elapsed = std::max<qint64>(0, m_clock() - startedUs);
     const quint32 us = static_cast<quint32>(std::min<qint64>(elapsed, 0xFFFFFFFF));
     ++m_transactions;
+    m_totalUs += us;
     if (error == 0) {
         ++m_replies;
         ++m_fine[static_cast<std::size_t>(fineIndex(us))];

@@ -95,6 +95,8 @@ public:
     quint64 transactions() const { return m_transactions; }
     quint64 errors() const { return m_transactions - m_replies; }
     quint64 replies() const { return m_replies; }
+    // Time of every transaction counted, replies and errors, in µs.
+    quint64 totalUs() const { return m_totalUs; }
     // Every error code seen, ascending, with the text the library gave when it first occurred.
     QList<LinkErrorCount> errorCounts() const;
     quint64 errorCount(quint8 code) const { return m_errorCounts[code]; }
@@ -133,6 +135,7 @@ private:
     qint64 m_startUs = 0;
     quint64 m_transactions = 0;
     quint64 m_replies = 0;
+    quint64 m_totalUs = 0;
     quint32 m_minUs = 0;
     quint32 m_maxUs = 0;
     std::array<quint64, 256> m_errorCounts{};

@@ -5,6 +5,7 @@
 #include "scan/HledaniModulu.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
@@ -40,6 +41,15 @@ bool validBaud(quint32 baud)
     return false;
 }
 
+std::optional<QString> yesNo(const QString &value, bool &field)
+{
+    const QString v = value.trimmed().toLower();
+    if (v != u"yes" && v != u"no" && v != u"1" && v != u"0" && v != u"true" && v != u"false")
+        return QStringLiteral("očekáváno yes nebo no");
+    field = v == u"yes" || v == u"1" || v == u"true";
+    return std::nullopt;
+}
+
 // One key of [gateway] or [bus], shared by the file and the command line.
 std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const QString &value)
 {
@@ -53,15 +63,32 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
     if (key == u"name") {
         if (value.trimmed().isEmpty())
             return QStringLiteral("jméno nesmí být prázdné");
+        if (value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('+')) || value.contains(QLatin1Char('#')))
+            return QStringLiteral("jméno je součástí témat MQTT: nesmí obsahovat /, + ani #");
         cfg.name = value.trimmed();
-    } else if (key == u"modbus" || key == u"converter") {
+        cfg.nameSet = true;
+    } else if (key == u"modbus" || key == u"converter" || key == u"mqtt" || key == u"metrics") {
         const auto e = ParseEndpoint(value);
         if (!e)
             return QStringLiteral("očekáváno ADRESA:PORT");
         if (key == u"modbus")
             cfg.modbus = *e;
-        else
+        else if (key == u"converter")
             cfg.converter = *e;
+        else if (key == u"mqtt")
+            cfg.mqtt = *e;
+        else
+            cfg.metrics = *e;
+    } else if (key == u"mqtt-user") {
+        cfg.mqttUser = value.trimmed();
+    } else if (key == u"mqtt-password-file" || key == u"mqtt-cafile") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("očekáván název souboru");
+        (key == u"mqtt-cafile" ? cfg.mqttCafile : cfg.mqttPasswordFile) = value.trimmed();
+    } else if (key == u"mqtt-interval") {
+        return num(0, 3600000, cfg.mqttIntervalMs);
+    } else if (key == u"ha-discovery") {
+        return yesNo(value, cfg.haDiscovery);
     } else if (key == u"adapter") {
         const auto kind = AdapterNames.indexOf(value.trimmed().toLower());
         if (kind < 0)
@@ -86,10 +113,7 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
     } else if (key == u"stale") {
         return num(100, 3600000, cfg.staleMs);
     } else if (key == u"allow-writes") {
-        const QString v = value.trimmed().toLower();
-        if (v != u"yes" && v != u"no" && v != u"1" && v != u"0" && v != u"true" && v != u"false")
-            return QStringLiteral("očekáváno yes nebo no");
-        cfg.allowWrites = v == u"yes" || v == u"1" || v == u"true";
+        return yesNo(value, cfg.allowWrites);
     } else if (key == u"baud") {
         const auto v = number(value, 600, 115200);
         if (!v || !validBaud(static_cast<quint32>(*v)))
@@ -104,7 +128,10 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
 const QSet<QString> GatewayKeys = {QStringLiteral("name"),    QStringLiteral("modbus"),
                                    QStringLiteral("converter"), QStringLiteral("retries"),
                                    QStringLiteral("offline-retry"), QStringLiteral("stale"),
-                                   QStringLiteral("allow-writes")};
+                                   QStringLiteral("allow-writes"), QStringLiteral("mqtt"),
+                                   QStringLiteral("mqtt-user"), QStringLiteral("mqtt-password-file"),
+                                   QStringLiteral("mqtt-cafile"), QStringLiteral("mqtt-interval"),
+                                   QStringLiteral("ha-discovery"), QStringLiteral("metrics")};
 const QSet<QString> BusKeys = {QStringLiteral("adapter"), QStringLiteral("com"),         QStringLiteral("isa"),
                                QStringLiteral("ip"),      QStringLiteral("udp-port"),    QStringLiteral("udp-timeout"),
                                QStringLiteral("baud")};
@@ -299,7 +326,10 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
                                          QStringLiteral("modbus"),  QStringLiteral("converter"),
                                          QStringLiteral("retries"), QStringLiteral("offline-retry"),
                                          QStringLiteral("stale"),   QStringLiteral("name"),
-                                         QStringLiteral("log-level")};
+                                         QStringLiteral("log-level"), QStringLiteral("mqtt"),
+                                         QStringLiteral("mqtt-user"), QStringLiteral("mqtt-password-file"),
+                                         QStringLiteral("mqtt-cafile"), QStringLiteral("mqtt-interval"),
+                                         QStringLiteral("metrics")};
     QList<std::pair<QString, QString>> options;
     for (int i = 0; i < args.size(); ++i) {
         QString a = args.at(i);
@@ -320,11 +350,12 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
             value = a.mid(eq + 1);
             a = a.left(eq);
         }
-        if (a == u"allow-writes" && eq < 0) {
+        const bool flag = a == u"allow-writes" || a == u"ha-discovery";
+        if (flag && eq < 0) {
             options.append({a, QStringLiteral("yes")});
             continue;
         }
-        if (!valued.contains(a) && a != u"allow-writes")
+        if (!valued.contains(a) && !flag)
             return fail(QStringLiteral("--") + a, QStringLiteral("neznámá volba"));
         if (eq < 0) {
             if (i + 1 >= args.size())
@@ -413,6 +444,39 @@ QString GatewayUsage()
         "  --retries N            opakování neúspěšné transakce (výchozí 2)\n"
         "  --offline-retry MS     jak často zkusit modul mimo provoz (výchozí 5000)\n"
         "  --stale MS             stáří hodnot, nad které se hlásí chyba 0x0B\n"
-        "  --name JMÉNO           jméno instance v záznamech\n"
+        "  --name JMÉNO           jméno instance v záznamech a v tématech MQTT\n"
+        "                         (výchozí: jméno počítače a instance)\n"
+        "  --mqtt ADRESA:PORT     broker MQTT: hodnoty v rq/JMÉNO/...\n"
+        "  --mqtt-user UŽIVATEL, --mqtt-password-file SOUBOR   přihlášení k brokeru\n"
+        "  --mqtt-cafile SOUBOR   TLS, certifikát brokeru ověřen touto autoritou\n"
+        "  --mqtt-interval MS     nejkratší odstup stavů jednoho modulu (výchozí 1000)\n"
+        "  --ha-discovery         konfigurace pro Home Assistant (homeassistant/...)\n"
+        "  --metrics ADRESA:PORT  metriky pro Prometheus na /metrics\n"
         "  --log-level debug|info|warning|error\n");
+}
+
+QString MqttName(const GatewayConfig &cfg, const QString &hostName)
+{
+    QString raw = cfg.nameSet ? cfg.name
+                              : QStringLiteral("%1-%2").arg(hostName, cfg.file.isEmpty()
+                                                                           ? QString::number(cfg.modbus.port)
+                                                                           : QFileInfo(cfg.file).completeBaseName());
+    QString out;
+    for (const QChar c : raw)
+        out += c.isLetterOrNumber() || c == u'-' || c == u'_' ? c : QChar(u'_');
+    return out;
+}
+
+bool ReadMqttPassword(const GatewayConfig &cfg, QString &password, QString &error)
+{
+    password.clear();
+    if (cfg.mqttPasswordFile.isEmpty())
+        return true;
+    QFile f(cfg.mqttPasswordFile);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("soubor s heslem %1 nelze číst: %2").arg(cfg.mqttPasswordFile, f.errorString());
+        return false;
+    }
+    password = QString::fromUtf8(f.readLine(4096)).trimmed();
+    return true;
 }

@@ -46,6 +46,18 @@ struct GatewayConfig
     quint32 offlineRetryMs = 5000;
     quint32 staleMs = 0;          // 0: three polling rounds, at least 2 s
     bool allowWrites = false;
+    bool nameSet = false; // name given: else the broker sees host and instance
+
+    // MQTT: nothing without a broker.
+    std::optional<Endpoint> mqtt;
+    QString mqttUser;
+    QString mqttPasswordFile; // its first line is the password
+    QString mqttCafile;       // set: TLS, the broker's certificate checked against it
+    quint32 mqttIntervalMs = 1000;
+    bool haDiscovery = false;
+    // Prometheus /metrics.
+    std::optional<Endpoint> metrics;
+
     bool searchMode() const { return !searchAddresses.isEmpty(); }
 };
 
@@ -81,6 +93,14 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
 QStringList UnitWarnings(const GatewayConfig &cfg);
 
 QString GatewayUsage();
+
+// The name under rq/ on the broker: the configured name, else the host name
+// and the instance (the configuration file's base name, or the Modbus
+// port), so that two buses never share a base topic. Only letters, digits,
+// '-' and '_' are kept.
+QString MqttName(const GatewayConfig &cfg, const QString &hostName);
+// The password from --mqtt-password-file; false with the reason.
+bool ReadMqttPassword(const GatewayConfig &cfg, QString &password, QString &error);
 
 // "HOST:PORT" (an IPv6 host in brackets); nothing when either part is bad.
 std::optional<Endpoint> ParseEndpoint(const QString &text);

@@ -19,6 +19,8 @@ struct ModuleSnapshot
     quint8 address = 0;
     quint32 baud = 0;
     int unit = -1; // Modbus unit id, -1 when not served
+    QString model;    // "RQ-3510", empty before the module identified itself
+    QString firmware; // "1.08"
 
     bool online = false;
     quint8 lastError = 0;     // code of the last failed transaction, 0 after a complete cycle
@@ -28,7 +30,9 @@ struct ModuleSnapshot
 
     std::array<float, Inputs> ain;
     std::array<quint16, Inputs> ainUnit{};
+    std::array<quint8, Inputs> ainDecimals{}; // as the module reports them and the monitor shows
     float temperature = std::numeric_limits<float>::quiet_NaN();
+    quint8 temperatureDecimals = 1;
     quint16 temperatureUnit = 0;
     quint32 din = 0;
     quint32 status = 0;

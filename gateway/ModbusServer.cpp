@@ -185,6 +185,7 @@ bool ModbusServer::serve(Client &c)
     if (len == 0)
         return true;
     c.lastActive = MonotonicMs();
+    ++requests;
     const int off = header(m_ctx);
     const int unit = q[off - 1];
     RequestView r;

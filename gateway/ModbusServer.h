@@ -30,6 +30,9 @@ public:
     // From any thread: write results are waiting.
     void wake();
 
+    // Requests answered since the start, for the metrics.
+    std::atomic<quint64> requests{0};
+
     static constexpr int MaxClients = 2000;
     static constexpr int IdleCloseMs = 600000; // a client silent for 10 minutes is closed
 

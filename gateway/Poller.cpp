@@ -389,6 +389,17 @@ bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
         }
         values[k] = d[3];
     }
+    // Model and firmware for those who publish the values; one more
+    // transaction each time the settings are read anew.
+    between();
+    QString identity, why;
+    const quint8 e = IdentifyModule(m_data.adapterKind, m_data.handle, p.cfg.address, identity, why);
+    if (e != 0) {
+        cycleFailed(p, e);
+        return false;
+    }
+    p.snap.model = ModelNameOfIdentity(identity);
+    p.snap.firmware = identity.mid(11).trimmed();
     p.measured = values[0] >= 1 && values[0] <= 12 ? values[0] : 12;
     p.thermometer = values[1];
     p.initialOutputs = quint32(values[2]) | quint32(values[3]) << 8 | quint32(values[4]) << 16 | quint32(values[5]) << 24;
@@ -459,9 +470,11 @@ void Poller::pollModule(Polled &p)
         const bool lacks = (model == AinModel::RQ3530 && i >= 6) || i >= p.measured;
         s.ain[k] = lacks ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(r.values[k].value);
         s.ainUnit[k] = lacks ? 0 : static_cast<quint16>(UnitCodeOfText(r.values[k].unit));
+        s.ainDecimals[k] = r.values[k].decimals;
     }
     s.temperatureUnit = static_cast<quint16>(TemperatureUnit(p.thermometer));
     s.temperature = s.temperatureUnit ? static_cast<float>(r.temperature().value) : std::numeric_limits<float>::quiet_NaN();
+    s.temperatureDecimals = r.temperature().decimals;
     s.din = din;
     s.status = status;
     s.lastError = 0;
@@ -605,10 +618,16 @@ void Poller::applyWrites()
     for (const CoilWrite &w : writes) {
         Polled *target = nullptr;
         for (auto &p : m_modules)
-            if (p->cfg.unit == w.unit)
+            if (!target && (w.busAddress >= 0 ? p->cfg.address == w.busAddress : p->cfg.unit == w.unit))
                 target = p.get();
-        CoilWriteResult r{w.id, ModbusException::TargetFailed};
-        if (target && target->snap.online && m_data.ready() && useBaud(baudOf(*target))) {
+        CoilWriteResult r{w.id, ModbusException::TargetFailed, {}};
+        if (!target)
+            r.error = QStringLiteral("modul na adrese %1 brána neobsluhuje").arg(w.busAddress >= 0 ? w.busAddress : w.unit);
+        else if (!target->snap.online || !m_data.ready())
+            r.error = QStringLiteral("modul %1 je mimo provoz").arg(target->cfg.name);
+        else if (!useBaud(baudOf(*target)))
+            r.error = QStringLiteral("rychlost %1 Bd nelze nastavit").arg(baudOf(*target));
+        else {
             const quint32 next = MergeCoils(target->snap.dout, w.address, w.count, w.values);
             const quint8 e = WriteDigitalOutputs(
                 m_data, target->cfg.address, next,
@@ -623,12 +642,18 @@ void Poller::applyWrites()
             } else if (moduleError(e)) {
                 r.exception = ModbusException::DeviceFailure;
             }
-            if (e != 0)
-                Log(LogLevel::Warning, QStringLiteral("zápis výstupů modulu %1: %2")
-                                           .arg(target->cfg.name, ErrorText(m_data.adapterKind, e)));
+            if (e != 0) {
+                r.error = ErrorText(m_data.adapterKind, e);
+                Log(LogLevel::Warning, QStringLiteral("zápis výstupů modulu %1: %2").arg(target->cfg.name, r.error));
+            }
         }
-        results.push_back(r);
+        if (w.done)
+            w.done(r);
+        else
+            results.push_back(r);
     }
+    if (results.empty())
+        return;
     {
         std::lock_guard lock(m_lock);
         m_results.insert(m_results.end(), results.begin(), results.end());

@@ -53,18 +53,24 @@ public:
 };
 
 // A coil write a Modbus client asked for, and how it went.
+struct CoilWriteResult;
 struct CoilWrite
 {
     quint64 id = 0;
     int unit = 0;
+    int busAddress = -1; // >= 0: the module at this bus address, whatever its unit
     int address = 0;
     int count = 0;
     quint32 values = 0; // from bit 0
+    // Called on the polling thread with the result instead of queuing it
+    // for takeWriteResults().
+    std::function<void(const CoilWriteResult &)> done;
 };
 struct CoilWriteResult
 {
     quint64 id = 0;
     quint8 exception = 0; // 0 done
+    QString error;        // why not, in Czech
 };
 
 // The polling thread: the only thread that talks to the bus. It polls the

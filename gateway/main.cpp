@@ -2,16 +2,20 @@
 // shared with the service tool through the LAN converter protocol.
 #include "gateway/GatewayConfig.h"
 #include "gateway/Log.h"
+#include "gateway/Metrics.h"
 #include "gateway/ModbusServer.h"
+#include "gateway/MqttPublisher.h"
 #include "gateway/Poller.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <systemd/sd-daemon.h>
 
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 int fail(const QString &text, int code)
@@ -50,6 +54,11 @@ int main(int argc, char **argv)
     if (cmd.action == GatewayCommand::Action::CheckConfig) {
         for (const QString &w : UnitWarnings(cfg))
             std::fprintf(stderr, "rqgw: %s\n", w.toUtf8().constData());
+        QString password, error;
+        if (!ReadMqttPassword(cfg, password, error))
+            return fail(QStringLiteral("%1: %2").arg(cfg.file, error), 2);
+        if (!cfg.mqttCafile.isEmpty() && !QFileInfo(cfg.mqttCafile).isReadable())
+            return fail(QStringLiteral("%1: mqtt-cafile: soubor %2 nelze číst").arg(cfg.file, cfg.mqttCafile), 2);
         std::printf("%s: v pořádku, %lld modulů\n", cfg.file.toUtf8().constData(),
                     static_cast<long long>(cfg.modules.size()));
         return 0;
@@ -75,6 +84,30 @@ int main(int argc, char **argv)
     if (!server.listen(cfg.modbus, error))
         return fail(QStringLiteral("Modbus TCP: %1").arg(error), 1);
     poller.setWriteDone([&server] { server.wake(); });
+
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const QString plantName = MqttName(cfg, QString::fromLocal8Bit(host));
+    std::unique_ptr<MqttPublisher> mqtt;
+    if (cfg.mqtt) {
+        mqtt = std::make_unique<MqttPublisher>(cfg, plantName, store, poller);
+        if (!mqtt->start(error))
+            return fail(QStringLiteral("MQTT: %1").arg(error), 1);
+        poller.addObserver(mqtt.get());
+        Log(LogLevel::Info, QStringLiteral("MQTT: broker %1:%2, témata %3/…")
+                                .arg(cfg.mqtt->host)
+                                .arg(cfg.mqtt->port)
+                                .arg(QString::fromUtf8(mqtt->base())));
+    }
+    std::unique_ptr<Metrics> metrics;
+    if (cfg.metrics) {
+        MqttPublisher *m = mqtt.get();
+        metrics = std::make_unique<Metrics>(plantName, store, &server.requests,
+                                            [m] { return m && m->connected(); });
+        if (!metrics->listen(*cfg.metrics, error))
+            return fail(QStringLiteral("metriky: %1").arg(error), 1);
+        poller.addObserver(metrics.get());
+    }
     poller.start();
     server.start();
     Log(LogLevel::Info, QStringLiteral("Modbus TCP na %1:%2").arg(cfg.modbus.host).arg(server.port()));
@@ -84,6 +117,10 @@ int main(int argc, char **argv)
     std::printf("modbus %u\n", server.port());
     if (cfg.converter)
         std::printf("converter %u\n", poller.converterPort());
+    if (metrics) {
+        Log(LogLevel::Info, QStringLiteral("metriky na http://%1:%2/metrics").arg(cfg.metrics->host).arg(metrics->port()));
+        std::printf("metrics %u\n", metrics->port());
+    }
     std::printf("ready\n");
     std::fflush(stdout);
     sd_notify(0, "READY=1");
@@ -111,6 +148,11 @@ int main(int argc, char **argv)
             } else {
                 if (!(again.config.modbus == cfg.modbus) || again.config.converter != cfg.converter)
                     Log(LogLevel::Warning, QStringLiteral("změna adres serverů se projeví až po restartu"));
+                if (again.config.mqtt != cfg.mqtt || again.config.metrics != cfg.metrics ||
+                    again.config.mqttUser != cfg.mqttUser || again.config.mqttCafile != cfg.mqttCafile ||
+                    again.config.mqttIntervalMs != cfg.mqttIntervalMs || again.config.haDiscovery != cfg.haDiscovery ||
+                    MqttName(again.config, QString::fromLocal8Bit(host)) != plantName)
+                    Log(LogLevel::Warning, QStringLiteral("změna nastavení MQTT a metrik se projeví až po restartu"));
                 for (const QString &w : UnitWarnings(again.config))
                     Log(LogLevel::Warning, w);
                 poller.reload(again.config);
@@ -122,5 +164,7 @@ int main(int argc, char **argv)
     }
     server.stop();
     poller.stop();
+    if (mqtt)
+        mqtt->stop();
     return code;
 }

@@ -3,6 +3,7 @@
 #define RQ_TESTS_GATEWAY_GATEWAYPROCESS_H
 
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QProcess>
 
@@ -36,6 +37,8 @@ public:
                     modbusPort = line.mid(7).toUShort();
                 else if (line.startsWith("converter "))
                     converterPort = line.mid(10).toUShort();
+                else if (line.startsWith("metrics "))
+                    metricsPort = line.mid(8).toUShort();
                 else if (line == "ready")
                     return true;
             }
@@ -60,11 +63,29 @@ public:
         return clean;
     }
     qint64 pid() const { return m_process.processId(); }
+    // Dies at once, without a word to anyone (its broker included).
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    // Resident memory in kB, 0 when not running.
+    qint64 rssKb() const
+    {
+        QFile f(QStringLiteral("/proc/%1/status").arg(pid()));
+        if (!f.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        return 0;
+    }
     QString log() { return QString::fromUtf8(m_process.readAllStandardError()); }
     int openFds() const { return static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(pid())).count()) - 2; }
 
     quint16 modbusPort = 0;
     quint16 converterPort = 0;
+    quint16 metricsPort = 0;
 
 private:
     QProcess m_process;

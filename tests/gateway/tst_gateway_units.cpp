@@ -1,6 +1,7 @@
 // The gateway's configuration, its exception rules and its register map.
 #include "gateway/GatewayConfig.h"
 #include "gateway/GatewayState.h"
+#include "gateway/MqttCommand.h"
 
 #include <QTest>
 
@@ -77,6 +78,8 @@ private slots:
         QTest::newRow("unknown option") << "--adress 1" << "příkazová řádka: --adress: neznámá volba";
         QTest::newRow("retries out of range") << "--address 1 --retries 11" << "příkazová řádka: --retries: očekáváno celé číslo 0 až 10";
         QTest::newRow("missing file") << "--config /nonexistent/gw.ini" << "/nonexistent/gw.ini: soubor nelze číst: No such file or directory";
+        QTest::newRow("broker without port") << "--address 1 --mqtt broker" << "příkazová řádka: --mqtt: očekáváno ADRESA:PORT";
+        QTest::newRow("name with a wildcard") << "--address 1 --name a+b" << "příkazová řádka: --name: jméno je součástí témat MQTT: nesmí obsahovat /, + ani #";
     }
     void commandLine()
     {
@@ -92,6 +95,84 @@ private slots:
         QVERIFY(cmd.config.allowWrites);
         QCOMPARE(cmd.config.retries, 2);
         QCOMPARE(cmd.config.offlineRetryMs, 5000u);
+    }
+
+    // The broker's and Prometheus' keys in the file, and the base topic's name.
+    void plantKeys_data()
+    {
+        QTest::addColumn<QByteArray>("gateway");
+        QTest::addColumn<QString>("mqttName");
+        QTest::newRow("defaults: host and instance") << QByteArray() << "stroj-hala_1";
+        QTest::newRow("all set") << QByteArray("name=sever\nmqtt=[::1]:8883\nmqtt-user=gw\nmqtt-cafile=/etc/ca.pem\n"
+                                               "mqtt-interval=250\nha-discovery=yes\nmetrics=0.0.0.0:9105\n")
+                                 << "sever";
+    }
+    void plantKeys()
+    {
+        QFETCH(QByteArray, gateway);
+        QFETCH(QString, mqttName);
+        GatewayConfig cfg;
+        QVERIFY(!ParseGatewayIni("[gateway]\n" + gateway + "[bus]\nadapter=com\n[module m]\naddress=1\n",
+                                 QStringLiteral("/etc/rqgw/hala 1.ini"), cfg));
+        QCOMPARE(MqttName(cfg, QStringLiteral("stroj")), mqttName);
+        if (gateway.isEmpty()) {
+            QVERIFY(!cfg.mqtt && !cfg.metrics && !cfg.haDiscovery);
+            QCOMPARE(cfg.mqttIntervalMs, 1000u);
+            return;
+        }
+        QCOMPARE(cfg.mqtt, (Endpoint{QStringLiteral("::1"), 8883}));
+        QCOMPARE(cfg.metrics, (Endpoint{QStringLiteral("0.0.0.0"), 9105}));
+        QCOMPARE(cfg.mqttUser, QStringLiteral("gw"));
+        QCOMPARE(cfg.mqttCafile, QStringLiteral("/etc/ca.pem"));
+        QCOMPARE(cfg.mqttIntervalMs, 250u);
+        QVERIFY(cfg.haDiscovery);
+    }
+
+    // Output commands from the broker: the topic names the module and the
+    // outputs, the payload their values.
+    void doutCommand_data()
+    {
+        QTest::addColumn<QByteArray>("topic");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("address"); // -1: not a command topic
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<quint32>("values");
+        const QByteArray b = "rq/hala1/";
+        QTest::newRow("all, decimal") << b + "5/dout/set" << QByteArray("4660") << true << 5 << 0 << 32 << 4660u;
+        QTest::newRow("all, hex") << b + "5/dout/set" << QByteArray(" 0xFFFFFFFF\n") << true << 5 << 0 << 32 << 0xFFFFFFFFu;
+        QTest::newRow("all, too big") << b + "5/dout/set" << QByteArray("4294967296") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("all, negative") << b + "5/dout/set" << QByteArray("-1") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("all, hex without digits") << b + "5/dout/set" << QByteArray("0x") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("all, empty") << b + "5/dout/set" << QByteArray() << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("one ON") << b + "0/dout/31/set" << QByteArray("ON") << true << 0 << 31 << 1 << 1u;
+        QTest::newRow("one off, lower case") << b + "255/dout/7/set" << QByteArray("off") << true << 255 << 7 << 1 << 0u;
+        QTest::newRow("one, a word") << b + "5/dout/7/set" << QByteArray("zapni") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("output 32") << b + "5/dout/32/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("address 256") << b + "256/dout/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("another gateway") << QByteArray("rq/hala10/5/dout/set") << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("the result topic") << b + "5/dout/result" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("signed address") << b + "+5/dout/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+    }
+    void doutCommand()
+    {
+        QFETCH(QByteArray, topic);
+        QFETCH(QByteArray, payload);
+        QFETCH(bool, ok);
+        QFETCH(int, address);
+        const auto t = ParseDoutTopic("rq/hala1", topic);
+        QCOMPARE(t ? t->address : -1, address);
+        if (!t)
+            return;
+        const DoutCommand c = ParseDoutCommand(t->output, payload);
+        QCOMPARE(c.ok, ok);
+        QCOMPARE(c.error.isEmpty(), ok);
+        if (!ok)
+            return;
+        QTEST(c.first, "first");
+        QTEST(c.count, "count");
+        QTEST(c.values, "values");
     }
 
     void requestException_data()

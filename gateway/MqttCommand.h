@@ -1,0 +1,35 @@
+#ifndef RQ_GATEWAY_MQTTCOMMAND_H
+#define RQ_GATEWAY_MQTTCOMMAND_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Output commands that arrive over MQTT, as pure functions of their text:
+// nothing here touches the broker or the bus.
+
+// Which command a topic under the base topic names: rq/NAME/ADDRESS/dout/set
+// (all 32 outputs) or rq/NAME/ADDRESS/dout/N/set (one output).
+struct DoutTopic
+{
+    int address = 0; // bus address 0..255
+    int output = -1; // 0..31, -1 for all
+};
+std::optional<DoutTopic> ParseDoutTopic(const QByteArray &base, const QByteArray &topic);
+
+// What a payload asks for: the outputs from first (count of them) set to
+// values (from bit 0), or why not.
+struct DoutCommand
+{
+    bool ok = false;
+    QString error; // Czech, when not ok
+    int first = 0;
+    int count = 0;
+    quint32 values = 0;
+};
+// All outputs: a decimal number or 0x hexadecimal, 0..0xFFFFFFFF. One
+// output: ON/OFF/1/0 (case does not matter). Blanks around are allowed.
+DoutCommand ParseDoutCommand(int output, const QByteArray &payload);
+
+#endif

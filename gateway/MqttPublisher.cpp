@@ -1,0 +1,359 @@
+#include "gateway/MqttPublisher.h"
+
+#include "gateway/Log.h"
+#include "gateway/MqttCommand.h"
+
+#include <mosquitto.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+constexpr int Qos = 1;
+constexpr int KeepAliveS = 30;
+
+const char *unitText(quint16 code)
+{
+    switch (static_cast<UnitCode>(code)) {
+    case UnitCode::Volt: return "V";
+    case UnitCode::Ohm: return "ohm";
+    case UnitCode::Celsius: return "°C";
+    case UnitCode::Kelvin: return "K";
+    case UnitCode::Fahrenheit: return "°F";
+    default: return nullptr;
+    }
+}
+
+void number(QByteArray &out, float v, int decimals)
+{
+    if (std::isnan(v) || std::isinf(v))
+        out += "null";
+    else
+        out += QByteArray::number(static_cast<double>(v), 'f', std::clamp(decimals, 0, 6));
+}
+
+QByteArray quoted(const QString &text)
+{
+    QByteArray out = "\"";
+    for (const char c : text.toUtf8()) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (static_cast<unsigned char>(c) < 0x20)
+            out += QByteArray("\\u00") + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+        else
+            out += c;
+    }
+    return out + '"';
+}
+} // namespace
+
+QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
+{
+    QByteArray out;
+    out.reserve(512);
+    out += "{\"address\":" + QByteArray::number(m.address);
+    out += ",\"model\":" + quoted(m.model);
+    out += ",\"firmware\":" + quoted(m.firmware);
+    // Local time with its offset written out, +00:00 rather than Z.
+    const int offset = time.offsetFromUtc() / 60;
+    const QDate d = time.date();
+    const QTime t = time.time();
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, ",\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\"", d.year(), d.month(),
+                  d.day(), t.hour(), t.minute(), t.second(), t.msec(), offset < 0 ? '-' : '+', std::abs(offset) / 60,
+                  std::abs(offset) % 60);
+    out += stamp;
+    out += m.online ? ",\"online\":true" : ",\"online\":false";
+    out += ",\"ain\":[";
+    for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
+        if (i)
+            out += ',';
+        const auto k = static_cast<std::size_t>(i);
+        number(out, m.ainUnit[k] ? m.ain[k] : NAN, m.ainDecimals[k]);
+    }
+    out += "],\"units\":[";
+    for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
+        if (i)
+            out += ',';
+        const char *u = unitText(m.ainUnit[static_cast<std::size_t>(i)]);
+        out += u ? QByteArray("\"") + u + '"' : QByteArray("null");
+    }
+    out += "],\"temperature\":";
+    number(out, static_cast<UnitCode>(m.temperatureUnit) == UnitCode::Celsius ? m.temperature : NAN,
+           m.temperatureDecimals);
+    out += ",\"din\":" + QByteArray::number(m.din);
+    out += ",\"dout\":" + QByteArray::number(m.dout);
+    out += m.doutKnown ? ",\"doutKnown\":true" : ",\"doutKnown\":false";
+    out += ",\"status\":" + QByteArray::number(m.status) + '}';
+    return out;
+}
+
+MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, SnapshotStore &store, Poller &poller)
+    : m_cfg(cfg), m_name(name.toUtf8()), m_base("rq/" + name.toUtf8()), m_store(store), m_poller(poller)
+{
+}
+
+MqttPublisher::~MqttPublisher()
+{
+    stop();
+}
+
+bool MqttPublisher::start(QString &error)
+{
+    mosquitto_lib_init();
+    m_mosq = mosquitto_new(QByteArray("rqgw-" + m_name).constData(), true, this);
+    if (!m_mosq) {
+        error = QStringLiteral("klienta MQTT nelze vytvořit");
+        return false;
+    }
+    mosquitto_connect_callback_set(m_mosq, &MqttPublisher::onConnect);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttPublisher::onDisconnect);
+    mosquitto_publish_callback_set(m_mosq, &MqttPublisher::onPublish);
+    mosquitto_message_callback_set(m_mosq, &MqttPublisher::onMessage);
+    mosquitto_reconnect_delay_set(m_mosq, 1, 30, true);
+    const QByteArray status = m_base + "/status";
+    mosquitto_will_set(m_mosq, status.constData(), 7, "offline", Qos, true);
+    if (!m_cfg.mqttUser.isEmpty()) {
+        QString password;
+        if (!ReadMqttPassword(m_cfg, password, error))
+            return false;
+        const QByteArray pw = password.toUtf8();
+        mosquitto_username_pw_set(m_mosq, m_cfg.mqttUser.toUtf8().constData(),
+                                  m_cfg.mqttPasswordFile.isEmpty() ? nullptr : pw.constData());
+    }
+    if (!m_cfg.mqttCafile.isEmpty()) {
+        const int rc = mosquitto_tls_set(m_mosq, m_cfg.mqttCafile.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            error = QStringLiteral("TLS: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
+            return false;
+        }
+    }
+    // A broker that is not there yet is no error: the network thread keeps trying.
+    const int rc = mosquitto_connect_async(m_mosq, m_cfg.mqtt->host.toUtf8().constData(), m_cfg.mqtt->port, KeepAliveS);
+    if (rc != MOSQ_ERR_SUCCESS)
+        Log(LogLevel::Warning, QStringLiteral("broker MQTT %1:%2: %3 (zkouší se dál)")
+                                   .arg(m_cfg.mqtt->host)
+                                   .arg(m_cfg.mqtt->port)
+                                   .arg(QString::fromUtf8(mosquitto_strerror(rc))));
+    if (mosquitto_loop_start(m_mosq) != MOSQ_ERR_SUCCESS) {
+        error = QStringLiteral("vlákno klienta MQTT nelze spustit");
+        return false;
+    }
+    return true;
+}
+
+void MqttPublisher::stop()
+{
+    if (!m_mosq)
+        return;
+    const bool wasConnected = m_connected;
+    if (wasConnected) {
+        int mid = 0;
+        std::unique_lock lock(m_publishLock);
+        m_lastMid = 0;
+        if (mosquitto_publish(m_mosq, &mid, QByteArray(m_base + "/status").constData(), 7, "offline", Qos, true) == MOSQ_ERR_SUCCESS)
+            m_published.wait_for(lock, std::chrono::seconds(2), [&] { return m_lastMid == mid; });
+    }
+    // Connected: the network thread ends after sending DISCONNECT. Else it
+    // may be waiting to reconnect, and is ended at once.
+    mosquitto_disconnect(m_mosq);
+    mosquitto_loop_stop(m_mosq, !wasConnected);
+    mosquitto_destroy(m_mosq);
+    m_mosq = nullptr;
+    mosquitto_lib_cleanup();
+}
+
+QByteArray MqttPublisher::topic(int address, const char *leaf) const
+{
+    return m_base + '/' + QByteArray::number(address) + '/' + leaf;
+}
+
+void MqttPublisher::publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid)
+{
+    mosquitto_publish(m_mosq, mid, topic.constData(), static_cast<int>(payload.size()), payload.constData(), Qos, retain);
+}
+
+void MqttPublisher::sendState(int address, Module &mod)
+{
+    publish(topic(address, "state"), mod.state, true);
+    mod.sentMs = MonotonicMs();
+    mod.stateSent = true;
+}
+
+void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
+{
+    // The cycle ended at lastCompleteMs on the monotonic clock. The time
+    // zone's offset is looked up once a minute: the lookup costs more than
+    // the rest of the message.
+    const qint64 now = MonotonicMs();
+    if (m_offsetAt < 0 || now - m_offsetAt > 60000) {
+        m_offsetS = QDateTime::currentDateTime().offsetFromUtc();
+        m_offsetAt = now;
+    }
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() + m.lastCompleteMs - now,
+                                                          Qt::OffsetFromUTC, m_offsetS);
+    QByteArray json = StateJson(m, time);
+    std::lock_guard lock(m_lock);
+    Module &mod = m_modules[m.address];
+    mod.state = std::move(json);
+    mod.stateSent = false;
+    if (!m_connected)
+        return; // only this newest state waits for the broker
+    if (mod.sentMs < 0 || MonotonicMs() - mod.sentMs >= m_cfg.mqttIntervalMs)
+        sendState(m.address, mod);
+    if (m_cfg.haDiscovery && !mod.discovered) {
+        discover(m);
+        mod.discovered = true;
+    }
+}
+
+void MqttPublisher::moduleOnline(const ModuleSnapshot &m)
+{
+    if (m_connected)
+        publish(topic(m.address, "availability"), "online", true);
+}
+
+void MqttPublisher::moduleOffline(const ModuleSnapshot &m)
+{
+    if (m_connected)
+        publish(topic(m.address, "availability"), "offline", true);
+}
+
+void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    if (rc != 0) {
+        Log(LogLevel::Error, QStringLiteral("broker MQTT odmítl spojení: %1").arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        return;
+    }
+    Log(LogLevel::Info, QStringLiteral("připojeno k brokeru MQTT %1:%2 jako %3")
+                            .arg(p->m_cfg.mqtt->host)
+                            .arg(p->m_cfg.mqtt->port)
+                            .arg(QString::fromUtf8(p->m_base)));
+    p->publish(p->m_base + "/status", "online", true);
+    mosquitto_subscribe(p->m_mosq, nullptr, QByteArray(p->m_base + "/+/dout/set").constData(), Qos);
+    mosquitto_subscribe(p->m_mosq, nullptr, QByteArray(p->m_base + "/+/dout/+/set").constData(), Qos);
+    // A broker that lost its retained messages gets them all again.
+    const QList<ModuleSnapshot> all = p->m_store.all();
+    std::lock_guard lock(p->m_lock);
+    p->m_connected = true;
+    p->m_everConnected = true;
+    for (const ModuleSnapshot &m : all) {
+        p->publish(p->topic(m.address, "availability"), m.online ? "online" : "offline", true);
+        const auto it = p->m_modules.find(m.address);
+        if (it == p->m_modules.end())
+            continue;
+        if (!it->state.isEmpty())
+            p->sendState(m.address, *it);
+        if (p->m_cfg.haDiscovery && m.completeCycles > 0) {
+            p->discover(m);
+            it->discovered = true;
+        }
+    }
+}
+
+void MqttPublisher::onDisconnect(mosquitto *, void *self, int rc)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    p->m_connected = false;
+    if (rc != 0)
+        Log(LogLevel::Warning, QStringLiteral("spojení s brokerem MQTT ztraceno, zkouší se znovu (1 až 30 s)"));
+}
+
+void MqttPublisher::onPublish(mosquitto *, void *self, int mid)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    {
+        std::lock_guard lock(p->m_publishLock);
+        p->m_lastMid = mid;
+    }
+    p->m_published.notify_all();
+}
+
+void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *msg)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    p->command(QByteArray(msg->topic),
+               QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen > 0 ? msg->payloadlen : 0));
+}
+
+void MqttPublisher::result(int address, const QString &error)
+{
+    const QByteArray payload = error.isEmpty() ? QByteArray("{\"ok\":true}")
+                                               : "{\"ok\":false,\"error\":" + quoted(error) + '}';
+    publish(topic(address, "dout/result"), payload, false);
+}
+
+void MqttPublisher::command(const QByteArray &topicName, const QByteArray &payload)
+{
+    const std::optional<DoutTopic> t = ParseDoutTopic(m_base, topicName);
+    if (!t)
+        return;
+    if (!m_store.allowWrites) {
+        result(t->address, QStringLiteral("zápis výstupů je vypnut (spusťte bránu s --allow-writes)"));
+        return;
+    }
+    const DoutCommand c = ParseDoutCommand(t->output, payload);
+    if (!c.ok) {
+        result(t->address, c.error);
+        return;
+    }
+    // The polling thread does the write, between two of its transactions.
+    CoilWrite w;
+    w.busAddress = t->address;
+    w.address = c.first;
+    w.count = c.count;
+    w.values = c.values;
+    const int address = t->address;
+    w.done = [this, address](const CoilWriteResult &r) {
+        if (r.exception == 0)
+            result(address, {});
+        else
+            result(address, r.error.isEmpty() ? QStringLiteral("zápis se nepodařil") : r.error);
+    };
+    m_poller.submitWrite(w);
+}
+
+void MqttPublisher::discover(const ModuleSnapshot &m)
+{
+    // One device a module, its entities reading the state topic; available
+    // while both the gateway and the module are.
+    const QByteArray id = "rq_" + m_name + '_' + QByteArray::number(m.address);
+    const QByteArray state = topic(m.address, "state");
+    const QByteArray common =
+        ",\"state_topic\":\"" + state + "\",\"availability_mode\":\"all\",\"availability\":[{\"topic\":\"" + m_base +
+        "/status\"},{\"topic\":\"" + topic(m.address, "availability") + "\"}],\"device\":{\"identifiers\":[\"" + id +
+        "\"],\"name\":" + quoted(m.name) + ",\"manufacturer\":\"RQ\",\"model\":" + quoted(m.model) +
+        ",\"sw_version\":" + quoted(m.firmware) + "}";
+    const auto config = [&](const char *component, const QByteArray &object, const QByteArray &body) {
+        publish("homeassistant/" + QByteArray(component) + '/' + id + '_' + object + "/config",
+                "{\"unique_id\":\"" + id + '_' + object + "\",\"object_id\":\"" + id + '_' + object + "\"," + body +
+                    common + '}',
+                true);
+    };
+    for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
+        const char *u = unitText(m.ainUnit[static_cast<std::size_t>(i)]);
+        if (!u)
+            continue;
+        const QByteArray n = QByteArray::number(i);
+        config("sensor", "ain" + n,
+               "\"name\":\"AIN" + n + "\",\"unit_of_measurement\":\"" + u +
+                   "\",\"state_class\":\"measurement\",\"value_template\":\"{{ value_json.ain[" + n + "] }}\"");
+    }
+    if (static_cast<UnitCode>(m.temperatureUnit) == UnitCode::Celsius)
+        config("sensor", "temperature",
+               "\"name\":\"Teplota\",\"unit_of_measurement\":\"°C\",\"device_class\":\"temperature\","
+               "\"state_class\":\"measurement\",\"value_template\":\"{{ value_json.temperature }}\"");
+    for (int i = 0; i < 32; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        const QByteArray bit = QByteArray::number(1u << i);
+        config("binary_sensor", "din" + n,
+               "\"name\":\"DIN" + n + "\",\"value_template\":\"{{ 'ON' if value_json.din | bitwise_and(" + bit +
+                   ") else 'OFF' }}\"");
+        if (m_cfg.allowWrites)
+            config("switch", "dout" + n,
+                   "\"name\":\"DOUT" + n + "\",\"command_topic\":\"" + topic(m.address, "dout/") + n +
+                       "/set\",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":\"OFF\","
+                       "\"value_template\":\"{{ 'ON' if value_json.dout | bitwise_and(" + bit + ") else 'OFF' }}\"");
+    }
+}

@@ -1,0 +1,242 @@
+// rqgw towards the plant: a real mosquitto (password, TLS for one site)
+// read and written with mosquitto_sub/mosquitto_pub, and /metrics fetched
+// with curl and checked by promtool. Two sites, each its own rqsim bus.
+#include "Broker.h"
+#include "GatewayProcess.h"
+
+#include "support/SimProcess.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestGatewayMqtt : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+    Broker broker;
+    SimProcess simA, simB;
+    GatewayProcess gwA; // plain MQTT with a password, writes allowed, metrics
+    GatewayProcess gwB; // TLS, writes off
+
+    QStringList mqttArgs(const QString &name, const SimProcess &sim, bool tls) const
+    {
+        return QStringList{QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--udp-port"), QString::number(sim.udpPort()), QStringLiteral("--udp-timeout"),
+                           QStringLiteral("300"), QStringLiteral("--baud"), QStringLiteral("9600"),
+                           QStringLiteral("--offline-retry"), QStringLiteral("500"), QStringLiteral("--name"), name,
+                           QStringLiteral("--mqtt"), QStringLiteral("127.0.0.1:%1").arg(tls ? broker.tlsPort : broker.port),
+                           QStringLiteral("--mqtt-user"), broker.user, QStringLiteral("--mqtt-password-file"),
+                           dir.filePath(QStringLiteral("password")), QStringLiteral("--mqtt-interval"), QStringLiteral("200")} +
+               (tls ? QStringList{QStringLiteral("--mqtt-cafile"), broker.cafile} : QStringList{});
+    }
+    QJsonObject state(const QString &site, int address) const
+    {
+        return QJsonDocument::fromJson(broker.retainedOne(QStringLiteral("rq/%1/%2/state").arg(site).arg(address))).object();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (const QString why = Broker::missing(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QVERIFY(dir.isValid());
+        QVERIFY2(broker.start(dir.path(), true, true), qPrintable(broker.log()));
+        QFile pw(dir.filePath(QStringLiteral("password")));
+        QVERIFY(pw.open(QIODevice::WriteOnly));
+        pw.write(broker.password.toUtf8() + '\n');
+        pw.close();
+        QVERIFY2(simA.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"), QStringLiteral("2:3530:1.08")}),
+                 qPrintable(simA.errorString()));
+        QVERIFY2(simB.start({QStringLiteral("--module"), QStringLiteral("1:3520:1.07")}), qPrintable(simB.errorString()));
+        QVERIFY(gwA.start(mqttArgs(QStringLiteral("siteA"), simA, false) +
+                          QStringList{QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--allow-writes"),
+                                      QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+        QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
+        QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), 2).isEmpty(), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!state(QStringLiteral("siteB"), 1).isEmpty(), qPrintable(gwB.log()), 30000);
+    }
+
+    // One subscriber to rq/# sees both sites, each under its own name.
+    void bothSitesOnOneBroker()
+    {
+        QMap<QString, QByteArray> seen;
+        for (const auto &[topic, payload] : broker.retained(QStringLiteral("rq/#")))
+            seen.insert(topic, payload);
+        for (const char *topic : {"rq/siteA/status", "rq/siteB/status", "rq/siteA/1/availability", "rq/siteA/2/availability",
+                                  "rq/siteB/1/availability"})
+            QCOMPARE(seen.value(QString::fromLatin1(topic)), QByteArray("online"));
+        for (const char *topic : {"rq/siteA/1/state", "rq/siteA/2/state", "rq/siteB/1/state"})
+            QVERIFY2(seen.contains(QString::fromLatin1(topic)), topic);
+    }
+
+    void stateEqualsSim_data()
+    {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<int>("measured"); // inputs with a unit; the rest are null
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<double>("first"); // input k is set to first + k * step
+        QTest::addColumn<double>("step");
+        QTest::newRow("RQ-3510, volts") << "siteA" << 1 << "RQ-3510" << "1.08" << 12 << "V" << -1.0 << 0.18;
+        QTest::newRow("RQ-3530, ohms, six inputs") << "siteA" << 2 << "RQ-3530" << "1.08" << 6 << "ohm" << 120.0 << 35.5;
+        QTest::newRow("RQ-3520 on the TLS site") << "siteB" << 1 << "RQ-3520" << "1.07" << 12 << "V" << 0.3 << -0.05;
+    }
+    void stateEqualsSim()
+    {
+        QFETCH(QString, site);
+        QFETCH(int, address);
+        QFETCH(int, measured);
+        QFETCH(QString, unit);
+        QFETCH(double, first);
+        QFETCH(double, step);
+        SimProcess &sim = site == u"siteA" ? simA : simB;
+        for (int k = 0; k < measured; ++k)
+            QVERIFY(sim.setInput(address, k, first + k * step));
+        QVERIFY(sim.setDigitalInputs(address, 0x0F0000A5));
+        QVERIFY(sim.setTemperature(address, 31.5));
+        const auto matches = [&](const QJsonObject &s) {
+            const QJsonArray ain = s.value(u"ain").toArray(), units = s.value(u"units").toArray();
+            if (ain.size() != 12 || units.size() != 12 || s.value(u"temperature").toDouble() != 31.5 ||
+                s.value(u"din").toInteger() != qint64(~0x0F0000A5u)) // the module inverts its inputs by default
+                return false;
+            for (int k = 0; k < 12; ++k) {
+                const bool has = k < measured;
+                if (units.at(k).isNull() == has || ain.at(k).isNull() == has)
+                    return false;
+                if (has && (units.at(k).toString() != unit || std::abs(ain.at(k).toDouble() - (first + k * step)) > 1e-3 * std::max(1.0, std::abs(first + k * step))))
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(matches(state(site, address)), 15000);
+        const QJsonObject s = state(site, address);
+        QTEST(s.value(u"model").toString(), "model");
+        QTEST(s.value(u"firmware").toString(), "firmware");
+        QCOMPARE(s.value(u"address").toInt(), address);
+        QVERIFY(s.value(u"online").toBool());
+        QVERIFY(QDateTime::fromString(s.value(u"time").toString(), Qt::ISODateWithMs).isValid());
+    }
+
+    // A module switched off goes offline, and online again when it answers.
+    void availability()
+    {
+        const QString topic = QStringLiteral("rq/siteA/2/availability");
+        QVERIFY(simA.addFault(QStringLiteral("module=2 drop")));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(topic), QByteArray("offline"), 20000);
+        QCOMPARE(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")), QByteArray("online"));
+        QVERIFY(simA.clearFaults());
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(topic), QByteArray("online"), 20000);
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("site");
+        QTest::addColumn<QString>("topic"); // under rq/SITE/
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("error"); // part of the error text; empty: ok
+        QTest::addColumn<quint32>("outputs"); // rqsim's outputs of the site's module 1 afterwards
+        QTest::newRow("all outputs, hex") << "siteA" << "1/dout/set" << QByteArray("0x105") << "" << 0x105u;
+        QTest::newRow("one on, the others kept") << "siteA" << "1/dout/4/set" << QByteArray("ON") << "" << 0x115u;
+        QTest::newRow("one off") << "siteA" << "1/dout/0/set" << QByteArray("0") << "" << 0x114u;
+        QTest::newRow("not a level") << "siteA" << "1/dout/2/set" << QByteArray("maybe") << "ON, OFF" << 0x114u;
+        QTest::newRow("no such module") << "siteA" << "9/dout/set" << QByteArray("1") << "neobsluhuje" << 0x114u;
+        QTest::newRow("writes off") << "siteB" << "1/dout/set" << QByteArray("255") << "--allow-writes" << 0u;
+    }
+    void commands()
+    {
+        QFETCH(QString, site);
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, error);
+        QFETCH(quint32, outputs);
+        const QString result = QStringLiteral("rq/%1/%2/dout/result").arg(site, topic.section(QLatin1Char('/'), 0, 0));
+        Broker::Watch watch(broker, result, QStringLiteral("rq/%1/status").arg(site));
+        QVERIFY(watch.subscribed());
+        QVERIFY(broker.publish(QStringLiteral("rq/%1/%2").arg(site, topic), payload));
+        QTRY_COMPARE_WITH_TIMEOUT(watch.messages(result).size(), 1, 10000);
+        const QJsonObject r = QJsonDocument::fromJson(watch.messages(result).first()).object();
+        QCOMPARE(r.value(u"ok").toBool(), error.isEmpty());
+        QVERIFY2(r.value(u"error").toString().contains(error), qPrintable(r.value(u"error").toString()));
+        QCOMPARE((site == u"siteA" ? simA : simB).outputs(1), outputs);
+        if (error.isEmpty()) // the next state shows it
+            QTRY_COMPARE_WITH_TIMEOUT(state(site, 1).value(u"dout").toInteger(), qint64(outputs), 5000);
+    }
+
+    void metrics()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("promtool")).isEmpty())
+            QSKIP("curl or promtool (Debian prometheus) is not installed (make deps)");
+        QVERIFY(simA.setInput(1, 3, 2.345));
+        const QString url = QStringLiteral("http://127.0.0.1:%1/metrics").arg(gwA.metricsPort);
+        const QRegularExpression input(QStringLiteral("\nrq_input_value\\{bus=\"siteA\",address=\"1\",input=\"3\",unit=\"V\"\\} (\\S+)\n"));
+        QString text;
+        const auto value = [&] {
+            text = RunTool(QStringLiteral("curl"), {QStringLiteral("-sf"), url});
+            const auto m = input.match(text);
+            return m.hasMatch() ? m.captured(1).toDouble() : 0.0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(std::abs(value() - 2.345) < 1e-3, 10000);
+        for (const char *line : {"rq_module_up{bus=\"siteA\",address=\"2\",model=\"RQ-3530\"} 1", "rq_mqtt_connected{bus=\"siteA\"} 1",
+                                 "rq_digital_output{bus=\"siteA\",address=\"1\",output=\"2\"} 1",
+                                 "rq_transaction_duration_seconds_count{bus=\"siteA\"}"})
+            QVERIFY2(text.contains(QString::fromUtf8(line)), line);
+        QProcess promtool;
+        promtool.start(QStringLiteral("promtool"), {QStringLiteral("check"), QStringLiteral("metrics")});
+        promtool.write(text.toUtf8());
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(30000));
+        QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
+    }
+
+    // The broker learns that a gateway is gone: from the gateway when it stops, from its last will when it dies.
+    void goneGateway_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("SIGTERM: says offline itself") << false;
+        QTest::newRow("SIGKILL: the last will") << true;
+    }
+    void goneGateway()
+    {
+        QFETCH(bool, killed);
+        GatewayProcess gw;
+        QVERIFY(gw.start(mqttArgs(QStringLiteral("siteC"), simA, false) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")), QByteArray("online"), 15000);
+        if (killed)
+            gw.kill();
+        else
+            QVERIFY(gw.stop());
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")), QByteArray("offline"), 15000);
+    }
+
+    // The broker away for a while (the minute-long version is in the
+    // benchmark): the gateway reconnects, the retained topics are right
+    // again, and what waited was only the newest state.
+    void brokerRestarted()
+    {
+        const qint64 rssBefore = gwA.rssKb();
+        broker.stop();
+        QTest::qWait(4000);
+        QVERIFY2(broker.restart(), qPrintable(broker.log()));
+        for (const char *topic : {"rq/siteA/status", "rq/siteA/1/availability", "rq/siteB/status"})
+            QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QString::fromLatin1(topic)), QByteArray("online"), 40000);
+        QCOMPARE(state(QStringLiteral("siteA"), 2).value(u"model").toString(), QStringLiteral("RQ-3530"));
+        QCOMPARE(state(QStringLiteral("siteB"), 1).value(u"model").toString(), QStringLiteral("RQ-3520"));
+        QVERIFY2(gwA.rssKb() - rssBefore < 2048, qPrintable(QStringLiteral("%1 kB -> %2 kB").arg(rssBefore).arg(gwA.rssKb())));
+    }
+
+    void cleanupTestCase()
+    {
+        QVERIFY(gwA.stop());
+        QVERIFY(gwB.stop());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGatewayMqtt)
+#include "tst_gateway_mqtt.moc"
