@@ -10,6 +10,14 @@ constexpr quint8 CmdIdentify = 200;
 constexpr quint8 SubModelCode = 1;
 constexpr quint8 SubTemperature = 16;
 constexpr quint8 SubDigitalInputs = 64;
+constexpr quint8 CmdWriteOutputs = 1;
+constexpr quint8 CmdReadStatus = 100;
+
+quint8 send(const AnalogCycle::TransactFn &transact, const TData &data, quint8 address, quint8 command,
+            quint8 sub, ModuleBytes &d)
+{
+    return transact ? transact(data, address, command, sub, d) : Transact(data, address, command, sub, d);
+}
 } // namespace
 
 AinModel AinModelOfCode(const QString &code)
@@ -62,7 +70,7 @@ AnalogReading AnalogCycle::run(const TData &data, quint8 address, const KeepGoin
 
     if (!m_unitsRead) {
         m_bytes = {};
-        quint8 error = Transact(data, address, CmdIdentify, SubModelCode, m_bytes);
+        quint8 error = send(m_transact, data, address, CmdIdentify, SubModelCode, m_bytes);
         if (error != 0)
             return fail(error);
         QString code;
@@ -77,7 +85,7 @@ AnalogReading AnalogCycle::run(const TData &data, quint8 address, const KeepGoin
             }
             const auto a = static_cast<quint8>(i);
             m_bytes = {0, a, a, 0, 0};
-            error = Transact(data, address, CmdReadMemory, 0, m_bytes);
+            error = send(m_transact, data, address, CmdReadMemory, 0, m_bytes);
             if (error != 0)
                 return fail(error);
             units[static_cast<std::size_t>(i)] = AinUnitText(model, m_bytes[3]);
@@ -93,7 +101,7 @@ AnalogReading AnalogCycle::run(const TData &data, quint8 address, const KeepGoin
             return r;
         }
         const auto sub = i < AnalogReading::InputCount ? static_cast<quint8>(i) : SubTemperature;
-        const quint8 error = Transact(data, address, CmdMeasure, sub, m_bytes);
+        const quint8 error = send(m_transact, data, address, CmdMeasure, sub, m_bytes);
         if (error != 0)
             return fail(error);
         AnalogValue &v = r.values[static_cast<std::size_t>(i)];
@@ -105,11 +113,37 @@ AnalogReading AnalogCycle::run(const TData &data, quint8 address, const KeepGoin
     return r;
 }
 
-quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits)
+ModuleBytes BitsToBytes(quint32 bits)
+{
+    return {0, static_cast<quint8>(bits), static_cast<quint8>(bits >> 8), static_cast<quint8>(bits >> 16),
+            static_cast<quint8>(bits >> 24)};
+}
+
+quint32 BytesToBits(const ModuleBytes &d)
+{
+    return quint32(d[1]) | quint32(d[2]) << 8 | quint32(d[3]) << 16 | quint32(d[4]) << 24;
+}
+
+quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits, const AnalogCycle::TransactFn &transact)
 {
     ModuleBytes d{};
-    const quint8 error = Transact(data, address, CmdMeasure, SubDigitalInputs, d);
+    const quint8 error = send(transact, data, address, CmdMeasure, SubDigitalInputs, d);
     if (error == 0)
-        bits = quint32(d[1]) | quint32(d[2]) << 8 | quint32(d[3]) << 16 | quint32(d[4]) << 24;
+        bits = BytesToBits(d);
     return error;
+}
+
+quint8 ReadStatusRegister(const TData &data, quint8 address, quint32 &bits, const AnalogCycle::TransactFn &transact)
+{
+    ModuleBytes d{};
+    const quint8 error = send(transact, data, address, CmdReadStatus, 0, d);
+    if (error == 0)
+        bits = BytesToBits(d);
+    return error;
+}
+
+quint8 WriteDigitalOutputs(const TData &data, quint8 address, quint32 bits, const AnalogCycle::TransactFn &transact)
+{
+    ModuleBytes d = BitsToBytes(bits);
+    return send(transact, data, address, CmdWriteOutputs, SubDigitalInputs, d);
 }

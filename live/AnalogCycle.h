@@ -62,6 +62,11 @@ struct AnalogReading
 class AnalogCycle
 {
 public:
+    // How one transaction goes to the bus; Transact unless a caller that
+    // repeats failed transactions (the gateway) puts its own in.
+    using TransactFn = std::function<quint8(const TData &, quint8, quint8, quint8, ModuleBytes &)>;
+    void setTransact(TransactFn transact) { m_transact = std::move(transact); }
+
     // Asked before every transaction of the cycle but the first; false ends
     // the run at once (Stopped). A window processes its pending events here;
     // after a false the run touches nothing of this object, so a window that
@@ -84,10 +89,23 @@ private:
     AinModel m_model = AinModel::Unknown;
     std::array<QString, AnalogReading::ValueCount> m_units;
     ModuleBytes m_bytes{}; // D0..D4 of the last reply
+    TransactFn m_transact;
 };
 
 // One read of the 32 digital inputs (command 0, sub-code 64): DINn is bit n.
 // Returns the error code; bits is set only on success.
-quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits);
+quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits,
+                         const AnalogCycle::TransactFn &transact = {});
+// One read of the 32-bit status register (command 100): bit n is bit n % 8
+// of D(1 + n / 8). Returns the error code; bits is set only on success.
+quint8 ReadStatusRegister(const TData &data, quint8 address, quint32 &bits,
+                          const AnalogCycle::TransactFn &transact = {});
+// Writes all 32 digital outputs at once (command 1, sub-code 64): DOUTn is bit n.
+// The module answers nothing but whether it took them. Returns the error code.
+quint8 WriteDigitalOutputs(const TData &data, quint8 address, quint32 bits,
+                           const AnalogCycle::TransactFn &transact = {});
+// The four data bytes D1..D4 of 32 bits, bit n in bit n % 8 of D(1 + n / 8), and back.
+ModuleBytes BitsToBytes(quint32 bits);
+quint32 BytesToBits(const ModuleBytes &d);
 
 #endif

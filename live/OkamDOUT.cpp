@@ -2,6 +2,7 @@
 
 #include "app/Dekl.h"
 #include "app/StatusBar.h"
+#include "live/AnalogCycle.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -9,11 +10,6 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
-
-namespace {
-constexpr quint8 CmdWriteOutputs = 1;
-constexpr quint8 SubDigital = 64;
-} // namespace
 
 TForm9::TForm9(QWidget *parent) : QDialog(parent)
 {
@@ -87,8 +83,7 @@ void TForm9::Button1Click()
         StatusBar1->setText(0, NotConnectedText);
         return;
     }
-    ModuleBytes d = outputBytes();
-    const quint8 error = Transact(*Data, m_address, CmdWriteOutputs, SubDigital, d);
+    const quint8 error = WriteDigitalOutputs(*Data, m_address, BytesToBits(outputBytes()));
     StatusBar1->setText(0, error != 0 ? QStringLiteral(" ") + ErrorText(Data->adapterKind, error)
                                       : QStringLiteral(" Data zapsána"));
 }

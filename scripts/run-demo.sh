@@ -33,5 +33,25 @@ if [ -x "$bin/rqsim" ]; then
   printf '[P\xf8ipojen\xed]\r\nRozhran\xed=RQ-4638\r\nAdresa=1\r\nRychlost=9600\r\n[RQ-4638]\r\nIP adresa=127.0.0.1\r\nUDP port=%s\r\nUDP timeout=200\r\n' \
     "$port" >"$bin/W_rq3510.ini"
   echo "Choose Připojení, then Inicializace připojení."
+  # The gateway on the same bus: the module as a Modbus TCP device.
+  if [ -x "$bin/rqgw" ]; then
+    gwlog=$(mktemp)
+    "$bin/rqgw" --adapter lan --ip 127.0.0.1 --udp-port "$port" --udp-timeout 200 --address 1 --baud 9600 \
+      --modbus 127.0.0.1:0 >"$gwlog" 2>&1 &
+    gw=$!
+    trap 'kill $sim $gw 2>/dev/null || true; rm -f "$log" "$gwlog"' EXIT
+    mport=""
+    for _ in $(seq 50); do
+      mport=$(sed -n 's/^modbus \([0-9]*\)$/\1/p' "$gwlog" | head -1)
+      [ -n "$mport" ] && break
+      sleep 0.1
+    done
+    if [ -n "$mport" ]; then
+      echo "rqgw serves the module as Modbus TCP unit 1 on 127.0.0.1 port $mport; read its analog inputs with:"
+      echo "  mbpoll -m tcp -p $mport -a 1 -0 -r 0 -c 12 -t 3:float -B -1 127.0.0.1"
+    else
+      echo "rqgw did not start:"; cat "$gwlog"
+    fi
+  fi
 fi
 "$bin/W_RQ3510"

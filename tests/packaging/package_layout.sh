@@ -19,6 +19,16 @@ gzip -t "$doc/changelog.gz" || fail "changelog.gz is no gzip file"
 for m in w_rq3510 rqsim; do
   gzip -t "$root/usr/share/man/man1/$m.1.gz" || fail "manual page of $m missing"
 done
+# The gateway, where it was built: the program in the path, its manual page,
+# an example configuration and the service unit, installed but not enabled.
+if [ -x "$build/bin/rqgw" ]; then
+  [ -x "$root/usr/bin/rqgw" ] || fail "/usr/bin/rqgw missing"
+  gzip -t "$root/usr/share/man/man1/rqgw.1.gz" || fail "manual page of rqgw missing"
+  [ -f "$doc/examples/rqgw-example.ini" ] || fail "example configuration of rqgw missing"
+  [ -f "$root/usr/lib/systemd/system/rqgw@.service" ] || fail "rqgw@.service missing"
+  [ ! -e "$root/etc/systemd/system/multi-user.target.wants/rqgw@.service" ] || fail "rqgw@.service enabled"
+  "$root/usr/bin/rqgw" --check-config "$doc/examples/rqgw-example.ini" >/dev/null || fail "the example configuration is not valid"
+fi
 pictures=$(grep -o '(img/[^)]*)' "$doc/user-guide.md" | tr -d '()' | sort -u)
 [ -n "$pictures" ] || fail "the user guide shows no pictures"
 for p in $pictures; do

@@ -1,0 +1,418 @@
+#include "gateway/GatewayConfig.h"
+
+#include "app/Dekl.h"
+#include "core/Cislo.h"
+#include "scan/HledaniModulu.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+namespace {
+
+const QStringList AdapterNames = {QStringLiteral("com"), QStringLiteral("isa"), QStringLiteral("pci"),
+                                  QStringLiteral("usb"), QStringLiteral("lan")};
+
+struct Fault
+{
+    QString key;
+    QString reason;
+};
+
+std::optional<qint64> number(const QString &text, qint64 lo, qint64 hi)
+{
+    const std::optional<qint32> v = ParseIntText(text.trimmed());
+    if (!v || *v < lo || *v > hi)
+        return std::nullopt;
+    return *v;
+}
+
+QString rangeText(qint64 lo, qint64 hi)
+{
+    return QStringLiteral("očekáváno celé číslo %1 až %2").arg(lo).arg(hi);
+}
+
+bool validBaud(quint32 baud)
+{
+    for (int i = 0; i < 9; ++i)
+        if (BaudRateOfIndex(i) == baud)
+            return true;
+    return false;
+}
+
+// One key of [gateway] or [bus], shared by the file and the command line.
+std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const QString &value)
+{
+    const auto num = [&](qint64 lo, qint64 hi, auto &field) -> std::optional<QString> {
+        const auto v = number(value, lo, hi);
+        if (!v)
+            return rangeText(lo, hi);
+        field = static_cast<std::remove_reference_t<decltype(field)>>(*v);
+        return std::nullopt;
+    };
+    if (key == u"name") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("jméno nesmí být prázdné");
+        cfg.name = value.trimmed();
+    } else if (key == u"modbus" || key == u"converter") {
+        const auto e = ParseEndpoint(value);
+        if (!e)
+            return QStringLiteral("očekáváno ADRESA:PORT");
+        if (key == u"modbus")
+            cfg.modbus = *e;
+        else
+            cfg.converter = *e;
+    } else if (key == u"adapter") {
+        const auto kind = AdapterNames.indexOf(value.trimmed().toLower());
+        if (kind < 0)
+            return QStringLiteral("očekáváno com, isa, pci, usb nebo lan");
+        cfg.adapter.kind = static_cast<quint8>(kind);
+    } else if (key == u"com") {
+        return num(1, 255, cfg.adapter.comPort);
+    } else if (key == u"isa") {
+        return num(0, 0xFFFF, cfg.adapter.isaBase);
+    } else if (key == u"ip") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("adresa nesmí být prázdná");
+        cfg.adapter.ipAddress = value.trimmed();
+    } else if (key == u"udp-port") {
+        return num(1, 65535, cfg.adapter.udpPort);
+    } else if (key == u"udp-timeout") {
+        return num(1, 60000, cfg.adapter.udpTimeout);
+    } else if (key == u"retries") {
+        return num(0, 10, cfg.retries);
+    } else if (key == u"offline-retry") {
+        return num(100, 3600000, cfg.offlineRetryMs);
+    } else if (key == u"stale") {
+        return num(100, 3600000, cfg.staleMs);
+    } else if (key == u"allow-writes") {
+        const QString v = value.trimmed().toLower();
+        if (v != u"yes" && v != u"no" && v != u"1" && v != u"0" && v != u"true" && v != u"false")
+            return QStringLiteral("očekáváno yes nebo no");
+        cfg.allowWrites = v == u"yes" || v == u"1" || v == u"true";
+    } else if (key == u"baud") {
+        const auto v = number(value, 600, 115200);
+        if (!v || !validBaud(static_cast<quint32>(*v)))
+            return QStringLiteral("neplatná rychlost (600 až 115200 Bd)");
+        cfg.baud = static_cast<quint32>(*v);
+    } else {
+        return QStringLiteral("neznámý klíč");
+    }
+    return std::nullopt;
+}
+
+const QSet<QString> GatewayKeys = {QStringLiteral("name"),    QStringLiteral("modbus"),
+                                   QStringLiteral("converter"), QStringLiteral("retries"),
+                                   QStringLiteral("offline-retry"), QStringLiteral("stale"),
+                                   QStringLiteral("allow-writes")};
+const QSet<QString> BusKeys = {QStringLiteral("adapter"), QStringLiteral("com"),         QStringLiteral("isa"),
+                               QStringLiteral("ip"),      QStringLiteral("udp-port"),    QStringLiteral("udp-timeout"),
+                               QStringLiteral("baud")};
+
+std::optional<QString> setModule(GatewayModule &m, const QString &key, const QString &value, bool &unitSet)
+{
+    if (key == u"address") {
+        const auto v = number(value, 0, 255);
+        if (!v)
+            return rangeText(0, 255);
+        m.address = static_cast<quint8>(*v);
+    } else if (key == u"baud") {
+        const auto v = number(value, 600, 115200);
+        if (!v || !validBaud(static_cast<quint32>(*v)))
+            return QStringLiteral("neplatná rychlost (600 až 115200 Bd)");
+        m.baud = static_cast<quint32>(*v);
+    } else if (key == u"unit") {
+        const auto v = number(value, 1, 247);
+        if (!v)
+            return rangeText(1, 247);
+        m.unit = static_cast<int>(*v);
+        unitSet = true;
+    } else if (key == u"interval") {
+        const auto v = number(value, 0, 3600000);
+        if (!v)
+            return rangeText(0, 3600000);
+        m.intervalMs = static_cast<quint32>(*v);
+    } else {
+        return QStringLiteral("neznámý klíč");
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString ConfigError::text() const
+{
+    QString where = file.isEmpty() ? QStringLiteral("příkazová řádka") : file;
+    if (line > 0)
+        where += QStringLiteral(":%1").arg(line);
+    return key.isEmpty() ? QStringLiteral("%1: %2").arg(where, reason)
+                         : QStringLiteral("%1: %2: %3").arg(where, key, reason);
+}
+
+std::optional<Endpoint> ParseEndpoint(const QString &text)
+{
+    const QString t = text.trimmed();
+    const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0)
+        return std::nullopt;
+    QString host = t.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    else if (host.contains(QLatin1Char(':')))
+        return std::nullopt;
+    const auto port = number(t.mid(colon + 1), 0, 65535);
+    if (host.isEmpty() || !port)
+        return std::nullopt;
+    return Endpoint{host, static_cast<quint16>(*port)};
+}
+
+std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString &file, GatewayConfig &cfg)
+{
+    const auto fail = [&](int line, const QString &key, const QString &reason) {
+        return ConfigError{file, line, key, reason};
+    };
+    enum class Section { None, Gateway, Bus, Module, Other } section = Section::None;
+    QSet<QString> names;
+    QList<GatewayModule> modules;
+    QList<int> moduleLines;
+    bool unitSet = false, addressSet = false;
+    const auto closeModule = [&]() -> std::optional<ConfigError> {
+        if (section != Section::Module)
+            return std::nullopt;
+        if (!addressSet)
+            return fail(moduleLines.last(), QStringLiteral("address"),
+                        QStringLiteral("modul %1 nemá adresu").arg(modules.last().name));
+        GatewayModule &m = modules.last();
+        if (!unitSet)
+            m.unit = m.address >= 1 && m.address <= 247 ? m.address : -1;
+        return std::nullopt;
+    };
+
+    const QList<QByteArray> lines = text.split('\n');
+    if (text.contains('\0'))
+        return fail(0, {}, QStringLiteral("soubor není text"));
+    for (int i = 0; i < lines.size(); ++i) {
+        const int n = i + 1;
+        QString line = QString::fromUtf8(lines.at(i)).trimmed();
+        if (i == 0 && line.startsWith(QChar(0xFEFF)))
+            line = line.mid(1).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.contains(QChar::ReplacementCharacter))
+            return fail(n, {}, QStringLiteral("text není v kódování UTF-8"));
+        if (line.startsWith(QLatin1Char('['))) {
+            if (!line.endsWith(QLatin1Char(']')))
+                return fail(n, {}, QStringLiteral("neuzavřený název oddílu"));
+            if (auto e = closeModule())
+                return e;
+            const QString head = line.mid(1, line.size() - 2).trimmed();
+            const QString lower = head.toLower();
+            if (lower == u"gateway") {
+                section = Section::Gateway;
+            } else if (lower == u"bus") {
+                section = Section::Bus;
+            } else if (lower.startsWith(u"module ") || lower.startsWith(u"module\t")) {
+                const QString name = head.mid(7).trimmed();
+                if (name.isEmpty())
+                    return fail(n, {}, QStringLiteral("modul bez jména"));
+                if (names.contains(name.toLower()))
+                    return fail(n, {}, QStringLiteral("modul %1 je uveden dvakrát").arg(name));
+                names.insert(name.toLower());
+                section = Section::Module;
+                GatewayModule m;
+                m.name = name;
+                modules.append(m);
+                moduleLines.append(n);
+                unitSet = addressSet = false;
+            } else {
+                return fail(n, {}, QStringLiteral("neznámý oddíl [%1]").arg(head));
+            }
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return fail(n, {}, QStringLiteral("očekáváno klíč=hodnota"));
+        const QString key = line.left(eq).trimmed().toLower();
+        const QString value = line.mid(eq + 1).trimmed();
+        std::optional<QString> error;
+        switch (section) {
+        case Section::None:
+        case Section::Other:
+            error = QStringLiteral("klíč mimo oddíl");
+            break;
+        case Section::Gateway:
+            error = GatewayKeys.contains(key) ? setCommon(cfg, key, value) : QStringLiteral("neznámý klíč");
+            break;
+        case Section::Bus:
+            error = BusKeys.contains(key) ? setCommon(cfg, key, value) : QStringLiteral("neznámý klíč");
+            break;
+        case Section::Module:
+            error = setModule(modules.last(), key, value, unitSet);
+            if (key == u"address")
+                addressSet = true;
+            break;
+        }
+        if (error)
+            return fail(n, key, *error);
+    }
+    if (auto e = closeModule())
+        return e;
+    if (cfg.adapter.kind == 4 && cfg.adapter.ipAddress.isEmpty())
+        return fail(0, QStringLiteral("ip"), QStringLiteral("LAN konvertor potřebuje IP adresu"));
+    // Two modules on one unit id could not be told apart by a client.
+    QHash<int, int> units;
+    for (int k = 0; k < modules.size(); ++k) {
+        const int unit = modules.at(k).unit;
+        if (unit < 0)
+            continue;
+        if (units.contains(unit))
+            return fail(moduleLines.at(k), QStringLiteral("unit"),
+                        QStringLiteral("jednotku %1 už má modul %2").arg(unit).arg(modules.at(units.value(unit)).name));
+        units.insert(unit, k);
+    }
+    if (!modules.isEmpty())
+        cfg.modules = modules;
+    cfg.file = file;
+    return std::nullopt;
+}
+
+std::optional<ConfigError> LoadGatewayConfig(const QString &file, GatewayConfig &cfg)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return ConfigError{file, 0, {}, QStringLiteral("soubor nelze číst: %1").arg(f.errorString())};
+    // A configuration is a few hundred lines; anything far larger is no configuration.
+    if (f.size() > 1024 * 1024)
+        return ConfigError{file, 0, {}, QStringLiteral("soubor je příliš velký")};
+    return ParseGatewayIni(f.readAll(), file, cfg);
+}
+
+std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, GatewayCommand &command)
+{
+    const auto fail = [](const QString &key, const QString &reason) { return ConfigError{{}, 0, key, reason}; };
+    // Options with a value, as the file names them where it has them.
+    static const QSet<QString> valued = {QStringLiteral("config"),  QStringLiteral("check-config"),
+                                         QStringLiteral("adapter"), QStringLiteral("com"),
+                                         QStringLiteral("isa"),     QStringLiteral("ip"),
+                                         QStringLiteral("udp-port"), QStringLiteral("udp-timeout"),
+                                         QStringLiteral("address"), QStringLiteral("baud"),
+                                         QStringLiteral("modbus"),  QStringLiteral("converter"),
+                                         QStringLiteral("retries"), QStringLiteral("offline-retry"),
+                                         QStringLiteral("stale"),   QStringLiteral("name"),
+                                         QStringLiteral("log-level")};
+    QList<std::pair<QString, QString>> options;
+    for (int i = 0; i < args.size(); ++i) {
+        QString a = args.at(i);
+        if (a == u"-h" || a == u"--help") {
+            command.action = GatewayCommand::Action::Help;
+            return std::nullopt;
+        }
+        if (a == u"--version") {
+            command.action = GatewayCommand::Action::Version;
+            return std::nullopt;
+        }
+        if (!a.startsWith(u"--"))
+            return fail(a, QStringLiteral("neočekávaný argument"));
+        a = a.mid(2);
+        QString value;
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            value = a.mid(eq + 1);
+            a = a.left(eq);
+        }
+        if (a == u"allow-writes" && eq < 0) {
+            options.append({a, QStringLiteral("yes")});
+            continue;
+        }
+        if (!valued.contains(a) && a != u"allow-writes")
+            return fail(QStringLiteral("--") + a, QStringLiteral("neznámá volba"));
+        if (eq < 0) {
+            if (i + 1 >= args.size())
+                return fail(QStringLiteral("--") + a, QStringLiteral("chybí hodnota"));
+            value = args.at(++i);
+        }
+        options.append({a, value});
+    }
+    GatewayConfig &cfg = command.config;
+    for (const auto &[key, value] : options) {
+        if (key == u"config" || key == u"check-config") {
+            if (key == u"check-config")
+                command.action = GatewayCommand::Action::CheckConfig;
+            if (auto e = LoadGatewayConfig(value, cfg))
+                return e;
+        }
+    }
+    for (const auto &[key, value] : options) {
+        const QString opt = QStringLiteral("--") + key;
+        if (key == u"config" || key == u"check-config")
+            continue;
+        if (key == u"log-level") {
+            if (!QStringList{QStringLiteral("debug"), QStringLiteral("info"), QStringLiteral("warning"),
+                             QStringLiteral("error")}
+                     .contains(value))
+                return fail(opt, QStringLiteral("očekáváno debug, info, warning nebo error"));
+            command.logLevel = value;
+        } else if (key == u"address") {
+            QString why;
+            const auto list = ParseAddressList(value, &why);
+            if (!list || list->isEmpty())
+                return fail(opt, why.isEmpty() ? QStringLiteral("prázdný seznam adres") : why);
+            cfg.searchAddresses = *list;
+        } else if (key == u"baud") {
+            QString why;
+            const auto list = ParseBaudList(value, &why);
+            if (!list || list->isEmpty())
+                return fail(opt, why.isEmpty() ? QStringLiteral("prázdný seznam rychlostí") : why);
+            cfg.searchBauds = *list;
+            cfg.baud = list->first();
+        } else if (auto error = setCommon(cfg, key, value)) {
+            return fail(opt, *error);
+        }
+    }
+    if (cfg.searchMode()) {
+        // The modules come from the search; each keeps its address as its unit.
+        cfg.modules.clear();
+        if (cfg.searchBauds.isEmpty())
+            cfg.searchBauds = {cfg.baud};
+    }
+    if (cfg.adapter.kind == 4 && cfg.adapter.ipAddress.isEmpty())
+        return fail(QStringLiteral("--ip"), QStringLiteral("LAN konvertor potřebuje IP adresu"));
+    if (cfg.modules.isEmpty() && !cfg.searchMode())
+        return fail({}, QStringLiteral("žádný modul: uveďte --config SOUBOR nebo --address SEZNAM"));
+    return std::nullopt;
+}
+
+QStringList UnitWarnings(const GatewayConfig &cfg)
+{
+    QStringList out;
+    for (const GatewayModule &m : cfg.modules)
+        if (m.unit < 0)
+            out << QStringLiteral("modul %1 (adresa %2) nemá Modbus jednotku 1 až 247: čte se, ale přes Modbus "
+                                  "se nepodává (doplňte unit=)")
+                       .arg(m.name)
+                       .arg(m.address);
+    return out;
+}
+
+QString GatewayUsage()
+{
+    return QStringLiteral(
+        "Použití: rqgw --config SOUBOR [volby]\n"
+        "         rqgw --adapter lan --ip ADRESA --udp-port N --address SEZNAM [--baud SEZNAM] [volby]\n"
+        "         rqgw --check-config SOUBOR\n"
+        "Brána: každý modul RQ na sběrnici jako zařízení Modbus TCP.\n"
+        "  --config SOUBOR        konfigurace (INI v UTF-8)\n"
+        "  --check-config SOUBOR  jen zkontroluje konfiguraci (0 v pořádku, 2 chyba)\n"
+        "  --adapter com|isa|pci|usb|lan, --com N, --isa BÁZE, --ip ADRESA,\n"
+        "  --udp-port N, --udp-timeout MS   rozhraní jako u rqtool\n"
+        "  --address SEZNAM       adresy modulů, které se vyhledají (1,5,10-20)\n"
+        "  --baud SEZNAM|all      rychlosti, na kterých se hledá\n"
+        "  --modbus ADRESA:PORT   Modbus TCP server (výchozí 127.0.0.1:1502)\n"
+        "  --converter ADRESA:PORT  sdílení sběrnice protokolem LAN konvertoru\n"
+        "  --allow-writes         povolí zápis výstupů (cívek)\n"
+        "  --retries N            opakování neúspěšné transakce (výchozí 2)\n"
+        "  --offline-retry MS     jak často zkusit modul mimo provoz (výchozí 5000)\n"
+        "  --stale MS             stáří hodnot, nad které se hlásí chyba 0x0B\n"
+        "  --name JMÉNO           jméno instance v záznamech\n"
+        "  --log-level debug|info|warning|error\n");
+}

@@ -1,0 +1,88 @@
+#ifndef RQ_GATEWAY_GATEWAYCONFIG_H
+#define RQ_GATEWAY_GATEWAYCONFIG_H
+
+#include "comm/Spojeni.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// What one rqgw instance serves: one bus, its modules and the ways in. Read
+// from a UTF-8 INI file (--config) or from rqtool's connection options on the
+// command line; the command line overrides the file.
+
+struct GatewayModule
+{
+    QString name;
+    quint8 address = 0;
+    quint32 baud = 0;     // 0: the bus's rate
+    int unit = -1;        // Modbus unit id 1..247; -1: polled, not served
+    quint32 intervalMs = 0; // 0: as fast as the bus allows
+    bool found = true;    // false: searched for, not answering yet
+};
+
+struct Endpoint
+{
+    QString host;
+    quint16 port = 0;
+    bool operator==(const Endpoint &) const = default;
+};
+
+struct GatewayConfig
+{
+    QString file;                 // empty: command line only
+    QString name = QStringLiteral("rqgw");
+    Endpoint modbus{QStringLiteral("127.0.0.1"), 1502};
+    std::optional<Endpoint> converter;
+    AdapterSettings adapter;
+    quint32 baud = 9600;          // the rate of modules that name none
+    QList<GatewayModule> modules;
+    // Command-line mode: modules are found by a search over these.
+    QList<quint8> searchAddresses;
+    QList<quint32> searchBauds;
+    int retries = 2;
+    quint32 offlineRetryMs = 5000;
+    quint32 staleMs = 0;          // 0: three polling rounds, at least 2 s
+    bool allowWrites = false;
+    bool searchMode() const { return !searchAddresses.isEmpty(); }
+};
+
+// A fault in the configuration: where and why, in Czech.
+struct ConfigError
+{
+    QString file;
+    int line = 0; // 0: not tied to a line (the command line)
+    QString key;
+    QString reason;
+    QString text() const;
+};
+
+// Parses the INI text into cfg (keeping what the text does not set).
+std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString &file, GatewayConfig &cfg);
+// Reads the file and parses it.
+std::optional<ConfigError> LoadGatewayConfig(const QString &file, GatewayConfig &cfg);
+
+// What the command line asks for beside the configuration.
+struct GatewayCommand
+{
+    enum class Action { Run, CheckConfig, Help, Version };
+    Action action = Action::Run;
+    GatewayConfig config;
+    QString logLevel = QStringLiteral("info");
+};
+// Parses the arguments (without the program name); the file named by
+// --config or --check-config is read first, the options then override it.
+std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, GatewayCommand &command);
+
+// Modules a config serves with a unit id, and the faults the log names (a
+// module without a unit id, two modules on one unit).
+QStringList UnitWarnings(const GatewayConfig &cfg);
+
+QString GatewayUsage();
+
+// "HOST:PORT" (an IPv6 host in brackets); nothing when either part is bad.
+std::optional<Endpoint> ParseEndpoint(const QString &text);
+
+#endif

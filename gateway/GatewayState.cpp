@@ -1,0 +1,116 @@
+#include "gateway/GatewayState.h"
+
+#include <bit>
+#include <cmath>
+
+UnitCode UnitCodeOfText(const QString &unit)
+{
+    if (unit == u"V")
+        return UnitCode::Volt;
+    if (unit == u"ohm")
+        return UnitCode::Ohm;
+    if (unit == u"°C")
+        return UnitCode::Celsius;
+    if (unit == u"K")
+        return UnitCode::Kelvin;
+    if (unit == u"°F")
+        return UnitCode::Fahrenheit;
+    return UnitCode::None;
+}
+
+UnitCode TemperatureUnit(quint8 setting)
+{
+    if (!(setting & 0x80))
+        return UnitCode::None; // switched off: the module reports 0
+    return (setting & 1) ? UnitCode::Celsius : UnitCode::Counts;
+}
+
+namespace {
+void putFloat(std::array<quint16, RegisterMap::InputRegisterEnd> &r, int at, float v)
+{
+    const auto bits = std::bit_cast<quint32>(v);
+    r[static_cast<std::size_t>(at)] = static_cast<quint16>(bits >> 16);
+    r[static_cast<std::size_t>(at + 1)] = static_cast<quint16>(bits);
+}
+void putU32(std::array<quint16, RegisterMap::InputRegisterEnd> &r, int at, quint32 v)
+{
+    r[static_cast<std::size_t>(at)] = static_cast<quint16>(v >> 16);
+    r[static_cast<std::size_t>(at + 1)] = static_cast<quint16>(v);
+}
+} // namespace
+
+std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSnapshot &m, qint64 nowMs)
+{
+    using namespace RegisterMap;
+    std::array<quint16, InputRegisterEnd> r{};
+    for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
+        putFloat(r, 2 * i, m.ain[static_cast<std::size_t>(i)]);
+        r[static_cast<std::size_t>(26 + i)] = m.ainUnit[static_cast<std::size_t>(i)];
+    }
+    putFloat(r, 24, m.temperature);
+    r[38] = m.temperatureUnit;
+    r[Online] = m.online ? 1 : 0;
+    r[LastError] = m.lastError;
+    // An age that does not fit says "very old", never a small number.
+    const qint64 age = m.lastCompleteMs < 0 ? 0xFFFFFFFF : std::min<qint64>(nowMs - m.lastCompleteMs, 0xFFFFFFFF);
+    putU32(r, Age, static_cast<quint32>(std::max<qint64>(age, 0)));
+    putU32(r, Status, m.status);
+    putU32(r, Complete, m.completeCycles);
+    putU32(r, Failed, m.failedCycles);
+    r[OutputsKnown] = m.doutKnown ? 1 : 0;
+    return r;
+}
+
+std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestView &r, bool allowWrites,
+                                       qint64 nowMs, qint64 staleMs)
+{
+    using namespace ModbusException;
+    if (!m)
+        return PathUnavailable;
+    const bool fresh = m->online && m->lastCompleteMs >= 0 && nowMs - m->lastCompleteMs <= staleMs;
+    const int end = r.address + r.count;
+    switch (r.function) {
+    case 5:  // write single coil
+    case 15: // write multiple coils
+        if (!allowWrites)
+            return IllegalFunction;
+        if (r.function == 15 && (r.count < 1 || r.count > 1968))
+            return std::nullopt; // libmodbus: illegal data value
+        if (end > RegisterMap::Coils)
+            return IllegalAddress;
+        return fresh ? std::nullopt : std::optional<quint8>(TargetFailed);
+    case 6: case 16: case 22: case 23: // holding registers: the map has none
+        return allowWrites ? IllegalAddress : IllegalFunction;
+    case 3:
+        return IllegalAddress;
+    case 1:
+    case 2:
+        if (r.count < 1 || r.count > 2000)
+            return std::nullopt;
+        if (end > (r.function == 1 ? RegisterMap::Coils : RegisterMap::DiscreteInputs))
+            return IllegalAddress;
+        return fresh ? std::nullopt : std::optional<quint8>(TargetFailed);
+    case 4: {
+        if (r.count < 1 || r.count > 125)
+            return std::nullopt;
+        const bool values = end <= RegisterMap::ValuesEnd;
+        const bool state = r.address >= RegisterMap::StateFirst && end <= RegisterMap::InputRegisterEnd;
+        if (!values && !state)
+            return IllegalAddress;
+        // The gateway's own view (online, last error, age, ...) is what a
+        // client reads to learn why values fail: it is always served.
+        return state || fresh ? std::nullopt : std::optional<quint8>(TargetFailed);
+    }
+    default:
+        return std::nullopt; // libmodbus answers: illegal function
+    }
+}
+
+quint32 MergeCoils(quint32 known, int address, int count, quint32 values)
+{
+    if (count <= 0 || address < 0 || address >= 32)
+        return known;
+    const quint64 mask64 = ((quint64(1) << std::min(count, 32 - address)) - 1) << address;
+    const auto mask = static_cast<quint32>(mask64);
+    return (known & ~mask) | ((values << address) & mask);
+}

@@ -1,0 +1,722 @@
+#include "gateway/Poller.h"
+
+#include "diag/LinkStats.h"
+#include "drivers/RqFrame.h"
+#include "gateway/Log.h"
+#include "scan/HledaniModulu.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+
+namespace {
+constexpr quint8 CmdWriteOutputs = 1;
+constexpr quint8 CmdReadMemory = 102;
+constexpr quint8 CmdWriteMemory = 103;
+constexpr quint32 StatusReset = 1u << 5;
+constexpr int OfflineAfter = 3;       // failed cycles in a row
+constexpr int HoldMs = 5;             // a client that asks again within this keeps the bus
+constexpr int ClientWriteMs = 2000;   // no polls of a module a client writes to
+constexpr int AdapterRetryMs = 10000;
+constexpr int SearchEveryMs = 60000;
+constexpr int IdleStepMs = 50;
+
+bool moduleError(quint8 e)
+{
+    return e >= 31 && e <= 39;
+}
+// Worth asking again: the request or its reply got lost or damaged on the
+// way, or the module was busy. A module that refuses refuses again.
+bool retryable(quint8 e)
+{
+    return (e >= 20 && e <= 26) || e == 35 || e == 12 || e == 13;
+}
+} // namespace
+
+qint64 MonotonicMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// ---- SnapshotStore ----
+
+void SnapshotStore::reset(const QList<ModuleSnapshot> &modules)
+{
+    std::lock_guard lock(m_lock);
+    m_modules = modules;
+    m_units.clear();
+    for (int i = 0; i < modules.size(); ++i)
+        if (modules.at(i).unit > 0)
+            m_units.insert(modules.at(i).unit, i);
+}
+
+void SnapshotStore::update(int index, const ModuleSnapshot &m)
+{
+    std::lock_guard lock(m_lock);
+    if (index >= 0 && index < m_modules.size())
+        m_modules[index] = m;
+}
+
+std::optional<ModuleSnapshot> SnapshotStore::byUnit(int unit) const
+{
+    std::lock_guard lock(m_lock);
+    const auto it = m_units.constFind(unit);
+    if (it == m_units.constEnd())
+        return std::nullopt;
+    return m_modules.at(*it);
+}
+
+QList<ModuleSnapshot> SnapshotStore::all() const
+{
+    std::lock_guard lock(m_lock);
+    return m_modules;
+}
+
+// ---- Poller ----
+
+Poller::Poller(const GatewayConfig &cfg, SnapshotStore &store) : m_store(store)
+{
+    m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    applyConfig(cfg);
+}
+
+Poller::~Poller()
+{
+    stop();
+    if (m_udp >= 0)
+        ::close(m_udp);
+    if (m_wake >= 0)
+        ::close(m_wake);
+}
+
+bool Poller::openConverter(QString &error)
+{
+    if (!m_cfg.converter)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo *res = nullptr;
+    const QByteArray host = m_cfg.converter->host.toUtf8();
+    const QByteArray port = QByteArray::number(m_cfg.converter->port);
+    if (getaddrinfo(host.constData(), port.constData(), &hints, &res) != 0 || !res) {
+        error = QStringLiteral("adresu %1 nelze přeložit").arg(m_cfg.converter->host);
+        return false;
+    }
+    m_udp = ::socket(res->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    if (m_udp >= 0)
+        setsockopt(m_udp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (m_udp < 0 || ::bind(m_udp, res->ai_addr, res->ai_addrlen) != 0) {
+        error = QStringLiteral("UDP port %1 nelze otevřít: %2")
+                    .arg(m_cfg.converter->port)
+                    .arg(QString::fromLocal8Bit(strerror(errno)));
+        freeaddrinfo(res);
+        return false;
+    }
+    freeaddrinfo(res);
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    getsockname(m_udp, reinterpret_cast<sockaddr *>(&bound), &len);
+    m_converterPort = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
+                                                        : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+    return true;
+}
+
+void Poller::start()
+{
+    m_stop = false;
+    m_heartbeat = MonotonicMs();
+    m_thread = std::thread([this] { run(); });
+}
+
+void Poller::stop()
+{
+    m_stop = true;
+    const quint64 one = 1;
+    if (m_wake >= 0)
+        (void)!::write(m_wake, &one, sizeof one);
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void Poller::reload(const GatewayConfig &cfg)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_pending = cfg;
+    }
+    const quint64 one = 1;
+    (void)!::write(m_wake, &one, sizeof one);
+}
+
+void Poller::submitWrite(const CoilWrite &w)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_writes.push_back(w);
+    }
+    const quint64 one = 1;
+    (void)!::write(m_wake, &one, sizeof one);
+}
+
+std::vector<CoilWriteResult> Poller::takeWriteResults()
+{
+    std::lock_guard lock(m_lock);
+    return std::exchange(m_results, {});
+}
+
+void Poller::applyConfig(const GatewayConfig &cfg)
+{
+    const bool busChanged = cfg.adapter.kind != m_cfg.adapter.kind || cfg.adapter.comPort != m_cfg.adapter.comPort ||
+                            cfg.adapter.ipAddress != m_cfg.adapter.ipAddress ||
+                            cfg.adapter.udpPort != m_cfg.adapter.udpPort ||
+                            cfg.adapter.udpTimeout != m_cfg.adapter.udpTimeout ||
+                            cfg.adapter.isaBase != m_cfg.adapter.isaBase;
+    m_cfg = cfg;
+    if (busChanged && m_data.ready())
+        closeBus();
+
+    // Modules that stay (same name, address and rate) keep what is known of them.
+    std::vector<std::unique_ptr<Polled>> kept;
+    const QList<GatewayModule> &wanted = cfg.modules;
+    for (const GatewayModule &w : wanted) {
+        std::unique_ptr<Polled> p;
+        for (auto &old : m_modules)
+            if (old && old->cfg.name == w.name && old->cfg.address == w.address && baudOf(*old) == (w.baud ? w.baud : cfg.baud))
+                p = std::move(old);
+        if (!p) {
+            p = std::make_unique<Polled>();
+            p->cycle = std::make_unique<AnalogCycle>();
+        }
+        p->cfg = w;
+        p->snap.name = w.name;
+        p->snap.address = w.address;
+        p->snap.baud = w.baud ? w.baud : cfg.baud;
+        p->snap.unit = w.unit;
+        kept.push_back(std::move(p));
+    }
+    m_modules = std::move(kept);
+    m_cursor = 0;
+    m_lastIndex = -1;
+    QList<ModuleSnapshot> snaps;
+    for (const auto &p : m_modules)
+        snaps << p->snap;
+    m_store.reset(snaps);
+    m_store.allowWrites = cfg.allowWrites;
+    if (cfg.staleMs)
+        m_store.staleMs = cfg.staleMs;
+}
+
+void Poller::publish(Polled &p)
+{
+    for (int i = 0; i < static_cast<int>(m_modules.size()); ++i)
+        if (m_modules[static_cast<std::size_t>(i)].get() == &p)
+            m_store.update(i, p.snap);
+}
+
+bool Poller::ensureBus()
+{
+    if (m_data.ready())
+        return true;
+    const qint64 now = MonotonicMs();
+    if (now < m_busRetryAt)
+        return false;
+    m_busRetryAt = now + AdapterRetryMs;
+    StoreAdapterSettings(m_data, m_cfg.adapter);
+    m_data.initBlock = MakeInitBlock(m_cfg.adapter, m_data.ipAddress8bit);
+    quint32 handle = 0;
+    QString why;
+    if (!OpenConfigured(m_data, handle, m_cfg.baud, [&why](const QString &t) { why = t; })) {
+        // Said once, and again when it changes: a log line every 10 s helps nobody.
+        if (!m_busReported)
+            Log(LogLevel::Error, QStringLiteral("rozhraní nelze otevřít (zkusí se znovu za 10 s): %1").arg(why));
+        m_busReported = true;
+        for (auto &p : m_modules) {
+            if (p->snap.online)
+                for (GatewayObserver *o : m_observers)
+                    o->moduleOffline(p->snap);
+            p->snap.online = false;
+            publish(*p);
+        }
+        return false;
+    }
+    m_data.handle = handle;
+    m_baud = m_cfg.baud;
+    if (m_busReported)
+        Log(LogLevel::Info, QStringLiteral("rozhraní otevřeno"));
+    m_busReported = false;
+    return true;
+}
+
+void Poller::closeBus()
+{
+    CloseConnection(m_data);
+    m_baud = 0;
+}
+
+bool Poller::useBaud(quint32 baud)
+{
+    if (baud == m_baud)
+        return true;
+    const quint32 r = ConfigureAdapter(m_data.adapterKind, m_data.handle, baud, ReplyTimeoutOfRate(baud), SetConfigThird);
+    if (r != 0)
+        return false;
+    m_baud = baud;
+    m_data.baudRate = baud;
+    return true;
+}
+
+quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub, ModuleBytes &bytes,
+                                int retries)
+{
+    const ModuleBytes sent = bytes;
+    for (int attempt = 0;; ++attempt) {
+        bytes = sent;
+        const quint8 e = Transact(d, address, command, sub, bytes);
+        if (e == 0 || attempt >= retries || !retryable(e) || m_stop)
+            return e;
+    }
+}
+
+void Poller::run()
+{
+    LinkStats::instance(); // the counters watch the bus from this thread on
+    while (!m_stop) {
+        m_heartbeat = MonotonicMs();
+        {
+            std::optional<GatewayConfig> next;
+            {
+                std::lock_guard lock(m_lock);
+                next.swap(m_pending);
+            }
+            if (next) {
+                // Searched modules stay; the search looks for the rest again.
+                if (next->searchMode() && m_cfg.searchMode()) {
+                    next->modules.clear();
+                    for (const auto &p : m_modules)
+                        next->modules << p->cfg;
+                    m_nextSearch = 1;
+                }
+                applyConfig(*next);
+                Log(LogLevel::Info, QStringLiteral("konfigurace znovu načtena: %1 modulů").arg(m_modules.size()));
+            }
+        }
+        if (m_cfg.searchMode() && MonotonicMs() >= m_nextSearch) {
+            search(m_nextSearch == 0);
+            m_nextSearch = MonotonicMs() + SearchEveryMs;
+            continue;
+        }
+        if (!ensureBus()) {
+            applyWrites();
+            idle(IdleStepMs);
+            continue;
+        }
+        serveClients(0);
+        applyWrites();
+
+        // Round robin: the next module after the last one polled that is due.
+        const qint64 now = MonotonicMs();
+        Polled *due = nullptr;
+        qint64 earliest = now + IdleStepMs;
+        const int n = static_cast<int>(m_modules.size());
+        for (int k = 0; k < n && !due; ++k) {
+            const int i = (m_cursor + k) % n;
+            Polled &p = *m_modules[static_cast<std::size_t>(i)];
+            const qint64 at = std::max(p.nextDue, p.clientUntil);
+            if (at <= now) {
+                due = &p;
+                if (i <= m_lastIndex) {
+                    // A new round: three of them make the default stale age.
+                    if (m_roundStart && !m_cfg.staleMs)
+                        m_store.staleMs = std::max<qint64>(2000, 3 * (now - m_roundStart));
+                    m_roundStart = now;
+                }
+                m_lastIndex = i;
+                m_cursor = (i + 1) % n;
+            } else {
+                earliest = std::min(earliest, at);
+            }
+        }
+        if (!due) {
+            idle(static_cast<int>(std::max<qint64>(1, earliest - now)));
+            continue;
+        }
+        pollModule(*due);
+    }
+    closeBus();
+}
+
+void Poller::idle(int ms)
+{
+    pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_udp, POLLIN, 0}};
+    const int n = m_udp >= 0 ? 2 : 1;
+    if (::poll(fds, static_cast<nfds_t>(n), std::min(ms, IdleStepMs)) > 0) {
+        if (fds[0].revents) {
+            quint64 v;
+            (void)!::read(m_wake, &v, sizeof v);
+        }
+        // Converter queries are answered even while the adapter is closed.
+        if (n == 2 && fds[1].revents)
+            serveClients(0);
+    }
+}
+
+bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
+{
+    // The count of measured inputs, the thermometer setting and the four
+    // bytes of the outputs' state after a power-up.
+    const quint8 addresses[] = {16, 31, 32, 35, 38, 41};
+    quint8 values[6] = {};
+    for (int k = 0; k < 6; ++k) {
+        if (k)
+            between();
+        if (!useBaud(baudOf(p)))
+            return false;
+        ModuleBytes d{0, addresses[k], addresses[k], 0, 0};
+        const quint8 e = tx(m_data, p.cfg.address, CmdReadMemory, 0, d);
+        if (e != 0) {
+            cycleFailed(p, e);
+            return false;
+        }
+        values[k] = d[3];
+    }
+    p.measured = values[0] >= 1 && values[0] <= 12 ? values[0] : 12;
+    p.thermometer = values[1];
+    p.initialOutputs = quint32(values[2]) | quint32(values[3]) << 8 | quint32(values[4]) << 16 | quint32(values[5]) << 24;
+    p.infoRead = true;
+    return true;
+}
+
+void Poller::pollModule(Polled &p)
+{
+    const qint64 started = MonotonicMs();
+    p.nextDue = started + p.cfg.intervalMs;
+    // An offline module is asked once per retry period, without retries: it
+    // costs the others one timeout.
+    const bool offline = p.failsInRow >= OfflineAfter;
+    const int retries = offline ? 0 : m_cfg.retries;
+    const AnalogCycle::TransactFn tx = [this, retries](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+        return transactRetrying(d, a, c, s, b, retries);
+    };
+    if (!useBaud(baudOf(p))) {
+        cycleFailed(p, 6);
+        return;
+    }
+    if (!p.infoRead && !readInfo(p, tx))
+        return;
+    p.cycle->setTransact(tx);
+    const AnalogReading r = p.cycle->run(m_data, p.cfg.address, [this, &p] {
+        between();
+        m_heartbeat = MonotonicMs();
+        return !m_stop && useBaud(baudOf(p));
+    });
+    if (r.outcome == AnalogReading::Outcome::Stopped)
+        return;
+    if (!r.complete()) {
+        cycleFailed(p, r.error ? r.error : 10);
+        return;
+    }
+    between();
+    quint32 din = 0, status = 0;
+    quint8 e = useBaud(baudOf(p)) ? ReadDigitalInputs(m_data, p.cfg.address, din, tx) : 6;
+    if (e == 0) {
+        between();
+        e = useBaud(baudOf(p)) ? ReadStatusRegister(m_data, p.cfg.address, status, tx) : 6;
+    }
+    if (e != 0) {
+        cycleFailed(p, e);
+        return;
+    }
+
+    // A power-up latches the initial outputs and sets RST: what the gateway
+    // knew of the outputs is gone, and the settings may have changed.
+    const bool reset = (status & StatusReset) && !p.resetSeen;
+    p.resetSeen = status & StatusReset;
+    ModuleSnapshot &s = p.snap;
+    if (reset || s.completeCycles == 0) {
+        if (reset && s.completeCycles != 0) {
+            p.infoRead = false;
+            p.cycle = std::make_unique<AnalogCycle>(); // units anew
+            Log(LogLevel::Info, QStringLiteral("modul %1 byl restartován").arg(p.cfg.name));
+        }
+        if (!s.doutKnown || reset) {
+            s.dout = p.initialOutputs;
+            s.doutKnown = false;
+        }
+    }
+    const AinModel model = p.cycle->model();
+    for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const bool lacks = (model == AinModel::RQ3530 && i >= 6) || i >= p.measured;
+        s.ain[k] = lacks ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(r.values[k].value);
+        s.ainUnit[k] = lacks ? 0 : static_cast<quint16>(UnitCodeOfText(r.values[k].unit));
+    }
+    s.temperatureUnit = static_cast<quint16>(TemperatureUnit(p.thermometer));
+    s.temperature = s.temperatureUnit ? static_cast<float>(r.temperature().value) : std::numeric_limits<float>::quiet_NaN();
+    s.din = din;
+    s.status = status;
+    s.lastError = 0;
+    s.lastCompleteMs = MonotonicMs();
+    ++s.completeCycles;
+    const bool cameOnline = !s.online;
+    s.online = true;
+    if (p.failsInRow >= OfflineAfter || (cameOnline && s.completeCycles == 1))
+        Log(LogLevel::Info, QStringLiteral("modul %1 (adresa %2, %3 Bd) odpovídá").arg(p.cfg.name).arg(p.cfg.address).arg(baudOf(p)));
+    p.failsInRow = 0;
+    publish(p);
+    for (GatewayObserver *o : m_observers) {
+        if (cameOnline)
+            o->moduleOnline(s);
+        o->cycleComplete(s);
+    }
+}
+
+void Poller::cycleFailed(Polled &p, quint8 error)
+{
+    ModuleSnapshot &s = p.snap;
+    ++s.failedCycles;
+    s.lastError = error;
+    ++p.failsInRow;
+    if (p.failsInRow >= OfflineAfter) {
+        p.nextDue = MonotonicMs() + m_cfg.offlineRetryMs;
+        if (s.online || p.failsInRow == OfflineAfter) {
+            Log(LogLevel::Warning, QStringLiteral("modul %1 (adresa %2) mimo provoz: %3")
+                                       .arg(p.cfg.name)
+                                       .arg(p.cfg.address)
+                                       .arg(ErrorText(m_data.adapterKind, error)));
+            const bool was = s.online;
+            s.online = false;
+            if (was)
+                for (GatewayObserver *o : m_observers)
+                    o->moduleOffline(s);
+        }
+        s.online = false;
+    }
+    publish(p);
+}
+
+void Poller::between()
+{
+    serveClients(0);
+    applyWrites();
+}
+
+void Poller::serveClients(int waitMs)
+{
+    if (m_udp < 0)
+        return;
+    int wait = waitMs;
+    for (;;) {
+        pollfd fd{m_udp, POLLIN, 0};
+        if (::poll(&fd, 1, wait) <= 0)
+            return;
+        quint8 buf[64];
+        sockaddr_storage from{};
+        socklen_t fromLen = sizeof from;
+        const ssize_t n = ::recvfrom(m_udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fromLen);
+        if (n < 0)
+            return;
+        handleDatagram(buf, static_cast<int>(n), &from, fromLen);
+        // A client that asks again at once keeps the bus.
+        wait = n == static_cast<ssize_t>(rqframe::kUdpRequestSize) ? HoldMs : 0;
+        m_heartbeat = MonotonicMs();
+    }
+}
+
+void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen)
+{
+    const auto reply = [&](const auto &frame) {
+        ::sendto(m_udp, frame.data(), frame.size(), 0, static_cast<const sockaddr *>(from), fromLen);
+    };
+    std::uint16_t seq = 0;
+    if (rqframe::decodeConverterFrame(buf, static_cast<std::size_t>(len), rqframe::kConverterQueryStart, seq) ==
+        rqframe::Decode::Ok) {
+        reply(rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, seq));
+        return;
+    }
+    rqframe::Request req;
+    std::uint32_t baud = 0;
+    if (rqframe::decodeUdpRequest(buf, static_cast<std::size_t>(len), req, seq, baud) != rqframe::Decode::Ok)
+        return; // as a converter does: damaged requests get no answer
+    if (!m_data.ready() || !useBaud(baud))
+        return;
+    // The client writes to this module: polls wait until it is done.
+    const bool writes = req.command == CmdWriteOutputs || req.command == CmdWriteMemory;
+    Polled *target = nullptr;
+    for (auto &p : m_modules)
+        if (p->cfg.address == req.address && baudOf(*p) == baud)
+            target = p.get();
+    if (writes && target)
+        target->clientUntil = MonotonicMs() + ClientWriteMs;
+
+    quint8 d[5] = {req.d[0], req.d[1], req.d[2], req.d[3], req.d[4]};
+    quint8 error = 0;
+    Record response{};
+    RunModuleTransaction(m_data.adapterKind, m_data.handle, req.address, req.command, req.subcode, d[0], d[1], d[2],
+                         d[3], d[4], error, response.data());
+    rqframe::Reply r;
+    r.address = req.address;
+    r.command = req.command;
+    r.subcode = req.subcode;
+    if (error == 0)
+        r.error = 0;
+    else if (moduleError(error))
+        r.error = error == 39 ? 6 : static_cast<quint8>(error - 30);
+    else
+        return; // nothing (or nothing sound) came from the module: the client times out as on the bus
+    r.d = {d[0], d[1], d[2], d[3], d[4]};
+    reply(rqframe::encodeUdpReply(r, seq));
+
+    if (error != 0 || !target)
+        return;
+    if (req.command == CmdWriteOutputs && req.subcode == 64) {
+        target->snap.dout = BytesToBits({0, d[1], d[2], d[3], d[4]});
+        target->snap.doutKnown = true;
+        publish(*target);
+    } else if (req.command == CmdWriteMemory && req.subcode == 0 && (req.d[1] == 62 || req.d[1] == 63)) {
+        Log(LogLevel::Info, QStringLiteral("klient mění adresu nebo rychlost modulu %1").arg(target->cfg.name));
+        if (m_cfg.searchMode())
+            m_nextSearch = MonotonicMs() + ClientWriteMs;
+    } else if (req.command == CmdWriteMemory) {
+        target->infoRead = false; // settings changed: read them again
+        target->cycle = std::make_unique<AnalogCycle>();
+    }
+}
+
+void Poller::applyWrites()
+{
+    std::deque<CoilWrite> writes;
+    {
+        std::lock_guard lock(m_lock);
+        writes.swap(m_writes);
+    }
+    if (writes.empty())
+        return;
+    std::vector<CoilWriteResult> results;
+    for (const CoilWrite &w : writes) {
+        Polled *target = nullptr;
+        for (auto &p : m_modules)
+            if (p->cfg.unit == w.unit)
+                target = p.get();
+        CoilWriteResult r{w.id, ModbusException::TargetFailed};
+        if (target && target->snap.online && m_data.ready() && useBaud(baudOf(*target))) {
+            const quint32 next = MergeCoils(target->snap.dout, w.address, w.count, w.values);
+            const quint8 e = WriteDigitalOutputs(
+                m_data, target->cfg.address, next,
+                [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+                    return transactRetrying(d, a, c, s, b, m_cfg.retries);
+                });
+            if (e == 0) {
+                target->snap.dout = next;
+                target->snap.doutKnown = true;
+                publish(*target);
+                r.exception = 0;
+            } else if (moduleError(e)) {
+                r.exception = ModbusException::DeviceFailure;
+            }
+            if (e != 0)
+                Log(LogLevel::Warning, QStringLiteral("zápis výstupů modulu %1: %2")
+                                           .arg(target->cfg.name, ErrorText(m_data.adapterKind, e)));
+        }
+        results.push_back(r);
+    }
+    {
+        std::lock_guard lock(m_lock);
+        m_results.insert(m_results.end(), results.begin(), results.end());
+    }
+    if (m_writeDone)
+        m_writeDone();
+}
+
+namespace {
+class SearchReport : public ScanReport
+{
+public:
+    SearchReport(std::atomic<bool> &stop, std::atomic<qint64> &heartbeat) : m_stop(stop), m_heartbeat(heartbeat) {}
+    void found(const ScanFinding &f) override { findings << f; }
+    bool cancelled() const override
+    {
+        m_heartbeat = MonotonicMs();
+        return m_stop.load();
+    }
+    QList<ScanFinding> findings;
+
+private:
+    std::atomic<bool> &m_stop;
+    std::atomic<qint64> &m_heartbeat;
+};
+} // namespace
+
+void Poller::search(bool all)
+{
+    // Addresses with no module that answers; at start every one given.
+    QList<quint8> addresses;
+    for (quint8 a : m_cfg.searchAddresses) {
+        bool answering = false;
+        for (const auto &p : m_modules)
+            answering |= p->cfg.address == a && p->snap.online;
+        if (all || !answering)
+            addresses << a;
+    }
+    if (addresses.isEmpty())
+        return;
+    // The search opens the adapter itself; the binding holds one connection.
+    closeBus();
+    ScanSettings s;
+    s.adapter = m_cfg.adapter;
+    s.addresses = addresses;
+    s.bauds = m_cfg.searchBauds;
+    SearchReport report(m_stop, m_heartbeat);
+    const ScanResult result = [&] {
+        LinkStats::Pause pause; // probes are no module's traffic
+        return RunScan(s, report);
+    }();
+    if (result.end == ScanResult::End::Failed) {
+        Log(LogLevel::Error, QStringLiteral("hledání modulů: %1").arg(result.error));
+        return;
+    }
+    GatewayConfig next = m_cfg;
+    next.modules.clear();
+    for (const auto &p : m_modules)
+        next.modules << p->cfg;
+    for (const ScanFinding &f : report.findings) {
+        if (f.kind != ScanFinding::Kind::Module) {
+            Log(LogLevel::Warning, QStringLiteral("adresa %1 (%2 Bd): %3").arg(f.address).arg(f.baud).arg(f.note));
+            continue;
+        }
+        bool known = false;
+        for (GatewayModule &m : next.modules)
+            if (m.address == f.address) {
+                known = true;
+                m.baud = f.baud; // found again, perhaps at a new rate
+            }
+        if (known)
+            continue;
+        GatewayModule m;
+        m.name = QString::number(f.address);
+        m.address = f.address;
+        m.baud = f.baud;
+        m.unit = f.address >= 1 && f.address <= 247 ? f.address : -1;
+        next.modules << m;
+        Log(LogLevel::Info, QStringLiteral("nalezen %1 na adrese %2, %3 Bd").arg(f.identity).arg(f.address).arg(f.baud));
+        if (m.unit < 0)
+            Log(LogLevel::Warning, QStringLiteral("adresa %1 nemá Modbus jednotku: čte se, ale nepodává").arg(f.address));
+    }
+    // One unit a module: the same address at a second rate is polled, not served.
+    QSet<int> units;
+    for (GatewayModule &m : next.modules) {
+        if (m.unit > 0 && units.contains(m.unit))
+            m.unit = -1;
+        units.insert(m.unit);
+    }
+    applyConfig(next);
+}

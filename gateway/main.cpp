@@ -1,0 +1,126 @@
+// rqgw: every RQ module on one bus as a Modbus TCP device, and the bus
+// shared with the service tool through the LAN converter protocol.
+#include "gateway/GatewayConfig.h"
+#include "gateway/Log.h"
+#include "gateway/ModbusServer.h"
+#include "gateway/Poller.h"
+
+#include <QCoreApplication>
+
+#include <systemd/sd-daemon.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/resource.h>
+
+namespace {
+int fail(const QString &text, int code)
+{
+    std::fprintf(stderr, "rqgw: %s\n", text.toUtf8().constData());
+    return code;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Signals are taken by sigtimedwait below; every thread inherits the mask.
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    GatewayCommand cmd;
+    if (const auto e = ParseGatewayArguments(args, cmd))
+        return fail(e->text(), 2);
+    if (cmd.action == GatewayCommand::Action::Help) {
+        std::fputs(GatewayUsage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (cmd.action == GatewayCommand::Action::Version) {
+        std::printf("rqgw %s\n", RQ_VERSION);
+        return 0;
+    }
+    GatewayConfig &cfg = cmd.config;
+    if (cmd.action == GatewayCommand::Action::CheckConfig) {
+        for (const QString &w : UnitWarnings(cfg))
+            std::fprintf(stderr, "rqgw: %s\n", w.toUtf8().constData());
+        std::printf("%s: v pořádku, %lld modulů\n", cfg.file.toUtf8().constData(),
+                    static_cast<long long>(cfg.modules.size()));
+        return 0;
+    }
+    SetLogName(cfg.name);
+    SetLogLevel(LogLevelOf(cmd.logLevel));
+    for (const QString &w : UnitWarnings(cfg))
+        Log(LogLevel::Warning, w);
+
+    // Many Modbus clients each hold a descriptor.
+    rlimit lim{};
+    if (getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur < lim.rlim_max) {
+        lim.rlim_cur = std::min<rlim_t>(lim.rlim_max, 65536);
+        setrlimit(RLIMIT_NOFILE, &lim);
+    }
+
+    SnapshotStore store;
+    Poller poller(cfg, store);
+    QString error;
+    if (!poller.openConverter(error))
+        return fail(error, 1);
+    ModbusServer server(store, poller);
+    if (!server.listen(cfg.modbus, error))
+        return fail(QStringLiteral("Modbus TCP: %1").arg(error), 1);
+    poller.setWriteDone([&server] { server.wake(); });
+    poller.start();
+    server.start();
+    Log(LogLevel::Info, QStringLiteral("Modbus TCP na %1:%2").arg(cfg.modbus.host).arg(server.port()));
+    if (cfg.converter)
+        Log(LogLevel::Info, QStringLiteral("LAN konvertor na %1:%2").arg(cfg.converter->host).arg(poller.converterPort()));
+    // Tests and scripts that asked for port 0 learn the ports here.
+    std::printf("modbus %u\n", server.port());
+    if (cfg.converter)
+        std::printf("converter %u\n", poller.converterPort());
+    std::printf("ready\n");
+    std::fflush(stdout);
+    sd_notify(0, "READY=1");
+
+    // The watchdog is fed only while the polling loop lives: a stuck bus
+    // thread gets the service restarted.
+    uint64_t watchdogUs = 0;
+    const bool watchdog = sd_watchdog_enabled(0, &watchdogUs) > 0;
+    const qint64 tickMs = watchdog ? std::max<qint64>(100, static_cast<qint64>(watchdogUs / 3000)) : 1000;
+    int code = 0;
+    for (;;) {
+        timespec ts{tickMs / 1000, (tickMs % 1000) * 1000000};
+        siginfo_t info{};
+        const int sig = sigtimedwait(&handled, &info, &ts);
+        if (sig == SIGTERM || sig == SIGINT) {
+            Log(LogLevel::Info, QStringLiteral("končím"));
+            sd_notify(0, "STOPPING=1");
+            break;
+        }
+        if (sig == SIGHUP) {
+            sd_notify(0, "RELOADING=1");
+            GatewayCommand again;
+            if (const auto e = ParseGatewayArguments(args, again)) {
+                Log(LogLevel::Error, QStringLiteral("konfigurace nenačtena, platí dosavadní: %1").arg(e->text()));
+            } else {
+                if (!(again.config.modbus == cfg.modbus) || again.config.converter != cfg.converter)
+                    Log(LogLevel::Warning, QStringLiteral("změna adres serverů se projeví až po restartu"));
+                for (const QString &w : UnitWarnings(again.config))
+                    Log(LogLevel::Warning, w);
+                poller.reload(again.config);
+            }
+            sd_notify(0, "READY=1");
+        }
+        if (watchdog && MonotonicMs() - poller.heartbeat() < static_cast<qint64>(watchdogUs / 1000))
+            sd_notify(0, "WATCHDOG=1");
+    }
+    server.stop();
+    poller.stop();
+    return code;
+}

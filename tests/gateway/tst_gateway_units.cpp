@@ -1,0 +1,195 @@
+// The gateway's configuration, its exception rules and its register map.
+#include "gateway/GatewayConfig.h"
+#include "gateway/GatewayState.h"
+
+#include <QTest>
+
+#include <vector>
+
+class TestGatewayUnits : public QObject
+{
+    Q_OBJECT
+private slots:
+    void configFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("error"); // empty: valid
+        const QByteArray bus = "[bus]\nadapter=lan\nip=10.0.0.5\nudp-port=4638\n";
+        QTest::newRow("valid") << bus + "[module kotel]\naddress=3\nbaud=19200\ninterval=500\n" << "";
+        QTest::newRow("typo in a key") << bus + "[module a]\nadress=3\n" << "gw.ini:6: adress: neznámý klíč";
+        QTest::newRow("rate not in the table") << bus + "[module a]\naddress=3\nbaud=14400\n"
+                                               << "gw.ini:7: baud: neplatná rychlost (600 až 115200 Bd)";
+        QTest::newRow("address out of range") << bus + "[module a]\naddress=256\n"
+                                              << "gw.ini:6: address: očekáváno celé číslo 0 až 255";
+        QTest::newRow("module without address") << bus + "[module a]\nbaud=9600\n"
+                                                << "gw.ini:5: address: modul a nemá adresu";
+        QTest::newRow("two modules, one unit") << bus + "[module a]\naddress=3\n[module b]\naddress=4\nunit=3\n"
+                                               << "gw.ini:7: unit: jednotku 3 už má modul a";
+        QTest::newRow("bad endpoint") << "[gateway]\nmodbus=localhost\n" + bus << "gw.ini:2: modbus: očekáváno ADRESA:PORT";
+        QTest::newRow("lan without ip") << QByteArray("[bus]\nadapter=lan\n[module a]\naddress=1\n")
+                                        << "gw.ini: ip: LAN konvertor potřebuje IP adresu";
+    }
+    void configFile()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, error);
+        GatewayConfig cfg;
+        const auto e = ParseGatewayIni(text, QStringLiteral("gw.ini"), cfg);
+        QCOMPARE(e ? e->text() : QString(), error);
+        if (!error.isEmpty())
+            return;
+        QCOMPARE(cfg.adapter.kind, quint8(4));
+        QCOMPARE(cfg.adapter.ipAddress, QStringLiteral("10.0.0.5"));
+        QCOMPARE(cfg.modules.size(), 1);
+        QCOMPARE(cfg.modules[0].unit, 3); // the address, when no unit is given
+        QCOMPARE(cfg.modules[0].baud, 19200u);
+        QCOMPARE(cfg.modules[0].intervalMs, 500u);
+        QCOMPARE(cfg.modbus, (Endpoint{QStringLiteral("127.0.0.1"), 1502})); // local only by default
+    }
+
+    // Addresses a Modbus unit id cannot name are polled, not served, and said so.
+    void unitOfAddress_data()
+    {
+        QTest::addColumn<QByteArray>("module");
+        QTest::addColumn<int>("unit");
+        QTest::newRow("address 1") << QByteArray("address=1\n") << 1;
+        QTest::newRow("address 247") << QByteArray("address=247\n") << 247;
+        QTest::newRow("address 0") << QByteArray("address=0\n") << -1;
+        QTest::newRow("address 248") << QByteArray("address=248\n") << -1;
+        QTest::newRow("address 250, unit 9") << QByteArray("address=250\nunit=9\n") << 9;
+    }
+    void unitOfAddress()
+    {
+        QFETCH(QByteArray, module);
+        QFETCH(int, unit);
+        GatewayConfig cfg;
+        QVERIFY(!ParseGatewayIni("[bus]\nadapter=com\n[module m]\n" + module, QStringLiteral("x"), cfg));
+        QCOMPARE(cfg.modules[0].unit, unit);
+        QCOMPARE(UnitWarnings(cfg).size(), unit < 0 ? 1 : 0);
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("search") << "--adapter lan --ip 1.2.3.4 --address 1,5-7 --baud 9600,19200 --allow-writes" << "";
+        QTest::newRow("no modules") << "--adapter lan --ip 1.2.3.4" << "příkazová řádka: žádný modul: uveďte --config SOUBOR nebo --address SEZNAM";
+        QTest::newRow("unknown option") << "--adress 1" << "příkazová řádka: --adress: neznámá volba";
+        QTest::newRow("retries out of range") << "--address 1 --retries 11" << "příkazová řádka: --retries: očekáváno celé číslo 0 až 10";
+        QTest::newRow("missing file") << "--config /nonexistent/gw.ini" << "/nonexistent/gw.ini: soubor nelze číst: No such file or directory";
+    }
+    void commandLine()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, error);
+        GatewayCommand cmd;
+        const auto e = ParseGatewayArguments(args.split(QLatin1Char(' ')), cmd);
+        QCOMPARE(e ? e->text() : QString(), error);
+        if (!error.isEmpty())
+            return;
+        QCOMPARE(cmd.config.searchAddresses, (QList<quint8>{1, 5, 6, 7}));
+        QCOMPARE(cmd.config.searchBauds, (QList<quint32>{9600, 19200}));
+        QVERIFY(cmd.config.allowWrites);
+        QCOMPARE(cmd.config.retries, 2);
+        QCOMPARE(cmd.config.offlineRetryMs, 5000u);
+    }
+
+    void requestException_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("online");
+        QTest::addColumn<int>("ageMs");
+        QTest::addColumn<bool>("writes");
+        QTest::addColumn<int>("function");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("exception"); // 0: served
+        QTest::newRow("values") << true << true << 100 << false << 4 << 0 << 26 << 0;
+        QTest::newRow("no module") << false << true << 100 << false << 4 << 0 << 2 << 0x0A;
+        QTest::newRow("offline") << true << false << 100 << false << 4 << 0 << 2 << 0x0B;
+        QTest::newRow("stale") << true << true << 2001 << false << 4 << 0 << 2 << 0x0B;
+        QTest::newRow("state of an offline module") << true << false << 100 << false << 4 << 100 << 11 << 0;
+        QTest::newRow("values and state at once") << true << true << 100 << false << 4 << 30 << 80 << 0x02;
+        QTest::newRow("register 39") << true << true << 100 << false << 4 << 39 << 1 << 0x02;
+        QTest::newRow("register 111") << true << true << 100 << false << 4 << 110 << 2 << 0x02;
+        QTest::newRow("no count: libmodbus") << true << true << 100 << false << 4 << 0 << 0 << 0;
+        QTest::newRow("holding registers") << true << true << 100 << false << 3 << 0 << 1 << 0x02;
+        QTest::newRow("coil write, writes off") << true << true << 100 << false << 5 << 0 << 1 << 0x01;
+        QTest::newRow("register write, writes off") << true << true << 100 << false << 6 << 0 << 1 << 0x01;
+        QTest::newRow("coil write") << true << true << 100 << true << 15 << 0 << 32 << 0;
+        QTest::newRow("coil write past 31") << true << true << 100 << true << 15 << 16 << 17 << 0x02;
+        QTest::newRow("coil write, offline") << true << false << 100 << true << 5 << 0 << 1 << 0x0B;
+        QTest::newRow("writes off before no module") << false << true << 100 << false << 5 << 0 << 1 << 0x0A;
+        QTest::newRow("inputs") << true << true << 100 << false << 2 << 0 << 32 << 0;
+        QTest::newRow("input 32") << true << true << 100 << false << 2 << 31 << 2 << 0x02;
+        QTest::newRow("unknown function: libmodbus") << true << true << 100 << false << 43 << 0 << 0 << 0;
+    }
+    void requestException()
+    {
+        QFETCH(bool, present);
+        QFETCH(bool, online);
+        QFETCH(int, ageMs);
+        QFETCH(bool, writes);
+        QFETCH(int, function);
+        QFETCH(int, address);
+        QFETCH(int, count);
+        QFETCH(int, exception);
+        ModuleSnapshot m;
+        m.online = online;
+        m.lastCompleteMs = 10000;
+        const auto e = RequestException(present ? &m : nullptr, {function, address, count}, writes, 10000 + ageMs, 2000);
+        QCOMPARE(e.value_or(0), exception);
+    }
+
+    void inputRegisters()
+    {
+        ModuleSnapshot m;
+        m.ain[0] = 1.5f;
+        m.ainUnit[0] = static_cast<quint16>(UnitCodeOfText(QStringLiteral("°C")));
+        m.temperature = -40.0f;
+        m.temperatureUnit = static_cast<quint16>(TemperatureUnit(0x80));
+        m.online = true;
+        m.lastError = 20;
+        m.lastCompleteMs = 1000;
+        m.status = 0x80000030;
+        m.completeCycles = 70000;
+        m.failedCycles = 3;
+        m.doutKnown = true;
+        const auto r = InputRegisters(m, 1250);
+        // Floats high word first: 1.5, NaN for a value never measured, -40.
+        QCOMPARE(std::vector<quint16>(r.begin(), r.begin() + 4), (std::vector<quint16>{0x3FC0, 0, 0x7FC0, 0}));
+        QCOMPARE(std::vector<quint16>(r.begin() + 24, r.begin() + 28), (std::vector<quint16>{0xC220, 0, 3, 0}));
+        QCOMPARE(r[38], quint16(6)); // thermometer on, not in degrees: counts
+        // online, last error, age 250 ms, status, 70000 cycles, 3 failed, outputs known
+        QCOMPARE(std::vector<quint16>(r.begin() + 100, r.end()),
+                 (std::vector<quint16>{1, 20, 0, 250, 0x8000, 0x0030, 1, 70000 - 65536, 0, 3, 1}));
+        m.lastCompleteMs = -1;
+        QCOMPARE(InputRegisters(m, 1250)[103], quint16(0xFFFF)); // never: as old as it gets
+    }
+
+    void mergeCoils_data()
+    {
+        QTest::addColumn<quint32>("known");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<quint32>("values");
+        QTest::addColumn<quint32>("result");
+        QTest::newRow("one on") << 0x0u << 3 << 1 << 1u << 0x8u;
+        QTest::newRow("one off, others kept") << 0xFFFFFFFFu << 0 << 1 << 0u << 0xFFFFFFFEu;
+        QTest::newRow("all 32") << 0x12345678u << 0 << 32 << 0xCAFEBABEu << 0xCAFEBABEu;
+        QTest::newRow("the top one") << 0x0u << 31 << 1 << 1u << 0x80000000u;
+        QTest::newRow("values beyond count ignored") << 0x0u << 4 << 2 << 0xFFu << 0x30u;
+    }
+    void mergeCoils()
+    {
+        QFETCH(quint32, known);
+        QFETCH(int, address);
+        QFETCH(int, count);
+        QFETCH(quint32, values);
+        QFETCH(quint32, result);
+        QCOMPARE(MergeCoils(known, address, count, values), result);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestGatewayUnits)
+#include "tst_gateway_units.moc"
