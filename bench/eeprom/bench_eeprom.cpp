@@ -469,14 +469,21 @@ int main(int argc, char *argv[])
         for (int i = 0; i < 5; ++i)
             startups.push_back(rqtoolRun({QStringLiteral("--version")}));
         const double startup = median(startups);
+        // A round where either failed (a reply later than the timeout on a
+        // machine under load) is told and run again, up to as many again.
         std::vector<double> dialog, tool;
-        for (int r = 0; r < serialRounds; ++r) {
-            dialog.push_back(dialogRound(sim, baud));
-            tool.push_back(rqtoolRound(sim, baud, file, startup));
-            if (dialog.back() < 0 || tool.back() < 0) {
-                std::printf("serial line, 115200 Bd, round %d: failed\n", r + 1);
-                return 1;
+        for (int r = 0; r < 2 * serialRounds && int(dialog.size()) < serialRounds; ++r) {
+            const double d = dialogRound(sim, baud), t = rqtoolRound(sim, baud, file, startup);
+            if (d < 0 || t < 0) {
+                std::printf("serial line, 115200 Bd, round %d: %s failed\n", r + 1, d < 0 ? "the dialog" : "rqtool");
+                continue;
             }
+            dialog.push_back(d);
+            tool.push_back(t);
+        }
+        if (int(dialog.size()) < serialRounds) {
+            std::printf("serial line, 115200 Bd: fewer than %d whole rounds\n", serialRounds);
+            return 1;
         }
         std::printf("serial library, 115200 Bd, --wire-time, %d alternating rounds, against the floor of the "
                     "requests rqsim counted (rqtool less its start-up of %.1f ms):\n",

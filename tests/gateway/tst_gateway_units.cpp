@@ -1,6 +1,7 @@
 // The gateway's configuration, its exception rules and its register map.
 #include "gateway/GatewayConfig.h"
 #include "gateway/GatewayState.h"
+#include "gateway/ModbusServer.h"
 
 #include <QTest>
 
@@ -165,6 +166,34 @@ private slots:
                  (std::vector<quint16>{1, 20, 0, 250, 0x8000, 0x0030, 1, 70000 - 65536, 0, 3, 1}));
         m.lastCompleteMs = -1;
         QCOMPARE(InputRegisters(m, 1250)[103], quint16(0xFFFF)); // never: as old as it gets
+    }
+
+    // Only a write libmodbus would answer as done goes to the outputs: a
+    // quantity it refuses (0, above 1968) used to switch them anyway, with
+    // values shifted past 32 bits, while the client heard the refusal.
+    void coilWriteReachesOutputs_data()
+    {
+        QTest::addColumn<QByteArray>("pdu");
+        QTest::addColumn<int>("values"); // -1: no write
+        QTest::newRow("single on") << QByteArray::fromHex("050003ff00") << 1;
+        QTest::newRow("single, bad value") << QByteArray::fromHex("0500031234") << -1;
+        QTest::newRow("ten coils") << QByteArray::fromHex("0f0000000a02ff03") << 0x3FF;
+        QTest::newRow("byte count wrong") << QByteArray::fromHex("0f0000000a01ff") << -1;
+        QTest::newRow("none") << QByteArray::fromHex("0f0000000000") << -1;
+        QTest::newRow("2000 coils") << QByteArray::fromHex("0f000007d0fa") + QByteArray(250, '\xff') << -1;
+    }
+    void coilWriteReachesOutputs()
+    {
+        QFETCH(QByteArray, pdu);
+        QFETCH(int, values);
+        const QByteArray q = QByteArray::fromHex("00010000000001") + pdu;
+        ModuleSnapshot m;
+        m.online = true;
+        m.lastCompleteMs = 1000;
+        const RequestDecision d = DecideRequest(reinterpret_cast<const quint8 *>(q.constData()), int(q.size()), 7, &m,
+                                                true, 1000, 2000);
+        QVERIFY(!d.exception);
+        QCOMPARE(d.write ? int(d.write->values) : -1, values);
     }
 
     void mergeCoils_data()
