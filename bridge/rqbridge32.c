@@ -7,6 +7,12 @@
  * are copied in from the request, results copied out into the answer. A
  * request that does not fit the protocol ends the bridge after one RQB_FAULT
  * answer; the end of standard input ends it quietly.
+ *
+ * The bridge never outlives the program that started it: that program holds
+ * the only writing end of the bridge's input, so the input ends when it
+ * ends, however it ends. Between calls the main loop sees that and unloads
+ * the library; a call that hangs inside the library is cut short by the
+ * thread that reads the input (relayInput), which then ends the process.
  */
 #include "BridgeProtocol.h"
 
@@ -253,6 +259,35 @@ static int doSend(void)
     return answer(RQB_SEND, RQB_SEND_ANSWER);
 }
 
+/* The program's end of the input is read by this thread alone and passed on
+ * to the main loop through a pipe of our own (Wine cannot peek at a Linux
+ * pipe to see it break). At its end the main loop gets the end of its input;
+ * when the loop has not ended the process within a grace time, it is stuck
+ * in the library and the process ends here. */
+static HANDLE g_program;
+static HANDLE g_relay;
+
+static DWORD WINAPI relayInput(LPVOID unused)
+{
+    static uint8_t chunk[4096];
+    (void)unused;
+    DWORD n = 0;
+    while (ReadFile(g_program, chunk, sizeof chunk, &n, NULL) && n > 0) {
+        const uint8_t *p = chunk;
+        DWORD written = 0;
+        while (n > 0 && WriteFile(g_relay, p, n, &written, NULL) && written > 0) {
+            p += written;
+            n -= written;
+        }
+        if (n > 0)
+            break;
+    }
+    CloseHandle(g_relay);
+    Sleep(2000);
+    TerminateProcess(GetCurrentProcess(), 4);
+    return 0;
+}
+
 /* One request; 0 ends the bridge. */
 static int serve(void)
 {
@@ -336,6 +371,15 @@ int main(int argc, char **argv)
         return 0;
     }
     g_in = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE relayOut = NULL;
+    if (CreatePipe(&relayOut, &g_relay, NULL, 1 << 16)) {
+        g_program = g_in;
+        HANDLE relay = CreateThread(NULL, 0, relayInput, NULL, 0, NULL);
+        if (relay) {
+            CloseHandle(relay);
+            g_in = relayOut;
+        }
+    }
     g_out = GetStdHandle(STD_OUTPUT_HANDLE);
     QueryPerformanceFrequency(&g_frequency);
     /* A library that crashes must not leave a Windows error box behind. */

@@ -11,7 +11,9 @@ namespace rq {
 // the data is synced to the disk, and only then is the new file renamed over
 // the old one (and the folder synced). A full disk, a file size limit or any
 // other failure removes the new file and keeps the old one byte for byte.
-// A symbolic link is followed: its target is replaced, the link stays.
+// A symbolic link is followed to its final target, which is replaced while
+// the links stay; a link planted by another user in a shared sticky folder
+// is refused, and the new file's name cannot be guessed ahead (WholeFile.h).
 //
 // Where the folder refuses new files but the file itself may be written, the
 // save fails, or with RewriteInPlace the file is rewritten in place after its
@@ -23,6 +25,10 @@ namespace rq {
 enum class FolderRefuses { Fail, RewriteInPlace };
 bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
                    FolderRefuses folderRefuses = FolderRefuses::Fail);
+
+// Whether a save to path would replace something: an existing name, a link
+// that leads nowhere included.
+bool nameTaken(const QString &path);
 
 } // namespace rq
 

@@ -2,6 +2,7 @@
 
 #include "core/SafeSave.h"
 #include "config/Prenos.h"
+#include "image/Obraz.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,8 +59,11 @@ QList<TransferStep> EepromSteps(EepromBlock &block)
 
 QString BackupFileName(const QString &model, int address, const QDate &date)
 {
+    // The model comes from what the module says about itself: only a name of
+    // our own table may reach the path, never the text as it came.
+    const std::optional<ModuleModel> known = ModelOfIdentity(model);
     return QStringLiteral("%1_a%2_%3.kee")
-        .arg(model.isEmpty() ? QStringLiteral("RQ") : model)
+        .arg(known ? ModelName(*known) : QStringLiteral("RQ"))
         .arg(address)
         .arg(date.toString(Qt::ISODate));
 }

@@ -39,8 +39,9 @@ inline const QString WriteCancelled = QStringLiteral(" Zápis zrušen.");
 inline const QString ReadCancelled = QStringLiteral(" Načtení zrušeno.");
 } // namespace EepromText
 
-// A backup's name that tells modules apart: "RQ-3510_a1_2026-12-07.kee"
-// ("RQ" for an unknown model).
+// A backup's name that tells modules apart: "RQ-3510_a1_2026-12-07.kee".
+// model may be a module's identity text: only a known model's name is taken
+// from it, anything else gives "RQ", so the module cannot choose the path.
 QString BackupFileName(const QString &model, int address, const QDate &date = QDate::currentDate());
 
 #endif

@@ -2,6 +2,7 @@
 
 #include "app/Otazka.h"
 #include "app/StatusBar.h"
+#include "core/SafeSave.h"
 #include "dio/EepromFile.h"
 #include "image/Obnova.h"
 #include "image/Obraz.h"
@@ -183,7 +184,7 @@ void TForm5::Button2Click()
         return;
     // Another module's backup may lie under the name; it goes only when asked.
     const QString name = Work.eepromFileName.isEmpty() ? DefaultEepromFileName : Work.eepromFileName;
-    if (QFileInfo::exists(name) &&
+    if (rq::nameTaken(name) &&
         !rq::ask(this, windowTitle(),
                  QStringLiteral("Soubor „%1“ už existuje.\n\nNahradit ho konfigurací načtenou z modulu?")
                      .arg(QDir::toNativeSeparators(QFileInfo(name).absoluteFilePath())))) {

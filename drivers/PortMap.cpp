@@ -1,5 +1,7 @@
 #include "PortMap.h"
 
+#include "WholeFile.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -27,20 +29,6 @@ std::string upper(std::string s)
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -129,6 +117,56 @@ std::string usbDevice(std::string *source)
     return device("RQ_USB", "USB", "/dev/ttyUSB0", source);
 }
 
+namespace {
+// The entry a line of the file holds, as parsePortMap takes it; false for
+// comments, sections, blank and malformed lines.
+bool entryOf(const std::string &line, std::string &key)
+{
+    const std::string t = trimmed(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#' || t[0] == '[')
+        return false;
+    const auto eq = t.find('=');
+    if (eq == std::string::npos)
+        return false;
+    key = upper(trimmed(t.substr(0, eq)));
+    return !key.empty() && !trimmed(t.substr(eq + 1)).empty();
+}
+} // namespace
+
+std::string mergePortMap(const std::string &old, const PortMap &map)
+{
+    std::string text;
+    PortMap left = map;
+    std::size_t pos = 0;
+    while (pos < old.size()) {
+        std::size_t end = old.find('\n', pos);
+        if (end == std::string::npos)
+            end = old.size();
+        const std::string line = old.substr(pos, end - pos);
+        pos = end + 1;
+        std::string key;
+        if (!entryOf(line, key)) {
+            text += line + '\n';
+            continue;
+        }
+        // An entry the map still holds keeps its place; a removed one or a
+        // repeated key goes.
+        const auto it = left.find(key);
+        if (it == left.end())
+            continue;
+        if (trimmed(line.substr(line.find('=') + 1)) == it->second)
+            text += line + '\n';
+        else
+            text += trimmed(line.substr(0, line.find('='))) + '=' + it->second + '\n';
+        left.erase(it);
+    }
+    if (trimmed(text).empty())
+        text = "; Stálé názvy portů programu W_RQ3510: COM<n> a USB -> zařízení\n";
+    for (const auto &[key, value] : left)
+        text += key + '=' + value + '\n';
+    return text;
+}
+
 bool writePortMap(const std::string &path, const PortMap &map)
 {
     const auto slash = path.rfind('/');
@@ -138,19 +176,20 @@ bool writePortMap(const std::string &path, const PortMap &map)
     const std::string folder = path.substr(0, slash);
     ::mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
     ::mkdir(folder.c_str(), 0700);
-    std::string text = "; Stálé názvy portů programu W_RQ3510: COM<n> a USB -> zařízení\n";
-    for (const auto &[key, value] : map)
-        text += key + '=' + value + '\n';
-    const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    std::string old;
+    if (std::FILE *f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && old.size() < (1u << 20);)
+            old.append(buffer, n);
+        const bool failed = std::ferror(f) != 0;
+        std::fclose(f);
+        if (failed)
+            return false;
+    } else if (errno != ENOENT) {
         return false;
     }
-    return true;
+    const std::string text = mergePortMap(old, map);
+    return rqfile::saveWhole(path, text.data(), text.size()) == 0;
 }
 
 } // namespace rqports

@@ -34,8 +34,13 @@ PortMap readPortMap(const std::string &path);
 std::string comDevice(std::uint32_t port, std::string *source = nullptr);
 // Device path of the USB converter: RQ_USB, else the map's USB, else /dev/ttyUSB0.
 std::string usbDevice(std::string *source = nullptr);
-// Writes the map (creating the folder); false when any step failed, in
-// which case an existing file is left as it was.
+// The text of a map file that held old and now holds the map: comments,
+// sections and other lines stay where they were, entries keep their places
+// with their new values, removed entries go and new ones are added at the end.
+std::string mergePortMap(const std::string &old, const PortMap &map);
+// Writes the map (creating the folder) into the file as mergePortMap does,
+// as a whole-file save that keeps the file's mode (WholeFile.h); false when
+// any step failed, in which case an existing file is left as it was.
 bool writePortMap(const std::string &path, const PortMap &map);
 
 } // namespace rqports

@@ -11,8 +11,9 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <strings.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -213,10 +214,6 @@ std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::stri
         ::close(toChild[1]);
         return BridgeStartFailed;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
     std::vector<std::string> env = bridgeEnvironment();
     std::vector<char *> envp;
     for (std::string &e : env)
@@ -224,12 +221,22 @@ std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::stri
     envp.push_back(nullptr);
     std::string arg0 = wine, arg1 = bridgeExe;
     char *argv[] = {arg0.data(), arg1.data(), nullptr};
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, wine.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    // The kernel ends the bridge with this program. The signal comes when the
+    // starting thread ends, so only a start on the main thread asks for it;
+    // from any thread, the bridge ends itself when its input breaks.
+    const pid_t parent = ::getpid();
+    const bool mainThread = static_cast<pid_t>(::syscall(SYS_gettid)) == parent;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // Only calls that are safe between fork and exec.
+        if (mainThread && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)) ::_exit(127);
+        if (::dup2(toChild[0], 0) < 0 || ::dup2(fromChild[1], 1) < 0) ::_exit(127);
+        ::execve(wine.c_str(), argv, envp.data());
+        ::_exit(127);
+    }
     ::close(toChild[0]);
     ::close(fromChild[1]);
-    if (spawned != 0) {
+    if (pid < 0) {
         ::close(toChild[1]);
         ::close(fromChild[0]);
         detail = generalText(BridgeStartFailed);
@@ -388,7 +395,7 @@ void BridgeProcess::stop()
 bool VendorLibrary::present(bool lookAgain)
 {
     std::lock_guard lock(m_mutex);
-    if (!m_looked || (lookAgain && m_handles.empty() && !m_bridge.running())) {
+    if (!m_looked || (lookAgain && m_connections.empty() && !m_bridge.running())) {
         m_library = findVendorLibrary(m_prefix);
         m_looked = true;
     }
@@ -402,33 +409,88 @@ std::uint32_t VendorLibrary::fail(std::uint32_t code, std::string text)
     return code;
 }
 
+std::string VendorLibrary::bridgeProgram() const
+{
+    return m_bridgeExe.empty() ? directoryOf(ownLibraryPath()) + '/' + kBridgeName : m_bridgeExe;
+}
+
 std::uint32_t VendorLibrary::ensureBridge()
 {
     if (m_bridge.running()) return Ok;
     std::string detail;
-    const std::string exe = m_bridgeExe.empty() ? directoryOf(ownLibraryPath()) + '/' + kBridgeName : m_bridgeExe;
-    const std::uint32_t result = m_bridge.start(exe, m_library, m_prefix, detail);
+    const std::uint32_t result = m_bridge.start(bridgeProgram(), m_library, m_prefix, detail);
     if (result != Ok) return fail(result, detail);
     m_gone = false;
     return Ok;
 }
 
 std::uint32_t VendorLibrary::callBridge(std::uint16_t operation, const std::vector<std::uint8_t> &payload,
-                                        std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs)
+                                        std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs,
+                                        bool mayRestart)
 {
     if (m_gone) return goneFailure();
     const std::uint32_t result = m_bridge.call(operation, payload, answer, expectedSize, timeoutMs);
     if (result == Ok) return Ok;
-    // Its connections went with it; they stay lost until the next Init.
-    m_gone = !m_handles.empty();
-    m_handles.clear();
-    return result == BridgeGone ? goneFailure() : fail(result, {});
+    const std::string lost = result == BridgeGone ? goneText() : generalText(result);
+    if (m_connections.empty()) return fail(result, lost);
+    // The request that met the end is lost, but the connections need not
+    // be: one new bridge opens them again as they were set up.
+    // (The texts fit the 99 characters of an error text.)
+    if (mayRestart && restart()) return fail(result, lost + "; spojení obnoveno");
+    // They stay lost until the next Init, whose own text says why a bridge
+    // cannot start.
+    m_gone = true;
+    m_connections.clear();
+    return fail(result, mayRestart ? lost + "; nový se nespustil" : lost);
+}
+
+bool VendorLibrary::restart()
+{
+    m_bridge.kill();
+    std::string detail;
+    if (m_bridge.start(bridgeProgram(), m_library, m_prefix, detail) != Ok) return false;
+    for (Connection &c : m_connections) {
+        std::vector<std::uint8_t> answer;
+        bool opened = m_bridge.call(RQB_INIT, c.init, answer, RQB_INIT_ANSWER, kInitTimeoutMs) == Ok &&
+                      get32(answer, 0) == Ok;
+        if (opened) c.bridge = get32(answer, 4);
+        if (opened && c.configured) {
+            std::vector<std::uint8_t> payload;
+            for (std::uint32_t w : {c.bridge, c.baud, c.timeout, c.third})
+                put32(payload, w);
+            opened = m_bridge.call(RQB_SETCONFIG, payload, answer, RQB_SETCONFIG_ANSWER, kCallTimeoutMs) == Ok &&
+                     get32(answer, 0) == Ok;
+        }
+        if (!opened) {
+            m_bridge.kill();
+            return false;
+        }
+    }
+    return true;
+}
+
+VendorLibrary::Connection *VendorLibrary::connection(std::uint32_t handle)
+{
+    for (Connection &c : m_connections)
+        if (c.own == handle) return &c;
+    return nullptr;
+}
+
+std::uint32_t VendorLibrary::bridgeHandle(std::uint32_t handle)
+{
+    const Connection *c = connection(handle);
+    return c ? c->bridge : handle;
+}
+
+std::string VendorLibrary::goneText() const
+{
+    const std::string dll = m_library.substr(m_library.rfind('/') + 1);
+    return "Program rqbridge32.exe s knihovnou " + dll + " skončil nebo neodpovídá";
 }
 
 std::uint32_t VendorLibrary::goneFailure()
 {
-    const std::string dll = m_library.substr(m_library.rfind('/') + 1);
-    return fail(BridgeGone, "Program rqbridge32.exe s knihovnou " + dll + " skončil nebo neodpovídá");
+    return fail(BridgeGone, goneText());
 }
 
 int VendorLibrary::sendTimeoutMs() const
@@ -451,7 +513,7 @@ std::uint32_t VendorLibrary::init(InitForm form, std::uint32_t *handle, const st
                                   std::uint32_t word0)
 {
     std::lock_guard lock(m_mutex);
-    if (m_handles.empty() && m_gone) {
+    if (m_connections.empty() && m_gone) {
         m_bridge.kill();
         m_gone = false;
     }
@@ -486,7 +548,9 @@ std::uint32_t VendorLibrary::init(InitForm form, std::uint32_t *handle, const st
         return r;
     const std::uint32_t result = get32(answer, 0);
     if (handle) *handle = get32(answer, 4);
-    if (result == Ok && handle) m_handles.push_back(*handle);
+    // The caller keeps the first bridge's handle for good; a later bridge's
+    // handle is looked up behind it.
+    if (result == Ok && handle) m_connections.push_back({*handle, *handle, payload});
     return result;
 }
 
@@ -496,13 +560,19 @@ std::uint32_t VendorLibrary::setConfig(std::uint32_t handle, std::uint32_t baud,
     std::lock_guard lock(m_mutex);
     if (const std::uint32_t started = ensureBridge(); started != Ok) return started;
     std::vector<std::uint8_t> payload, answer;
-    for (std::uint32_t w : {handle, baud, timeout, third})
+    for (std::uint32_t w : {bridgeHandle(handle), baud, timeout, third})
         put32(payload, w);
     if (const std::uint32_t r = callBridge(RQB_SETCONFIG, payload, answer, RQB_SETCONFIG_ANSWER, kCallTimeoutMs);
         r != Ok)
         return r;
     const std::uint32_t result = get32(answer, 0);
     if (result == Ok && timeout != 0) m_timeoutMs = std::max(m_timeoutMs, timeout);
+    if (Connection *c = connection(handle); c && result == Ok) {
+        c->configured = true;
+        c->baud = baud;
+        c->timeout = timeout;
+        c->third = third;
+    }
     return result;
 }
 
@@ -512,7 +582,7 @@ std::uint32_t VendorLibrary::getConfig(std::uint32_t handle, std::uint32_t *baud
     std::lock_guard lock(m_mutex);
     if (const std::uint32_t started = ensureBridge(); started != Ok) return started;
     std::vector<std::uint8_t> payload, answer;
-    put32(payload, handle);
+    put32(payload, bridgeHandle(handle));
     put32(payload, (baud ? RQB_ARG1 : 0) | (timeout ? RQB_ARG2 : 0) | (third ? RQB_ARG3 : 0));
     for (std::uint32_t *p : {baud, timeout, third})
         put32(payload, p ? *p : 0);
@@ -533,7 +603,7 @@ std::uint32_t VendorLibrary::send(std::uint32_t handle, std::uint32_t *request, 
     if (result == Ok) {
         std::vector<std::uint8_t> payload, answer;
         payload.reserve(RQB_SEND_REQUEST);
-        put32(payload, handle);
+        put32(payload, bridgeHandle(handle));
         put32(payload, (request ? RQB_ARG1 : 0) | (response ? RQB_ARG2 : 0) | (status ? RQB_ARG3 : 0) |
                            (error ? RQB_ARG4 : 0));
         for (std::uint32_t *record : {request, response})
@@ -572,19 +642,23 @@ std::uint32_t VendorLibrary::done(std::uint32_t *handle)
         return m_bridge.running() ? Ok : goneFailure();
     }
     std::vector<std::uint8_t> payload, answer;
+    const std::uint32_t closed = handle ? *handle : 0;
     put32(payload, handle ? RQB_ARG1 : 0);
-    put32(payload, handle ? *handle : 0);
-    if (const std::uint32_t r = callBridge(RQB_DONE, payload, answer, RQB_DONE_ANSWER, kCallTimeoutMs); r != Ok) {
+    put32(payload, handle ? bridgeHandle(*handle) : 0);
+    // A connection being closed is not worth a new bridge.
+    if (const std::uint32_t r = callBridge(RQB_DONE, payload, answer, RQB_DONE_ANSWER, kCallTimeoutMs, false);
+        r != Ok) {
         if (handle) *handle = 0;
         return r;
     }
     const std::uint32_t result = get32(answer, 0);
-    const std::uint32_t closed = handle ? *handle : 0;
     if (handle) *handle = get32(answer, 4);
     if (result == Ok) {
-        m_handles.erase(std::remove(m_handles.begin(), m_handles.end(), closed), m_handles.end());
+        m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(),
+                                           [closed](const Connection &c) { return c.own == closed; }),
+                            m_connections.end());
         // The last connection is closed: the bridge goes with it.
-        if (m_handles.empty()) m_bridge.stop();
+        if (m_connections.empty()) m_bridge.stop();
     }
     return result;
 }

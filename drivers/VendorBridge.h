@@ -104,11 +104,33 @@ public:
     std::uint64_t lastSendNs() const { return m_lastSendNs; }
 
 private:
+    // One connection opened through the bridge: the handle its caller got,
+    // the handle of the bridge running now, and how it was set up, so that a
+    // new bridge can open it again when the old one is lost.
+    struct Connection
+    {
+        std::uint32_t own = 0;
+        std::uint32_t bridge = 0;
+        std::vector<std::uint8_t> init; // the INIT request
+        bool configured = false;
+        std::uint32_t baud = 0, timeout = 0, third = 0;
+    };
+
+    std::string bridgeProgram() const;
     std::uint32_t ensureBridge();
     std::uint32_t fail(std::uint32_t code, std::string text);
+    std::string goneText() const;
     std::uint32_t goneFailure();
+    // A call that finds the bridge lost with connections open starts one new
+    // bridge and opens them again (unless mayRestart is false); the call
+    // itself fails either way, its text saying whether the connections came
+    // back.
     std::uint32_t callBridge(std::uint16_t operation, const std::vector<std::uint8_t> &payload,
-                             std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs);
+                             std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs,
+                             bool mayRestart = true);
+    bool restart();
+    Connection *connection(std::uint32_t handle);
+    std::uint32_t bridgeHandle(std::uint32_t handle);
     int sendTimeoutMs() const;
 
     std::mutex m_mutex;
@@ -117,8 +139,8 @@ private:
     std::string m_bridgeExe;
     bool m_looked = false;
     BridgeProcess m_bridge;
-    bool m_gone = false; // the bridge died with connections open: they are lost
-    std::vector<std::uint32_t> m_handles;
+    bool m_gone = false; // the bridge died with connections open and no new one took them: they are lost
+    std::vector<Connection> m_connections;
     std::uint32_t m_timeoutMs = 200;
     std::uint32_t m_lastOwnCode = 0;
     std::string m_lastOwnText;

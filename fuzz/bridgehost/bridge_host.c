@@ -107,6 +107,50 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER *frequency)
     return 1;
 }
 
+BOOL CreatePipe(HANDLE *read, HANDLE *write, void *attributes, DWORD size)
+{
+    (void)read;
+    (void)write;
+    (void)attributes;
+    (void)size;
+    return 0;
+}
+
+HANDLE CreateThread(void *attributes, size_t stack, DWORD (*start)(LPVOID), LPVOID parameter, DWORD flags,
+                    DWORD *id)
+{
+    (void)attributes;
+    (void)stack;
+    (void)start;
+    (void)parameter;
+    (void)flags;
+    (void)id;
+    return NULL;
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    (void)handle;
+    return 1;
+}
+
+void Sleep(DWORD ms)
+{
+    (void)ms;
+}
+
+HANDLE GetCurrentProcess(void)
+{
+    return &g_fakeModule;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT code)
+{
+    (void)process;
+    (void)code;
+    abort(); /* never reached: main() does not run here */
+}
+
 UINT SetErrorMode(UINT mode)
 {
     return mode;

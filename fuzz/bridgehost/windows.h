@@ -15,6 +15,7 @@ typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef uint16_t WCHAR;
 typedef void *HANDLE;
+typedef void *LPVOID;
 typedef void *HMODULE;
 typedef void (*FARPROC)(void);
 typedef union {
@@ -41,5 +42,13 @@ BOOL HeapFree(HANDLE heap, DWORD flags, void *memory);
 BOOL QueryPerformanceCounter(LARGE_INTEGER *count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER *frequency);
 UINT SetErrorMode(UINT mode);
+/* The input relay thread of main(), which the fuzzer does not run. */
+BOOL CreatePipe(HANDLE *read, HANDLE *write, void *attributes, DWORD size);
+HANDLE CreateThread(void *attributes, size_t stack, DWORD (*start)(LPVOID), LPVOID parameter, DWORD flags,
+                    DWORD *id);
+BOOL CloseHandle(HANDLE handle);
+void Sleep(DWORD ms);
+HANDLE GetCurrentProcess(void);
+BOOL TerminateProcess(HANDLE process, UINT code);
 
 #endif

@@ -133,6 +133,93 @@ private slots:
             QVERIFY(QFileInfo(target).isSymLink());
         QCOMPARE(FilesIn(dir).size(), kind == QLatin1String("link") ? 2 : 1);
     }
+
+    // Links on the way to the file. In a sticky folder that everybody may
+    // write into, a link is followed only when it is the user's own or the
+    // folder owner's; anywhere else a chain is followed to its very end. The
+    // links lead to "aim" (home/victim exists, home/new does not); what it
+    // holds afterwards tells whether they were followed.
+    void linksFollowedOnlyWhereTheyAreSafe_data()
+    {
+        QTest::addColumn<QStringList>("links"); // "name>target", made in order
+        QTest::addColumn<int>("owner");         // of the last link: -1 the user, -2 the folder's owner, else a uid
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QString>("aim");
+        QTest::addColumn<bool>("followed");
+        const QString victim = QStringLiteral("home/victim"), none = QStringLiteral("home/new");
+        const QStringList chain{QStringLiteral("home/b>victim"), QStringLiteral("home/a>b")};
+        const QStringList shared{QStringLiteral("shared/z>../home/victim")};
+        const QStringList toNew{QStringLiteral("shared/z>../home/new")};
+        const QStringList toFolder{QStringLiteral("shared/d>../home")};
+        const QString a = QStringLiteral("home/a"), z = QStringLiteral("shared/z");
+        QTest::newRow("chain a -> b -> victim") << chain << -1 << a << victim << true;
+        QTest::newRow("relative link through ..")
+            << QStringList{QStringLiteral("home/a>../home/./victim")} << -1 << a << victim << true;
+        QTest::newRow("another user's link in a private folder") << chain << 65533 << a << victim << true;
+        QTest::newRow("shared folder, own link to a file not there yet") << toNew << -1 << z << none << true;
+        QTest::newRow("shared folder, folder owner's link") << shared << -2 << z << victim << true;
+        QTest::newRow("shared folder, another user's link") << shared << 65533 << z << victim << false;
+        QTest::newRow("shared folder, another user's link to nowhere") << toNew << 65533 << z << none << false;
+        QTest::newRow("shared folder, another user's link to a folder")
+            << toFolder << 65533 << QStringLiteral("shared/d/victim") << victim << false;
+    }
+    void linksFollowedOnlyWhereTheyAreSafe()
+    {
+        QFETCH(QStringList, links);
+        QFETCH(int, owner);
+        QFETCH(QString, saved);
+        QFETCH(QString, aim);
+        QFETCH(bool, followed);
+        if (owner != -1 && geteuid() != 0)
+            QSKIP("giving a link to another user needs root");
+        const QDir dir(newFolder());
+        QVERIFY(dir.mkpath(QStringLiteral("home")) && dir.mkpath(QStringLiteral("shared")));
+        const QByteArray shared = QFile::encodeName(dir.filePath(QStringLiteral("shared")));
+        QVERIFY(chmod(shared.constData(), 01777) == 0);
+        QVERIFY(owner != -2 || lchown(shared.constData(), 65532, 65532) == 0);
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("home/victim")), pattern(100, 7)));
+        for (const QString &link : links)
+            QVERIFY(QFile::link(link.section(u'>', 1), dir.filePath(link.section(u'>', 0, 0))));
+        const QByteArray last = QFile::encodeName(dir.filePath(links.last().section(u'>', 0, 0)));
+        const uid_t uid = owner == -2 ? 65532 : uid_t(owner);
+        QVERIFY(owner == -1 || lchown(last.constData(), uid, uid) == 0);
+        const auto names = [&] {
+            QStringList all;
+            for (const QString &sub : {QStringLiteral("home"), QStringLiteral("shared")})
+                all << QDir(dir.filePath(sub)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+            return all;
+        };
+        const QStringList before = names();
+
+        QString error;
+        const QByteArray bytes = pattern(512, 8);
+        QCOMPARE(rq::saveWholeFile(dir.filePath(saved), bytes, &error), followed);
+        const bool existed = aim.endsWith(QLatin1String("victim"));
+        QCOMPARE(readFile(dir.filePath(aim)), followed ? bytes : existed ? pattern(100, 7) : QByteArray());
+        for (const QString &link : links)
+            QVERIFY(QFileInfo(dir.filePath(link.section(u'>', 0, 0))).isSymLink());
+        if (!followed)
+            QVERIFY2(error.contains(QStringLiteral("odkaz jiného uživatele")), qPrintable(error));
+        // Nothing left beside: the same names, and the new file where one was made.
+        QCOMPARE(names().size(), before.size() + int(followed && !existed));
+    }
+
+    // Files planted under names a save could use for its new file neither
+    // make it fail nor receive its bytes.
+    void plantedTemporaryNamesDoNotMatter()
+    {
+        const QString dir = newFolder();
+        const QString file = dir + QStringLiteral("/data.bin");
+        QVERIFY(writeFile(file, pattern(50, 1)));
+        for (int pid = ::getpid(); pid < ::getpid() + 20; ++pid) {
+            const QString name = QStringLiteral("%1.%2.tmp").arg(file).arg(pid);
+            QVERIFY(QDir().mkdir(name));
+        }
+        QString error;
+        QVERIFY2(rq::saveWholeFile(file, pattern(60, 2), &error), qPrintable(error));
+        QCOMPARE(readFile(file), pattern(60, 2));
+        QCOMPARE(FilesIn(dir).size(), 21);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSafeSave)

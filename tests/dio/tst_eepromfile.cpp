@@ -105,6 +105,28 @@ private slots:
     }
 
     // A save on a full disk fails and keeps the old backup byte for byte.
+    // Only a model name of our own reaches the file name, whatever the
+    // module says it is.
+    void backupNameTakesOnlyAKnownModel_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("model name") << QStringLiteral("RQ-3520") << QStringLiteral("RQ-3520_a7_2026-12-07.kee");
+        QTest::newRow("whole identity") << QStringLiteral("RQ-3530  v.1.02") << QStringLiteral("RQ-3530_a7_2026-12-07.kee");
+        QTest::newRow("unknown") << QString() << QStringLiteral("RQ_a7_2026-12-07.kee");
+        QTest::newRow("climbs out") << QStringLiteral("../../ev") << QStringLiteral("RQ_a7_2026-12-07.kee");
+        QTest::newRow("absolute") << QStringLiteral("/etc/cron.d/x") << QStringLiteral("RQ_a7_2026-12-07.kee");
+        QTest::newRow("known name, a path behind")
+            << QStringLiteral("RQ-3510/../../x") << QStringLiteral("RQ-3510_a7_2026-12-07.kee");
+        QTest::newRow("control characters") << QStringLiteral("RQ\n\t*?") << QStringLiteral("RQ_a7_2026-12-07.kee");
+    }
+    void backupNameTakesOnlyAKnownModel()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, name);
+        QCOMPARE(BackupFileName(model, 7, QDate(2026, 12, 7)), name);
+    }
+
     void fullDiskKeepsOldFile_data() { AddFullDiskRows(); }
     void fullDiskKeepsOldFile()
     {

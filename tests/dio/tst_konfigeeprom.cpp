@@ -609,23 +609,29 @@ private slots:
         QCOMPARE(questions.questions.size(), 1);
     }
 
-    // A backup replaces an existing file only when asked.
+    // A backup replaces an existing file only when asked; a link that leads
+    // nowhere is a name in use too (the save would create its target).
     void readIntoExistingFileAsks_data()
     {
         QTest::addColumn<bool>("exists");
         QTest::addColumn<bool>("answer");
-        QTest::newRow("new file") << false << false;
-        QTest::newRow("existing, Ne") << true << false;
-        QTest::newRow("existing, Ano") << true << true;
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("new file") << false << false << false;
+        QTest::newRow("existing, Ne") << true << false << false;
+        QTest::newRow("existing, Ano") << true << true << false;
+        QTest::newRow("link to nowhere, Ne") << true << false << true;
     }
     void readIntoExistingFileAsks()
     {
         QFETCH(bool, exists);
         QFETCH(bool, answer);
+        QFETCH(bool, dangling);
         PauseRecorder pauses;
         QuestionHook questions(answer);
         const QString file = path(QStringLiteral("RQ-3510_a3_2026-12-07.kee"));
-        if (exists)
+        if (dangling)
+            QVERIFY(QFile::link(path(QStringLiteral("nikde.kee")), file));
+        else if (exists)
             writeFile(file, pattern(512, 9));
         TForm5 d;
         show(d);
@@ -640,7 +646,9 @@ private slots:
         if (exists && !answer) {
             QCOMPARE(d.statusText(), QStringLiteral(" Načtení zrušeno."));
             QCOMPARE(ta.count(QStringLiteral("Send")), 0);
-            QCOMPARE(readFile(file), pattern(512, 9));
+            QCOMPARE(readFile(file), dangling ? QByteArray() : pattern(512, 9));
+            QCOMPARE(QFile::exists(path(QStringLiteral("nikde.kee"))), false);
+            QFile::remove(file); // a dangling link escapes the folder listing that init() clears
             return;
         }
         QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace přečtena."));

@@ -303,6 +303,7 @@ private slots:
     void openConnectionAsksFirst()
     {
         QFETCH(bool, answer);
+        data.udpTimeout = 1000; // far above how late rqsim may answer on a busy machine
         QVERIFY(ConnectWith(data, AdapterSettingsOf(data), 3, 4, [](const QString &) {}));
         QString asked;
         TFormHledani::askQuestion = [&asked, answer](const QString &q) {
@@ -313,7 +314,7 @@ private slots:
         d.Data = &data;
         d.show();
         d.AdresyEdit->setText(QStringLiteral("3"));
-        d.RezervaSpin->setValue(20);
+        d.RezervaSpin->setValue(1000);
         onlyRates(d, {9600});
         d.HledatButton->click();
         QCOMPARE(asked, QStringLiteral("Hledání ukončí stávající připojení k modulu RQ-3510  v.1.08 (adresa 3, 9600 Bd). "
@@ -334,6 +335,7 @@ private slots:
         w.Data->adapterKind = 4;
         w.Data->ipAddress = QStringLiteral("127.0.0.1");
         w.Data->udpPort = sim.udpPort();
+        w.Data->udpTimeout = 1000; // far above how late rqsim may answer on a busy machine
         QAction *item = nullptr;
         for (QAction *a : w.NastrojeMenu->actions())
             if (a->text() == QStringLiteral("Hledání modulů")) item = a;
@@ -343,7 +345,7 @@ private slots:
             auto *d = qobject_cast<TFormHledani *>(QApplication::activeModalWidget());
             QVERIFY(d);
             d->AdresyEdit->setText(QStringLiteral("76-78"));
-            d->RezervaSpin->setValue(20);
+            d->RezervaSpin->setValue(1000);
             onlyRates(*d, {115200});
             d->HledatButton->click();
             QTRY_VERIFY_WITH_TIMEOUT(!d->searching(), SearchMs);
