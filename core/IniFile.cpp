@@ -44,21 +44,37 @@ bool sameName(const QString &a, const QString &b)
 }
 } // namespace
 
-IniFile::IniFile(const QString &path) : m_path(path)
+bool IniFile::readFile(const QString &path, QByteArray &bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         // Only a file that is not there at all is an empty one.
         m_readWhole = !QFileInfo::exists(path);
-        return;
+        return false;
     }
     if (file.size() > MaxFileSize) {
         m_readWhole = false;
-        return;
+        return false;
     }
-    const QByteArray bytes = file.readAll();
+    bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         m_readWhole = false;
+        return false;
+    }
+    return true;
+}
+
+IniFile::IniFile(const QString &path) : m_path(path)
+{
+    QByteArray bytes;
+    if (rq::MemoryFiles *memory = rq::memoryFiles()) {
+        if (const QByteArray *stored = memory->find(path))
+            bytes = *stored;
+        if (bytes.size() > MaxFileSize) {
+            m_readWhole = false;
+            return;
+        }
+    } else if (!readFile(path, bytes)) {
         return;
     }
     if (bytes.isEmpty())

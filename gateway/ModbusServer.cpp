@@ -55,9 +55,7 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
         error = QString::fromLocal8Bit(modbus_strerror(errno));
         return false;
     }
-    // A client that sends half a frame holds the others at most this long.
-    modbus_set_indication_timeout(m_ctx, 0, 200000);
-    modbus_set_byte_timeout(m_ctx, 0, 200000);
+    ConfigureServerContext(m_ctx);
     m_listen = modbus_tcp_pi_listen(m_ctx, 64);
     if (m_listen < 0) {
         error = QStringLiteral("%1:%2: %3").arg(at.host).arg(at.port).arg(QString::fromLocal8Bit(modbus_strerror(errno)));
@@ -159,6 +157,17 @@ void ModbusServer::acceptClients()
     }
 }
 
+void ConfigureServerContext(modbus_t *ctx)
+{
+    // A client that sends half a frame holds the others at most this long.
+    modbus_set_indication_timeout(ctx, 0, 200000);
+    modbus_set_byte_timeout(ctx, 0, 200000);
+    // libmodbus sleeps the response timeout before it answers a malformed
+    // quantity (a read of 0 registers) and flushes that client's socket: at
+    // its default of 0.5 s one such request stalled every client.
+    modbus_set_response_timeout(ctx, 0, 1000);
+}
+
 modbus_mapping_t *NewRegisterMapping()
 {
     return modbus_mapping_new_start_address(0, RegisterMap::Coils, 0, RegisterMap::DiscreteInputs, 0, 0, 0,
@@ -191,7 +200,13 @@ RequestDecision DecideRequest(const quint8 *q, int len, int off, const ModuleSna
         r.count = r.function == 5 ? 1 : word(q, off + 3);
     }
     d.exception = RequestException(m, r, allowWrites, nowMs, staleMs);
-    if (d.exception || (r.function != 5 && r.function != 15) || len < off + 5)
+    if (d.exception || (r.function != 5 && r.function != 15))
+        return d;
+    // A coil write is carried out by the polling thread or refused here:
+    // libmodbus would answer it as done from the map (a byte count larger
+    // than the coils need, for one), with nothing written to the module.
+    d.exception = ModbusException::IllegalValue;
+    if (len < off + 5)
         return d;
     CoilWrite w;
     w.unit = q[off - 1];
@@ -200,11 +215,11 @@ RequestDecision DecideRequest(const quint8 *q, int len, int off, const ModuleSna
     if (r.function == 5) {
         const int v = word(q, off + 3);
         if (v != 0xFF00 && v != 0)
-            return d; // libmodbus: illegal data value
+            return d;
         w.values = v ? 1 : 0;
     } else {
-        // A quantity libmodbus refuses must not reach the outputs before
-        // the client hears the refusal.
+        // A quantity out of range must not reach the outputs before the
+        // client hears the refusal.
         if (r.count < 1 || r.count > 1968 || r.address + r.count > RegisterMap::Coils)
             return d;
         const int bytes = len > off + 5 ? q[off + 5] : -1;
@@ -213,6 +228,7 @@ RequestDecision DecideRequest(const quint8 *q, int len, int off, const ModuleSna
         for (int n = 0; n < r.count; ++n)
             w.values |= quint32((q[off + 6 + n / 8] >> (n % 8)) & 1) << n;
     }
+    d.exception.reset();
     d.write = w;
     return d;
 }

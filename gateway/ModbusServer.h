@@ -19,11 +19,13 @@ struct RequestDecision
 {
     std::optional<quint8> exception; // answered at once with this exception
     std::optional<CoilWrite> write;  // for the polling thread; answered when done
-    // Neither: libmodbus answers from the map (FillMapping), or refuses a
-    // malformed quantity or value itself.
+    // Neither: a read, which libmodbus answers from the map (FillMapping) or
+    // refuses itself (a malformed quantity); a coil write never gets here.
 };
 RequestDecision DecideRequest(const quint8 *q, int len, int headerLength, const ModuleSnapshot *m, bool allowWrites,
                               qint64 nowMs, qint64 staleMs);
+// The server's timeouts on a libmodbus context.
+void ConfigureServerContext(modbus_t *ctx);
 // The tables of the register map: coils, discrete inputs, input registers.
 modbus_mapping_t *NewRegisterMapping();
 // Fills the table a request of this function reads from the snapshot.
