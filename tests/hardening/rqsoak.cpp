@@ -42,6 +42,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#ifdef RQ_SOAK_GATEWAY
+#include "SoakGateway.h"
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -50,7 +54,7 @@
 
 namespace {
 
-enum class Path { Udp, Serial, Bridge, Rqtool, Scan };
+enum class Path { Udp, Serial, Bridge, Rqtool, Scan, Gateway };
 
 struct Options
 {
@@ -72,6 +76,7 @@ const char *pathName(Path p)
     case Path::Bridge: return "bridge under Wine";
     case Path::Rqtool: return "rqtool";
     case Path::Scan: return "search";
+    case Path::Gateway: return "gateway";
     }
     return "";
 }
@@ -91,10 +96,10 @@ bool parse(const QStringList &args, Options &o)
             o.standins = args[++i];
         else if (args[i] == u"--line" || args[i] == u"--path") {
             const QString p = args[++i];
-            const Path paths[] = {Path::Udp, Path::Serial, Path::Bridge, Path::Rqtool, Path::Scan};
-            const char *names[] = {"udp", "serial", "bridge", "rqtool", "scan"};
+            const Path paths[] = {Path::Udp, Path::Serial, Path::Bridge, Path::Rqtool, Path::Scan, Path::Gateway};
+            const char *names[] = {"udp", "serial", "bridge", "rqtool", "scan", "gateway"};
             bool known = false;
-            for (int k = 0; k < 5; ++k)
+            for (int k = 0; k < 6; ++k)
                 if (p == QLatin1String(names[k])) {
                     o.path = paths[k];
                     known = true;
@@ -743,7 +748,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     Options o;
     if (!parse(app.arguments(), o)) {
-        std::fprintf(stderr, "usage: rqsoak [--path udp|serial|bridge|rqtool|scan] [--seconds N] [--seed N] "
+        std::fprintf(stderr, "usage: rqsoak [--path udp|serial|bridge|rqtool|scan|gateway] [--seconds N] [--seed N] "
                              "[--timeout MS] [--fault-share 0..0.3] [--lying-module] [--standins DIR]\n");
         return 2;
     }
@@ -751,6 +756,12 @@ int main(int argc, char *argv[])
         if (const int r = prepareBridge(o); r != 0)
             return r;
     }
+#ifndef RQ_SOAK_GATEWAY
+    if (o.path == Path::Gateway) {
+        std::fprintf(stderr, "rqsoak: rqgw is not built (libmodbus-dev missing?): skipped\n");
+        return 77;
+    }
+#endif
     SimProcess sim;
     if (!sim.start(simArguments(o))) {
         std::fprintf(stderr, "rqsoak: rqsim did not start: %s\n", qPrintable(sim.errorString()));
@@ -768,11 +779,13 @@ int main(int argc, char *argv[])
     // A module that answers some requests with a well-formed reply holding
     // another byte: no master can see that, so the checks must. In a search
     // the lie is in the firmware version it names.
-    const QString lie = o.path == Path::Scan     ? QStringLiteral("module=1 cmd=200 sub=2 d3=0x39 p=0.5")
-                        : o.path == Path::Rqtool ? QStringLiteral("module=1 cmd=102 readback=0x5A p=0.02")
-                                                 : QStringLiteral("cmd=102 readback=0x5A p=0.02");
-    if (o.lyingModule && !sim.addFault(lie))
-        return 2;
+    QString lie = o.path == Path::Scan     ? QStringLiteral("module=1 cmd=200 sub=2 d3=0x39 p=0.5")
+                  : o.path == Path::Rqtool ? QStringLiteral("module=1 cmd=102 readback=0x5A p=0.02")
+                                           : QStringLiteral("cmd=102 readback=0x5A p=0.02");
+#ifdef RQ_SOAK_GATEWAY
+    if (o.path == Path::Gateway)
+        lie = GatewaySoak::lie();
+#endif
     // rqtool reads and writes whole memories, which no module gets through
     // at such shares of faults: module 1 stays clean, so that successes are
     // checked too, and modules 2 and 3 take half as many faults again to keep
@@ -781,6 +794,10 @@ int main(int argc, char *argv[])
     const double scale = o.path == Path::Rqtool ? scaleFor(std::min(0.95, share * 1.5)) : scaleFor(share);
     const QStringList targets = o.path == Path::Rqtool ? QStringList{QStringLiteral("module=2 "), QStringLiteral("module=3 ")}
                                                        : QStringList{QString()};
+    // Set again after the gateway path took a module off the bus for a while.
+    const auto faultsOn = [&]() -> bool {
+    if (o.lyingModule && !sim.addFault(lie))
+        return false;
     for (const QString &target : targets) {
         for (const auto &r : FaultRules) {
             // A line has no sequence number: a late reply that names the next
@@ -794,10 +811,21 @@ int main(int argc, char *argv[])
                                      .arg(std::min(1.0, r.p * (lineWrongAddress ? 3 : 1) * scale));
             if (!sim.addFault(rule)) {
                 std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", qPrintable(rule));
-                return 2;
+                return false;
             }
         }
     }
+    return true;
+    };
+#ifdef RQ_SOAK_GATEWAY
+    GatewaySoak gateway(sim, o.seed, o.timeoutMs, faultsOn);
+    if (o.path == Path::Gateway && !gateway.start()) {
+        std::fprintf(stderr, "rqsoak: rqgw did not start or did not serve the modules\n");
+        return 2;
+    }
+#endif
+    if (!faultsOn())
+        return 2;
     sim.command(QStringLiteral("reset")); // count from here on
 
     QElapsedTimer clock;
@@ -807,6 +835,10 @@ int main(int argc, char *argv[])
         soak.runRqtool(ms);
     else if (o.path == Path::Scan)
         soak.runScan(ms);
+#ifdef RQ_SOAK_GATEWAY
+    else if (o.path == Path::Gateway)
+        gateway.run(ms);
+#endif
     else
         soak.run(ms);
     const auto counters = sim.counters();
@@ -839,6 +871,32 @@ int main(int argc, char *argv[])
                 o.path == Path::Rqtool ? " to modules 2 and 3" : "");
     for (const auto &[kind, hits] : kinds)
         std::printf("    %-18s %lld\n", qPrintable(kind), static_cast<long long>(hits));
+#ifdef RQ_SOAK_GATEWAY
+    if (o.path == Path::Gateway) {
+        const GatewayTally &g = gateway.tally();
+        std::printf("  Modbus reads        %lld: values %lld, 0x0B %lld; rqtool backups through the gateway %lld, "
+                    "whole %lld\n",
+                    static_cast<long long>(g.reads), static_cast<long long>(g.values),
+                    static_cast<long long>(g.offlineAnswers), static_cast<long long>(g.backups),
+                    static_cast<long long>(g.backupsGood));
+        std::printf("  values past --stale %lld\n", static_cast<long long>(g.stalePast));
+        std::printf("  rqgw descriptors    %lld -> %lld, resident memory %lld -> %lld KB\n",
+                    static_cast<long long>(g.fdStart), static_cast<long long>(g.fdEnd),
+                    static_cast<long long>(g.rssStartKb), static_cast<long long>(g.rssEndKb));
+        std::printf("  bytes checked       %lld\n", static_cast<long long>(g.bytesChecked));
+        std::printf("  silent failures     %lld\n", static_cast<long long>(g.silent));
+        std::printf("  hangs               %lld\n", static_cast<long long>(g.hangs));
+        std::printf("  wrong values accepted %lld\n", static_cast<long long>(g.wrong + g.stalePast));
+        const qint64 wrong = g.wrong + g.stalePast;
+        // Descriptors may differ by a client connection or two; memory by the
+        // allocator's habits, not by a leak that grows with every cycle.
+        const bool steady = g.fdEnd <= g.fdStart + 4 && g.rssEndKb <= g.rssStartKb * 3 / 2 + 2048;
+        const bool good = (o.lyingModule ? wrong > 0 : wrong == 0) && g.silent == 0 && g.hangs == 0 && g.values > 0 &&
+                          steady;
+        std::printf("%s\n", good ? "rqsoak: PASS" : "rqsoak: FAIL");
+        return good ? 0 : 1;
+    }
+#endif
     std::printf("  faults detected     %lld (sequences and reads ended with an error text)\n",
                 static_cast<long long>(t.failed));
     std::printf("  bytes checked       %lld\n", static_cast<long long>(t.bytesChecked));
