@@ -9,8 +9,10 @@
 // measured value read without an error must equal the fault-free reading.
 // Anything else counts as a wrong value accepted, and the run fails.
 //
-//   rqsoak [--path udp|serial|bridge|rqtool|scan] [--seconds N] [--seed N]
-//          [--timeout MS] [--fault-share P] [--lying-module]
+//   rqsoak [--path udp|serial|bridge|rqtool|scan|gateway] [--seconds N] [--seed N]
+//          [--timeout MS] [--fault-share P] [--retries N] [--lying-module]
+// --retries N (rqtool path): rqtool repeats a failed transaction up to N
+// times, and every module takes the faults.
 // udp: the LAN converter library over loopback; serial: the serial port
 // library on rqsim's pseudo-terminal; bridge: the LAN converter library
 // through rqbridge32.exe under Wine and the stand-in maker's library;
@@ -65,6 +67,7 @@ struct Options
     bool serial = false;
     double faultShare = 0;    // 0: the mix as written
     bool lyingModule = false; // self-check of the checks: must see wrong values
+    int retries = 0;          // rqtool --retries; then every module takes the faults
     QString standins = QStringLiteral(RQ_STANDIN_DIR);
 };
 
@@ -92,6 +95,8 @@ bool parse(const QStringList &args, Options &o)
             o.timeoutMs = args[++i].toUInt();
         else if (args[i] == u"--fault-share")
             o.faultShare = args[++i].toDouble();
+        else if (args[i] == u"--retries")
+            o.retries = args[++i].toInt();
         else if (args[i] == u"--standins")
             o.standins = args[++i];
         else if (args[i] == u"--line" || args[i] == u"--path") {
@@ -135,6 +140,7 @@ struct Tally
     qint64 bytesChecked = 0;
     qint64 longestMs = 0;
     qint64 programRuns = 0; // rqtool: processes run
+    qint64 programsFailed = 0; // rqtool: runs that ended non-zero
     qint64 sweeps = 0;      // search: sweeps over every address and rate
     qint64 findings = 0;    // search: modules reported and checked
     qint64 falseAlarms = 0; // search: a collision or fault reported where no module is
@@ -337,12 +343,17 @@ private:
                                    QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
                                    QString::number(m_sim.udpPort()), QStringLiteral("--udp-timeout"),
                                    QString::number(m_o.timeoutMs), QStringLiteral("--json")} +
+                       (m_o.retries > 0 ? QStringList{QStringLiteral("--retries"), QString::number(m_o.retries)}
+                                        : QStringList{}) +
                        args);
         QElapsedTimer t;
         t.start();
         p.start();
         Run r;
         // The process start and its connection setup on top of the transactions.
+        // With --retries a transaction may be repeated; at a share of 0.3
+        // about half again as many as without, and more in a bad stretch.
+        transactions *= 1 + std::max(0, m_o.retries) / 4;
         const int bound = static_cast<int>((m_o.timeoutMs + 50) * static_cast<quint32>(transactions)) + 10000;
         if (!p.waitForStarted(10000)) {
             std::fprintf(stderr, "rqsoak: rqtool did not start: %s\n", qPrintable(p.errorString()));
@@ -356,6 +367,8 @@ private:
         timed(r.finished ? t.elapsed() : bound + 1, transactions, 9500);
         ++m_t.programRuns;
         ++m_t.sequences;
+        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+            ++m_t.programsFailed;
         r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         r.out = p.readAllStandardOutput();
         r.err = QString::fromUtf8(p.readAllStandardError());
@@ -749,7 +762,7 @@ int main(int argc, char *argv[])
     Options o;
     if (!parse(app.arguments(), o)) {
         std::fprintf(stderr, "usage: rqsoak [--path udp|serial|bridge|rqtool|scan|gateway] [--seconds N] [--seed N] "
-                             "[--timeout MS] [--fault-share 0..0.3] [--lying-module] [--standins DIR]\n");
+                             "[--timeout MS] [--fault-share 0..0.3] [--retries N] [--lying-module] [--standins DIR]\n");
         return 2;
     }
     if (o.path == Path::Bridge) {
@@ -791,9 +804,11 @@ int main(int argc, char *argv[])
     // checked too, and modules 2 and 3 take half as many faults again to keep
     // the share over all requests.
     const double share = o.faultShare > 0 ? o.faultShare : 1 - noFaultShare(1.0);
-    const double scale = o.path == Path::Rqtool ? scaleFor(std::min(0.95, share * 1.5)) : scaleFor(share);
-    const QStringList targets = o.path == Path::Rqtool ? QStringList{QStringLiteral("module=2 "), QStringLiteral("module=3 ")}
-                                                       : QStringList{QString()};
+    // With rqtool's --retries every module can take the path's share.
+    const bool cleanModule = o.path == Path::Rqtool && o.retries == 0;
+    const double scale = cleanModule ? scaleFor(std::min(0.95, share * 1.5)) : scaleFor(share);
+    const QStringList targets = cleanModule ? QStringList{QStringLiteral("module=2 "), QStringLiteral("module=3 ")}
+                                            : QStringList{QString()};
     // Set again after the gateway path took a module off the bus for a while.
     const auto faultsOn = [&]() -> bool {
     if (o.lyingModule && !sim.addFault(lie))
@@ -859,7 +874,8 @@ int main(int argc, char *argv[])
     std::printf("  sequences           %lld, single transactions %lld\n", static_cast<long long>(t.sequences),
                 static_cast<long long>(t.reads));
     if (o.path == Path::Rqtool)
-        std::printf("  rqtool runs         %lld\n", static_cast<long long>(t.programRuns));
+        std::printf("  rqtool runs         %lld (--retries %d), ended with an error %lld\n",
+                    static_cast<long long>(t.programRuns), o.retries, static_cast<long long>(t.programsFailed));
     if (o.path == Path::Scan)
         std::printf("  search sweeps       %lld, findings checked %lld, false alarms %lld\n",
                     static_cast<long long>(t.sweeps), static_cast<long long>(t.findings),
@@ -867,8 +883,8 @@ int main(int argc, char *argv[])
     std::printf("  faults injected     %lld (%.1f per 100 requests; rules set for %.0f %% of the requests%s)\n",
                 static_cast<long long>(faults),
                 requests > 0 ? 100.0 * static_cast<double>(faults) / static_cast<double>(requests) : 0.0,
-                100.0 * (o.path == Path::Rqtool ? std::min(0.95, share * 1.5) : share),
-                o.path == Path::Rqtool ? " to modules 2 and 3" : "");
+                100.0 * (cleanModule ? std::min(0.95, share * 1.5) : share),
+                cleanModule ? " to modules 2 and 3" : "");
     for (const auto &[kind, hits] : kinds)
         std::printf("    %-18s %lld\n", qPrintable(kind), static_cast<long long>(hits));
 #ifdef RQ_SOAK_GATEWAY
