@@ -23,7 +23,7 @@ TStatusBar::TStatusBar(const QList<int> &widths, QWidget *parent) : QStatusBar(p
     }
 }
 
-void TStatusBar::setText(int panel, const QString &text, bool later)
+void TStatusBar::setText(int panel, const QString &text)
 {
     QLabel *label = m_panels.value(panel);
     if (!label)
@@ -37,10 +37,7 @@ void TStatusBar::setText(int panel, const QString &text, bool later)
         if (label->maximumWidth() < needed)
             label->setFixedWidth(needed);
     }
-    if (later)
-        label->update();
-    else
-        label->repaint();
+    label->repaint();
 }
 
 QString TStatusBar::text(int panel) const

@@ -15,11 +15,7 @@ public:
     // One panel per width in pixels; the last panel takes the remaining room.
     explicit TStatusBar(const QList<int> &widths = {0}, QWidget *parent = nullptr);
 
-    // Repaints the panel at once (the caller may block the event loop next);
-    // later = true leaves it to the next pass of the event loop, which paints
-    // it together with whatever else changed (a transfer passes it after
-    // every byte).
-    void setText(int panel, const QString &text, bool later = false);
+    void setText(int panel, const QString &text);
     QString text(int panel = 0) const;
     QLabel *panel(int index) const { return m_panels.value(index); }
     int panelCount() const { return static_cast<int>(m_panels.size()); }

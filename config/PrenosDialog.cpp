@@ -32,11 +32,8 @@ void TPrenosDialog::status(const QString &text)
 {
     // A long transfer repeats a figure for several bytes; repainting an
     // unchanged text would only slow it down.
-    // Once the bytes flow, the sequence lets the event loop run after every
-    // byte, which paints the text together with the progress bar; before
-    // the first byte (which may wait for a timeout) it is painted at once.
     if (text != statusText())
-        StatusBar1->setText(0, text, m_busy && m_stepsDone > 0);
+        setStatusText(text);
 }
 
 bool TPrenosDialog::connectionReady()
