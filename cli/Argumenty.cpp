@@ -1,52 +1,37 @@
 #include "cli/Argumenty.h"
 
-#include <QSet>
+#include <optional>
+
+const QList<OptionSpec> &CommonOptions()
+{
+    static const QList<OptionSpec> list = {
+        {QStringLiteral("adapter"), {}, true},      {QStringLiteral("com"), {}, true},
+        {QStringLiteral("isa"), {}, true},          {QStringLiteral("ip"), {}, true},
+        {QStringLiteral("udp-port"), {}, true},     {QStringLiteral("udp-timeout"), {}, true},
+        {QStringLiteral("timeout"), {}, true},      {QStringLiteral("retries"), {}, true},
+        {QStringLiteral("address"), QLatin1Char('a'), true}, {QStringLiteral("baud"), QLatin1Char('b'), true},
+        {QStringLiteral("settings"), {}, true},     {QStringLiteral("json"), QLatin1Char('j'), false},
+        {QStringLiteral("quiet"), QLatin1Char('q'), false}, {QStringLiteral("verbose"), QLatin1Char('v'), false},
+        {QStringLiteral("help"), QLatin1Char('h'), false},  {QStringLiteral("version"), QLatin1Char('V'), false}};
+    return list;
+}
 
 namespace {
-// Options that take a value, and switches.
-const QSet<QString> ValueOptions = {
-    QStringLiteral("adapter"),   QStringLiteral("com"),       QStringLiteral("isa"),
-    QStringLiteral("ip"),        QStringLiteral("udp-port"),  QStringLiteral("udp-timeout"),
-    QStringLiteral("address"),   QStringLiteral("baud"),      QStringLiteral("addresses"),
-    QStringLiteral("bauds"),     QStringLiteral("interval"),  QStringLiteral("count"),
-    QStringLiteral("settings")};
-const QSet<QString> Switches = {QStringLiteral("json"),         QStringLiteral("quiet"),
-                                QStringLiteral("keep-address"), QStringLiteral("dry-run"),
-                                QStringLiteral("yes"),          QStringLiteral("all"),
-                                QStringLiteral("csv"),          QStringLiteral("clear"),
-                                QStringLiteral("help"),         QStringLiteral("version")};
-
-// Commands, the count of positional arguments each takes (min, max; -1 any)
-// and the options of its own besides the connection and output options.
-struct CommandShape
+// Every option any command knows; the command's own are checked later.
+std::optional<OptionSpec> findOption(const QString &name, QChar shortName = {})
 {
-    int minArgs;
-    int maxArgs;
-    QSet<QString> options;
-};
-const QMap<QString, CommandShape> &commands()
-{
-    static const QMap<QString, CommandShape> map = {
-        {QStringLiteral("scan"), {0, 0, {QStringLiteral("addresses"), QStringLiteral("bauds")}}},
-        {QStringLiteral("info"), {0, 0, {}}},
-        {QStringLiteral("backup"), {1, 1, {}}},
-        {QStringLiteral("restore"),
-         {1, 1, {QStringLiteral("keep-address"), QStringLiteral("dry-run"), QStringLiteral("yes"), QStringLiteral("all")}}},
-        {QStringLiteral("diff"), {2, 2, {}}},
-        {QStringLiteral("get"), {0, -1, {}}},
-        {QStringLiteral("set"), {1, -1, {}}},
-        {QStringLiteral("values"), {0, 0, {QStringLiteral("interval"), QStringLiteral("count"), QStringLiteral("csv")}}},
-        {QStringLiteral("inputs"), {0, 0, {}}},
-        {QStringLiteral("outputs"), {1, 1, {}}},
-        {QStringLiteral("status"), {0, 0, {QStringLiteral("clear")}}},
+    const auto match = [&](const OptionSpec &o) {
+        return shortName.isNull() ? o.name == name : o.shortName == shortName;
     };
-    return map;
+    for (const OptionSpec &o : CommonOptions())
+        if (match(o))
+            return o;
+    for (const Command *c : Commands())
+        for (const OptionSpec &o : c->options())
+            if (match(o))
+                return o;
+    return std::nullopt;
 }
-const QSet<QString> CommonOptions = {
-    QStringLiteral("adapter"), QStringLiteral("com"),     QStringLiteral("isa"),      QStringLiteral("ip"),
-    QStringLiteral("udp-port"), QStringLiteral("udp-timeout"), QStringLiteral("address"), QStringLiteral("baud"),
-    QStringLiteral("json"),    QStringLiteral("quiet"),   QStringLiteral("settings"), QStringLiteral("help"),
-    QStringLiteral("version")};
 } // namespace
 
 CliParse ParseCliArguments(const QStringList &args)
@@ -54,26 +39,61 @@ CliParse ParseCliArguments(const QStringList &args)
     CliParse parse;
     CliArguments &a = parse.arguments;
     bool optionsEnded = false;
+    const auto positional = [&a](const QString &arg) {
+        if (a.command.isEmpty())
+            a.command = arg;
+        else
+            a.positional << arg;
+    };
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
-        if (optionsEnded || !arg.startsWith(QLatin1String("--")) || arg == QLatin1String("-")) {
-            if (a.command.isEmpty())
-                a.command = arg;
-            else
-                a.positional << arg;
+        // "-" alone names standard input or output.
+        if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
+            positional(arg);
             continue;
         }
         if (arg == QLatin1String("--")) {
             optionsEnded = true;
             continue;
         }
-        QString name = arg.mid(2);
+        QString name;
         std::optional<QString> value;
-        if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
+        std::optional<OptionSpec> spec;
+        if (arg.startsWith(QLatin1String("--"))) {
+            name = arg.mid(2);
+            if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
+                value = name.mid(eq + 1);
+                name.truncate(eq);
+            }
+            spec = findOption(name);
+            if (!spec) {
+                parse.error = QStringLiteral("Neznámá volba --%1.").arg(name);
+                return parse;
+            }
+        } else {
+            // -a 5, -a5; switches may be grouped: -qj.
+            spec = findOption({}, arg.at(1));
+            if (!spec) {
+                parse.error = QStringLiteral("Neznámá volba %1.").arg(arg.left(2));
+                return parse;
+            }
+            if (arg.size() > 2) {
+                if (spec->takesValue) {
+                    value = arg.mid(2);
+                } else {
+                    for (qsizetype k = 2; k < arg.size(); ++k) {
+                        const std::optional<OptionSpec> s = findOption({}, arg.at(k));
+                        if (!s || s->takesValue) {
+                            parse.error = QStringLiteral("Neznámá volba -%1 ve skupině %2.").arg(arg.at(k)).arg(arg);
+                            return parse;
+                        }
+                        a.options.insert(s->name, QString());
+                    }
+                }
+            }
+            name = spec->name;
         }
-        if (ValueOptions.contains(name)) {
+        if (spec->takesValue) {
             if (!value) {
                 if (i + 1 >= args.size()) {
                     parse.error = QStringLiteral("Volba --%1 vyžaduje hodnotu.").arg(name);
@@ -81,43 +101,41 @@ CliParse ParseCliArguments(const QStringList &args)
                 }
                 value = args.at(++i);
             }
-        } else if (Switches.contains(name)) {
+        } else {
             if (value) {
                 parse.error = QStringLiteral("Volba --%1 nemá hodnotu.").arg(name);
                 return parse;
             }
             value = QString();
-        } else {
-            parse.error = QStringLiteral("Neznámá volba --%1.").arg(name);
-            return parse;
         }
-        if (a.options.contains(name)) {
-            parse.error = QStringLiteral("Volba --%1 je uvedena dvakrát.").arg(name);
-            return parse;
-        }
-        a.options.insert(name, *value);
+        a.options.insert(name, *value); // the last one given counts
     }
     parse.help = a.has(QStringLiteral("help"));
     parse.version = a.has(QStringLiteral("version"));
-    if (parse.help || parse.version) return parse;
+    if (parse.help || parse.version)
+        return parse;
     if (a.command.isEmpty()) {
         parse.error = QStringLiteral("Chybí příkaz (nápověda: rqtool --help).");
         return parse;
     }
-    const auto shape = commands().constFind(a.command);
-    if (shape == commands().constEnd()) {
+    const Command *command = FindCommand(a.command);
+    if (!command) {
         parse.error = QStringLiteral("Neznámý příkaz „%1“ (nápověda: rqtool --help).").arg(a.command);
         return parse;
     }
     for (auto it = a.options.cbegin(); it != a.options.cend(); ++it) {
-        if (!CommonOptions.contains(it.key()) && !shape->options.contains(it.key())) {
+        const auto is = [&it](const OptionSpec &o) { return o.name == it.key(); };
+        const QList<OptionSpec> own = command->options();
+        if (std::none_of(CommonOptions().cbegin(), CommonOptions().cend(), is) &&
+            std::none_of(own.cbegin(), own.cend(), is)) {
             parse.error = QStringLiteral("Volba --%1 nepatří k příkazu %2.").arg(it.key(), a.command);
             return parse;
         }
     }
     const int n = int(a.positional.size());
-    if (n < shape->minArgs || (shape->maxArgs >= 0 && n > shape->maxArgs)) {
-        parse.error = QStringLiteral("Příkaz %1: nesprávný počet argumentů (nápověda: rqtool --help).").arg(a.command);
+    if (n < command->minArgs() || (command->maxArgs() >= 0 && n > command->maxArgs())) {
+        parse.error =
+            QStringLiteral("Příkaz %1: nesprávný počet argumentů (nápověda: rqtool --help).").arg(a.command);
         return parse;
     }
     return parse;
@@ -125,47 +143,47 @@ CliParse ParseCliArguments(const QStringList &args)
 
 QString CliHelpText()
 {
+    QString commands;
+    for (const Command *c : Commands()) {
+        const QString synopsis = c->synopsis();
+        if (synopsis.size() < 23)
+            commands += QStringLiteral("  %1 %2\n").arg(synopsis, -22).arg(c->summary());
+        else
+            commands += QStringLiteral("  %1\n                         %2\n").arg(synopsis, c->summary());
+    }
     return QStringLiteral(
-        "Použití: rqtool [volby] PŘÍKAZ [argumenty]\n"
-        "\n"
-        "Servisní nástroj modulů RQ-3510, RQ-3520 a RQ-3530 pro skripty.\n"
-        "Bez voleb spojení platí rozhraní a nastavení ze souboru W_rq3510.ini,\n"
-        "který používá i program W_RQ3510.\n"
-        "\n"
-        "Příkazy:\n"
-        "  scan [--addresses SEZNAM] [--bauds SEZNAM|all]\n"
-        "                         vyhledá moduly na sběrnici\n"
-        "  info                   identita, adresa, rychlost a nastavení modulu\n"
-        "  backup SOUBOR          uloží 512 bajtů konfigurační paměti do souboru\n"
-        "  backup SLOŽKA --address SEZNAM\n"
-        "                         zálohuje všechny moduly seznamu, soubor pro každý\n"
-        "  restore SOUBOR [--keep-address] [--dry-run] [--yes] [--all]\n"
-        "                         zapíše soubor do modulu (jen odlišné bajty)\n"
-        "  diff A B               porovná dva soubory .kee nebo soubor a modul (module)\n"
-        "  get [POLE...]          vypíše pojmenovaná nastavení\n"
-        "  set POLE=HODNOTA...    změní nastavení se zpětným čtením\n"
-        "  values [--interval MS] [--count N] [--csv]\n"
-        "                         okamžité hodnoty analogových vstupů a teploty\n"
-        "  inputs                 stav 32 digitálních vstupů\n"
-        "  outputs HEX            nastaví 32 digitálních výstupů\n"
-        "  status [--clear]       status registr (a jeho vynulování)\n"
-        "\n"
-        "Volby spojení:\n"
-        "  --adapter com|isa|pci|usb|lan   rozhraní\n"
-        "  --com N                číslo portu COMx\n"
-        "  --isa BÁZE             bázová adresa karty PCI-638 (např. 0x300)\n"
-        "  --ip TEXT              IP adresa konvertoru RQ-4638\n"
-        "  --udp-port N           UDP port konvertoru\n"
-        "  --udp-timeout MS       UDP timeout konvertoru\n"
-        "  --address A            adresa modulu (u backup do složky seznam, např. 1,5,10-20)\n"
-        "  --baud RYCHLOST        komunikační rychlost v Bd\n"
-        "  --settings SOUBOR      jiný soubor nastavení\n"
-        "\n"
-        "Výstup:\n"
-        "  --json                 jeden dokument JSON na standardní výstup\n"
-        "  --quiet                bez průběhu a hlášení\n"
-        "  --help, --version\n"
-        "\n"
-        "Návratové kódy: 0 v pořádku, 1 nalezeny rozdíly (diff), 2 chybné použití,\n"
-        "3 odmítnuto z bezpečnostních důvodů, 4 chyba komunikace, 5 chyba souboru.\n");
+               "Použití: rqtool [volby] PŘÍKAZ [argumenty]\n"
+               "\n"
+               "Servisní nástroj modulů RQ-3510, RQ-3520 a RQ-3530 pro skripty.\n"
+               "Bez voleb spojení platí rozhraní a nastavení ze souboru W_rq3510.ini,\n"
+               "který používá i program W_RQ3510. Místo souboru lze uvést - (standardní\n"
+               "vstup nebo výstup).\n"
+               "\n"
+               "Příkazy:\n") +
+           commands +
+           QStringLiteral(
+               "\n"
+               "Volby spojení:\n"
+               "  --adapter com|isa|pci|usb|lan   rozhraní\n"
+               "  --com N                číslo portu COMx\n"
+               "  --isa BÁZE             bázová adresa karty PCI-638 (např. 0x300)\n"
+               "  --ip ADRESA            IP adresa nebo jméno konvertoru RQ-4638\n"
+               "  --udp-port N           UDP port konvertoru\n"
+               "  --udp-timeout MS       UDP timeout konvertoru\n"
+               "  --timeout MS           čekání na odpověď modulu (každé rozhraní)\n"
+               "  --retries N            opakování dotazu bez odpovědi nebo s poškozenou\n"
+               "                         odpovědí (výchozí 2)\n"
+               "  -a, --address A        adresa modulu (u backup do složky seznam, např. 1,5,10-20)\n"
+               "  -b, --baud RYCHLOST    komunikační rychlost v Bd\n"
+               "  --settings SOUBOR      jiný soubor nastavení\n"
+               "\n"
+               "Výstup:\n"
+               "  -j, --json             JSON na standardní výstup (values: řádek za vzorek)\n"
+               "  -q, --quiet            bez průběhu a hlášení\n"
+               "  -v, --verbose          každý dotaz a odpověď na standardní chybový výstup\n"
+               "  -h, --help, -V, --version\n"
+               "\n"
+               "Návratové kódy: 0 v pořádku, 1 nalezeny rozdíly (diff), 2 chybné použití,\n"
+               "3 odmítnuto z bezpečnostních důvodů, 4 chyba komunikace, 5 chyba souboru,\n"
+               "130/143/129 přerušeno signálem SIGINT/SIGTERM/SIGHUP.\n");
 }

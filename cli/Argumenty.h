@@ -1,13 +1,15 @@
 #ifndef RQ_CLI_ARGUMENTY_H
 #define RQ_CLI_ARGUMENTY_H
 
+#include "cli/Prikaz.h"
+
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-
-// Exit codes of rqtool, for scripts to branch on.
+// Exit codes of rqtool, for scripts to branch on. A stop by a signal exits
+// 128 + the signal's number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).
 namespace ExitCode {
 constexpr int Ok = 0;
 constexpr int Different = 1; // diff found differences
@@ -18,8 +20,9 @@ constexpr int File = 5;
 } // namespace ExitCode
 
 // A command line of rqtool taken apart: the command, its positional
-// arguments and every option given (by name without the dashes; a switch
-// holds an empty value). Options may stand before or after the command.
+// arguments and every option given (by long name; a switch holds an empty
+// value). Options may stand before or after the command; a repeated option
+// takes its last value, as getopt-style tools do.
 struct CliArguments
 {
     QString command;
@@ -40,6 +43,9 @@ struct CliParse
 };
 
 CliParse ParseCliArguments(const QStringList &args);
+
+// The connection and output options every command takes.
+const QList<OptionSpec> &CommonOptions();
 
 // The Czech help text (--help).
 QString CliHelpText();

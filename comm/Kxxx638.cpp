@@ -3,6 +3,7 @@
 #include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/AdapterAbi.h"
+#include "comm/Opakovani.h"
 
 #include <QByteArray>
 
@@ -254,10 +255,8 @@ quint8 Transact(const TData &data, quint8 address, quint8 command, quint8 subCod
 {
     if (data.handle == 0)
         return AdapterError::NotBound;
-    Record response{};
     quint8 error = 0;
-    RunModuleTransaction(data.adapterKind, data.handle, address, command, subCode, d[0], d[1], d[2], d[3], d[4],
-                         error, response.data());
+    RunModuleTransactionRetrying(data.adapterKind, data.handle, address, command, subCode, d, error);
     return error;
 }
 

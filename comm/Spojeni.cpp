@@ -1,4 +1,5 @@
 #include "comm/Spojeni.h"
+#include "comm/Opakovani.h"
 
 #include "core/Cp1250.h"
 #include "app/Dekl.h"
@@ -141,17 +142,25 @@ quint32 SetupTimeoutMs(const AdapterSettings &settings, quint32 baud)
     return ReplyTimeoutOfRate(baud);
 }
 
-quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply)
+namespace {
+quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply,
+                    int retries)
 {
-    quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0;
     // A library that hands out handle 0 sends nothing; that counts as
     // "nothing bound" rather than as an empty identity.
     quint8 error = static_cast<quint8>(AdapterError::NotBound);
-    Record response{};
-    RunModuleTransaction(kind, handle, address, IdentifyCommand, subCode, d0, d1, d2, d3, d4, error,
-                         response.data());
-    reply = {d1, d2, d3, d4};
+    ModuleBytes d{d0, 0, 0, 0, 0};
+    RunModuleTransactionRetrying(kind, handle, address, IdentifyCommand, subCode, d, error, retries);
+    d0 = d[0];
+    reply = {d[1], d[2], d[3], d[4]};
     return error;
+}
+} // namespace
+
+// A single try: the module search asks again in its own way.
+quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply)
+{
+    return identifyPart(kind, handle, address, subCode, d0, reply, 0);
 }
 
 QString IdentityText(const std::array<IdentReply, 3> &replies)
@@ -210,7 +219,7 @@ quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &iden
     std::array<IdentReply, 3> replies{};
     quint8 d0 = 0;
     for (quint8 sub = 0; sub < 3; ++sub) {
-        const quint8 error = IdentifyPart(kind, handle, address, sub, d0, replies[sub]);
+        const quint8 error = identifyPart(kind, handle, address, sub, d0, replies[sub], TransactionRetries());
         // Every result's text is asked for, success included.
         errorText = ErrorText(kind, error);
         if (error != 0) return error;

@@ -65,7 +65,8 @@ InitBlock MakeInitBlock(const AdapterSettings &settings, QByteArray &ip8bit);
 quint32 SetupTimeoutMs(const AdapterSettings &settings, quint32 baud);
 
 // One identification transaction (command 200) with D1..D4 = 0 and D0 as
-// given (the previous reply's). Returns the error code; reply gets D1..D4.
+// given (the previous reply's), tried once. Returns the error code; reply
+// gets D1..D4.
 using IdentReply = std::array<quint8, 4>;
 quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply);
 // The 15-character identity from the replies to sub-codes 0, 1 and 2:
@@ -83,8 +84,9 @@ void CloseConnection(TData &data);
 // the connection setup's text and the record is not connected.
 bool OpenConfigured(TData &data, quint32 &handle, quint32 baud, const StatusSink &show);
 
-// The three identification transactions at an open adapter. Returns the
-// first nonzero error code with its text, or 0 with the identity.
+// The three identification transactions at an open adapter, each repeated
+// as TransactionRetries() allows. Returns the first nonzero error code with
+// its text, or 0 with the identity.
 quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString &errorText);
 
 // With the record's adapter settings and init block in place: opens and

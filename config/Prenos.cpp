@@ -3,6 +3,7 @@
 #include "app/Dekl.h"
 #include "core/Pauza.h"
 #include "comm/Kxxx638.h"
+#include "comm/Opakovani.h"
 
 #include <vector>
 
@@ -29,13 +30,16 @@ struct Link
     quint8 address;
     quint32 handle;
 
-    quint8 run(quint8 command, quint8 page, quint8 address_, quint8 value, quint8 *read) const
+    // retries: how often a transaction that timed out or came back damaged
+    // is sent again (0 unless the program turned repeating on).
+    quint8 run(quint8 command, quint8 page, quint8 address_, quint8 value, quint8 *read,
+               int retries = TransactionRetries()) const
     {
-        quint8 d0 = 0, d1 = address_, d2 = address_, d3 = value, d4 = value, error = 0;
-        Record response{};
-        RunModuleTransaction(kind, handle, address, command, page, d0, d1, d2, d3, d4, error, response.data());
+        ModuleBytes d{0, address_, address_, value, value};
+        quint8 error = 0;
+        RunModuleTransactionRetrying(kind, handle, address, command, page, d, error, retries);
         if (read)
-            *read = d3;
+            *read = d[3];
         return error;
     }
 };
@@ -90,12 +94,22 @@ bool WriteSequence(const TData *data, TransferReport &report, const QList<Transf
     for (int k = 1; k <= n; ++k) {
         const TransferStep &s = steps.at(k - 1);
         const quint8 v = values[static_cast<std::size_t>(k - 1)];
-        if (failed(link.run(103, s.page, s.address, v, nullptr), link, report))
-            return false;
-        rq::processEvents();
-        rq::pause(1);
+        // A read-back that did not arrive proves nothing either way: the
+        // whole verified write is repeated. A read-back that differs is a
+        // verdict and never repeated.
         quint8 back = 0;
-        if (failed(link.run(102, s.page, s.address, 0, &back), link, report))
+        quint8 error = 0;
+        for (int attempt = 0;; ++attempt) {
+            error = link.run(103, s.page, s.address, v, nullptr);
+            if (error != 0)
+                break;
+            rq::processEvents();
+            rq::pause(1);
+            error = link.run(102, s.page, s.address, 0, &back, 0);
+            if (error == 0 || attempt >= TransactionRetries() || !IsTransientError(error))
+                break;
+        }
+        if (failed(error, link, report))
             return false;
         if (back != v) {
             report.status(TransferText::WriteMismatch);

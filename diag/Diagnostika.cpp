@@ -11,11 +11,13 @@
 #include <QApplication>
 #include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDateTimeAxis>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -24,6 +26,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
@@ -34,6 +37,9 @@
 #include <QThread>
 #include <QTimer>
 #include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -106,7 +112,7 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     setObjectName(QStringLiteral("FormDiagnostika"));
     setWindowTitle(QStringLiteral("Diagnostika spojení"));
     setModal(false);
-    resize(900, 640);
+    resize(960, 780);
     serialFolder = QStringLiteral("/dev/serial/by-id");
     portMapFile = QString::fromLocal8Bit(rqports::portMapPath().c_str());
 
@@ -158,13 +164,48 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     auto *axisY = new QValueAxis;
     axisY->setLabelFormat(QStringLiteral("%d"));
     axisY->setTitleText(QStringLiteral("Počet"));
+    axisY->setTruncateLabels(false);
     chart->addAxis(axisY, Qt::AlignLeft);
     series->attachAxis(axisY);
     chart->legend()->setAlignment(Qt::AlignBottom);
     HistogramChart = new QChartView(chart, traffic);
     HistogramChart->setObjectName(QStringLiteral("HistogramChart"));
     HistogramChart->setRenderHint(QPainter::Antialiasing);
-    HistogramChart->setMinimumHeight(220);
+    HistogramChart->setMinimumHeight(260);
+    LogAxisCheckBox = new QCheckBox(QStringLiteral("Logaritmická osa"), traffic);
+    LogAxisCheckBox->setObjectName(QStringLiteral("LogAxisCheckBox"));
+    LogAxisCheckBox->setToolTip(QStringLiteral("Počty v logaritmickém měřítku: i jediná chyba vedle tisíců "
+                                               "odpovědí je vidět"));
+
+    // When the link went bad: replies and errors in each second of the last
+    // ten minutes.
+    RepliesRate = new QLineSeries;
+    RepliesRate->setName(QStringLiteral("Odpovědi/s"));
+    ErrorsRate = new QLineSeries;
+    ErrorsRate->setName(QStringLiteral("Chyby/s"));
+    ErrorsRate->setColor(QColor(200, 40, 40));
+    auto *rateChart = new QChart;
+    rateChart->addSeries(RepliesRate);
+    rateChart->addSeries(ErrorsRate);
+    rateChart->setTitle(QStringLiteral("Za sekundu, posledních 10 minut"));
+    auto *rateTime = new QDateTimeAxis;
+    rateTime->setFormat(QStringLiteral("HH:mm"));
+    rateTime->setTickCount(6);
+    rateChart->addAxis(rateTime, Qt::AlignBottom);
+    auto *rateCount = new QValueAxis;
+    rateCount->setLabelFormat(QStringLiteral("%d"));
+    rateCount->setTruncateLabels(false);
+    rateChart->addAxis(rateCount, Qt::AlignLeft);
+    for (QLineSeries *line : {RepliesRate, ErrorsRate}) {
+        line->attachAxis(rateTime);
+        line->attachAxis(rateCount);
+    }
+    rateChart->legend()->setAlignment(Qt::AlignBottom);
+    rateChart->setMargins(QMargins(2, 2, 2, 2));
+    RateChart = new QChartView(rateChart, traffic);
+    RateChart->setObjectName(QStringLiteral("RateChart"));
+    RateChart->setRenderHint(QPainter::Antialiasing);
+    RateChart->setMinimumHeight(160);
 
     LogTable = table(traffic, "LogTable", LogHeaders);
     // Fixed widths: sizing 1000 rows to their contents on every refresh would cost more than the rows.
@@ -189,15 +230,19 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     counters->setRowStretch(4, 1);
     auto *top = new QHBoxLayout;
     top->addLayout(counters, 2);
-    top->addWidget(HistogramChart, 3);
+    auto *charts = new QVBoxLayout;
+    charts->addWidget(HistogramChart, 5);
+    charts->addWidget(LogAxisCheckBox);
+    charts->addWidget(RateChart, 3);
+    top->addLayout(charts, 3);
     auto *logButtons = new QHBoxLayout;
     logButtons->addWidget(ErrorsOnlyCheckBox);
     logButtons->addStretch();
     logButtons->addWidget(ResetButton);
     logButtons->addWidget(ExportButton);
     auto *trafficLayout = new QVBoxLayout(traffic);
-    trafficLayout->addLayout(top, 1);
-    trafficLayout->addWidget(LogTable, 1);
+    trafficLayout->addLayout(top, 3);
+    trafficLayout->addWidget(LogTable, 2);
     trafficLayout->addLayout(logButtons);
     PageControl1->addTab(traffic, QStringLiteral("Provoz"));
 
@@ -272,6 +317,7 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     connect(ResetButton, &QPushButton::clicked, this, &TFormDiagnostika::ResetButtonClick);
     connect(ExportButton, &QPushButton::clicked, this, &TFormDiagnostika::ExportButtonClick);
     connect(ErrorsOnlyCheckBox, &QCheckBox::clicked, this, &TFormDiagnostika::ErrorsOnlyCheckBoxClick);
+    connect(LogAxisCheckBox, &QCheckBox::clicked, this, &TFormDiagnostika::LogAxisCheckBoxClick);
     connect(CheckButton, &QPushButton::clicked, this, &TFormDiagnostika::CheckButtonClick);
     connect(AssignButton, &QPushButton::clicked, this, &TFormDiagnostika::AssignButtonClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
@@ -339,6 +385,7 @@ void TFormDiagnostika::Timer1Timer()
             ? QStringLiteral("Doba odpovědi [ms]: min %1, medián %2, 95 % %3, max %4")
                   .arg(ms(s.minUs()), ms(s.percentileUs(0.5)), ms(s.percentileUs(0.95)), ms(s.maxUs()))
             : QStringLiteral("Doba odpovědi: zatím žádná odpověď"));
+    fillRates(); // its time moves on also without traffic
     if (s.transactions() == m_shownTransactions && s.since() == m_shownSince)
         return;
     m_shownTransactions = s.transactions();
@@ -352,17 +399,90 @@ void TFormDiagnostika::Timer1Timer()
         ErrorTable->item(i, 2)->setToolTip(errors[i].text);
     }
     const QList<LinkHistogramBin> bins = s.histogram();
+    // On the logarithmic axis a count n stands at 1 + log10(n), 0 at 0: a
+    // single error is a bar as high as the step from 1 to 10.
+    const bool logarithmic = LogAxisCheckBox->isChecked();
+    const auto height = [logarithmic](quint64 n) {
+        return !logarithmic ? static_cast<qreal>(n) : n == 0 ? 0.0 : 1.0 + std::log10(static_cast<double>(n));
+    };
     quint64 highest = 1;
     for (int i = 0; i < bins.size(); ++i) {
-        RepliesSet->replace(i, static_cast<qreal>(bins[i].replies));
-        ErrorsSet->replace(i, static_cast<qreal>(bins[i].errors));
+        RepliesSet->replace(i, height(bins[i].replies));
+        ErrorsSet->replace(i, height(bins[i].replies + bins[i].errors) - height(bins[i].replies));
         highest = std::max(highest, bins[i].replies + bins[i].errors);
     }
-    if (auto *axis = qobject_cast<QValueAxis *>(HistogramChart->chart()->axes(Qt::Vertical).value(0))) {
-        axis->setRange(0, static_cast<qreal>(highest));
-        axis->applyNiceNumbers();
+    QAbstractAxis *counts = HistogramChart->chart()->axes(Qt::Vertical).value(0);
+    if (auto *axis = qobject_cast<QCategoryAxis *>(counts)) {
+        // Labels 0, 1, 10, 100 ... at their places, up to the decade above the highest count.
+        for (const QString &label : axis->categoriesLabels())
+            axis->remove(label);
+        int decades = 1;
+        for (quint64 power = 1; power < highest; power *= 10)
+            ++decades;
+        axis->append(QStringLiteral("0"), 0);
+        quint64 power = 1;
+        for (int k = 1; k <= decades; ++k, power *= 10)
+            axis->append(QLocale().toString(power), k);
+        axis->setRange(0, decades);
+    } else if (auto *linear = qobject_cast<QValueAxis *>(counts)) {
+        linear->setRange(0, static_cast<qreal>(highest));
+        linear->applyNiceNumbers();
     }
     fillLog();
+}
+
+void TFormDiagnostika::fillRates()
+{
+    const qint64 now = wallClock ? wallClock() : QDateTime::currentMSecsSinceEpoch();
+    const QList<LinkRate> rates = LinkStats::instance().rates(now);
+    QList<QPointF> replies, errors;
+    replies.reserve(rates.size());
+    errors.reserve(rates.size());
+    quint32 highest = 1;
+    for (const LinkRate &r : rates) {
+        const qreal x = static_cast<qreal>(r.second * 1000);
+        replies.append({x, static_cast<qreal>(r.replies)});
+        errors.append({x, static_cast<qreal>(r.errors)});
+        highest = std::max({highest, r.replies, r.errors});
+    }
+    RepliesRate->replace(replies);
+    ErrorsRate->replace(errors);
+    QChart *chart = RateChart->chart();
+    if (auto *time = qobject_cast<QDateTimeAxis *>(chart->axes(Qt::Horizontal).value(0)))
+        time->setRange(QDateTime::fromMSecsSinceEpoch(now - LinkStats::RateSeconds * 1000LL),
+                       QDateTime::fromMSecsSinceEpoch(now));
+    if (auto *count = qobject_cast<QValueAxis *>(chart->axes(Qt::Vertical).value(0))) {
+        // Four whole steps: the labels are counts.
+        count->setTickCount(5);
+        count->setRange(0, (highest + 3) / 4 * 4);
+    }
+}
+
+void TFormDiagnostika::LogAxisCheckBoxClick()
+{
+    QChart *chart = HistogramChart->chart();
+    QAbstractSeries *series = chart->series().value(0);
+    for (QAbstractAxis *old : chart->axes(Qt::Vertical)) {
+        series->detachAxis(old);
+        chart->removeAxis(old);
+        delete old;
+    }
+    QAbstractAxis *axis = nullptr;
+    if (LogAxisCheckBox->isChecked()) {
+        auto *log = new QCategoryAxis;
+        log->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        axis = log;
+    } else {
+        auto *linear = new QValueAxis;
+        linear->setLabelFormat(QStringLiteral("%d"));
+        axis = linear;
+    }
+    axis->setTitleText(QStringLiteral("Počet"));
+    axis->setTruncateLabels(false);
+    chart->addAxis(axis, Qt::AlignLeft);
+    series->attachAxis(axis);
+    m_shownTransactions = ~0ull; // redraw the bars on the new scale
+    Timer1Timer();
 }
 
 void TFormDiagnostika::fillLog()

@@ -14,6 +14,7 @@ class QComboBox;
 class QChartView;
 class QLabel;
 class QLineEdit;
+class QLineSeries;
 class QPushButton;
 class QTabWidget;
 class QTableWidget;
@@ -45,6 +46,10 @@ public:
     QChartView *HistogramChart = nullptr;
     QBarSet *RepliesSet = nullptr;
     QBarSet *ErrorsSet = nullptr;
+    QCheckBox *LogAxisCheckBox = nullptr; // "Logaritmická osa" for the counts
+    QChartView *RateChart = nullptr;      // replies and errors per second, last 10 minutes
+    QLineSeries *RepliesRate = nullptr;
+    QLineSeries *ErrorsRate = nullptr;
     QTableWidget *LogTable = nullptr;
     QCheckBox *ErrorsOnlyCheckBox = nullptr;
     QPushButton *ResetButton = nullptr;  // "Vynulovat"
@@ -79,6 +84,9 @@ public:
     void setOtherDialogOpen(bool open);
     bool checking() const { return m_checking; }
 
+    // The wall clock of the rate chart (ms since 1970); tests set it.
+    static inline std::function<qint64()> wallClock;
+
     // Stands for CheckDeviceHolders in tests; runs on a worker thread.
     static inline std::function<CheckStep(const QString &)> holdersCheck;
 
@@ -87,6 +95,7 @@ public slots:
     void ResetButtonClick();
     void ExportButtonClick();
     void ErrorsOnlyCheckBoxClick();
+    void LogAxisCheckBoxClick();
     void CheckButtonClick();
     void AssignButtonClick();
     void RefreshDevices();
@@ -96,6 +105,7 @@ protected:
 
 private:
     void fillLog();
+    void fillRates();
     void runChecks(const std::optional<CheckStep> &holders);
     void updateCheckButton();
     bool m_otherDialogOpen = false;

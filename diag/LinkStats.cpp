@@ -68,6 +68,7 @@ void LinkStats::restart(bool byUser)
     m_chartErrors.assign(ChartFrom.size(), 0);
     m_ring.fill({});
     m_ringNext = 0;
+    m_rates.fill({});
 }
 
 int LinkStats::fineIndex(quint32 us)
@@ -123,9 +124,15 @@ void LinkStats::record(quint8 kind, const quint32 *request, quint8 error,
         if (m_errorCounts[error]++ == 0)
             m_errorTexts[error] = ErrorText(kind, error);
     }
+    const qint64 wallMs = m_startWallMs + (startedUs - m_startUs) / 1000;
+    const qint64 second = wallMs / 1000;
+    LinkRate &rate = m_rates[static_cast<std::size_t>(second % RateSeconds)];
+    if (rate.second != second)
+        rate = {second, 0, 0};
+    ++(error == 0 ? rate.replies : rate.errors);
     LinkTransaction &t = m_ring[static_cast<std::size_t>(m_ringNext)];
     m_ringNext = (m_ringNext + 1) % RingSize;
-    t.time = m_startWallMs + (startedUs - m_startUs) / 1000;
+    t.time = wallMs;
     t.durationUs = us;
     t.address = static_cast<quint8>(request[0]);
     t.command = static_cast<quint8>(request[1]);
@@ -168,6 +175,17 @@ QList<LinkHistogramBin> LinkStats::histogram() const
         bins.append({ChartFrom[i], i + 1 < ChartFrom.size() ? ChartFrom[i + 1] : 0, m_chartReplies[i],
                      m_chartErrors[i]});
     return bins;
+}
+
+QList<LinkRate> LinkStats::rates(qint64 nowMs) const
+{
+    QList<LinkRate> list;
+    const qint64 last = nowMs / 1000;
+    for (qint64 second = std::max(last - RateSeconds + 1, m_startWallMs / 1000); second <= last; ++second) {
+        const LinkRate &r = m_rates[static_cast<std::size_t>(second % RateSeconds)];
+        list.append(r.second == second ? r : LinkRate{second, 0, 0});
+    }
+    return list;
 }
 
 QList<LinkTransaction> LinkStats::log() const

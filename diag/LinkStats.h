@@ -37,6 +37,14 @@ struct LinkHistogramBin
     quint64 errors = 0;
 };
 
+// Replies and errors within one second of the wall clock.
+struct LinkRate
+{
+    qint64 second = 0; // seconds since 1970 (UTC)
+    quint32 replies = 0;
+    quint32 errors = 0;
+};
+
 struct LinkErrorCount
 {
     quint8 code = 0;
@@ -48,6 +56,7 @@ class LinkStats : public TransactionObserver
 {
 public:
     static constexpr int RingSize = 1000;
+    static constexpr int RateSeconds = 600; // the rate chart's ten minutes
 
     static LinkStats &instance();
 
@@ -98,6 +107,11 @@ public:
     quint32 percentileUs(double p) const;
     QList<LinkHistogramBin> histogram() const;
 
+    // Replies and errors in each second of the last RateSeconds up to the
+    // one holding nowMs (ms since 1970), oldest first; seconds before the
+    // counting started are left out.
+    QList<LinkRate> rates(qint64 nowMs) const;
+
     // The last transactions (at most RingSize), oldest first.
     QList<LinkTransaction> log() const;
 
@@ -126,6 +140,7 @@ private:
     std::vector<quint64> m_fine;         // reply times, fine bins
     std::vector<quint64> m_chartReplies; // chart bins
     std::vector<quint64> m_chartErrors;
+    std::array<LinkRate, RateSeconds> m_rates{}; // second n at n % RateSeconds
     std::array<LinkTransaction, RingSize> m_ring{};
     int m_ringNext = 0;
 };

@@ -1,5 +1,6 @@
 #include "live/StatReg.h"
 
+#include "live/StatusBity.h"
 #include "live/ValuePanel.h"
 
 #include <QPushButton>
@@ -8,24 +9,6 @@ namespace {
 constexpr quint8 CmdReadStatus = 100;
 constexpr quint8 CmdClearStatus = 101;
 
-// Names of the bits of the first status byte; the other bytes carry none yet.
-QString BitCaption(int n)
-{
-    switch (n) {
-    case 1:
-        return QStringLiteral("FN");
-    case 2:
-        return QStringLiteral("PRF");
-    case 4:
-        return QStringLiteral("PWR");
-    case 5:
-        return QStringLiteral("RST");
-    case 6:
-        return QStringLiteral("ERR24");
-    default:
-        return QStringLiteral("---");
-    }
-}
 } // namespace
 
 TForm15::TForm15(QWidget *parent) : TLiveDialog(parent)
@@ -33,7 +16,7 @@ TForm15::TForm15(QWidget *parent) : TLiveDialog(parent)
     setWindowTitle(QStringLiteral("Status registr"));
     QStringList captions;
     for (int n = 0; n < 32; ++n)
-        captions << BitCaption(n);
+        captions << StatusBitCaption(n);
     Bit = AddBitColumns(this, grid(), QStringLiteral("Bit"), captions);
 
     Button2 = new QPushButton(QStringLiteral("Vynulovat"), this);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The user guide's pictures, taken from the real program under Xvfb while it
 # is connected to rqsim: the main window and every dialog, opened through the
-# menu with the keyboard.
+# menu with the keyboard, and the tools, "Průběh hodnot" with a ramp, moving
+# digital inputs and a few failed readings.
 #
 #   scripts/screenshots.sh BIN_DIR OUT_DIR
 set -euo pipefail
@@ -72,4 +73,33 @@ open_item alt+o 0; shot 'Okamžité hodnoty analogových vstupů' okamain 1.5; c
 open_item alt+o 1; shot 'Okamžité hodnoty digitálních vstupů' okamdin 1; close_dialog
 open_item alt+o 2; shot 'Zápis na digitální výstupy' okamdout; close_dialog
 open_item alt+o 3; shot 'Status registr' statreg 1.2; close_dialog
+
+# The tools. Values over time first, while connected: a ramp, a slower wave,
+# three digital inputs that change, three dropped replies (a shaded
+# stretch), and the pointer over the chart (the cursor box).
+control=$(sed -n 's/^control \([0-9]*\)$/\1/p' "$work/sim.log")
+sim() { # one command on rqsim's control channel
+  exec 3<>"/dev/tcp/127.0.0.1/$control"
+  printf '%s\n' "$*" >&3
+  read -r -t 5 _ <&3 || true
+  exec 3<&-
+}
+sim ramp 1 0 0 1.5 20 V
+sim ramp 1 1 -1 1 45 V
+sim din 1 00000005
+open_item alt+s 3
+sleep 6
+sim din 1 00000006
+sleep 4
+sim fault cmd=0 sub=3 drop count=3
+sleep 4
+sim din 1 00000106
+sleep 6
+trend=$(xdotool search --onlyvisible --name '^Pr.*hodnot$' | head -1)
+xdotool mousemove --window "$trend" 520 160
+shot 'Průběh hodnot' prubeh 1; close_dialog
+open_item alt+s 1; shot 'Diagnostika spojení' diagnostika 1
+xdotool key ctrl+Tab; shot 'Diagnostika spojení' diagnostika2 0.5; close_dialog
+open_item alt+s 2; shot 'Porovnání konfigurace' porovnani; close_dialog
+open_item alt+s 0; shot 'Hledání modulů' hledani; close_dialog
 xdotool windowfocus --sync "$main"; xdotool key alt+k

@@ -4,6 +4,8 @@
 #include "live/AnalogCycle.h"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 namespace {
 // Start of the slot of width w that holds time t (also for times before 1970).
@@ -138,12 +140,74 @@ void TrendHistory::append(const TrendSample &sample)
     TrendSample s = sample;
     if (m_count > 0 && s.time < m_last)
         s.time = m_last;
-    if (m_count == 0)
+    if (m_count == 0) {
         m_first = s.time;
+    } else {
+        // A stall counts as at most twice the usual interval, so the usual
+        // interval stays that of the bus.
+        const double d = double(s.time - m_last);
+        m_interval = m_interval <= 0 ? d : m_interval + (std::min(d, 2 * m_interval) - m_interval) / 8;
+    }
     m_last = s.time;
     ++m_count;
     for (Ring &r : m_rings)
         r.add(s);
+
+    const bool failed = !s.error.isEmpty() || !s.analogValid || !s.dinValid;
+    if (failed) {
+        if (m_failing && m_failures.back().error == s.error) {
+            m_failures.back().last = s.time;
+            ++m_failures.back().cycles;
+        } else {
+            if (m_failures.size() >= std::size_t(FailureCapacity))
+                m_failures.pop_front();
+            m_failures.push_back({s.time, s.time, 1, s.error});
+        }
+    }
+    m_failing = failed;
+
+    if (s.dinValid) {
+        if (m_dinKnown && s.din != m_din) {
+            const quint32 changed = s.din ^ m_din;
+            for (int n = 0; n < 32; ++n) {
+                if (!(changed >> n & 1))
+                    continue;
+                if (m_changes.size() >= std::size_t(ChangeCapacity))
+                    m_changes.pop_front();
+                m_changes.push_back({s.time, n, bool(s.din >> n & 1)});
+            }
+        }
+        m_dinKnown = true;
+        m_din = s.din;
+    }
+}
+
+QList<TrendFailure> TrendHistory::failures(qint64 from, qint64 to) const
+{
+    QList<TrendFailure> out;
+    // Newest last: search back from the end, the view is usually recent.
+    auto it = m_failures.end();
+    while (it != m_failures.begin() && std::prev(it)->last >= from)
+        --it;
+    for (; it != m_failures.end() && it->first <= to; ++it)
+        out.append(*it);
+    return out;
+}
+
+QList<TrendChange> TrendHistory::changes(qint64 from, qint64 to, int max) const
+{
+    QList<TrendChange> out;
+    for (auto it = m_changes.rbegin(); it != m_changes.rend() && it->time >= from && out.size() < max; ++it)
+        if (it->time <= to)
+            out.append(*it);
+    return out;
+}
+
+qint64 TrendHistory::joinLimit(qint64 bucketWidth) const
+{
+    // Four usual cycles, and never less than two buckets and a second: a
+    // slow or jittery bus still draws one line, a stall a gap.
+    return std::max({qint64(std::ceil(4 * m_interval)), 2 * bucketWidth, qint64(1000)});
 }
 
 void TrendHistory::clear()
@@ -155,6 +219,11 @@ void TrendHistory::clear()
     }
     m_count = 0;
     m_first = m_last = 0;
+    m_failures.clear();
+    m_failing = false;
+    m_changes.clear();
+    m_dinKnown = false;
+    m_interval = 0;
 }
 
 const TrendHistory::Ring &TrendHistory::ringFor(qint64 from) const
@@ -230,7 +299,9 @@ TrendSample MakeTrendSample(qint64 time, const AnalogReading &reading, quint8 di
         for (std::size_t k = 0; k < std::size_t(TrendSample::ValueCount); ++k) {
             s.values[k] = reading.values[k].value;
             s.decimals[k] = reading.values[k].decimals;
+            s.units[k] = reading.values[k].unit;
         }
+        s.unitsKnown = true;
     }
     s.dinValid = dinError == 0;
     if (s.dinValid)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <deque>
 #include <vector>
 
 // One cycle of the values over time: the analog monitor's thirteen values
@@ -21,14 +22,35 @@ struct TrendSample
     bool dinValid = false;
     quint32 din = 0; // DINn is bit n
     QString error;   // text of the failed transaction, empty when none failed
+    // The units of the thirteen values as the monitor shows them (the
+    // temperature's empty), once the module's ranges have been read.
+    bool unitsKnown = false;
+    std::array<QString, ValueCount> units{};
+};
+
+// A stretch of failed cycles with one error text.
+struct TrendFailure
+{
+    qint64 first = 0; // time of its first failed cycle
+    qint64 last = 0;  // of its last
+    quint32 cycles = 0;
+    QString error;
+};
+
+// One digital input that changed between two successful reads.
+struct TrendChange
+{
+    qint64 time = 0;
+    int input = 0; // 0..31
+    bool state = false;
 };
 
 struct AnalogReading;
 
-// The sample of one cycle: the reading's values when it is complete, the
-// digital inputs when their read succeeded (dinError 0), and the text of the
-// first failure. *firstError (when given) gets that failure's code, 0 when
-// none failed.
+// The sample of one cycle: the reading's values when it is complete (with
+// their units), the digital inputs when their read succeeded (dinError 0),
+// and the text of the first failure. *firstError (when given) gets that
+// failure's code, 0 when none failed.
 TrendSample MakeTrendSample(qint64 time, const AnalogReading &reading, quint8 dinError, quint32 din,
                             quint8 adapterKind, quint8 *firstError = nullptr);
 
@@ -105,6 +127,26 @@ public:
     // each channel over the stretch.
     TrendBucket summary(qint64 from, qint64 to) const;
 
+    // Stretches of failed cycles that reach into [from, to], oldest first.
+    // The newest FailureCapacity stretches are kept.
+    QList<TrendFailure> failures(qint64 from, qint64 to) const;
+    // Changes of the digital inputs in [from, to], newest first, at most max.
+    // The newest ChangeCapacity changes are kept.
+    QList<TrendChange> changes(qint64 from, qint64 to, int max) const;
+    // Usual time between two cycles (ms), 0 before the second sample. A
+    // stall (no cycle for a while) does not raise it, so a chart can tell a
+    // stall from a slow bus and break its lines there.
+    double typicalInterval() const { return m_interval; }
+    // The newest successful read of the digital inputs.
+    bool dinKnown() const { return m_dinKnown; }
+    quint32 lastDin() const { return m_din; }
+    // The longest time between two drawn buckets of the given width that
+    // is still drawn as one line.
+    qint64 joinLimit(qint64 bucketWidth) const;
+
+    static constexpr int FailureCapacity = 4096;
+    static constexpr int ChangeCapacity = 20000;
+
     // Bucket width of ring k now (the last one grows with the run).
     qint64 levelWidth(int k) const { return m_rings.at(static_cast<std::size_t>(k)).width; }
     // Memory of the rings; set aside in full when the history is made.
@@ -129,6 +171,12 @@ private:
     const Ring &ringFor(qint64 from) const;
 
     std::vector<Ring> m_rings;
+    std::deque<TrendFailure> m_failures;
+    bool m_failing = false; // the last sample failed: its stretch may grow
+    std::deque<TrendChange> m_changes;
+    bool m_dinKnown = false;
+    quint32 m_din = 0; // the last successful read
+    double m_interval = 0;
     quint64 m_count = 0;
     qint64 m_first = 0;
     qint64 m_last = 0;

@@ -1,132 +1,109 @@
 #ifndef RQ_TREND_PRUBEH_H
 #define RQ_TREND_PRUBEH_H
 
-#include "live/AnalogCycle.h"
 #include "live/LiveDialog.h"
+#include "trend/Cyklus.h"
+#include "trend/Graf.h"
 #include "trend/Historie.h"
 #include "trend/Zaznam.h"
 
 #include <QList>
 #include <QPointF>
-#include <QWidget>
 
 #include <array>
 #include <functional>
 
 class QCheckBox;
-class QChart;
-class QChartView;
 class QComboBox;
-class QDateTimeAxis;
 class QLabel;
-class QLineSeries;
+class QListWidget;
 class QPushButton;
 class QTimer;
-class QValueAxis;
-
-// The 32 digital inputs over the chart's time span, one lane per input: a
-// line high or low, a filled band where a bucket saw both, nothing where no
-// read succeeded.
-class TBitTraces : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit TBitTraces(QWidget *parent = nullptr);
-
-    static constexpr int LaneHeight = 10;
-
-    // The buckets to draw over [from, to], which maps to the x pixels
-    // [left, right] (the chart's plot area).
-    void setTraces(const QList<TrendBucket> &buckets, qint64 from, qint64 to, int left, int right);
-    const QList<TrendBucket> &buckets() const { return m_buckets; }
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-
-private:
-    QList<TrendBucket> m_buckets;
-    qint64 m_from = 0;
-    qint64 m_to = 1;
-    int m_left = 0;
-    int m_right = 1;
-};
 
 // "Průběh hodnot": the analog monitor's thirteen values as lines of a live
-// chart over a chosen time window, their minimum, maximum and mean over the
-// window, the digital inputs as bit traces below, and a CSV record of every
-// cycle. A cycle is the analog monitor's, then one read of the digital
-// inputs. Pausing freezes the chart and the statistics; reading and
-// recording go on.
-class TFormPrubeh : public TCycleDialog
+// chart over a chosen time window, their minimum, maximum and mean over what
+// the chart shows, the digital inputs that change as traces below it with a
+// list of their changes, a CSV record of every cycle and a picture of the
+// chart. A cycle is the analog monitor's, then one read of the digital
+// inputs, one transaction per timer tick: the window's own dialogs (the file
+// choosers, the questions) never stop the reading. Pausing freezes the chart
+// and the statistics; reading and recording go on.
+class TFormPrubeh : public TLiveDialog
 {
     Q_OBJECT
 public:
     explicit TFormPrubeh(QWidget *parent = nullptr);
     ~TFormPrubeh() override;
 
-    static constexpr int ValueCount = AnalogReading::ValueCount;
+    static constexpr int ValueCount = TrendSample::ValueCount;
     static constexpr int RefreshPeriod = 500; // ms between chart redraws
+    static constexpr int CyclePause = 10;     // ms between the end of a cycle and the next
+    static constexpr int ChangeRows = 200;    // rows of the "Změny" list
     enum Window { Minute, TenMinutes, Hour, All };
     static qint64 windowLength(int window); // ms; 0 for All
 
-    QChartView *ChartView1 = nullptr;
-    QChart *Chart1 = nullptr;
-    TBitTraces *BitTraces1 = nullptr;
+    TTrendChart *Chart1 = nullptr;
     std::array<QCheckBox *, ValueCount> CheckBox{}; // CheckBox0..CheckBox12: which lines are drawn
     std::array<QLabel *, ValueCount> Hodnota{};     // the last complete cycle's values
     std::array<QLabel *, ValueCount> Minimum{};
     std::array<QLabel *, ValueCount> Maximum{};
     std::array<QLabel *, ValueCount> Prumer{};
-    QComboBox *ComboBox1 = nullptr;  // window: "1 min", "10 min", "1 h", "vše"
-    QPushButton *Button2 = nullptr;  // "Pozastavit" / "Pokračovat"
-    QPushButton *Button3 = nullptr;  // "Záznam do souboru" / "Ukončit záznam"
-    QTimer *Timer2 = nullptr;        // chart redraw
+    QComboBox *ComboBox1 = nullptr;   // window: "1 min", "10 min", "1 h", "vše"
+    QPushButton *Button2 = nullptr;   // "Pozastavit" / "Pokračovat"
+    QPushButton *Button3 = nullptr;   // "Záznam do souboru" / "Ukončit záznam"
+    QPushButton *Button4 = nullptr;   // "Uložit obrázek…"
+    QPushButton *Button5 = nullptr;   // "Živě": back to the newest data
+    QListWidget *ListDin = nullptr;   // digital inputs always drawn (ticked)
+    QListWidget *ListZmeny = nullptr; // "Změny": the digital inputs' changes in view
+    QTimer *Timer2 = nullptr;         // chart redraw
 
     // Seams: the clock (ms since 1970), the file chooser (the chosen path,
-    // empty when cancelled) and the question before replacing a file (true
-    // for "Ano"). Replaced by tests and benchmarks.
+    // empty when cancelled; the proposed name's suffix tells CSV from a
+    // picture) and the question before replacing a file (true for "Ano").
+    // Replaced by tests and benchmarks.
     static inline std::function<qint64()> clock;
     static inline std::function<QString(QWidget *parent, const QString &proposed)> chooseFile;
     static inline std::function<bool(QWidget *parent, const QString &question)> ask;
 
     TrendHistory &history() { return m_history; }
+    const TrendCycle &trendCycle() const { return m_cycle; }
     const TrendRecorder &recorder() const { return m_recorder; }
     bool paused() const { return m_paused; }
     quint64 completedCycles() const { return m_completed; }
-    // The drawn line of a channel, one list of points per unbroken piece.
-    QList<QList<QPointF>> segments(int channel) const;
-    QValueAxis *valueAxis() const { return m_axisY; }       // the inputs
-    QValueAxis *temperatureAxis() const { return m_axisT; } // the internal temperature
-    QDateTimeAxis *timeAxis() const { return m_axisX; }
+    // The drawn line of a channel, one list of (ms, value) per unbroken piece.
+    QList<QList<QPointF>> segments(int channel) const { return Chart1->segments(channel); }
+    // The caption of a saved picture: module, address, time range.
+    QString caption() const;
 
 public slots:
-    void Button2Click();  // "Pozastavit" / "Pokračovat"
-    void Button3Click();  // "Záznam do souboru" / "Ukončit záznam"
-    void Timer2Timer();   // redraws the chart and the statistics
+    void Timer1Timer() override; // one transaction of the cycle
+    void Button2Click();         // "Pozastavit" / "Pokračovat"
+    void Button3Click();         // "Záznam do souboru" / "Ukončit záznam"
+    void Button4Click();         // "Uložit obrázek…"
+    void Button5Click();         // "Živě"
+    void Timer2Timer();          // redraws the chart and the statistics
     void ComboBox1Change();
     void CheckBoxClick();
+    void ListDinChange();
+    void ChartViewChange();
 
 protected:
-    void cycle(const QPointer<TCycleDialog> &self) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
     qint64 now() const;
+    void cycleDone(const TrendSample &s, quint8 error);
     void refresh();
-    void drawChannel(int channel, const QList<TrendBucket> &buckets);
-    void addPiece(int channel); // one more series for a piece of the line
+    void statistics();
     void stopRecording(const QString &status);
+    QString askPath(const QString &proposed, const QString &title, const QString &filter);
 
-    AnalogCycle m_cycle;
+    TrendCycle m_cycle;
     TrendHistory m_history;
     TrendRecorder m_recorder;
     std::array<quint8, ValueCount> m_decimals{};
-    std::array<QList<QLineSeries *>, ValueCount> m_series; // pieces of each line, reused
-    std::array<int, ValueCount> m_used{};                  // pieces in use
-    QDateTimeAxis *m_axisX = nullptr;
-    QValueAxis *m_axisY = nullptr; // the inputs
-    QValueAxis *m_axisT = nullptr; // the internal temperature
+    QList<TrendChange> m_listed; // what "Změny" shows
     QLabel *m_recordPanel = nullptr;
     bool m_paused = false;
     qint64 m_pausedAt = 0;

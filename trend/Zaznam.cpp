@@ -72,7 +72,19 @@ QString TrendRecorder::number(double value, int decimals)
     return text;
 }
 
-bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units)
+QString TrendCsvText::next(const TrendSample &s)
+{
+    QString text;
+    if (m_header && (!m_headerWritten || (!m_headerHasUnits && s.unitsKnown))) {
+        text = TrendRecorder::headerLine(s.units);
+        m_headerWritten = true;
+        m_headerHasUnits = s.unitsKnown;
+    }
+    return text + TrendRecorder::rowLine(s);
+}
+
+bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units,
+                         bool unitsKnown)
 {
     close();
     m_rows = 0;
@@ -83,10 +95,11 @@ bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSam
         m_error = m_file.errorString();
         return false;
     }
-    if (!put(QByteArrayLiteral("\xEF\xBB\xBF") + headerLine(units).toUtf8())) {
+    if (!put(QByteArrayLiteral("\xEF\xBB\xBF") + (unitsKnown ? headerLine(units).toUtf8() : QByteArray()))) {
         close();
         return false;
     }
+    m_csv = TrendCsvText(!unitsKnown);
     return true;
 }
 
@@ -96,7 +109,9 @@ bool TrendRecorder::write(const TrendSample &s)
         m_error = QStringLiteral("Soubor není otevřen.");
         return false;
     }
-    if (!put(rowLine(s).toUtf8()))
+    // A header due and the row in one write: a header line is never left
+    // without the row that brought it.
+    if (!put(m_csv.next(s).toUtf8()))
         return false;
     ++m_rows;
     return true;

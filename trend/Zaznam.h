@@ -19,9 +19,31 @@
 //
 // The time is local with its offset from UTC, to the millisecond. A failed
 // cycle leaves its value cells empty and names the failure in "Chyba".
+// The header carries the units; when the first rows come before the module's
+// ranges could be read, the header is written again, with the units, before
+// the first row that has them.
 // Each row goes to the file in one write and is forced to the disk before
 // write() returns, so a killed program or a pulled plug loses at most the
 // row being written.
+// The CSV text for a stream of samples: the header before the first row,
+// and again once the units become known when the first header had none.
+//
+//   TrendCsvText csv;                  // TrendCsvText csv(false) appends
+//   out << csv.next(sample);           // for each sample, in order
+class TrendCsvText
+{
+public:
+    // header false: the stream already holds a header (appending), write none.
+    explicit TrendCsvText(bool header = true) : m_header(header) {}
+    // The lines for one sample: the header when one is due, then its row.
+    QString next(const TrendSample &s);
+
+private:
+    bool m_header = true;
+    bool m_headerWritten = false;
+    bool m_headerHasUnits = false;
+};
+
 class TrendRecorder
 {
 public:
@@ -32,10 +54,14 @@ public:
 
     // Creates the file, replacing one of the same name (ask before calling),
     // and writes the header with the units of the thirteen values (the
-    // temperature's is empty, as the monitor shows it). False with
-    // errorString() when the file cannot be written.
-    bool open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units);
-    // One row; false with errorString() when it could not be written whole.
+    // temperature's is empty, as the monitor shows it). Without units known
+    // the header waits for the first row, and is written again by the first
+    // row that knows them. False with errorString() when the file cannot be
+    // written.
+    bool open(const QString &path, const std::array<QString, TrendSample::ValueCount> &units,
+              bool unitsKnown = true);
+    // One row (after the header again when the sample brings the units
+    // first); false with errorString() when it could not be written whole.
     bool write(const TrendSample &s);
     void close();
 
@@ -55,6 +81,7 @@ private:
     bool put(const QByteArray &bytes);
 
     QFile m_file;
+    TrendCsvText m_csv;
     quint64 m_rows = 0;
     QString m_error;
 };

@@ -3,23 +3,38 @@
 //     write 5 with read-back) beside the full write of the same image
 //     (--all: 512 verified writes, as the dialog does), at 9600 Bd;
 //  2. one fleet backup of 8 modules (one adapter opening) beside 8 single
-//     backups started one after another, at 115200 Bd.
-// Each figure is the wall time of the rqtool process, start-up included.
+//     backups started one after another, at 115200 Bd;
+//  3. values --interval 0 --count 100000 --json: the resident memory near
+//     the last row beside the one after 1000 rows;
+//  4. 20 backups with --retries 3 while 2 % of the replies are lost, beside
+//     20 without losses plus the timeouts the lossy ones waited.
+// Each time is the wall time of the rqtool process, start-up included.
 #include "BenchCpu.h"
+#include "app/Dekl.h"
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <csignal>
 
 namespace {
 QStringList connection(const SimProcess &sim, const QTemporaryDir &dir)
 {
-    return {QStringLiteral("--settings"), dir.filePath(QStringLiteral("none.ini")), QStringLiteral("--adapter"),
+    // A settings file of the LAN converter; the options name the rest.
+    const QString settings = dir.filePath(QStringLiteral("lan.ini"));
+    if (!QFileInfo::exists(settings)) {
+        TData d;
+        SetDefaults(&d);
+        d.adapterKind = 4;
+        SaveSettings(&d, settings);
+    }
+    return {QStringLiteral("--settings"), settings, QStringLiteral("--adapter"),
             QStringLiteral("lan"),        QStringLiteral("--ip"),                  QStringLiteral("127.0.0.1"),
             QStringLiteral("--udp-port"), QString::number(sim.udpPort()),        QStringLiteral("--quiet")};
 }
@@ -39,6 +54,39 @@ double timed(const QStringList &args, int expectedCode = 0)
     return double(t.nsecsElapsed()) / 1e9;
 }
 
+// Resident memory of a process in kB, from /proc.
+long residentKb(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+// Wall time of backups, and how many succeeded and how many replies timed
+// out (from --verbose, code 20).
+struct Backups
+{
+    double seconds = 0;
+    int succeeded = 0;
+    int timeouts = 0;
+};
+Backups backups(const QStringList &base, const QString &file, int runs)
+{
+    Backups b;
+    for (int i = 0; i < runs; ++i) {
+        QProcess p;
+        QElapsedTimer t;
+        t.start();
+        p.start(QStringLiteral(RQ_BIN_DIR "/rqtool"), base + QStringList{QStringLiteral("--verbose"), QStringLiteral("backup"), file});
+        p.waitForFinished(600000);
+        b.seconds += double(t.nsecsElapsed()) / 1e9;
+        if (p.exitCode() == 0) ++b.succeeded;
+        b.timeouts += int(p.readAllStandardError().count("chyba 20:"));
+    }
+    return b;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -90,6 +138,54 @@ int main(int argc, char *argv[])
         std::printf("backup of 8 modules at 115200 Bd with wire time: fleet %.2f s, 8 single runs %.2f s\n", fleet,
                     singles);
         bench::printGoal("rqtool fleet backup of 8 / 8 single backups", fleet / singles, 1.05);
+    }
+    {
+        SimProcess sim;
+        if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")})) return 1;
+        QProcess p;
+        p.start(QStringLiteral(RQ_BIN_DIR "/rqtool"),
+                connection(sim, dir) + QStringList{QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--json"),
+                                                   QStringLiteral("values"), QStringLiteral("--interval"), QStringLiteral("0"),
+                                                   QStringLiteral("--count"), QStringLiteral("100000")});
+        qint64 rows = 0;
+        long at1000 = -1, atEnd = -1;
+        QByteArray pending;
+        while (p.waitForReadyRead(30000) || p.bytesAvailable() > 0) {
+            pending += p.readAllStandardOutput();
+            const qsizetype last = pending.lastIndexOf('\n');
+            if (last < 0) continue;
+            rows += pending.left(last + 1).count('\n');
+            pending.remove(0, last + 1);
+            if (at1000 < 0 && rows >= 1000) at1000 = residentKb(p.processId());
+            if (rows >= 99000 && atEnd < 0) atEnd = residentKb(p.processId());
+            if (rows >= 100000) break;
+        }
+        p.waitForFinished(60000);
+        if (at1000 <= 0 || atEnd <= 0 || p.exitCode() != 0) {
+            std::fprintf(stderr, "values: %lld rows, exit %d\n", rows, p.exitCode());
+            return 1;
+        }
+        std::printf("values --interval 0 --json: RSS %ld kB after 1000 rows, %ld kB after 99000 of 100000 rows\n", at1000, atEnd);
+        bench::printGoal("rqtool values RSS at 99000 rows / at 1000 rows", double(atEnd) / double(at1000), 1.1);
+    }
+    {
+        constexpr int Runs = 20;
+        constexpr int TimeoutMs = 100;
+        SimProcess clean, lossy;
+        if (!clean.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")}) ||
+            !lossy.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--fault"),
+                          QStringLiteral("drop p=0.02"), QStringLiteral("--seed"), QStringLiteral("3")}))
+            return 1;
+        const QStringList options{QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--timeout"),
+                                  QString::number(TimeoutMs), QStringLiteral("--retries"), QStringLiteral("3")};
+        const Backups at0 = backups(connection(clean, dir) + options, dir.filePath(QStringLiteral("clean.kee")), Runs);
+        const Backups at2 = backups(connection(lossy, dir) + options, dir.filePath(QStringLiteral("lossy.kee")), Runs);
+        const double waited = at2.timeouts * TimeoutMs / 1000.0;
+        std::printf("backup --retries 3: %d of %d at 0 %% lost in %.2f s; %d of %d at 2 %% lost in %.2f s, of which "
+                    "%d timeouts of %d ms (%.2f s)\n",
+                    at0.succeeded, Runs, at0.seconds, at2.succeeded, Runs, at2.seconds, at2.timeouts, TimeoutMs, waited);
+        bench::printGoal("rqtool backups at 2 % lost that succeed / all", double(at2.succeeded) / Runs, 1.0, false);
+        bench::printGoal("rqtool backup time at 2 % lost / (at 0 % + timeouts)", at2.seconds / (at0.seconds + waited), 1.1);
     }
     return 0;
 }

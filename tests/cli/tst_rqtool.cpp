@@ -1,4 +1,7 @@
 // rqtool end to end against rqsim over UDP, and its command-line parser.
+// The test tables are plain text literals.
+#undef QT_NO_CAST_FROM_ASCII
+#include "app/Dekl.h"
 #include "cli/Argumenty.h"
 #include "support/SimProcess.h"
 
@@ -9,7 +12,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
+#include <QUdpSocket>
+
+#include <csignal>
 
 namespace {
 struct Run
@@ -27,6 +34,18 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool writeSettings(const QString &path, quint16 port, quint8 address)
+{
+    TData d;
+    SetDefaults(&d);
+    d.adapterKind = 4;
+    d.ipAddress = QStringLiteral("127.0.0.1");
+    d.udpPort = port;
+    d.udpTimeout = 300;
+    d.moduleAddress = address;
+    return SaveSettings(&d, path);
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -40,18 +59,21 @@ class TestRqtool : public QObject
     SimProcess sim;
     QTemporaryDir dir;
 
-    // rqtool with the LAN converter pointed at the simulator and no settings file.
-    Run rqtool(const QStringList &args)
+    QString settings;
+
+    // rqtool with a settings file that points the LAN converter at the simulator.
+    Run rqtool(const QStringList &args, const QByteArray &input = {})
     {
         QProcess p;
         p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
-        p.setArguments(QStringList{QStringLiteral("--settings"), dir.filePath(QStringLiteral("none.ini")),
-                                   QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"),
-                                   QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
-                                   QString::number(sim.udpPort()), QStringLiteral("--udp-timeout"),
-                                   QStringLiteral("300")} +
-                       args);
+        p.setArguments(QStringList{QStringLiteral("--settings"), settings} + args);
+        return finish(p, input);
+    }
+    static Run finish(QProcess &p, const QByteArray &input = {})
+    {
         p.start();
+        p.write(input);
+        p.closeWriteChannel();
         Run r;
         if (!p.waitForFinished(60000)) {
             p.kill();
@@ -63,16 +85,30 @@ class TestRqtool : public QObject
         r.err = QString::fromUtf8(p.readAllStandardError());
         return r;
     }
+    // A shell line with $RQ as rqtool with the settings (ulimit, redirections).
+    Run shell(const QString &line)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("RQ"), QStringLiteral(RQ_BIN_DIR "/rqtool --settings ") + settings);
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(dir.path());
+        p.setProgram(QStringLiteral("/bin/sh"));
+        p.setArguments({QStringLiteral("-c"), line});
+        return finish(p);
+    }
     QString path(const QString &name) const { return dir.filePath(name); }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
+        settings = dir.filePath(QStringLiteral("lan.ini"));
         QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"),
                             QStringLiteral("2:3530:1.07"), QStringLiteral("--module"), QStringLiteral("5:3520:1.02"),
                             QStringLiteral("--module"), QStringLiteral("7:3510:1.08")}),
                  qPrintable(sim.errorString()));
+        QVERIFY(writeSettings(settings, sim.udpPort(), 1));
     }
 
     void parse_data()
@@ -90,7 +126,7 @@ private slots:
         row("other command's option", {QStringLiteral("info"), QStringLiteral("--yes")}, false);
         row("value missing", {QStringLiteral("info"), QStringLiteral("--address")}, false);
         row("switch with a value", {QStringLiteral("--json=1"), QStringLiteral("info")}, false);
-        row("twice", {QStringLiteral("--baud"), QStringLiteral("1"), QStringLiteral("--baud=2"), QStringLiteral("info")}, false);
+        row("twice takes the last", {QStringLiteral("--baud"), QStringLiteral("1"), QStringLiteral("--baud=2"), QStringLiteral("info")}, true, "info", 0);
         row("too few arguments", {QStringLiteral("diff"), QStringLiteral("a.kee")}, false);
         row("too many arguments", {QStringLiteral("backup"), QStringLiteral("a"), QStringLiteral("b")}, false);
         row("set needs an assignment", {QStringLiteral("set")}, false);
@@ -131,13 +167,6 @@ private slots:
         const Run r = rqtool(args);
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.startsWith(QStringLiteral("rqtool: ")), qPrintable(r.err));
-    }
-
-    void helpIsCzech()
-    {
-        const Run r = rqtool({QStringLiteral("--help")});
-        QCOMPARE(r.code, 0);
-        QVERIFY(QString::fromUtf8(r.out).contains(QStringLiteral("Návratové kódy")));
     }
 
     void scanFindsEveryModule()
@@ -240,7 +269,7 @@ private slots:
 
         const Run dry = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"), file,
                                 QStringLiteral("--dry-run")});
-        QCOMPARE(dry.code, 0);
+        QCOMPARE(dry.code, 3); // a dry run of a refused restore is refused too
         QCOMPARE(sim.memory(1), before);
 
         // Keeping the address takes the risk away: no --yes needed.
@@ -305,7 +334,10 @@ private slots:
                               QStringLiteral("values"), QStringLiteral("--count"), QStringLiteral("2"),
                               QStringLiteral("--interval"), QStringLiteral("10")});
         QCOMPARE(r.code, 0);
-        const QJsonArray rows = r.json().value(QStringLiteral("rows")).toArray();
+        // JSON lines: one object a sample.
+        QJsonArray rows;
+        for (const QByteArray &l : r.out.trimmed().split('\n'))
+            rows.append(QJsonDocument::fromJson(l).object());
         QCOMPARE(rows.size(), 2);
         const QJsonArray inputs = rows.at(0).toObject().value(QStringLiteral("inputs")).toArray();
         QCOMPARE(inputs.size(), 12);
@@ -351,6 +383,407 @@ private slots:
         QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("restore"), shortFile}).code, 5);
         QCOMPARE(sim.memory(7), before);
         QCOMPARE(rqtool({QStringLiteral("diff"), shortFile, shortFile}).code, 5);
+    }
+
+    // Getopt habits: short options, glued values, groups, the last value wins.
+    void optionsAsGetoptTakesThem_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("-a 5") << QStringList{"-a", "5", "info"} << "address" << "5";
+        QTest::newRow("-a5") << QStringList{"-a5", "info"} << "address" << "5";
+        QTest::newRow("-b") << QStringList{"info", "-b", "19200"} << "baud" << "19200";
+        QTest::newRow("group -qj") << QStringList{"-qj", "info"} << "json" << "";
+        QTest::newRow("$COMMON --address 5") << QStringList{"--address", "1", "info", "--address", "5"} << "address" << "5";
+        QTest::newRow("-o") << QStringList{"values", "-o", "x.csv"} << "output" << "x.csv";
+    }
+    void optionsAsGetoptTakesThem()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, option);
+        QFETCH(QString, value);
+        const CliParse p = ParseCliArguments(args);
+        QVERIFY2(p.error.isEmpty(), qPrintable(p.error));
+        QCOMPARE(p.arguments.value(option), value);
+    }
+
+    // Every option and command is in the manual page and the completion.
+    void documentedEverywhere()
+    {
+        const QString man = QString::fromUtf8(readFile(QStringLiteral(RQ_SOURCE_DIR "/cli/rqtool.1")));
+        const QString completion = QString::fromUtf8(readFile(QStringLiteral(RQ_SOURCE_DIR "/cli/rqtool.bash-completion")));
+        QStringList names;
+        for (const OptionSpec &o : CommonOptions())
+            names << o.name;
+        for (const Command *c : Commands()) {
+            QVERIFY2(man.contains(QStringLiteral(".B %1").arg(c->name())), qPrintable(c->name()));
+            QVERIFY2(completion.contains(c->name()), qPrintable(c->name()));
+            for (const OptionSpec &o : c->options())
+                names << o.name;
+        }
+        for (const QString &n : names) {
+            QVERIFY2(man.contains(QStringLiteral("\\-\\-") + QString(n).replace(QLatin1Char('-'), QStringLiteral("\\-"))), qPrintable(n));
+            QVERIFY2(completion.contains(QStringLiteral("--") + n), qPrintable(n));
+        }
+        for (const char *section : {"PROSTŘEDÍ", "SOUBORY", "NÁVRATOVÉ KÓDY", "RQ_COM", "RQ_USB", "RQ_VENDOR_DLL_DIR",
+                                    "WINEPREFIX", "porty.ini", "130", "143"})
+            QVERIFY2(man.contains(QString::fromUtf8(section)), section);
+    }
+
+    // What needs no module exits 0 with its text: help, version, the fields.
+    void answersWithoutModule_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("--help") << QStringList{"--help"} << "Návratové kódy";
+        QTest::newRow("-h") << QStringList{"-h"} << "--retries N";
+        QTest::newRow("--version") << QStringList{"--version"} << "rqtool ";
+        QTest::newRow("-V") << QStringList{"-V"} << "rqtool ";
+        QTest::newRow("get --list") << QStringList{"--address", "99", "get", "--list"} << "  din31.negation = ano | ne";
+    }
+    void answersWithoutModule()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, said);
+        const Run r = rqtool(args);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.right(300).constData());
+    }
+
+    // A SIGINT, SIGTERM or SIGHUP ends the command after the transaction in
+    // flight, says what was done and exits 128 + the signal.
+    void signalsStopCleanly_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("restore, SIGINT") << QStringList{"restore", "--all", "-"} << int(SIGINT) << "Zápis přerušen po ";
+        QTest::newRow("values --json, SIGTERM") << QStringList{"--json", "values", "--count", "0", "--interval", "0"}
+                                               << int(SIGTERM) << "Měření přerušeno po ";
+        QTest::newRow("values, SIGHUP") << QStringList{"values", "--count", "0", "--interval", "5000"} << int(SIGHUP)
+                                        << "Měření přerušeno po ";
+    }
+    void signalsStopCleanly()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, signal);
+        QFETCH(QString, said);
+        QVERIFY(sim.addFault(QStringLiteral("module=7 delay=3")));
+        QByteArray image = sim.memory(7);
+        for (int i = 100; i < 512; ++i)
+            image[i] = char(image[i] ^ 0x01);
+        const QByteArray before = sim.memory(7);
+        QProcess p;
+        p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
+        p.setArguments(QStringList{"--settings", settings, "--address", "7", "--verbose"} + args);
+        p.start();
+        p.write(image);
+        p.closeWriteChannel();
+        // Some transactions went over the bus (and a JSON row came out).
+        QByteArray err, out;
+        p.setReadChannel(QProcess::StandardError);
+        while (err.count('\n') < 40 && p.waitForReadyRead(5000))
+            err += p.readAllStandardError();
+        if (args.contains("--json"))
+            QTRY_VERIFY((out += p.readAllStandardOutput()).contains("\"inputs\""));
+        // Still running: a pid of 0 would signal this test's own group.
+        QVERIFY2(p.state() == QProcess::Running && p.processId() > 0, err.right(300).constData());
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(10000));
+        sim.clearFaults();
+        QCOMPARE(p.exitCode(), 128 + signal);
+        err += p.readAllStandardError();
+        const qsizetype at = err.indexOf(said.toUtf8());
+        QVERIFY2(at >= 0, err.right(300).constData());
+        if (args.contains("restore")) {
+            // The count said is the count written, each byte whole.
+            const int written = err.mid(at + said.toUtf8().size()).split(' ').first().toInt();
+            const QByteArray now = sim.memory(7);
+            QVERIFY(written > 0 && written < 512);
+            QCOMPARE(now.left(written), image.left(written));
+            QCOMPARE(now.mid(written), before.mid(written));
+            QVERIFY(writeFile(path("back.kee"), before));
+            QCOMPARE(rqtool({"--address", "7", "restore", path("back.kee"), "--all"}).code, 0);
+        }
+        if (args.contains("--json")) {
+            const QList<QByteArray> lines = QByteArray(out + p.readAllStandardOutput()).trimmed().split('\n');
+            const QJsonObject last = QJsonDocument::fromJson(lines.last()).object();
+            QCOMPARE(last.value("kind").toString(), QStringLiteral("interrupted"));
+            QCOMPARE(last.value("exitCode").toInt(), 128 + signal);
+        }
+    }
+
+    // The installed program and rqtool read the same settings file: with a
+    // folder the user cannot write, the one under ~/.config.
+    void settingsFileOfTheInstalledProgram()
+    {
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv is needed to run as another user");
+        QTemporaryDir installed, config;
+        QVERIFY(QFile::copy(QStringLiteral(RQ_BIN_DIR "/rqtool"), installed.filePath("rqtool")));
+        QVERIFY(QFile::setPermissions(installed.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                            QFileDevice::ExeOther));
+        QVERIFY(QDir().mkpath(config.filePath("W_RQ3510")));
+        QVERIFY(writeSettings(config.filePath("W_RQ3510/W_rq3510.ini"), sim.udpPort(), 5));
+        QFile::setPermissions(config.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                                 QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.insert("LD_LIBRARY_PATH", RQ_BIN_DIR);
+        p.setProcessEnvironment(env);
+        p.setProgram("setpriv");
+        p.setArguments({"--reuid=65534", "--regid=65534", "--clear-groups", installed.filePath("rqtool"), "--json", "info"});
+        const Run r = finish(p);
+        QFile::setPermissions(installed.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(r.json().value("model").toString(), QStringLiteral("RQ-3520"));
+    }
+
+    // Every write is checked: a lost row or a cut result is exit 5 with a
+    // reason, and a size limit never kills rqtool half-way.
+    void failedWritesAreErrors_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("file"); // holds whole rows only, or must not exist
+        QTest::newRow("info > /dev/full") << "$RQ --address 1 info > /dev/full" << "";
+        QTest::newRow("values --csv > /dev/full") << "$RQ --address 1 values --csv > /dev/full" << "";
+        QTest::newRow("--json > /dev/full") << "$RQ --address 1 --json status > /dev/full" << "";
+        QTest::newRow("ulimit -f 4, --output") << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --output log.csv" << "log.csv";
+        QTest::newRow("ulimit -f 4, >>") << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --csv >> cut.csv" << "cut.csv";
+        QTest::newRow("ulimit -f 0, backup") << "ulimit -f 0; $RQ --address 1 backup x.kee" << "x.kee";
+    }
+    void failedWritesAreErrors()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, file);
+        const Run r = shell(line);
+        QCOMPARE(r.code, 5);
+        QVERIFY2(r.err.contains(QStringLiteral("selhal")) || r.err.contains(QStringLiteral("Chyba ukládání")), qPrintable(r.err));
+        if (file.endsWith(".kee")) {
+            QVERIFY(!QFileInfo::exists(path(file)));
+            QCOMPARE(QDir(dir.path()).entryList({file + "*"}).size(), 0);
+        } else if (!file.isEmpty()) {
+            const QByteArray bytes = readFile(path(file));
+            QVERIFY(bytes.size() > 0 && bytes.size() <= 4096);
+            QVERIFY(bytes.endsWith("\r\n"));
+        }
+    }
+
+    // Each output in its own form of 1.23456 on an input with five decimals.
+    void digitsMeanWhatTheySay_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain: five significant digits") << QStringList{"values"} << "AIN0 1.23460 V";
+        QTest::newRow("csv: the module's decimals") << QStringList{"values", "--csv"} << ";1,23457;";
+        QTest::newRow("rfc4180") << QStringList{"values", "--csv", "--csv-format", "rfc4180"} << ",1.23457,";
+        QTest::newRow("json: the module's decimals") << QStringList{"--json", "values"} << "\"value\":1.23457}";
+    }
+    void digitsMeanWhatTheySay()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, shown);
+        QVERIFY(sim.setInput(1, 0, 1.23456, QStringLiteral("V")));
+        const Run r = rqtool(QStringList{"--address", "1"} + args);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(shown.toUtf8()), r.out.left(400).constData());
+    }
+
+    // A refused restore names its real reason and only the way out that helps.
+    void refusalNamesTheReason_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("RQ-3530 file, --keep-address") << 2 << 512 << QStringList{"--keep-address"} << "neodpovídá modelu RQ-3510";
+        QTest::newRow("RQ-3530 file, --dry-run") << 2 << 512 << QStringList{"--keep-address", "--dry-run"} << "neodpovídá modelu RQ-3510";
+        QTest::newRow("2 MB") << 1 << 2 * 1024 * 1024 << QStringList{"--keep-address"} << "2097152 bajtů";
+        QTest::newRow("other address") << 7 << 512 << QStringList{} << "--keep-address";
+    }
+    void refusalNamesTheReason()
+    {
+        QFETCH(int, from);
+        QFETCH(int, size);
+        QFETCH(QStringList, options);
+        QFETCH(QString, reason);
+        QByteArray image = sim.memory(from);
+        image.append(QByteArray(size - 512, '\0'));
+        if (from == 2)
+            image[0] = char(0x31); // a sensor byte the RQ-3510 does not know
+        QVERIFY(writeFile(path("refused.kee"), image));
+        const QByteArray before = sim.memory(1);
+        const Run r = rqtool(QStringList{"--address", "1", "restore", path("refused.kee")} + options);
+        QCOMPARE(r.code, 3);
+        QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+        if (options.contains("--keep-address"))
+            QVERIFY2(!r.err.contains("--keep-address"), qPrintable(r.err));
+        QCOMPARE(sim.memory(1), before);
+    }
+
+    // Exit codes and the JSON error object say what went wrong.
+    void exitCodesSayWhatWentWrong_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("settings missing") << QStringList{"--settings", "nonexist.ini", "info"} << 5 << "nonexist.ini";
+        QTest::newRow("settings a folder") << QStringList{"--settings", ".", "info"} << 5 << "Soubor nastavení .";
+        QTest::newRow("settings garbage") << QStringList{"--settings", "garbage.ini", "info"} << 5 << "garbage.ini";
+        QTest::newRow("usage") << QStringList{"flash"} << 2 << "flash";
+        QTest::newRow("no module") << QStringList{"--address", "9", "info"} << 4 << "Modul neodpovídá (adresa 9, 9600 Bd)";
+        QTest::newRow("serial device") << QStringList{"--adapter", "com", "--com", "9", "info"} << 4 << "/nonexistent/ttyRQ";
+        QTest::newRow("converter refuses") << QStringList{"--udp-port", "1", "info"} << 4 << "LAN konvertor";
+    }
+    void exitCodesSayWhatWentWrong()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, said);
+        QVERIFY(writeFile(path("garbage.ini"), QByteArray("\x01\x02 no settings\n")));
+        qputenv("RQ_COM9", "/nonexistent/ttyRQ");
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
+        p.setArguments(QStringList{"--settings", settings, "--json"} + args);
+        const Run r = finish(p);
+        QCOMPARE(r.code, code);
+        const QJsonObject o = r.json();
+        QVERIFY2(o.value("error").toString().contains(said), r.out.constData());
+        QCOMPARE(o.value("exitCode").toInt(), code);
+        QCOMPARE(o.value("kind").toString(),
+                 QString::fromLatin1(code == 2 ? "usage" : code == 4 ? "communication" : "file"));
+    }
+
+    // With several addresses the argument is a folder, made when missing; a
+    // folder that takes no file is a file error; a converter that answers
+    // nothing at all is no list of missing modules.
+    void fleetBackupTellsFailuresApart()
+    {
+        const Run made = rqtool({"--json", "--address", "1-2", "backup", path("newdir")});
+        QCOMPARE(made.code, 0);
+        QCOMPARE(QDir(path("newdir")).entryList(QDir::Files).size(), 2);
+
+        QUdpSocket silent;
+        QVERIFY(silent.bind(QHostAddress::LocalHost, 0));
+        const Run mute = rqtool({"--json", "--udp-port", QString::number(silent.localPort()), "--timeout", "100",
+                                 "--address", "1-3", "backup", path("mute")});
+        QCOMPARE(mute.code, 4);
+        QVERIFY2(mute.json().value("error").toString().contains("LAN konvertor"), mute.out.constData());
+        QVERIFY(!mute.json().contains("failed"));
+
+        if (QStandardPaths::findExecutable("setpriv").isEmpty())
+            QSKIP("setpriv is needed to run as another user");
+        QVERIFY(QDir().mkpath(path("readonly")));
+        QProcess p;
+        p.setProgram("setpriv");
+        p.setArguments({"--reuid=65534", "--regid=65534", "--clear-groups", RQ_BIN_DIR "/rqtool", "--settings", settings,
+                        "--json", "--address", "1,2", "backup", path("readonly")});
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther | QFileDevice::ReadOther);
+        QFile::setPermissions(settings, QFile::permissions(settings) | QFileDevice::ReadOther);
+        const Run r = finish(p);
+        QCOMPARE(r.code, 5);
+        QCOMPARE(r.json().value("kind").toString(), QStringLiteral("file"));
+    }
+
+    // CSV another program can read: the address in every row, a header
+    // again where columns or units change, the byte order mark only at the
+    // start of a file rqtool creates.
+    void csvThatOthersCanRead()
+    {
+        const QString log = path("others.csv");
+        QCOMPARE(rqtool({"--address", "1", "values", "--output", log, "--count", "2", "--interval", "0"}).code, 0);
+        QCOMPARE(rqtool({"--address", "1", "values", "--output", log}).code, 0);
+        QCOMPARE(rqtool({"--address", "2", "values", "--output", log}).code, 0); // an RQ-3530: other units
+        const QList<QByteArray> lines = readFile(log).split('\n');
+        QVERIFY(lines.first().startsWith("\xEF\xBB\xBF\xC4\x8C" "as;Adresa;Vstup 0 [V]"));
+        QCOMPARE(lines.size(), 7); // header, 3 rows, header, row, the empty rest
+        QVERIFY(lines.at(1).contains(";1;"));
+        QVERIFY(lines.at(4).startsWith("\xC4\x8C" "as;") && !lines.at(4).contains("[V]"));
+        QVERIFY(lines.at(5).contains(";2;"));
+        for (const QByteArray &l : lines.mid(0, 6))
+            QVERIFY(l.endsWith('\r'));
+
+        // The first cycle fails: its row, then a header with the units.
+        QVERIFY(sim.addFault("module=1 cmd=102 drop count=1"));
+        const Run first = shell("$RQ --address 1 --retries 0 values --csv --count 2 --interval 0 >> first.csv");
+        sim.clearFaults();
+        QCOMPARE(first.code, 4);
+        const QList<QByteArray> rows = readFile(path("first.csv")).split('\n');
+        QVERIFY(!rows.first().startsWith("\xEF\xBB\xBF"));
+        QVERIFY(!rows.first().contains("[V]"));
+        QVERIFY(rows.at(2).contains("Vstup 0 [V]"));
+    }
+
+    // --retries repeats what timed out or came back damaged; a verified
+    // write is repeated only when its read-back did not come, never after
+    // a read-back that differs.
+    void retries_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("writesAt5"); // command 103 at memory address 5
+        QTest::newRow("read-back lost") << "module=7 cmd=102 mem=5 drop count=1" << QStringList{} << 0 << 2;
+        QTest::newRow("read-back lost, --retries 0") << "module=7 cmd=102 mem=5 drop count=1" << QStringList{"--retries", "0"} << 4 << 1;
+        QTest::newRow("write reply damaged") << "module=7 cmd=103 mem=5 crc count=1" << QStringList{} << 0 << 2;
+        QTest::newRow("read-back differs") << "module=7 mem=5 readback=0x55 count=1" << QStringList{} << 4 << 1;
+        QTest::newRow("three lost, --retries 3") << "module=7 cmd=200 drop count=3" << QStringList{"--retries", "3"} << 0 << 1;
+        QTest::newRow("slow reply, --timeout") << "module=7 cmd=200 delay=500 count=1" << QStringList{"--timeout", "1500", "--retries", "0"} << 0 << 1;
+        QTest::newRow("slow reply, short --timeout") << "module=7 cmd=200 delay=500" << QStringList{"--timeout", "100", "--retries", "1"} << 4 << 0;
+    }
+    void retries()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(int, writesAt5);
+        const QByteArray image = sim.memory(7);
+        QVERIFY(writeFile(path("same.kee"), image));
+        QVERIFY(sim.addFault(fault));
+        const Run r = rqtool(QStringList{"--address", "7", "--verbose", "restore", "--all", path("same.kee")} + options);
+        sim.clearFaults();
+        QCOMPARE(r.code, code);
+        QCOMPARE(int(r.err.count(QStringLiteral("příkaz 103/0  odesláno 00 05 05"))), writesAt5);
+        QCOMPARE(sim.memory(7), image);
+    }
+
+    // - is standard input or output; --ip takes a host name.
+    void dashAndHostName()
+    {
+        const Run out = rqtool({"--address", "7", "--ip", "localhost", "backup", "-"});
+        QCOMPARE(out.code, 0);
+        QCOMPARE(out.out, sim.memory(7));
+        QVERIFY(writeFile(path("b.kee"), out.out));
+        QCOMPARE(rqtool({"diff", "-", path("b.kee")}, out.out).code, 0);
+        QCOMPARE(rqtool({"--address", "7", "restore", "-"}, out.out).code, 0);
+    }
+
+    // Status bits by the status dialog's names; outputs decimal unless 0x.
+    void statusNamesAndOutputsRule_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<quint32>("outputs");
+        QTest::newRow("status --clear") << QStringList{"status", "--clear"} << "Vynulováno: FN (1), PWR (4), RST (5)" << ~0u;
+        QTest::newRow("decimal 255") << QStringList{"outputs", "255"} << "0x000000FF" << 0xFFu;
+        QTest::newRow("hexadecimal 0x255") << QStringList{"outputs", "0x255"} << "0x00000255" << 0x255u;
+    }
+    void statusNamesAndOutputsRule()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, said);
+        QFETCH(quint32, outputs);
+        QVERIFY(sim.ok(QStringLiteral("status 5 32")));
+        const Run r = rqtool(QStringList{"--address", "5"} + args);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.constData());
+        if (outputs != ~0u)
+            QCOMPARE(sim.outputs(5), outputs);
+        else
+            QCOMPARE(sim.status(5), 0u);
     }
 };
 

@@ -14,6 +14,10 @@
 #include <QGraphicsTextItem>
 #include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
+#include <QDateTimeAxis>
+#include <QLineSeries>
+#include <QValueAxis>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -29,6 +33,8 @@
 #include <atomic>
 #include <fcntl.h>
 #include <unistd.h>
+
+using namespace Qt::StringLiterals;
 
 class TestDiagnostika : public QObject
 {
@@ -123,6 +129,115 @@ private slots:
         }());
         for (const QString &label : axis->categories())
             QVERIFY2(shown.contains(label), qPrintable(shown.join(QLatin1Char('|'))));
+    }
+
+    // "Logaritmická osa": one timeout beside thousands of replies is a bar
+    // of a visible height, under labels 0, 1, 10, 100 ...; without it the
+    // counts stand on a linear axis as before.
+    void logarithmicAxis_data()
+    {
+        QTest::addColumn<bool>("logarithmic");
+        QTest::addColumn<QStringList>("labels"); // of the count axis; empty for the linear one
+        QTest::addColumn<double>("errorShare");  // the error bar's height in the axis' range, at least
+        QTest::newRow("linear") << false << QStringList{} << 0.0;
+        QTest::newRow("logarithmic") << true
+                                     << QStringList{u"0"_s, u"1"_s, u"10"_s, u"100"_s, u"1\u00A0000"_s, u"10\u00A0000"_s}
+                                     << 0.15;
+    }
+    void logarithmicAxis()
+    {
+        QFETCH(bool, logarithmic);
+        QFETCH(QStringList, labels);
+        QFETCH(double, errorShare);
+        QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+        LinkStats::instance().restart();
+        for (int i = 0; i < 5000; ++i)
+            record(50, 0);
+        record(200100, 20);
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        if (logarithmic)
+            d.LogAxisCheckBox->click();
+        d.Timer1Timer();
+        const int bin = 10; // up to 200 ms: the timeout
+        QAbstractAxis *axis = d.HistogramChart->chart()->axes(Qt::Vertical).value(0);
+        QCOMPARE(axis->titleText(), u"Počet"_s);
+        auto *categories = qobject_cast<QCategoryAxis *>(axis);
+        QCOMPARE(categories != nullptr, logarithmic);
+        double top = 0;
+        if (categories) {
+            QCOMPARE(categories->categoriesLabels(), labels);
+            top = categories->max();
+        } else {
+            top = qobject_cast<QValueAxis *>(axis)->max();
+            QVERIFY(top >= 5000);
+        }
+        QVERIFY2(d.ErrorsSet->at(bin) / top >= errorShare,
+                 qPrintable(QString::number(d.ErrorsSet->at(bin)) + u' ' + QString::number(top) + u' '
+                            + QString::number(LinkStats::instance().errors())));
+        QVERIFY(d.ErrorsSet->at(bin) > 0);
+        // Back to linear: the counts as they are.
+        if (logarithmic) {
+            d.LogAxisCheckBox->click();
+            QVERIFY(qobject_cast<QValueAxis *>(d.HistogramChart->chart()->axes(Qt::Vertical).value(0)));
+            QCOMPARE(d.ErrorsSet->at(bin), 1.0);
+            QCOMPARE(d.RepliesSet->at(0), 5000.0);
+        }
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // Replies and errors in each second of the last ten minutes: a bad
+    // stretch shows when it happened.
+    void ratesPerSecond_data()
+    {
+        QTest::addColumn<QList<int>>("replies"); // second after the start, one reply each
+        QTest::addColumn<QList<int>>("errors");
+        QTest::newRow("steady, then bad") << QList<int>{1, 1, 2, 2, 2} << QList<int>{300, 300, 301};
+        QTest::newRow("errors only") << QList<int>{} << QList<int>{5};
+    }
+    void ratesPerSecond()
+    {
+        QFETCH(QList<int>, replies);
+        QFETCH(QList<int>, errors);
+        static qint64 now = 0;
+        LinkStats &stats = LinkStats::instance();
+        const auto old = stats.setClock([] { return now; });
+        now = 0;
+        stats.restart();
+        const qint64 start = stats.since();
+        const quint32 request[8] = {3, 0, 5, 0, 0, 0, 0, 0};
+        const auto at = [&](int second, quint8 error) {
+            now = qint64(second) * 1'000'000;
+            stats.record(4, request, error, {}, now);
+        };
+        for (int s : replies)
+            at(s, 0);
+        for (int s : errors)
+            at(s, 20);
+        stats.setClock(old);
+        TFormDiagnostika::wallClock = [start] { return start + 400'000; };
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        d.Timer1Timer();
+        TFormDiagnostika::wallClock = nullptr;
+        const auto count = [&](QLineSeries *line, int second) {
+            const qreal x = qreal((start + second * 1000LL) / 1000 * 1000);
+            for (const QPointF &p : line->points())
+                if (p.x() == x)
+                    return int(p.y());
+            return -1;
+        };
+        for (int s : replies + errors) {
+            QCOMPARE(count(d.RepliesRate, s), int(replies.count(s)));
+            QCOMPARE(count(d.ErrorsRate, s), int(errors.count(s)));
+        }
+        QCOMPARE(count(d.ErrorsRate, 200), 0);
+        QVERIFY(d.RepliesRate->count() <= LinkStats::RateSeconds);
+        auto *time = qobject_cast<QDateTimeAxis *>(d.RateChart->chart()->axes(Qt::Horizontal).value(0));
+        QCOMPARE(time->max().toMSecsSinceEpoch(), start + 400'000);
+        QCOMPARE(time->min().toMSecsSinceEpoch(), start + 400'000 - 600'000);
     }
 
     void countersLive()

@@ -333,11 +333,25 @@ private:
         QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
     };
 
+    // A settings file of the LAN converter; the options name the rest.
+    static QString settingsFile()
+    {
+        static QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("lan.ini"));
+        if (!QFileInfo::exists(path)) {
+            TData d;
+            SetDefaults(&d);
+            d.adapterKind = 4;
+            SaveSettings(&d, path);
+        }
+        return path;
+    }
+
     Run rqtool(const QStringList &args, int transactions)
     {
         QProcess p;
         p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
-        p.setArguments(QStringList{QStringLiteral("--settings"), QStringLiteral("/nonexistent/none.ini"),
+        p.setArguments(QStringList{QStringLiteral("--settings"), settingsFile(),
                                    QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"),
                                    QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
                                    QString::number(m_sim.udpPort()), QStringLiteral("--udp-timeout"),

@@ -1,19 +1,26 @@
 // "Průběh hodnot": the monitor's cycle plus the digital inputs, the chart
-// with its gaps and window, the statistics, pause and the CSV record.
+// with its gaps, axes, window, zoom and cursor, the digital traces and their
+// changes, the statistics, pause, the CSV record and the saved picture.
 #include "app/StatusBar.h"
+#include "support/Child.h"
 #include "support/Fixtures.h"
 #include "trend/Prubeh.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTimeAxis>
+#include <QDialog>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QValueAxis>
+#include <QTimer>
+#include <QWheelEvent>
 
 using namespace Qt::StringLiterals;
 
@@ -36,7 +43,30 @@ class TestPrubeh : public QObject
         if (failAt)
             ta.failSend[failAt] = 9;
         clockNow = t;
-        d.Timer1Timer();
+        runCycle(d);
+    }
+
+    // Steps until the cycle has ended.
+    static void runCycle(TFormPrubeh &d)
+    {
+        const quint64 before = d.history().sampleCount();
+        for (int step = 0; step < 40 && d.history().sampleCount() == before; ++step)
+            d.Timer1Timer();
+        QVERIFY(d.history().sampleCount() == before + 1);
+        d.Timer1->stop(); // the test steps the cycle itself
+    }
+
+    // Shown at a size the chart is laid out in, the cycle stopped between
+    // two cycles so the test steps it itself.
+    static void showSettled(TFormPrubeh &d)
+    {
+        d.resize(1200, 800);
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.Timer2->stop();
+        while (d.trendCycle().inCycle())
+            d.Timer1Timer();
+        d.Timer1->stop();
     }
 
     std::unique_ptr<TFormPrubeh> dialog()
@@ -61,18 +91,24 @@ private slots:
         TFormPrubeh::ask = nullptr;
     }
 
-    // The analog monitor's transactions, then one read of the digital inputs.
+    // The analog monitor's transactions and the thermometer setting (for
+    // the temperature's axis), then one read of the digital inputs; one
+    // transaction per timer tick.
     void cycleIsTheMonitorsPlusDigitalInputs()
     {
         auto d = dialog();
         ta.inputs = {0x03, 0, 0, 0x80};
+        clockNow = 1000;
+        d->Timer1Timer();
+        QCOMPARE(ta.sends().size(), 1);
         cycleAt(*d, 1000, 1);
         QList<TaRequest> sent = ta.sends();
-        QCOMPARE(sent.size(), 27);
-        QCOMPARE(sent[0].command, 200);
+        QCOMPARE(sent.size(), 27); // and the one before
+        QCOMPARE(sent[12], (TaRequest{4, 102, 0, {0, 31, 31, 0, 0}}));
         QCOMPARE(sent[13].command, 0);
         QCOMPARE(sent[25].sub, 16);
         QCOMPARE(sent[26], (TaRequest{4, 0, 64, {0, 0, 0, 0, 0}}));
+        QCOMPARE(d->trendCycle().temperatureUnit(), u"°C"_s);
         cycleAt(*d, 2000, 2);
         QCOMPARE(ta.sends().size(), 14);
         QCOMPARE(d->Hodnota[3]->text(), u"5,0 V"_s);
@@ -80,7 +116,7 @@ private slots:
         QCOMPARE(d->StatusBar1->text(0), u" V pořádku"_s);
         QCOMPARE(d->history().sampleCount(), 2u);
         d->Timer2Timer();
-        const QList<TrendBucket> traces = d->BitTraces1->buckets();
+        const QList<TrendBucket> traces = d->Chart1->buckets();
         QCOMPARE(traces.size(), 2);
         QCOMPARE(traces.last().dinAll, 0x80000003u);
     }
@@ -114,7 +150,7 @@ private slots:
         if (analog) {
             QCOMPARE(pieces.size(), 1);
             QCOMPARE(pieces[0].size(), 5);
-            const QList<TrendBucket> traces = d->BitTraces1->buckets();
+            const QList<TrendBucket> traces = d->Chart1->buckets();
             QCOMPARE(traces.at(2).dinCount, 0u); // the gap in the bit traces
             return;
         }
@@ -137,10 +173,9 @@ private slots:
         QCOMPARE(d->Minimum[5]->text(), QString());
         QVERIFY(d->segments(5).isEmpty());
         QCOMPARE(d->segments(0).value(0).size(), 4);
-        QVERIFY(d->valueAxis()->min() < 2.0 && d->valueAxis()->max() > 18.0); // input 11 reaches 18
-        QVERIFY(d->valueAxis()->min() > 1.0 && d->valueAxis()->max() < 19.0);
-        QVERIFY(d->temperatureAxis()->min() < 2.0 && d->temperatureAxis()->max() > 7.0);
-        QVERIFY(d->temperatureAxis()->max() < 8.0);
+        const TTrendChart::Axis volts = d->Chart1->axes().at(d->Chart1->axisOf(0));
+        QVERIFY(volts.min < 2.0 && volts.max > 18.0); // input 11 reaches 18
+        QVERIFY(volts.min > 1.0 && volts.max < 19.0);
     }
 
     void windowChoice_data()
@@ -165,8 +200,8 @@ private slots:
         d->ComboBox1->setCurrentIndex(window);
         d->Timer2Timer();
         QCOMPARE(d->ComboBox1->currentText(), QString::fromUtf8(QTest::currentDataTag()));
-        QCOMPARE(d->timeAxis()->min().toMSecsSinceEpoch(), from);
-        QCOMPARE(d->timeAxis()->max().toMSecsSinceEpoch(), qint64(7'200'000));
+        QCOMPARE(d->Chart1->from(), from);
+        QCOMPARE(d->Chart1->to(), qint64(7'200'000));
         QCOMPARE(d->Minimum[0]->text(), minimum);
         QCOMPARE(d->Maximum[0]->text(), u"120,0 V"_s);
     }
@@ -249,6 +284,404 @@ private slots:
         QVERIFY(lines[2].contains(";;;;")); // the failed cycle: empty values
         QVERIFY(lines[2].endsWith(";chyba 9\r"));
         QCOMPARE(d->StatusBar1->panel(1)->text(), u" Záznam ukončen, řádků: 2"_s);
+    }
+    // The units are read before the first value; a record started while
+    // they are not known yet takes them into its header by the first row
+    // that has them, and the cycle after a failed unit read begins anew.
+    void recordGetsUnits_data()
+    {
+        QTest::addColumn<int>("failAt");       // in the first cycle
+        QTest::addColumn<bool>("failAgain");   // the first recorded cycle fails the same way
+        QTest::addColumn<QList<int>>("headers"); // header lines in the file
+        QTest::newRow("identification fails") << 1 << false << QList<int>{0};
+        QTest::newRow("range byte fails") << 6 << false << QList<int>{0};
+        QTest::newRow("thermometer fails, twice") << 14 << true << QList<int>{0, 2};
+    }
+    void recordGetsUnits()
+    {
+        QFETCH(int, failAt);
+        QFETCH(bool, failAgain);
+        QFETCH(QList<int>, headers);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"z.csv"_s);
+        TFormPrubeh::chooseFile = [&](QWidget *, const QString &) { return path; };
+        auto d = dialog();
+        cycleAt(*d, 1000, 1, failAt);
+        QVERIFY(!d->trendCycle().unitsKnown());
+        QCOMPARE(ta.sends().last().sub, 64); // the digital inputs all the same
+        d->Button3->click();
+        if (failAgain)
+            cycleAt(*d, 2000, 2, failAt);
+        cycleAt(*d, 3000, 3);
+        QCOMPARE(ta.sends().first().command, 200);
+        d->Button3->click();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().mid(3).split('\n');
+        QList<int> found;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (lines[i].startsWith("Čas;"))
+                found << int(i);
+        QCOMPARE(found, headers);
+        QVERIFY(lines[found.last()].contains("Vstup 0 [V];"));
+        QVERIFY(lines[found.last() + 1].contains(";3,0;4,0;"));
+    }
+
+    // The window's own dialogs run nested event loops: the cycle goes on
+    // under each of them, one transaction per tick, and the record that
+    // starts afterwards begins with a fresh row.
+    void readingGoesOnUnderDialogs_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("seamChooser"); // the question is the real one only behind a chosen path
+        QTest::newRow("record file chooser") << u"Button3"_s << false;
+        QTest::newRow("replace question") << u"Button3"_s << true;
+        QTest::newRow("picture file chooser") << u"Button4"_s << false;
+    }
+    void readingGoesOnUnderDialogs()
+    {
+        QFETCH(QString, button);
+        QFETCH(bool, seamChooser);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"stary.csv"_s);
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.close();
+        if (seamChooser)
+            TFormPrubeh::chooseFile = [&](QWidget *, const QString &) { return path; };
+        auto d = dialog();
+        d->show();
+        QTRY_VERIFY(d->completedCycles() >= 1);
+        quint64 during = 0;
+        bool sawDialog = false;
+        QTimer watcher;
+        quint64 atOpen = 0;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal || modal == d.get())
+                return;
+            if (!sawDialog) {
+                sawDialog = true;
+                atOpen = d->history().sampleCount();
+            }
+            during = d->history().sampleCount() - atOpen;
+            if (during >= 5)
+                static_cast<QDialog *>(modal)->reject();
+        });
+        watcher.start(5);
+        d->findChild<QPushButton *>(button)->click();
+        watcher.stop();
+        QVERIFY(sawDialog);
+        QVERIFY2(during >= 5, qPrintable(QString::number(during)));
+        QVERIFY(!d->recorder().isOpen());
+    }
+
+    // A stretch without any cycle is a gap, however the cycles came before;
+    // a steady slow bus is one line.
+    void stallIsGap_data()
+    {
+        QTest::addColumn<QList<qint64>>("times");
+        QTest::addColumn<int>("pieces");
+        QTest::newRow("stall of 27 s at 1 s") << QList<qint64>{1000, 2000, 3000, 30'000, 31'000} << 2;
+        QTest::newRow("stall of 5 s at 300 ms")
+            << QList<qint64>{1000, 1300, 1600, 1900, 2200, 7200, 7500} << 2;
+        QTest::newRow("steady 3 s") << QList<qint64>{1000, 4000, 7000, 10'000, 13'000} << 1;
+        QTest::newRow("jitter 0.3 to 0.9 s") << QList<qint64>{1000, 1300, 2200, 2500, 3400, 3700} << 1;
+    }
+    void stallIsGap()
+    {
+        QFETCH(QList<qint64>, times);
+        QFETCH(int, pieces);
+        auto d = dialog();
+        int base = 1;
+        for (qint64 t : times)
+            cycleAt(*d, t, base++);
+        d->Timer2Timer();
+        QCOMPARE(d->segments(0).size(), pieces);
+    }
+
+    // One value axis per unit, titled with it, ticks in the user's locale and
+    // never "-0"; the temperature beside the inputs in °C, alone in counts.
+    void axisPerUnit_data()
+    {
+        QTest::addColumn<QByteArray>("model");
+        QTest::addColumn<QList<int>>("ranges"); // 12 range bytes
+        QTest::addColumn<int>("thermometer");
+        QTest::addColumn<QStringList>("titles");
+        const QList<int> volts(12, 6);
+        QTest::newRow("3510 volts") << "RQ-3510 "_ba << volts << 0x81 << QStringList{u"V"_s, u"°C"_s};
+        QList<int> mixed = volts;
+        mixed[4] = mixed[7] = 8;
+        QTest::newRow("3510 volts and ohms") << "RQ-3510 "_ba << mixed << 0x81
+                                             << QStringList{u"V"_s, u"ohm"_s, u"°C"_s};
+        QList<int> couples = QList<int>(12, 2);
+        couples[1] = 9;
+        QTest::newRow("3520 thermocouple beside the temperature")
+            << "RQ-3520 "_ba << couples << 0x81 << QStringList{u"V"_s, u"°C"_s};
+        QTest::newRow("3530 four units, counts")
+            << "RQ-3530 "_ba << QList<int>{0x00, 0x10, 0x20, 0x30, 0, 0, 0, 0, 0, 0, 0, 0} << 0x80
+            << QStringList{u"ohm"_s, u"K"_s, u"°C"_s, u"°F"_s, u"Interní teplota [dílky]"_s};
+    }
+    void axisPerUnit()
+    {
+        QFETCH(QByteArray, model);
+        QFETCH(QList<int>, ranges);
+        QFETCH(int, thermometer);
+        QFETCH(QStringList, titles);
+        ta.model = model;
+        for (int i = 0; i < 12; ++i)
+            ta.memory[std::size_t(i)] = quint8(ranges[i]);
+        ta.memory[31] = quint8(thermometer);
+        auto d = dialog();
+        showSettled(*d);
+        for (int k = 0; k < 5; ++k) {
+            for (int i = 0; i < 12; ++i) // around zero: -0,004 to 0,218
+                ta.setValue(i, k * 50 * (i % 2 ? 1 : -1) / 10 + 3 * i * k * k, 3);
+            ta.setValue(16, 200 + k, 1);
+            clockNow = 1000 * (k + 1);
+            runCycle(*d);
+        }
+        d->Timer2Timer();
+        QStringList shown;
+        for (const TTrendChart::Axis &a : d->Chart1->axes()) {
+            shown << a.title;
+            QVERIFY(a.labels.size() >= 2);
+            for (const QString &label : a.labels) // a decimal comma, never a negative zero
+                QVERIFY2(!label.contains(u'.') && !QRegularExpression(u"^-0(,0*)?$"_s).match(label).hasMatch(),
+                         qPrintable(label));
+        }
+        QCOMPARE(shown, titles);
+        const QStringList &volts = d->Chart1->axes().first().labels;
+        QVERIFY2(std::any_of(volts.begin(), volts.end(), [](const QString &l) { return l.contains(u','); })
+                     || model == "RQ-3530 ",
+                 qPrintable(volts.join(u' ')));
+        QVERIFY(!volts.contains(u"-0"_s));
+        // Each axis in the colour of its first line.
+        QCOMPARE(d->Chart1->axes().first().colour, d->Chart1->channels[0].colour);
+    }
+
+    // Wheel zooms around the pointer, dragging pans, the right button's
+    // band zooms into a rectangle; while zoomed new data does not move the
+    // view; a double click or "Živě" returns to the live window.
+    void zoomPanAndLive_data()
+    {
+        QTest::addColumn<QString>("gesture");
+        QTest::addColumn<QString>("back");
+        QTest::newRow("wheel, double click") << u"wheel"_s << u"double click"_s;
+        QTest::newRow("drag, Živě") << u"drag"_s << u"button"_s;
+        QTest::newRow("band, double click") << u"band"_s << u"double click"_s;
+    }
+    void zoomPanAndLive()
+    {
+        QFETCH(QString, gesture);
+        QFETCH(QString, back);
+        auto d = dialog();
+        showSettled(*d);
+        for (qint64 t = 1000; t <= 60'000; t += 1000)
+            cycleAt(*d, t, int(t / 1000));
+        d->Timer2Timer();
+        TTrendChart *c = d->Chart1;
+        const QRect plot = c->plotRect();
+        const int x = plot.left() + plot.width() / 4;
+        const qint64 at = c->timeAt(x);
+        const double perPixel = double(c->to() - c->from()) / plot.width();
+        const qint64 from0 = c->from();
+        qint64 from = 0, to = 0;
+        if (gesture == u"wheel") {
+            QWheelEvent wheel(QPointF(x, plot.center().y()), c->mapToGlobal(QPointF(x, plot.center().y())), {},
+                              {0, 120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(c, &wheel);
+            QVERIFY(qAbs(c->to() - c->from() - 48'000) <= 1);
+            QVERIFY(qAbs(c->timeAt(x) - at) <= qint64(perPixel)); // the time under the pointer stays
+        } else if (gesture == u"drag") {
+            QTest::mousePress(c, Qt::LeftButton, {}, QPoint(x, plot.center().y()));
+            QTest::mouseMove(c, QPoint(x + 100, plot.center().y()));
+            QTest::mouseRelease(c, Qt::LeftButton, {}, QPoint(x + 100, plot.center().y()));
+            QVERIFY(qAbs(c->from() - (from0 - qint64(100 * perPixel))) <= qint64(perPixel) + 1);
+            QCOMPARE(c->to() - c->from(), qint64(60'000));
+        } else {
+            QTest::mousePress(c, Qt::RightButton, {}, QPoint(x, plot.top() + 10));
+            QTest::mouseMove(c, QPoint(x + 200, plot.bottom() - 10));
+            QTest::mouseRelease(c, Qt::RightButton, {}, QPoint(x + 200, plot.bottom() - 10));
+            QVERIFY(qAbs(c->from() - at) <= qint64(perPixel));
+            QVERIFY(qAbs(c->to() - c->from() - qint64(200 * perPixel)) <= qint64(2 * perPixel));
+        }
+        QVERIFY(!c->isLive());
+        QVERIFY(d->Button5->isEnabled());
+        from = c->from();
+        to = c->to();
+        for (qint64 t = 61'000; t <= 70'000; t += 1000)
+            cycleAt(*d, t, int(t / 1000));
+        d->Timer2Timer();
+        QCOMPARE(c->from(), from); // no jump to the newest data
+        QCOMPARE(c->to(), to);
+        if (back == u"button")
+            d->Button5->click();
+        else
+            QTest::mouseDClick(c, Qt::LeftButton, {}, plot.center());
+        QVERIFY(c->isLive());
+        QVERIFY(!d->Button5->isEnabled());
+        QCOMPARE(c->to(), qint64(70'000));
+        QCOMPARE(c->from(), qint64(10'000));
+    }
+
+    // The cursor box at a known time: the time, the bucket width (coarser
+    // in a stretch older than the finest ring), each shown line's value or
+    // its range in the bucket, and the text of a failed stretch, which is
+    // also shaded.
+    void cursorBox_data()
+    {
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("at");
+        QTest::addColumn<QStringList>("expected"); // lines after the time
+        QTest::newRow("recent") << qint64(70'000) << qint64(72'050)
+                                << QStringList{u"Úsek: 100 ms"_s, u"Vstup 0: 72,0 V"_s, u"Vstup 1: 144,0 V"_s};
+        QTest::newRow("failed") << qint64(70'000) << qint64(75'150)
+                                << QStringList{u"Úsek: 100 ms"_s, u"Chyba: chyba 9 (4× za sebou)"_s};
+        QTest::newRow("older than the finest ring")
+            << qint64(2'000) << qint64(5'500)
+            << QStringList{u"Úsek: 1 s"_s, u"Vstup 0: 5,0 až 5,9 V"_s, u"Vstup 1: 10,0 až 11,8 V"_s};
+    }
+    void cursorBox()
+    {
+        QFETCH(qint64, from);
+        QFETCH(qint64, at);
+        QFETCH(QStringList, expected);
+        auto d = dialog();
+        showSettled(*d);
+        cycleAt(*d, 0, 0); // the units and decimals
+        TrendSample s;
+        s.analogValid = s.dinValid = s.unitsKnown = true;
+        for (qint64 t = 100; t < 80'000; t += 100) {
+            s.time = t;
+            s.values[0] = double(t / 100) / 10;
+            s.values[1] = 2 * s.values[0];
+            const bool failed = t >= 75'000 && t <= 75'300;
+            s.analogValid = !failed;
+            s.error = failed ? u"chyba 9"_s : QString();
+            d->history().append(s);
+        }
+        clockNow = 80'000;
+        for (int c = 2; c < 13; ++c)
+            d->CheckBox[std::size_t(c)]->click();
+        TTrendChart *c = d->Chart1;
+        c->showRange(from, from + 10'000);
+        // The pointer over the plot (a plain move: the test platform moves no cursor).
+        const QPointF over(c->xOf(at), c->plotRect().center().y());
+        QMouseEvent move(QEvent::MouseMove, over, c->mapToGlobal(over), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(c, &move);
+        QVERIFY(c->cursorShown());
+        const QStringList lines = c->cursorLines(at);
+        const QDateTime when = QDateTime::fromMSecsSinceEpoch(at);
+        QCOMPARE(lines.first(), when.toString(u"HH:mm:ss"_s) + u',' + when.toString(u"zzz"_s));
+        QCOMPARE(lines.mid(1), expected);
+        QCOMPARE(c->failures().size(), from == 70'000 ? 1 : 0); // shaded under the lines
+    }
+
+    // Only inputs that changed in view, and the ticked ones, get a lane
+    // with their current state; every change is listed.
+    void digitalLanesAndChanges_data()
+    {
+        QTest::addColumn<QList<int>>("words"); // DIN word per cycle, first byte only
+        QTest::addColumn<int>("ticked");        // -1: none
+        QTest::addColumn<QStringList>("lanes");
+        QTest::addColumn<QStringList>("changes"); // newest first, after the time
+        QTest::newRow("one input on") << QList<int>{0, 0, 8, 8} << -1 << QStringList{u"DIN3 = 1"_s}
+                                      << QStringList{u"DIN3 → 1"_s};
+        QTest::newRow("two change, one ticked") << QList<int>{1, 1, 2, 2} << 7
+                                                << QStringList{u"DIN0 = 0"_s, u"DIN1 = 1"_s, u"DIN7 = 0"_s}
+                                                << QStringList{u"DIN1 → 1"_s, u"DIN0 → 0"_s};
+        QTest::newRow("no change, ticked") << QList<int>{4, 4, 4} << 2 << QStringList{u"DIN2 = 1"_s} << QStringList{};
+    }
+    void digitalLanesAndChanges()
+    {
+        QFETCH(QList<int>, words);
+        QFETCH(int, ticked);
+        QFETCH(QStringList, lanes);
+        QFETCH(QStringList, changes);
+        auto d = dialog();
+        for (qsizetype k = 0; k < words.size(); ++k) {
+            ta.inputs = {quint8(words[k]), 0, 0, 0};
+            cycleAt(*d, 1000 * (k + 1), 1);
+        }
+        if (ticked >= 0)
+            d->ListDin->item(ticked)->setCheckState(Qt::Checked);
+        d->Timer2Timer();
+        QStringList shown;
+        for (const TTrendChart::Lane &l : d->Chart1->lanes())
+            shown << l.label;
+        QCOMPARE(shown, lanes);
+        QStringList listed;
+        for (int i = 0; i < d->ListZmeny->count(); ++i)
+            listed << d->ListZmeny->item(i)->text().section(u"  "_s, 1);
+        QCOMPARE(listed, changes);
+        if (!changes.isEmpty())
+            QVERIFY(d->ListZmeny->item(0)->text().startsWith(
+                QDateTime::fromMSecsSinceEpoch(3000).toString(u"HH:mm:ss,000"_s)));
+    }
+
+    // "Uložit obrázek…" writes the chart whole under its caption, PNG or
+    // SVG; a full disk leaves the old file as it was and says so.
+    void pictureSavedWhole_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("fullDisk");
+        QTest::newRow("PNG") << u"graf.png"_s << false;
+        QTest::newRow("SVG") << u"graf.svg"_s << false;
+        QTest::newRow("PNG, disk full") << u"graf.png"_s << true;
+    }
+    void pictureSavedWhole()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, fullDisk);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        TFormPrubeh::chooseFile = [&](QWidget *, const QString &proposed) {
+            [&] { QVERIFY(proposed.endsWith(u".png"_s)); }();
+            return path;
+        };
+        TFormPrubeh::ask = [](QWidget *, const QString &) { return true; };
+        data.identity = u"RQ-3510 v.1.08"_s;
+        auto d = dialog();
+        showSettled(*d);
+        for (qint64 t = 1000; t <= 20'000; t += 1000)
+            cycleAt(*d, t, int(t / 1000), t == 9000 ? 3 : 0);
+        d->Timer2Timer();
+        const QString caption = d->caption();
+        QVERIFY2(caption.startsWith(u"RQ-3510 v.1.08, adresa 4, "_s), qPrintable(caption));
+        if (fullDisk) {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old picture");
+            old.close();
+            // A file may not grow beyond 4 KiB: the picture cannot be written.
+            const int code = RunInChild([&] {
+                if (!LimitFileSize(4096))
+                    return 2;
+                d->Button4Click();
+                return d->StatusBar1->text(1).startsWith(u" Obrázek nelze uložit: "_s) ? 0 : 1;
+            });
+            QCOMPARE(code, 0);
+            QVERIFY(old.open(QIODevice::ReadOnly));
+            QCOMPARE(old.readAll(), QByteArray("old picture"));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+            return;
+        }
+        d->Button4Click();
+        QCOMPARE(d->StatusBar1->text(1), u" Obrázek uložen: "_s + QDir::toNativeSeparators(path));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (name.endsWith(u".svg"_s)) {
+            QVERIFY(bytes.contains("<svg"));
+            QVERIFY(bytes.trimmed().endsWith("</svg>"));
+            QVERIFY(bytes.contains("RQ-3510 v.1.08, adresa 4, "));
+            return;
+        }
+        QImage image;
+        QVERIFY(image.loadFromData(bytes, "PNG"));
+        QCOMPARE(image.width(), d->Chart1->width());
+        QVERIFY(image.height() > d->Chart1->height());
     }
 };
 

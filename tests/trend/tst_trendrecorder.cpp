@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -111,6 +112,66 @@ private slots:
         QCOMPARE(QDateTime::fromString(stamp, Qt::ISODateWithMs).toMSecsSinceEpoch(), s.time);
         QCOMPARE(lines[1].section(u';', 1), expected);
         QCOMPARE(r.rows(), 1u);
+    }
+
+    // A record that starts before the module's ranges could be read writes
+    // its header with the first row, and again, with the units, before the
+    // first row that knows them; the file and a stream (rqtool) alike.
+    void headerCarriesUnitsOnceKnown_data()
+    {
+        QTest::addColumn<QList<bool>>("known"); // per row: units known
+        QTest::addColumn<bool>("atOpen");        // units known when the file was opened
+        QTest::addColumn<QList<int>>("headers"); // line numbers of header lines
+        QTest::newRow("known from the start") << QList<bool>{true, true} << true << QList<int>{0};
+        QTest::newRow("first reading failed") << QList<bool>{false, true, true} << false << QList<int>{0, 2};
+        QTest::newRow("never known") << QList<bool>{false, false} << false << QList<int>{0};
+        QTest::newRow("known by the first row") << QList<bool>{true, true} << false << QList<int>{0};
+    }
+    void headerCarriesUnitsOnceKnown()
+    {
+        QFETCH(QList<bool>, known);
+        QFETCH(bool, atOpen);
+        QFETCH(QList<int>, headers);
+        QList<TrendSample> samples;
+        for (qsizetype n = 0; n < known.size(); ++n) {
+            TrendSample s = childSample(int(n));
+            s.unitsKnown = known[n];
+            s.analogValid = known[n];
+            if (known[n])
+                s.units = Units;
+            samples << s;
+        }
+        QTemporaryDir dir;
+        TrendRecorder r;
+        QVERIFY(r.open(dir.filePath(u"u.csv"_s), atOpen ? Units : std::array<QString, TrendSample::ValueCount>{},
+                       atOpen));
+        QString stream;
+        TrendCsvText csv;
+        TrendCsvText appending(false);
+        for (const TrendSample &s : samples) {
+            QVERIFY(r.write(s));
+            stream += csv.next(s);
+            QCOMPARE(appending.next(s), TrendRecorder::rowLine(s));
+        }
+        r.close();
+        QFile f(dir.filePath(u"u.csv"_s));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList fileLines = QString::fromUtf8(f.readAll().mid(3)).split(u"\r\n"_s);
+        const QStringList streamLines = stream.split(u"\r\n"_s);
+        for (int which = 0; which < 2; ++which) {
+            const QStringList &lines = which == 0 ? fileLines : streamLines;
+            const QList<int> &expected = headers;
+            QList<int> found;
+            for (qsizetype i = 0; i < lines.size(); ++i)
+                if (lines[i].startsWith(u"Čas;"_s))
+                    found << int(i);
+            QCOMPARE(found, expected);
+            // The last header names the units exactly when a row knew them.
+            const bool any = std::any_of(known.begin(), known.end(), [](bool k) { return k; }) || atOpen;
+            QCOMPARE(lines[found.last()].contains(u"Vstup 0 [V];"_s), any);
+            QCOMPARE(lines.size(), qsizetype(expected.size() + samples.size() + 1));
+        }
+        QCOMPARE(r.rows(), quint64(samples.size()));
     }
 
     void unwritableFileIsReported()

@@ -1,0 +1,379 @@
+#include "cli/Kontext.h"
+
+#include "cli/Signaly.h"
+#include "comm/Opakovani.h"
+#include "comm/Spojeni.h"
+#include "diag/LinkCheck.h"
+#include "scan/HledaniModulu.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLocale>
+
+#include <chrono>
+#include <unistd.h>
+
+namespace {
+constexpr quint8 ReadByteCommand = 102;
+constexpr quint8 TimeoutError = 20;
+
+const QMap<QString, quint8> AdapterNames = {{QStringLiteral("com"), 0}, {QStringLiteral("isa"), 1},
+                                            {QStringLiteral("pci"), 2}, {QStringLiteral("usb"), 3},
+                                            {QStringLiteral("lan"), 4}};
+
+QString hexBytes(const quint32 *cells, int n)
+{
+    QStringList parts;
+    for (int i = 0; i < n; ++i)
+        parts << QStringLiteral("%1").arg(cells[i] & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+    return parts.join(QLatin1Char(' '));
+}
+
+// Progress of a transfer on standard error, rewritten on one line; a
+// signal stops the transfer between two bytes.
+class CliReport : public TransferReport
+{
+public:
+    CliReport(Sink &err, bool show) : m_err(err), m_show(show) {}
+    void status(const QString &text) override
+    {
+        m_last = text;
+        if (!m_show)
+            return;
+        m_err.write(QStringLiteral("\r%1\x1b[K").arg(text.trimmed()));
+        m_dirty = true;
+    }
+    void step(int k, int n) override
+    {
+        m_done = k;
+        m_total = n;
+    }
+    bool cancelled() const override { return StopSignal() != 0; }
+    void finish()
+    {
+        if (m_dirty)
+            m_err.write(QStringLiteral("\r\x1b[K"));
+        m_dirty = false;
+    }
+    QString last() const { return m_last; }
+    int done() const { return m_done; }
+
+private:
+    Sink &m_err;
+    bool m_show;
+    bool m_dirty = false;
+    QString m_last;
+    int m_done = 0;
+    int m_total = 0;
+};
+} // namespace
+
+// Watches the bus: the last error for the messages, and with --verbose
+// every transaction on standard error, as mbpoll -v does.
+class BusLog : public TransactionObserver
+{
+public:
+    BusLog(Sink &err, bool verbose) : m_err(err), m_verbose(verbose) { SetTransactionObserver(this); }
+    ~BusLog() override { SetTransactionObserver(nullptr); }
+    void connectionOpened() override {}
+    qint64 clock() const override
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    void record(quint8 kind, const quint32 *request, quint8 error, const std::array<quint8, 5> &received,
+                qint64 startedUs) override
+    {
+        if (error != 0)
+            lastError = error;
+        if (!m_verbose)
+            return;
+        const quint32 got[5] = {received[0], received[1], received[2], received[3], received[4]};
+        QString text = QStringLiteral("adresa %1  příkaz %2/%3  odesláno %4  přijato %5  %6 ms")
+                           .arg(request[0])
+                           .arg(request[1])
+                           .arg(request[2])
+                           .arg(hexBytes(request + 3, 5), hexBytes(got, 5))
+                           .arg(QLocale::c().toString(double(clock() - startedUs) / 1000.0, 'f', 1));
+        if (error != 0)
+            text += QStringLiteral("  chyba %1: %2").arg(error).arg(ErrorText(kind, error).trimmed());
+        m_err.write(text + QLatin1Char('\n'));
+    }
+    quint8 lastError = 0;
+
+private:
+    Sink &m_err;
+    bool m_verbose;
+};
+
+QString FailureKind(int code)
+{
+    switch (code) {
+    case ExitCode::Usage:
+        return QStringLiteral("usage");
+    case ExitCode::Refused:
+        return QStringLiteral("refused");
+    case ExitCode::Comm:
+        return QStringLiteral("communication");
+    case ExitCode::File:
+        return QStringLiteral("file");
+    default:
+        return code > 128 ? QStringLiteral("interrupted") : QString();
+    }
+}
+
+Context::Context(const CliArguments &arguments, Sink &out_, Sink &err_, bool progress_)
+    : args(arguments), out(out_), err(err_), json(arguments.has(QStringLiteral("json"))),
+      quiet(arguments.has(QStringLiteral("quiet"))), progress(progress_ && !quiet),
+      m_log(std::make_unique<BusLog>(err_, arguments.has(QStringLiteral("verbose"))))
+{
+}
+
+Context::~Context()
+{
+    disconnect();
+}
+
+qint64 Context::number(const QString &name, qint64 min, qint64 max, qint64 fallback) const
+{
+    if (!args.has(name))
+        return fallback;
+    const std::optional<qint32> v = ParseIntText(args.value(name));
+    if (!v || *v < min || *v > max)
+        fail(ExitCode::Usage,
+             QStringLiteral("Neplatná hodnota volby --%1: „%2“ (%3 až %4).").arg(name, args.value(name)).arg(min).arg(max));
+    return *v;
+}
+
+void Context::prepare()
+{
+    SetDefaults(&data);
+    if (args.has(QStringLiteral("settings"))) {
+        // A file named on purpose must be there and hold settings: falling
+        // back to defaults would talk to some other port.
+        const QString path = args.value(QStringLiteral("settings"));
+        const QFileInfo info(path);
+        if (!info.exists())
+            fail(ExitCode::File, QStringLiteral("Soubor nastavení %1 neexistuje.").arg(path));
+        if (info.isDir())
+            fail(ExitCode::File, QStringLiteral("Soubor nastavení %1 je složka.").arg(path));
+        if (!info.isReadable() || !LoadSettings(&data, path))
+            fail(ExitCode::File, QStringLiteral("Soubor nastavení %1 nelze přečíst nebo neobsahuje nastavení "
+                                                "připojení (sekce [Připojení], klíč Rozhraní).")
+                                     .arg(path));
+    } else {
+        // The same file the program uses, installed or not.
+        LoadSettings(&data, FindSettingsLocation());
+    }
+    SetTransactionRetries(int(number(QStringLiteral("retries"), 0, 100, 2)));
+    if (args.has(QStringLiteral("adapter"))) {
+        const QString name = args.value(QStringLiteral("adapter")).toLower();
+        if (!AdapterNames.contains(name))
+            fail(ExitCode::Usage, QStringLiteral("Neznámé rozhraní „%1“ (com, isa, pci, usb, lan).").arg(name));
+        data.adapterKind = AdapterNames.value(name);
+    }
+    data.comPort = quint8(number(QStringLiteral("com"), 1, 255, data.comPort));
+    data.isaBase = quint16(number(QStringLiteral("isa"), 0, 0xFFFF, data.isaBase));
+    if (args.has(QStringLiteral("ip")))
+        data.ipAddress = args.value(QStringLiteral("ip"));
+    data.udpPort = quint32(number(QStringLiteral("udp-port"), 0, 65535, data.udpPort));
+    data.udpTimeout = quint32(number(QStringLiteral("udp-timeout"), 0, 65535, data.udpTimeout));
+    // The LAN converter waits its own timeout whatever the baud rate says.
+    if (args.has(QStringLiteral("timeout")))
+        data.udpTimeout = quint32(number(QStringLiteral("timeout"), 1, 60000, 0));
+    if (args.has(QStringLiteral("baud"))) {
+        const QString text = args.value(QStringLiteral("baud"));
+        const std::optional<QList<quint32>> rates = ParseBaudList(text);
+        if (!rates || rates->size() != 1 || text.contains(QLatin1String("all"), Qt::CaseInsensitive))
+            fail(ExitCode::Usage, QStringLiteral("Neplatná komunikační rychlost „%1“.").arg(text));
+        data.baudRate = rates->first();
+    }
+}
+
+quint8 Context::singleAddress() const
+{
+    if (!args.has(QStringLiteral("address")))
+        return data.moduleAddress;
+    const std::optional<qint32> a = ParseIntText(args.value(QStringLiteral("address")));
+    if (!a || *a < 0 || *a > 255)
+        fail(ExitCode::Usage,
+             QStringLiteral("Neplatná adresa modulu „%1“ (0 až 255).").arg(args.value(QStringLiteral("address"))));
+    return quint8(*a);
+}
+
+void Context::openAdapter()
+{
+    CloseConnection(data);
+    const AdapterSettings settings = AdapterSettingsOf(data);
+    data.initBlock = MakeInitBlock(settings, data.ipAddress8bit);
+    quint32 handle = 0;
+    QString last;
+    if (!OpenConfigured(data, handle, data.baudRate, [&last](const QString &text) { last = text; })) {
+        if (data.adapterKind == 0 || data.adapterKind == 3)
+            last += QStringLiteral(" (zařízení %1)").arg(DevicePathOf(data.adapterKind, data.comPort));
+        fail(ExitCode::Comm, last.trimmed());
+    }
+    data.handle = handle;
+    // Every adapter kind waits as long as --timeout says.
+    if (args.has(QStringLiteral("timeout")))
+        ConfigureAdapter(data.adapterKind, handle, data.baudRate, data.udpTimeout, SetConfigThird);
+}
+
+void Context::connectModule(std::optional<quint8> address)
+{
+    const quint8 a = address ? *address : singleAddress();
+    openAdapter();
+    data.moduleAddress = a;
+    QString identity, text;
+    if (const quint8 error = IdentifyModule(data.adapterKind, data.handle, a, identity, text); error != 0)
+        fail(ExitCode::Comm, errorText(error));
+    data.identity = identity;
+    data.statusText = StatusOkText;
+}
+
+void Context::disconnect()
+{
+    CloseConnection(data);
+}
+
+bool Context::converterSilent()
+{
+    if (data.adapterKind != 4)
+        return false;
+    if (!m_converterSilent)
+        m_converterSilent =
+            CheckConverter(data.ipAddress, data.udpPort, std::max<quint32>(data.udpTimeout, 200)).verdict ==
+            CheckVerdict::Failed;
+    return *m_converterSilent;
+}
+
+QString Context::errorText(quint8 error)
+{
+    const QString text = ErrorText(data.adapterKind, error).trimmed();
+    if (error == TimeoutError) {
+        if (converterSilent())
+            return QStringLiteral("LAN konvertor %1, UDP port %2 neodpovídá ani na vlastní dotaz (zkontrolujte "
+                                  "jeho napájení, síť, IP adresu a port).")
+                .arg(data.ipAddress)
+                .arg(data.udpPort);
+        return QStringLiteral("%1 (adresa %2, %3 Bd)").arg(text).arg(data.moduleAddress).arg(data.baudRate);
+    }
+    if ((data.adapterKind == 0 || data.adapterKind == 3) && (error == 4 || error == 5 || error == 14 ||
+                                                             error == 16 || error == 18 || error == 19))
+        return QStringLiteral("%1 (zařízení %2)").arg(text, DevicePathOf(data.adapterKind, data.comPort));
+    return text;
+}
+
+void Context::stopPoint(const QString &done)
+{
+    if (StopSignal() != 0)
+        fail(StopExitCode(), done);
+}
+
+void Context::sequence(bool write, const QList<TransferStep> &steps, const ProgressFigure &figure)
+{
+    if (steps.isEmpty())
+        return;
+    CliReport report(err, progress);
+    m_log->lastError = 0;
+    const bool ok = write ? WriteSequence(&data, report, steps, figure) : ReadSequence(&data, report, steps, figure);
+    report.finish();
+    if (ok)
+        return;
+    if (StopSignal() != 0)
+        fail(StopExitCode(), (write ? QStringLiteral("Zápis přerušen po %1 z %2 bajtů.")
+                                    : QStringLiteral("Čtení přerušeno po %1 z %2 bajtů."))
+                                 .arg(report.done())
+                                 .arg(steps.size()));
+    if (report.last() == TransferText::WriteMismatch)
+        fail(ExitCode::Comm, QStringLiteral("Chyba zápisu dat: %1 se po zápisu přečetl jinak (zapsáno %2 z %3 bajtů).")
+                                 .arg(BlockPlace(steps.at(report.done()).page * 256 + steps.at(report.done()).address))
+                                 .arg(report.done())
+                                 .arg(steps.size()));
+    fail(ExitCode::Comm, m_log->lastError != 0 ? errorText(m_log->lastError) : report.last().trimmed());
+}
+
+EepromBlock Context::readModule()
+{
+    EepromBlock block{};
+    sequence(false, EepromSteps(block), EepromProgress);
+    return block;
+}
+
+void Context::readSteps(const QList<TransferStep> &steps, const ProgressFigure &figure)
+{
+    sequence(false, steps, figure);
+}
+
+void Context::writeSteps(const QList<TransferStep> &steps, const ProgressFigure &figure)
+{
+    sequence(true, steps, figure);
+}
+
+void Context::transact(quint8 command, quint8 subCode, ModuleBytes &bytes)
+{
+    const quint8 error = Transact(data, data.moduleAddress, command, subCode, bytes);
+    if (error != 0)
+        fail(ExitCode::Comm, errorText(error));
+}
+
+void Context::line(const QString &text)
+{
+    if (!json && !out.write(text + QLatin1Char('\n')))
+        fail(ExitCode::File, out.error());
+}
+
+void Context::note(const QString &text)
+{
+    if (!quiet)
+        err.write(text + QLatin1Char('\n'));
+}
+
+void Context::jsonLine(const QJsonObject &object)
+{
+    if (!out.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'))
+        fail(ExitCode::File, out.error());
+}
+
+ModuleModel Context::modelOf(const EepromBlock *block) const
+{
+    if (const auto model = ModelOfIdentity(data.identity))
+        return *model;
+    if (block) {
+        const QList<ModuleModel> fitting = ModelsFitting(*block);
+        if (!fitting.isEmpty())
+            return fitting.first();
+    }
+    return ModuleModel::RQ3510;
+}
+
+QByteArray Context::readInput(const QString &path, qint64 limit, qint64 *size)
+{
+    QFile file;
+    const bool stdinput = path == QLatin1String("-");
+    const bool opened = stdinput ? file.open(STDIN_FILENO, QIODevice::ReadOnly)
+                                 : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    const QString name = stdinput ? QStringLiteral("standardní vstup") : path;
+    if (!opened || (!stdinput && QFileInfo(path).isDir()))
+        fail(ExitCode::File, QStringLiteral("Soubor %1 nelze otevřít: %2.")
+                                 .arg(name, QFileInfo(path).isDir() ? SystemErrorText(EISDIR) : file.errorString()));
+    // Reading a little more than needed tells a longer file apart without
+    // loading anything large; standard input is counted to its end.
+    QByteArray bytes = file.read(limit + 1);
+    qint64 total = bytes.size();
+    if (stdinput) {
+        char buffer[65536];
+        for (qint64 n; (n = file.read(buffer, sizeof buffer)) > 0;)
+            total += n;
+    } else {
+        total = file.size();
+    }
+    if (file.error() != QFileDevice::NoError)
+        fail(ExitCode::File, QStringLiteral("Soubor %1 nelze přečíst: %2.").arg(name, file.errorString()));
+    if (size)
+        *size = total;
+    return bytes;
+}

@@ -1,0 +1,730 @@
+#include "trend/Graf.h"
+
+#include "live/FixedPoint.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QImage>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSvgGenerator>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace {
+constexpr int AxisWidth = 58;
+constexpr int LaneHeight = 14;
+const QColor Grid(0xe6, 0xe6, 0xe6);
+const QColor FailShade(0xff, 0xd8, 0xd8);
+const QColor LaneColour(0x20, 0x40, 0xa0);
+
+// 1, 2 or 5 times a power of ten, about span / count.
+double niceStep(double span, int count)
+{
+    const double raw = span / std::max(1, count);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double f = raw / magnitude;
+    return (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * magnitude;
+}
+
+// Start of the local-time slot of width step that holds t.
+qint64 localFloor(qint64 t, qint64 step)
+{
+    const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(t).offsetFromUtc()) * 1000;
+    const qint64 local = t + offset;
+    const qint64 q = local / step - (local % step < 0 ? 1 : 0);
+    return q * step - offset;
+}
+
+QString durationText(qint64 ms)
+{
+    const QLocale locale;
+    if (ms < 1000)
+        return QStringLiteral("%1 ms").arg(ms);
+    if (ms < 60'000)
+        return locale.toString(double(ms) / 1000, 'g', 4) + QStringLiteral(" s");
+    if (ms < 3'600'000)
+        return ms % 60'000 ? QStringLiteral("%1 min %2 s").arg(ms / 60'000).arg(ms % 60'000 / 1000)
+                           : QStringLiteral("%1 min").arg(ms / 60'000);
+    return ms % 3'600'000 ? QStringLiteral("%1 h %2 min").arg(ms / 3'600'000).arg(ms % 3'600'000 / 60'000)
+                          : QStringLiteral("%1 h").arg(ms / 3'600'000);
+}
+
+QString clockText(qint64 t)
+{
+    const QDateTime d = QDateTime::fromMSecsSinceEpoch(t);
+    return d.toString(QStringLiteral("HH:mm:ss")) + QLocale().decimalPoint() + d.toString(QStringLiteral("zzz"));
+}
+} // namespace
+
+TTrendChart::TTrendChart(QWidget *parent) : QWidget(parent)
+{
+    setMouseTracking(true);
+    setMinimumSize(420, 260);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_axisOf.fill(-1);
+}
+
+QString TTrendChart::tickText(double value, int decimals)
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    QString text = locale.toString(value, 'f', std::clamp(decimals, 0, 15));
+    // A value that rounds to zero is "0", never "-0".
+    if (text.startsWith(locale.negativeSign())) {
+        bool zero = true;
+        for (const QChar c : text)
+            if (c.isDigit() && c != u'0')
+                zero = false;
+        if (zero)
+            text.remove(0, locale.negativeSign().size());
+    }
+    return text;
+}
+
+void TTrendChart::setWindow(qint64 length)
+{
+    m_window = std::max<qint64>(0, length);
+}
+
+void TTrendChart::setNow(qint64 now)
+{
+    m_now = now;
+    rebuild();
+}
+
+void TTrendChart::goLive()
+{
+    m_live = true;
+    m_yLow = 0;
+    m_yHigh = 1;
+    rebuild();
+    emit viewChanged();
+}
+
+void TTrendChart::setView(qint64 from, qint64 to)
+{
+    m_live = false;
+    m_from = from;
+    m_to = std::max(from + 1, to);
+    rebuild();
+    emit viewChanged();
+}
+
+double TTrendChart::xOf(qint64 t) const
+{
+    return m_plot.left() + double(t - m_from) * m_plot.width() / double(std::max<qint64>(1, m_to - m_from));
+}
+
+qint64 TTrendChart::timeAt(double x) const
+{
+    return m_from + qint64(std::llround((x - m_plot.left()) * double(m_to - m_from) / std::max(1, m_plot.width())));
+}
+
+void TTrendChart::zoomAt(double x, double factor)
+{
+    const double span = double(m_to - m_from);
+    // Between half a second and a year.
+    const double wanted = std::clamp(span * factor, 500.0, 365.0 * 86'400'000);
+    const qint64 t0 = timeAt(std::clamp(x, double(m_plot.left()), double(m_plot.right())));
+    const qint64 from = t0 - qint64(std::llround(double(t0 - m_from) * wanted / span));
+    setView(from, from + qint64(wanted));
+}
+
+void TTrendChart::panBy(double dx)
+{
+    const qint64 dt = qint64(std::llround(dx * double(m_to - m_from) / std::max(1, m_plot.width())));
+    setView(m_from - dt, m_to - dt);
+}
+
+void TTrendChart::zoomInto(const QRect &band)
+{
+    const QRect b = band.normalized() & m_plot;
+    if (b.width() < 4)
+        return;
+    if (b.height() >= 4 && b.height() < m_plot.height() - 2) {
+        const double h = std::max(1, m_plot.height());
+        const double low = double(m_plot.bottom() - b.bottom()) / h;
+        const double high = double(m_plot.bottom() - b.top()) / h;
+        const double span = m_yHigh - m_yLow;
+        const double newLow = m_yLow + span * low;
+        m_yHigh = m_yLow + span * high;
+        m_yLow = newLow;
+    }
+    setView(timeAt(b.left()), timeAt(b.right()));
+}
+
+TTrendChart::Layout TTrendChart::layoutFor(const QSize &size, int captionHeight) const
+{
+    Layout l;
+    const int axes = int(m_axes.size());
+    const int labels = m_lanes.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("DIN31 = 1")) + 12;
+    const int left = std::max({((axes + 1) / 2) * AxisWidth, labels, 24});
+    const int right = std::max((axes / 2) * AxisWidth, 12);
+    const int timeRow = fontMetrics().height() + 6;
+    const int lanes = m_lanes.isEmpty() ? 0 : int(m_lanes.size() + (m_moreLanes ? 1 : 0)) * LaneHeight + 6;
+    const int top = captionHeight + 8;
+    const int plotHeight = std::max(60, size.height() - top - timeRow - lanes - 4);
+    l.plot = QRect(left, top, std::max(60, size.width() - left - right), plotHeight);
+    l.lanes = QRect(left, l.plot.bottom() + 1 + timeRow, l.plot.width(), lanes);
+    l.leftWidth = left;
+    return l;
+}
+
+void TTrendChart::rebuild()
+{
+    if (m_live) {
+        m_to = m_now;
+        m_from = m_window > 0 ? m_now - m_window
+                              : (m_history && !m_history->isEmpty() ? m_history->firstTime() : m_now - 60'000);
+        if (m_from >= m_to)
+            m_from = m_to - 1000;
+    }
+    m_buckets.clear();
+    m_failures.clear();
+    m_width = 100;
+    if (m_history) {
+        // About one bucket per three pixels: drawn as its minimum and
+        // maximum, every spike stays visible.
+        const int plotWidth = m_plot.isValid() ? m_plot.width() : width() - 2 * AxisWidth;
+        m_buckets = m_history->view(m_from, m_to, std::clamp(plotWidth / 3, 100, 600), &m_width);
+        m_failures = m_history->failures(m_from, m_to);
+    }
+    computeLanes();
+    // The axes first by unit only: their count sets the plot's width.
+    computeAxes();
+    const Layout l = layoutFor(size(), 0);
+    m_plot = l.plot;
+    m_laneRect = l.lanes;
+    computeAxes(); // now with ticks for the plot's height
+    computeTimeTicks();
+
+    const qint64 join = m_history ? m_history->joinLimit(m_width) : 1000;
+    for (int c = 0; c < ValueCount; ++c) {
+        auto &pieces = m_pieces[static_cast<std::size_t>(c)];
+        pieces.clear();
+        if (!channels[static_cast<std::size_t>(c)].shown)
+            continue;
+        const auto k = static_cast<std::size_t>(c);
+        pieces.emplace_back();
+        const auto breakLine = [&pieces] {
+            if (!pieces.back().isEmpty())
+                pieces.emplace_back();
+        };
+        qint64 previous = 0;
+        bool have = false;
+        for (const TrendBucket &b : m_buckets) {
+            if (b.analogCount == 0) {
+                breakLine(); // only failed cycles here
+                have = false;
+                continue;
+            }
+            // No cycles for a while (a stall) is a gap too: a line never
+            // crosses a stretch without readings.
+            if ((have && b.first - previous > join) || b.analogGap())
+                breakLine();
+            const double x = double(b.first + (b.last - b.first) / 2);
+            pieces.back().append(QPointF(x, b.min[k]));
+            if (b.max[k] != b.min[k])
+                pieces.back().append(QPointF(x, b.max[k]));
+            if (b.analogGap())
+                breakLine(); // a bucket with a failed cycle stands alone
+            previous = b.last;
+            have = !b.analogGap();
+        }
+        if (pieces.back().isEmpty())
+            pieces.pop_back();
+    }
+    update();
+}
+
+void TTrendChart::computeAxes()
+{
+    const int plotHeight = m_plot.isValid() ? m_plot.height() : 200;
+    QList<Axis> axes;
+    QStringList keys;
+    m_axisOf.fill(-1);
+    for (int c = 0; c < ValueCount; ++c) {
+        const Channel &ch = channels[static_cast<std::size_t>(c)];
+        if (!ch.shown)
+            continue;
+        QString key, title;
+        if (c < ValueCount - 1) {
+            key = ch.unit;
+            title = ch.unit.isEmpty() ? QStringLiteral("bez jednotky") : ch.unit;
+        } else if (temperatureUnit == u"°C") {
+            key = title = temperatureUnit; // beside the inputs in °C
+        } else {
+            // Raw counts (or not known yet) are a scale of their own.
+            key = QStringLiteral("#teplota");
+            title = temperatureUnit.isEmpty() ? QStringLiteral("Interní teplota")
+                                              : QStringLiteral("Interní teplota [%1]").arg(temperatureUnit);
+        }
+        qsizetype a = keys.indexOf(key);
+        if (a < 0) {
+            a = keys.size();
+            keys << key;
+            Axis axis;
+            axis.title = title;
+            axis.colour = ch.colour;
+            axis.left = a % 2 == 0;
+            axes << axis;
+        }
+        axes[a].channels << c;
+        m_axisOf[static_cast<std::size_t>(c)] = int(a);
+    }
+    for (Axis &axis : axes) {
+        double low = 0, high = 0;
+        bool any = false;
+        for (const TrendBucket &b : m_buckets) {
+            if (b.analogCount == 0)
+                continue;
+            for (int c : axis.channels) {
+                const auto k = static_cast<std::size_t>(c);
+                low = any ? std::min(low, double(b.min[k])) : b.min[k];
+                high = any ? std::max(high, double(b.max[k])) : b.max[k];
+                any = true;
+            }
+        }
+        if (!any) {
+            low = 0;
+            high = 1;
+        }
+        const double margin = high > low ? (high - low) * 0.05 : (high != 0 ? std::abs(high) * 0.05 : 1.0);
+        low -= margin;
+        high += margin;
+        axis.min = low + (high - low) * m_yLow;
+        axis.max = low + (high - low) * m_yHigh;
+        const double step = niceStep(axis.max - axis.min, std::max(2, plotHeight / 40));
+        const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
+        for (double v = std::ceil(axis.min / step) * step; v <= axis.max + step * 1e-9; v += step) {
+            const double tick = std::abs(v) < step * 1e-6 ? 0.0 : v;
+            axis.ticks << tick;
+            axis.labels << tickText(tick, decimals);
+        }
+    }
+    m_axes = axes;
+}
+
+void TTrendChart::computeTimeTicks()
+{
+    static constexpr qint64 Steps[] = {100,       200,       500,       1000,       2000,       5000,      10'000,
+                                       15'000,    30'000,    60'000,    120'000,    300'000,    600'000,   900'000,
+                                       1'800'000, 3'600'000, 7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000,
+                                       172'800'000, 604'800'000};
+    m_timeTicks.clear();
+    m_timeLabels.clear();
+    const qint64 span = m_to - m_from;
+    const int most = std::max(2, m_plot.width() / 90);
+    qint64 step = Steps[std::size(Steps) - 1];
+    for (qint64 s : Steps)
+        if (span / s <= most) {
+            step = s;
+            break;
+        }
+    QString format = step < 60'000 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm");
+    if (span > 86'400'000)
+        format = step < 86'400'000 ? QStringLiteral("d.M. HH:mm") : QStringLiteral("d.M.");
+    for (qint64 t = localFloor(m_from, step); t <= m_to; t += step) {
+        if (t < m_from)
+            continue;
+        m_timeTicks << t;
+        QString text = QDateTime::fromMSecsSinceEpoch(t).toString(format);
+        if (step < 1000)
+            text += QLocale().decimalPoint() + QString::number(t % 1000 / 100);
+        m_timeLabels << text;
+    }
+}
+
+void TTrendChart::computeLanes()
+{
+    quint32 changed = 0;
+    bool have = false;
+    quint32 previous = 0;
+    for (const TrendBucket &b : m_buckets) {
+        if (b.dinCount == 0)
+            continue;
+        changed |= b.dinAny ^ b.dinAll;
+        if (have)
+            changed |= previous ^ b.dinAll;
+        previous = b.dinAll;
+        have = true;
+    }
+    const quint32 now = m_history ? m_history->lastDin() : 0;
+    const bool known = m_history && m_history->dinKnown();
+    // At most a quarter of the chart: the ticked inputs first, then the
+    // changed ones in order; the others are counted (the list names them).
+    const int most = std::max(2, height() / 4 / LaneHeight);
+    quint32 shown = tickedInputs;
+    m_moreLanes = 0;
+    for (int n = 0; n < 32; ++n) {
+        if (!(changed >> n & 1) || (shown >> n & 1))
+            continue;
+        if (std::popcount(shown) < most - 1)
+            shown |= 1u << n;
+        else
+            ++m_moreLanes;
+    }
+    if (m_moreLanes == 1 && std::popcount(shown) < most) { // room for the one left
+        shown |= changed & ~shown;
+        m_moreLanes = 0;
+    }
+    m_lanes.clear();
+    for (int n = 0; n < 32; ++n) {
+        if (!(shown >> n & 1))
+            continue;
+        Lane lane;
+        lane.input = n;
+        lane.state = known && (now >> n & 1);
+        lane.label = QStringLiteral("DIN%1 = %2").arg(n).arg(known ? QString::number(int(lane.state)) : QStringLiteral("?"));
+        m_lanes << lane;
+    }
+}
+
+QList<QList<QPointF>> TTrendChart::segments(int channel) const
+{
+    const auto &pieces = m_pieces[static_cast<std::size_t>(channel)];
+    return QList<QList<QPointF>>(pieces.begin(), pieces.end());
+}
+
+QStringList TTrendChart::cursorLines(qint64 t) const
+{
+    QStringList lines{clockText(t), QStringLiteral("Úsek: ") + durationText(m_width)};
+    const TrendBucket *hit = nullptr;
+    for (const TrendBucket &b : m_buckets) {
+        if (t >= b.start && t < b.start + m_width) {
+            hit = &b;
+            break;
+        }
+    }
+    if (hit && hit->analogCount > 0) {
+        for (int c = 0; c < ValueCount; ++c) {
+            const Channel &ch = channels[static_cast<std::size_t>(c)];
+            if (!ch.shown)
+                continue;
+            const auto k = static_cast<std::size_t>(c);
+            const QString unit = ch.unit.isEmpty() ? QString() : QStringLiteral(" ") + ch.unit;
+            QString value = FormatFixed(hit->min[k], ch.decimals);
+            if (hit->max[k] != hit->min[k])
+                value += QStringLiteral(" až ") + FormatFixed(hit->max[k], ch.decimals);
+            lines << ch.name + QStringLiteral(": ") + value + unit;
+        }
+    }
+    bool failed = false;
+    for (const TrendFailure &f : m_failures) {
+        if (t >= f.first - m_width && t <= f.last + m_width) {
+            lines << QStringLiteral("Chyba: ") + (f.error.isEmpty() ? QStringLiteral("čtení selhalo") : f.error)
+                    + (f.cycles > 1 ? QStringLiteral(" (%1× za sebou)").arg(f.cycles) : QString());
+            failed = true;
+        }
+    }
+    if (!failed && (!hit || hit->analogCount == 0))
+        lines << QStringLiteral("Bez hodnot");
+    return lines;
+}
+
+void TTrendChart::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    Layout l;
+    l.plot = m_plot;
+    l.lanes = m_laneRect;
+    l.leftWidth = m_plot.left();
+    p.fillRect(rect(), Qt::white);
+    paintInto(p, l, true);
+}
+
+void TTrendChart::render(QPainter &p, const QSize &size, const QString &caption) const
+{
+    const int captionHeight = caption.isEmpty() ? 0 : fontMetrics().height() + 8;
+    p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    if (!caption.isEmpty()) {
+        p.setPen(Qt::black);
+        p.drawText(QRect(8, 4, size.width() - 16, captionHeight), Qt::AlignLeft | Qt::AlignVCenter, caption);
+    }
+    // The same plot as on the screen, moved down under the caption.
+    p.save();
+    p.translate(0, captionHeight);
+    Layout l;
+    l.plot = m_plot;
+    l.lanes = m_laneRect;
+    paintInto(p, l, false);
+    p.restore();
+}
+
+QByteArray TTrendChart::image(const QString &format, const QString &caption) const
+{
+    const int captionHeight = fontMetrics().height() + 8;
+    const QSize size(width(), height() + captionHeight);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    if (format.compare(u"svg", Qt::CaseInsensitive) == 0) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(caption);
+        QPainter p;
+        if (!p.begin(&svg))
+            return {};
+        render(p, size, caption);
+        p.end();
+    } else {
+        QImage picture(size, QImage::Format_RGB32);
+        QPainter p(&picture);
+        p.setRenderHint(QPainter::Antialiasing);
+        render(p, size, caption);
+        p.end();
+        if (!picture.save(&buffer, "PNG"))
+            return {};
+    }
+    return buffer.data();
+}
+
+void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
+{
+    const QRect plot = l.plot;
+    const double span = double(std::max<qint64>(1, m_to - m_from));
+    const auto x = [&](double t) { return plot.left() + (t - double(m_from)) * plot.width() / span; };
+    const QFontMetrics fm = fontMetrics();
+
+    // Grid of the first axis and of the time.
+    p.setPen(Grid);
+    if (!m_axes.isEmpty()) {
+        const Axis &a = m_axes.first();
+        for (double v : a.ticks) {
+            const double y = plot.bottom() - (v - a.min) / (a.max - a.min) * plot.height();
+            p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
+        }
+    }
+    for (qint64 t : m_timeTicks)
+        p.drawLine(QPointF(x(double(t)), plot.top()), QPointF(x(double(t)), plot.bottom()));
+
+    // Failed stretches under the lines, at least three pixels wide; those
+    // that touch on the screen are one rectangle.
+    QRectF shade;
+    const auto flushShade = [&] {
+        if (!shade.isNull())
+            p.fillRect(shade & QRectF(plot), FailShade);
+        shade = QRectF();
+    };
+    for (const TrendFailure &f : m_failures) {
+        double x0 = x(double(f.first)), x1 = x(double(f.last));
+        if (x1 - x0 < 3) {
+            x0 -= 1.5;
+            x1 = x0 + 3;
+        }
+        if (!shade.isNull() && x0 <= shade.right() + 1) {
+            shade.setRight(std::max(shade.right(), x1));
+            continue;
+        }
+        flushShade();
+        shade = QRectF(QPointF(x0, plot.top()), QPointF(x1, plot.bottom()));
+    }
+    flushShade();
+
+    // The lines: one polyline per unbroken piece.
+    p.save();
+    p.setClipRect(plot.adjusted(0, 0, 1, 1));
+    for (int c = 0; c < ValueCount; ++c) {
+        const int a = m_axisOf[static_cast<std::size_t>(c)];
+        if (a < 0)
+            continue;
+        const Axis &axis = m_axes.at(a);
+        const double scale = plot.height() / std::max(1e-300, axis.max - axis.min);
+        p.setPen(QPen(channels[static_cast<std::size_t>(c)].colour, 1));
+        QPolygonF line;
+        for (const QList<QPointF> &piece : m_pieces[static_cast<std::size_t>(c)]) {
+            line.resize(piece.size());
+            for (qsizetype i = 0; i < piece.size(); ++i)
+                line[i] = QPointF(x(piece[i].x()), plot.bottom() - (piece[i].y() - axis.min) * scale);
+            if (line.size() == 1) // a lone point would be invisible as a line
+                p.fillRect(QRectF(line.first() - QPointF(1.5, 1.5), QSizeF(3, 3)), channels[std::size_t(c)].colour);
+            else
+                p.drawPolyline(line);
+        }
+    }
+    p.restore();
+
+    p.setPen(Qt::gray);
+    p.drawRect(plot);
+
+    // Value axes: left and right in turn, outwards.
+    int leftIndex = 0, rightIndex = 0;
+    for (const Axis &a : m_axes) {
+        const int i = a.left ? leftIndex++ : rightIndex++;
+        const int ax = a.left ? plot.left() - i * AxisWidth : plot.right() + i * AxisWidth;
+        const int dir = a.left ? -1 : 1;
+        p.setPen(QPen(a.colour, 2));
+        p.drawLine(ax, plot.top(), ax, plot.bottom());
+        p.setPen(Qt::black);
+        for (qsizetype k = 0; k < a.ticks.size(); ++k) {
+            const int y = int(std::lround(plot.bottom() - (a.ticks[k] - a.min) / (a.max - a.min) * plot.height()));
+            p.drawLine(ax, y, ax + 4 * dir, y);
+            const QRect box = a.left ? QRect(ax - AxisWidth + 14, y - fm.height() / 2, AxisWidth - 20, fm.height())
+                                     : QRect(ax + 6, y - fm.height() / 2, AxisWidth - 20, fm.height());
+            p.drawText(box, (a.left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, a.labels[k]);
+        }
+        p.save();
+        p.setPen(a.colour.darker(120));
+        const int tx = a.left ? ax - AxisWidth + 2 : ax + AxisWidth - 2 - fm.height();
+        p.translate(tx + fm.height(), plot.center().y());
+        p.rotate(a.left ? -90 : 90);
+        if (!a.left)
+            p.translate(0, fm.height());
+        p.drawText(QRect(-plot.height() / 2, -fm.height(), plot.height(), fm.height()), Qt::AlignCenter, a.title);
+        p.restore();
+    }
+
+    // Time labels.
+    p.setPen(Qt::black);
+    for (qsizetype k = 0; k < m_timeTicks.size(); ++k) {
+        const int tx = int(std::lround(x(double(m_timeTicks[k]))));
+        p.drawLine(tx, plot.bottom(), tx, plot.bottom() + 3);
+        p.drawText(QRect(tx - 60, plot.bottom() + 4, 120, fm.height()), Qt::AlignHCenter | Qt::AlignTop,
+                   m_timeLabels[k]);
+    }
+
+    // Digital inputs: a band for 1, a line for 0, a light band where a
+    // bucket saw both, nothing where no read succeeded.
+    const qint64 join = m_history ? m_history->joinLimit(m_width) : 1000;
+    for (qsizetype n = 0; n < m_lanes.size(); ++n) {
+        const Lane &lane = m_lanes[n];
+        const int top = l.lanes.top() + 3 + int(n) * LaneHeight;
+        const int high = top + 2;
+        const int low = top + LaneHeight - 2;
+        p.setPen(Qt::black);
+        p.drawText(QRect(2, top, plot.left() - 6, LaneHeight), Qt::AlignRight | Qt::AlignVCenter, lane.label);
+        if (n + 1 == m_lanes.size() && m_moreLanes > 0)
+            p.drawText(QRect(plot.left(), top + LaneHeight, plot.width(), LaneHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                       QStringLiteral("… a %1 dalších změněných vstupů (seznam Změny, Vždy kreslit)").arg(m_moreLanes));
+        p.setPen(Grid);
+        p.drawLine(plot.left(), low, plot.right(), low);
+        const quint32 bit = 1u << lane.input;
+        for (qsizetype k = 0; k < m_buckets.size(); ++k) {
+            const TrendBucket &b = m_buckets[k];
+            if (b.dinCount == 0)
+                continue;
+            const TrendBucket *next = k + 1 < m_buckets.size() ? &m_buckets[k + 1] : nullptr;
+            const bool joined = next && next->dinCount > 0 && !b.dinGap() && next->first - b.last <= join;
+            const double x0 = std::max(double(plot.left()), x(double(b.first)));
+            const double x1 = std::min(double(plot.right()),
+                                       joined ? x(double(next->first)) : std::max(x(double(b.last)), x0 + 1));
+            if (x1 < plot.left() || x0 > plot.right())
+                continue;
+            if (b.dinAll & bit)
+                p.fillRect(QRectF(QPointF(x0, high), QPointF(x1, low)), LaneColour);
+            else if (b.dinAny & bit)
+                p.fillRect(QRectF(QPointF(x0, high), QPointF(x1, low)), LaneColour.lighter(170));
+            else {
+                p.setPen(QPen(LaneColour, 2));
+                p.drawLine(QPointF(x0, low), QPointF(x1, low));
+            }
+        }
+    }
+
+    if (!withCursor)
+        return;
+    if (m_band.isValid()) {
+        p.setPen(QPen(Qt::darkBlue, 1, Qt::DashLine));
+        p.fillRect(m_band, QColor(0x40, 0x60, 0xc0, 40));
+        p.drawRect(m_band);
+    }
+    if (m_cursor && m_drag == Drag::None) {
+        const double cx = x(double(m_cursorTime));
+        p.setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
+        p.drawLine(QPointF(cx, plot.top()), QPointF(cx, plot.bottom()));
+        const QStringList lines = cursorLines(m_cursorTime);
+        int w = 0;
+        for (const QString &s : lines)
+            w = std::max(w, fm.horizontalAdvance(s));
+        QRect box(int(cx) + 10, plot.top() + 8, w + 12, int(lines.size()) * fm.height() + 8);
+        if (box.right() > plot.right())
+            box.moveRight(int(cx) - 10);
+        p.setPen(Qt::gray);
+        p.setBrush(QColor(255, 255, 240, 235));
+        p.drawRect(box);
+        p.setBrush(Qt::NoBrush);
+        for (qsizetype k = 0; k < lines.size(); ++k) {
+            p.setPen(Qt::black);
+            p.drawText(QRect(box.left() + 6, box.top() + 4 + int(k) * fm.height(), w, fm.height()),
+                       Qt::AlignLeft | Qt::AlignVCenter, lines[k]);
+        }
+    }
+}
+
+void TTrendChart::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    rebuild();
+}
+
+void TTrendChart::wheelEvent(QWheelEvent *event)
+{
+    const int delta = event->angleDelta().y();
+    if (delta == 0) {
+        event->ignore();
+        return;
+    }
+    zoomAt(event->position().x(), std::pow(0.8, delta / 120.0));
+    event->accept();
+}
+
+void TTrendChart::mousePressEvent(QMouseEvent *event)
+{
+    if (!m_plot.contains(event->position().toPoint())) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    m_press = m_last = event->position().toPoint();
+    const bool band = event->button() == Qt::RightButton
+        || (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier));
+    m_drag = band ? Drag::Band : event->button() == Qt::LeftButton ? Drag::Pan : Drag::None;
+    m_band = QRect();
+    event->accept();
+}
+
+void TTrendChart::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (m_drag == Drag::Pan) {
+        panBy(pos.x() - m_last.x());
+        m_last = pos;
+    } else if (m_drag == Drag::Band) {
+        m_band = QRect(m_press, pos).normalized() & m_plot;
+        update();
+    } else {
+        m_cursor = m_plot.contains(pos);
+        m_cursorTime = timeAt(pos.x());
+        update();
+    }
+}
+
+void TTrendChart::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_drag == Drag::Band) {
+        const QRect band = QRect(m_press, event->position().toPoint()).normalized();
+        m_band = QRect();
+        m_drag = Drag::None;
+        zoomInto(band);
+        update();
+    }
+    m_drag = Drag::None;
+}
+
+void TTrendChart::mouseDoubleClickEvent(QMouseEvent *)
+{
+    m_drag = Drag::None;
+    goLive();
+}
+
+void TTrendChart::leaveEvent(QEvent *)
+{
+    m_cursor = false;
+    update();
+}
