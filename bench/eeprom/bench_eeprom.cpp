@@ -257,8 +257,15 @@ double rqtoolRun(const QStringList &args)
 // start-up (a run of --version), over the floor of the requests rqsim counted.
 double rqtoolRound(SimProcess &sim, int baud, const QString &file, double startup)
 {
+    // rqtool wants a settings file of the serial port; the options name the rest.
+    const QString settings = file + QStringLiteral(".ini");
+    if (!QFile::exists(settings)) {
+        TData d;
+        SetDefaults(&d);
+        SaveSettings(&d, settings);
+    }
     const qint64 before = simRequests(sim);
-    const double t = rqtoolRun({QStringLiteral("--settings"), file + QStringLiteral(".ini"), QStringLiteral("--adapter"),
+    const double t = rqtoolRun({QStringLiteral("--settings"), settings, QStringLiteral("--adapter"),
                                 QStringLiteral("com"), QStringLiteral("--com"), QStringLiteral("9"),
                                 QStringLiteral("--baud"), QString::number(baud), QStringLiteral("--address"),
                                 QStringLiteral("1"), QStringLiteral("--quiet"), QStringLiteral("backup"), file});

@@ -11,11 +11,13 @@
 #ifndef RQ_TESTS_HARDENING_SOAKGATEWAY_H
 #define RQ_TESTS_HARDENING_SOAKGATEWAY_H
 
+#include "app/Dekl.h"
 #include "support/SimProcess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -284,9 +286,17 @@ private:
     {
         const QString file = m_dir.filePath(QStringLiteral("m1.kee"));
         QFile::remove(file);
+        // rqtool wants a settings file of the LAN converter; the options name the rest.
+        const QString settings = m_dir.filePath(QStringLiteral("lan.ini"));
+        if (!QFileInfo::exists(settings)) {
+            TData d;
+            SetDefaults(&d);
+            d.adapterKind = 4;
+            SaveSettings(&d, settings);
+        }
         QProcess p;
         p.start(QStringLiteral(RQ_BIN_DIR "/rqtool"),
-                {QStringLiteral("--settings"), QStringLiteral("/nonexistent/none.ini"), QStringLiteral("--adapter"),
+                {QStringLiteral("--settings"), settings, QStringLiteral("--adapter"),
                  QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
                  QString::number(m_converterPort), QStringLiteral("--udp-timeout"), QStringLiteral("1000"),
                  QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("backup"), file});
