@@ -31,9 +31,12 @@ void TStatusBar::setText(int panel, const QString &text)
     label->setText(text);
     // A panel keeps its width but grows when a text would be cut off (the
     // module identity in the main window's first panel, in a larger font).
-    const int needed = label->fontMetrics().horizontalAdvance(text) + 2 * label->frameWidth() + 8;
-    if (label->maximumWidth() < needed && label->maximumWidth() != QWIDGETSIZE_MAX)
-        label->setFixedWidth(needed);
+    // Measured only for a panel of fixed width: shaping the text costs.
+    if (label->maximumWidth() != QWIDGETSIZE_MAX) {
+        const int needed = label->fontMetrics().horizontalAdvance(text) + 2 * label->frameWidth() + 8;
+        if (label->maximumWidth() < needed)
+            label->setFixedWidth(needed);
+    }
     label->repaint();
 }
 

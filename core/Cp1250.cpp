@@ -1,6 +1,8 @@
 #include "core/Cp1250.h"
 
+#include <algorithm>
 #include <array>
+#include <utility>
 
 namespace {
 // Code points of bytes 0x80..0xFF.
@@ -43,10 +45,16 @@ unsigned char ToCp1250(QChar ch)
     const char16_t u = ch.unicode();
     if (u < 0x80)
         return static_cast<unsigned char>(u);
-    for (std::size_t i = 0; i < HighHalf.size(); ++i)
-        if (HighHalf[i] == u)
-            return static_cast<unsigned char>(0x80 + i);
-    return '?';
+    // Sorted by code point once: a settings file converts every character.
+    static const auto byCodePoint = [] {
+        std::array<std::pair<char16_t, unsigned char>, 128> sorted{};
+        for (std::size_t i = 0; i < HighHalf.size(); ++i)
+            sorted[i] = {HighHalf[i], static_cast<unsigned char>(0x80 + i)};
+        std::sort(sorted.begin(), sorted.end()); // equal code points: the lowest byte first, as before
+        return sorted;
+    }();
+    const auto it = std::lower_bound(byCodePoint.begin(), byCodePoint.end(), std::pair<char16_t, unsigned char>{u, 0});
+    return it != byCodePoint.end() && it->first == u ? it->second : '?';
 }
 
 QByteArray ToCp1250(const QString &text)

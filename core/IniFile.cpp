@@ -12,15 +12,28 @@ namespace {
 // file is not read, and so never written over either.
 constexpr qint64 MaxFileSize = qint64(256) << 20;
 
-bool sectionName(const QString &line, QString *name)
+// Views, not copies: a lookup walks every line of the file.
+bool sectionName(QStringView line, QStringView *name)
 {
-    const QString t = line.trimmed();
+    const QStringView t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return false;
     const qsizetype end = t.indexOf(QLatin1Char(']'));
     if (end < 0)
         return false;
     *name = t.mid(1, end - 1).trimmed();
+    return true;
+}
+
+bool keyName(QStringView line, QStringView *key)
+{
+    const QStringView t = line.trimmed();
+    if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#')))
+        return false;
+    const qsizetype eq = t.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return false;
+    *key = t.left(eq).trimmed();
     return true;
 }
 
@@ -38,27 +51,39 @@ bool keyValue(const QString &line, QString *key, QString *value)
     return true;
 }
 
-bool sameName(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
 } // namespace
 
-IniFile::IniFile(const QString &path) : m_path(path)
+bool IniFile::readFile(const QString &path, QByteArray &bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         // Only a file that is not there at all is an empty one.
         m_readWhole = !QFileInfo::exists(path);
-        return;
+        return false;
     }
     if (file.size() > MaxFileSize) {
         m_readWhole = false;
-        return;
+        return false;
     }
-    const QByteArray bytes = file.readAll();
+    bytes = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         m_readWhole = false;
+        return false;
+    }
+    return true;
+}
+
+IniFile::IniFile(const QString &path) : m_path(path)
+{
+    QByteArray bytes;
+    if (rq::MemoryFiles *memory = rq::memoryFiles()) {
+        if (const QByteArray *stored = memory->find(path))
+            bytes = *stored;
+        if (bytes.size() > MaxFileSize) {
+            m_readWhole = false;
+            return;
+        }
+    } else if (!readFile(path, bytes)) {
         return;
     }
     if (bytes.isEmpty())
@@ -76,21 +101,22 @@ IniFile::IniFile(const QString &path) : m_path(path)
 
 int IniFile::findSection(const QString &section) const
 {
-    QString name;
+    QStringView name;
     for (int i = 0; i < m_lines.size(); ++i)
-        if (sectionName(m_lines.at(i), &name) && sameName(name, section))
+        if (sectionName(QStringView(m_lines.at(i)), &name) && name.compare(section, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }
 
 int IniFile::findKey(int sectionLine, const QString &key) const
 {
-    QString name;
+    QStringView name;
     for (int i = sectionLine + 1; i < m_lines.size(); ++i) {
-        if (sectionName(m_lines.at(i), &name))
+        const QStringView line(m_lines.at(i));
+        if (sectionName(line, &name))
             break;
-        QString k;
-        if (keyValue(m_lines.at(i), &k, nullptr) && sameName(k, key))
+        QStringView k;
+        if (keyName(line, &k) && k.compare(key, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
@@ -138,9 +164,9 @@ void IniFile::writeString(const QString &section, const QString &key, const QStr
     // New key: after the section's last non-empty line, so blank lines that
     // separate it from the next section stay where they were.
     int last = s;
-    QString name;
-    for (int i = s + 1; i < m_lines.size() && !sectionName(m_lines.at(i), &name); ++i)
-        if (!m_lines.at(i).trimmed().isEmpty())
+    QStringView name;
+    for (int i = s + 1; i < m_lines.size() && !sectionName(QStringView(m_lines.at(i)), &name); ++i)
+        if (!QStringView(m_lines.at(i)).trimmed().isEmpty())
             last = i;
     m_lines.insert(last + 1, line);
 }

@@ -38,6 +38,8 @@ public:
     QByteArray toBytes() const;
 
 private:
+    // The file from the disk; false (and readWhole() set) when it cannot be read.
+    bool readFile(const QString &path, QByteArray &bytes);
     std::optional<QString> value(const QString &section, const QString &key) const;
     int findSection(const QString &section) const;
     int findKey(int sectionLine, const QString &key) const;

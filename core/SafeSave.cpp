@@ -53,12 +53,35 @@ bool fail(QString *error, const QString &path, int err)
     return false;
 }
 
+MemoryFiles *g_memory = nullptr;
+
 } // namespace
+
+MemoryFiles *setMemoryFiles(MemoryFiles *files)
+{
+    std::swap(files, g_memory);
+    return files;
+}
+
+MemoryFiles *memoryFiles()
+{
+    return g_memory;
+}
+
+QByteArray *MemoryFiles::find(const QString &path)
+{
+    const auto it = m_files.find(path);
+    return it == m_files.end() ? nullptr : &*it;
+}
 
 bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error, FolderRefuses folderRefuses)
 {
     if (path.isEmpty())
         return fail(error, path, ENOENT);
+    if (g_memory) {
+        g_memory->put(path, bytes);
+        return true;
+    }
     const int err = rqfile::saveWhole(QFile::encodeName(path).toStdString(), bytes.constData(),
                                       static_cast<std::size_t>(bytes.size()),
                                       folderRefuses == FolderRefuses::RewriteInPlace);

@@ -2,6 +2,7 @@
 #define RQ_CORE_SAFESAVE_H
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 
 namespace rq {
@@ -29,6 +30,26 @@ bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error 
 // Whether a save to path would replace something: an existing name, a link
 // that leads nowhere included.
 bool nameTaken(const QString &path);
+
+// An in-memory target for the fuzzers: while set, saveWholeFile stores the
+// bytes under the path here instead of calling the file system, and the
+// readers of whole files (settings, EEPROM files) read from here; a path
+// not stored reads as a file that is not there. Everything up to the file
+// system calls runs as always. Returns the previous target (null: the disk).
+class MemoryFiles;
+MemoryFiles *setMemoryFiles(MemoryFiles *files);
+class MemoryFiles
+{
+public:
+    QByteArray *find(const QString &path);
+    void put(const QString &path, const QByteArray &bytes) { m_files[path] = bytes; }
+    void clear() { m_files.clear(); }
+
+private:
+    QHash<QString, QByteArray> m_files;
+};
+// The in-memory target when one is set.
+MemoryFiles *memoryFiles();
 
 } // namespace rq
 

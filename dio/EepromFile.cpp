@@ -24,22 +24,30 @@ bool LoadEepromFile(const QString &path, EepromBlock &block, QString *error)
     };
     if (path.isEmpty())
         return fail(QStringLiteral("Chybí název souboru."));
-    // Czech texts of our own: the user sees no system error text.
-    QFile file(path);
-    if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("Soubor %1 nelze přečíst: pod tímto názvem je složka.").arg(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("Soubor %1 nelze otevřít ke čtení.").arg(path));
-    // read() may return fewer bytes than asked before the end (pipes, network
-    // file systems): keep reading until 512 or the end.
     QByteArray bytes;
-    while (bytes.size() < EepromFileSize) {
-        const QByteArray part = file.read(EepromFileSize - bytes.size());
-        if (part.isEmpty())
-            break;
-        bytes += part;
+    bool readError = false;
+    if (rq::MemoryFiles *memory = rq::memoryFiles()) {
+        const QByteArray *stored = memory->find(path);
+        if (!stored)
+            return fail(QStringLiteral("Soubor %1 nelze otevřít ke čtení.").arg(path));
+        bytes = stored->left(EepromFileSize);
+    } else {
+        // Czech texts of our own: the user sees no system error text.
+        QFile file(path);
+        if (QFileInfo(path).isDir())
+            return fail(QStringLiteral("Soubor %1 nelze přečíst: pod tímto názvem je složka.").arg(path));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("Soubor %1 nelze otevřít ke čtení.").arg(path));
+        // read() may return fewer bytes than asked before the end (pipes, network
+        // file systems): keep reading until 512 or the end.
+        while (bytes.size() < EepromFileSize) {
+            const QByteArray part = file.read(EepromFileSize - bytes.size());
+            if (part.isEmpty())
+                break;
+            bytes += part;
+        }
+        readError = file.error() != QFileDevice::NoError;
     }
-    const bool readError = file.error() != QFileDevice::NoError;
     std::copy(bytes.cbegin(), bytes.cend(), block.begin());
     if (readError)
         return fail(QStringLiteral("Soubor %1 nelze přečíst celý.").arg(path));

@@ -99,10 +99,12 @@ public:
         // Bytes that came after the last complete reply (an echo, a duplicate,
         // noise) are not ours: counted and thrown away before the request, so
         // they can never become part of its reply.
+        // A quiet line (the usual case) needs no flush: one call less per
+        // transaction.
         int pending = 0;
-        if (::ioctl(m_fd, FIONREAD, &pending) == 0 && pending > 0)
-            m_strayBytes += static_cast<std::uint64_t>(pending);
-        ::tcflush(m_fd, TCIFLUSH);
+        const bool counted = ::ioctl(m_fd, FIONREAD, &pending) == 0;
+        if (counted && pending > 0) m_strayBytes += static_cast<std::uint64_t>(pending);
+        if (!counted || pending > 0) ::tcflush(m_fd, TCIFLUSH);
         std::uint32_t result = writeAll(frame.data(), frame.size(), deadline);
         if (result == Ok) result = drain(deadline);
         if (result != Ok) return result;
@@ -209,6 +211,8 @@ private:
     }
 
     // Reads what is there now. Returns Ok (maybe nothing read), or an error.
+    // A read that did not fill the buffer took all the line had: no second
+    // read just to hear EAGAIN (what comes later is judged after it).
     std::uint32_t readSome(std::vector<std::uint8_t> &rx)
     {
         std::uint8_t buffer[256];
@@ -216,6 +220,7 @@ private:
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
             if (n > 0) {
                 rx.insert(rx.end(), buffer, buffer + n);
+                if (static_cast<std::size_t>(n) < sizeof buffer) return Ok;
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;
@@ -240,8 +245,8 @@ private:
     std::uint32_t receive(const std::uint8_t *sent, const rqframe::Request &request, rqframe::Reply &reply,
                           Clock::time_point deadline)
     {
-        std::vector<std::uint8_t> rx;
-        rx.reserve(64);
+        std::vector<std::uint8_t> &rx = m_rx; // kept: no allocation per transaction
+        rx.clear();
         bool echoSeen = false;
         for (;;) {
             // Bytes that came together with the frame make it suspect (a second
@@ -262,6 +267,7 @@ private:
     int m_fd = -1;
     bool m_exclusive = false;
     std::uint64_t m_strayBytes = 0;
+    std::vector<std::uint8_t> m_rx;
     std::uint32_t m_baud = kDefaultBaud;
     std::uint32_t m_timeoutMs = kDefaultTimeoutMs;
 };

@@ -6,36 +6,29 @@
 
 #include "dio/EepromFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include "core/SafeSave.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
 namespace {
-
-QString folder()
+// Saves and loads in memory: the same code up to the file system calls,
+// without a synced file per input.
+rq::MemoryFiles &files()
 {
-    // In memory where the machine has it: a save syncs the file to disk.
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm/rqfuzz-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/rqfuzz-XXXXXX"));
-    return dir.path();
+    static rq::MemoryFiles memory;
+    static const bool set = (rq::setMemoryFiles(&memory), true);
+    (void)set;
+    return memory;
 }
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QString path = folder() + QStringLiteral("/Rq3510.kee");
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
-        file.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
-    }
+    const QString path = QStringLiteral("/rqfuzz/Rq3510.kee");
+    files().clear();
+    files().put(path, QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
     EepromBlock block;
     block.fill(0xA5);
     QString error;
@@ -47,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                            [](quint8 b) { return b == 0xA5; }));
     FUZZ_CHECK(loaded == error.isEmpty());
 
-    const QString copy = folder() + QStringLiteral("/copy.kee");
+    const QString copy = QStringLiteral("/rqfuzz/copy.kee");
     FUZZ_CHECK(SaveEepromFile(copy, block));
     EepromBlock again{};
     FUZZ_CHECK(LoadEepromFile(copy, again));

@@ -6,29 +6,21 @@
 #include "core/IniFile.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
+#include "core/SafeSave.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace {
 
-QString folder()
+// Saves and loads in memory: the same code up to the file system calls,
+// without a synced file per input.
+rq::MemoryFiles &files()
 {
-    // In memory where the machine has it: a save syncs the file to disk,
-    // which would cost most of the time of a run.
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm/rqfuzz-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/rqfuzz-XXXXXX"));
-    return dir.path();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+    static rq::MemoryFiles memory;
+    static const bool set = (rq::setMemoryFiles(&memory), true);
+    (void)set;
+    return memory;
 }
 
 QString oneLine(QString text)
@@ -48,10 +40,9 @@ bool sameSettings(const TData &a, const TData &b)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QString path = folder() + QStringLiteral("/W_rq3510.ini");
-    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    if (!writeFile(path, bytes))
-        return 0;
+    const QString path = QStringLiteral("/rqfuzz/W_rq3510.ini");
+    files().clear();
+    files().put(path, QByteArray(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size)));
 
     // Every read of the raw file.
     const IniFile ini(path);

@@ -101,6 +101,8 @@ std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestVie
         // client reads to learn why values fail: it is always served.
         return state || fresh ? std::nullopt : std::optional<quint8>(TargetFailed);
     }
+    case 7: // read exception status: libmodbus leaves it unanswered, the client would wait
+        return IllegalFunction;
     default:
         return std::nullopt; // libmodbus answers: illegal function
     }

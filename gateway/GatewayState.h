@@ -63,6 +63,7 @@ constexpr quint16 Online = 100, LastError = 101, Age = 102, Status = 104, Comple
 namespace ModbusException {
 constexpr quint8 IllegalFunction = 0x01;
 constexpr quint8 IllegalAddress = 0x02;
+constexpr quint8 IllegalValue = 0x03;
 constexpr quint8 DeviceFailure = 0x04;
 constexpr quint8 PathUnavailable = 0x0A;
 constexpr quint8 TargetFailed = 0x0B;

@@ -29,8 +29,7 @@ int word(const quint8 *q, int at)
 ModbusServer::ModbusServer(SnapshotStore &store, Poller &poller) : m_store(store), m_poller(poller)
 {
     m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    m_map = modbus_mapping_new_start_address(0, RegisterMap::Coils, 0, RegisterMap::DiscreteInputs, 0, 0, 0,
-                                             RegisterMap::InputRegisterEnd);
+    m_map = NewRegisterMapping();
 }
 
 ModbusServer::~ModbusServer()
@@ -56,9 +55,7 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
         error = QString::fromLocal8Bit(modbus_strerror(errno));
         return false;
     }
-    // A client that sends half a frame holds the others at most this long.
-    modbus_set_indication_timeout(m_ctx, 0, 200000);
-    modbus_set_byte_timeout(m_ctx, 0, 200000);
+    ConfigureServerContext(m_ctx);
     m_listen = modbus_tcp_pi_listen(m_ctx, 64);
     if (m_listen < 0) {
         error = QStringLiteral("%1:%2: %3").arg(at.host).arg(at.port).arg(QString::fromLocal8Bit(modbus_strerror(errno)));
@@ -160,19 +157,80 @@ void ModbusServer::acceptClients()
     }
 }
 
-void ModbusServer::fillMapping(const ModuleSnapshot &m, int function)
+void ConfigureServerContext(modbus_t *ctx)
+{
+    // A client that sends half a frame holds the others at most this long.
+    modbus_set_indication_timeout(ctx, 0, 200000);
+    modbus_set_byte_timeout(ctx, 0, 200000);
+    // libmodbus sleeps the response timeout before it answers a malformed
+    // quantity (a read of 0 registers) and flushes that client's socket: at
+    // its default of 0.5 s one such request stalled every client.
+    modbus_set_response_timeout(ctx, 0, 1000);
+}
+
+modbus_mapping_t *NewRegisterMapping()
+{
+    return modbus_mapping_new_start_address(0, RegisterMap::Coils, 0, RegisterMap::DiscreteInputs, 0, 0, 0,
+                                            RegisterMap::InputRegisterEnd);
+}
+
+void FillMapping(modbus_mapping_t *map, const ModuleSnapshot &m, int function, qint64 nowMs)
 {
     // Only the table the request reads: the rest costs time on every request.
     if (function == 4) {
-        const auto regs = InputRegisters(m, MonotonicMs());
-        std::copy(regs.begin(), regs.end(), m_map->tab_input_registers);
+        const auto regs = InputRegisters(m, nowMs);
+        std::copy(regs.begin(), regs.end(), map->tab_input_registers);
     } else if (function == 2) {
         for (int n = 0; n < 32; ++n)
-            m_map->tab_input_bits[n] = (m.din >> n) & 1;
+            map->tab_input_bits[n] = (m.din >> n) & 1;
     } else {
         for (int n = 0; n < 32; ++n)
-            m_map->tab_bits[n] = (m.dout >> n) & 1;
+            map->tab_bits[n] = (m.dout >> n) & 1;
     }
+}
+
+RequestDecision DecideRequest(const quint8 *q, int len, int off, const ModuleSnapshot *m, bool allowWrites,
+                              qint64 nowMs, qint64 staleMs)
+{
+    RequestDecision d;
+    RequestView r;
+    r.function = q[off];
+    if (len >= off + 5) {
+        r.address = word(q, off + 1);
+        r.count = r.function == 5 ? 1 : word(q, off + 3);
+    }
+    d.exception = RequestException(m, r, allowWrites, nowMs, staleMs);
+    if (d.exception || (r.function != 5 && r.function != 15))
+        return d;
+    // A coil write is carried out by the polling thread or refused here:
+    // libmodbus would answer it as done from the map (a byte count larger
+    // than the coils need, for one), with nothing written to the module.
+    d.exception = ModbusException::IllegalValue;
+    if (len < off + 5)
+        return d;
+    CoilWrite w;
+    w.unit = q[off - 1];
+    w.address = r.address;
+    w.count = r.count;
+    if (r.function == 5) {
+        const int v = word(q, off + 3);
+        if (v != 0xFF00 && v != 0)
+            return d;
+        w.values = v ? 1 : 0;
+    } else {
+        // A quantity out of range must not reach the outputs before the
+        // client hears the refusal.
+        if (r.count < 1 || r.count > 1968 || r.address + r.count > RegisterMap::Coils)
+            return d;
+        const int bytes = len > off + 5 ? q[off + 5] : -1;
+        if (bytes != (r.count + 7) / 8 || len < off + 6 + bytes)
+            return d;
+        for (int n = 0; n < r.count; ++n)
+            w.values |= quint32((q[off + 6 + n / 8] >> (n % 8)) & 1) << n;
+    }
+    d.exception.reset();
+    d.write = w;
+    return d;
 }
 
 bool ModbusServer::serve(Client &c)
@@ -187,45 +245,20 @@ bool ModbusServer::serve(Client &c)
     c.lastActive = MonotonicMs();
     ++requests;
     const int off = header(m_ctx);
-    const int unit = q[off - 1];
-    RequestView r;
-    r.function = q[off];
-    if (len >= off + 5) {
-        r.address = word(q, off + 1);
-        r.count = r.function == 5 ? 1 : word(q, off + 3);
+    const std::optional<ModuleSnapshot> m = m_store.byUnit(q[off - 1]);
+    const RequestDecision d =
+        DecideRequest(q, len, off, m ? &*m : nullptr, m_store.allowWrites, MonotonicMs(), m_store.staleMs);
+    if (d.exception)
+        return modbus_reply_exception(m_ctx, q, *d.exception) >= 0;
+    if (d.write) {
+        CoilWrite w = *d.write;
+        w.id = m_nextWrite++;
+        c.pendingWrite = w.id;
+        c.query.assign(q, q + len);
+        m_poller.submitWrite(w);
+        return true;
     }
-    const std::optional<ModuleSnapshot> m = m_store.byUnit(unit);
-    const std::optional<quint8> ex =
-        RequestException(m ? &*m : nullptr, r, m_store.allowWrites, MonotonicMs(), m_store.staleMs);
-    if (ex)
-        return modbus_reply_exception(m_ctx, q, *ex) >= 0;
-
-    if (r.function == 5 || r.function == 15) {
-        CoilWrite w;
-        w.unit = unit;
-        w.address = r.address;
-        w.count = r.count;
-        bool valid = len >= off + 5;
-        if (valid && r.function == 5) {
-            const int v = word(q, off + 3);
-            valid = v == 0xFF00 || v == 0;
-            w.values = v ? 1 : 0;
-        } else if (valid) {
-            const int bytes = len > off + 5 ? q[off + 5] : -1;
-            valid = bytes == (r.count + 7) / 8 && len >= off + 6 + bytes;
-            for (int n = 0; valid && n < r.count; ++n)
-                w.values |= quint32((q[off + 6 + n / 8] >> (n % 8)) & 1) << n;
-        }
-        if (valid) {
-            w.id = m_nextWrite++;
-            c.pendingWrite = w.id;
-            c.query.assign(q, q + len);
-            m_poller.submitWrite(w);
-            return true;
-        }
-        // A malformed value: libmodbus answers it (illegal data value).
-    }
-    fillMapping(m ? *m : ModuleSnapshot{}, r.function);
+    FillMapping(m_map, m ? *m : ModuleSnapshot{}, q[off], MonotonicMs());
     return modbus_reply(m_ctx, q, len, m_map) >= 0;
 }
 
@@ -242,7 +275,7 @@ void ModbusServer::finishWrites()
                 modbus_reply_exception(m_ctx, c.query.data(), r.exception);
             } else {
                 const std::optional<ModuleSnapshot> m = m_store.byUnit(c.query[static_cast<std::size_t>(off - 1)]);
-                fillMapping(m ? *m : ModuleSnapshot{}, c.query[static_cast<std::size_t>(off)]);
+                FillMapping(m_map, m ? *m : ModuleSnapshot{}, c.query[static_cast<std::size_t>(off)], MonotonicMs());
                 modbus_reply(m_ctx, c.query.data(), static_cast<int>(c.query.size()), m_map);
             }
             c.query.clear();

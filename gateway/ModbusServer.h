@@ -5,11 +5,31 @@
 #include "gateway/Poller.h"
 
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
 typedef struct _modbus modbus_t;
 typedef struct _modbus_mapping_t modbus_mapping_t;
+
+// What the server does with one whole request frame q of len bytes (the
+// TCP header of headerLength bytes included), as libmodbus received it, for
+// the module m serves under its unit id (null: none).
+struct RequestDecision
+{
+    std::optional<quint8> exception; // answered at once with this exception
+    std::optional<CoilWrite> write;  // for the polling thread; answered when done
+    // Neither: a read, which libmodbus answers from the map (FillMapping) or
+    // refuses itself (a malformed quantity); a coil write never gets here.
+};
+RequestDecision DecideRequest(const quint8 *q, int len, int headerLength, const ModuleSnapshot *m, bool allowWrites,
+                              qint64 nowMs, qint64 staleMs);
+// The server's timeouts on a libmodbus context.
+void ConfigureServerContext(modbus_t *ctx);
+// The tables of the register map: coils, discrete inputs, input registers.
+modbus_mapping_t *NewRegisterMapping();
+// Fills the table a request of this function reads from the snapshot.
+void FillMapping(modbus_mapping_t *map, const ModuleSnapshot &m, int function, qint64 nowMs);
 
 // The Modbus TCP server: one thread that answers every client from the
 // snapshots, never waiting on the bus. A coil write goes to the polling
@@ -48,7 +68,6 @@ private:
     void run();
     void acceptClients();
     bool serve(Client &c); // false: close the client
-    void fillMapping(const ModuleSnapshot &m, int function);
     void finishWrites();
 
     SnapshotStore &m_store;

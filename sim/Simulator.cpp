@@ -391,6 +391,8 @@ void Simulator::readPty()
             if (m_echo) // a half-duplex line hears itself
                 writePty(QByteArray(buffer, n));
             m_ptyRx.append(buffer, n);
+            // A short read took all there was: no second read just for EAGAIN.
+            if (static_cast<std::size_t>(n) < sizeof buffer) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;

@@ -1,0 +1,162 @@
+// Any bytes as a Modbus TCP request to rqgw, through the server's own path:
+// libmodbus receives it from a socket, the gateway decides (exception, coil
+// write, or an answer from the register map), libmodbus answers. The first
+// bytes choose the module's state (none, online, offline, stale), whether
+// writes are allowed and its values; the rest is the request after a right
+// header, so every function code and length meets the map.
+// Properties: no read outside the map (AddressSanitizer on the map's
+// tables); every answer names the request's transaction and unit; a normal
+// answer to a read holds exactly the module's values from the map, and only
+// for a module that may be read; a coil write reaches the polling thread only
+// when allowed, fresh, inside the 32 coils and well formed, and no write is
+// ever answered as done without it.
+#include "FuzzSupport.h"
+
+#include "gateway/GatewayState.h"
+#include "gateway/ModbusServer.h"
+#include "gateway/Poller.h"
+
+#include <modbus.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+struct Server
+{
+    modbus_t *ctx = nullptr;
+    modbus_mapping_t *map = nullptr;
+    int sv[2] = {-1, -1};
+    Server()
+    {
+        ctx = modbus_new_tcp_pi("127.0.0.1", "1502");
+        map = NewRegisterMapping();
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv);
+        modbus_set_socket(ctx, sv[0]);
+        ConfigureServerContext(ctx);
+        // A cut request must not wait: the real server waits 200 ms.
+        modbus_set_indication_timeout(ctx, 0, 1);
+        modbus_set_byte_timeout(ctx, 0, 1);
+        modbus_set_response_timeout(ctx, 0, 1); // its pause before a flush: no time of ours
+    }
+    void drain(int fd)
+    {
+        std::uint8_t sink[512];
+        while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+        }
+    }
+};
+
+int word(const std::uint8_t *p)
+{
+    return p[0] << 8 | p[1];
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static Server s;
+    if (size < 6 || size > 300) return 0;
+    const std::uint8_t state = data[0];
+    const bool present = state & 1, online = state & 2, stale = state & 4, allowWrites = state & 8;
+    constexpr qint64 staleMs = 2000;
+    const qint64 now = 1000000;
+    ModuleSnapshot m;
+    m.name = QStringLiteral("m");
+    m.address = 1;
+    m.unit = 1;
+    m.online = online;
+    m.lastCompleteMs = stale ? now - staleMs - 1 : now - (data[1] % 100);
+    m.din = quint32(data[1]) * 0x01010101u ^ 0x5A5A5A5A;
+    m.dout = quint32(data[2]) * 0x00FF00FFu;
+    for (int k = 0; k < ModuleSnapshot::Inputs; ++k) {
+        m.ain[std::size_t(k)] = float(data[3]) * 0.25f - float(k);
+        m.ainUnit[std::size_t(k)] = quint16(k % 7);
+    }
+    m.temperature = float(data[4]) - 40.0f;
+    m.temperatureUnit = 3;
+    const bool fresh = present && online && !stale;
+
+    // The request: a right MBAP header (transaction, protocol 0, length, unit 1)
+    // and the fuzzer's PDU.
+    const std::uint8_t *pdu = data + 5;
+    const std::size_t pduSize = size - 5;
+    std::uint8_t frame[512];
+    frame[0] = 0x12;
+    frame[1] = data[4];
+    frame[2] = frame[3] = 0;
+    frame[4] = std::uint8_t((pduSize + 1) >> 8);
+    frame[5] = std::uint8_t(pduSize + 1);
+    frame[6] = 1;
+    std::memcpy(frame + 7, pdu, pduSize);
+    s.drain(s.sv[0]);
+    s.drain(s.sv[1]);
+    if (::send(s.sv[1], frame, 7 + pduSize, 0) != ssize_t(7 + pduSize)) return 0;
+
+    std::uint8_t q[MODBUS_TCP_MAX_ADU_LENGTH];
+    const int len = modbus_receive(s.ctx, q);
+    if (len <= 0) return 0; // refused as a frame: the real server closes that client
+    const int off = modbus_get_header_length(s.ctx);
+    FUZZ_CHECK(off == 7 && len <= int(sizeof q) && len <= int(7 + pduSize));
+    const RequestDecision d = DecideRequest(q, len, off, present ? &m : nullptr, allowWrites, now, staleMs);
+    const int function = q[off];
+    const int address = len >= off + 5 ? word(q + off + 1) : 0;
+    const int count = len >= off + 5 ? word(q + off + 3) : 0;
+
+    if (d.write) {
+        FUZZ_CHECK(!d.exception && allowWrites && fresh && (function == 5 || function == 15));
+        FUZZ_CHECK(d.write->count >= 1 && d.write->address >= 0 &&
+                   d.write->address + d.write->count <= RegisterMap::Coils);
+        FUZZ_CHECK(d.write->count == 32 || d.write->values < (quint32(1) << d.write->count));
+        return 0; // answered when the polling thread has written
+    }
+    if (d.exception)
+        FUZZ_CHECK(modbus_reply_exception(s.ctx, q, *d.exception) >= 0);
+    else {
+        FillMapping(s.map, m, function, now);
+        modbus_reply(s.ctx, q, len, s.map);
+    }
+
+    std::uint8_t a[512];
+    const ssize_t got = ::recv(s.sv[1], a, sizeof a, MSG_DONTWAIT);
+    FUZZ_CHECK(got >= 9);
+    FUZZ_CHECK(a[0] == 0x12 && a[1] == data[4] && a[6] == 1 && word(a + 4) == got - 6);
+    // A normal answer names the function; an exception adds 0x80 (libmodbus
+    // adds it to a function code of 0x80 or more too, which can only get an
+    // exception).
+    FUZZ_CHECK(a[7] == function || a[7] == std::uint8_t(function + 0x80));
+    if (a[7] != function || function >= 0x80) {
+        FUZZ_CHECK(got == 9);
+        if (d.exception) FUZZ_CHECK(a[8] == *d.exception);
+        // A module's own failure is told only for a module that is not fresh.
+        if (a[8] == ModbusException::TargetFailed) FUZZ_CHECK(present && !fresh);
+        if (a[8] == ModbusException::PathUnavailable) FUZZ_CHECK(!present);
+        return 0;
+    }
+    // A normal answer.
+    FUZZ_CHECK(function != 5 && function != 15); // a write is never answered as done without the polling thread
+    FUZZ_CHECK(function != 3 && function != 6 && function != 16 && function != 22 && function != 23);
+    if (function == 1 || function == 2 || function == 4) {
+        FUZZ_CHECK(present);
+        if (function == 4) {
+            FUZZ_CHECK(address + count <= RegisterMap::InputRegisterEnd);
+            FUZZ_CHECK(fresh || address >= RegisterMap::StateFirst);
+            FUZZ_CHECK(a[8] == 2 * count && got == 9 + 2 * count);
+            const auto regs = InputRegisters(m, now);
+            for (int k = 0; k < count; ++k)
+                FUZZ_CHECK(word(a + 9 + 2 * k) == regs[std::size_t(address + k)]);
+        } else {
+            FUZZ_CHECK(fresh && address + count <= 32);
+            FUZZ_CHECK(a[8] == (count + 7) / 8 && got == 9 + (count + 7) / 8);
+            const quint32 bits = function == 1 ? m.dout : m.din;
+            for (int k = 0; k < count; ++k)
+                FUZZ_CHECK(((a[9 + k / 8] >> (k % 8)) & 1) == ((bits >> (address + k)) & 1));
+        }
+    }
+    return 0;
+}
