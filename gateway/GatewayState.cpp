@@ -116,3 +116,15 @@ quint32 MergeCoils(quint32 known, int address, int count, quint32 values)
     const auto mask = static_cast<quint32>(mask64);
     return (known & ~mask) | ((values << address) & mask);
 }
+
+const char *UnitSymbol(quint16 code)
+{
+    switch (static_cast<UnitCode>(code)) {
+    case UnitCode::Volt: return "V";
+    case UnitCode::Ohm: return "ohm";
+    case UnitCode::Celsius: return "°C";
+    case UnitCode::Kelvin: return "K";
+    case UnitCode::Fahrenheit: return "°F";
+    default: return nullptr;
+    }
+}

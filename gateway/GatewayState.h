@@ -46,6 +46,8 @@ struct ModuleSnapshot
 // and the raw counts of a thermometer that is not set to degrees.
 enum class UnitCode : quint16 { None = 0, Volt = 1, Ohm = 2, Celsius = 3, Kelvin = 4, Fahrenheit = 5, Counts = 6 };
 UnitCode UnitCodeOfText(const QString &unit);
+// The unit as plain text for MQTT and metrics ("V", "ohm", "°C", "K", "°F"); nullptr for none or counts.
+const char *UnitSymbol(quint16 code);
 // The internal thermometer's unit from its setting byte (configuration memory 31).
 UnitCode TemperatureUnit(quint8 setting);
 

@@ -93,14 +93,8 @@ double shown(float v, int decimals)
 }
 const char *unitLabel(quint16 code)
 {
-    switch (static_cast<UnitCode>(code)) {
-    case UnitCode::Volt: return "V";
-    case UnitCode::Ohm: return "ohm";
-    case UnitCode::Celsius: return "°C";
-    case UnitCode::Kelvin: return "K";
-    case UnitCode::Fahrenheit: return "°F";
-    default: return "";
-    }
+    const char *symbol = UnitSymbol(code);
+    return symbol ? symbol : "";
 }
 } // namespace
 

@@ -12,18 +12,6 @@ namespace {
 constexpr int Qos = 1;
 constexpr int KeepAliveS = 30;
 
-const char *unitText(quint16 code)
-{
-    switch (static_cast<UnitCode>(code)) {
-    case UnitCode::Volt: return "V";
-    case UnitCode::Ohm: return "ohm";
-    case UnitCode::Celsius: return "°C";
-    case UnitCode::Kelvin: return "K";
-    case UnitCode::Fahrenheit: return "°F";
-    default: return nullptr;
-    }
-}
-
 void number(QByteArray &out, float v, int decimals)
 {
     if (std::isnan(v) || std::isinf(v))
@@ -75,7 +63,7 @@ QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
         if (i)
             out += ',';
-        const char *u = unitText(m.ainUnit[static_cast<std::size_t>(i)]);
+        const char *u = UnitSymbol(m.ainUnit[static_cast<std::size_t>(i)]);
         out += u ? QByteArray("\"") + u + '"' : QByteArray("null");
     }
     out += "],\"temperature\":";
@@ -332,7 +320,7 @@ void MqttPublisher::discover(const ModuleSnapshot &m)
                 true);
     };
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
-        const char *u = unitText(m.ainUnit[static_cast<std::size_t>(i)]);
+        const char *u = UnitSymbol(m.ainUnit[static_cast<std::size_t>(i)]);
         if (!u)
             continue;
         const QByteArray n = QByteArray::number(i);
