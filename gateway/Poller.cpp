@@ -422,13 +422,19 @@ void Poller::pollModule(Polled &p)
         cycleFailed(p, 6);
         return;
     }
+    if (p.renewCycle) {
+        p.cycle = std::make_unique<AnalogCycle>();
+        p.renewCycle = false;
+        p.infoRead = false;
+    }
     if (!p.infoRead && !readInfo(p, tx))
         return;
     p.cycle->setTransact(tx);
     const AnalogReading r = p.cycle->run(m_data, p.cfg.address, [this, &p] {
         between();
         m_heartbeat = MonotonicMs();
-        return !m_stop && useBaud(baudOf(p));
+        // Values read under settings a client has since changed are dropped.
+        return !m_stop && !p.renewCycle && useBaud(baudOf(p));
     });
     if (r.outcome == AnalogReading::Outcome::Stopped)
         return;
@@ -601,7 +607,7 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
             m_nextSearch = MonotonicMs() + ClientWriteMs;
     } else if (req.command == CmdWriteMemory) {
         target->infoRead = false; // settings changed: read them again
-        target->cycle = std::make_unique<AnalogCycle>();
+        target->renewCycle = true;
     }
 }
 

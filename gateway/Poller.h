@@ -114,6 +114,9 @@ private:
         qint64 nextDue = 0;
         qint64 clientUntil = 0; // a client is writing to it: no polls before
         bool infoRead = false;
+        // A client wrote its settings: the cycle starts anew before the next
+        // poll. Never replaced in between(), where the running cycle calls us.
+        bool renewCycle = false;
         quint8 measured = 12;
         quint8 thermometer = 0;
         quint32 initialOutputs = 0;

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QtGlobal>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -60,6 +61,10 @@ public:
             m_process.kill();
             m_process.waitForFinished(2000);
         }
+        // A gateway that died under a test says why (a sanitizer's report included).
+        if (!clean)
+            qWarning("rqgw ended with status %d, code %d: %s", int(m_process.exitStatus()), m_process.exitCode(),
+                     m_process.readAllStandardError().constData());
         return clean;
     }
     qint64 pid() const { return m_process.processId(); }

@@ -5,8 +5,10 @@
 // must be one rqsim held at some moment within --stale (and the gateway's
 // cycle) before the read. Module 3 goes silent now and then for three times
 // --stale: past --stale its unit must answer 0x0B, never its last value.
-// rqtool backs up module 1 through the gateway's LAN converter port; a
-// backup it calls good must equal rqsim's memory. rqgw's descriptors and
+// rqtool backs up module 1 through the gateway's LAN converter port, then,
+// with the faults off for a while, writes the module's image back whole
+// (the gateway polls the module meanwhile and must start its cycle anew).
+// A backup it calls good must equal rqsim's memory; a restore must be good. rqgw's descriptors and
 // resident memory are compared between the first seconds and the end.
 #ifndef RQ_TESTS_HARDENING_SOAKGATEWAY_H
 #define RQ_TESTS_HARDENING_SOAKGATEWAY_H
@@ -35,7 +37,7 @@
 struct GatewayTally
 {
     qint64 reads = 0, values = 0, offlineAnswers = 0, wrong = 0, stalePast = 0, silent = 0, hangs = 0;
-    qint64 backups = 0, backupsGood = 0, bytesChecked = 0;
+    qint64 backups = 0, backupsGood = 0, restores = 0, restoresGood = 0, bytesChecked = 0;
     qint64 fdStart = 0, fdEnd = 0, rssStartKb = 0, rssEndKb = 0;
     bool started = false;
 };
@@ -172,6 +174,11 @@ public:
             }
             if (now >= nextBackup) {
                 backup();
+                m_sim.clearFaults();
+                restore();
+                m_faultsOn();
+                if (offlineSince >= 0)
+                    m_sim.addFault(QStringLiteral("module=3 drop p=1"));
                 nextBackup = m_clock.elapsed() - begin + 4000;
             }
             const int unit = 1 + int(m_random.bounded(3));
@@ -282,10 +289,10 @@ private:
         }
     }
 
-    void backup()
+    // Runs rqtool on module 1 through the converter port; true when it
+    // called the job done. A crash, a hang or a failure without a word counts.
+    bool rqtool(const QStringList &job)
     {
-        const QString file = m_dir.filePath(QStringLiteral("m1.kee"));
-        QFile::remove(file);
         // rqtool wants a settings file of the LAN converter; the options name the rest.
         const QString settings = m_dir.filePath(QStringLiteral("lan.ini"));
         if (!QFileInfo::exists(settings)) {
@@ -296,40 +303,68 @@ private:
         }
         QProcess p;
         p.start(QStringLiteral(RQ_BIN_DIR "/rqtool"),
-                {QStringLiteral("--settings"), settings, QStringLiteral("--adapter"),
-                 QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
-                 QString::number(m_converterPort), QStringLiteral("--udp-timeout"), QStringLiteral("1000"),
-                 QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("backup"), file});
-        ++m_t.backups;
+                QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--adapter"), QStringLiteral("lan"),
+                            QStringLiteral("--ip"), QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
+                            QString::number(m_converterPort), QStringLiteral("--udp-timeout"), QStringLiteral("1000"),
+                            QStringLiteral("--address"), QStringLiteral("1")} +
+                    job);
         if (!p.waitForFinished(120000)) {
             ++m_t.hangs;
             p.kill();
             p.waitForFinished();
-            return;
+            return false;
         }
         const QString err = QString::fromUtf8(p.readAllStandardError()).trimmed();
         if (p.exitStatus() != QProcess::NormalExit) {
             ++m_t.wrong;
             std::fprintf(stderr, "rqsoak: rqtool crashed: %s\n", qPrintable(err));
-            return;
+            return false;
         }
-        if (p.exitCode() != 0) {
-            if (err.isEmpty()) {
-                ++m_t.silent;
-                std::fprintf(stderr, "rqsoak: rqtool failed without a message\n");
-            }
-            return;
+        if (p.exitCode() != 0 && err.isEmpty()) {
+            ++m_t.silent;
+            std::fprintf(stderr, "rqsoak: rqtool failed without a message\n");
         }
+        return p.exitCode() == 0;
+    }
+
+    // True when the module's memory equals the file's 512 bytes.
+    bool sameAsModule(const QString &file, const char *what)
+    {
         QFile f(file);
         const QByteArray saved = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         const QByteArray truth = m_sim.memory(1);
         m_t.bytesChecked += saved.size();
-        if (saved != truth || truth.size() != 512) {
-            ++m_t.wrong;
-            std::fprintf(stderr, "rqsoak: rqtool's backup through the gateway differs from the module\n");
-        } else {
+        if (saved == truth && truth.size() == 512)
+            return true;
+        ++m_t.wrong;
+        std::fprintf(stderr, "rqsoak: %s through the gateway: the module's memory differs from the file\n", what);
+        return false;
+    }
+
+    QString keeFile() const { return m_dir.filePath(QStringLiteral("m1.kee")); }
+
+    void backup()
+    {
+        QFile::remove(keeFile());
+        ++m_t.backups;
+        if (rqtool({QStringLiteral("backup"), keeFile()}) && sameAsModule(keeFile(), "backup"))
             ++m_t.backupsGood;
-        }
+    }
+
+    // Every byte of the module's own image written again: the gateway sees
+    // writes to a module it polls. Without faults this must succeed.
+    void restore()
+    {
+        ++m_t.restores;
+        QFile f(keeFile());
+        if (!f.open(QIODevice::WriteOnly) || f.write(m_sim.memory(1)) != 512)
+            return;
+        f.close();
+        if (rqtool({QStringLiteral("restore"), keeFile(), QStringLiteral("--all"), QStringLiteral("--yes")}) &&
+            sameAsModule(keeFile(), "restore"))
+            ++m_t.restoresGood;
+        else
+            std::fprintf(stderr, "rqsoak: a restore through the gateway without faults failed\n");
     }
 
     void sample(qint64 &fds, qint64 &rssKb)

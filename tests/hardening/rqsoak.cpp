@@ -937,11 +937,11 @@ int main(int argc, char *argv[])
 #ifdef RQ_SOAK_GATEWAY
     if (o.path == Path::Gateway) {
         const GatewayTally &g = gateway.tally();
-        std::printf("  Modbus reads        %lld: values %lld, 0x0B %lld; rqtool backups through the gateway %lld, "
-                    "whole %lld\n",
-                    static_cast<long long>(g.reads), static_cast<long long>(g.values),
-                    static_cast<long long>(g.offlineAnswers), static_cast<long long>(g.backups),
-                    static_cast<long long>(g.backupsGood));
+        std::printf("  Modbus reads        %lld: values %lld, 0x0B %lld\n", static_cast<long long>(g.reads),
+                    static_cast<long long>(g.values), static_cast<long long>(g.offlineAnswers));
+        std::printf("  rqtool through rqgw backups %lld (whole %lld), restores %lld (whole %lld)\n",
+                    static_cast<long long>(g.backups), static_cast<long long>(g.backupsGood),
+                    static_cast<long long>(g.restores), static_cast<long long>(g.restoresGood));
         std::printf("  values past --stale %lld\n", static_cast<long long>(g.stalePast));
         std::printf("  rqgw descriptors    %lld -> %lld, resident memory %lld -> %lld KB\n",
                     static_cast<long long>(g.fdStart), static_cast<long long>(g.fdEnd),
@@ -955,7 +955,7 @@ int main(int argc, char *argv[])
         // allocator's habits, not by a leak that grows with every cycle.
         const bool steady = g.fdEnd <= g.fdStart + 4 && g.rssEndKb <= g.rssStartKb * 3 / 2 + 2048;
         const bool good = (o.lyingModule ? wrong > 0 : wrong == 0) && g.silent == 0 && g.hangs == 0 && g.values > 0 &&
-                          steady;
+                          g.restoresGood == g.restores && steady;
         std::printf("%s\n", good ? "rqsoak: PASS" : "rqsoak: FAIL");
         return good ? 0 : 1;
     }
