@@ -1,5 +1,6 @@
 #include "gateway/Poller.h"
 
+#include "comm/Prikazy.h"
 #include "diag/LinkStats.h"
 #include "drivers/RqFrame.h"
 #include "gateway/Log.h"
@@ -16,9 +17,6 @@
 #include <cmath>
 
 namespace {
-constexpr quint8 CmdWriteOutputs = 1;
-constexpr quint8 CmdReadMemory = 102;
-constexpr quint8 CmdWriteMemory = 103;
 constexpr quint32 StatusReset = 1u << 5;
 constexpr int OfflineAfter = 3;       // failed cycles in a row
 constexpr int HoldMs = 5;             // a client that asks again within this keeps the bus
