@@ -1,5 +1,6 @@
 #include "gateway/Poller.h"
 
+#include "comm/Opakovani.h"
 #include "comm/Prikazy.h"
 #include "diag/LinkStats.h"
 #include "drivers/RqFrame.h"
@@ -28,12 +29,6 @@ constexpr int IdleStepMs = 50;
 bool moduleError(quint8 e)
 {
     return e >= 31 && e <= 39;
-}
-// Worth asking again: the request or its reply got lost or damaged on the
-// way, or the module was busy. A module that refuses refuses again.
-bool retryable(quint8 e)
-{
-    return (e >= 20 && e <= 26) || e == 35 || e == 12 || e == 13;
 }
 } // namespace
 
@@ -280,7 +275,7 @@ quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, 
     for (int attempt = 0;; ++attempt) {
         bytes = sent;
         const quint8 e = Transact(d, address, command, sub, bytes);
-        if (e == 0 || attempt >= retries || !retryable(e) || m_stop)
+        if (e == 0 || attempt >= retries || !IsTransientError(e) || m_stop)
             return e;
     }
 }

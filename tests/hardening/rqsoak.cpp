@@ -859,8 +859,10 @@ int main(int argc, char *argv[])
         for (const auto &r : FaultRules) {
             // A module's error answer is an answer: rqtool rightly does not
             // repeat it, and at this share one in 512 requests always comes.
-            // With --retries the rqtool path takes the faults a repeat heals.
-            if (o.retries > 0 && QLatin1String(r.rule).startsWith(QLatin1String("error=")))
+            // With --retries the rqtool path takes the faults a repeat heals,
+            // "busy" (error=5) among them.
+            if (o.retries > 0 && QLatin1String(r.rule).startsWith(QLatin1String("error=")) &&
+                QLatin1String(r.rule) != QLatin1String("error=5"))
                 continue;
             // A line has no sequence number: a late reply that names the next
             // module is a well-formed answer to a request to that module, which
