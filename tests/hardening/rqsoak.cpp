@@ -950,8 +950,9 @@ int main(int argc, char *argv[])
                         static_cast<long long>(g.offlineLate));
         else
             std::printf("  MQTT                skipped (mosquitto is not installed)\n");
-        std::printf("  rqtool through rqgw backups %lld (whole %lld), restores %lld (whole %lld)\n",
+        std::printf("  rqtool through rqgw backups %lld (whole %lld, cut short at the end %lld), restores %lld (whole %lld)\n",
                     static_cast<long long>(g.backups), static_cast<long long>(g.backupsGood),
+                    static_cast<long long>(g.backupsCut),
                     static_cast<long long>(g.restores), static_cast<long long>(g.restoresGood));
         std::printf("  values past --stale %lld\n", static_cast<long long>(g.stalePast));
         std::printf("  rqgw descriptors    %lld -> %lld, resident memory %lld -> %lld KB\n",
