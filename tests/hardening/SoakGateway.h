@@ -309,7 +309,8 @@ public:
                 }
                 nextChange = now + 50;
             }
-            if (offlineSince < 0 && now >= nextOffline && m_job == Job::None) {
+            // Not while the restore runs without faults.
+            if (offlineSince < 0 && now >= nextOffline && m_job != Job::Restore) {
                 nextBackup = std::max(nextBackup, now + 3 * StaleMs + 500);
                 m_sim.addFault(QStringLiteral("module=3 drop p=1"));
                 offlineSince = now;
@@ -322,8 +323,7 @@ public:
                 offlineSince = -1;
                 nextOffline = now + 6000;
             }
-            // Not while module 3 is silent: the restore runs without faults.
-            if ((m_job != Job::None || (now >= nextBackup && offlineSince < 0)) && !stepTool())
+            if ((m_job != Job::None || now >= nextBackup) && !stepTool(offlineSince >= 0))
                 nextBackup = m_clock.elapsed() - begin + 4000;
             const int unit = 1 + int(m_random.bounded(3));
             const qint64 start = m_clock.elapsed();
@@ -364,10 +364,11 @@ public:
             m_tool->kill();
             m_tool->waitForFinished();
             ++m_t.backupsCut;
-            m_job = Job::None;
         }
-        while (m_job != Job::None) {
-            stepTool();
+        if (m_job != Job::Restore)
+            m_job = Job::None;
+        while (m_job == Job::Restore) {
+            stepTool(false);
             QThread::msleep(20);
         }
         sample(m_t.fdEnd, m_t.rssEndKb);
@@ -649,19 +650,26 @@ private:
     // A backup, then (without faults) every byte of the module's own image
     // written again: the gateway sees writes to a module it polls. Returns
     // true while the job runs.
-    bool stepTool()
+    bool stepTool(bool silent)
     {
         bool done = false;
-        if (m_job == Job::None) {
+        switch (m_job) {
+        case Job::None:
             QFile::remove(keeFile());
             ++m_t.backups;
             startTool({QStringLiteral("backup"), keeFile()});
             m_job = Job::Backup;
-        } else if (!toolEnded(done)) {
             return true;
-        } else if (m_job == Job::Backup) {
+        case Job::Backup:
+            if (!toolEnded(done))
+                return true;
             if (done && sameAsModule(keeFile(), "backup"))
                 ++m_t.backupsGood;
+            m_job = Job::BackupDone;
+            [[fallthrough]];
+        case Job::BackupDone: {
+            if (silent) // the restore clears the faults
+                return true;
             ++m_t.restores;
             m_sim.clearFaults();
             QFile f(keeFile());
@@ -673,7 +681,11 @@ private:
             f.close();
             startTool({QStringLiteral("restore"), keeFile(), QStringLiteral("--all"), QStringLiteral("--yes")});
             m_job = Job::Restore;
-        } else {
+            return true;
+        }
+        case Job::Restore:
+            if (!toolEnded(done))
+                return true;
             // Without faults this must succeed.
             if (done && sameAsModule(keeFile(), "restore"))
                 ++m_t.restoresGood;
@@ -683,7 +695,7 @@ private:
             m_job = Job::None;
             return false;
         }
-        return true;
+        return false;
     }
 
     void sample(qint64 &fds, qint64 &rssKb)
@@ -713,7 +725,7 @@ private:
     std::array<std::vector<Held>, 12> m_ain[4];
     std::vector<Silence> m_silent;   // module 3 dropping every request
     std::vector<qint64> m_offline[4]; // when MQTT said a module is offline
-    enum class Job { None, Backup, Restore } m_job = Job::None;
+    enum class Job { None, Backup, BackupDone, Restore } m_job = Job::None;
     std::unique_ptr<QProcess> m_tool;
     qint64 m_toolStarted = 0;
     qint64 m_told = 0; // wrong values written out
