@@ -54,7 +54,7 @@ struct GatewayTally
     qint64 backups = 0, backupsGood = 0, backupsCut = 0, restores = 0, restoresGood = 0, bytesChecked = 0;
     bool mqtt = false; // false: no broker here, the MQTT checks were skipped
     qint64 mqttStates = 0, mqttValues = 0, mqttWrong = 0, mqttStalePast = 0, mqttOffline = 0, silentPeriods = 0,
-           offlineLate = 0;
+           offlineLate = 0, offlineDelayMs = 0;
     qint64 fdStart = 0, fdEnd = 0, rssStartKb = 0, rssEndKb = 0;
     bool started = false;
 };
@@ -150,7 +150,7 @@ public:
     // value it serves as fresh was read within --stale: the slack is for
     // the clocks' milliseconds only.
     static constexpr int SlackMs = 100;
-    // Three failed cycles make a module offline.
+    // A silence shorter than --stale and this is not judged.
     static constexpr int OfflineSlackMs = 600;
 
     GatewaySoak(SimProcess &sim, quint32 seed, quint32 timeoutMs, std::function<bool()> faultsOn)
@@ -532,8 +532,7 @@ private:
             if (parts.size() != 4 || unit < 1 || unit > 3)
                 continue;
             if (parts[3] == "availability") {
-                if (m.payload == "offline")
-                    m_offline[unit].push_back(m.at);
+                m_availability[unit].push_back({m.at, m.payload == "online"});
                 continue;
             }
             if (parts[3] != "state")
@@ -558,7 +557,9 @@ private:
         }
     }
 
-    // Every time module 3 was silent longer than --stale, MQTT called it offline in time.
+    // Every time module 3 was silent longer than --stale, MQTT called it
+    // offline before it answered again (rqgw does after three failed cycles,
+    // which on a slow bus take longer than --stale: the delay is printed).
     void judgeSilence()
     {
         if (!m_t.mqtt)
@@ -569,13 +570,21 @@ private:
             if (to - q.from < StaleMs + OfflineSlackMs)
                 continue;
             ++m_t.silentPeriods;
-            const auto &o = m_offline[3];
-            if (std::any_of(o.begin(), o.end(), [&](qint64 at) { return at >= q.from && at <= q.from + StaleMs + OfflineSlackMs; })) {
+            // What the availability said last by the silence's end, and since when.
+            qint64 since = -1;
+            bool online = true;
+            for (const auto &[at, on] : m_availability[3])
+                if (at <= to && (since < 0 || on != online)) {
+                    since = at;
+                    online = on;
+                }
+            if (since >= 0 && !online) {
                 ++m_t.mqttOffline;
+                m_t.offlineDelayMs = std::max(m_t.offlineDelayMs, since - q.from);
             } else {
                 ++m_t.offlineLate;
-                std::fprintf(stderr, "rqsoak: MQTT: module 3 silent from %lld ms, not called offline within --stale\n",
-                             static_cast<long long>(q.from));
+                std::fprintf(stderr, "rqsoak: MQTT: module 3 silent from %lld ms to %lld ms, never called offline\n",
+                             static_cast<long long>(q.from), static_cast<long long>(to));
             }
         }
     }
@@ -724,7 +733,7 @@ private:
     std::vector<Held> m_history[4];
     std::array<std::vector<Held>, 12> m_ain[4];
     std::vector<Silence> m_silent;   // module 3 dropping every request
-    std::vector<qint64> m_offline[4]; // when MQTT said a module is offline
+    std::vector<std::pair<qint64, bool>> m_availability[4]; // when MQTT said a module is online (true) or offline
     enum class Job { None, Backup, BackupDone, Restore } m_job = Job::None;
     std::unique_ptr<QProcess> m_tool;
     qint64 m_toolStarted = 0;

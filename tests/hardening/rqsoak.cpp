@@ -943,11 +943,11 @@ int main(int argc, char *argv[])
                     static_cast<long long>(g.offlineAnswers));
         if (g.mqtt)
             std::printf("  MQTT states         %lld (analog values checked %lld), wrong %lld, past --stale %lld; "
-                        "module 3 silent %lld times, called offline in time %lld, late %lld\n",
+                        "module 3 silent %lld times, called offline %lld (at most %lld ms after), never %lld\n",
                         static_cast<long long>(g.mqttStates), static_cast<long long>(g.mqttValues),
                         static_cast<long long>(g.mqttWrong), static_cast<long long>(g.mqttStalePast),
                         static_cast<long long>(g.silentPeriods), static_cast<long long>(g.mqttOffline),
-                        static_cast<long long>(g.offlineLate));
+                        static_cast<long long>(g.offlineDelayMs), static_cast<long long>(g.offlineLate));
         else
             std::printf("  MQTT                skipped (mosquitto is not installed)\n");
         std::printf("  rqtool through rqgw backups %lld (whole %lld, cut short at the end %lld), restores %lld (whole %lld)\n",
