@@ -423,6 +423,9 @@ void Poller::pollModule(Polled &p)
     if (!p.infoRead && !readInfo(p, tx))
         return;
     p.cycle->setTransact(tx);
+    // The cycle's values are as old as its first one: a converter client
+    // may hold the bus between two of its transactions for seconds.
+    const qint64 firstRead = MonotonicMs();
     const AnalogReading r = p.cycle->run(m_data, p.cfg.address, [this, &p] {
         between();
         m_heartbeat = MonotonicMs();
@@ -477,7 +480,7 @@ void Poller::pollModule(Polled &p)
     s.din = din;
     s.status = status;
     s.lastError = 0;
-    s.lastCompleteMs = MonotonicMs();
+    s.lastCompleteMs = firstRead;
     ++s.completeCycles;
     const bool cameOnline = !s.online;
     s.online = true;
