@@ -80,6 +80,18 @@ public:
         } else if (c.args.has(QStringLiteral("baud"))) {
             settings.bauds = {c.data.baudRate};
         }
+        // The dialog asks; a script is told, even with --quiet: the count it
+        // gets would be short without a word.
+        if (const QList<quint32> deaf = BaudsBeyondUdpTimeout(settings.adapter, settings.bauds); !deaf.isEmpty()) {
+            QStringList rates;
+            for (quint32 baud : deaf)
+                rates << QStringLiteral("%1 Bd").arg(baud);
+            c.err.write(QStringLiteral("Varování: s UDP timeoutem %1 ms modul při %2 nestihne odpovědět a hledání ho "
+                                       "nenajde. Použijte --udp-timeout 0 (konvertor čeká podle rychlosti), nebo tyto "
+                                       "rychlosti vynechte (--bauds).\n")
+                            .arg(settings.adapter.udpTimeout)
+                            .arg(rates.join(QStringLiteral(", "))));
+        }
         c.disconnect();
         CliScanReport report(c);
         const ScanResult result = RunScan(settings, report);

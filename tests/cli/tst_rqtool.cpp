@@ -186,6 +186,16 @@ private slots:
                                      QStringLiteral("5 RQ-3520 1.02"), QStringLiteral("7 RQ-3510 1.08")}));
     }
 
+    // Rates the converter's UDP timeout cuts short are named, even with --quiet.
+    void scanWarnsOfRatesBeyondTheTimeout()
+    {
+        const Run r = rqtool({QStringLiteral("--quiet"), QStringLiteral("--udp-timeout"), QStringLiteral("5"),
+                              QStringLiteral("scan"), QStringLiteral("--addresses"), QStringLiteral("1"),
+                              QStringLiteral("--bauds"), QStringLiteral("1200,9600,115200")});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.contains(QStringLiteral("UDP timeoutem 5 ms modul při 1200 Bd, 9600 Bd nestihne")), qPrintable(r.err));
+    }
+
     void infoDecodesTheModule()
     {
         QVERIFY(sim.setMemoryByte(5, 16, 8));
