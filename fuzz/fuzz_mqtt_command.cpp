@@ -15,6 +15,7 @@
 #include "gateway/MqttCommand.h"
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +57,7 @@ std::optional<int> smallNumber(const QByteArray &t, int hi)
 // The topic rule read plainly: base, '/', then the parts.
 std::optional<DoutTopic> expectedTopic(const QByteArray &topic)
 {
-    if (!topic.startsWith(Base + '/'))
+    if (!topic.startsWith(QByteArray(Base + '/')))
         return std::nullopt;
     const QList<QByteArray> p = topic.mid(Base.size() + 1).split('/');
     const bool one = p.size() == 4;
@@ -149,11 +150,11 @@ void checkCommand(int output, const QByteArray &payload)
         forms = {c.values ? QByteArray("ON") : QByteArray("OFF"), c.values ? QByteArray("1") : QByteArray("0"),
                  c.values ? QByteArray("on") : QByteArray("off")};
     else
-        forms = {QByteArray::number(c.values), "0x" + QByteArray::number(c.values, 16).toUpper(),
-                 "0X" + QByteArray::number(c.values, 16)};
+        forms = {QByteArray::number(c.values), QByteArray("0x" + QByteArray::number(c.values, 16).toUpper()),
+                 QByteArray("0X" + QByteArray::number(c.values, 16))};
     for (const QByteArray &f : forms) {
         FUZZ_CHECK(same(ParseDoutCommand(output, f), c));
-        FUZZ_CHECK(same(ParseDoutCommand(output, " \t" + f + "\r\n"), c));
+        FUZZ_CHECK(same(ParseDoutCommand(output, QByteArray(" \t" + f + "\r\n")), c));
     }
 }
 
@@ -167,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (nul >= 0) {
         // The suffix right after the base (no '/' added): another gateway's
         // base ("rq/hala10") or the base alone must name no command.
-        const QByteArray topic = Base + input.left(nul);
+        const QByteArray topic = QByteArray(Base + input.left(nul));
         const std::optional<DoutTopic> t = ParseDoutTopic(Base, topic);
         const std::optional<DoutTopic> expected = expectedTopic(topic);
         FUZZ_CHECK(t.has_value() == expected.has_value());
@@ -178,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             QByteArray canonical = Base + '/' + QByteArray::number(t->address) + "/dout/";
             if (t->output >= 0)
                 canonical += QByteArray::number(t->output) + '/';
-            const std::optional<DoutTopic> back = ParseDoutTopic(Base, canonical + "set");
+            const std::optional<DoutTopic> back = ParseDoutTopic(Base, QByteArray(canonical + "set"));
             FUZZ_CHECK(back && back->address == t->address && back->output == t->output);
             checkCommand(t->output, payload);
             return 0;
