@@ -36,11 +36,18 @@ QString FromCp1250(const QByteArray &bytes)
 
 QString FromCp1250(const char *bytes, qsizetype size)
 {
-    // Written in place: a settings file converts every character.
+    // Written in place from a table of all 256 bytes: a settings file
+    // converts every character.
+    static const auto codePoints = [] {
+        std::array<char16_t, 256> t{};
+        for (int b = 0; b < 256; ++b)
+            t[std::size_t(b)] = FromCp1250(static_cast<unsigned char>(b)).unicode();
+        return t;
+    }();
     QString text(size, Qt::Uninitialized);
-    QChar *out = text.data();
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
     for (qsizetype i = 0; i < size; ++i)
-        out[i] = FromCp1250(static_cast<unsigned char>(bytes[i]));
+        out[i] = codePoints[static_cast<unsigned char>(bytes[i])];
     return text;
 }
 

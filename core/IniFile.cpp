@@ -17,6 +17,9 @@ constexpr qint64 MaxFileSize = qint64(256) << 20;
 // Views, not copies: a lookup walks every line of the file.
 bool sectionName(QStringView line, QStringView *name)
 {
+    // Most lines are keys: their first character tells.
+    if (line.isEmpty() || (line.front() != QLatin1Char('[') && !line.front().isSpace()))
+        return false;
     const QStringView t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return false;
@@ -90,23 +93,30 @@ IniFile::IniFile(const QString &path) : m_path(path)
     }
     if (bytes.isEmpty())
         return;
-    // Each line converted straight from the bytes, without a copy of its own.
+    // Each line converted straight from the bytes into a list made once:
+    // one pass counts the lines, the second converts them.
     const char *const text = bytes.constData();
     const qsizetype size = bytes.size();
-    m_lines.reserve(bytes.count('\n') + 1);
-    qsizetype from = 0;
-    while (from < size) {
-        const char *const lf = static_cast<const char *>(std::memchr(text + from, '\n', std::size_t(size - from)));
-        const qsizetype end = lf ? lf - text : size;
-        const qsizetype length = end - from;
-        const bool cr = length > 0 && text[end - 1] == '\r';
-        if (!lf && length - (cr ? 1 : 0) == 0)
-            break; // the final line break
-        m_lines.append(FromCp1250(text + from, length - (cr ? 1 : 0)));
-        from = end + 1;
-        if (!lf)
-            break;
-    }
+    const auto eachLine = [text, size](auto &&take) {
+        qsizetype from = 0;
+        while (from < size) {
+            const char *const lf = static_cast<const char *>(std::memchr(text + from, '\n', std::size_t(size - from)));
+            qsizetype end = lf ? lf - text : size;
+            if (end > from && text[end - 1] == '\r')
+                --end;
+            if (!lf && end == from)
+                return; // the final line break
+            take(from, end);
+            if (!lf)
+                return;
+            from = lf - text + 1;
+        }
+    };
+    qsizetype count = 0;
+    eachLine([&count](qsizetype, qsizetype) { ++count; });
+    m_lines.resize(count);
+    QString *line = m_lines.data();
+    eachLine([&line, text](qsizetype from, qsizetype end) { *line++ = FromCp1250(text + from, end - from); });
 }
 
 int IniFile::findSection(const QString &section) const
