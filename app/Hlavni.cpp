@@ -1,6 +1,7 @@
 #include "app/Hlavni.h"
 
 #include "app/Dekl.h"
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "calib/KalibraceAIN.h"
 #include "calib/KalibraceIT.h"
@@ -124,7 +125,7 @@ void TForm1::FormClose()
             // The text holds a file name: shown as it is, never as markup.
             QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
             box.setTextFormat(Qt::PlainText);
-            box.exec();
+            rq::execModal(box);
         }
     }
     Data->connectionChanged = nullptr;

@@ -15,6 +15,7 @@ bool rq::ask(QWidget *parent, const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
     box.setObjectName(QStringLiteral("Otazka"));
+    box.setTextFormat(Qt::PlainText); // questions name files: shown as they are, never as markup
     QPushButton *yes = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
     yes->setObjectName(QStringLiteral("Ano"));
@@ -23,8 +24,38 @@ bool rq::ask(QWidget *parent, const QString &title, const QString &text)
     box.setEscapeButton(no);
     if (askHook())
         return askHook()(box);
-    box.exec();
+    execModal(box);
     return box.clickedButton() == yes;
+}
+
+int rq::execModal(QDialog &dialog)
+{
+    if (dialog.parentWidget())
+        dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec();
+}
+
+namespace {
+QString runFileDialog(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
+                      QFileDialog::AcceptMode mode, QFileDialog::Options options)
+{
+    QFileDialog dialog(parent, caption, preset, filter);
+    dialog.setOptions(options);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    return rq::execModal(dialog) == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+} // namespace
+
+QString rq::openFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter)
+{
+    return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptOpen, {});
+}
+
+QString rq::saveFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
+                         QFileDialog::Options options)
+{
+    return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptSave, options);
 }
 
 rq::AskHook rq::setAskHook(AskHook hook)

@@ -1,10 +1,12 @@
 #ifndef RQ_APP_OTAZKA_H
 #define RQ_APP_OTAZKA_H
 
+#include <QFileDialog>
 #include <QString>
 
 #include <functional>
 
+class QDialog;
 class QMessageBox;
 class QWidget;
 
@@ -21,6 +23,16 @@ bool ask(QWidget *parent, const QString &title, const QString &text);
 // the real behaviour. Returns the previous hook.
 using AskHook = std::function<bool(QMessageBox &box)>;
 AskHook setAskHook(AskHook hook);
+
+// Runs a message box or file dialog modal to its own window only: a
+// question inside one dialog blocks that dialog and the main window, never
+// the diagnostics window beside them. QDialog::exec's result.
+int execModal(QDialog &dialog);
+
+// The file dialogs of the program, run as execModal does. "" when cancelled.
+QString openFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter);
+QString saveFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
+                     QFileDialog::Options options = {});
 
 } // namespace rq
 

@@ -18,9 +18,9 @@ int TransactionRetries()
 
 bool IsTransientError(quint8 error)
 {
-    // Timeout, bad CRC, bad length, wrong address, wrong command, noise
-    // before and garbage after the reply, and a failed receive.
-    return error == 13 || (error >= 20 && error <= 26);
+    // A failed send or receive; timeout, bad CRC, bad length, wrong address,
+    // wrong command, noise before and garbage after the reply; module busy.
+    return error == 12 || error == 13 || (error >= 20 && error <= 26) || error == 35;
 }
 
 void RunModuleTransactionRetrying(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,

@@ -13,9 +13,10 @@
 void SetTransactionRetries(int retries);
 int TransactionRetries();
 
-// Whether another try may succeed: the reply did not come, or came damaged
-// (timeout, checksum, length, another module's or command's reply, noise).
-// Errors the module reports, and adapter faults, are final.
+// Whether another try may succeed: the request could not be sent, the reply
+// did not come or came damaged (timeout, checksum, length, another module's
+// or command's reply, noise), or the module said it was busy. The other
+// errors the module reports, and adapter faults, are final.
 bool IsTransientError(quint8 error);
 
 // RunModuleTransaction, repeated while the error is transient and retries

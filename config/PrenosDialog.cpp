@@ -32,8 +32,10 @@ void TPrenosDialog::status(const QString &text)
 {
     // A long transfer repeats a figure for several bytes; repainting an
     // unchanged text would only slow it down.
-    if (text != statusText())
+    if (text != statusText()) {
         setStatusText(text);
+        m_textMoved = true;
+    }
 }
 
 bool TPrenosDialog::connectionReady()
@@ -60,9 +62,11 @@ void TPrenosDialog::step(int k, int n)
 {
     m_stepsDone = k;
     m_steps = n;
-    // In whole percent, so the bar repaints only when it visibly moves.
-    if (m_progress)
+    // The bar moves with the status text, so that both repaint in one pass
+    // (a pass per byte costs a long transfer several per cent of its time).
+    if (m_progress && (m_textMoved || k == n))
         m_progress->setValue(n > 0 ? k * 100 / n : 100);
+    m_textMoved = false;
 }
 
 bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer, bool writing)

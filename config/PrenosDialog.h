@@ -102,6 +102,7 @@ private:
     bool m_closeRequested = false;
     bool m_stopRequested = false; // stop the write, keep the dialog open
     int m_stepsDone = 0;
+    bool m_textMoved = false; // the status text changed since the last step
     int m_steps = 0;
     QProgressBar *m_progress = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "PortMap.h"
 #include "app/Dekl.h"
+#include "app/Otazka.h"
 #include "core/Cislo.h"
 #include "core/SafeSave.h"
 #include "app/StatusBar.h"
@@ -323,9 +324,8 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 
     chooseFile = [this]() -> std::optional<QString> {
-        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export transakcí"),
-                                                          QStringLiteral("transakce.csv"),
-                                                          QStringLiteral("Soubory CSV (*.csv)"));
+        const QString path = rq::saveFileName(this, QStringLiteral("Export transakcí"), QStringLiteral("transakce.csv"),
+                                              QStringLiteral("Soubory CSV (*.csv)"));
         if (path.isEmpty())
             return std::nullopt;
         return path;

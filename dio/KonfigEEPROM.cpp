@@ -165,7 +165,7 @@ std::optional<QString> TForm5::runOpenDialog(const QString &preset)
     const QFileInfo info(preset.isEmpty() ? DefaultEepromFileName : preset);
     OpenDialog1->setDirectory(info.absolutePath());
     OpenDialog1->selectFile(info.fileName());
-    if (OpenDialog1->exec() != QDialog::Accepted)
+    if (rq::execModal(*OpenDialog1) != QDialog::Accepted)
         return std::nullopt;
     return OpenDialog1->selectedFiles().value(0);
 }

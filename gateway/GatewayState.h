@@ -24,7 +24,7 @@ struct ModuleSnapshot
 
     bool online = false;
     quint8 lastError = 0;     // code of the last failed transaction, 0 after a complete cycle
-    qint64 lastCompleteMs = -1; // monotonic ms of the last complete cycle, -1 never
+    qint64 lastCompleteMs = -1; // monotonic ms of the last complete cycle's first read (its oldest value), -1 never
     quint32 completeCycles = 0;
     quint32 failedCycles = 0;
 

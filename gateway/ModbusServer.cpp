@@ -56,7 +56,9 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
         return false;
     }
     ConfigureServerContext(m_ctx);
-    m_listen = modbus_tcp_pi_listen(m_ctx, 64);
+    // A deep queue: after a network blip every SCADA client reconnects at
+    // once, and a handshake dropped from a full queue lingers for seconds.
+    m_listen = modbus_tcp_pi_listen(m_ctx, SOMAXCONN);
     if (m_listen < 0) {
         error = QStringLiteral("%1:%2: %3").arg(at.host).arg(at.port).arg(QString::fromLocal8Bit(modbus_strerror(errno)));
         return false;

@@ -170,10 +170,13 @@ void MqttPublisher::sendState(int address, Module &mod)
 
 void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
 {
-    // The cycle ended at lastCompleteMs on the monotonic clock. The time
-    // zone's offset is looked up once a minute: the lookup costs more than
-    // the rest of the message.
+    // The cycle's values date from lastCompleteMs on the monotonic clock; a
+    // cycle that took longer than the stale age is not passed on as fresh.
+    // The time zone's offset is looked up once a minute: the lookup costs
+    // more than the rest of the message.
     const qint64 now = MonotonicMs();
+    if (now - m.lastCompleteMs > m_store.staleMs)
+        return;
     if (m_offsetAt < 0 || now - m_offsetAt > 60000) {
         m_offsetS = QDateTime::currentDateTime().offsetFromUtc();
         m_offsetAt = now;

@@ -1,5 +1,7 @@
 #include "gateway/Poller.h"
 
+#include "comm/Opakovani.h"
+#include "comm/Prikazy.h"
 #include "diag/LinkStats.h"
 #include "drivers/RqFrame.h"
 #include "gateway/Log.h"
@@ -16,9 +18,6 @@
 #include <cmath>
 
 namespace {
-constexpr quint8 CmdWriteOutputs = 1;
-constexpr quint8 CmdReadMemory = 102;
-constexpr quint8 CmdWriteMemory = 103;
 constexpr quint32 StatusReset = 1u << 5;
 constexpr int OfflineAfter = 3;       // failed cycles in a row
 constexpr int HoldMs = 5;             // a client that asks again within this keeps the bus
@@ -30,12 +29,6 @@ constexpr int IdleStepMs = 50;
 bool moduleError(quint8 e)
 {
     return e >= 31 && e <= 39;
-}
-// Worth asking again: the request or its reply got lost or damaged on the
-// way, or the module was busy. A module that refuses refuses again.
-bool retryable(quint8 e)
-{
-    return (e >= 20 && e <= 26) || e == 35 || e == 12 || e == 13;
 }
 } // namespace
 
@@ -282,7 +275,7 @@ quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, 
     for (int attempt = 0;; ++attempt) {
         bytes = sent;
         const quint8 e = Transact(d, address, command, sub, bytes);
-        if (e == 0 || attempt >= retries || !retryable(e) || m_stop)
+        if (e == 0 || attempt >= retries || !IsTransientError(e) || m_stop)
             return e;
     }
 }
@@ -430,6 +423,9 @@ void Poller::pollModule(Polled &p)
     if (!p.infoRead && !readInfo(p, tx))
         return;
     p.cycle->setTransact(tx);
+    // The cycle's values are as old as its first one: a converter client
+    // may hold the bus between two of its transactions for seconds.
+    const qint64 firstRead = MonotonicMs();
     const AnalogReading r = p.cycle->run(m_data, p.cfg.address, [this, &p] {
         between();
         m_heartbeat = MonotonicMs();
@@ -484,7 +480,7 @@ void Poller::pollModule(Polled &p)
     s.din = din;
     s.status = status;
     s.lastError = 0;
-    s.lastCompleteMs = MonotonicMs();
+    s.lastCompleteMs = firstRead;
     ++s.completeCycles;
     const bool cameOnline = !s.online;
     s.online = true;

@@ -1,5 +1,6 @@
 #include "image/Porovnani.h"
 
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "dio/EepromFile.h"
 
@@ -163,7 +164,7 @@ QList<QPushButton *> TFormPorovnani::startButtons() const
 
 std::optional<QString> TFormPorovnani::runFileDialog(const QString &preset)
 {
-    const QString name = QFileDialog::getOpenFileName(
+    const QString name = rq::openFileName(
         this, QStringLiteral("Konfigurační soubor"), preset,
         QStringLiteral("Konfigurační soubor (*.kee);;Všechny soubory (*)"));
     if (name.isEmpty())

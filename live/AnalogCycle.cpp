@@ -2,16 +2,9 @@
 
 #include "core/Cp1250.h"
 #include "app/Dekl.h"
+#include "comm/Prikazy.h"
 
 namespace {
-constexpr quint8 CmdMeasure = 0;
-constexpr quint8 CmdReadMemory = 102;
-constexpr quint8 CmdIdentify = 200;
-constexpr quint8 SubModelCode = 1;
-constexpr quint8 SubTemperature = 16;
-constexpr quint8 SubDigitalInputs = 64;
-constexpr quint8 CmdWriteOutputs = 1;
-constexpr quint8 CmdReadStatus = 100;
 
 quint8 send(const AnalogCycle::TransactFn &transact, const TData &data, quint8 address, quint8 command,
             quint8 sub, ModuleBytes &d)

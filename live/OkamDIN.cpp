@@ -1,11 +1,9 @@
 #include "live/OkamDIN.h"
 
+#include "comm/Prikazy.h"
+
 #include "live/ValuePanel.h"
 
-namespace {
-constexpr quint8 CmdReadInputs = 0;
-constexpr quint8 SubDigital = 64;
-} // namespace
 
 TForm11::TForm11(QWidget *parent) : TLiveDialog(parent)
 {
@@ -19,5 +17,5 @@ TForm11::TForm11(QWidget *parent) : TLiveDialog(parent)
 
 void TForm11::Timer1Timer()
 {
-    readBits(CmdReadInputs, SubDigital, Stav);
+    readBits(CmdMeasure, SubDigitalInputs, Stav);
 }

@@ -1,15 +1,12 @@
 #include "live/StatReg.h"
 
+#include "comm/Prikazy.h"
+
 #include "live/StatusBity.h"
 #include "live/ValuePanel.h"
 
 #include <QPushButton>
 
-namespace {
-constexpr quint8 CmdReadStatus = 100;
-constexpr quint8 CmdClearStatus = 101;
-
-} // namespace
 
 TForm15::TForm15(QWidget *parent) : TLiveDialog(parent)
 {

@@ -1,6 +1,7 @@
 #include "scan/Hledani.h"
 
 #include "app/Dekl.h"
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "core/SafeSave.h"
 
@@ -273,12 +274,7 @@ void TFormHledani::setSearching(bool on)
 bool TFormHledani::ask(const QString &question)
 {
     if (askQuestion) return askQuestion(question);
-    QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::NoButton, this);
-    QPushButton *yes = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
-    box.setDefaultButton(no);
-    box.exec();
-    return box.clickedButton() == yes;
+    return rq::ask(this, windowTitle(), question);
 }
 
 void TFormHledani::HledatClick()
@@ -367,7 +363,7 @@ bool TFormHledani::offerRatesBeyondTimeout(ScanSettings &scan)
     cancel->setObjectName(QStringLiteral("Zrusit"));
     box.setDefaultButton(zero);
     box.setEscapeButton(cancel);
-    box.exec();
+    rq::execModal(box);
     if (box.clickedButton() == zero) {
         scan.adapter.udpTimeout = 0;
         UdpTimeoutEdit->setText(QStringLiteral("0"));
@@ -445,9 +441,8 @@ void TFormHledani::ExportClick()
 {
     const QString name =
         exportFileName ? exportFileName()
-                       : QFileDialog::getSaveFileName(this, QStringLiteral("Export nalezených modulů"),
-                                                      QStringLiteral("moduly.csv"),
-                                                      QStringLiteral("Soubory CSV (*.csv)"));
+                       : rq::saveFileName(this, QStringLiteral("Export nalezených modulů"), QStringLiteral("moduly.csv"),
+                                          QStringLiteral("Soubory CSV (*.csv)"));
     if (name.isEmpty()) return;
     // With a byte order mark, spreadsheets read the diacritics right. A whole-file
     // save: a failed export leaves the previous file as it was.

@@ -1,15 +1,10 @@
 #include "trend/Cyklus.h"
 
 #include "app/Dekl.h"
+#include "comm/Prikazy.h"
 #include "core/Cp1250.h"
 
 namespace {
-constexpr quint8 CmdMeasure = 0;
-constexpr quint8 CmdReadMemory = 102;
-constexpr quint8 CmdIdentify = 200;
-constexpr quint8 SubModelCode = 1;
-constexpr quint8 SubTemperature = 16;
-constexpr quint8 SubDigitalInputs = 64;
 constexpr quint8 ThermometerAddress = 31;
 } // namespace
 

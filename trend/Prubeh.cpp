@@ -1,6 +1,7 @@
 #include "trend/Prubeh.h"
 
 #include "app/Dekl.h"
+#include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "core/SafeSave.h"
 #include "live/FixedPoint.h"
@@ -44,13 +45,7 @@ QString channelName(int channel)
 
 bool askReplace(QWidget *parent, const QString &question)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Průběh hodnot"), question, QMessageBox::NoButton, parent);
-    box.setTextFormat(Qt::PlainText); // the question names a file
-    QPushButton *yes = box.addButton(QStringLiteral("Ano"), QMessageBox::YesRole);
-    QPushButton *no = box.addButton(QStringLiteral("Ne"), QMessageBox::NoRole);
-    box.setDefaultButton(no);
-    box.exec();
-    return box.clickedButton() == yes;
+    return rq::ask(parent, QStringLiteral("Průběh hodnot"), question);
 }
 
 QString stamp(qint64 ms, const QString &format)
@@ -282,7 +277,7 @@ QString TFormPrubeh::askPath(const QString &proposed, const QString &title, cons
         path = chooseFile(this, proposed);
     } else {
         // The replace question is ours, with the same words everywhere.
-        path = QFileDialog::getSaveFileName(this, title, proposed, filter, nullptr, QFileDialog::DontConfirmOverwrite);
+        path = rq::saveFileName(this, title, proposed, filter, QFileDialog::DontConfirmOverwrite);
     }
     if (path.isEmpty())
         return {};

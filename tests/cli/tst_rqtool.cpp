@@ -717,7 +717,8 @@ private slots:
         QVERIFY(rows.at(2).contains("Vstup 0 [V]"));
     }
 
-    // --retries repeats what timed out or came back damaged; a verified
+    // --retries repeats what timed out, came back damaged or found the
+    // module busy; a verified
     // write is repeated only when its read-back did not come, never after
     // a read-back that differs.
     void retries_data()
@@ -730,6 +731,8 @@ private slots:
         QTest::newRow("read-back lost, --retries 0") << "module=7 cmd=102 mem=5 drop count=1" << QStringList{"--retries", "0"} << 4 << 1;
         QTest::newRow("write reply damaged") << "module=7 cmd=103 mem=5 crc count=1" << QStringList{} << 0 << 2;
         QTest::newRow("read-back differs") << "module=7 mem=5 readback=0x55 count=1" << QStringList{} << 4 << 1;
+        QTest::newRow("module busy") << "module=7 cmd=103 mem=5 error=5 count=1" << QStringList{} << 0 << 2;
+        QTest::newRow("module refuses") << "module=7 cmd=103 mem=5 error=3 count=1" << QStringList{} << 4 << 1;
         QTest::newRow("three lost, --retries 3") << "module=7 cmd=200 drop count=3" << QStringList{"--retries", "3"} << 0 << 1;
         QTest::newRow("slow reply, --timeout") << "module=7 cmd=200 delay=500 count=1" << QStringList{"--timeout", "1500", "--retries", "0"} << 0 << 1;
         QTest::newRow("slow reply, short --timeout") << "module=7 cmd=200 delay=500" << QStringList{"--timeout", "100", "--retries", "1"} << 4 << 0;

@@ -3,6 +3,7 @@
 // the map of stable port names; by itself it sends nothing.
 #include "PortMap.h"
 #include "app/Hlavni.h"
+#include "app/Otazka.h"
 #include "comm/Pripojeni.h"
 #include "app/StatusBar.h"
 #include "diag/Diagnostika.h"
@@ -93,6 +94,41 @@ private slots:
         // Closing the main window takes it along.
         w.close();
         QVERIFY(!w.Diagnostika);
+    }
+
+    // A question or a file dialog asked inside a dialog leaves it usable too.
+    void usableBesideAQuestion_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("question") << 0;
+        QTest::newRow("file to open") << 1;
+        QTest::newRow("file to save") << 2;
+    }
+    void usableBesideAQuestion()
+    {
+        QFETCH(int, kind);
+        TForm1 w;
+        w.DiagnostikaSpojeniClick();
+        TFormDiagnostika *diag = w.Diagnostika;
+        QDialog owner(&w);
+        owner.setWindowModality(Qt::WindowModal);
+        owner.show();
+        Qt::WindowModality modality = Qt::ApplicationModal;
+        QTimer::singleShot(0, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            modality = modal->windowModality();
+            QTest::mouseClick(diag->ResetButton, Qt::LeftButton);
+            qobject_cast<QDialog *>(modal)->reject();
+        });
+        if (kind == 0)
+            rq::ask(&owner, QStringLiteral("Titulek"), QStringLiteral("Otázka?"));
+        else if (kind == 1)
+            rq::openFileName(&owner, QStringLiteral("Otevřít"), QString(), QString());
+        else
+            rq::saveFileName(&owner, QStringLiteral("Uložit"), QString(), QString());
+        QCOMPARE(modality, Qt::WindowModal);
+        QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+        w.close();
     }
 
     // A timeout ends just past the reply timeout it waited for: drawn at

@@ -859,8 +859,10 @@ int main(int argc, char *argv[])
         for (const auto &r : FaultRules) {
             // A module's error answer is an answer: rqtool rightly does not
             // repeat it, and at this share one in 512 requests always comes.
-            // With --retries the rqtool path takes the faults a repeat heals.
-            if (o.retries > 0 && QLatin1String(r.rule).startsWith(QLatin1String("error=")))
+            // With --retries the rqtool path takes the faults a repeat heals,
+            // "busy" (error=5) among them.
+            if (o.retries > 0 && QLatin1String(r.rule).startsWith(QLatin1String("error=")) &&
+                QLatin1String(r.rule) != QLatin1String("error=5"))
                 continue;
             // A line has no sequence number: a late reply that names the next
             // module is a well-formed answer to a request to that module, which
@@ -937,10 +939,22 @@ int main(int argc, char *argv[])
 #ifdef RQ_SOAK_GATEWAY
     if (o.path == Path::Gateway) {
         const GatewayTally &g = gateway.tally();
-        std::printf("  Modbus reads        %lld: values %lld, 0x0B %lld\n", static_cast<long long>(g.reads),
-                    static_cast<long long>(g.values), static_cast<long long>(g.offlineAnswers));
-        std::printf("  rqtool through rqgw backups %lld (whole %lld), restores %lld (whole %lld)\n",
+        std::printf("  Modbus reads        %lld: digital inputs %lld, analog inputs %lld (values checked %lld), 0x0B %lld\n",
+                    static_cast<long long>(g.reads), static_cast<long long>(g.values),
+                    static_cast<long long>(g.analogReads), static_cast<long long>(g.analogValues),
+                    static_cast<long long>(g.offlineAnswers));
+        if (g.mqtt)
+            std::printf("  MQTT states         %lld (analog values checked %lld), wrong %lld, past --stale %lld; "
+                        "module 3 silent %lld times, called offline %lld (at most %lld ms after), never %lld\n",
+                        static_cast<long long>(g.mqttStates), static_cast<long long>(g.mqttValues),
+                        static_cast<long long>(g.mqttWrong), static_cast<long long>(g.mqttStalePast),
+                        static_cast<long long>(g.silentPeriods), static_cast<long long>(g.mqttOffline),
+                        static_cast<long long>(g.offlineDelayMs), static_cast<long long>(g.offlineLate));
+        else
+            std::printf("  MQTT                skipped (mosquitto is not installed)\n");
+        std::printf("  rqtool through rqgw backups %lld (whole %lld, cut short at the end %lld), restores %lld (whole %lld)\n",
                     static_cast<long long>(g.backups), static_cast<long long>(g.backupsGood),
+                    static_cast<long long>(g.backupsCut),
                     static_cast<long long>(g.restores), static_cast<long long>(g.restoresGood));
         std::printf("  values past --stale %lld\n", static_cast<long long>(g.stalePast));
         std::printf("  rqgw descriptors    %lld -> %lld, resident memory %lld -> %lld KB\n",
@@ -949,13 +963,13 @@ int main(int argc, char *argv[])
         std::printf("  bytes checked       %lld\n", static_cast<long long>(g.bytesChecked));
         std::printf("  silent failures     %lld\n", static_cast<long long>(g.silent));
         std::printf("  hangs               %lld\n", static_cast<long long>(g.hangs));
-        std::printf("  wrong values accepted %lld\n", static_cast<long long>(g.wrong + g.stalePast));
-        const qint64 wrong = g.wrong + g.stalePast;
+        const qint64 wrong = g.wrong + g.stalePast + g.mqttWrong + g.mqttStalePast + g.offlineLate;
+        std::printf("  wrong values accepted %lld\n", static_cast<long long>(wrong));
         // Descriptors may differ by a client connection or two; memory by the
         // allocator's habits, not by a leak that grows with every cycle.
         const bool steady = g.fdEnd <= g.fdStart + 4 && g.rssEndKb <= g.rssStartKb * 3 / 2 + 2048;
         const bool good = (o.lyingModule ? wrong > 0 : wrong == 0) && g.silent == 0 && g.hangs == 0 && g.values > 0 &&
-                          g.restoresGood == g.restores && steady;
+                          g.analogValues > 0 && (!g.mqtt || g.mqttStates > 0) && g.restoresGood == g.restores && steady;
         std::printf("%s\n", good ? "rqsoak: PASS" : "rqsoak: FAIL");
         return good ? 0 : 1;
     }
