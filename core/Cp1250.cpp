@@ -1,8 +1,6 @@
 #include "core/Cp1250.h"
 
-#include <algorithm>
 #include <array>
-#include <utility>
 
 namespace {
 // Code points of bytes 0x80..0xFF.
@@ -33,35 +31,59 @@ QChar FromCp1250(unsigned char byte)
 
 QString FromCp1250(const QByteArray &bytes)
 {
-    QString text;
-    text.reserve(bytes.size());
-    for (char c : bytes)
-        text.append(FromCp1250(static_cast<unsigned char>(c)));
+    return FromCp1250(bytes.constData(), bytes.size());
+}
+
+QString FromCp1250(const char *bytes, qsizetype size)
+{
+    // Written in place from a table of all 256 bytes: a settings file
+    // converts every character.
+    static const auto codePoints = [] {
+        std::array<char16_t, 256> t{};
+        for (int b = 0; b < 256; ++b)
+            t[std::size_t(b)] = FromCp1250(static_cast<unsigned char>(b)).unicode();
+        return t;
+    }();
+    QString text(size, Qt::Uninitialized);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = codePoints[static_cast<unsigned char>(bytes[i])];
     return text;
 }
+
+namespace {
+// Byte of every code point up to the highest one the code page holds; 0 where
+// it holds none (no character above 0x7F maps to byte 0).
+constexpr char16_t HighestCodePoint = 0x2122;
+const std::array<unsigned char, HighestCodePoint + 1> &bytesOfCodePoints()
+{
+    static const auto table = [] {
+        std::array<unsigned char, HighestCodePoint + 1> t{};
+        // Backwards, so that of two bytes with one code point the lower wins.
+        for (std::size_t i = HighHalf.size(); i-- > 0;)
+            t[HighHalf[i]] = static_cast<unsigned char>(0x80 + i);
+        return t;
+    }();
+    return table;
+}
+} // namespace
 
 unsigned char ToCp1250(QChar ch)
 {
     const char16_t u = ch.unicode();
     if (u < 0x80)
         return static_cast<unsigned char>(u);
-    // Sorted by code point once: a settings file converts every character.
-    static const auto byCodePoint = [] {
-        std::array<std::pair<char16_t, unsigned char>, 128> sorted{};
-        for (std::size_t i = 0; i < HighHalf.size(); ++i)
-            sorted[i] = {HighHalf[i], static_cast<unsigned char>(0x80 + i)};
-        std::sort(sorted.begin(), sorted.end()); // equal code points: the lowest byte first, as before
-        return sorted;
-    }();
-    const auto it = std::lower_bound(byCodePoint.begin(), byCodePoint.end(), std::pair<char16_t, unsigned char>{u, 0});
-    return it != byCodePoint.end() && it->first == u ? it->second : '?';
+    if (u > HighestCodePoint)
+        return '?';
+    const unsigned char b = bytesOfCodePoints()[u];
+    return b ? b : '?';
 }
 
 QByteArray ToCp1250(const QString &text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (QChar ch : text)
-        bytes.append(static_cast<char>(ToCp1250(ch)));
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = static_cast<char>(ToCp1250(text.at(i)));
     return bytes;
 }

@@ -9,6 +9,7 @@
 // Bytes the code page leaves undefined map to the same code point, so any
 // byte sequence survives a round trip; characters it cannot hold become '?'.
 QString FromCp1250(const QByteArray &bytes);
+QString FromCp1250(const char *bytes, qsizetype size);
 QChar FromCp1250(unsigned char byte);
 QByteArray ToCp1250(const QString &text);
 unsigned char ToCp1250(QChar ch);

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstring>
+
 namespace {
 // Far beyond any settings file, yet small enough to hold in memory: a bigger
 // file is not read, and so never written over either.
@@ -15,6 +17,9 @@ constexpr qint64 MaxFileSize = qint64(256) << 20;
 // Views, not copies: a lookup walks every line of the file.
 bool sectionName(QStringView line, QStringView *name)
 {
+    // Most lines are keys: their first character tells.
+    if (line.isEmpty() || (line.front() != QLatin1Char('[') && !line.front().isSpace()))
+        return false;
     const QStringView t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return false;
@@ -88,31 +93,51 @@ IniFile::IniFile(const QString &path) : m_path(path)
     }
     if (bytes.isEmpty())
         return;
-    const QList<QByteArray> raw = bytes.split('\n');
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        QByteArray line = raw.at(i);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        if (i == raw.size() - 1 && line.isEmpty())
-            break; // the final line break
-        m_lines.append(FromCp1250(line));
-    }
+    // Each line converted straight from the bytes into a list made once:
+    // one pass counts the lines, the second converts them.
+    const char *const text = bytes.constData();
+    const qsizetype size = bytes.size();
+    const auto eachLine = [text, size](auto &&take) {
+        qsizetype from = 0;
+        while (from < size) {
+            const char *const lf = static_cast<const char *>(std::memchr(text + from, '\n', std::size_t(size - from)));
+            qsizetype end = lf ? lf - text : size;
+            if (end > from && text[end - 1] == '\r')
+                --end;
+            if (!lf && end == from)
+                return; // the final line break
+            take(from, end);
+            if (!lf)
+                return;
+            from = lf - text + 1;
+        }
+    };
+    qsizetype count = 0;
+    eachLine([&count](qsizetype, qsizetype) { ++count; });
+    m_lines.resize(count);
+    QString *line = m_lines.data();
+    eachLine([&line, text](qsizetype from, qsizetype end) { *line++ = FromCp1250(text + from, end - from); });
 }
 
 int IniFile::findSection(const QString &section) const
 {
+    // Walks every line of the file: straight over the array.
+    const QString *const lines = m_lines.constData();
+    const int count = int(m_lines.size());
     QStringView name;
-    for (int i = 0; i < m_lines.size(); ++i)
-        if (sectionName(QStringView(m_lines.at(i)), &name) && name.compare(section, Qt::CaseInsensitive) == 0)
+    for (int i = 0; i < count; ++i)
+        if (sectionName(lines[i], &name) && name.compare(section, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }
 
 int IniFile::findKey(int sectionLine, const QString &key) const
 {
+    const QString *const lines = m_lines.constData();
+    const int count = int(m_lines.size());
     QStringView name;
-    for (int i = sectionLine + 1; i < m_lines.size(); ++i) {
-        const QStringView line(m_lines.at(i));
+    for (int i = sectionLine + 1; i < count; ++i) {
+        const QStringView line(lines[i]);
         if (sectionName(line, &name))
             break;
         QStringView k;
@@ -165,8 +190,10 @@ void IniFile::writeString(const QString &section, const QString &key, const QStr
     // separate it from the next section stay where they were.
     int last = s;
     QStringView name;
-    for (int i = s + 1; i < m_lines.size() && !sectionName(QStringView(m_lines.at(i)), &name); ++i)
-        if (!QStringView(m_lines.at(i)).trimmed().isEmpty())
+    const QString *const lines = m_lines.constData();
+    const int count = int(m_lines.size());
+    for (int i = s + 1; i < count && !sectionName(lines[i], &name); ++i)
+        if (!QStringView(lines[i]).trimmed().isEmpty())
             last = i;
     m_lines.insert(last + 1, line);
 }
@@ -178,10 +205,17 @@ void IniFile::writeInt(const QString &section, const QString &key, qint64 value)
 
 QByteArray IniFile::toBytes() const
 {
-    QByteArray bytes;
+    // Into one buffer of the final size: no line gets a byte array of its own.
+    qsizetype size = 0;
+    for (const QString &line : m_lines)
+        size += line.size() + 2;
+    QByteArray bytes(size, Qt::Uninitialized);
+    char *out = bytes.data();
     for (const QString &line : m_lines) {
-        bytes.append(ToCp1250(line));
-        bytes.append("\r\n");
+        for (const QChar ch : line)
+            *out++ = static_cast<char>(ToCp1250(ch));
+        *out++ = '\r';
+        *out++ = '\n';
     }
     return bytes;
 }

@@ -12,7 +12,13 @@ std::optional<ModuleModel> ModelOfBackupName(const QString &fileName)
 {
     static const QRegularExpression name(QStringLiteral("^(RQ-\\d{4})_a\\d+_"),
                                          QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = name.match(QFileInfo(fileName).fileName());
+    // The name after the last separator, as QFileInfo::fileName() gives it,
+    // without a file information object for every restore check.
+    qsizetype slash = fileName.lastIndexOf(QLatin1Char('/'));
+#ifdef Q_OS_WIN
+    slash = std::max(slash, fileName.lastIndexOf(QLatin1Char('\\')));
+#endif
+    const QRegularExpressionMatch m = name.match(QStringView(fileName).mid(slash + 1));
     return m.hasMatch() ? ModelOfIdentity(m.captured(1)) : std::nullopt;
 }
 
@@ -48,14 +54,7 @@ QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QStrin
         risks << QStringLiteral("Komunikační rychlost: ") + BaudItems.at(baud) + QStringLiteral(" → ") + after;
     }
     if (const std::optional<ModuleModel> model = ModelOfIdentity(identity)) {
-        QStringList inputs;
-        for (int i = 0;; ++i) {
-            const std::optional<ImageField> f = DecodeField(block, *model, QStringLiteral("ain%1").arg(i));
-            if (!f)
-                break;
-            if (!f->valid)
-                inputs << f->caption;
-        }
+        const QStringList inputs = InvalidInputs(block, *model);
         if (!inputs.isEmpty())
             risks << QStringLiteral("Soubor neodpovídá modelu ") + ModelName(*model) + QStringLiteral(" (") +
                          inputs.join(QStringLiteral(", ")) + QLatin1Char(')');

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <span>
 
 namespace {
 
@@ -22,11 +24,33 @@ struct FieldDef
     int bit = -1;
     int input = -1;       // for Input
     bool state = false;   // a Bit of the DOUT initial state (else a negation)
+    // The offsets as runs of neighbours [first, end): "other" holds most of
+    // the block in a few runs, which compare and count a run at a time.
+    QList<std::pair<int, int>> runs = {};
 };
 
-QString invalidText(int value)
+// The texts of every byte value, made once: a decode names dozens of bytes,
+// and a fuzzed or damaged image mostly by their invalid values.
+const QString &byteText(int byte)
 {
-    return QStringLiteral("neplatná hodnota %1").arg(value);
+    static const auto texts = [] {
+        std::array<QString, 256> t;
+        for (int i = 0; i < 256; ++i)
+            t[std::size_t(i)] = QString::number(i);
+        return t;
+    }();
+    return texts[std::size_t(byte & 0xFF)];
+}
+
+QString invalidText(int byte)
+{
+    static const auto texts = [] {
+        std::array<QString, 256> t;
+        for (int i = 0; i < 256; ++i)
+            t[std::size_t(i)] = QStringLiteral("neplatná hodnota %1").arg(i);
+        return t;
+    }();
+    return texts[std::size_t(byte & 0xFF)];
 }
 
 int inputCount(ModuleModel model)
@@ -48,11 +72,26 @@ QStringList inputItems(ModuleModel model, int input)
     return {};
 }
 
+// How many items inputItems has, without a copy of the list: every decode
+// asks for every input.
+qsizetype inputItemCount(ModuleModel model, int input)
+{
+    switch (model) {
+    case ModuleModel::RQ3510:
+        return input % 2 == 0 ? Ranges3510().size() : VoltageRanges3510;
+    case ModuleModel::RQ3520:
+        return Ranges3520().size();
+    case ModuleModel::RQ3530:
+        return Sensors3530().size();
+    }
+    return 0;
+}
+
 bool inputValid(ModuleModel model, int input, int byte)
 {
     if (model == ModuleModel::RQ3530)
         return (byte & 0x0F) < Sensors3530().size() && (byte >> 6) < Wirings3530().size();
-    return byte < inputItems(model, input).size();
+    return byte < inputItemCount(model, input);
 }
 
 QString inputText(ModuleModel model, int input, int byte)
@@ -62,13 +101,21 @@ QString inputText(ModuleModel model, int input, int byte)
     if (model == ModuleModel::RQ3530)
         return Sensors3530().at(byte & 0x0F) + QStringLiteral(", ") + Units3530().at((byte >> 4) & 3) +
                QStringLiteral(", ") + Wirings3530().at(byte >> 6);
-    return inputItems(model, input).at(byte);
+    // A valid byte of an RQ-3510's odd input is one of the first items.
+    return (model == ModuleModel::RQ3520 ? Ranges3520() : Ranges3510()).at(byte);
 }
 
 QString thermometerText(int byte)
 {
-    return QLatin1String((byte & 0x80) ? "zapnuto" : "vypnuto") + QStringLiteral(", ") +
-           ((byte & 0x01) ? QStringLiteral("°C") : QStringLiteral("dílky"));
+    // Switch and unit: four texts, made once.
+    static const auto texts = [] {
+        std::array<QString, 4> t;
+        for (int i = 0; i < 4; ++i)
+            t[std::size_t(i)] = QLatin1String((i & 2) ? "zapnuto" : "vypnuto") + QStringLiteral(", ") +
+                                ((i & 1) ? QStringLiteral("°C") : QStringLiteral("dílky"));
+        return t;
+    }();
+    return texts[std::size_t(((byte & 0x80) ? 2 : 0) | (byte & 0x01))];
 }
 
 QString bitText(bool state, int bit)
@@ -133,6 +180,12 @@ QList<FieldDef> buildFieldDefs(ModuleModel model)
         if (!used[std::size_t(o)])
             other.offsets.append(o);
     list.append(other);
+    for (FieldDef &s : list)
+        for (const int o : s.offsets)
+            if (!s.runs.isEmpty() && s.runs.last().second == o)
+                ++s.runs.last().second;
+            else
+                s.runs.append({o, o + 1});
     return list;
 }
 
@@ -156,9 +209,9 @@ int word(const EepromBlock &block, const FieldDef &s)
     return block[std::size_t(s.offsets.at(0))] | block[std::size_t(s.offsets.at(1))] << 8;
 }
 
-ImageField decode(const EepromBlock &block, ModuleModel model, const FieldDef &s)
+// Into a field in place: a whole image decodes into a list made once.
+void decodeInto(ImageField &f, const EepromBlock &block, ModuleModel model, const FieldDef &s)
 {
-    ImageField f;
     f.key = s.key;
     f.caption = s.caption;
     f.offsets = s.offsets;
@@ -167,7 +220,7 @@ ImageField decode(const EepromBlock &block, ModuleModel model, const FieldDef &s
     switch (s.kind) {
     case Kind::Address:
         f.value = byte;
-        f.text = QString::number(byte);
+        f.text = byteText(byte);
         break;
     case Kind::Baud:
         f.value = byte;
@@ -182,7 +235,7 @@ ImageField decode(const EepromBlock &block, ModuleModel model, const FieldDef &s
     case Kind::Count:
         f.value = byte;
         f.valid = byte >= 1 && byte <= 12;
-        f.text = f.valid ? QString::number(byte) : invalidText(byte);
+        f.text = f.valid ? byteText(byte) : invalidText(byte);
         break;
     case Kind::Thermometer:
         f.value = byte;
@@ -212,13 +265,20 @@ ImageField decode(const EepromBlock &block, ModuleModel model, const FieldDef &s
         f.text = QString::number(f.value);
         break;
     case Kind::Other: {
-        const auto nonzero = std::count_if(s.offsets.cbegin(), s.offsets.cend(),
-                                           [&block](int o) { return block[std::size_t(o)] != 0; });
+        qsizetype nonzero = 0;
+        for (const auto &[first, end] : s.runs)
+            nonzero += std::count_if(block.cbegin() + first, block.cbegin() + end, [](quint8 b) { return b != 0; });
         f.value = static_cast<int>(s.offsets.size());
         f.text = bytesText(s.offsets.size()) + QStringLiteral(", nenulových: ") + QString::number(nonzero);
         break;
     }
     }
+}
+
+ImageField decode(const EepromBlock &block, ModuleModel model, const FieldDef &s)
+{
+    ImageField f;
+    decodeInto(f, block, model, s);
     return f;
 }
 
@@ -337,13 +397,14 @@ QString ModelName(ModuleModel model)
 
 std::optional<ModuleModel> ModelOfIdentity(const QString &identity)
 {
-    QString t = identity.trimmed();
-    if (t.startsWith(QStringLiteral("RQ-"), Qt::CaseInsensitive))
+    // On views: every restore check and every model lookup passes here.
+    QStringView t = QStringView(identity).trimmed();
+    if (t.startsWith(u"RQ-", Qt::CaseInsensitive))
         t = t.mid(3);
     if (t.size() > 4 && t.at(4).isDigit())
         return std::nullopt;
     for (ModuleModel m : AllModels)
-        if (t.left(4) == ModelName(m).mid(3))
+        if (t.left(4) == QStringView(ModelName(m)).mid(3))
             return m;
     return std::nullopt;
 }
@@ -369,11 +430,22 @@ int InputsFitting(const EepromBlock &block, ModuleModel model)
     return valid;
 }
 
+QStringList InvalidInputs(const EepromBlock &block, ModuleModel model)
+{
+    QStringList captions;
+    for (const FieldDef &s : fieldDefs(model))
+        if (s.kind == Kind::Input && !inputValid(model, s.input, block[std::size_t(s.offsets.at(0))]))
+            captions.append(s.caption);
+    return captions;
+}
+
 QList<ImageField> DecodeImage(const EepromBlock &block, ModuleModel model)
 {
-    QList<ImageField> fields;
-    for (const FieldDef &s : fieldDefs(model))
-        fields.append(decode(block, model, s));
+    const QList<FieldDef> &defs = fieldDefs(model);
+    QList<ImageField> fields(defs.size());
+    ImageField *f = fields.data();
+    for (const FieldDef &s : defs)
+        decodeInto(*f++, block, model, s);
     return fields;
 }
 
@@ -404,10 +476,14 @@ QList<FieldChange> CompareImages(const EepromBlock &before, const EepromBlock &a
     QList<FieldChange> changes;
     for (const FieldDef &s : fieldDefs(model)) {
         QList<int> differ;
-        for (int o : s.offsets) {
-            const int mask = s.bit >= 0 ? 1 << s.bit : 0xFF;
-            if ((before[std::size_t(o)] & mask) != (after[std::size_t(o)] & mask))
-                differ.append(o);
+        const int mask = s.bit >= 0 ? 1 << s.bit : 0xFF;
+        for (const auto &[first, end] : std::span(s.runs.constData(), std::size_t(s.runs.size()))) {
+            // A run whose bytes are all the same has nothing to look at bit by bit.
+            if (std::memcmp(before.data() + first, after.data() + first, std::size_t(end - first)) == 0)
+                continue;
+            for (int o = first; o < end; ++o)
+                if ((before[std::size_t(o)] & mask) != (after[std::size_t(o)] & mask))
+                    differ.append(o);
         }
         if (differ.isEmpty())
             continue;

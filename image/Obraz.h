@@ -45,6 +45,9 @@ QList<ModuleModel> ModelsFitting(const EepromBlock &block);
 // How many of the model's range or sensor bytes hold a value the model knows
 // (at most 12, 6 for an RQ-3530).
 int InputsFitting(const EepromBlock &block, ModuleModel model);
+// The captions of the inputs whose range or sensor byte the model does not
+// know ("AIN3"), in input order.
+QStringList InvalidInputs(const EepromBlock &block, ModuleModel model);
 
 struct ImageField
 {

@@ -234,6 +234,37 @@ private slots:
                      ToCp1250(DefaultIpAddress) + "\r\nUDP timeout=100\r\n");
     }
 
+    // The raw file read line by line and written back without a change:
+    // line ends become CRLF, nothing else moves, and every byte of the code
+    // page comes back as itself.
+    void rawFileWrittenBack_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("written");
+        QByteArray everyByte;
+        for (int b = 1; b < 256; ++b)
+            if (b != '\n' && b != '\r')
+                everyByte.append(char(b));
+        QTest::newRow("LF") << QByteArray("a\nb\n") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("no final break") << QByteArray("a\r\nb") << QByteArray("a\r\nb\r\n");
+        QTest::newRow("empty lines kept") << QByteArray("\n\na\r\n\r\n") << QByteArray("\r\n\r\na\r\n\r\n");
+        QTest::newRow("final CR alone") << QByteArray("a\n\r") << QByteArray("a\r\n");
+        QTest::newRow("CR inside a line") << QByteArray("a\rb\n") << QByteArray("a\rb\r\n");
+        QTest::newRow("every byte") << everyByte << everyByte + "\r\n";
+    }
+    void rawFileWrittenBack()
+    {
+        QFETCH(QByteArray, file);
+        writeFile(path(), file);
+        QTEST(IniFile(path()).toBytes(), "written");
+    }
+
+    void charactersOutsideTheCodePage()
+    {
+        QCOMPARE(ToCp1250(QString::fromUtf8("Žluťoučký kůň €\u2122\u2123\u00C5\u00A0")),
+                 QByteArray("\x8Elu\x9Dou\xE8k\xFD k\xF9\xF2 \x80\x99??\xA0"));
+    }
+
     void lineBreakInValueStaysOneLine()
     {
         TData d;

@@ -254,6 +254,44 @@ private slots:
                                      u"Počáteční stav DOUT31: vypnuto → zapnuto"_s, u"Ostatní bajty: liší se 2 bajty"_s}));
     }
 
+    // Changed bytes at the edges of a field's neighbours: each is named by
+    // the field that holds it, and only there.
+    void compareNamesTheByte_data()
+    {
+        QTest::addColumn<ModuleModel>("model");
+        QTest::addColumn<QList<int>>("changed");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<int>>("offsets"); // of every change, in order
+        const auto a = ModuleModel::RQ3510, c = ModuleModel::RQ3530;
+        QTest::newRow("gain, high byte") << a << QList<int>{24} << QStringList{u"ain.gain"_s} << QList<int>{24};
+        QTest::newRow("both bytes of a gain") << a << QList<int>{23, 24} << QStringList{u"ain.gain"_s} << QList<int>{23, 24};
+        QTest::newRow("other around the count") << a << QList<int>{15, 16, 17} << QStringList{u"other"_s}
+                                                << QList<int>{15, 16, 17};
+        QTest::newRow("RQ-3530 inputs 6 and 11 are other") << c << QList<int>{5, 6, 11}
+                                                           << QStringList{u"ain5"_s, u"other"_s} << QList<int>{5, 6, 11};
+        QTest::newRow("page ends") << a << QList<int>{255, 256, 511} << QStringList{u"other"_s}
+                                   << QList<int>{255, 256, 511};
+        QTest::newRow("a byte of digital bits") << a << QList<int>{41} << QStringList{u"dout24.initial"_s}
+                                                << QList<int>{41};
+    }
+    void compareNamesTheByte()
+    {
+        QFETCH(ModuleModel, model);
+        QFETCH(QList<int>, changed);
+        const EepromBlock a = factory(model);
+        EepromBlock b = a;
+        for (int o : changed)
+            b[std::size_t(o)] ^= 0x01;
+        QStringList keys;
+        QList<int> offsets;
+        for (const FieldChange &ch : CompareImages(a, b, model)) {
+            keys << ch.key;
+            offsets << ch.offsets;
+        }
+        QTEST(keys, "keys");
+        QTEST(offsets, "offsets");
+    }
+
     void encodeTexts_data()
     {
         QTest::addColumn<ModuleModel>("model");
