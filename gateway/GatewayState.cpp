@@ -67,7 +67,7 @@ std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestVie
     using namespace ModbusException;
     if (!m)
         return PathUnavailable;
-    const bool fresh = m->online && m->lastCompleteMs >= 0 && nowMs - m->lastCompleteMs <= staleMs;
+    const bool fresh = m->fresh(nowMs, staleMs);
     const int end = r.address + r.count;
     switch (r.function) {
     case 5:  // write single coil

@@ -24,6 +24,8 @@ struct ModuleSnapshot
 
     bool online = false;
     quint8 lastError = 0;     // code of the last failed transaction, 0 after a complete cycle
+    // Whether the values may still be served: online and younger than the stale age.
+    bool fresh(qint64 nowMs, qint64 staleMs) const { return online && lastCompleteMs >= 0 && nowMs - lastCompleteMs <= staleMs; }
     qint64 lastCompleteMs = -1; // monotonic ms of the last complete cycle's first read (its oldest value), -1 never
     quint32 completeCycles = 0;
     quint32 failedCycles = 0;

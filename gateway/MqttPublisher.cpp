@@ -190,6 +190,10 @@ void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
     mod.stateSent = false;
     if (!m_connected)
         return; // only this newest state waits for the broker
+    if (mod.staleOffline) {
+        publish(topic(m.address, "availability"), "online", true);
+        mod.staleOffline = false;
+    }
     if (mod.sentMs < 0 || MonotonicMs() - mod.sentMs >= m_cfg.mqttIntervalMs)
         sendState(m.address, mod);
     if (m_cfg.haDiscovery && !mod.discovered) {
@@ -206,6 +210,16 @@ void MqttPublisher::moduleOnline(const ModuleSnapshot &m)
 
 void MqttPublisher::moduleOffline(const ModuleSnapshot &m)
 {
+    if (m_connected)
+        publish(topic(m.address, "availability"), "offline", true);
+}
+
+void MqttPublisher::moduleStale(const ModuleSnapshot &m)
+{
+    // A subscriber sees the retained state as current while the module is
+    // available: values Modbus no longer serves must not stand that way.
+    std::lock_guard lock(m_lock);
+    m_modules[m.address].staleOffline = true;
     if (m_connected)
         publish(topic(m.address, "availability"), "offline", true);
 }
@@ -229,8 +243,9 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
     std::lock_guard lock(p->m_lock);
     p->m_connected = true;
     p->m_everConnected = true;
+    const qint64 now = MonotonicMs();
     for (const ModuleSnapshot &m : all) {
-        p->publish(p->topic(m.address, "availability"), m.online ? "online" : "offline", true);
+        p->publish(p->topic(m.address, "availability"), m.fresh(now, p->m_store.staleMs) ? "online" : "offline", true);
         const auto it = p->m_modules.find(m.address);
         if (it == p->m_modules.end())
             continue;

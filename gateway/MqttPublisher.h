@@ -41,6 +41,7 @@ public:
     void cycleComplete(const ModuleSnapshot &m) override;
     void moduleOnline(const ModuleSnapshot &m) override;
     void moduleOffline(const ModuleSnapshot &m) override;
+    void moduleStale(const ModuleSnapshot &m) override;
 
 private:
     struct Module
@@ -49,6 +50,7 @@ private:
         qint64 sentMs = -1;    // monotonic ms of the last state sent
         bool stateSent = true; // false: state is newer than what the broker has
         bool discovered = false;
+        bool staleOffline = false; // "offline" said for old values, "online" again with fresh ones
     };
 
     static void onConnect(mosquitto *, void *self, int rc);

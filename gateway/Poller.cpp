@@ -315,6 +315,7 @@ void Poller::run()
         }
         serveClients(0);
         applyWrites();
+        tellStale();
 
         // Round robin: the next module after the last one polled that is due.
         const qint64 now = MonotonicMs();
@@ -487,11 +488,25 @@ void Poller::pollModule(Polled &p)
     if (p.failsInRow >= OfflineAfter || (cameOnline && s.completeCycles == 1))
         Log(LogLevel::Info, QStringLiteral("modul %1 (adresa %2, %3 Bd) odpovídá").arg(p.cfg.name).arg(p.cfg.address).arg(baudOf(p)));
     p.failsInRow = 0;
+    p.staleTold = false;
     publish(p);
     for (GatewayObserver *o : m_observers) {
         if (cameOnline)
             o->moduleOnline(s);
         o->cycleComplete(s);
+    }
+}
+
+void Poller::tellStale()
+{
+    const qint64 now = MonotonicMs();
+    for (auto &p : m_modules) {
+        const ModuleSnapshot &s = p->snap;
+        if (p->staleTold || !s.online || s.lastCompleteMs < 0 || s.fresh(now, m_store.staleMs))
+            continue;
+        p->staleTold = true;
+        for (GatewayObserver *o : m_observers)
+            o->moduleStale(s);
     }
 }
 

@@ -50,6 +50,9 @@ public:
     virtual void cycleComplete(const ModuleSnapshot &m) { Q_UNUSED(m) }
     virtual void moduleOnline(const ModuleSnapshot &m) { Q_UNUSED(m) }
     virtual void moduleOffline(const ModuleSnapshot &m) { Q_UNUSED(m) }
+    // Its values passed the stale age while it still counts as online (the
+    // next complete cycle makes them fresh again).
+    virtual void moduleStale(const ModuleSnapshot &m) { Q_UNUSED(m) }
 };
 
 // A coil write a Modbus client asked for, and how it went.
@@ -117,6 +120,7 @@ private:
         // A client wrote its settings: the cycle starts anew before the next
         // poll. Never replaced in between(), where the running cycle calls us.
         bool renewCycle = false;
+        bool staleTold = false; // observers know its values are past the stale age
         quint8 measured = 12;
         quint8 thermometer = 0;
         quint32 initialOutputs = 0;
@@ -140,6 +144,7 @@ private:
     void serveClients(int waitMs);
     void handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen);
     void applyWrites();
+    void tellStale();
     void search(bool all);
     void idle(int ms);
 

@@ -3,6 +3,7 @@
 // with curl and checked by promtool. Two sites, each its own rqsim bus.
 #include "Broker.h"
 #include "GatewayProcess.h"
+#include "comm/Kxxx638.h"
 
 #include "support/SimProcess.h"
 
@@ -54,7 +55,8 @@ private slots:
         QVERIFY2(simB.start({QStringLiteral("--module"), QStringLiteral("1:3520:1.07")}), qPrintable(simB.errorString()));
         QVERIFY(gwA.start(mqttArgs(QStringLiteral("siteA"), simA, false) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--allow-writes"),
-                                      QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+                                      QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--converter"),
+                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--stale"), QStringLiteral("1500")}));
         QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
         QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), 2).isEmpty(), 30000);
         QTRY_VERIFY2_WITH_TIMEOUT(!state(QStringLiteral("siteB"), 1).isEmpty(), qPrintable(gwB.log()), 30000);
@@ -123,15 +125,52 @@ private slots:
         QVERIFY(QDateTime::fromString(s.value(u"time").toString(), Qt::ISODateWithMs).isValid());
     }
 
-    // A module switched off goes offline, and online again when it answers.
+    // A module switched off goes offline, and so does one whose values pass
+    // --stale while a converter client holds it (writes pause its polls);
+    // both come online again when they answer.
+    void availability_data()
+    {
+        QTest::addColumn<bool>("switchedOff");
+        QTest::newRow("switched off") << true;
+        QTest::newRow("held past --stale") << false;
+    }
     void availability()
     {
+        QFETCH(bool, switchedOff);
         const QString topic = QStringLiteral("rq/siteA/2/availability");
-        QVERIFY(simA.addFault(QStringLiteral("module=2 drop")));
-        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(topic), QByteArray("offline"), 20000);
+        Broker::Watch watch(broker, topic, QStringLiteral("rq/siteA/status"));
+        QVERIFY(watch.subscribed());
+        const auto said = [&] {
+            const QList<QByteArray> all = watch.messages(topic);
+            return all.isEmpty() ? QByteArray() : all.last();
+        };
+        if (switchedOff) {
+            QVERIFY(simA.addFault(QStringLiteral("module=2 drop")));
+            QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("offline"), 20000);
+            QVERIFY(simA.clearFaults());
+        } else {
+            // A byte of module 2 written back as it is, through the converter.
+            QByteArray ip = QByteArrayLiteral("127.0.0.1");
+            InitBlock block{};
+            block[0] = reinterpret_cast<std::uintptr_t>(ip.constData());
+            block[1] = gwA.converterPort;
+            block[2] = 2000;
+            quint32 handle = 0;
+            QCOMPARE(OpenAdapter(4, &handle, block), 0u);
+            QCOMPARE(ConfigureAdapter(4, handle, 9600, 2000, 0), 0u);
+            quint8 error = 0;
+            Record response{};
+            quint8 d[5] = {0, 100, 100, 0, 0};
+            RunModuleTransaction(4, handle, 2, 102, 0, d[0], d[1], d[2], d[3], d[4], error, response.data());
+            QCOMPARE(error, quint8(0));
+            quint8 w[5] = {0, 100, 100, d[3], d[3]};
+            RunModuleTransaction(4, handle, 2, 103, 0, w[0], w[1], w[2], w[3], w[4], error, response.data());
+            QCOMPARE(error, quint8(0));
+            CloseAdapter(4, &handle);
+            QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("offline"), 10000);
+        }
         QCOMPARE(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")), QByteArray("online"));
-        QVERIFY(simA.clearFaults());
-        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(topic), QByteArray("online"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("online"), 20000);
     }
 
     void commands_data()
