@@ -58,4 +58,9 @@ case " ${paths[*]} " in *" bridge "*) sh tests/bridge/wine-fixture.sh stop >/dev
 awk '/^  transactions /{t+=$2} /^  faults injected /{f+=$3} /^  silent failures /{s+=$3}
      /^  hangs /{h+=$2} /^  wrong values accepted /{w+=$4}
      END {printf "| together | %d | %d (%.1f) | %d | %d | %d | |\n", t, f, t ? 100*f/t : 0, w, s, h}' "$logs/all"
+# What only some paths count: rqtool's commands, the gateway's clients and MQTT.
+for k in "${!paths[@]}"; do
+  grep -E '^  (rqtool runs|Modbus reads|MQTT|rqtool through|values past|rqgw descriptors)' "$logs/$k.out" |
+    sed "s/^ */${paths[$k]}: /"
+done
 exit $status
