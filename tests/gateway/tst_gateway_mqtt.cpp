@@ -56,7 +56,7 @@ private slots:
         QVERIFY(gwA.start(mqttArgs(QStringLiteral("siteA"), simA, false) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--allow-writes"),
                                       QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--converter"),
-                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--stale"), QStringLiteral("1500")}));
+                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--stale"), QStringLiteral("2500")}));
         QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
         QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), 2).isEmpty(), 30000);
         QTRY_VERIFY2_WITH_TIMEOUT(!state(QStringLiteral("siteB"), 1).isEmpty(), qPrintable(gwB.log()), 30000);
@@ -146,7 +146,7 @@ private slots:
         };
         if (switchedOff) {
             QVERIFY(simA.addFault(QStringLiteral("module=2 drop")));
-            QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("offline"), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(watch.messages(topic).contains("offline"), 20000);
             QVERIFY(simA.clearFaults());
         } else {
             // A byte of module 2 written back as it is, through the converter.
@@ -163,13 +163,18 @@ private slots:
             quint8 d[5] = {0, 100, 100, 0, 0};
             RunModuleTransaction(4, handle, 2, 102, 0, d[0], d[1], d[2], d[3], d[4], error, response.data());
             QCOMPARE(error, quint8(0));
-            quint8 w[5] = {0, 100, 100, d[3], d[3]};
-            RunModuleTransaction(4, handle, 2, 103, 0, w[0], w[1], w[2], w[3], w[4], error, response.data());
-            QCOMPARE(error, quint8(0));
+            // Each write holds the module's polls for 2 s: twice, 1.5 s apart.
+            for (int k = 0; k < 2; ++k) {
+                if (k)
+                    QTest::qWait(1500);
+                quint8 w[5] = {0, 100, 100, d[3], d[3]};
+                RunModuleTransaction(4, handle, 2, 103, 0, w[0], w[1], w[2], w[3], w[4], error, response.data());
+                QCOMPARE(error, quint8(0));
+            }
             CloseAdapter(4, &handle);
-            QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("offline"), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(watch.messages(topic).contains("offline"), 10000);
         }
-        QCOMPARE(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")), QByteArray("online"));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")), QByteArray("online"), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("online"), 20000);
     }
 
@@ -267,7 +272,13 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QString::fromLatin1(topic)), QByteArray("online"), 40000);
         QCOMPARE(state(QStringLiteral("siteA"), 2).value(u"model").toString(), QStringLiteral("RQ-3530"));
         QCOMPARE(state(QStringLiteral("siteB"), 1).value(u"model").toString(), QStringLiteral("RQ-3520"));
+#ifndef __SANITIZE_ADDRESS__
+        // Under AddressSanitizer freed memory stays resident in its
+        // quarantine (up to 256 MB), and LeakSanitizer checks leaks at exit.
         QVERIFY2(gwA.rssKb() - rssBefore < 2048, qPrintable(QStringLiteral("%1 kB -> %2 kB").arg(rssBefore).arg(gwA.rssKb())));
+#else
+        Q_UNUSED(rssBefore)
+#endif
     }
 
     void cleanupTestCase()
