@@ -23,6 +23,11 @@ bool IsTransientError(quint8 error)
     return error == 12 || error == 13 || (error >= 20 && error <= 26) || error == 35;
 }
 
+bool IsModuleError(quint8 error)
+{
+    return error >= 31 && error <= 39;
+}
+
 void RunModuleTransactionRetrying(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,
                                   ModuleBytes &d, quint8 &error, int retries)
 {

@@ -19,6 +19,10 @@ int TransactionRetries();
 // errors the module reports, and adapter faults, are final.
 bool IsTransientError(quint8 error);
 
+// Whether the module itself answered, with an error of its own (31..39):
+// proof that a module is there, and nothing a converter client should wait out.
+bool IsModuleError(quint8 error);
+
 // RunModuleTransaction, repeated while the error is transient and retries
 // are left; every try sends the D0..D4 given. The last try's result.
 void RunModuleTransactionRetrying(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,

@@ -25,11 +25,6 @@ constexpr int ClientWriteMs = 2000;   // no polls of a module a client writes to
 constexpr int AdapterRetryMs = 10000;
 constexpr int SearchEveryMs = 60000;
 constexpr int IdleStepMs = 50;
-
-bool moduleError(quint8 e)
-{
-    return e >= 31 && e <= 39;
-}
 } // namespace
 
 qint64 MonotonicMs()
@@ -599,7 +594,7 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     r.subcode = req.subcode;
     if (error == 0)
         r.error = 0;
-    else if (moduleError(error))
+    else if (IsModuleError(error))
         r.error = error == 39 ? 6 : static_cast<quint8>(error - 30);
     else
         return; // nothing (or nothing sound) came from the module: the client times out as on the bus
@@ -656,7 +651,7 @@ void Poller::applyWrites()
                 target->snap.doutKnown = true;
                 publish(*target);
                 r.exception = 0;
-            } else if (moduleError(e)) {
+            } else if (IsModuleError(e)) {
                 r.exception = ModbusException::DeviceFailure;
             }
             if (e != 0) {

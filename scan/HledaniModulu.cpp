@@ -1,6 +1,7 @@
 #include "scan/HledaniModulu.h"
 
 #include "app/Dekl.h"
+#include "comm/Opakovani.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -16,10 +17,6 @@ constexpr quint8 NoReply = 20;
 bool garbled(quint8 e)
 {
     return e >= 21 && e <= 26; // checksum, length, other module, other command, noise, garbage
-}
-bool moduleError(quint8 e)
-{
-    return e >= 31 && e <= 39;
 }
 
 enum class Probe { Silent, Answered, Fatal };
@@ -139,7 +136,7 @@ private:
                 f.replyMs = 0; // no reply was taken: the time says nothing
             } else if (error == NoReply && sub == 0) {
                 return Probe::Silent;
-            } else if (error == NoReply || moduleError(error)) {
+            } else if (error == NoReply || IsModuleError(error)) {
                 f.kind = ScanFinding::Kind::Fault;
                 f.note = ErrorText(kind, error);
             } else {
