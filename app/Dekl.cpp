@@ -16,8 +16,8 @@ void ResetCFG(TCFGRQ &cfg)
 {
     cfg.configuredAddress = 1;
     cfg.configuredBaudIndex = 4;
-    cfg.ranges3510.fill(6);    // +/- 2 V
-    cfg.ranges3520.fill(4);    // +/- 500 mV
+    cfg.ranges3510.fill(6);     // +/- 2 V
+    cfg.ranges3520.fill(4);     // +/- 500 mV
     cfg.sensors3530.fill(0x83); // 5 kohm, ohm, 4 wires
     cfg.thermometer = 0x81;     // on, °C
     cfg.inputCount = 12;
@@ -92,7 +92,8 @@ quint32 ReplyTimeoutOfRate(quint32 rate)
 
 QString SettingsFilePath()
 {
-    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    const QString dir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
     return dir + QStringLiteral("/W_rq3510.ini");
 }
 
@@ -133,8 +134,9 @@ const QString KeyIp = QStringLiteral("IP adresa");
 const QString KeyUdpPort = QStringLiteral("UDP port");
 const QString KeyUdpTimeout = QStringLiteral("UDP timeout");
 // Interface names by adapter kind; the comparison on loading is exact.
-const QString InterfaceNames[5] = {QStringLiteral("COMx"), QStringLiteral("PCI-638"), QStringLiteral("PCI-4638"),
-                                   QStringLiteral("USB-4638"), QStringLiteral("RQ-4638")};
+const QString InterfaceNames[5] = {QStringLiteral("COMx"), QStringLiteral("PCI-638"),
+                                   QStringLiteral("PCI-4638"), QStringLiteral("USB-4638"),
+                                   QStringLiteral("RQ-4638")};
 } // namespace
 
 bool LoadSettings(TData *data, const QString &path)

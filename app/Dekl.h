@@ -15,13 +15,13 @@
 // Every settings dialog edits a working copy and hands it back on "Ok".
 struct TCFGRQ
 {
-    quint8 configuredAddress = 1;      // page 0, address 63
-    quint8 configuredBaudIndex = 4;    // page 0, address 62 (index into the baud rate table)
-    std::array<quint8, 12> ranges3510; // page 0, addresses 0..11
-    std::array<quint8, 12> ranges3520; // page 0, addresses 0..11
-    std::array<quint8, 6> sensors3530; // page 0, addresses 0..5 (sensor | unit << 4 | wiring << 6)
-    quint8 thermometer = 0x81;         // page 0, address 31 (bit 7 on, bit 0 °C)
-    quint8 inputCount = 12;            // page 0, address 16 (RQ-3520)
+    quint8 configuredAddress = 1;       // page 0, address 63
+    quint8 configuredBaudIndex = 4;     // page 0, address 62 (index into the baud rate table)
+    std::array<quint8, 12> ranges3510;  // page 0, addresses 0..11
+    std::array<quint8, 12> ranges3520;  // page 0, addresses 0..11
+    std::array<quint8, 6> sensors3530;  // page 0, addresses 0..5 (sensor | unit << 4 | wiring << 6)
+    quint8 thermometer = 0x81;          // page 0, address 31 (bit 7 on, bit 0 °C)
+    quint8 inputCount = 12;             // page 0, address 16 (RQ-3520)
     std::array<quint8, 4> dinNegation;  // page 0, byte k at 33 + 3k
     std::array<quint8, 4> doutNegation; // page 0, byte k at 34 + 3k
     std::array<quint8, 4> doutInitial;  // page 0, byte k at 32 + 3k
@@ -113,16 +113,15 @@ void SetDefaults(TData *data);
 QString ModelNameOfIdentity(const QString &identity);
 
 // Baud rate table shared by the connection setup and the address dialog.
-quint32 BaudRateOfIndex(int index);     // other indexes give 9600
-int BaudIndexOfRate(quint32 rate);      // other rates give 4
+quint32 BaudRateOfIndex(int index);       // other indexes give 9600
+int BaudIndexOfRate(quint32 rate);        // other rates give 4
 quint32 ReplyTimeoutOfRate(quint32 rate); // other rates give 200
 
 // The items of the baud rate lists, in index order.
-inline const QStringList BaudItems = {QStringLiteral("600 Bd"),    QStringLiteral("1200 Bd"),
-                                      QStringLiteral("2400 Bd"),   QStringLiteral("4800 Bd"),
-                                      QStringLiteral("9600 Bd"),   QStringLiteral("19200 Bd"),
-                                      QStringLiteral("38400 Bd"),  QStringLiteral("57600 Bd"),
-                                      QStringLiteral("115200 Bd")};
+inline const QStringList BaudItems = {
+    QStringLiteral("600 Bd"),   QStringLiteral("1200 Bd"),  QStringLiteral("2400 Bd"),
+    QStringLiteral("4800 Bd"),  QStringLiteral("9600 Bd"),  QStringLiteral("19200 Bd"),
+    QStringLiteral("38400 Bd"), QStringLiteral("57600 Bd"), QStringLiteral("115200 Bd")};
 
 // The settings file W_rq3510.ini beside the executable.
 QString SettingsFilePath();

@@ -172,7 +172,8 @@ void TForm1::showConnection()
 {
     StatusBar1->setText(0, QStringLiteral(" Modul  ") + Data->identity);
     StatusBar1->setText(1, QStringLiteral(" Adresa  ") + QString::number(Data->moduleAddress));
-    StatusBar1->setText(2, QStringLiteral(" Rychlost  ") + QString::number(Data->baudRate) + QStringLiteral("Bd"));
+    StatusBar1->setText(2, QStringLiteral(" Rychlost  ") + QString::number(Data->baudRate) +
+                               QStringLiteral("Bd"));
 }
 
 void TForm1::PripojeniClick()
@@ -190,22 +191,67 @@ void TForm1::PripojeniClick()
     showConnection();
 }
 
-void TForm1::AdresaRychlostClick() { openDialog<TForm12>(); }
-void TForm1::AnalogoveVstupy3510Click() { openDialog<TForm13>(); }
-void TForm1::AnalogoveVstupy3520Click() { openDialog<TForm13a>(); }
-void TForm1::AnalogoveVstupy3530Click() { openDialog<TForm13b>(); }
-void TForm1::InterniTeplomerClick() { openDialog<TForm4>(); }
-void TForm1::DigitalniVstupyVystupyClick() { openDialog<TForm14>(); }
-void TForm1::KalibraceAINClick() { openDialog<TForm6>(); }
-void TForm1::KalibraceITClick() { openDialog<TFormIT>(); }
-void TForm1::KonfiguracniEEPROMClick() { openDialog<TForm5>(); }
-void TForm1::OkamAnalogoveClick() { openDialog<TForm3>(); }
-void TForm1::OkamDigitalniVstupyClick() { openDialog<TForm11>(); }
-void TForm1::OkamDigitalniVystupyClick() { openDialog<TForm9>(); }
-void TForm1::StatusRegistrClick() { openDialog<TForm15>(); }
-void TForm1::PrubehClick() { openDialog<TFormPrubeh>(); }
+void TForm1::AdresaRychlostClick()
+{
+    openDialog<TForm12>();
+}
+void TForm1::AnalogoveVstupy3510Click()
+{
+    openDialog<TForm13>();
+}
+void TForm1::AnalogoveVstupy3520Click()
+{
+    openDialog<TForm13a>();
+}
+void TForm1::AnalogoveVstupy3530Click()
+{
+    openDialog<TForm13b>();
+}
+void TForm1::InterniTeplomerClick()
+{
+    openDialog<TForm4>();
+}
+void TForm1::DigitalniVstupyVystupyClick()
+{
+    openDialog<TForm14>();
+}
+void TForm1::KalibraceAINClick()
+{
+    openDialog<TForm6>();
+}
+void TForm1::KalibraceITClick()
+{
+    openDialog<TFormIT>();
+}
+void TForm1::KonfiguracniEEPROMClick()
+{
+    openDialog<TForm5>();
+}
+void TForm1::OkamAnalogoveClick()
+{
+    openDialog<TForm3>();
+}
+void TForm1::OkamDigitalniVstupyClick()
+{
+    openDialog<TForm11>();
+}
+void TForm1::OkamDigitalniVystupyClick()
+{
+    openDialog<TForm9>();
+}
+void TForm1::StatusRegistrClick()
+{
+    openDialog<TForm15>();
+}
+void TForm1::PrubehClick()
+{
+    openDialog<TFormPrubeh>();
+}
 
-void TForm1::PorovnaniClick() { openDialog<TFormPorovnani>(); }
+void TForm1::PorovnaniClick()
+{
+    openDialog<TFormPorovnani>();
+}
 void TForm1::HledaniModuluClick()
 {
     if (!Data)

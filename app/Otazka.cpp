@@ -47,13 +47,14 @@ QString runFileDialog(QWidget *parent, const QString &caption, const QString &pr
 }
 } // namespace
 
-QString rq::openFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter)
+QString rq::openFileName(QWidget *parent, const QString &caption, const QString &preset,
+                         const QString &filter)
 {
     return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptOpen, {});
 }
 
-QString rq::saveFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
-                         QFileDialog::Options options)
+QString rq::saveFileName(QWidget *parent, const QString &caption, const QString &preset,
+                         const QString &filter, QFileDialog::Options options)
 {
     return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptSave, options);
 }

@@ -1,6 +1,6 @@
 #include "app/Hlavni.h"
-#include "core/Pauza.h"
 #include "app/Preklady.h"
+#include "core/Pauza.h"
 
 #include <QApplication>
 

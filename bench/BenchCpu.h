@@ -22,10 +22,12 @@ inline std::string cpusOf(pid_t pid)
 {
     cpu_set_t set;
     CPU_ZERO(&set);
-    if (::sched_getaffinity(pid, sizeof set, &set) != 0) return "?";
+    if (::sched_getaffinity(pid, sizeof set, &set) != 0)
+        return "?";
     std::string list;
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &set)) list += (list.empty() ? "" : ",") + std::to_string(cpu);
+        if (CPU_ISSET(cpu, &set))
+            list += (list.empty() ? "" : ",") + std::to_string(cpu);
     return list;
 }
 
@@ -35,7 +37,8 @@ inline int pinToOneCpu()
 {
     rq::preciseTimers();
     const int cpu = ::sched_getcpu();
-    if (std::getenv("BENCH_NO_PIN")) return cpu; // to compare: let the scheduler place them
+    if (std::getenv("BENCH_NO_PIN"))
+        return cpu; // to compare: let the scheduler place them
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(cpu < 0 ? 0 : cpu, &set);
@@ -49,7 +52,8 @@ inline int pinToOneCpu()
 // nothing about our code. BENCH_NO_RT=1 measures without. True when set.
 inline bool shieldFromOtherLoad()
 {
-    if (std::getenv("BENCH_NO_RT")) return false;
+    if (std::getenv("BENCH_NO_RT"))
+        return false;
     sched_param p{};
     p.sched_priority = 10;
     return ::sched_setscheduler(0, SCHED_FIFO, &p) == 0;
@@ -59,10 +63,12 @@ inline bool shieldFromOtherLoad()
 inline void printCpus(pid_t simulator = 0)
 {
     std::printf("CPUs: benchmark on %s", cpusOf(0).c_str());
-    if (simulator > 0) std::printf(", rqsim on %s", cpusOf(simulator).c_str());
+    if (simulator > 0)
+        std::printf(", rqsim on %s", cpusOf(simulator).c_str());
     std::printf(" (pinned: a round trip across two CPUs costs three times one on a CPU); scheduling %s\n",
-                ::sched_getscheduler(0) == SCHED_FIFO ? "SCHED_FIFO 10, shielded from the machine's other load"
-                                                      : "normal, with the machine's other load");
+                ::sched_getscheduler(0) == SCHED_FIFO
+                    ? "SCHED_FIFO 10, shielded from the machine's other load"
+                    : "normal, with the machine's other load");
 }
 
 // One goal: "goal  <what>  ratio 1.012  (goal <= 1.05)  met".

@@ -28,7 +28,7 @@ enum {
 #define RQB_MAGIC_ANSWER 0x41425152u
 
 enum RqbOperation {
-    RQB_LOAD = 1,      /* prefix and library path -> status, Windows error, text */
+    RQB_LOAD = 1, /* prefix and library path -> status, Windows error, text */
     RQB_VERSION_OP = 2,
     RQB_INIT = 3,
     RQB_SETCONFIG = 4,
@@ -56,21 +56,21 @@ enum {
 
 /* Fixed payload sizes in bytes. */
 enum {
-    RQB_LOAD_ANSWER_FIXED = 12,   /* status, Windows error, text length; then the text */
+    RQB_LOAD_ANSWER_FIXED = 12, /* status, Windows error, text length; then the text */
     RQB_VERSION_REQUEST = 0,
-    RQB_VERSION_ANSWER = 4,       /* result */
-    RQB_INIT_REQUEST_FIXED = 80,  /* form, flags, handle in, 16 words, text length; then the text */
-    RQB_INIT_ANSWER = 8,          /* result, handle out */
-    RQB_SETCONFIG_REQUEST = 16,   /* handle, baud, timeout, third */
-    RQB_SETCONFIG_ANSWER = 4,     /* result */
-    RQB_GETCONFIG_REQUEST = 20,   /* handle, flags, baud, timeout, third */
-    RQB_GETCONFIG_ANSWER = 16,    /* result, baud, timeout, third */
-    RQB_SEND_REQUEST = 816,       /* handle, flags, request[100], response[100], status, error */
-    RQB_SEND_ANSWER = 820,        /* result, request[100], response[100], status, error, call time (ns, 64 bits) */
-    RQB_DONE_REQUEST = 8,         /* flags, handle in */
-    RQB_DONE_ANSWER = 8,          /* result, handle out */
-    RQB_ERROR_REQUEST = 408,      /* code, flags, buffer[100] */
-    RQB_ERROR_ANSWER = 404        /* result, buffer[100] */
+    RQB_VERSION_ANSWER = 4,      /* result */
+    RQB_INIT_REQUEST_FIXED = 80, /* form, flags, handle in, 16 words, text length; then the text */
+    RQB_INIT_ANSWER = 8,         /* result, handle out */
+    RQB_SETCONFIG_REQUEST = 16,  /* handle, baud, timeout, third */
+    RQB_SETCONFIG_ANSWER = 4,    /* result */
+    RQB_GETCONFIG_REQUEST = 20,  /* handle, flags, baud, timeout, third */
+    RQB_GETCONFIG_ANSWER = 16,   /* result, baud, timeout, third */
+    RQB_SEND_REQUEST = 816,      /* handle, flags, request[100], response[100], status, error */
+    RQB_SEND_ANSWER = 820,   /* result, request[100], response[100], status, error, call time (ns, 64 bits) */
+    RQB_DONE_REQUEST = 8,    /* flags, handle in */
+    RQB_DONE_ANSWER = 8,     /* result, handle out */
+    RQB_ERROR_REQUEST = 408, /* code, flags, buffer[100] */
+    RQB_ERROR_ANSWER = 404   /* result, buffer[100] */
 };
 
 #endif

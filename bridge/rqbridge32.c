@@ -31,7 +31,8 @@ typedef uint32_t(__stdcall *SendFn)(uint32_t, uint32_t *, uint32_t *, uint32_t *
 typedef uint32_t(__stdcall *DoneFn)(uint32_t *);
 typedef uint32_t(__stdcall *ErrorFn)(uint32_t, uint32_t *);
 
-static const char *const EntryNames[7] = {"Version", "Init", "SetConfig", "GetConfig", "Send", "Done", "Error"};
+static const char *const EntryNames[7] = {"Version", "Init", "SetConfig", "GetConfig",
+                                          "Send",    "Done", "Error"};
 enum { E_VERSION, E_INIT, E_SETCONFIG, E_GETCONFIG, E_SEND, E_DONE, E_ERROR, E_COUNT };
 
 static HMODULE g_library;
@@ -135,7 +136,8 @@ static int countedText(uint32_t size, uint32_t offset, char *text)
 static HMODULE loadByUnixPath(const char *path)
 {
     typedef WCHAR *(CDECL * DosNameFn)(const char *);
-    DosNameFn dosName = (DosNameFn)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
+    DosNameFn dosName =
+        (DosNameFn)(void (*)(void))GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_dos_file_name");
     if (dosName) {
         WCHAR *name = dosName(path);
         if (name) {
@@ -248,7 +250,8 @@ static int doSend(void)
         handle, (flags & RQB_ARG1) ? request : NULL, (flags & RQB_ARG2) ? response : NULL,
         (flags & RQB_ARG3) ? &status : NULL, (flags & RQB_ARG4) ? &error : NULL);
     QueryPerformanceCounter(&end);
-    const uint64_t ns = (uint64_t)((double)(end.QuadPart - start.QuadPart) * 1e9 / (double)g_frequency.QuadPart);
+    const uint64_t ns =
+        (uint64_t)((double)(end.QuadPart - start.QuadPart) * 1e9 / (double)g_frequency.QuadPart);
     put32(g_answer, result);
     putWords(g_answer + 4, request, RQB_RECORD_WORDS);
     putWords(g_answer + 404, response, RQB_RECORD_WORDS);
@@ -322,7 +325,7 @@ static int serve(void)
         if (size != RQB_SETCONFIG_REQUEST)
             return fault("SETCONFIG: bad length");
         put32(g_answer, ((SetConfigFn)g_entries[E_SETCONFIG])(get32(g_payload), get32(g_payload + 4),
-                                                                         get32(g_payload + 8), get32(g_payload + 12)));
+                                                              get32(g_payload + 8), get32(g_payload + 12)));
         return answer(operation, RQB_SETCONFIG_ANSWER);
     case RQB_GETCONFIG: {
         if (size != RQB_GETCONFIG_REQUEST)
@@ -354,7 +357,7 @@ static int serve(void)
         uint32_t buffer[RQB_ERROR_CELLS];
         getWords(g_payload + 8, buffer, RQB_ERROR_CELLS);
         put32(g_answer, ((ErrorFn)g_entries[E_ERROR])(get32(g_payload),
-                                                                 (get32(g_payload + 4) & RQB_ARG1) ? buffer : NULL));
+                                                      (get32(g_payload + 4) & RQB_ARG1) ? buffer : NULL));
         putWords(g_answer + 4, buffer, RQB_ERROR_CELLS);
         return answer(operation, RQB_ERROR_ANSWER);
     }

@@ -8,7 +8,8 @@
 #include <QFormLayout>
 #include <QLineEdit>
 
-const QString TForm6::ChooseInputText = QStringLiteral("Vyber referenční vstup a stiskni tlačítko Kalibrace.");
+const QString TForm6::ChooseInputText =
+    QStringLiteral("Vyber referenční vstup a stiskni tlačítko Kalibrace.");
 const QString TForm6::ShortInputText = QStringLiteral("Zkratuj vstup a stiskni tlačítko Potvrzení.");
 const QString TForm6::ApplyVoltageText = QStringLiteral(
     "Připoj na vstup napětí v rozsahu 0,04-0,05V, zadej hodnotu napětí a stiskni tlačítko Potvrzení.");
@@ -16,7 +17,8 @@ const QString TForm6::DoneText = QStringLiteral("Vstup zkalibrován.");
 const QString TForm6::OutOfBandText = QStringLiteral("Hodnota napětí musí být v rozsahu 0,04-0,05V.");
 const QString TForm6::NotANumberText = QStringLiteral(
     "Hodnota napětí musí být v rozsahu 0,04-0,05V. Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
-const QString TForm6::CancelledText = QStringLiteral("Kalibrace modulu zrušena !  Je NUTNÉ provést novou kalibraci !!!");
+const QString TForm6::CancelledText =
+    QStringLiteral("Kalibrace modulu zrušena !  Je NUTNÉ provést novou kalibraci !!!");
 
 namespace {
 constexpr int MeasuringWaitMs = 3500;

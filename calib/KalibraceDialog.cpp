@@ -1,9 +1,9 @@
 #include "calib/KalibraceDialog.h"
 
-#include "core/Cislo.h"
 #include "app/Dekl.h"
-#include "core/Pauza.h"
 #include "app/StatusBar.h"
+#include "core/Cislo.h"
+#include "core/Pauza.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -16,8 +16,10 @@
 #include <QVBoxLayout>
 
 const QString TKalibraceDialog::SeparatorLine = QString(66, QLatin1Char('_')) + QLatin1Char(' ');
-const QString TKalibraceDialog::WriteMismatchText = QStringLiteral("Chyba zápisu do konfigurační paměti modulu.");
-const QString TKalibraceDialog::WriteMismatchStatus = QStringLiteral(" Chyba zápisu do konfigurační paměti modulu.");
+const QString TKalibraceDialog::WriteMismatchText =
+    QStringLiteral("Chyba zápisu do konfigurační paměti modulu.");
+const QString TKalibraceDialog::WriteMismatchStatus =
+    QStringLiteral(" Chyba zápisu do konfigurační paměti modulu.");
 const QString TKalibraceDialog::BadMeasurementText =
     QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci.");
 const QString TKalibraceDialog::MeasuringStatus = QStringLiteral(" Probíhá měření ...");
@@ -186,7 +188,8 @@ TKalibraceDialog::WriteResult TKalibraceDialog::writeAll(const ByteWrites &write
     for (const auto &[address, value] : writes) {
         quint8 error = 0;
         const WriteResult result = writeVerified(address, value, error);
-        if (result == WriteResult::TransactionError) showError(error);
+        if (result == WriteResult::TransactionError)
+            showError(error);
         if (result != WriteResult::Ok)
             return result;
     }
@@ -196,7 +199,8 @@ TKalibraceDialog::WriteResult TKalibraceDialog::writeAll(const ByteWrites &write
 bool TKalibraceDialog::writeBytes(const ByteWrites &writes)
 {
     const WriteResult result = writeAll(writes);
-    if (result == WriteResult::Mismatch) setStatus(WriteMismatchStatus);
+    if (result == WriteResult::Mismatch)
+        setStatus(WriteMismatchStatus);
     return result == WriteResult::Ok;
 }
 
@@ -207,7 +211,8 @@ bool TKalibraceDialog::writeConstants(quint8 gainAddress, quint16 gain, quint8 o
                                          {quint8(offsetAddress + 1), quint8(offset >> 8)},
                                          {gainAddress, quint8(gain & 0xFF)},
                                          {quint8(gainAddress + 1), quint8(gain >> 8)}});
-    if (result == WriteResult::Mismatch) cancelCalibration(WriteMismatchText);
+    if (result == WriteResult::Mismatch)
+        cancelCalibration(WriteMismatchText);
     return result == WriteResult::Ok;
 }
 
@@ -308,5 +313,6 @@ void TKalibraceDialog::Button4Click()
 {
     if (!checkConnection())
         return;
-    if (m_state != 0) VypisKalibraceUkoncena();
+    if (m_state != 0)
+        VypisKalibraceUkoncena();
 }

@@ -43,9 +43,9 @@ public:
     quint8 state() const { return m_state; }
     QString statusText() const;
 
-    static const QString SeparatorLine;        // 66 underscores and a blank
-    static const QString WriteMismatchText;    // memo text
-    static const QString WriteMismatchStatus;  // status panel text
+    static const QString SeparatorLine;       // 66 underscores and a blank
+    static const QString WriteMismatchText;   // memo text
+    static const QString WriteMismatchStatus; // status panel text
     static const QString BadMeasurementText;
     static const QString MeasuringStatus;
     static const QString WritingStatus;

@@ -12,9 +12,10 @@ const QString TFormIT::ShortJumperText =
 const QString TFormIT::RemoveShortText = QStringLiteral(
     "Odstraň zkrat propojky interního teploměru, zadej hodnotu teploty a stiskni tlačítko Potvrzení.");
 const QString TFormIT::DoneText = QStringLiteral("Vypni a zapni modul, interní teploměr zkalibrován.");
-const QString TFormIT::NotANumberText =
-    QStringLiteral("Chybně zadaná hodnota teploty. Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
-const QString TFormIT::CancelledText = QStringLiteral("Kalibrace modulu zrušena ! Je NUTNÉ provést novou kalibraci !!!");
+const QString TFormIT::NotANumberText = QStringLiteral(
+    "Chybně zadaná hodnota teploty. Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
+const QString TFormIT::CancelledText =
+    QStringLiteral("Kalibrace modulu zrušena ! Je NUTNÉ provést novou kalibraci !!!");
 
 namespace {
 constexpr int MeasuringWaitMs = 4000;
@@ -84,5 +85,6 @@ void TFormIT::Timer1Timer()
         return;
     ModuleBytes d{};
     const quint8 error = transactLive(0, ThermometerSub, d);
-    if (error != 0) showError(error);
+    if (error != 0)
+        showError(error);
 }

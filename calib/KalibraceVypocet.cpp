@@ -37,9 +37,11 @@ AinConstants ComputeAin(double enteredVolts, double zeroReading, double referenc
         c.outcome = Outcome::OutOfBand;
         return c;
     }
-    c.voltageCount = truncToDouble(static_cast<long double>(enteredVolts) / FullScaleVolts * 32767 + MidScale);
+    c.voltageCount =
+        truncToDouble(static_cast<long double>(enteredVolts) / FullScaleVolts * 32767 + MidScale);
     c.zeroCount = truncToDouble(static_cast<long double>(zeroReading) / StepVoltsE5 * 100000 + MidScale);
-    c.referenceCount = truncToDouble(static_cast<long double>(referenceReading) / StepVoltsE5 * 100000 + MidScale);
+    c.referenceCount =
+        truncToDouble(static_cast<long double>(referenceReading) / StepVoltsE5 * 100000 + MidScale);
 
     const long double span = static_cast<long double>(c.referenceCount) - c.zeroCount;
     if (span == 0 || !std::isfinite(span))

@@ -4,15 +4,22 @@
 
 const QList<OptionSpec> &CommonOptions()
 {
-    static const QList<OptionSpec> list = {
-        {QStringLiteral("adapter"), {}, true},      {QStringLiteral("com"), {}, true},
-        {QStringLiteral("isa"), {}, true},          {QStringLiteral("ip"), {}, true},
-        {QStringLiteral("udp-port"), {}, true},     {QStringLiteral("udp-timeout"), {}, true},
-        {QStringLiteral("timeout"), {}, true},      {QStringLiteral("retries"), {}, true},
-        {QStringLiteral("address"), QLatin1Char('a'), true}, {QStringLiteral("baud"), QLatin1Char('b'), true},
-        {QStringLiteral("settings"), {}, true},     {QStringLiteral("json"), QLatin1Char('j'), false},
-        {QStringLiteral("quiet"), QLatin1Char('q'), false}, {QStringLiteral("verbose"), QLatin1Char('v'), false},
-        {QStringLiteral("help"), QLatin1Char('h'), false},  {QStringLiteral("version"), QLatin1Char('V'), false}};
+    static const QList<OptionSpec> list = {{QStringLiteral("adapter"), {}, true},
+                                           {QStringLiteral("com"), {}, true},
+                                           {QStringLiteral("isa"), {}, true},
+                                           {QStringLiteral("ip"), {}, true},
+                                           {QStringLiteral("udp-port"), {}, true},
+                                           {QStringLiteral("udp-timeout"), {}, true},
+                                           {QStringLiteral("timeout"), {}, true},
+                                           {QStringLiteral("retries"), {}, true},
+                                           {QStringLiteral("address"), QLatin1Char('a'), true},
+                                           {QStringLiteral("baud"), QLatin1Char('b'), true},
+                                           {QStringLiteral("settings"), {}, true},
+                                           {QStringLiteral("json"), QLatin1Char('j'), false},
+                                           {QStringLiteral("quiet"), QLatin1Char('q'), false},
+                                           {QStringLiteral("verbose"), QLatin1Char('v'), false},
+                                           {QStringLiteral("help"), QLatin1Char('h'), false},
+                                           {QStringLiteral("version"), QLatin1Char('V'), false}};
     return list;
 }
 
@@ -84,7 +91,8 @@ CliParse ParseCliArguments(const QStringList &args)
                     for (qsizetype k = 2; k < arg.size(); ++k) {
                         const std::optional<OptionSpec> s = findOption({}, arg.at(k));
                         if (!s || s->takesValue) {
-                            parse.error = QStringLiteral("Neznámá volba -%1 ve skupině %2.").arg(arg.at(k)).arg(arg);
+                            parse.error =
+                                QStringLiteral("Neznámá volba -%1 ve skupině %2.").arg(arg.at(k)).arg(arg);
                             return parse;
                         }
                         a.options.insert(s->name, QString());
@@ -151,15 +159,14 @@ QString CliHelpText()
         else
             commands += QStringLiteral("  %1\n                         %2\n").arg(synopsis, c->summary());
     }
-    return QStringLiteral(
-               "Použití: rqtool [volby] PŘÍKAZ [argumenty]\n"
-               "\n"
-               "Servisní nástroj modulů RQ-3510, RQ-3520 a RQ-3530 pro skripty.\n"
-               "Bez voleb spojení platí rozhraní a nastavení ze souboru W_rq3510.ini,\n"
-               "který používá i program W_RQ3510. Místo souboru lze uvést - (standardní\n"
-               "vstup nebo výstup).\n"
-               "\n"
-               "Příkazy:\n") +
+    return QStringLiteral("Použití: rqtool [volby] PŘÍKAZ [argumenty]\n"
+                          "\n"
+                          "Servisní nástroj modulů RQ-3510, RQ-3520 a RQ-3530 pro skripty.\n"
+                          "Bez voleb spojení platí rozhraní a nastavení ze souboru W_rq3510.ini,\n"
+                          "který používá i program W_RQ3510. Místo souboru lze uvést - (standardní\n"
+                          "vstup nebo výstup).\n"
+                          "\n"
+                          "Příkazy:\n") +
            commands +
            QStringLiteral(
                "\n"

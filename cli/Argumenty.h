@@ -14,8 +14,8 @@ namespace ExitCode {
 constexpr int Ok = 0;
 constexpr int Different = 1; // diff found differences
 constexpr int Usage = 2;
-constexpr int Refused = 3;   // refused for safety
-constexpr int Comm = 4;      // communication error, or some modules failed
+constexpr int Refused = 3; // refused for safety
+constexpr int Comm = 4;    // communication error, or some modules failed
 constexpr int File = 5;
 } // namespace ExitCode
 

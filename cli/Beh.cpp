@@ -22,7 +22,8 @@ bool wantsJson(const QStringList &args)
 
 QJsonObject failureObject(const QString &error, int code)
 {
-    return {{QStringLiteral("error"), error}, {QStringLiteral("kind"), FailureKind(code)},
+    return {{QStringLiteral("error"), error},
+            {QStringLiteral("kind"), FailureKind(code)},
             {QStringLiteral("exitCode"), code}};
 }
 } // namespace
@@ -45,7 +46,8 @@ int RunCli(const QStringList &args, int outFd, int errFd, bool showProgress)
     if (!parse.error.isEmpty()) {
         err.write(QStringLiteral("rqtool: %1\n").arg(parse.error));
         if (wantsJson(args))
-            written(QJsonDocument(failureObject(parse.error, ExitCode::Usage)).toJson(QJsonDocument::Indented));
+            written(
+                QJsonDocument(failureObject(parse.error, ExitCode::Usage)).toJson(QJsonDocument::Indented));
         return ExitCode::Usage;
     }
 

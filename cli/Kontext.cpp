@@ -19,8 +19,10 @@ namespace {
 constexpr quint8 ReadByteCommand = 102;
 constexpr quint8 TimeoutError = 20;
 
-const QMap<QString, quint8> AdapterNames = {{QStringLiteral("com"), 0}, {QStringLiteral("isa"), 1},
-                                            {QStringLiteral("pci"), 2}, {QStringLiteral("usb"), 3},
+const QMap<QString, quint8> AdapterNames = {{QStringLiteral("com"), 0},
+                                            {QStringLiteral("isa"), 1},
+                                            {QStringLiteral("pci"), 2},
+                                            {QStringLiteral("usb"), 3},
                                             {QStringLiteral("lan"), 4}};
 
 QString hexBytes(const quint32 *cells, int n)
@@ -143,8 +145,10 @@ qint64 Context::number(const QString &name, qint64 min, qint64 max, qint64 fallb
         return fallback;
     const std::optional<qint32> v = ParseIntText(args.value(name));
     if (!v || *v < min || *v > max)
-        fail(ExitCode::Usage,
-             QStringLiteral("Neplatná hodnota volby --%1: „%2“ (%3 až %4).").arg(name, args.value(name)).arg(min).arg(max));
+        fail(ExitCode::Usage, QStringLiteral("Neplatná hodnota volby --%1: „%2“ (%3 až %4).")
+                                  .arg(name, args.value(name))
+                                  .arg(min)
+                                  .arg(max));
     return *v;
 }
 
@@ -172,7 +176,8 @@ void Context::prepare()
     if (args.has(QStringLiteral("adapter"))) {
         const QString name = args.value(QStringLiteral("adapter")).toLower();
         if (!AdapterNames.contains(name))
-            fail(ExitCode::Usage, QStringLiteral("Neznámé rozhraní „%1“ (com, isa, pci, usb, lan).").arg(name));
+            fail(ExitCode::Usage,
+                 QStringLiteral("Neznámé rozhraní „%1“ (com, isa, pci, usb, lan).").arg(name));
         data.adapterKind = AdapterNames.value(name);
     }
     data.comPort = quint8(number(QStringLiteral("com"), 1, 255, data.comPort));
@@ -199,8 +204,8 @@ quint8 Context::singleAddress() const
         return data.moduleAddress;
     const std::optional<qint32> a = ParseIntText(args.value(QStringLiteral("address")));
     if (!a || *a < 0 || *a > 255)
-        fail(ExitCode::Usage,
-             QStringLiteral("Neplatná adresa modulu „%1“ (0 až 255).").arg(args.value(QStringLiteral("address"))));
+        fail(ExitCode::Usage, QStringLiteral("Neplatná adresa modulu „%1“ (0 až 255).")
+                                  .arg(args.value(QStringLiteral("address"))));
     return quint8(*a);
 }
 
@@ -255,14 +260,15 @@ QString Context::errorText(quint8 error)
     const QString text = ErrorText(data.adapterKind, error).trimmed();
     if (error == TimeoutError) {
         if (converterSilent())
-            return QStringLiteral("LAN konvertor %1, UDP port %2 neodpovídá ani na vlastní dotaz (zkontrolujte "
-                                  "jeho napájení, síť, IP adresu a port).")
+            return QStringLiteral(
+                       "LAN konvertor %1, UDP port %2 neodpovídá ani na vlastní dotaz (zkontrolujte "
+                       "jeho napájení, síť, IP adresu a port).")
                 .arg(data.ipAddress)
                 .arg(data.udpPort);
         return QStringLiteral("%1 (adresa %2, %3 Bd)").arg(text).arg(data.moduleAddress).arg(data.baudRate);
     }
-    if ((data.adapterKind == 0 || data.adapterKind == 3) && (error == 4 || error == 5 || error == 14 ||
-                                                             error == 16 || error == 18 || error == 19))
+    if ((data.adapterKind == 0 || data.adapterKind == 3) &&
+        (error == 4 || error == 5 || error == 14 || error == 16 || error == 18 || error == 19))
         return QStringLiteral("%1 (zařízení %2)").arg(text, DevicePathOf(data.adapterKind, data.comPort));
     return text;
 }
@@ -279,7 +285,8 @@ void Context::sequence(bool write, const QList<TransferStep> &steps, const Progr
         return;
     CliReport report(err, progress);
     m_log->lastError = 0;
-    const bool ok = write ? WriteSequence(&data, report, steps, figure) : ReadSequence(&data, report, steps, figure);
+    const bool ok =
+        write ? WriteSequence(&data, report, steps, figure) : ReadSequence(&data, report, steps, figure);
     report.finish();
     if (ok)
         return;
@@ -289,10 +296,11 @@ void Context::sequence(bool write, const QList<TransferStep> &steps, const Progr
                                  .arg(report.done())
                                  .arg(steps.size()));
     if (report.last() == TransferText::WriteMismatch)
-        fail(ExitCode::Comm, QStringLiteral("Chyba zápisu dat: %1 se po zápisu přečetl jinak (zapsáno %2 z %3 bajtů).")
-                                 .arg(BlockPlace(steps.at(report.done()).page * 256 + steps.at(report.done()).address))
-                                 .arg(report.done())
-                                 .arg(steps.size()));
+        fail(ExitCode::Comm,
+             QStringLiteral("Chyba zápisu dat: %1 se po zápisu přečetl jinak (zapsáno %2 z %3 bajtů).")
+                 .arg(BlockPlace(steps.at(report.done()).page * 256 + steps.at(report.done()).address))
+                 .arg(report.done())
+                 .arg(steps.size()));
     fail(ExitCode::Comm, m_log->lastError != 0 ? errorText(m_log->lastError) : report.last().trimmed());
 }
 
@@ -358,8 +366,9 @@ QByteArray Context::readInput(const QString &path, qint64 limit, qint64 *size)
                                  : (file.setFileName(path), file.open(QIODevice::ReadOnly));
     const QString name = stdinput ? QStringLiteral("standardní vstup") : path;
     if (!opened || (!stdinput && QFileInfo(path).isDir()))
-        fail(ExitCode::File, QStringLiteral("Soubor %1 nelze otevřít: %2.")
-                                 .arg(name, QFileInfo(path).isDir() ? SystemErrorText(EISDIR) : file.errorString()));
+        fail(ExitCode::File,
+             QStringLiteral("Soubor %1 nelze otevřít: %2.")
+                 .arg(name, QFileInfo(path).isDir() ? SystemErrorText(EISDIR) : file.errorString()));
     // Reading a little more than needed tells a longer file apart without
     // loading anything large; standard input is counted to its end.
     QByteArray bytes = file.read(limit + 1);

@@ -13,7 +13,8 @@ inline QList<int> fieldOffsets(Context &c, ModuleModel model, const QStringList 
     for (const QString &key : keys) {
         const std::optional<ImageField> f = DecodeField(blank, model, key);
         if (!f)
-            c.fail(ExitCode::Usage, QStringLiteral("Model %1 nemá pole „%2“ (pole: rqtool get --list).").arg(ModelName(model), key));
+            c.fail(ExitCode::Usage, QStringLiteral("Model %1 nemá pole „%2“ (pole: rqtool get --list).")
+                                        .arg(ModelName(model), key));
         for (int o : f->offsets)
             if (!offsets.contains(o))
                 offsets << o;

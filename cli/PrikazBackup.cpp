@@ -41,16 +41,18 @@ public:
             QString why;
             const auto list = ParseAddressList(c.args.value(QStringLiteral("address")), &why);
             if (!list || list->isEmpty())
-                c.fail(ExitCode::Usage,
-                       QStringLiteral("Neplatný seznam adres „%1“: %2").arg(c.args.value(QStringLiteral("address")), why));
+                c.fail(ExitCode::Usage, QStringLiteral("Neplatný seznam adres „%1“: %2")
+                                            .arg(c.args.value(QStringLiteral("address")), why));
             addresses = *list;
         }
         // Several modules always go into a folder, made when missing.
-        const bool folder = target != QLatin1String("-") &&
-                            (addresses.size() > 1 || QFileInfo(target).isDir() || target.endsWith(QLatin1Char('/')));
+        const bool folder =
+            target != QLatin1String("-") &&
+            (addresses.size() > 1 || QFileInfo(target).isDir() || target.endsWith(QLatin1Char('/')));
         if (!folder) {
             if (target == QLatin1String("-") && c.json)
-                c.fail(ExitCode::Usage, QStringLiteral("Zálohu na standardní výstup nelze spojit s volbou --json."));
+                c.fail(ExitCode::Usage,
+                       QStringLiteral("Zálohu na standardní výstup nelze spojit s volbou --json."));
             return single(c, target, addresses.first());
         }
         if (!QDir().mkpath(target))
@@ -76,7 +78,10 @@ private:
                     {QStringLiteral("address"), c.data.moduleAddress},
                     {QStringLiteral("model"), model},
                     {QStringLiteral("identity"), c.data.identity}};
-        c.line(QStringLiteral("%1 (adresa %2): konfigurace uložena do %3").arg(model).arg(c.data.moduleAddress).arg(target));
+        c.line(QStringLiteral("%1 (adresa %2): konfigurace uložena do %3")
+                   .arg(model)
+                   .arg(c.data.moduleAddress)
+                   .arg(target));
         return ExitCode::Ok;
     }
 
@@ -90,17 +95,22 @@ private:
         };
         for (quint8 address : addresses) {
             keep();
-            c.stopPoint(QStringLiteral("Zálohování přerušeno: uloženo %1 z %2 modulů.").arg(saved.size()).arg(addresses.size()));
+            c.stopPoint(QStringLiteral("Zálohování přerušeno: uloženo %1 z %2 modulů.")
+                            .arg(saved.size())
+                            .arg(addresses.size()));
             c.data.moduleAddress = address;
             QString identity, why;
-            if (const quint8 error = IdentifyModule(c.data.adapterKind, c.data.handle, address, identity, why); error != 0) {
+            if (const quint8 error =
+                    IdentifyModule(c.data.adapterKind, c.data.handle, address, identity, why);
+                error != 0) {
                 // A converter that answers nothing is no list of missing modules.
                 if (error == TimeoutError && c.converterSilent()) {
                     c.result = {};
                     c.fail(ExitCode::Comm, c.errorText(error));
                 }
                 why = c.errorText(error);
-                failed.append(QJsonObject{{QStringLiteral("address"), address}, {QStringLiteral("error"), why}});
+                failed.append(
+                    QJsonObject{{QStringLiteral("address"), address}, {QStringLiteral("error"), why}});
                 c.line(QStringLiteral("adresa %1: neodpovídá (%2)").arg(address).arg(why));
                 continue;
             }
@@ -131,7 +141,8 @@ private:
         keep();
         c.line(QStringLiteral("Zálohováno %1 z %2 modulů.").arg(saved.size()).arg(addresses.size()));
         if (!failed.isEmpty())
-            c.fail(ExitCode::Comm, QStringLiteral("Nezálohováno %1 z %2 modulů.").arg(failed.size()).arg(addresses.size()));
+            c.fail(ExitCode::Comm,
+                   QStringLiteral("Nezálohováno %1 z %2 modulů.").arg(failed.size()).arg(addresses.size()));
         return ExitCode::Ok;
     }
 };

@@ -39,7 +39,8 @@ public:
         if (!module) {
             // Two files: the model both fit, else the first one's.
             const QList<ModuleModel> a = ModelsFitting(images[0]), b = ModelsFitting(images[1]);
-            const auto both = std::find_if(a.cbegin(), a.cend(), [&b](ModuleModel m) { return b.contains(m); });
+            const auto both =
+                std::find_if(a.cbegin(), a.cend(), [&b](ModuleModel m) { return b.contains(m); });
             model = both != a.cend() ? *both : (a.isEmpty() ? ModuleModel::RQ3510 : a.first());
         }
         const QList<FieldChange> changes = CompareImages(images[0], images[1], model);

@@ -10,7 +10,10 @@ class Get final : public Command
 public:
     QString name() const override { return QStringLiteral("get"); }
     QString synopsis() const override { return QStringLiteral("get [POLE...] | get --list"); }
-    QString summary() const override { return QStringLiteral("vypíše pojmenovaná nastavení (--list: pole a jejich hodnoty)"); }
+    QString summary() const override
+    {
+        return QStringLiteral("vypíše pojmenovaná nastavení (--list: pole a jejich hodnoty)");
+    }
     QList<OptionSpec> options() const override { return {{QStringLiteral("list"), {}, false}}; }
     int maxArgs() const override { return -1; }
 
@@ -48,7 +51,9 @@ public:
                 if (key == QLatin1String("other"))
                     continue;
                 const QStringList choices = FieldChoices(model, key);
-                c.line(QStringLiteral("  %1%2").arg(key, choices.isEmpty() ? QString() : QStringLiteral(" = ") + choices.join(QStringLiteral(" | "))));
+                c.line(QStringLiteral("  %1%2").arg(
+                    key, choices.isEmpty() ? QString()
+                                           : QStringLiteral(" = ") + choices.join(QStringLiteral(" | "))));
                 keys.insert(key, QJsonArray::fromStringList(choices));
             }
             models.insert(ModelName(model), keys);

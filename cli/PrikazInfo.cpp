@@ -8,7 +8,10 @@ class Info final : public Command
 public:
     QString name() const override { return QStringLiteral("info"); }
     QString synopsis() const override { return QStringLiteral("info"); }
-    QString summary() const override { return QStringLiteral("identita, adresa, rychlost a nastavení modulu"); }
+    QString summary() const override
+    {
+        return QStringLiteral("identita, adresa, rychlost a nastavení modulu");
+    }
     int execute(Context &c) const override
     {
         c.connectModule();
@@ -19,7 +22,8 @@ public:
         QJsonObject fields;
         for (const ImageField &f : DecodeImage(block, model)) {
             c.line(QStringLiteral("%1 (%2): %3%4")
-                       .arg(f.caption, f.key, f.text, f.valid ? QString() : QStringLiteral("  [neplatné pro model]")));
+                       .arg(f.caption, f.key, f.text,
+                            f.valid ? QString() : QStringLiteral("  [neplatné pro model]")));
             fields.insert(f.key, FieldJson(f));
         }
         c.result = {{QStringLiteral("identity"), c.data.identity},

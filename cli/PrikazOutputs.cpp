@@ -21,9 +21,10 @@ std::optional<quint32> parseWord(const QString &typed)
         base = 16;
     }
     bool ok = false;
-    const qulonglong v = text.isEmpty() || text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'))
-                             ? 0
-                             : text.toULongLong(&ok, base);
+    const qulonglong v =
+        text.isEmpty() || text.startsWith(QLatin1Char('+')) || text.startsWith(QLatin1Char('-'))
+            ? 0
+            : text.toULongLong(&ok, base);
     if (!ok || v > 0xFFFFFFFFull)
         return std::nullopt;
     return quint32(v);
@@ -36,7 +37,8 @@ public:
     QString synopsis() const override { return QStringLiteral("outputs STAV"); }
     QString summary() const override
     {
-        return QStringLiteral("nastaví 32 digitálních výstupů (0x… šestnáctkově, jinak desítkově; bit 0 = DOUT0)");
+        return QStringLiteral(
+            "nastaví 32 digitálních výstupů (0x… šestnáctkově, jinak desítkově; bit 0 = DOUT0)");
     }
     int minArgs() const override { return 1; }
     int maxArgs() const override { return 1; }
@@ -44,9 +46,10 @@ public:
     {
         const std::optional<quint32> word = parseWord(c.args.positional.at(0));
         if (!word)
-            c.fail(ExitCode::Usage, QStringLiteral("Neplatný stav výstupů „%1“ (0x0000FF01 šestnáctkově, 255 desítkově, "
-                                                   "0 až 4294967295).")
-                                        .arg(c.args.positional.at(0)));
+            c.fail(ExitCode::Usage,
+                   QStringLiteral("Neplatný stav výstupů „%1“ (0x0000FF01 šestnáctkově, 255 desítkově, "
+                                  "0 až 4294967295).")
+                       .arg(c.args.positional.at(0)));
         c.connectModule();
         ModuleBytes bytes{0, quint8(*word), quint8(*word >> 8), quint8(*word >> 16), quint8(*word >> 24)};
         c.transact(WriteOutputsCommand, DigitalSubCode, bytes);

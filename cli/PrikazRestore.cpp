@@ -9,7 +9,10 @@ class Restore final : public Command
 {
 public:
     QString name() const override { return QStringLiteral("restore"); }
-    QString synopsis() const override { return QStringLiteral("restore SOUBOR|- [--keep-address] [--dry-run] [--yes] [--all]"); }
+    QString synopsis() const override
+    {
+        return QStringLiteral("restore SOUBOR|- [--keep-address] [--dry-run] [--yes] [--all]");
+    }
     QString summary() const override { return QStringLiteral("zapíše soubor do modulu (jen odlišné bajty)"); }
     QList<OptionSpec> options() const override
     {
@@ -66,7 +69,8 @@ public:
                                          {QStringLiteral("after"), ch.after}});
             }
             c.result.insert(QStringLiteral("changes"), array);
-            c.line(QStringLiteral("Zkouška nanečisto: zapsalo by se %1 bajtů, nic nezapsáno.").arg(changed.size()));
+            c.line(QStringLiteral("Zkouška nanečisto: zapsalo by se %1 bajtů, nic nezapsáno.")
+                       .arg(changed.size()));
         }
         if (!risks.isEmpty() && !c.args.has(QStringLiteral("yes")))
             c.fail(ExitCode::Refused, refusal(risks, keep));
@@ -87,12 +91,14 @@ private:
     static QString refusal(const QStringList &risks, bool keep)
     {
         const bool moves = std::any_of(risks.cbegin(), risks.cend(), [](const QString &r) {
-            return r.startsWith(QLatin1String("Adresa modulu")) || r.startsWith(QLatin1String("Komunikační rychlost"));
+            return r.startsWith(QLatin1String("Adresa modulu")) ||
+                   r.startsWith(QLatin1String("Komunikační rychlost"));
         });
         QStringList reasons;
         for (const QString &r : risks)
             reasons << (r.endsWith(QLatin1Char('.')) ? r.chopped(1) : r);
-        QString text = QStringLiteral("Zápis odmítnut: %1. Nic nezapsáno; ").arg(reasons.join(QStringLiteral("; ")));
+        QString text =
+            QStringLiteral("Zápis odmítnut: %1. Nic nezapsáno; ").arg(reasons.join(QStringLiteral("; ")));
         if (moves && !keep)
             text += QStringLiteral("adresu a rychlost modulu zachová --keep-address, ");
         return text + QStringLiteral("zápis přesto provede volba --yes.");

@@ -55,7 +55,10 @@ class Scan final : public Command
 {
 public:
     QString name() const override { return QStringLiteral("scan"); }
-    QString synopsis() const override { return QStringLiteral("scan [--addresses SEZNAM] [--bauds SEZNAM|all]"); }
+    QString synopsis() const override
+    {
+        return QStringLiteral("scan [--addresses SEZNAM] [--bauds SEZNAM|all]");
+    }
     QString summary() const override { return QStringLiteral("vyhledá moduly na sběrnici"); }
     QList<OptionSpec> options() const override
     {
@@ -82,13 +85,15 @@ public:
         }
         // The dialog asks; a script is told, even with --quiet: the count it
         // gets would be short without a word.
-        if (const QList<quint32> deaf = BaudsBeyondUdpTimeout(settings.adapter, settings.bauds); !deaf.isEmpty()) {
+        if (const QList<quint32> deaf = BaudsBeyondUdpTimeout(settings.adapter, settings.bauds);
+            !deaf.isEmpty()) {
             QStringList rates;
             for (quint32 baud : deaf)
                 rates << QStringLiteral("%1 Bd").arg(baud);
-            c.err.write(QStringLiteral("Varování: s UDP timeoutem %1 ms modul při %2 nestihne odpovědět a hledání ho "
-                                       "nenajde. Použijte --udp-timeout 0 (konvertor čeká podle rychlosti), nebo tyto "
-                                       "rychlosti vynechte (--bauds).\n")
+            c.err.write(QStringLiteral(
+                            "Varování: s UDP timeoutem %1 ms modul při %2 nestihne odpovědět a hledání ho "
+                            "nenajde. Použijte --udp-timeout 0 (konvertor čeká podle rychlosti), nebo tyto "
+                            "rychlosti vynechte (--bauds).\n")
                             .arg(settings.adapter.udpTimeout)
                             .arg(rates.join(QStringLiteral(", "))));
         }
@@ -103,10 +108,12 @@ public:
         QJsonArray array;
         for (const ScanFinding &f : result.findings)
             array.append(ScanFindingJson(f));
-        const qsizetype modules = std::count_if(result.findings.cbegin(), result.findings.cend(), [](const ScanFinding &f) {
-            return f.kind == ScanFinding::Kind::Module;
-        });
-        c.stopPoint(QStringLiteral("Hledání přerušeno po %1 dotazech; nalezeno modulů: %2.").arg(result.probes).arg(modules));
+        const qsizetype modules =
+            std::count_if(result.findings.cbegin(), result.findings.cend(),
+                          [](const ScanFinding &f) { return f.kind == ScanFinding::Kind::Module; });
+        c.stopPoint(QStringLiteral("Hledání přerušeno po %1 dotazech; nalezeno modulů: %2.")
+                        .arg(result.probes)
+                        .arg(modules));
         c.array = array;
         c.note(QStringLiteral("Nalezeno modulů: %1 (%2 dotazů za %3 s).")
                    .arg(modules)

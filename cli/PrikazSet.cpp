@@ -48,7 +48,8 @@ public:
                                      {QStringLiteral("before"), ch.before},
                                      {QStringLiteral("after"), ch.after}});
         }
-        if (after[CfgAddr::Address] != before[CfgAddr::Address] || after[CfgAddr::BaudIndex] != before[CfgAddr::BaudIndex])
+        if (after[CfgAddr::Address] != before[CfgAddr::Address] ||
+            after[CfgAddr::BaudIndex] != before[CfgAddr::BaudIndex])
             c.note(QStringLiteral("Nová adresa nebo rychlost platí po příštím zapnutí modulu."));
         c.line(QStringLiteral("Zapsáno a ověřeno %1 bajtů.").arg(changed.size()));
         c.result = {{QStringLiteral("changes"), array}, {QStringLiteral("written"), changed.size()}};

@@ -17,7 +17,8 @@ QString bitNames(quint32 word, QJsonArray *array)
             continue;
         names << QStringLiteral("%1 (%2)").arg(StatusBitCaption(n)).arg(n);
         if (array)
-            array->append(QJsonObject{{QStringLiteral("bit"), n}, {QStringLiteral("name"), StatusBitCaption(n)}});
+            array->append(
+                QJsonObject{{QStringLiteral("bit"), n}, {QStringLiteral("name"), StatusBitCaption(n)}});
     }
     return names.join(QStringLiteral(", "));
 }
@@ -27,7 +28,10 @@ class Status final : public Command
 public:
     QString name() const override { return QStringLiteral("status"); }
     QString synopsis() const override { return QStringLiteral("status [--clear]"); }
-    QString summary() const override { return QStringLiteral("status registr (--clear: vynuluje a vypíše vynulované bity)"); }
+    QString summary() const override
+    {
+        return QStringLiteral("status registr (--clear: vynuluje a vypíše vynulované bity)");
+    }
     QList<OptionSpec> options() const override { return {{QStringLiteral("clear"), {}, false}}; }
     int execute(Context &c) const override
     {
@@ -40,7 +44,8 @@ public:
             c.transact(ClearStatusCommand, 0, clear);
             QJsonArray cleared;
             const QString names = bitNames(word, &cleared);
-            c.line(QStringLiteral("Vynulováno: %1").arg(names.isEmpty() ? QStringLiteral("nic (žádný bit nebyl nastaven)") : names));
+            c.line(QStringLiteral("Vynulováno: %1")
+                       .arg(names.isEmpty() ? QStringLiteral("nic (žádný bit nebyl nastaven)") : names));
             c.result.insert(QStringLiteral("cleared"), cleared);
             c.result.insert(QStringLiteral("before"), qint64(word));
             bytes = {};
@@ -49,7 +54,8 @@ public:
         }
         QJsonArray set;
         const QString names = bitNames(word, &set);
-        c.line(QStringLiteral("Status registr: %1%2").arg(Hex32(word), names.isEmpty() ? QString() : QStringLiteral("  ") + names));
+        c.line(QStringLiteral("Status registr: %1%2")
+                   .arg(Hex32(word), names.isEmpty() ? QString() : QStringLiteral("  ") + names));
         c.result.insert(QStringLiteral("status"), qint64(word));
         c.result.insert(QStringLiteral("bits"), set);
         return ExitCode::Ok;

@@ -41,7 +41,8 @@ QString csvHeader(const CsvForm &form, const std::array<QString, AnalogReading::
 {
     QStringList f{QStringLiteral("Čas"), QStringLiteral("Adresa")};
     for (int i = 0; i < AnalogReading::ValueCount; ++i) {
-        const QString name = i < AnalogReading::InputCount ? QStringLiteral("Vstup %1").arg(i) : QStringLiteral("Interní teplota");
+        const QString name = i < AnalogReading::InputCount ? QStringLiteral("Vstup %1").arg(i)
+                                                           : QStringLiteral("Interní teplota");
         const QString &unit = units[std::size_t(i)];
         f << csvField(unit.isEmpty() ? name : QStringLiteral("%1 [%2]").arg(name, unit), form.separator);
     }
@@ -55,7 +56,8 @@ QString csvRow(const CsvForm &form, quint8 address, const TrendSample &s)
 {
     QStringList f{TrendRecorder::timestamp(s.time), QString::number(address)};
     for (std::size_t k = 0; k < TrendSample::ValueCount; ++k) {
-        QString number = s.analogValid ? QString::number(s.values[k], 'f', std::min<int>(s.decimals[k], 15)) : QString();
+        QString number =
+            s.analogValid ? QString::number(s.values[k], 'f', std::min<int>(s.decimals[k], 15)) : QString();
         f << number.replace(QLatin1Char('.'), form.decimal);
     }
     for (int n = 0; n < 32; ++n)
@@ -77,7 +79,8 @@ QString lastHeader(int fd)
         QByteArray line = file.readLine(1 << 20);
         if (line.startsWith("\xEF\xBB\xBF"))
             line.remove(0, 3);
-        if (line.startsWith("\xC4\x8C" "as")) // "Čas"
+        if (line.startsWith("\xC4\x8C"
+                            "as")) // "Čas"
             header = QString::fromUtf8(line).trimmed();
     }
     return header;
@@ -96,9 +99,13 @@ public:
     QString name() const override { return QStringLiteral("values"); }
     QString synopsis() const override
     {
-        return QStringLiteral("values [--interval MS] [--count N] [--csv] [--output SOUBOR] [--csv-format excel-cs|rfc4180]");
+        return QStringLiteral(
+            "values [--interval MS] [--count N] [--csv] [--output SOUBOR] [--csv-format excel-cs|rfc4180]");
     }
-    QString summary() const override { return QStringLiteral("okamžité hodnoty analogových vstupů, teplota a DIN"); }
+    QString summary() const override
+    {
+        return QStringLiteral("okamžité hodnoty analogových vstupů, teplota a DIN");
+    }
     QList<OptionSpec> options() const override
     {
         return {{QStringLiteral("interval"), {}, true},
@@ -113,14 +120,19 @@ public:
         const int interval = int(c.number(QStringLiteral("interval"), 0, 86400000, 1000));
         // One reading unless asked for more; 0 runs until stopped.
         const qint64 count = c.number(QStringLiteral("count"), 0, std::numeric_limits<qint32>::max(), 1);
-        const QString formName = c.args.has(QStringLiteral("csv-format")) ? c.args.value(QStringLiteral("csv-format"))
-                                                                         : QStringLiteral("excel-cs");
+        const QString formName = c.args.has(QStringLiteral("csv-format"))
+                                     ? c.args.value(QStringLiteral("csv-format"))
+                                     : QStringLiteral("excel-cs");
         if (formName != QLatin1String("excel-cs") && formName != QLatin1String("rfc4180"))
-            c.fail(ExitCode::Usage, QStringLiteral("Neznámý tvar CSV „%1“ (excel-cs, rfc4180).").arg(formName));
-        const CsvForm form = formName == QLatin1String("rfc4180") ? CsvForm{QLatin1Char(','), QLatin1Char('.'), false}
-                                                                  : CsvForm{QLatin1Char(';'), QLatin1Char(','), true};
-        const bool toFile = c.args.has(QStringLiteral("output")) && c.args.value(QStringLiteral("output")) != QLatin1String("-");
-        const bool csvOut = !c.json && (c.args.has(QStringLiteral("csv")) || c.args.has(QStringLiteral("output"))) && !toFile;
+            c.fail(ExitCode::Usage,
+                   QStringLiteral("Neznámý tvar CSV „%1“ (excel-cs, rfc4180).").arg(formName));
+        const CsvForm form = formName == QLatin1String("rfc4180")
+                                 ? CsvForm{QLatin1Char(','), QLatin1Char('.'), false}
+                                 : CsvForm{QLatin1Char(';'), QLatin1Char(','), true};
+        const bool toFile = c.args.has(QStringLiteral("output")) &&
+                            c.args.value(QStringLiteral("output")) != QLatin1String("-");
+        const bool csvOut =
+            !c.json && (c.args.has(QStringLiteral("csv")) || c.args.has(QStringLiteral("output"))) && !toFile;
 
         // The file is opened before the module is asked, so a wrong path
         // costs no bus time.
@@ -129,16 +141,22 @@ public:
         bool fileBom = false;
         if (toFile) {
             const QString path = c.args.value(QStringLiteral("output"));
-            const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+            const int fd =
+                ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
             if (fd < 0)
-                c.fail(ExitCode::File, QStringLiteral("Soubor %1 nelze otevřít: %2.").arg(path, SystemErrorText(errno)));
+                c.fail(ExitCode::File,
+                       QStringLiteral("Soubor %1 nelze otevřít: %2.").arg(path, SystemErrorText(errno)));
             file.emplace(fd, path);
-            struct stat st{};
+            struct stat st
+            {
+            };
             fileBom = form.bom && ::fstat(fd, &st) == 0 && st.st_size == 0;
             fileHeader = lastHeader(fd);
         }
         if (csvOut) {
-            struct stat st{};
+            struct stat st
+            {
+            };
             if (::fstat(c.out.fd(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
                 const int fd = ::open("/proc/self/fd/1", O_RDONLY | O_CLOEXEC);
                 if (fd >= 0) {
@@ -183,7 +201,8 @@ public:
                 const QString header = csvHeader(form, cycle.units());
                 QByteArray bytes;
                 if (header != fileHeader) {
-                    bytes += (fileBom ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray()) + (header + LineEnd).toUtf8();
+                    bytes += (fileBom ? QByteArrayLiteral("\xEF\xBB\xBF") : QByteArray()) +
+                             (header + LineEnd).toUtf8();
                     fileHeader = header;
                     fileBom = false;
                 }
@@ -208,7 +227,8 @@ public:
             }
         }
         if (failures > 0)
-            c.fail(ExitCode::Comm, QStringLiteral("Nepodařilo se přečíst %1 z %2 cyklů.").arg(failures).arg(n));
+            c.fail(ExitCode::Comm,
+                   QStringLiteral("Nepodařilo se přečíst %1 z %2 cyklů.").arg(failures).arg(n));
         return ExitCode::Ok;
     }
 
@@ -228,10 +248,12 @@ private:
             for (int i = 0; i < AnalogReading::InputCount; ++i)
                 cells << QStringLiteral("AIN%1 %2 %3")
                              .arg(i)
-                             .arg(FormatFixed(s.values[std::size_t(i)], s.decimals[std::size_t(i)]), cycle.unit(i))
+                             .arg(FormatFixed(s.values[std::size_t(i)], s.decimals[std::size_t(i)]),
+                                  cycle.unit(i))
                              .trimmed();
-            cells << QStringLiteral("teplota %1").arg(FormatFixed(s.values[AnalogReading::InputCount],
-                                                                  s.decimals[AnalogReading::InputCount]));
+            cells << QStringLiteral("teplota %1")
+                         .arg(FormatFixed(s.values[AnalogReading::InputCount],
+                                          s.decimals[AnalogReading::InputCount]));
         } else {
             cells << QStringLiteral("chyba: %1").arg(s.error);
         }
@@ -240,7 +262,8 @@ private:
 
     static QJsonObject jsonRow(const AnalogCycle &cycle, quint8 address, const TrendSample &s)
     {
-        QJsonObject row{{QStringLiteral("time"), TrendRecorder::timestamp(s.time)}, {QStringLiteral("address"), address}};
+        QJsonObject row{{QStringLiteral("time"), TrendRecorder::timestamp(s.time)},
+                        {QStringLiteral("address"), address}};
         if (s.analogValid) {
             QJsonArray values;
             for (int i = 0; i < AnalogReading::InputCount; ++i)

@@ -15,7 +15,9 @@ void onSignal(int signal)
 
 void InstallStopSignals()
 {
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a wait in progress wakes, and the adapter library goes

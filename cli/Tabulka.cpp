@@ -3,17 +3,17 @@
 
 #include <memory>
 
-#define RQ_COMMANDS(X) \
-    X(ScanCommand)     \
-    X(InfoCommand)     \
-    X(BackupCommand)   \
-    X(RestoreCommand)  \
-    X(DiffCommand)     \
-    X(GetCommand)      \
-    X(SetCommand)      \
-    X(ValuesCommand)   \
-    X(InputsCommand)   \
-    X(OutputsCommand)  \
+#define RQ_COMMANDS(X)                                                                                       \
+    X(ScanCommand)                                                                                           \
+    X(InfoCommand)                                                                                           \
+    X(BackupCommand)                                                                                         \
+    X(RestoreCommand)                                                                                        \
+    X(DiffCommand)                                                                                           \
+    X(GetCommand)                                                                                            \
+    X(SetCommand)                                                                                            \
+    X(ValuesCommand)                                                                                         \
+    X(InputsCommand)                                                                                         \
+    X(OutputsCommand)                                                                                        \
     X(StatusCommand)
 
 #define RQ_DECLARE(name) const Command &name();

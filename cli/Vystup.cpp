@@ -41,7 +41,8 @@ bool Sink::write(const QByteArray &bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_error = QStringLiteral("Zápis do %1 selhal: %2.").arg(m_name, SystemErrorText(n < 0 ? errno : ENOSPC));
+            m_error = QStringLiteral("Zápis do %1 selhal: %2.")
+                          .arg(m_name, SystemErrorText(n < 0 ? errno : ENOSPC));
             return false;
         }
         p += n;
@@ -60,7 +61,9 @@ bool Sink::sync()
 
 bool Sink::writeRecord(const QByteArray &bytes)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     const bool regular = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
     if (write(bytes))
         return true;

@@ -14,5 +14,6 @@ int main(int argc, char *argv[])
     InstallStopSignals();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("rqtool"));
-    return RunCli(QCoreApplication::arguments().mid(1), STDOUT_FILENO, STDERR_FILENO, isatty(STDERR_FILENO) != 0);
+    return RunCli(QCoreApplication::arguments().mid(1), STDOUT_FILENO, STDERR_FILENO,
+                  isatty(STDERR_FILENO) != 0);
 }

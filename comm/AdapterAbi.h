@@ -52,7 +52,7 @@ typedef uint32_t(RQ_CALL *RqInitBlockFn)(uint32_t *handle, uintptr_t *block);
 typedef uint32_t(RQ_CALL *RqSetConfigFn)(uint32_t handle, uint32_t baud, uint32_t timeout, uint32_t third);
 typedef uint32_t(RQ_CALL *RqGetConfigFn)(uint32_t handle, uint32_t *baud, uint32_t *timeout, uint32_t *third);
 typedef uint32_t(RQ_CALL *RqSendFn)(uint32_t handle, uint32_t *request, uint32_t *response, uint32_t *status,
-                                     uint32_t *error);
+                                    uint32_t *error);
 typedef uint32_t(RQ_CALL *RqDoneFn)(uint32_t *handle);
 typedef uint32_t(RQ_CALL *RqErrorFn)(uint32_t code, uint32_t *buffer);
 

@@ -1,9 +1,9 @@
 #include "comm/Kxxx638.h"
 
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/AdapterAbi.h"
 #include "comm/Opakovani.h"
+#include "core/Cp1250.h"
 
 #include <QByteArray>
 
@@ -117,7 +117,8 @@ quint32 OpenAdapter(quint8 kind, quint32 *handle, const InitBlock &block)
         }
     }
     static_assert(sizeof(InitBlock) == sizeof(RqInitBlock));
-    const quint32 result = kind <= 1   ? g_binding.entry<RqInitWordFn>(Init)(handle, static_cast<quint32>(copy[0]))
+    const quint32 result = kind <= 1
+                               ? g_binding.entry<RqInitWordFn>(Init)(handle, static_cast<quint32>(copy[0]))
                            : kind <= 3 ? g_binding.entry<RqInitPlainFn>(Init)(handle)
                                        : g_binding.entry<RqInitBlockFn>(Init)(handle, copy.data());
     if (result == 0 && g_observer)
@@ -162,8 +163,8 @@ quint32 ErrorCodeText(quint8 kind, quint32 code, ErrorBuffer &buffer)
         return g_binding.entry<RqErrorFn>(Error)(code, buffer.data());
     }
     if (code <= 104)
-        buffer = TextToBuffer(QStringLiteral("chyba inicializace knihovny ") + QLatin1String(Prefixes[code - 100]) +
-                              QStringLiteral(".DLL"));
+        buffer = TextToBuffer(QStringLiteral("chyba inicializace knihovny ") +
+                              QLatin1String(Prefixes[code - 100]) + QStringLiteral(".DLL"));
     else if (code >= 110 && code <= 114)
         buffer = TextToBuffer(QStringLiteral("chybná knihovna ") + QLatin1String(Prefixes[code - 110]) +
                               QStringLiteral(".DLL"));
@@ -211,8 +212,9 @@ QString ErrorText(quint8 kind, quint32 code)
     return text;
 }
 
-void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode, quint8 &D0,
-                          quint8 &D1, quint8 &D2, quint8 &D3, quint8 &D4, quint8 &error, quint32 *response)
+void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,
+                          quint8 &D0, quint8 &D1, quint8 &D2, quint8 &D3, quint8 &D4, quint8 &error,
+                          quint32 *response)
 {
     if (handle == 0)
         return;

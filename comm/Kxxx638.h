@@ -56,8 +56,9 @@ bool AdapterBound();
 // changes. Otherwise D0..D4 are sent and replaced by the reply; on an error
 // they become 0. An error that does not fit 8 bits is reported as 255, never
 // as 0.
-void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode, quint8 &D0,
-                          quint8 &D1, quint8 &D2, quint8 &D3, quint8 &D4, quint8 &error, quint32 *response);
+void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,
+                          quint8 &D0, quint8 &D1, quint8 &D2, quint8 &D3, quint8 &D4, quint8 &error,
+                          quint32 *response);
 
 // Who watches the bus: told when an adapter opens and of every module
 // transaction as it went over the binding. The binding knows no more of its
@@ -69,8 +70,8 @@ public:
     virtual void connectionOpened() = 0;
     // Monotonic µs, read when a transaction starts.
     virtual qint64 clock() const = 0;
-    virtual void record(quint8 kind, const quint32 *request, quint8 error, const std::array<quint8, 5> &received,
-                        qint64 startedUs) = 0;
+    virtual void record(quint8 kind, const quint32 *request, quint8 error,
+                        const std::array<quint8, 5> &received, qint64 startedUs) = 0;
 };
 // One watcher at a time; nullptr for none.
 void SetTransactionObserver(TransactionObserver *observer);

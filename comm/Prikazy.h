@@ -5,8 +5,8 @@
 
 #include <QtGlobal>
 
-constexpr quint8 CmdMeasure = 0;       // subcode: input, 16 temperature, 64 digital inputs
-constexpr quint8 CmdWriteOutputs = 1;  // subcode 64: all outputs
+constexpr quint8 CmdMeasure = 0;      // subcode: input, 16 temperature, 64 digital inputs
+constexpr quint8 CmdWriteOutputs = 1; // subcode 64: all outputs
 constexpr quint8 CmdReadStatus = 100;
 constexpr quint8 CmdClearStatus = 101;
 constexpr quint8 CmdReadMemory = 102;

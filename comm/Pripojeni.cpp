@@ -1,9 +1,9 @@
 #include "comm/Pripojeni.h"
 
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "comm/Spojeni.h"
+#include "core/Cp1250.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -71,8 +71,7 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
     Panel1->setMargin(2);
     // Room for the success text with a full identity.
     Panel1->setMinimumWidth(
-        QFontMetrics(Panel1->font()).horizontalAdvance(Connected + QStringLiteral("RQ-3510  v.1.08")) +
-        40);
+        QFontMetrics(Panel1->font()).horizontalAdvance(Connected + QStringLiteral("RQ-3510  v.1.08")) + 40);
     Button1 = new QPushButton(QStringLiteral("Inicializace připojení"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button2 = new QPushButton(QStringLiteral("Cancel"), this);
@@ -123,7 +122,8 @@ TForm2::TForm2(QWidget *parent) : QDialog(parent)
 void TForm2::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (event->spontaneous()) return;
+    if (event->spontaneous())
+        return;
     FormShow();
     if (const QScreen *s = screen()) {
         QRect frame = frameGeometry();
@@ -147,8 +147,10 @@ void TForm2::showAdapterFields(int kind)
 {
     for (QWidget *w : adapterFields())
         w->setVisible(false);
-    if (!Data) return;
-    if (kind == 2 || kind == 3) return;
+    if (!Data)
+        return;
+    if (kind == 2 || kind == 3)
+        return;
     // No valid adapter: the field stays, empty, for whatever comes next.
     const AdapterSettings s = AdapterSettingsOf(*Data);
     Label3->setText(AdapterFieldCaption(kind));
@@ -165,7 +167,8 @@ void TForm2::showAdapterFields(int kind)
 
 void TForm2::FormShow()
 {
-    if (!Data) return;
+    if (!Data)
+        return;
     Edit1->setText(QString::number(Data->moduleAddress));
     ComboBox1->setCurrentIndex(BaudIndexOfRate(Data->baudRate));
     Data->adapterKind &= 7;
@@ -181,7 +184,8 @@ void TForm2::ComboBox2Change()
 {
     const int kind = ComboBox2->currentIndex();
     showAdapterFields(kind);
-    if (kind < 0 || kind > 4) setPanel(UnknownAdapter);
+    if (kind < 0 || kind > 4)
+        setPanel(UnknownAdapter);
 }
 
 void TForm2::Button2Click()
@@ -191,7 +195,8 @@ void TForm2::Button2Click()
 
 void TForm2::Button1Click()
 {
-    if (!Data) return;
+    if (!Data)
+        return;
     TData &d = *Data;
     // The window does not answer until the setup ends: closing the old
     // connection, Init and the identification may each take up to a timeout.
@@ -213,7 +218,8 @@ void TForm2::Button1Click()
     AdapterSettings settings = AdapterSettingsOf(d);
     QString field = Edit2->text();
     const QString invalid = ReadAdapterFields(kind, field, Edit3->text(), Edit4->text(), settings);
-    if (kind == 0 || kind == 1) Edit2->setText(field);
+    if (kind == 0 || kind == 1)
+        Edit2->setText(field);
     // Fields read before an invalid one stay in the record.
     StoreAdapterSettings(d, settings);
     if (!invalid.isEmpty()) {

@@ -1,8 +1,8 @@
 #include "comm/Spojeni.h"
 #include "comm/Opakovani.h"
 
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
+#include "core/Cp1250.h"
 
 #include <optional>
 
@@ -12,7 +12,8 @@ namespace {
 std::optional<quint32> udpValue(const QString &text)
 {
     const std::optional<qint32> v = ParseIntText(text);
-    if (!v || static_cast<quint32>(*v) > 65535u) return std::nullopt;
+    if (!v || static_cast<quint32>(*v) > 65535u)
+        return std::nullopt;
     return static_cast<quint32>(*v);
 }
 } // namespace
@@ -66,7 +67,8 @@ QString AdapterFieldText(const AdapterSettings &settings, int kind)
     case 0:
         return QString::number(settings.comPort);
     case 1:
-        return QStringLiteral("%1").arg(settings.isaBase, 3, 16, QLatin1Char('0')).toUpper() + QLatin1Char('h');
+        return QStringLiteral("%1").arg(settings.isaBase, 3, 16, QLatin1Char('0')).toUpper() +
+               QLatin1Char('h');
     case 4:
         return settings.ipAddress;
     default:
@@ -78,7 +80,8 @@ QString ReadAdapterFields(int kind, QString &field, const QString &udpPort, cons
                           AdapterSettings &settings)
 {
     // The record only ever holds a kind the list offers.
-    if (kind >= 0 && kind <= 4) settings.kind = static_cast<quint8>(kind);
+    if (kind >= 0 && kind <= 4)
+        settings.kind = static_cast<quint8>(kind);
     switch (kind) {
     case 0:
         settings.comPort = static_cast<quint16>(ParseIntText(field).value_or(1));
@@ -96,13 +99,16 @@ QString ReadAdapterFields(int kind, QString &field, const QString &udpPort, cons
     case 3:
         return {};
     case 4: {
-        if (field.isEmpty()) return ConnectText::BadIp;
+        if (field.isEmpty())
+            return ConnectText::BadIp;
         settings.ipAddress = field;
         const std::optional<quint32> port = udpValue(udpPort);
-        if (!port) return ConnectText::BadUdpPort;
+        if (!port)
+            return ConnectText::BadUdpPort;
         settings.udpPort = *port;
         const std::optional<quint32> timeout = udpValue(udpTimeout);
-        if (!timeout) return ConnectText::BadUdpTimeout;
+        if (!timeout)
+            return ConnectText::BadUdpTimeout;
         settings.udpTimeout = *timeout;
         return {};
     }
@@ -138,13 +144,14 @@ InitBlock MakeInitBlock(const AdapterSettings &settings, QByteArray &ip8bit)
 quint32 SetupTimeoutMs(const AdapterSettings &settings, quint32 baud)
 {
     // The LAN converter library waits its Init timeout whatever SetConfig says.
-    if (settings.kind == 4 && settings.udpTimeout != 0) return settings.udpTimeout;
+    if (settings.kind == 4 && settings.udpTimeout != 0)
+        return settings.udpTimeout;
     return ReplyTimeoutOfRate(baud);
 }
 
 namespace {
-quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply,
-                    int retries)
+quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0,
+                    IdentReply &reply, int retries)
 {
     // A library that hands out handle 0 sends nothing; that counts as
     // "nothing bound" rather than as an empty identity.
@@ -158,7 +165,8 @@ quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode,
 } // namespace
 
 // A single try: the module search asks again in its own way.
-quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply)
+quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0,
+                    IdentReply &reply)
 {
     return identifyPart(kind, handle, address, subCode, d0, reply, 0);
 }
@@ -222,7 +230,8 @@ quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &iden
         const quint8 error = identifyPart(kind, handle, address, sub, d0, replies[sub], TransactionRetries());
         // Every result's text is asked for, success included.
         errorText = ErrorText(kind, error);
-        if (error != 0) return error;
+        if (error != 0)
+            return error;
     }
     identity = IdentityText(replies);
     return 0;
@@ -232,7 +241,8 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
 {
     quint32 handle = d.handle;
     const quint32 baud = BaudRateOfIndex(baudIndex);
-    if (!OpenConfigured(d, handle, baud, show)) return false;
+    if (!OpenConfigured(d, handle, baud, show))
+        return false;
 
     QString identity, text;
     if (IdentifyModule(d.adapterKind, handle, address, identity, text) != 0) {

@@ -17,8 +17,8 @@ struct TData;
 // The adapter and its parameters as the connection dialog takes them.
 struct AdapterSettings
 {
-    quint8 kind = 0;         // 0 COMx, 1 PCI-638, 2 PCI-4638, 3 USB-4638, 4 RQ-4638
-    quint16 comPort = 1;     // passed to Init whole; the record keeps its low 8 bits
+    quint8 kind = 0;     // 0 COMx, 1 PCI-638, 2 PCI-4638, 3 USB-4638, 4 RQ-4638
+    quint16 comPort = 1; // passed to Init whole; the record keeps its low 8 bits
     quint16 isaBase = 0x300;
     QString ipAddress;
     quint32 udpPort = 5000;
@@ -68,7 +68,8 @@ quint32 SetupTimeoutMs(const AdapterSettings &settings, quint32 baud);
 // given (the previous reply's), tried once. Returns the error code; reply
 // gets D1..D4.
 using IdentReply = std::array<quint8, 4>;
-quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply);
+quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0,
+                    IdentReply &reply);
 // The 15-character identity from the replies to sub-codes 0, 1 and 2:
 // model name (8), " v.", firmware (4).
 QString IdentityText(const std::array<IdentReply, 3> &replies);

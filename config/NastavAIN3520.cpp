@@ -12,10 +12,12 @@ constexpr int CountFirmware = 107; // first firmware that measures fewer inputs
 
 std::optional<int> FirmwareNumber(const QString &identity)
 {
-    if (identity.size() < 15) return std::nullopt;
+    if (identity.size() < 15)
+        return std::nullopt;
     const QString digits = QString(identity.at(11)) + identity.at(13) + identity.at(14);
     const std::optional<qint32> v = ParseIntText(digits);
-    if (!v) return std::nullopt;
+    if (!v)
+        return std::nullopt;
     return *v;
 }
 

@@ -32,7 +32,8 @@ TForm13b::TForm13b(QWidget *parent) : TNastavDialog(parent)
     for (int input = 0; input < 6; ++input)
         for (QWidget *w : {static_cast<QWidget *>(sensor(input)), static_cast<QWidget *>(unit(input)),
                            static_cast<QWidget *>(wiring(input))}) {
-            if (w != previous) setTabOrder(previous, w);
+            if (w != previous)
+                setTabOrder(previous, w);
             previous = w;
         }
     // The buttons come first among the children; start on the settings instead.

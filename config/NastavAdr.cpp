@@ -13,7 +13,8 @@ const QString BaudMessage = QStringLiteral(" Komunikační rychlost musí být v
 std::optional<quint8> ParseNumberInRange(const QString &text, int low, int high)
 {
     const std::optional<qint32> v = ParseIntText(text);
-    if (!v || *v < low || *v > high) return std::nullopt;
+    if (!v || *v < low || *v > high)
+        return std::nullopt;
     return static_cast<quint8>(*v);
 }
 

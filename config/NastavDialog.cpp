@@ -6,8 +6,8 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGridLayout>
-#include <QLabel>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -30,8 +30,8 @@ TNastavDialog::TNastavDialog(QWidget *parent) : TPrenosDialog(parent)
     Button3 = button("Button3", QStringLiteral("Ok"), &TNastavDialog::Button3Click);
     Button4 = button("Button4", QStringLiteral("Cancel"), &TNastavDialog::Button4Click);
     layout->addWidget(StatusBar1);
-    reserveStatusWidth({TransferText::Reading + QStringLiteral("100 %)"),
-                        TransferText::Writing + QStringLiteral("100 %)")});
+    reserveStatusWidth(
+        {TransferText::Reading + QStringLiteral("100 %)"), TransferText::Writing + QStringLiteral("100 %)")});
 }
 
 void TNastavDialog::reserveStatusWidth(const QStringList &texts)
@@ -117,9 +117,10 @@ void TNastavDialog::FormShow()
         // earlier connection does not.
         const QString connected = Data->ready() ? ModelNameOfIdentity(Data->identity) : QString();
         const bool other = !connected.isEmpty() && connected.compare(m_model, Qt::CaseInsensitive) != 0;
-        LabelModel->setText(other ? QStringLiteral("Pozor: připojený modul je %1, toto nastavení je určeno pro %2.")
-                                        .arg(connected, m_model)
-                                  : QString());
+        LabelModel->setText(
+            other ? QStringLiteral("Pozor: připojený modul je %1, toto nastavení je určeno pro %2.")
+                        .arg(connected, m_model)
+                  : QString());
         if (other == LabelModel->isHidden()) {
             LabelModel->setVisible(other);
             // Decided while the window opens: fit it to the line.
@@ -178,4 +179,3 @@ void TNastavDialog::Button4Click()
 {
     reject();
 }
-

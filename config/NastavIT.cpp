@@ -51,8 +51,10 @@ void TForm4::ZapisOkno(const TCFGRQ &image)
 void TForm4::PrectiOkno(TCFGRQ &image)
 {
     quint8 setting = 0;
-    if (!RadioButton1->isChecked()) setting = MeasurementOn;
-    if (!RadioButton3->isChecked()) setting |= UnitCelsius;
+    if (!RadioButton1->isChecked())
+        setting = MeasurementOn;
+    if (!RadioButton3->isChecked())
+        setting |= UnitCelsius;
     image.thermometer = setting;
     setStatusText(QStringLiteral(" "));
 }

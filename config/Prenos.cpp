@@ -1,9 +1,9 @@
 #include "config/Prenos.h"
 
 #include "app/Dekl.h"
-#include "core/Pauza.h"
 #include "comm/Kxxx638.h"
 #include "comm/Opakovani.h"
+#include "core/Pauza.h"
 
 #include <vector>
 

@@ -26,14 +26,18 @@ class TransferReport
 public:
     virtual ~TransferReport() = default;
     virtual void status(const QString &text) = 0;
-    virtual void step(int k, int n) { Q_UNUSED(k) Q_UNUSED(n) }
+    virtual void step(int k, int n)
+    {
+        Q_UNUSED(k)
+        Q_UNUSED(n)
+    }
     virtual bool cancelled() const { return false; }
 };
 
 // Progress figure shown after step k of n.
 using ProgressFigure = std::function<int(int k, int n)>;
-int StandardProgress(int k, int n);  // (k x 100) div n
-int EepromProgress(int k, int n);    // ((k - 1) x 100) div n
+int StandardProgress(int k, int n); // (k x 100) div n
+int EepromProgress(int k, int n);   // ((k - 1) x 100) div n
 
 namespace TransferText {
 inline const QString Reading = QStringLiteral(" Probíhá čtení konfigurace z modulu (");

@@ -1,7 +1,7 @@
 #include "core/IniFile.h"
 
-#include "core/Cp1250.h"
 #include "core/Cislo.h"
+#include "core/Cp1250.h"
 #include "core/SafeSave.h"
 
 #include <QFile>
@@ -100,7 +100,8 @@ IniFile::IniFile(const QString &path) : m_path(path)
     const auto eachLine = [text, size](auto &&take) {
         qsizetype from = 0;
         while (from < size) {
-            const char *const lf = static_cast<const char *>(std::memchr(text + from, '\n', std::size_t(size - from)));
+            const char *const lf =
+                static_cast<const char *>(std::memchr(text + from, '\n', std::size_t(size - from)));
             qsizetype end = lf ? lf - text : size;
             if (end > from && text[end - 1] == '\r')
                 --end;

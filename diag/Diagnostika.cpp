@@ -3,9 +3,9 @@
 #include "PortMap.h"
 #include "app/Dekl.h"
 #include "app/Otazka.h"
+#include "app/StatusBar.h"
 #include "core/Cislo.h"
 #include "core/SafeSave.h"
-#include "app/StatusBar.h"
 #include "diag/LinkCheck.h"
 #include "diag/LinkStats.h"
 
@@ -324,8 +324,9 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 
     chooseFile = [this]() -> std::optional<QString> {
-        const QString path = rq::saveFileName(this, QStringLiteral("Export transakcí"), QStringLiteral("transakce.csv"),
-                                              QStringLiteral("Soubory CSV (*.csv)"));
+        const QString path =
+            rq::saveFileName(this, QStringLiteral("Export transakcí"), QStringLiteral("transakce.csv"),
+                             QStringLiteral("Soubory CSV (*.csv)"));
         if (path.isEmpty())
             return std::nullopt;
         return path;
@@ -362,8 +363,9 @@ void TFormDiagnostika::updateCheckButton()
     CheckButton->setEnabled(!m_otherDialogOpen && !m_checking);
     CheckButton->setToolTip(
         m_otherDialogOpen
-            ? QStringLiteral("Kontrolu nelze spustit, dokud je otevřen jiný dialog: posílá dotazy po jeho "
-                             "připojení a může přitom změnit komunikační rychlost. Zavřete nejdříve ten dialog.")
+            ? QStringLiteral(
+                  "Kontrolu nelze spustit, dokud je otevřen jiný dialog: posílá dotazy po jeho "
+                  "připojení a může přitom změnit komunikační rychlost. Zavřete nejdříve ten dialog.")
             : QString());
 }
 
@@ -583,7 +585,8 @@ void TFormDiagnostika::CheckButtonClick()
     // Who holds the port is read from every process in /proc: on a worker
     // thread, so that the window answers meanwhile; the rest follows here.
     QPointer<TFormDiagnostika> self(this);
-    const auto check = holdersCheck ? holdersCheck : [](const QString &path) { return CheckDeviceHolders(path); };
+    const auto check =
+        holdersCheck ? holdersCheck : [](const QString &path) { return CheckDeviceHolders(path); };
     QThread *worker = QThread::create([self, check, device] {
         const CheckStep holders = check(device);
         QMetaObject::invokeMethod(

@@ -55,13 +55,13 @@ public:
     QPushButton *ResetButton = nullptr;  // "Vynulovat"
     QPushButton *ExportButton = nullptr; // "Export do CSV…"
     // Checks and port names
-    QPushButton *CheckButton = nullptr;  // "Zkontrolovat spojení"
-    QLineEdit *CheckAddressEdit = nullptr;   // the module address the checks look for
-    QComboBox *CheckBaudComboBox = nullptr;  // ... and its baud rate
-    QTableWidget *CheckTable = nullptr;  // check, finding, what to do
-    QTableWidget *DeviceTable = nullptr; // stable name, device now, port it stands for
-    QComboBox *PortComboBox = nullptr;   // COM1..COM16, USB
-    QPushButton *AssignButton = nullptr; // "Přiřadit portu"
+    QPushButton *CheckButton = nullptr;     // "Zkontrolovat spojení"
+    QLineEdit *CheckAddressEdit = nullptr;  // the module address the checks look for
+    QComboBox *CheckBaudComboBox = nullptr; // ... and its baud rate
+    QTableWidget *CheckTable = nullptr;     // check, finding, what to do
+    QTableWidget *DeviceTable = nullptr;    // stable name, device now, port it stands for
+    QComboBox *PortComboBox = nullptr;      // COM1..COM16, USB
+    QPushButton *AssignButton = nullptr;    // "Přiřadit portu"
     QPushButton *CloseButton = nullptr;
     TStatusBar *StatusBar1 = nullptr;
     QTimer *Timer1 = nullptr;

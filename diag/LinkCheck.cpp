@@ -2,9 +2,9 @@
 
 #include "PortMap.h"
 #include "RqFrame.h"
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "core/Cp1250.h"
 #include "diag/LinkStats.h"
 
 #include <QDir>
@@ -500,7 +500,7 @@ QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const Check
 QString DevicePathToCheck(const TData &data)
 {
     return data.adapterKind == 0 || data.adapterKind == 3 ? DevicePathOf(data.adapterKind, data.comPort)
-                                                           : QString();
+                                                          : QString();
 }
 
 QList<CheckStep> RunLinkChecks(TData &data, quint8 address, quint32 baud,

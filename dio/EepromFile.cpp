@@ -1,7 +1,7 @@
 #include "dio/EepromFile.h"
 
-#include "core/SafeSave.h"
 #include "config/Prenos.h"
+#include "core/SafeSave.h"
 #include "image/Obraz.h"
 
 #include <QFile>

@@ -43,7 +43,6 @@ TForm5::TForm5(QWidget *parent) : TPrenosDialog(parent)
 
     chooseFile = [this](const QString &preset) { return runOpenDialog(preset); };
 
-
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
     auto *fileRow = new QHBoxLayout;
@@ -172,10 +171,12 @@ std::optional<QString> TForm5::runOpenDialog(const QString &preset)
 
 QString TForm5::proposedFileName() const
 {
-    const QString folder =
-        Data && !Data->lastEepromFile.isEmpty() ? QFileInfo(Data->lastEepromFile).absolutePath() : QDir::homePath();
+    const QString folder = Data && !Data->lastEepromFile.isEmpty()
+                               ? QFileInfo(Data->lastEepromFile).absolutePath()
+                               : QDir::homePath();
     const std::optional<ModuleModel> model = Data ? ModelOfIdentity(Data->identity) : std::nullopt;
-    return QDir(folder).filePath(BackupFileName(model ? ModelName(*model) : QString(), Data ? Data->moduleAddress : 0));
+    return QDir(folder).filePath(
+        BackupFileName(model ? ModelName(*model) : QString(), Data ? Data->moduleAddress : 0));
 }
 
 void TForm5::Button2Click()
@@ -207,8 +208,9 @@ void TForm5::Button1Click()
         return;
     // Judged from what the tool knows without asking the module, so a restore
     // without risk sends exactly what it always did.
-    const QStringList risks = RestoreRisks(Work.eeprom, QFileInfo(Work.eepromFileName).size(), Work.eepromFileName,
-                                           Data->moduleAddress, Data->baudRate, Data->identity);
+    const QStringList risks =
+        RestoreRisks(Work.eeprom, QFileInfo(Work.eepromFileName).size(), Work.eepromFileName,
+                     Data->moduleAddress, Data->baudRate, Data->identity);
     if (!risks.isEmpty() && !rq::ask(this, windowTitle(), RestoreQuestion(risks))) {
         setStatusText(EepromText::WriteCancelled);
         return;
@@ -243,4 +245,3 @@ void TForm5::Button5Click()
     Work.eepromFileName = chosen->isEmpty() ? DefaultEepromFileName : *chosen;
     Edit1->setText(Work.eepromFileName);
 }
-

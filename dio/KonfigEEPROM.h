@@ -33,13 +33,13 @@ class TForm5 : public TPrenosDialog
 public:
     explicit TForm5(QWidget *parent = nullptr);
 
-    QLabel *Label1 = nullptr;       // "Název souboru"
-    QLineEdit *Edit1 = nullptr;     // the file name, shown only
-    QPushButton *Button1 = nullptr; // "Zapsat do EEPROM"
-    QPushButton *Button2 = nullptr; // "Načíst z EEPROM"
-    QPushButton *Button3 = nullptr; // "Ok"
-    QPushButton *Button4 = nullptr; // "Cancel"
-    QPushButton *Button5 = nullptr; // "Procházet"
+    QLabel *Label1 = nullptr;           // "Název souboru"
+    QLineEdit *Edit1 = nullptr;         // the file name, shown only
+    QPushButton *Button1 = nullptr;     // "Zapsat do EEPROM"
+    QPushButton *Button2 = nullptr;     // "Načíst z EEPROM"
+    QPushButton *Button3 = nullptr;     // "Ok"
+    QPushButton *Button4 = nullptr;     // "Cancel"
+    QPushButton *Button5 = nullptr;     // "Procházet"
     QFileDialog *OpenDialog1 = nullptr; // made on the first "Procházet" (a file dialog starts threads)
     QProgressBar *ProgressBar1 = nullptr;
 

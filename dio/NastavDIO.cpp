@@ -18,7 +18,8 @@ TForm14::TForm14(QWidget *parent) : TNastavDialog(parent)
     setWindowTitle(QStringLiteral("Nastavení digitálních vstupů/výstupů"));
     const std::array<QString, Fields> captions{QStringLiteral(" Negace DIN "), QStringLiteral("Negace DOUT "),
                                                QStringLiteral(" Počáteční stav DOUT ")};
-    const std::array<QString, Fields> names{QStringLiteral("DIN"), QStringLiteral("DOUT"), QStringLiteral("DOUT")};
+    const std::array<QString, Fields> names{QStringLiteral("DIN"), QStringLiteral("DOUT"),
+                                            QStringLiteral("DOUT")};
     auto *groups = new QHBoxLayout;
     body()->addLayout(groups);
     for (int g = 0; g < Fields; ++g) {

@@ -47,9 +47,11 @@ std::shared_ptr<Connection> find(std::uint32_t handle)
         Table &t = table();
         std::lock_guard lock(t.mutex);
         const auto it = t.connections.find(handle);
-        if (it != t.connections.end()) connection = it->second;
+        if (it != t.connections.end())
+            connection = it->second;
     }
-    if (connection && g_afterLookup) g_afterLookup();
+    if (connection && g_afterLookup)
+        g_afterLookup();
     return connection;
 }
 
@@ -59,7 +61,8 @@ std::uint32_t addConnection(std::unique_ptr<Transport> transport, std::uint32_t 
 {
     Table &t = table();
     std::lock_guard lock(t.mutex);
-    if (t.connections.size() >= kMaxConnections) return TooManyConnections;
+    if (t.connections.size() >= kMaxConnections)
+        return TooManyConnections;
     auto connection = std::make_shared<Connection>();
     connection->transport = std::move(transport);
     do {
@@ -74,10 +77,12 @@ std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t 
                         std::uint32_t third)
 {
     const auto connection = find(handle);
-    if (!connection) return BadHandle;
+    if (!connection)
+        return BadHandle;
     std::lock_guard lock(connection->mutex);
     // Done on another thread may have ended the connection since the lookup.
-    if (!connection->transport) return BadHandle;
+    if (!connection->transport)
+        return BadHandle;
     const std::uint32_t timeout = timeoutMs == 0 ? kDefaultTimeoutMs : timeoutMs;
     const std::uint32_t result = connection->transport->configure(baud, timeout);
     if (result == Ok) {
@@ -92,12 +97,17 @@ std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t
                         std::uint32_t *third)
 {
     const auto connection = find(handle);
-    if (!connection) return BadHandle;
+    if (!connection)
+        return BadHandle;
     std::lock_guard lock(connection->mutex);
-    if (!connection->transport) return BadHandle;
-    if (baud) *baud = connection->baud;
-    if (timeoutMs) *timeoutMs = connection->timeoutMs;
-    if (third) *third = connection->third;
+    if (!connection->transport)
+        return BadHandle;
+    if (baud)
+        *baud = connection->baud;
+    if (timeoutMs)
+        *timeoutMs = connection->timeoutMs;
+    if (third)
+        *third = connection->third;
     return Ok;
 }
 
@@ -113,7 +123,8 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
         result = BadArgument;
     } else {
         for (int i = 0; i < 8; ++i)
-            if (request[i] > 0xFF) result = BadRequest;
+            if (request[i] > 0xFF)
+                result = BadRequest;
         if (result == Ok) {
             rqframe::Request frame;
             frame.address = static_cast<std::uint8_t>(request[0]);
@@ -126,26 +137,31 @@ std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *
                 result = BadHandle; // ended by Done on another thread since the lookup
             else
                 result = connection->transport->transact(frame, reply);
-            if (result == Ok && reply.error != rqframe::ModuleOk) result = moduleErrorCode(reply.error);
+            if (result == Ok && reply.error != rqframe::ModuleOk)
+                result = moduleErrorCode(reply.error);
         }
     }
     if (response)
         for (std::size_t i = 0; i < 4; ++i)
             response[i] = result == Ok ? reply.d[i + 1] : 0;
-    if (status) *status = result == Ok ? reply.d[0] : 0;
-    if (error) *error = result;
+    if (status)
+        *status = result == Ok ? reply.d[0] : 0;
+    if (error)
+        *error = result;
     return result;
 }
 
 std::uint32_t done(std::uint32_t *handle)
 {
-    if (!handle) return BadArgument;
+    if (!handle)
+        return BadArgument;
     std::shared_ptr<Connection> connection;
     {
         Table &t = table();
         std::lock_guard lock(t.mutex);
         const auto it = t.connections.find(*handle);
-        if (it == t.connections.end()) return BadHandle;
+        if (it == t.connections.end())
+            return BadHandle;
         connection = std::move(it->second);
         t.connections.erase(it);
     }

@@ -104,8 +104,9 @@ std::optional<std::uint32_t> judgeSerialReply(const std::uint8_t *sent, const rq
 // UDP: one datagram, while the request with this sequence number waits.
 // Nothing when it belongs to another transaction (to be dropped); Ok with the
 // reply; else the damage it shows.
-std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::size_t size, std::uint16_t sequence,
-                                              const rqframe::Request &request, rqframe::Reply &reply);
+std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::size_t size,
+                                              std::uint16_t sequence, const rqframe::Request &request,
+                                              rqframe::Reply &reply);
 
 // Connection table: handles count up from a start taken from the clock at
 // load, are never 0 and never reused while the library stays loaded, so a

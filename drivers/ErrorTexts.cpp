@@ -75,9 +75,11 @@ constexpr Cp1250 kCp1250[] = {
 
 std::uint8_t toCp1250(char32_t c)
 {
-    if (c < 0x80) return static_cast<std::uint8_t>(c);
+    if (c < 0x80)
+        return static_cast<std::uint8_t>(c);
     for (const Cp1250 &e : kCp1250)
-        if (e.unicode == c) return e.code;
+        if (e.unicode == c)
+            return e.code;
     return '?';
 }
 
@@ -85,7 +87,8 @@ std::uint8_t toCp1250(char32_t c)
 char32_t nextChar(std::string_view text, std::size_t &i)
 {
     const auto b = static_cast<unsigned char>(text[i++]);
-    if (b < 0x80) return b;
+    if (b < 0x80)
+        return b;
     int extra = (b >= 0xF0) ? 3 : (b >= 0xE0) ? 2 : 1;
     char32_t c = b & (0x3F >> extra);
     while (extra-- > 0 && i < text.size())
@@ -112,7 +115,8 @@ void errorText(std::uint32_t code, std::uint32_t *buffer)
 {
     std::string_view found = kUnknown;
     for (const CodeText &e : kTexts)
-        if (e.code == code) found = e.text;
+        if (e.code == code)
+            found = e.text;
     std::string text(found);
     if (const auto at = text.find(kGroupMark); at != std::string::npos) {
         std::lock_guard lock(g_groupMutex);

@@ -20,15 +20,18 @@ extern "C" {
 
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Version)(void)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR()) return vendor->version();
+    if (VendorLibrary *vendor = RQ_VENDOR())
+        return vendor->version();
     return kVersion;
 }
 
 #if defined(RQ_KIND_COM)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uint32_t port)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR_INIT()) return vendor->init(VendorLibrary::Word, handle, nullptr, port);
-    if (!handle || port == 0) return handle ? PortOpenFailed : BadArgument;
+    if (VendorLibrary *vendor = RQ_VENDOR_INIT())
+        return vendor->init(VendorLibrary::Word, handle, nullptr, port);
+    if (!handle || port == 0)
+        return handle ? PortOpenFailed : BadArgument;
     std::unique_ptr<Transport> transport;
     const uint32_t result = openSerial(comPortPath(port), transport);
     return result != Ok ? result : addConnection(std::move(transport), handle);
@@ -44,15 +47,18 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uint32_t baseAddress
 #elif defined(RQ_KIND_PCI)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR_INIT()) return vendor->init(VendorLibrary::Plain, handle, nullptr, 0);
+    if (VendorLibrary *vendor = RQ_VENDOR_INIT())
+        return vendor->init(VendorLibrary::Plain, handle, nullptr, 0);
     // The card's kernel driver does not exist here: say so rather than pretend.
     return handle ? PciCardMissing : BadArgument;
 }
 #elif defined(RQ_KIND_USB)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR_INIT()) return vendor->init(VendorLibrary::Plain, handle, nullptr, 0);
-    if (!handle) return BadArgument;
+    if (VendorLibrary *vendor = RQ_VENDOR_INIT())
+        return vendor->init(VendorLibrary::Plain, handle, nullptr, 0);
+    if (!handle)
+        return BadArgument;
     std::unique_ptr<Transport> transport;
     const uint32_t result = openSerial(usbPath(), transport);
     return result != Ok ? result : addConnection(std::move(transport), handle);
@@ -60,8 +66,10 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle)
 #elif defined(RQ_KIND_LAN)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uintptr_t *block)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR_INIT()) return vendor->init(VendorLibrary::Block, handle, block, 0);
-    if (!handle || !block) return BadArgument;
+    if (VendorLibrary *vendor = RQ_VENDOR_INIT())
+        return vendor->init(VendorLibrary::Block, handle, block, 0);
+    if (!handle || !block)
+        return BadArgument;
     // The block lives only during this call: everything needed is taken now.
     const char *host = reinterpret_cast<const char *>(block[0]);
     const auto port = static_cast<uint32_t>(block[1]);
@@ -77,34 +85,40 @@ RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Init)(uint32_t *handle, uintptr_t *block)
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout,
                                                uint32_t third)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR()) return vendor->setConfig(handle, baud, timeout, third);
+    if (VendorLibrary *vendor = RQ_VENDOR())
+        return vendor->setConfig(handle, baud, timeout, third);
     return setConfig(handle, baud, timeout, third);
 }
 
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(GetConfig)(uint32_t handle, uint32_t *baud, uint32_t *timeout,
                                                uint32_t *third)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR()) return vendor->getConfig(handle, baud, timeout, third);
+    if (VendorLibrary *vendor = RQ_VENDOR())
+        return vendor->getConfig(handle, baud, timeout, third);
     return getConfig(handle, baud, timeout, third);
 }
 
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Send)(uint32_t handle, uint32_t *request, uint32_t *response,
                                           uint32_t *status, uint32_t *error)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR()) return vendor->send(handle, request, response, status, error);
+    if (VendorLibrary *vendor = RQ_VENDOR())
+        return vendor->send(handle, request, response, status, error);
     return send(handle, request, response, status, error);
 }
 
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Done)(uint32_t *handle)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR()) return vendor->done(handle);
+    if (VendorLibrary *vendor = RQ_VENDOR())
+        return vendor->done(handle);
     return done(handle);
 }
 
 RQ_EXPORT uint32_t RQ_CALL RQ_ENTRY(Error)(uint32_t code, uint32_t *buffer)
 {
-    if (VendorLibrary *vendor = RQ_VENDOR()) return vendor->error(code, buffer);
-    if (!buffer) return BadArgument;
+    if (VendorLibrary *vendor = RQ_VENDOR())
+        return vendor->error(code, buffer);
+    if (!buffer)
+        return BadArgument;
     errorText(code, buffer);
     return Ok;
 }

@@ -15,7 +15,8 @@ using Clock = std::chrono::steady_clock;
 inline int remainingMs(Clock::time_point deadline)
 {
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return 0;
+    if (left <= 0)
+        return 0;
     return static_cast<int>((left + 999) / 1000); // round up: never wake just before the deadline
 }
 
@@ -34,9 +35,12 @@ inline int pollUntil(int fd, short events, Clock::time_point deadline)
         }
         pollfd p{fd, events, 0};
         const int n = ::ppoll(&p, 1, &wait, nullptr);
-        if (n > 0) return p.revents;
-        if (n == 0) return 0;
-        if (errno != EINTR) return -1;
+        if (n > 0)
+            return p.revents;
+        if (n == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
     }
 }
 

@@ -28,10 +28,13 @@ template <std::size_t N> void appendCrc(std::array<std::uint8_t, N> &frame)
 
 Decode check(const std::uint8_t *data, std::size_t size, std::size_t expected, std::uint8_t start)
 {
-    if (size != expected) return Decode::BadLength;
-    if (data[0] != start) return Decode::BadStart;
+    if (size != expected)
+        return Decode::BadLength;
+    if (data[0] != start)
+        return Decode::BadStart;
     const std::uint16_t crc = crc16(data, size - 2);
-    if (data[size - 2] != (crc & 0xFF) || data[size - 1] != (crc >> 8)) return Decode::BadCrc;
+    if (data[size - 2] != (crc & 0xFF) || data[size - 1] != (crc >> 8))
+        return Decode::BadCrc;
     return Decode::Ok;
 }
 
@@ -109,7 +112,8 @@ std::array<std::uint8_t, kUdpReplySize> encodeUdpReply(const Reply &reply, std::
 Decode decodeSerialRequest(const std::uint8_t *data, std::size_t size, Request &request)
 {
     const Decode result = check(data, size, kSerialRequestSize, kRequestStart);
-    if (result != Decode::Ok) return result;
+    if (result != Decode::Ok)
+        return result;
     request.address = data[1];
     request.command = data[2];
     request.subcode = data[3];
@@ -121,7 +125,8 @@ Decode decodeSerialRequest(const std::uint8_t *data, std::size_t size, Request &
 Decode decodeSerialReply(const std::uint8_t *data, std::size_t size, Reply &reply)
 {
     const Decode result = check(data, size, kSerialReplySize, kReplyStart);
-    if (result != Decode::Ok) return result;
+    if (result != Decode::Ok)
+        return result;
     reply.address = data[1];
     reply.command = data[2];
     reply.subcode = data[3];
@@ -135,7 +140,8 @@ Decode decodeUdpRequest(const std::uint8_t *data, std::size_t size, Request &req
                         std::uint32_t &baud)
 {
     const Decode result = check(data, size, kUdpRequestSize, kRequestStart);
-    if (result != Decode::Ok) return result;
+    if (result != Decode::Ok)
+        return result;
     sequence = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
     baud = 0;
     for (int i = 0; i < 4; ++i)
@@ -151,7 +157,8 @@ Decode decodeUdpRequest(const std::uint8_t *data, std::size_t size, Request &req
 Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, std::uint16_t &sequence)
 {
     const Decode result = check(data, size, kUdpReplySize, kReplyStart);
-    if (result != Decode::Ok) return result;
+    if (result != Decode::Ok)
+        return result;
     sequence = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
     reply.address = data[3];
     reply.command = data[4];
@@ -176,7 +183,8 @@ Decode decodeConverterFrame(const std::uint8_t *data, std::size_t size, std::uin
                             std::uint16_t &sequence)
 {
     const Decode result = check(data, size, kConverterFrameSize, start);
-    if (result != Decode::Ok) return result;
+    if (result != Decode::Ok)
+        return result;
     sequence = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
     return Decode::Ok;
 }

@@ -79,7 +79,8 @@ Decode decodeUdpReply(const std::uint8_t *data, std::size_t size, Reply &reply, 
 constexpr std::uint8_t kConverterQueryStart = 0xA6;
 constexpr std::uint8_t kConverterReplyStart = 0x6A;
 constexpr std::size_t kConverterFrameSize = 5;
-std::array<std::uint8_t, kConverterFrameSize> encodeConverterFrame(std::uint8_t start, std::uint16_t sequence);
+std::array<std::uint8_t, kConverterFrameSize> encodeConverterFrame(std::uint8_t start,
+                                                                   std::uint16_t sequence);
 Decode decodeConverterFrame(const std::uint8_t *data, std::size_t size, std::uint8_t start,
                             std::uint16_t &sequence);
 
@@ -92,7 +93,8 @@ inline bool answers(const Reply &reply, const Request &request)
     if (reply.address != request.address || reply.command != request.command ||
         reply.subcode != request.subcode)
         return false;
-    if ((request.command == 102 || request.command == 103) && reply.d[1] != request.d[1]) return false;
+    if ((request.command == 102 || request.command == 103) && reply.d[1] != request.d[1])
+        return false;
     return true;
 }
 

@@ -52,7 +52,8 @@ public:
     std::uint32_t open()
     {
         m_fd = ::open(m_path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (m_fd < 0) return openError(errno);
+        if (m_fd < 0)
+            return openError(errno);
         // One master per line: a second program on the same port would steal
         // replies. flock keeps out programs that lock (and our own other
         // connections); TIOCEXCL refuses every later open, also of programs
@@ -67,13 +68,15 @@ public:
         }
         m_exclusive = true;
         const std::uint32_t result = applySettings();
-        if (result != Ok) closeDevice();
+        if (result != Ok)
+            closeDevice();
         return result;
     }
 
     std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) override
     {
-        if (speedOf(baud) == B0) return BadBaudRate;
+        if (speedOf(baud) == B0)
+            return BadBaudRate;
         const std::uint32_t oldBaud = m_baud;
         m_baud = baud;
         m_timeoutMs = timeoutMs;
@@ -90,8 +93,10 @@ public:
         // request; a refusal that the user can mend says what it is.
         if (m_fd < 0) {
             const std::uint32_t opened = open();
-            if (opened == NoPermission || opened == DeviceBusy || opened == PortBusy) return opened;
-            if (opened != Ok) return DeviceGone;
+            if (opened == NoPermission || opened == DeviceBusy || opened == PortBusy)
+                return opened;
+            if (opened != Ok)
+                return DeviceGone;
         }
         const auto frame = rqframe::encodeSerialRequest(request);
         const auto deadline = Clock::now() + std::chrono::milliseconds(m_timeoutMs);
@@ -103,11 +108,15 @@ public:
         // transaction.
         int pending = 0;
         const bool counted = ::ioctl(m_fd, FIONREAD, &pending) == 0;
-        if (counted && pending > 0) m_strayBytes += static_cast<std::uint64_t>(pending);
-        if (!counted || pending > 0) ::tcflush(m_fd, TCIFLUSH);
+        if (counted && pending > 0)
+            m_strayBytes += static_cast<std::uint64_t>(pending);
+        if (!counted || pending > 0)
+            ::tcflush(m_fd, TCIFLUSH);
         std::uint32_t result = writeAll(frame.data(), frame.size(), deadline);
-        if (result == Ok) result = drain(deadline);
-        if (result != Ok) return result;
+        if (result == Ok)
+            result = drain(deadline);
+        if (result != Ok)
+            return result;
         return receive(frame.data(), request, reply, deadline);
     }
 
@@ -117,7 +126,8 @@ private:
     std::uint32_t applySettings()
     {
         termios tio{};
-        if (::tcgetattr(m_fd, &tio) != 0) return PortSetupFailed;
+        if (::tcgetattr(m_fd, &tio) != 0)
+            return PortSetupFailed;
         ::cfmakeraw(&tio);
         tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
         tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -126,16 +136,19 @@ private:
         tio.c_cc[VTIME] = 0;
         ::cfsetispeed(&tio, speedOf(m_baud));
         ::cfsetospeed(&tio, speedOf(m_baud));
-        if (::tcsetattr(m_fd, TCSANOW, &tio) != 0) return PortSetupFailed;
+        if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
+            return PortSetupFailed;
         return Ok;
     }
 
     void closeDevice()
     {
-        if (m_fd < 0) return;
+        if (m_fd < 0)
+            return;
         // The exclusive mark stays on a line someone else still holds open
         // (a pseudo-terminal's other end): take it off again.
-        if (m_exclusive) ::ioctl(m_fd, TIOCNXCL);
+        if (m_exclusive)
+            ::ioctl(m_fd, TIOCNXCL);
         m_exclusive = false;
         ::close(m_fd);
         m_fd = -1;
@@ -145,13 +158,17 @@ private:
     std::uint32_t openError(int error)
     {
         if (error == EACCES || error == EPERM) {
-            struct stat st{};
+            struct stat st
+            {
+            };
             if (::stat(m_path.c_str(), &st) == 0) {
-                if (const group *g = ::getgrgid(st.st_gid)) setDeniedGroup(g->gr_name);
+                if (const group *g = ::getgrgid(st.st_gid))
+                    setDeniedGroup(g->gr_name);
             }
             return NoPermission;
         }
-        if (error == EBUSY) return DeviceBusy;
+        if (error == EBUSY)
+            return DeviceBusy;
         return PortOpenFailed;
     }
 
@@ -163,16 +180,19 @@ private:
     {
         for (;;) {
             int queued = 0;
-            if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0) return lost(errno);
-            if (queued <= 0) return Ok;
+            if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0)
+                return lost(errno);
+            if (queued <= 0)
+                return Ok;
             const auto now = Clock::now();
             if (now >= deadline) {
                 ::tcflush(m_fd, TCOFLUSH); // what is stuck must not go out later
                 return SendFailed;
             }
-            const auto wire = std::chrono::microseconds(static_cast<std::uint64_t>(queued) * 10'000'000ULL / m_baud);
-            const auto wait = std::min<Clock::duration>(std::max<Clock::duration>(wire, std::chrono::microseconds(100)),
-                                                        deadline - now);
+            const auto wire =
+                std::chrono::microseconds(static_cast<std::uint64_t>(queued) * 10'000'000ULL / m_baud);
+            const auto wait = std::min<Clock::duration>(
+                std::max<Clock::duration>(wire, std::chrono::microseconds(100)), deadline - now);
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
             timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
             ::nanosleep(&ts, nullptr);
@@ -198,11 +218,14 @@ private:
                 done += static_cast<std::size_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n < 0 && errno == EAGAIN) {
                 const int ev = pollUntil(m_fd, POLLOUT, deadline);
-                if (ev == 0) return Timeout;
-                if (ev < 0 || (ev & (POLLERR | POLLHUP))) return lost(ev < 0 ? errno : EIO);
+                if (ev == 0)
+                    return Timeout;
+                if (ev < 0 || (ev & (POLLERR | POLLHUP)))
+                    return lost(ev < 0 ? errno : EIO);
                 continue;
             }
             return lost(n < 0 ? errno : EIO);
@@ -220,11 +243,14 @@ private:
             const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
             if (n > 0) {
                 rx.insert(rx.end(), buffer, buffer + n);
-                if (static_cast<std::size_t>(n) < sizeof buffer) return Ok;
+                if (static_cast<std::size_t>(n) < sizeof buffer)
+                    return Ok;
                 continue;
             }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0 || errno == EAGAIN) return Ok;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0 || errno == EAGAIN)
+                return Ok;
             const int error = errno;
             closeDevice();
             return (error == EIO || error == ENXIO || error == ENODEV) ? DeviceGone : ReceiveFailed;
@@ -236,9 +262,12 @@ private:
     int waitInput(Clock::time_point deadline)
     {
         const int ev = pollUntil(m_fd, POLLIN, deadline);
-        if (ev < 0) return -1;
-        if (ev & POLLIN) return 1;
-        if (ev & (POLLERR | POLLHUP | POLLNVAL)) return -1;
+        if (ev < 0)
+            return -1;
+        if (ev & POLLIN)
+            return 1;
+        if (ev & (POLLERR | POLLHUP | POLLNVAL))
+            return -1;
         return 0;
     }
 
@@ -254,12 +283,16 @@ private:
             // so once it is whole and nothing came with it, it is the answer:
             // no waiting for a quiet line. Anything later is dealt with before
             // the next request.
-            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply)) return *verdict;
+            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply))
+                return *verdict;
             const int w = waitInput(deadline);
-            if (w < 0) return lost(EIO);
-            if (w == 0) return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
+            if (w < 0)
+                return lost(EIO);
+            if (w == 0)
+                return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
             const std::uint32_t r = readSome(rx);
-            if (r != Ok) return r;
+            if (r != Ok)
+                return r;
         }
     }
 
@@ -282,19 +315,27 @@ std::optional<std::uint32_t> judgeSerialReply(const std::uint8_t *sent, const rq
         // Local echo of our own request (half-duplex line) comes first; skip it.
         if (!echoSeen && !rx.empty() && rx[0] == rqframe::kRequestStart) {
             const std::size_t n = std::min(rx.size(), rqframe::kSerialRequestSize);
-            if (!std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n), sent)) return NoiseBefore;
-            if (n < rqframe::kSerialRequestSize) return std::nullopt;
+            if (!std::equal(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n), sent))
+                return NoiseBefore;
+            if (n < rqframe::kSerialRequestSize)
+                return std::nullopt;
             rx.erase(rx.begin(), rx.begin() + static_cast<std::ptrdiff_t>(n));
             echoSeen = true;
             continue;
         }
-        if (!rx.empty() && rx[0] != rqframe::kReplyStart) return NoiseBefore;
-        if (rx.size() < rqframe::kSerialReplySize) return std::nullopt;
+        if (!rx.empty() && rx[0] != rqframe::kReplyStart)
+            return NoiseBefore;
+        if (rx.size() < rqframe::kSerialReplySize)
+            return std::nullopt;
         const rqframe::Decode d = rqframe::decodeSerialReply(rx.data(), rqframe::kSerialReplySize, reply);
-        if (d == rqframe::Decode::BadCrc) return BadCrc;
-        if (reply.address != request.address) return WrongAddress;
-        if (!rqframe::answers(reply, request)) return WrongCommand;
-        if (rx.size() > rqframe::kSerialReplySize) return GarbageAfter;
+        if (d == rqframe::Decode::BadCrc)
+            return BadCrc;
+        if (reply.address != request.address)
+            return WrongAddress;
+        if (!rqframe::answers(reply, request))
+            return WrongCommand;
+        if (rx.size() > rqframe::kSerialReplySize)
+            return GarbageAfter;
         return Ok;
     }
 }
@@ -303,7 +344,8 @@ std::uint32_t openSerial(const std::string &path, std::unique_ptr<Transport> &ou
 {
     auto transport = std::make_unique<SerialTransport>(path);
     const std::uint32_t result = transport->open();
-    if (result == Ok) out = std::move(transport);
+    if (result == Ok)
+        out = std::move(transport);
     return result;
 }
 

@@ -27,7 +27,8 @@ public:
 
     std::uint32_t configure(std::uint32_t baud, std::uint32_t timeoutMs) override
     {
-        if (baud == 0) return BadBaudRate;
+        if (baud == 0)
+            return BadBaudRate;
         m_baud = baud;
         m_setConfigTimeoutMs = timeoutMs;
         return Ok;
@@ -48,7 +49,8 @@ public:
         std::uint32_t sent = sendFrame(frame.data(), frame.size());
         if (sent == ConnectionRefused) // an old ICMP error was pending; this one counts
             sent = sendFrame(frame.data(), frame.size());
-        if (sent != Ok) return sent;
+        if (sent != Ok)
+            return sent;
 
         // Most of the wait is one blocking receive with the socket's timeout,
         // so the usual path costs one system call as a bare round trip does.
@@ -62,29 +64,37 @@ public:
         std::uint32_t damage = Ok;
         for (;;) {
             const int left = remainingMs(deadline);
-            if (left <= 0) return damage != Ok ? damage : Timeout;
+            if (left <= 0)
+                return damage != Ok ? damage : Timeout;
             std::uint8_t buffer[512];
             ssize_t n = 0;
             if (left > kTickGuardMs) {
                 const auto blockMs = static_cast<std::uint32_t>(left - kTickGuardMs);
-                if (blockMs != m_socketTimeoutMs) setReceiveTimeout(blockMs);
+                if (blockMs != m_socketTimeoutMs)
+                    setReceiveTimeout(blockMs);
                 n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC);
             } else {
                 const int ready = pollUntil(m_fd, POLLIN, deadline);
-                if (ready < 0) return ReceiveFailed;
-                if (ready == 0) return damage != Ok ? damage : Timeout;
+                if (ready < 0)
+                    return ReceiveFailed;
+                if (ready == 0)
+                    return damage != Ok ? damage : Timeout;
                 n = ::recv(m_fd, buffer, sizeof buffer, MSG_TRUNC | MSG_DONTWAIT);
             }
             if (n < 0) {
-                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-                if (errno == ECONNREFUSED) return ConnectionRefused;
+                if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)
+                    continue;
+                if (errno == ECONNREFUSED)
+                    return ConnectionRefused;
                 return ReceiveFailed;
             }
             const auto size = static_cast<std::size_t>(n);
             const auto verdict =
                 judgeUdpDatagram(buffer, std::min(size, sizeof buffer), m_sequence, request, reply);
-            if (!verdict) continue;
-            if (*verdict == Ok) return Ok;
+            if (!verdict)
+                continue;
+            if (*verdict == Ok)
+                return Ok;
             keep(damage, *verdict);
         }
     }
@@ -92,16 +102,19 @@ public:
 private:
     static void keep(std::uint32_t &damage, std::uint32_t code)
     {
-        if (damage == Ok) damage = code;
+        if (damage == Ok)
+            damage = code;
     }
 
     void dropQueued()
     {
         std::uint8_t buffer[512];
         for (;;) {
-            if (::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC) >= 0) continue;
+            if (::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC) >= 0)
+                continue;
             // An old ICMP error is taken with them; an absent converter refuses the new request again.
-            if (errno != EINTR && errno != ECONNREFUSED) return;
+            if (errno != EINTR && errno != ECONNREFUSED)
+                return;
         }
     }
 
@@ -109,9 +122,12 @@ private:
     {
         for (;;) {
             const ssize_t n = ::send(m_fd, data, size, MSG_NOSIGNAL);
-            if (n == static_cast<ssize_t>(size)) return Ok;
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && errno == ECONNREFUSED) return ConnectionRefused;
+            if (n == static_cast<ssize_t>(size))
+                return Ok;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == ECONNREFUSED)
+                return ConnectionRefused;
             return SendFailed;
         }
     }
@@ -138,8 +154,9 @@ private:
 
 } // namespace
 
-std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::size_t size, std::uint16_t sequence,
-                                              const rqframe::Request &request, rqframe::Reply &reply)
+std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::size_t size,
+                                              std::uint16_t sequence, const rqframe::Request &request,
+                                              rqframe::Reply &reply)
 {
     std::uint16_t seen = 0;
     rqframe::Reply candidate;
@@ -153,9 +170,12 @@ std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::siz
     case rqframe::Decode::Ok:
         break;
     }
-    if (seen != sequence) return std::nullopt;
-    if (candidate.address != request.address) return WrongAddress;
-    if (!rqframe::answers(candidate, request)) return WrongCommand;
+    if (seen != sequence)
+        return std::nullopt;
+    if (candidate.address != request.address)
+        return WrongAddress;
+    if (!rqframe::answers(candidate, request))
+        return WrongCommand;
     reply = candidate;
     return Ok;
 }
@@ -163,19 +183,23 @@ std::optional<std::uint32_t> judgeUdpDatagram(const std::uint8_t *data, std::siz
 std::uint32_t openUdp(const char *host, std::uint32_t port, std::uint32_t timeoutMs,
                       std::unique_ptr<Transport> &out)
 {
-    if (!host || !*host) return BadIpAddress;
-    if (port == 0 || port > 65535) return BadUdpPort;
+    if (!host || !*host)
+        return BadIpAddress;
+    if (port == 0 || port > 65535)
+        return BadUdpPort;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo *list = nullptr;
     const std::string service = std::to_string(port);
-    if (::getaddrinfo(host, service.c_str(), &hints, &list) != 0 || !list) return BadIpAddress;
+    if (::getaddrinfo(host, service.c_str(), &hints, &list) != 0 || !list)
+        return BadIpAddress;
     std::uint32_t result = SocketFailed;
     for (addrinfo *ai = list; ai; ai = ai->ai_next) {
         const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
-        if (fd < 0) continue;
+        if (fd < 0)
+            continue;
         // Connected: the kernel drops datagrams from any other address or port,
         // and reports an absent converter as ECONNREFUSED.
         if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {

@@ -51,7 +51,8 @@ void putText(std::vector<std::uint8_t> &out, const std::string &text)
 std::uint32_t get32(const std::vector<std::uint8_t> &in, std::size_t offset)
 {
     return static_cast<std::uint32_t>(in[offset]) | static_cast<std::uint32_t>(in[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(in[offset + 2]) << 16 | static_cast<std::uint32_t>(in[offset + 3]) << 24;
+           static_cast<std::uint32_t>(in[offset + 2]) << 16 |
+           static_cast<std::uint32_t>(in[offset + 3]) << 24;
 }
 
 std::string directoryOf(const std::string &path)
@@ -64,7 +65,8 @@ std::string directoryOf(const std::string &path)
 std::string findInDirectory(const std::string &directory, const std::string &prefix)
 {
     DIR *dir = ::opendir(directory.c_str());
-    if (!dir) return {};
+    if (!dir)
+        return {};
     const std::string wanted = prefix + ".dll";
     std::string found;
     while (const dirent *entry = ::readdir(dir)) {
@@ -84,8 +86,10 @@ std::string findWine()
     std::size_t start = 0;
     while (start <= list.size()) {
         const std::size_t end = std::min(list.find(':', start), list.size());
-        const std::string candidate = (end > start ? list.substr(start, end - start) : std::string(".")) + "/wine";
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+        const std::string candidate =
+            (end > start ? list.substr(start, end - start) : std::string(".")) + "/wine";
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
         start = end + 1;
     }
     return {};
@@ -103,8 +107,10 @@ std::vector<std::string> bridgeEnvironment()
         debug = debug || std::strncmp(*e, "WINEDEBUG=", 10) == 0;
         overrides = overrides || std::strncmp(*e, "WINEDLLOVERRIDES=", 17) == 0;
     }
-    if (!debug) env.emplace_back("WINEDEBUG=-all");
-    if (!overrides) env.emplace_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+    if (!debug)
+        env.emplace_back("WINEDEBUG=-all");
+    if (!overrides)
+        env.emplace_back("WINEDLLOVERRIDES=mscoree,mshtml=");
     return env;
 }
 
@@ -143,14 +149,22 @@ private:
 std::string generalText(std::uint32_t code)
 {
     switch (code) {
-    case WineMissing: return "Chybí Wine: nainstalujte balíčky wine a wine32";
-    case BridgeMissing: return "Chybí pomocný program rqbridge32.exe";
-    case BridgeStartFailed: return "Program rqbridge32.exe se pod Wine nespustil (chybí balíček wine32?)";
-    case VendorLoadFailed: return "Knihovnu výrobce nelze pod Wine načíst";
-    case VendorIncomplete: return "Knihovně výrobce chybí vstupní bod";
-    case BridgeGone: return "Program rqbridge32.exe skončil nebo neodpovídá; připojte se znovu";
-    case BridgeProtocol: return "Chybná odpověď programu rqbridge32.exe (neodpovídá protokolu)";
-    default: return {};
+    case WineMissing:
+        return "Chybí Wine: nainstalujte balíčky wine a wine32";
+    case BridgeMissing:
+        return "Chybí pomocný program rqbridge32.exe";
+    case BridgeStartFailed:
+        return "Program rqbridge32.exe se pod Wine nespustil (chybí balíček wine32?)";
+    case VendorLoadFailed:
+        return "Knihovnu výrobce nelze pod Wine načíst";
+    case VendorIncomplete:
+        return "Knihovně výrobce chybí vstupní bod";
+    case BridgeGone:
+        return "Program rqbridge32.exe skončil nebo neodpovídá; připojte se znovu";
+    case BridgeProtocol:
+        return "Chybná odpověď programu rqbridge32.exe (neodpovídá protokolu)";
+    default:
+        return {};
     }
 }
 
@@ -159,7 +173,8 @@ std::string generalText(std::uint32_t code)
 std::string ownLibraryPath()
 {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void *>(&ownLibraryPath), &info) == 0 || !info.dli_fname) return {};
+    if (::dladdr(reinterpret_cast<void *>(&ownLibraryPath), &info) == 0 || !info.dli_fname)
+        return {};
     return info.dli_fname;
 }
 
@@ -167,7 +182,8 @@ std::string findVendorLibrary(const std::string &prefix)
 {
     if (const char *dir = std::getenv("RQ_VENDOR_DLL_DIR"); dir && *dir) {
         std::string found = findInDirectory(dir, prefix);
-        if (!found.empty()) return found;
+        if (!found.empty())
+            return found;
     }
     const std::string own = ownLibraryPath();
     return own.empty() ? std::string() : findInDirectory(directoryOf(own), prefix);
@@ -183,14 +199,17 @@ bool answerHeaderFits(const std::uint8_t *header, std::uint16_t operation, std::
     const std::uint32_t op = header[6] | header[7] << 8;
     size = get32(h, 8);
     return get32(h, 0) == RQB_MAGIC_ANSWER && version == RQB_VERSION && op == operation &&
-           size <= RQB_MAX_PAYLOAD && (expectedSize != 0 ? size == expectedSize : size >= RQB_LOAD_ANSWER_FIXED);
+           size <= RQB_MAX_PAYLOAD &&
+           (expectedSize != 0 ? size == expectedSize : size >= RQB_LOAD_ANSWER_FIXED);
 }
 
 bool answerPayloadFits(const std::vector<std::uint8_t> &payload, std::size_t expectedSize)
 {
     // A variable answer (LOAD) counts its text: it must end exactly there.
-    if (expectedSize != 0) return payload.size() == expectedSize;
-    return payload.size() >= RQB_LOAD_ANSWER_FIXED && get32(payload, 8) == payload.size() - RQB_LOAD_ANSWER_FIXED;
+    if (expectedSize != 0)
+        return payload.size() == expectedSize;
+    return payload.size() >= RQB_LOAD_ANSWER_FIXED &&
+           get32(payload, 8) == payload.size() - RQB_LOAD_ANSWER_FIXED;
 }
 
 std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::string &library,
@@ -203,12 +222,13 @@ std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::stri
         return WineMissing;
     }
     if (::access(bridgeExe.c_str(), R_OK) != 0) {
-        detail = "Chybí pomocný program " + bridgeExe.substr(bridgeExe.rfind('/') + 1) + " vedle knihovny lib" +
-                 prefix + ".so";
+        detail = "Chybí pomocný program " + bridgeExe.substr(bridgeExe.rfind('/') + 1) +
+                 " vedle knihovny lib" + prefix + ".so";
         return BridgeMissing;
     }
     int toChild[2], fromChild[2];
-    if (::pipe2(toChild, O_CLOEXEC) != 0) return BridgeStartFailed;
+    if (::pipe2(toChild, O_CLOEXEC) != 0)
+        return BridgeStartFailed;
     if (::pipe2(fromChild, O_CLOEXEC) != 0) {
         ::close(toChild[0]);
         ::close(toChild[1]);
@@ -229,8 +249,10 @@ std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::stri
     const pid_t pid = ::fork();
     if (pid == 0) {
         // Only calls that are safe between fork and exec.
-        if (mainThread && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent)) ::_exit(127);
-        if (::dup2(toChild[0], 0) < 0 || ::dup2(fromChild[1], 1) < 0) ::_exit(127);
+        if (mainThread && (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent))
+            ::_exit(127);
+        if (::dup2(toChild[0], 0) < 0 || ::dup2(fromChild[1], 1) < 0)
+            ::_exit(127);
         ::execve(wine.c_str(), argv, envp.data());
         ::_exit(127);
     }
@@ -261,7 +283,8 @@ std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::stri
     const std::uint32_t status = get32(answer, 0);
     const std::string dll = library.substr(library.rfind('/') + 1);
     if (status == RQB_LOAD_FAILED) {
-        detail = "Knihovnu " + dll + " nelze pod Wine načíst (chyba Windows " + std::to_string(get32(answer, 4)) + ")";
+        detail = "Knihovnu " + dll + " nelze pod Wine načíst (chyba Windows " +
+                 std::to_string(get32(answer, 4)) + ")";
         stop();
         return VendorLoadFailed;
     }
@@ -282,7 +305,8 @@ std::uint32_t BridgeProcess::start(const std::string &bridgeExe, const std::stri
 std::uint32_t BridgeProcess::call(std::uint16_t operation, const std::vector<std::uint8_t> &payload,
                                   std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs)
 {
-    if (!running()) return BridgeGone;
+    if (!running())
+        return BridgeGone;
     std::vector<std::uint8_t> message;
     message.reserve(RQB_HEADER_SIZE + payload.size());
     put32(message, RQB_MAGIC_REQUEST);
@@ -296,7 +320,8 @@ std::uint32_t BridgeProcess::call(std::uint16_t operation, const std::vector<std
 
     std::uint32_t result = writeAll(message.data(), message.size(), timeoutMs);
     std::uint8_t header[RQB_HEADER_SIZE];
-    if (result == Ok) result = readAll(header, sizeof header, deadline);
+    if (result == Ok)
+        result = readAll(header, sizeof header, deadline);
     if (result == Ok) {
         std::uint32_t size = 0;
         if (!answerHeaderFits(header, operation, expectedSize, size)) {
@@ -304,10 +329,12 @@ std::uint32_t BridgeProcess::call(std::uint16_t operation, const std::vector<std
         } else {
             answer.assign(size, 0);
             result = readAll(answer.data(), size, deadline);
-            if (result == Ok && !answerPayloadFits(answer, expectedSize)) result = BridgeProtocol;
+            if (result == Ok && !answerPayloadFits(answer, expectedSize))
+                result = BridgeProtocol;
         }
     }
-    if (result != Ok) kill();
+    if (result != Ok)
+        kill();
     return result;
 }
 
@@ -322,10 +349,13 @@ std::uint32_t BridgeProcess::writeAll(const std::uint8_t *data, std::size_t size
             size -= static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return BridgeGone; // EPIPE: it has ended
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN)
+            return BridgeGone; // EPIPE: it has ended
         const int events = pollUntil(m_to, POLLOUT, deadline);
-        if (events <= 0 || (events & (POLLERR | POLLHUP))) return BridgeGone;
+        if (events <= 0 || (events & (POLLERR | POLLHUP)))
+            return BridgeGone;
     }
     return Ok;
 }
@@ -339,17 +369,23 @@ std::uint32_t BridgeProcess::readAll(std::uint8_t *data, std::size_t size, long 
             size -= static_cast<std::size_t>(n);
             continue;
         }
-        if (n == 0) return BridgeGone; // end of its output: it has ended
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN) return BridgeGone;
+        if (n == 0)
+            return BridgeGone; // end of its output: it has ended
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN)
+            return BridgeGone;
         // Wake up now and then to see whether it died: its output may stay
         // open a while in Wine's server after the process is gone.
         const long long left = deadlineNs - nowNs();
-        if (left <= 0) return BridgeGone;
+        if (left <= 0)
+            return BridgeGone;
         const auto slice = std::chrono::nanoseconds(std::min<long long>(left, 100000000));
         const int events = pollUntil(m_from, POLLIN, Clock::now() + slice);
-        if (events < 0) return BridgeGone;
-        if (events == 0 && exited()) return BridgeGone;
+        if (events < 0)
+            return BridgeGone;
+        if (events == 0 && exited())
+            return BridgeGone;
     }
     return Ok;
 }
@@ -373,18 +409,22 @@ void BridgeProcess::kill()
         }
     }
     m_pid = -1;
-    if (m_to >= 0) ::close(m_to);
-    if (m_from >= 0) ::close(m_from);
+    if (m_to >= 0)
+        ::close(m_to);
+    if (m_from >= 0)
+        ::close(m_from);
     m_to = m_from = -1;
 }
 
 void BridgeProcess::stop()
 {
-    if (m_to >= 0) ::close(m_to);
+    if (m_to >= 0)
+        ::close(m_to);
     m_to = -1;
     // Told to end by the end of its input; a bridge that does not end soon is killed.
     for (int i = 0; i < 200 && m_pid > 0; ++i) {
-        if (exited()) break;
+        if (exited())
+            break;
         ::usleep(5000);
     }
     kill();
@@ -416,27 +456,33 @@ std::string VendorLibrary::bridgeProgram() const
 
 std::uint32_t VendorLibrary::ensureBridge()
 {
-    if (m_bridge.running()) return Ok;
+    if (m_bridge.running())
+        return Ok;
     std::string detail;
     const std::uint32_t result = m_bridge.start(bridgeProgram(), m_library, m_prefix, detail);
-    if (result != Ok) return fail(result, detail);
+    if (result != Ok)
+        return fail(result, detail);
     m_gone = false;
     return Ok;
 }
 
 std::uint32_t VendorLibrary::callBridge(std::uint16_t operation, const std::vector<std::uint8_t> &payload,
-                                        std::vector<std::uint8_t> &answer, std::size_t expectedSize, int timeoutMs,
-                                        bool mayRestart)
+                                        std::vector<std::uint8_t> &answer, std::size_t expectedSize,
+                                        int timeoutMs, bool mayRestart)
 {
-    if (m_gone) return goneFailure();
+    if (m_gone)
+        return goneFailure();
     const std::uint32_t result = m_bridge.call(operation, payload, answer, expectedSize, timeoutMs);
-    if (result == Ok) return Ok;
+    if (result == Ok)
+        return Ok;
     const std::string lost = result == BridgeGone ? goneText() : generalText(result);
-    if (m_connections.empty()) return fail(result, lost);
+    if (m_connections.empty())
+        return fail(result, lost);
     // The request that met the end is lost, but the connections need not
     // be: one new bridge opens them again as they were set up.
     // (The texts fit the 99 characters of an error text.)
-    if (mayRestart && restart()) return fail(result, lost + "; spojení obnoveno");
+    if (mayRestart && restart())
+        return fail(result, lost + "; spojení obnoveno");
     // They stay lost until the next Init, whose own text says why a bridge
     // cannot start.
     m_gone = true;
@@ -448,18 +494,21 @@ bool VendorLibrary::restart()
 {
     m_bridge.kill();
     std::string detail;
-    if (m_bridge.start(bridgeProgram(), m_library, m_prefix, detail) != Ok) return false;
+    if (m_bridge.start(bridgeProgram(), m_library, m_prefix, detail) != Ok)
+        return false;
     for (Connection &c : m_connections) {
         std::vector<std::uint8_t> answer;
         bool opened = m_bridge.call(RQB_INIT, c.init, answer, RQB_INIT_ANSWER, kInitTimeoutMs) == Ok &&
                       get32(answer, 0) == Ok;
-        if (opened) c.bridge = get32(answer, 4);
+        if (opened)
+            c.bridge = get32(answer, 4);
         if (opened && c.configured) {
             std::vector<std::uint8_t> payload;
             for (std::uint32_t w : {c.bridge, c.baud, c.timeout, c.third})
                 put32(payload, w);
-            opened = m_bridge.call(RQB_SETCONFIG, payload, answer, RQB_SETCONFIG_ANSWER, kCallTimeoutMs) == Ok &&
-                     get32(answer, 0) == Ok;
+            opened =
+                m_bridge.call(RQB_SETCONFIG, payload, answer, RQB_SETCONFIG_ANSWER, kCallTimeoutMs) == Ok &&
+                get32(answer, 0) == Ok;
         }
         if (!opened) {
             m_bridge.kill();
@@ -472,7 +521,8 @@ bool VendorLibrary::restart()
 VendorLibrary::Connection *VendorLibrary::connection(std::uint32_t handle)
 {
     for (Connection &c : m_connections)
-        if (c.own == handle) return &c;
+        if (c.own == handle)
+            return &c;
     return nullptr;
 }
 
@@ -503,9 +553,11 @@ int VendorLibrary::sendTimeoutMs() const
 std::uint32_t VendorLibrary::version()
 {
     std::lock_guard lock(m_mutex);
-    if (const std::uint32_t started = ensureBridge(); started != Ok) return started;
+    if (const std::uint32_t started = ensureBridge(); started != Ok)
+        return started;
     std::vector<std::uint8_t> answer;
-    if (callBridge(RQB_VERSION_OP, {}, answer, RQB_VERSION_ANSWER, kCallTimeoutMs) != Ok) return 0;
+    if (callBridge(RQB_VERSION_OP, {}, answer, RQB_VERSION_ANSWER, kCallTimeoutMs) != Ok)
+        return 0;
     return get32(answer, 0);
 }
 
@@ -517,13 +569,17 @@ std::uint32_t VendorLibrary::init(InitForm form, std::uint32_t *handle, const st
         m_bridge.kill();
         m_gone = false;
     }
-    if (const std::uint32_t started = ensureBridge(); started != Ok) return started;
+    if (const std::uint32_t started = ensureBridge(); started != Ok)
+        return started;
     std::vector<std::uint8_t> payload;
-    const std::uint32_t wireForm = form == Word ? RQB_INIT_WORD : form == Plain ? RQB_INIT_PLAIN : RQB_INIT_BLOCK;
+    const std::uint32_t wireForm = form == Word    ? RQB_INIT_WORD
+                                   : form == Plain ? RQB_INIT_PLAIN
+                                                   : RQB_INIT_BLOCK;
     std::uint32_t flags = handle ? RQB_ARG1 : 0;
     std::string text;
     std::uint32_t words[RQB_BLOCK_WORDS] = {};
-    if (form == Word) words[0] = word0;
+    if (form == Word)
+        words[0] = word0;
     if (form == Block && block) {
         flags |= RQB_ARG2;
         for (int i = 0; i < RQB_BLOCK_WORDS; ++i)
@@ -535,7 +591,8 @@ std::uint32_t VendorLibrary::init(InitForm form, std::uint32_t *handle, const st
             const char *ip = reinterpret_cast<const char *>(block[0]);
             text.assign(ip, ::strnlen(ip, RQB_MAX_TEXT));
         }
-        if (block[2] != 0) m_timeoutMs = static_cast<std::uint32_t>(block[2]);
+        if (block[2] != 0)
+            m_timeoutMs = static_cast<std::uint32_t>(block[2]);
     }
     put32(payload, wireForm);
     put32(payload, flags);
@@ -544,13 +601,16 @@ std::uint32_t VendorLibrary::init(InitForm form, std::uint32_t *handle, const st
         put32(payload, w);
     putText(payload, text);
     std::vector<std::uint8_t> answer;
-    if (const std::uint32_t r = callBridge(RQB_INIT, payload, answer, RQB_INIT_ANSWER, kInitTimeoutMs); r != Ok)
+    if (const std::uint32_t r = callBridge(RQB_INIT, payload, answer, RQB_INIT_ANSWER, kInitTimeoutMs);
+        r != Ok)
         return r;
     const std::uint32_t result = get32(answer, 0);
-    if (handle) *handle = get32(answer, 4);
+    if (handle)
+        *handle = get32(answer, 4);
     // The caller keeps the first bridge's handle for good; a later bridge's
     // handle is looked up behind it.
-    if (result == Ok && handle) m_connections.push_back({*handle, *handle, payload});
+    if (result == Ok && handle)
+        m_connections.push_back({*handle, *handle, payload});
     return result;
 }
 
@@ -558,15 +618,18 @@ std::uint32_t VendorLibrary::setConfig(std::uint32_t handle, std::uint32_t baud,
                                        std::uint32_t third)
 {
     std::lock_guard lock(m_mutex);
-    if (const std::uint32_t started = ensureBridge(); started != Ok) return started;
+    if (const std::uint32_t started = ensureBridge(); started != Ok)
+        return started;
     std::vector<std::uint8_t> payload, answer;
     for (std::uint32_t w : {bridgeHandle(handle), baud, timeout, third})
         put32(payload, w);
-    if (const std::uint32_t r = callBridge(RQB_SETCONFIG, payload, answer, RQB_SETCONFIG_ANSWER, kCallTimeoutMs);
+    if (const std::uint32_t r =
+            callBridge(RQB_SETCONFIG, payload, answer, RQB_SETCONFIG_ANSWER, kCallTimeoutMs);
         r != Ok)
         return r;
     const std::uint32_t result = get32(answer, 0);
-    if (result == Ok && timeout != 0) m_timeoutMs = std::max(m_timeoutMs, timeout);
+    if (result == Ok && timeout != 0)
+        m_timeoutMs = std::max(m_timeoutMs, timeout);
     if (Connection *c = connection(handle); c && result == Ok) {
         c->configured = true;
         c->baud = baud;
@@ -580,18 +643,23 @@ std::uint32_t VendorLibrary::getConfig(std::uint32_t handle, std::uint32_t *baud
                                        std::uint32_t *third)
 {
     std::lock_guard lock(m_mutex);
-    if (const std::uint32_t started = ensureBridge(); started != Ok) return started;
+    if (const std::uint32_t started = ensureBridge(); started != Ok)
+        return started;
     std::vector<std::uint8_t> payload, answer;
     put32(payload, bridgeHandle(handle));
     put32(payload, (baud ? RQB_ARG1 : 0) | (timeout ? RQB_ARG2 : 0) | (third ? RQB_ARG3 : 0));
     for (std::uint32_t *p : {baud, timeout, third})
         put32(payload, p ? *p : 0);
-    if (const std::uint32_t r = callBridge(RQB_GETCONFIG, payload, answer, RQB_GETCONFIG_ANSWER, kCallTimeoutMs);
+    if (const std::uint32_t r =
+            callBridge(RQB_GETCONFIG, payload, answer, RQB_GETCONFIG_ANSWER, kCallTimeoutMs);
         r != Ok)
         return r;
-    if (baud) *baud = get32(answer, 4);
-    if (timeout) *timeout = get32(answer, 8);
-    if (third) *third = get32(answer, 12);
+    if (baud)
+        *baud = get32(answer, 4);
+    if (timeout)
+        *timeout = get32(answer, 8);
+    if (third)
+        *third = get32(answer, 12);
     return get32(answer, 0);
 }
 
@@ -614,11 +682,15 @@ std::uint32_t VendorLibrary::send(std::uint32_t handle, std::uint32_t *request, 
         result = callBridge(RQB_SEND, payload, answer, RQB_SEND_ANSWER, sendTimeoutMs());
         if (result == Ok) {
             for (int i = 0; i < RQB_RECORD_WORDS; ++i) {
-                if (request) request[i] = get32(answer, 4 + 4 * static_cast<std::size_t>(i));
-                if (response) response[i] = get32(answer, 404 + 4 * static_cast<std::size_t>(i));
+                if (request)
+                    request[i] = get32(answer, 4 + 4 * static_cast<std::size_t>(i));
+                if (response)
+                    response[i] = get32(answer, 404 + 4 * static_cast<std::size_t>(i));
             }
-            if (status) *status = get32(answer, 804);
-            if (error) *error = get32(answer, 808);
+            if (status)
+                *status = get32(answer, 804);
+            if (error)
+                *error = get32(answer, 808);
             m_lastSendNs = get32(answer, 812) | static_cast<std::uint64_t>(get32(answer, 816)) << 32;
             return get32(answer, 0);
         }
@@ -627,8 +699,10 @@ std::uint32_t VendorLibrary::send(std::uint32_t handle, std::uint32_t *request, 
     if (response)
         for (int i = 0; i < 4; ++i)
             response[i] = 0;
-    if (status) *status = 0;
-    if (error) *error = result;
+    if (status)
+        *status = 0;
+    if (error)
+        *error = result;
     return result;
 }
 
@@ -637,7 +711,8 @@ std::uint32_t VendorLibrary::done(std::uint32_t *handle)
     std::lock_guard lock(m_mutex);
     if (!m_bridge.running() || m_gone) {
         // The connection ended with the bridge.
-        if (handle) *handle = 0;
+        if (handle)
+            *handle = 0;
         m_gone = false;
         return m_bridge.running() ? Ok : goneFailure();
     }
@@ -648,17 +723,20 @@ std::uint32_t VendorLibrary::done(std::uint32_t *handle)
     // A connection being closed is not worth a new bridge.
     if (const std::uint32_t r = callBridge(RQB_DONE, payload, answer, RQB_DONE_ANSWER, kCallTimeoutMs, false);
         r != Ok) {
-        if (handle) *handle = 0;
+        if (handle)
+            *handle = 0;
         return r;
     }
     const std::uint32_t result = get32(answer, 0);
-    if (handle) *handle = get32(answer, 4);
+    if (handle)
+        *handle = get32(answer, 4);
     if (result == Ok) {
         m_connections.erase(std::remove_if(m_connections.begin(), m_connections.end(),
                                            [closed](const Connection &c) { return c.own == closed; }),
                             m_connections.end());
         // The last connection is closed: the bridge goes with it.
-        if (m_connections.empty()) m_bridge.stop();
+        if (m_connections.empty())
+            m_bridge.stop();
     }
     return result;
 }
@@ -666,7 +744,8 @@ std::uint32_t VendorLibrary::done(std::uint32_t *handle)
 std::uint32_t VendorLibrary::error(std::uint32_t code, std::uint32_t *buffer)
 {
     std::lock_guard lock(m_mutex);
-    if (!buffer) return BadArgument;
+    if (!buffer)
+        return BadArgument;
     // A failure of the bridge itself: our own text, with what we know.
     if (code != 0 && code == m_lastOwnCode) {
         textToBuffer(m_lastOwnText, buffer);

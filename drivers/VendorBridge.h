@@ -88,11 +88,14 @@ public:
     bool present(bool lookAgain);
 
     std::uint32_t version();
-    std::uint32_t init(InitForm form, std::uint32_t *handle, const std::uintptr_t *block, std::uint32_t word0);
-    std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeout, std::uint32_t third);
-    std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeout, std::uint32_t *third);
-    std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response, std::uint32_t *status,
-                       std::uint32_t *error);
+    std::uint32_t init(InitForm form, std::uint32_t *handle, const std::uintptr_t *block,
+                       std::uint32_t word0);
+    std::uint32_t setConfig(std::uint32_t handle, std::uint32_t baud, std::uint32_t timeout,
+                            std::uint32_t third);
+    std::uint32_t getConfig(std::uint32_t handle, std::uint32_t *baud, std::uint32_t *timeout,
+                            std::uint32_t *third);
+    std::uint32_t send(std::uint32_t handle, std::uint32_t *request, std::uint32_t *response,
+                       std::uint32_t *status, std::uint32_t *error);
     std::uint32_t done(std::uint32_t *handle);
     std::uint32_t error(std::uint32_t code, std::uint32_t *buffer);
 

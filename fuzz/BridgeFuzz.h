@@ -17,14 +17,22 @@ inline std::uint32_t bridgeWord(const std::uint8_t *p)
 inline std::size_t bridgeAnswerSize(std::uint16_t op)
 {
     switch (op) {
-    case RQB_VERSION_OP: return RQB_VERSION_ANSWER;
-    case RQB_INIT: return RQB_INIT_ANSWER;
-    case RQB_SETCONFIG: return RQB_SETCONFIG_ANSWER;
-    case RQB_GETCONFIG: return RQB_GETCONFIG_ANSWER;
-    case RQB_SEND: return RQB_SEND_ANSWER;
-    case RQB_DONE: return RQB_DONE_ANSWER;
-    case RQB_ERROR: return RQB_ERROR_ANSWER;
-    default: return 0;
+    case RQB_VERSION_OP:
+        return RQB_VERSION_ANSWER;
+    case RQB_INIT:
+        return RQB_INIT_ANSWER;
+    case RQB_SETCONFIG:
+        return RQB_SETCONFIG_ANSWER;
+    case RQB_GETCONFIG:
+        return RQB_GETCONFIG_ANSWER;
+    case RQB_SEND:
+        return RQB_SEND_ANSWER;
+    case RQB_DONE:
+        return RQB_DONE_ANSWER;
+    case RQB_ERROR:
+        return RQB_ERROR_ANSWER;
+    default:
+        return 0;
     }
 }
 

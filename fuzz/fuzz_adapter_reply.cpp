@@ -82,8 +82,8 @@ std::uint32_t serialTransaction(const std::vector<std::uint8_t> &sent, const std
 }
 
 // The UDP transport's receive loop without the socket: two datagrams.
-std::uint32_t udpTransaction(const std::vector<std::uint8_t> &bytes, std::size_t split, std::uint16_t sequence,
-                             rqframe::Reply &reply)
+std::uint32_t udpTransaction(const std::vector<std::uint8_t> &bytes, std::size_t split,
+                             std::uint16_t sequence, rqframe::Reply &reply)
 {
     std::uint32_t damage = rqdrv::Ok;
     auto datagram = [&](const std::uint8_t *p, std::size_t k) {

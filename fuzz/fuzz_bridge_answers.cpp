@@ -10,8 +10,8 @@
 //   flags bit 1: make each header's length the expected one
 #include "FuzzSupport.h"
 
-#include "VendorBridge.h"
 #include "BridgeFuzz.h"
+#include "VendorBridge.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<std::uint8_t> bytes(data + 2, data + size);
     std::size_t at = 0;
     for (int call = 0; at < bytes.size(); ++call) {
-        const std::uint16_t op = call == 0 ? RQB_LOAD : static_cast<std::uint16_t>(2 + (pick >> (call % 4 * 2)) % 7);
+        const std::uint16_t op =
+            call == 0 ? RQB_LOAD : static_cast<std::uint16_t>(2 + (pick >> (call % 4 * 2)) % 7);
         const std::size_t expected = bridgeAnswerSize(op);
         if (bytes.size() - at < RQB_HEADER_SIZE)
             break; // the bridge ended mid-header: gone, nothing taken

@@ -14,8 +14,8 @@
 //   mode bit 0 puts it off by -2..+2 bytes.
 #include "FuzzSupport.h"
 
-#include "VendorBridge.h"
 #include "BridgeFuzz.h"
+#include "VendorBridge.h"
 #include "bridgehost/bridge_host.h"
 
 #include <cstddef>
@@ -34,13 +34,20 @@ void put32(std::vector<std::uint8_t> &out, std::uint32_t v)
 std::size_t requestSize(std::uint16_t op)
 {
     switch (op) {
-    case RQB_VERSION_OP: return RQB_VERSION_REQUEST;
-    case RQB_SETCONFIG: return RQB_SETCONFIG_REQUEST;
-    case RQB_GETCONFIG: return RQB_GETCONFIG_REQUEST;
-    case RQB_SEND: return RQB_SEND_REQUEST;
-    case RQB_DONE: return RQB_DONE_REQUEST;
-    case RQB_ERROR: return RQB_ERROR_REQUEST;
-    default: return 8;
+    case RQB_VERSION_OP:
+        return RQB_VERSION_REQUEST;
+    case RQB_SETCONFIG:
+        return RQB_SETCONFIG_REQUEST;
+    case RQB_GETCONFIG:
+        return RQB_GETCONFIG_REQUEST;
+    case RQB_SEND:
+        return RQB_SEND_REQUEST;
+    case RQB_DONE:
+        return RQB_DONE_REQUEST;
+    case RQB_ERROR:
+        return RQB_ERROR_REQUEST;
+    default:
+        return 8;
     }
 }
 
@@ -135,7 +142,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::uint16_t op = static_cast<std::uint16_t>(header[6] | header[7] << 8);
         const std::uint32_t payloadSize = bridgeWord(header + 8);
         FUZZ_CHECK(written - at - RQB_HEADER_SIZE >= payloadSize);
-        const std::vector<std::uint8_t> payload(header + RQB_HEADER_SIZE, header + RQB_HEADER_SIZE + payloadSize);
+        const std::vector<std::uint8_t> payload(header + RQB_HEADER_SIZE,
+                                                header + RQB_HEADER_SIZE + payloadSize);
         if (op == RQB_FAULT) {
             faulted = true;
             FUZZ_CHECK(bridgeWord(header) == RQB_MAGIC_ANSWER && payloadSize >= 4 &&

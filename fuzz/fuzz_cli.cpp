@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         block[i] = static_cast<quint8>(i * 7);
     for (const QString &arg : args) {
         const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        if (eq <= 0) continue;
+        if (eq <= 0)
+            continue;
         for (ModuleModel model : AllModels) {
             EepromBlock copy = block;
             const QString key = arg.left(eq);
@@ -39,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const std::optional<ImageField> f = DecodeField(copy, model, key);
             FUZZ_CHECK(f.has_value());
             for (int o = 0; o < EepromFileSize; ++o)
-                if (!f->offsets.contains(o)) FUZZ_CHECK(copy[std::size_t(o)] == block[std::size_t(o)]);
+                if (!f->offsets.contains(o))
+                    FUZZ_CHECK(copy[std::size_t(o)] == block[std::size_t(o)]);
         }
     }
     return 0;

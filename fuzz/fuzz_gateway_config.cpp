@@ -25,13 +25,16 @@ QString endpointText(const Endpoint &e)
 QByteArray fileOf(const GatewayConfig &c)
 {
     static const char *const adapters[] = {"com", "isa", "pci", "usb", "lan"};
-    QString t = QStringLiteral("[gateway]\nname=%1\nmodbus=%2\nretries=%3\noffline-retry=%4\nallow-writes=%5\n")
-                    .arg(c.name, endpointText(c.modbus))
-                    .arg(c.retries)
-                    .arg(c.offlineRetryMs)
-                    .arg(c.allowWrites ? QStringLiteral("yes") : QStringLiteral("no"));
-    if (c.converter) t += QStringLiteral("converter=%1\n").arg(endpointText(*c.converter));
-    if (c.staleMs) t += QStringLiteral("stale=%1\n").arg(c.staleMs);
+    QString t =
+        QStringLiteral("[gateway]\nname=%1\nmodbus=%2\nretries=%3\noffline-retry=%4\nallow-writes=%5\n")
+            .arg(c.name, endpointText(c.modbus))
+            .arg(c.retries)
+            .arg(c.offlineRetryMs)
+            .arg(c.allowWrites ? QStringLiteral("yes") : QStringLiteral("no"));
+    if (c.converter)
+        t += QStringLiteral("converter=%1\n").arg(endpointText(*c.converter));
+    if (c.staleMs)
+        t += QStringLiteral("stale=%1\n").arg(c.staleMs);
     t += QStringLiteral("[bus]\nadapter=%1\ncom=%2\nisa=%3\nudp-port=%4\nudp-timeout=%5\nbaud=%6\n")
              .arg(QLatin1String(adapters[c.adapter.kind % 5]))
              .arg(c.adapter.comPort)
@@ -39,18 +42,25 @@ QByteArray fileOf(const GatewayConfig &c)
              .arg(c.adapter.udpPort)
              .arg(c.adapter.udpTimeout)
              .arg(c.baud);
-    if (!c.adapter.ipAddress.isEmpty()) t += QStringLiteral("ip=%1\n").arg(c.adapter.ipAddress);
+    if (!c.adapter.ipAddress.isEmpty())
+        t += QStringLiteral("ip=%1\n").arg(c.adapter.ipAddress);
     for (const GatewayModule &m : c.modules) {
-        t += QStringLiteral("[module %1]\naddress=%2\ninterval=%3\n").arg(m.name).arg(m.address).arg(m.intervalMs);
-        if (m.baud) t += QStringLiteral("baud=%1\n").arg(m.baud);
-        if (m.unit >= 0) t += QStringLiteral("unit=%1\n").arg(m.unit);
+        t += QStringLiteral("[module %1]\naddress=%2\ninterval=%3\n")
+                 .arg(m.name)
+                 .arg(m.address)
+                 .arg(m.intervalMs);
+        if (m.baud)
+            t += QStringLiteral("baud=%1\n").arg(m.baud);
+        if (m.unit >= 0)
+            t += QStringLiteral("unit=%1\n").arg(m.unit);
     }
     return t.toUtf8();
 }
 
 bool sameModules(const QList<GatewayModule> &a, const QList<GatewayModule> &b)
 {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (qsizetype k = 0; k < a.size(); ++k)
         if (a[k].name != b[k].name || a[k].address != b[k].address || a[k].baud != b[k].baud ||
             a[k].unit != b[k].unit || a[k].intervalMs != b[k].intervalMs)
@@ -87,11 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     GatewayConfig again;
     const auto error = ParseGatewayIni(fileOf(cfg), QStringLiteral("rqgw.ini"), again);
-    if (error) std::fprintf(stderr, "%s\n%s\n", qPrintable(error->text()), fileOf(cfg).constData());
+    if (error)
+        std::fprintf(stderr, "%s\n%s\n", qPrintable(error->text()), fileOf(cfg).constData());
     FUZZ_CHECK(!error);
     FUZZ_CHECK(sameModules(cfg.modules, again.modules));
     FUZZ_CHECK(again.name == cfg.name && again.modbus == cfg.modbus && again.converter == cfg.converter);
-    FUZZ_CHECK(again.baud == cfg.baud && again.staleMs == cfg.staleMs && again.allowWrites == cfg.allowWrites);
+    FUZZ_CHECK(again.baud == cfg.baud && again.staleMs == cfg.staleMs &&
+               again.allowWrites == cfg.allowWrites);
     FUZZ_CHECK(again.adapter.kind == cfg.adapter.kind && again.adapter.ipAddress == cfg.adapter.ipAddress);
     return 0;
 }

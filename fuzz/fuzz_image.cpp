@@ -89,8 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(after && c.after == after->text);
     }
 
-    const QString identity = size > 600 ? QStringLiteral("RQ-3530  v.1.08") : QStringLiteral("RQ-3510  v.1.08");
-    RestoreRisks(block, qint64(size), QStringLiteral("RQ-3520_a1_2026-01-01.kee"), data && size ? data[0] : 0, 9600, identity);
+    const QString identity =
+        size > 600 ? QStringLiteral("RQ-3530  v.1.08") : QStringLiteral("RQ-3510  v.1.08");
+    RestoreRisks(block, qint64(size), QStringLiteral("RQ-3520_a1_2026-01-01.kee"), data && size ? data[0] : 0,
+                 9600, identity);
     ModelsFitting(block);
     return 0;
 }

@@ -61,7 +61,8 @@ int word(const std::uint8_t *p)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static Server s;
-    if (size < 6 || size > 300) return 0;
+    if (size < 6 || size > 300)
+        return 0;
     const std::uint8_t state = data[0];
     const bool present = state & 1, online = state & 2, stale = state & 4, allowWrites = state & 8;
     constexpr qint64 staleMs = 2000;
@@ -96,11 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::memcpy(frame + 7, pdu, pduSize);
     s.drain(s.sv[0]);
     s.drain(s.sv[1]);
-    if (::send(s.sv[1], frame, 7 + pduSize, 0) != ssize_t(7 + pduSize)) return 0;
+    if (::send(s.sv[1], frame, 7 + pduSize, 0) != ssize_t(7 + pduSize))
+        return 0;
 
     std::uint8_t q[MODBUS_TCP_MAX_ADU_LENGTH];
     const int len = modbus_receive(s.ctx, q);
-    if (len <= 0) return 0; // refused as a frame: the real server closes that client
+    if (len <= 0)
+        return 0; // refused as a frame: the real server closes that client
     const int off = modbus_get_header_length(s.ctx);
     FUZZ_CHECK(off == 7 && len <= int(sizeof q) && len <= int(7 + pduSize));
     const RequestDecision d = DecideRequest(q, len, off, present ? &m : nullptr, allowWrites, now, staleMs);
@@ -132,14 +135,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(a[7] == function || a[7] == std::uint8_t(function + 0x80));
     if (a[7] != function || function >= 0x80) {
         FUZZ_CHECK(got == 9);
-        if (d.exception) FUZZ_CHECK(a[8] == *d.exception);
+        if (d.exception)
+            FUZZ_CHECK(a[8] == *d.exception);
         // A module's own failure is told only for a module that is not fresh.
-        if (a[8] == ModbusException::TargetFailed) FUZZ_CHECK(present && !fresh);
-        if (a[8] == ModbusException::PathUnavailable) FUZZ_CHECK(!present);
+        if (a[8] == ModbusException::TargetFailed)
+            FUZZ_CHECK(present && !fresh);
+        if (a[8] == ModbusException::PathUnavailable)
+            FUZZ_CHECK(!present);
         return 0;
     }
     // A normal answer.
-    FUZZ_CHECK(function != 5 && function != 15); // a write is never answered as done without the polling thread
+    FUZZ_CHECK(function != 5 &&
+               function != 15); // a write is never answered as done without the polling thread
     FUZZ_CHECK(function != 3 && function != 6 && function != 16 && function != 22 && function != 23);
     if (function == 1 || function == 2 || function == 4) {
         FUZZ_CHECK(present);

@@ -147,7 +147,8 @@ void checkCommand(int output, const QByteArray &payload)
     // Canonical forms give the same command.
     QList<QByteArray> forms;
     if (output >= 0)
-        forms = {c.values ? QByteArray("ON") : QByteArray("OFF"), c.values ? QByteArray("1") : QByteArray("0"),
+        forms = {c.values ? QByteArray("ON") : QByteArray("OFF"),
+                 c.values ? QByteArray("1") : QByteArray("0"),
                  c.values ? QByteArray("on") : QByteArray("off")};
     else
         forms = {QByteArray::number(c.values), QByteArray("0x" + QByteArray::number(c.values, 16).toUpper()),
@@ -174,7 +175,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(t.has_value() == expected.has_value());
         if (t) {
             FUZZ_CHECK(t->address == expected->address && t->output == expected->output);
-            FUZZ_CHECK(t->address >= 0 && t->address <= 255 && t->output >= -1 && t->output < RegisterMap::Coils);
+            FUZZ_CHECK(t->address >= 0 && t->address <= 255 && t->output >= -1 &&
+                       t->output < RegisterMap::Coils);
             // The canonical topic names the same outputs.
             QByteArray canonical = Base + '/' + QByteArray::number(t->address) + "/dout/";
             if (t->output >= 0)

@@ -4,8 +4,8 @@
 // number, hexadecimal within 32 bits.
 #include "FuzzSupport.h"
 
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
+#include "core/Cp1250.h"
 
 #include <cstddef>
 #include <cstdint>

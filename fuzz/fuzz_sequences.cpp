@@ -10,9 +10,9 @@
 #include "FuzzSupport.h"
 
 #include "app/Dekl.h"
-#include "core/Pauza.h"
 #include "comm/Kxxx638.h"
 #include "config/Prenos.h"
+#include "core/Pauza.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

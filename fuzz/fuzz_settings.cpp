@@ -4,8 +4,8 @@
 
 #include "app/Dekl.h"
 
-#include <QByteArray>
 #include "core/SafeSave.h"
+#include <QByteArray>
 
 #include <cstddef>
 #include <cstdint>

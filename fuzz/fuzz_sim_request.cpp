@@ -43,7 +43,8 @@ struct World
         sim->addModule(std::make_unique<SimModule>(SimModule::Model::RQ3510, QStringLiteral("1.08"), 1, 4));
         sim->addModule(std::make_unique<SimModule>(SimModule::Model::RQ3520, QStringLiteral("1.08"), 2, 4));
         sim->addModule(std::make_unique<SimModule>(SimModule::Model::RQ3530, QStringLiteral("1.08"), 3, 4));
-        sim->setSerialSink([this](const QByteArray &bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); });
+        sim->setSerialSink(
+            [this](const QByteArray &bytes) { replies.insert(replies.end(), bytes.begin(), bytes.end()); });
         replies.clear();
     }
 

@@ -63,7 +63,8 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
     if (key == u"name") {
         if (value.trimmed().isEmpty())
             return QStringLiteral("jméno nesmí být prázdné");
-        if (value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('+')) || value.contains(QLatin1Char('#')))
+        if (value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('+')) ||
+            value.contains(QLatin1Char('#')))
             return QStringLiteral("jméno je součástí témat MQTT: nesmí obsahovat /, + ani #");
         cfg.name = value.trimmed();
         cfg.nameSet = true;
@@ -125,16 +126,16 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
     return std::nullopt;
 }
 
-const QSet<QString> GatewayKeys = {QStringLiteral("name"),    QStringLiteral("modbus"),
-                                   QStringLiteral("converter"), QStringLiteral("retries"),
+const QSet<QString> GatewayKeys = {QStringLiteral("name"),          QStringLiteral("modbus"),
+                                   QStringLiteral("converter"),     QStringLiteral("retries"),
                                    QStringLiteral("offline-retry"), QStringLiteral("stale"),
-                                   QStringLiteral("allow-writes"), QStringLiteral("mqtt"),
-                                   QStringLiteral("mqtt-user"), QStringLiteral("mqtt-password-file"),
-                                   QStringLiteral("mqtt-cafile"), QStringLiteral("mqtt-interval"),
-                                   QStringLiteral("ha-discovery"), QStringLiteral("metrics")};
-const QSet<QString> BusKeys = {QStringLiteral("adapter"), QStringLiteral("com"),         QStringLiteral("isa"),
-                               QStringLiteral("ip"),      QStringLiteral("udp-port"),    QStringLiteral("udp-timeout"),
-                               QStringLiteral("baud")};
+                                   QStringLiteral("allow-writes"),  QStringLiteral("mqtt"),
+                                   QStringLiteral("mqtt-user"),     QStringLiteral("mqtt-password-file"),
+                                   QStringLiteral("mqtt-cafile"),   QStringLiteral("mqtt-interval"),
+                                   QStringLiteral("ha-discovery"),  QStringLiteral("metrics")};
+const QSet<QString> BusKeys = {
+    QStringLiteral("adapter"),  QStringLiteral("com"),         QStringLiteral("isa"), QStringLiteral("ip"),
+    QStringLiteral("udp-port"), QStringLiteral("udp-timeout"), QStringLiteral("baud")};
 
 std::optional<QString> setModule(GatewayModule &m, const QString &key, const QString &value, bool &unitSet)
 {
@@ -294,7 +295,9 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
             continue;
         if (units.contains(unit))
             return fail(moduleLines.at(k), QStringLiteral("unit"),
-                        QStringLiteral("jednotku %1 už má modul %2").arg(unit).arg(modules.at(units.value(unit)).name));
+                        QStringLiteral("jednotku %1 už má modul %2")
+                            .arg(unit)
+                            .arg(modules.at(units.value(unit)).name));
         units.insert(unit, k);
     }
     if (!modules.isEmpty())
@@ -316,18 +319,20 @@ std::optional<ConfigError> LoadGatewayConfig(const QString &file, GatewayConfig 
 
 std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, GatewayCommand &command)
 {
-    const auto fail = [](const QString &key, const QString &reason) { return ConfigError{{}, 0, key, reason}; };
+    const auto fail = [](const QString &key, const QString &reason) {
+        return ConfigError{{}, 0, key, reason};
+    };
     // Options with a value, as the file names them where it has them.
-    static const QSet<QString> valued = {QStringLiteral("config"),  QStringLiteral("check-config"),
-                                         QStringLiteral("adapter"), QStringLiteral("com"),
-                                         QStringLiteral("isa"),     QStringLiteral("ip"),
-                                         QStringLiteral("udp-port"), QStringLiteral("udp-timeout"),
-                                         QStringLiteral("address"), QStringLiteral("baud"),
-                                         QStringLiteral("modbus"),  QStringLiteral("converter"),
-                                         QStringLiteral("retries"), QStringLiteral("offline-retry"),
-                                         QStringLiteral("stale"),   QStringLiteral("name"),
-                                         QStringLiteral("log-level"), QStringLiteral("mqtt"),
-                                         QStringLiteral("mqtt-user"), QStringLiteral("mqtt-password-file"),
+    static const QSet<QString> valued = {QStringLiteral("config"),      QStringLiteral("check-config"),
+                                         QStringLiteral("adapter"),     QStringLiteral("com"),
+                                         QStringLiteral("isa"),         QStringLiteral("ip"),
+                                         QStringLiteral("udp-port"),    QStringLiteral("udp-timeout"),
+                                         QStringLiteral("address"),     QStringLiteral("baud"),
+                                         QStringLiteral("modbus"),      QStringLiteral("converter"),
+                                         QStringLiteral("retries"),     QStringLiteral("offline-retry"),
+                                         QStringLiteral("stale"),       QStringLiteral("name"),
+                                         QStringLiteral("log-level"),   QStringLiteral("mqtt"),
+                                         QStringLiteral("mqtt-user"),   QStringLiteral("mqtt-password-file"),
                                          QStringLiteral("mqtt-cafile"), QStringLiteral("mqtt-interval"),
                                          QStringLiteral("metrics")};
     QList<std::pair<QString, QString>> options;
@@ -418,8 +423,9 @@ QStringList UnitWarnings(const GatewayConfig &cfg)
     QStringList out;
     for (const GatewayModule &m : cfg.modules)
         if (m.unit < 0)
-            out << QStringLiteral("modul %1 (adresa %2) nemá Modbus jednotku 1 až 247: čte se, ale přes Modbus "
-                                  "se nepodává (doplňte unit=)")
+            out << QStringLiteral(
+                       "modul %1 (adresa %2) nemá Modbus jednotku 1 až 247: čte se, ale přes Modbus "
+                       "se nepodává (doplňte unit=)")
                        .arg(m.name)
                        .arg(m.address);
     return out;
@@ -457,10 +463,11 @@ QString GatewayUsage()
 
 QString MqttName(const GatewayConfig &cfg, const QString &hostName)
 {
-    QString raw = cfg.nameSet ? cfg.name
-                              : QStringLiteral("%1-%2").arg(hostName, cfg.file.isEmpty()
-                                                                           ? QString::number(cfg.modbus.port)
-                                                                           : QFileInfo(cfg.file).completeBaseName());
+    QString raw = cfg.nameSet
+                      ? cfg.name
+                      : QStringLiteral("%1-%2").arg(hostName, cfg.file.isEmpty()
+                                                                  ? QString::number(cfg.modbus.port)
+                                                                  : QFileInfo(cfg.file).completeBaseName());
     QString out;
     for (const QChar c : raw)
         out += c.isLetterOrNumber() || c == u'-' || c == u'_' ? c : QChar(u'_');
@@ -474,7 +481,8 @@ bool ReadMqttPassword(const GatewayConfig &cfg, QString &password, QString &erro
         return true;
     QFile f(cfg.mqttPasswordFile);
     if (!f.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("soubor s heslem %1 nelze číst: %2").arg(cfg.mqttPasswordFile, f.errorString());
+        error =
+            QStringLiteral("soubor s heslem %1 nelze číst: %2").arg(cfg.mqttPasswordFile, f.errorString());
         return false;
     }
     password = QString::fromUtf8(f.readLine(4096)).trimmed();

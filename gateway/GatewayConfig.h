@@ -17,10 +17,10 @@ struct GatewayModule
 {
     QString name;
     quint8 address = 0;
-    quint32 baud = 0;     // 0: the bus's rate
-    int unit = -1;        // Modbus unit id 1..247; -1: polled, not served
+    quint32 baud = 0;       // 0: the bus's rate
+    int unit = -1;          // Modbus unit id 1..247; -1: polled, not served
     quint32 intervalMs = 0; // 0: as fast as the bus allows
-    bool found = true;    // false: searched for, not answering yet
+    bool found = true;      // false: searched for, not answering yet
 };
 
 struct Endpoint
@@ -32,19 +32,19 @@ struct Endpoint
 
 struct GatewayConfig
 {
-    QString file;                 // empty: command line only
+    QString file; // empty: command line only
     QString name = QStringLiteral("rqgw");
     Endpoint modbus{QStringLiteral("127.0.0.1"), 1502};
     std::optional<Endpoint> converter;
     AdapterSettings adapter;
-    quint32 baud = 9600;          // the rate of modules that name none
+    quint32 baud = 9600; // the rate of modules that name none
     QList<GatewayModule> modules;
     // Command-line mode: modules are found by a search over these.
     QList<quint8> searchAddresses;
     QList<quint32> searchBauds;
     int retries = 2;
     quint32 offlineRetryMs = 5000;
-    quint32 staleMs = 0;          // 0: three polling rounds, at least 2 s
+    quint32 staleMs = 0; // 0: three polling rounds, at least 2 s
     bool allowWrites = false;
     bool nameSet = false; // name given: else the broker sees host and instance
 

@@ -52,7 +52,8 @@ std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSn
     r[Online] = m.online ? 1 : 0;
     r[LastError] = m.lastError;
     // An age that does not fit says "very old", never a small number.
-    const qint64 age = m.lastCompleteMs < 0 ? 0xFFFFFFFF : std::min<qint64>(nowMs - m.lastCompleteMs, 0xFFFFFFFF);
+    const qint64 age =
+        m.lastCompleteMs < 0 ? 0xFFFFFFFF : std::min<qint64>(nowMs - m.lastCompleteMs, 0xFFFFFFFF);
     putU32(r, Age, static_cast<quint32>(std::max<qint64>(age, 0)));
     putU32(r, Status, m.status);
     putU32(r, Complete, m.completeCycles);
@@ -79,7 +80,10 @@ std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestVie
         if (end > RegisterMap::Coils)
             return IllegalAddress;
         return fresh ? std::nullopt : std::optional<quint8>(TargetFailed);
-    case 6: case 16: case 22: case 23: // holding registers: the map has none
+    case 6:
+    case 16:
+    case 22:
+    case 23: // holding registers: the map has none
         return allowWrites ? IllegalAddress : IllegalFunction;
     case 3:
         return IllegalAddress;
@@ -120,11 +124,17 @@ quint32 MergeCoils(quint32 known, int address, int count, quint32 values)
 const char *UnitSymbol(quint16 code)
 {
     switch (static_cast<UnitCode>(code)) {
-    case UnitCode::Volt: return "V";
-    case UnitCode::Ohm: return "ohm";
-    case UnitCode::Celsius: return "°C";
-    case UnitCode::Kelvin: return "K";
-    case UnitCode::Fahrenheit: return "°F";
-    default: return nullptr;
+    case UnitCode::Volt:
+        return "V";
+    case UnitCode::Ohm:
+        return "ohm";
+    case UnitCode::Celsius:
+        return "°C";
+    case UnitCode::Kelvin:
+        return "K";
+    case UnitCode::Fahrenheit:
+        return "°F";
+    default:
+        return nullptr;
     }
 }

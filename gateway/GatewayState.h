@@ -18,15 +18,19 @@ struct ModuleSnapshot
     QString name;
     quint8 address = 0;
     quint32 baud = 0;
-    int unit = -1; // Modbus unit id, -1 when not served
+    int unit = -1;    // Modbus unit id, -1 when not served
     QString model;    // "RQ-3510", empty before the module identified itself
     QString firmware; // "1.08"
 
     bool online = false;
-    quint8 lastError = 0;     // code of the last failed transaction, 0 after a complete cycle
+    quint8 lastError = 0; // code of the last failed transaction, 0 after a complete cycle
     // Whether the values may still be served: online and younger than the stale age.
-    bool fresh(qint64 nowMs, qint64 staleMs) const { return online && lastCompleteMs >= 0 && nowMs - lastCompleteMs <= staleMs; }
-    qint64 lastCompleteMs = -1; // monotonic ms of the last complete cycle's first read (its oldest value), -1 never
+    bool fresh(qint64 nowMs, qint64 staleMs) const
+    {
+        return online && lastCompleteMs >= 0 && nowMs - lastCompleteMs <= staleMs;
+    }
+    qint64 lastCompleteMs =
+        -1; // monotonic ms of the last complete cycle's first read (its oldest value), -1 never
     quint32 completeCycles = 0;
     quint32 failedCycles = 0;
 
@@ -46,7 +50,15 @@ struct ModuleSnapshot
 
 // The unit codes of the register map: every unit the analog monitor shows,
 // and the raw counts of a thermometer that is not set to degrees.
-enum class UnitCode : quint16 { None = 0, Volt = 1, Ohm = 2, Celsius = 3, Kelvin = 4, Fahrenheit = 5, Counts = 6 };
+enum class UnitCode : quint16 {
+    None = 0,
+    Volt = 1,
+    Ohm = 2,
+    Celsius = 3,
+    Kelvin = 4,
+    Fahrenheit = 5,
+    Counts = 6
+};
 UnitCode UnitCodeOfText(const QString &unit);
 // The unit as plain text for MQTT and metrics ("V", "ohm", "°C", "K", "°F"); nullptr for none or counts.
 const char *UnitSymbol(quint16 code);
@@ -57,8 +69,8 @@ UnitCode TemperatureUnit(quint8 setting);
 namespace RegisterMap {
 constexpr int Coils = 32;
 constexpr int DiscreteInputs = 32;
-constexpr int ValuesEnd = 39;       // input registers 0..38: values and units
-constexpr int StateFirst = 100;     // input registers 100..110: the gateway's view
+constexpr int ValuesEnd = 39;   // input registers 0..38: values and units
+constexpr int StateFirst = 100; // input registers 100..110: the gateway's view
 constexpr int InputRegisterEnd = 111;
 constexpr quint16 Online = 100, LastError = 101, Age = 102, Status = 104, Complete = 106, Failed = 108,
                   OutputsKnown = 110;

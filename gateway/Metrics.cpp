@@ -15,7 +15,8 @@ using prometheus::MetricType;
 
 Metrics::Metrics(const QString &bus, SnapshotStore &store, const std::atomic<quint64> *modbusRequests,
                  std::function<bool()> mqttConnected)
-    : m_bus(bus.toStdString()), m_store(store), m_modbusRequests(modbusRequests), m_mqttConnected(std::move(mqttConnected))
+    : m_bus(bus.toStdString()), m_store(store), m_modbusRequests(modbusRequests),
+      m_mqttConnected(std::move(mqttConnected))
 {
 }
 
@@ -25,9 +26,13 @@ bool Metrics::listen(const Endpoint &at, QString &error)
 {
     const QString host = at.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(at.host) : at.host;
     try {
-        m_exposer = std::make_unique<prometheus::Exposer>(QStringLiteral("%1:%2").arg(host).arg(at.port).toStdString());
+        m_exposer = std::make_unique<prometheus::Exposer>(
+            QStringLiteral("%1:%2").arg(host).arg(at.port).toStdString());
     } catch (const std::exception &e) {
-        error = QStringLiteral("%1:%2 nelze otevřít: %3").arg(at.host).arg(at.port).arg(QString::fromLocal8Bit(e.what()));
+        error = QStringLiteral("%1:%2 nelze otevřít: %3")
+                    .arg(at.host)
+                    .arg(at.port)
+                    .arg(QString::fromLocal8Bit(e.what()));
         return false;
     }
     // The exposer holds a weak pointer; this object owns the strong one and outlives the exposer.
@@ -104,31 +109,43 @@ std::vector<MetricFamily> Metrics::Collect() const
     const QList<ModuleSnapshot> modules = m_store.all();
     const qint64 now = MonotonicMs();
     auto up = family("rq_module_up", "1 while the module answers its cycles", MetricType::Gauge);
-    auto input = family("rq_input_value", "Analog input value in the unit its label names", MetricType::Gauge);
+    auto input =
+        family("rq_input_value", "Analog input value in the unit its label names", MetricType::Gauge);
     auto temp = family("rq_temperature_celsius", "Internal temperature of the module", MetricType::Gauge);
     auto din = family("rq_digital_input", "Digital input level (0 or 1)", MetricType::Gauge);
-    auto dout = family("rq_digital_output", "Digital output as the gateway knows it (0 or 1)", MetricType::Gauge);
+    auto dout =
+        family("rq_digital_output", "Digital output as the gateway knows it (0 or 1)", MetricType::Gauge);
     auto age = family("rq_cycle_age_seconds", "Time since the last complete cycle", MetricType::Gauge);
     auto cycles = family("rq_cycles_total", "Polling cycles by result", MetricType::Counter);
     for (const ModuleSnapshot &m : modules) {
         const std::string a = std::to_string(m.address);
-        up.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"model", m.model.toStdString()}}, m.online, MetricType::Gauge));
-        cycles.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"result", "complete"}}, m.completeCycles, MetricType::Counter));
-        cycles.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"result", "failed"}}, m.failedCycles, MetricType::Counter));
+        up.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"model", m.model.toStdString()}},
+                                   m.online, MetricType::Gauge));
+        cycles.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"result", "complete"}},
+                                       m.completeCycles, MetricType::Counter));
+        cycles.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"result", "failed"}},
+                                       m.failedCycles, MetricType::Counter));
         if (m.lastCompleteMs < 0)
             continue; // nothing read yet: no values to show
-        age.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}}, (now - m.lastCompleteMs) / 1000.0, MetricType::Gauge));
+        age.metric.push_back(
+            metric(L{{"bus", m_bus}, {"address", a}}, (now - m.lastCompleteMs) / 1000.0, MetricType::Gauge));
         for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
             const auto k = static_cast<std::size_t>(i);
             if (m.ainUnit[k] && !std::isnan(m.ain[k]))
-                input.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"input", std::to_string(i)}, {"unit", unitLabel(m.ainUnit[k])}},
+                input.metric.push_back(metric(L{{"bus", m_bus},
+                                                {"address", a},
+                                                {"input", std::to_string(i)},
+                                                {"unit", unitLabel(m.ainUnit[k])}},
                                               shown(m.ain[k], m.ainDecimals[k]), MetricType::Gauge));
         }
         if (static_cast<UnitCode>(m.temperatureUnit) == UnitCode::Celsius && !std::isnan(m.temperature))
-            temp.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}}, shown(m.temperature, m.temperatureDecimals), MetricType::Gauge));
+            temp.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}},
+                                         shown(m.temperature, m.temperatureDecimals), MetricType::Gauge));
         for (int i = 0; i < 32; ++i) {
-            din.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"input", std::to_string(i)}}, (m.din >> i) & 1, MetricType::Gauge));
-            dout.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"output", std::to_string(i)}}, (m.dout >> i) & 1, MetricType::Gauge));
+            din.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"input", std::to_string(i)}},
+                                        (m.din >> i) & 1, MetricType::Gauge));
+            dout.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"output", std::to_string(i)}},
+                                         (m.dout >> i) & 1, MetricType::Gauge));
         }
     }
     Link link;
@@ -137,11 +154,15 @@ std::vector<MetricFamily> Metrics::Collect() const
         link = m_link;
     }
     auto tx = family("rq_transactions_total", "Module transactions on the bus", MetricType::Counter);
-    tx.metric.push_back(metric(L{{"bus", m_bus}}, static_cast<double>(link.transactions), MetricType::Counter));
-    auto errors = family("rq_transaction_errors_total", "Failed module transactions by error code", MetricType::Counter);
+    tx.metric.push_back(
+        metric(L{{"bus", m_bus}}, static_cast<double>(link.transactions), MetricType::Counter));
+    auto errors = family("rq_transaction_errors_total", "Failed module transactions by error code",
+                         MetricType::Counter);
     for (const auto &[code, count] : link.errors)
-        errors.metric.push_back(metric(L{{"bus", m_bus}, {"code", std::to_string(code)}}, static_cast<double>(count), MetricType::Counter));
-    auto duration = family("rq_transaction_duration_seconds", "Duration of module transactions, replies and errors", MetricType::Histogram);
+        errors.metric.push_back(metric(L{{"bus", m_bus}, {"code", std::to_string(code)}},
+                                       static_cast<double>(count), MetricType::Counter));
+    auto duration = family("rq_transaction_duration_seconds",
+                           "Duration of module transactions, replies and errors", MetricType::Histogram);
     ClientMetric h;
     h.label = L{{"bus", m_bus}};
     quint64 cumulative = 0;
@@ -157,11 +178,13 @@ std::vector<MetricFamily> Metrics::Collect() const
     std::vector<MetricFamily> out{up, input, temp, din, dout, age, cycles, tx, errors, duration};
     if (m_modbusRequests) {
         auto req = family("rq_modbus_requests_total", "Modbus TCP requests received", MetricType::Counter);
-        req.metric.push_back(metric(L{{"bus", m_bus}}, static_cast<double>(m_modbusRequests->load()), MetricType::Counter));
+        req.metric.push_back(
+            metric(L{{"bus", m_bus}}, static_cast<double>(m_modbusRequests->load()), MetricType::Counter));
         out.push_back(req);
     }
     auto mqtt = family("rq_mqtt_connected", "1 while connected to the MQTT broker", MetricType::Gauge);
-    mqtt.metric.push_back(metric(L{{"bus", m_bus}}, m_mqttConnected && m_mqttConnected() ? 1 : 0, MetricType::Gauge));
+    mqtt.metric.push_back(
+        metric(L{{"bus", m_bus}}, m_mqttConnected && m_mqttConnected() ? 1 : 0, MetricType::Gauge));
     out.push_back(mqtt);
     return out;
 }

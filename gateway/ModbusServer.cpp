@@ -60,7 +60,10 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
     // once, and a handshake dropped from a full queue lingers for seconds.
     m_listen = modbus_tcp_pi_listen(m_ctx, SOMAXCONN);
     if (m_listen < 0) {
-        error = QStringLiteral("%1:%2: %3").arg(at.host).arg(at.port).arg(QString::fromLocal8Bit(modbus_strerror(errno)));
+        error = QStringLiteral("%1:%2: %3")
+                    .arg(at.host)
+                    .arg(at.port)
+                    .arg(QString::fromLocal8Bit(modbus_strerror(errno)));
         return false;
     }
     ::fcntl(m_listen, F_SETFD, FD_CLOEXEC);
@@ -141,7 +144,8 @@ void ModbusServer::acceptClients()
             if (errno == EMFILE || errno == ENFILE) {
                 // Out of descriptors: wait for clients to go instead of spinning.
                 m_acceptPausedUntil = MonotonicMs() + 100;
-                Log(LogLevel::Warning, QStringLiteral("příliš mnoho spojení Modbus: nová se chvíli nepřijímají"));
+                Log(LogLevel::Warning,
+                    QStringLiteral("příliš mnoho spojení Modbus: nová se chvíli nepřijímají"));
             }
             return;
         }
@@ -276,8 +280,10 @@ void ModbusServer::finishWrites()
             if (r.exception) {
                 modbus_reply_exception(m_ctx, c.query.data(), r.exception);
             } else {
-                const std::optional<ModuleSnapshot> m = m_store.byUnit(c.query[static_cast<std::size_t>(off - 1)]);
-                FillMapping(m_map, m ? *m : ModuleSnapshot{}, c.query[static_cast<std::size_t>(off)], MonotonicMs());
+                const std::optional<ModuleSnapshot> m =
+                    m_store.byUnit(c.query[static_cast<std::size_t>(off - 1)]);
+                FillMapping(m_map, m ? *m : ModuleSnapshot{}, c.query[static_cast<std::size_t>(off)],
+                            MonotonicMs());
                 modbus_reply(m_ctx, c.query.data(), static_cast<int>(c.query.size()), m_map);
             }
             c.query.clear();

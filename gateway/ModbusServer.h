@@ -22,8 +22,8 @@ struct RequestDecision
     // Neither: a read, which libmodbus answers from the map (FillMapping) or
     // refuses itself (a malformed quantity); a coil write never gets here.
 };
-RequestDecision DecideRequest(const quint8 *q, int len, int headerLength, const ModuleSnapshot *m, bool allowWrites,
-                              qint64 nowMs, qint64 staleMs);
+RequestDecision DecideRequest(const quint8 *q, int len, int headerLength, const ModuleSnapshot *m,
+                              bool allowWrites, qint64 nowMs, qint64 staleMs);
 // The server's timeouts on a libmodbus context.
 void ConfigureServerContext(modbus_t *ctx);
 // The tables of the register map: coils, discrete inputs, input registers.

@@ -27,7 +27,8 @@ QByteArray quoted(const QString &text)
         if (c == '"' || c == '\\')
             out += '\\';
         if (static_cast<unsigned char>(c) < 0x20)
-            out += QByteArray("\\u00") + QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
+            out += QByteArray("\\u00") +
+                   QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
         else
             out += c;
     }
@@ -47,9 +48,9 @@ QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
     const QDate d = time.date();
     const QTime t = time.time();
     char stamp[48];
-    std::snprintf(stamp, sizeof stamp, ",\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\"", d.year(), d.month(),
-                  d.day(), t.hour(), t.minute(), t.second(), t.msec(), offset < 0 ? '-' : '+', std::abs(offset) / 60,
-                  std::abs(offset) % 60);
+    std::snprintf(stamp, sizeof stamp, ",\"time\":\"%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d\"",
+                  d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec(),
+                  offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
     out += stamp;
     out += m.online ? ",\"online\":true" : ",\"online\":false";
     out += ",\"ain\":[";
@@ -76,7 +77,8 @@ QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
     return out;
 }
 
-MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, SnapshotStore &store, Poller &poller)
+MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, SnapshotStore &store,
+                             Poller &poller)
     : m_cfg(cfg), m_name(name.toUtf8()), m_base("rq/" + name.toUtf8()), m_store(store), m_poller(poller)
 {
 }
@@ -110,14 +112,16 @@ bool MqttPublisher::start(QString &error)
                                   m_cfg.mqttPasswordFile.isEmpty() ? nullptr : pw.constData());
     }
     if (!m_cfg.mqttCafile.isEmpty()) {
-        const int rc = mosquitto_tls_set(m_mosq, m_cfg.mqttCafile.toUtf8().constData(), nullptr, nullptr, nullptr, nullptr);
+        const int rc = mosquitto_tls_set(m_mosq, m_cfg.mqttCafile.toUtf8().constData(), nullptr, nullptr,
+                                         nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             error = QStringLiteral("TLS: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)));
             return false;
         }
     }
     // A broker that is not there yet is no error: the network thread keeps trying.
-    const int rc = mosquitto_connect_async(m_mosq, m_cfg.mqtt->host.toUtf8().constData(), m_cfg.mqtt->port, KeepAliveS);
+    const int rc =
+        mosquitto_connect_async(m_mosq, m_cfg.mqtt->host.toUtf8().constData(), m_cfg.mqtt->port, KeepAliveS);
     if (rc != MOSQ_ERR_SUCCESS)
         Log(LogLevel::Warning, QStringLiteral("broker MQTT %1:%2: %3 (zkouší se dál)")
                                    .arg(m_cfg.mqtt->host)
@@ -139,7 +143,8 @@ void MqttPublisher::stop()
         int mid = 0;
         std::unique_lock lock(m_publishLock);
         m_lastMid = 0;
-        if (mosquitto_publish(m_mosq, &mid, QByteArray(m_base + "/status").constData(), 7, "offline", Qos, true) == MOSQ_ERR_SUCCESS)
+        if (mosquitto_publish(m_mosq, &mid, QByteArray(m_base + "/status").constData(), 7, "offline", Qos,
+                              true) == MOSQ_ERR_SUCCESS)
             m_published.wait_for(lock, std::chrono::seconds(2), [&] { return m_lastMid == mid; });
     }
     // Connected: the network thread ends after sending DISCONNECT. Else it
@@ -158,7 +163,8 @@ QByteArray MqttPublisher::topic(int address, const char *leaf) const
 
 void MqttPublisher::publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid)
 {
-    mosquitto_publish(m_mosq, mid, topic.constData(), static_cast<int>(payload.size()), payload.constData(), Qos, retain);
+    mosquitto_publish(m_mosq, mid, topic.constData(), static_cast<int>(payload.size()), payload.constData(),
+                      Qos, retain);
 }
 
 void MqttPublisher::sendState(int address, Module &mod)
@@ -181,8 +187,8 @@ void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
         m_offsetS = QDateTime::currentDateTime().offsetFromUtc();
         m_offsetAt = now;
     }
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() + m.lastCompleteMs - now,
-                                                          Qt::OffsetFromUTC, m_offsetS);
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(
+        QDateTime::currentMSecsSinceEpoch() + m.lastCompleteMs - now, Qt::OffsetFromUTC, m_offsetS);
     QByteArray json = StateJson(m, time);
     std::lock_guard lock(m_lock);
     Module &mod = m_modules[m.address];
@@ -228,7 +234,8 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
 {
     auto *p = static_cast<MqttPublisher *>(self);
     if (rc != 0) {
-        Log(LogLevel::Error, QStringLiteral("broker MQTT odmítl spojení: %1").arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        Log(LogLevel::Error, QStringLiteral("broker MQTT odmítl spojení: %1")
+                                 .arg(QString::fromUtf8(mosquitto_connack_string(rc))));
         return;
     }
     Log(LogLevel::Info, QStringLiteral("připojeno k brokeru MQTT %1:%2 jako %3")
@@ -245,7 +252,8 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
     p->m_everConnected = true;
     const qint64 now = MonotonicMs();
     for (const ModuleSnapshot &m : all) {
-        p->publish(p->topic(m.address, "availability"), m.fresh(now, p->m_store.staleMs) ? "online" : "offline", true);
+        p->publish(p->topic(m.address, "availability"),
+                   m.fresh(now, p->m_store.staleMs) ? "online" : "offline", true);
         const auto it = p->m_modules.find(m.address);
         if (it == p->m_modules.end())
             continue;
@@ -263,7 +271,8 @@ void MqttPublisher::onDisconnect(mosquitto *, void *self, int rc)
     auto *p = static_cast<MqttPublisher *>(self);
     p->m_connected = false;
     if (rc != 0)
-        Log(LogLevel::Warning, QStringLiteral("spojení s brokerem MQTT ztraceno, zkouší se znovu (1 až 30 s)"));
+        Log(LogLevel::Warning,
+            QStringLiteral("spojení s brokerem MQTT ztraceno, zkouší se znovu (1 až 30 s)"));
 }
 
 void MqttPublisher::onPublish(mosquitto *, void *self, int mid)
@@ -279,14 +288,14 @@ void MqttPublisher::onPublish(mosquitto *, void *self, int mid)
 void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *msg)
 {
     auto *p = static_cast<MqttPublisher *>(self);
-    p->command(QByteArray(msg->topic),
-               QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen > 0 ? msg->payloadlen : 0));
+    p->command(QByteArray(msg->topic), QByteArray(static_cast<const char *>(msg->payload),
+                                                  msg->payloadlen > 0 ? msg->payloadlen : 0));
 }
 
 void MqttPublisher::result(int address, const QString &error)
 {
-    const QByteArray payload = error.isEmpty() ? QByteArray("{\"ok\":true}")
-                                               : "{\"ok\":false,\"error\":" + quoted(error) + '}';
+    const QByteArray payload =
+        error.isEmpty() ? QByteArray("{\"ok\":true}") : "{\"ok\":false,\"error\":" + quoted(error) + '}';
     publish(topic(address, "dout/result"), payload, false);
 }
 
@@ -326,15 +335,16 @@ void MqttPublisher::discover(const ModuleSnapshot &m)
     // while both the gateway and the module are.
     const QByteArray id = "rq_" + m_name + '_' + QByteArray::number(m.address);
     const QByteArray state = topic(m.address, "state");
-    const QByteArray common =
-        ",\"state_topic\":\"" + state + "\",\"availability_mode\":\"all\",\"availability\":[{\"topic\":\"" + m_base +
-        "/status\"},{\"topic\":\"" + topic(m.address, "availability") + "\"}],\"device\":{\"identifiers\":[\"" + id +
-        "\"],\"name\":" + quoted(m.name) + ",\"manufacturer\":\"RQ\",\"model\":" + quoted(m.model) +
-        ",\"sw_version\":" + quoted(m.firmware) + "}";
+    const QByteArray common = ",\"state_topic\":\"" + state +
+                              "\",\"availability_mode\":\"all\",\"availability\":[{\"topic\":\"" + m_base +
+                              "/status\"},{\"topic\":\"" + topic(m.address, "availability") +
+                              "\"}],\"device\":{\"identifiers\":[\"" + id + "\"],\"name\":" + quoted(m.name) +
+                              ",\"manufacturer\":\"RQ\",\"model\":" + quoted(m.model) +
+                              ",\"sw_version\":" + quoted(m.firmware) + "}";
     const auto config = [&](const char *component, const QByteArray &object, const QByteArray &body) {
         publish("homeassistant/" + QByteArray(component) + '/' + id + '_' + object + "/config",
-                "{\"unique_id\":\"" + id + '_' + object + "\",\"object_id\":\"" + id + '_' + object + "\"," + body +
-                    common + '}',
+                "{\"unique_id\":\"" + id + '_' + object + "\",\"object_id\":\"" + id + '_' + object + "\"," +
+                    body + common + '}',
                 true);
     };
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
@@ -344,7 +354,8 @@ void MqttPublisher::discover(const ModuleSnapshot &m)
         const QByteArray n = QByteArray::number(i);
         config("sensor", "ain" + n,
                "\"name\":\"AIN" + n + "\",\"unit_of_measurement\":\"" + u +
-                   "\",\"state_class\":\"measurement\",\"value_template\":\"{{ value_json.ain[" + n + "] }}\"");
+                   "\",\"state_class\":\"measurement\",\"value_template\":\"{{ value_json.ain[" + n +
+                   "] }}\"");
     }
     if (static_cast<UnitCode>(m.temperatureUnit) == UnitCode::Celsius)
         config("sensor", "temperature",
@@ -354,12 +365,14 @@ void MqttPublisher::discover(const ModuleSnapshot &m)
         const QByteArray n = QByteArray::number(i);
         const QByteArray bit = QByteArray::number(1u << i);
         config("binary_sensor", "din" + n,
-               "\"name\":\"DIN" + n + "\",\"value_template\":\"{{ 'ON' if value_json.din | bitwise_and(" + bit +
-                   ") else 'OFF' }}\"");
+               "\"name\":\"DIN" + n + "\",\"value_template\":\"{{ 'ON' if value_json.din | bitwise_and(" +
+                   bit + ") else 'OFF' }}\"");
         if (m_cfg.allowWrites)
-            config("switch", "dout" + n,
-                   "\"name\":\"DOUT" + n + "\",\"command_topic\":\"" + topic(m.address, "dout/") + n +
-                       "/set\",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":\"OFF\","
-                       "\"value_template\":\"{{ 'ON' if value_json.dout | bitwise_and(" + bit + ") else 'OFF' }}\"");
+            config(
+                "switch", "dout" + n,
+                "\"name\":\"DOUT" + n + "\",\"command_topic\":\"" + topic(m.address, "dout/") + n +
+                    "/set\",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":\"OFF\","
+                    "\"value_template\":\"{{ 'ON' if value_json.dout | bitwise_and(" +
+                    bit + ") else 'OFF' }}\"");
     }
 }

@@ -19,9 +19,9 @@
 
 namespace {
 constexpr quint32 StatusReset = 1u << 5;
-constexpr int OfflineAfter = 3;       // failed cycles in a row
-constexpr int HoldMs = 5;             // a client that asks again within this keeps the bus
-constexpr int ClientWriteMs = 2000;   // no polls of a module a client writes to
+constexpr int OfflineAfter = 3;     // failed cycles in a row
+constexpr int HoldMs = 5;           // a client that asks again within this keeps the bus
+constexpr int ClientWriteMs = 2000; // no polls of a module a client writes to
 constexpr int AdapterRetryMs = 10000;
 constexpr int SearchEveryMs = 60000;
 constexpr int IdleStepMs = 50;
@@ -164,11 +164,10 @@ std::vector<CoilWriteResult> Poller::takeWriteResults()
 
 void Poller::applyConfig(const GatewayConfig &cfg)
 {
-    const bool busChanged = cfg.adapter.kind != m_cfg.adapter.kind || cfg.adapter.comPort != m_cfg.adapter.comPort ||
-                            cfg.adapter.ipAddress != m_cfg.adapter.ipAddress ||
-                            cfg.adapter.udpPort != m_cfg.adapter.udpPort ||
-                            cfg.adapter.udpTimeout != m_cfg.adapter.udpTimeout ||
-                            cfg.adapter.isaBase != m_cfg.adapter.isaBase;
+    const bool busChanged =
+        cfg.adapter.kind != m_cfg.adapter.kind || cfg.adapter.comPort != m_cfg.adapter.comPort ||
+        cfg.adapter.ipAddress != m_cfg.adapter.ipAddress || cfg.adapter.udpPort != m_cfg.adapter.udpPort ||
+        cfg.adapter.udpTimeout != m_cfg.adapter.udpTimeout || cfg.adapter.isaBase != m_cfg.adapter.isaBase;
     m_cfg = cfg;
     if (busChanged && m_data.ready())
         closeBus();
@@ -179,7 +178,8 @@ void Poller::applyConfig(const GatewayConfig &cfg)
     for (const GatewayModule &w : wanted) {
         std::unique_ptr<Polled> p;
         for (auto &old : m_modules)
-            if (old && old->cfg.name == w.name && old->cfg.address == w.address && baudOf(*old) == (w.baud ? w.baud : cfg.baud))
+            if (old && old->cfg.name == w.name && old->cfg.address == w.address &&
+                baudOf(*old) == (w.baud ? w.baud : cfg.baud))
                 p = std::move(old);
         if (!p) {
             p = std::make_unique<Polled>();
@@ -226,7 +226,8 @@ bool Poller::ensureBus()
     if (!OpenConfigured(m_data, handle, m_cfg.baud, [&why](const QString &t) { why = t; })) {
         // Said once, and again when it changes: a log line every 10 s helps nobody.
         if (!m_busReported)
-            Log(LogLevel::Error, QStringLiteral("rozhraní nelze otevřít (zkusí se znovu za 10 s): %1").arg(why));
+            Log(LogLevel::Error,
+                QStringLiteral("rozhraní nelze otevřít (zkusí se znovu za 10 s): %1").arg(why));
         m_busReported = true;
         for (auto &p : m_modules) {
             if (p->snap.online)
@@ -255,7 +256,8 @@ bool Poller::useBaud(quint32 baud)
 {
     if (baud == m_baud)
         return true;
-    const quint32 r = ConfigureAdapter(m_data.adapterKind, m_data.handle, baud, ReplyTimeoutOfRate(baud), SetConfigThird);
+    const quint32 r =
+        ConfigureAdapter(m_data.adapterKind, m_data.handle, baud, ReplyTimeoutOfRate(baud), SetConfigThird);
     if (r != 0)
         return false;
     m_baud = baud;
@@ -263,8 +265,8 @@ bool Poller::useBaud(quint32 baud)
     return true;
 }
 
-quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub, ModuleBytes &bytes,
-                                int retries)
+quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub,
+                                ModuleBytes &bytes, int retries)
 {
     const ModuleBytes sent = bytes;
     for (int attempt = 0;; ++attempt) {
@@ -295,7 +297,8 @@ void Poller::run()
                     m_nextSearch = 1;
                 }
                 applyConfig(*next);
-                Log(LogLevel::Info, QStringLiteral("konfigurace znovu načtena: %1 modulů").arg(m_modules.size()));
+                Log(LogLevel::Info,
+                    QStringLiteral("konfigurace znovu načtena: %1 modulů").arg(m_modules.size()));
             }
         }
         if (m_cfg.searchMode() && MonotonicMs() >= m_nextSearch) {
@@ -391,7 +394,8 @@ bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
     p.snap.firmware = identity.mid(11).trimmed();
     p.measured = values[0] >= 1 && values[0] <= 12 ? values[0] : 12;
     p.thermometer = values[1];
-    p.initialOutputs = quint32(values[2]) | quint32(values[3]) << 8 | quint32(values[4]) << 16 | quint32(values[5]) << 24;
+    p.initialOutputs =
+        quint32(values[2]) | quint32(values[3]) << 8 | quint32(values[4]) << 16 | quint32(values[5]) << 24;
     p.infoRead = true;
     return true;
 }
@@ -404,7 +408,8 @@ void Poller::pollModule(Polled &p)
     // costs the others one timeout.
     const bool offline = p.failsInRow >= OfflineAfter;
     const int retries = offline ? 0 : m_cfg.retries;
-    const AnalogCycle::TransactFn tx = [this, retries](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+    const AnalogCycle::TransactFn tx = [this, retries](const TData &d, quint8 a, quint8 c, quint8 s,
+                                                       ModuleBytes &b) {
         return transactRetrying(d, a, c, s, b, retries);
     };
     if (!useBaud(baudOf(p))) {
@@ -471,7 +476,8 @@ void Poller::pollModule(Polled &p)
         s.ainDecimals[k] = r.values[k].decimals;
     }
     s.temperatureUnit = static_cast<quint16>(TemperatureUnit(p.thermometer));
-    s.temperature = s.temperatureUnit ? static_cast<float>(r.temperature().value) : std::numeric_limits<float>::quiet_NaN();
+    s.temperature = s.temperatureUnit ? static_cast<float>(r.temperature().value)
+                                      : std::numeric_limits<float>::quiet_NaN();
     s.temperatureDecimals = r.temperature().decimals;
     s.din = din;
     s.status = status;
@@ -481,7 +487,10 @@ void Poller::pollModule(Polled &p)
     const bool cameOnline = !s.online;
     s.online = true;
     if (p.failsInRow >= OfflineAfter || (cameOnline && s.completeCycles == 1))
-        Log(LogLevel::Info, QStringLiteral("modul %1 (adresa %2, %3 Bd) odpovídá").arg(p.cfg.name).arg(p.cfg.address).arg(baudOf(p)));
+        Log(LogLevel::Info, QStringLiteral("modul %1 (adresa %2, %3 Bd) odpovídá")
+                                .arg(p.cfg.name)
+                                .arg(p.cfg.address)
+                                .arg(baudOf(p)));
     p.failsInRow = 0;
     p.staleTold = false;
     publish(p);
@@ -547,7 +556,8 @@ void Poller::serveClients(int waitMs)
         quint8 buf[64];
         sockaddr_storage from{};
         socklen_t fromLen = sizeof from;
-        const ssize_t n = ::recvfrom(m_udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fromLen);
+        const ssize_t n =
+            ::recvfrom(m_udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (n < 0)
             return;
         handleDatagram(buf, static_cast<int>(n), &from, fromLen);
@@ -563,8 +573,8 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
         ::sendto(m_udp, frame.data(), frame.size(), 0, static_cast<const sockaddr *>(from), fromLen);
     };
     std::uint16_t seq = 0;
-    if (rqframe::decodeConverterFrame(buf, static_cast<std::size_t>(len), rqframe::kConverterQueryStart, seq) ==
-        rqframe::Decode::Ok) {
+    if (rqframe::decodeConverterFrame(buf, static_cast<std::size_t>(len), rqframe::kConverterQueryStart,
+                                      seq) == rqframe::Decode::Ok) {
         reply(rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, seq));
         return;
     }
@@ -586,8 +596,8 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     quint8 d[5] = {req.d[0], req.d[1], req.d[2], req.d[3], req.d[4]};
     quint8 error = 0;
     Record response{};
-    RunModuleTransaction(m_data.adapterKind, m_data.handle, req.address, req.command, req.subcode, d[0], d[1], d[2],
-                         d[3], d[4], error, response.data());
+    RunModuleTransaction(m_data.adapterKind, m_data.handle, req.address, req.command, req.subcode, d[0], d[1],
+                         d[2], d[3], d[4], error, response.data());
     rqframe::Reply r;
     r.address = req.address;
     r.command = req.command;
@@ -608,7 +618,8 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
         target->snap.doutKnown = true;
         publish(*target);
     } else if (req.command == CmdWriteMemory && req.subcode == 0 && (req.d[1] == 62 || req.d[1] == 63)) {
-        Log(LogLevel::Info, QStringLiteral("klient mění adresu nebo rychlost modulu %1").arg(target->cfg.name));
+        Log(LogLevel::Info,
+            QStringLiteral("klient mění adresu nebo rychlost modulu %1").arg(target->cfg.name));
         if (m_cfg.searchMode())
             m_nextSearch = MonotonicMs() + ClientWriteMs;
     } else if (req.command == CmdWriteMemory) {
@@ -634,18 +645,19 @@ void Poller::applyWrites()
                 target = p.get();
         CoilWriteResult r{w.id, ModbusException::TargetFailed, {}};
         if (!target)
-            r.error = QStringLiteral("modul na adrese %1 brána neobsluhuje").arg(w.busAddress >= 0 ? w.busAddress : w.unit);
+            r.error = QStringLiteral("modul na adrese %1 brána neobsluhuje")
+                          .arg(w.busAddress >= 0 ? w.busAddress : w.unit);
         else if (!target->snap.online || !m_data.ready())
             r.error = QStringLiteral("modul %1 je mimo provoz").arg(target->cfg.name);
         else if (!useBaud(baudOf(*target)))
             r.error = QStringLiteral("rychlost %1 Bd nelze nastavit").arg(baudOf(*target));
         else {
             const quint32 next = MergeCoils(target->snap.dout, w.address, w.count, w.values);
-            const quint8 e = WriteDigitalOutputs(
-                m_data, target->cfg.address, next,
-                [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
-                    return transactRetrying(d, a, c, s, b, m_cfg.retries);
-                });
+            const quint8 e =
+                WriteDigitalOutputs(m_data, target->cfg.address, next,
+                                    [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+                                        return transactRetrying(d, a, c, s, b, m_cfg.retries);
+                                    });
             if (e == 0) {
                 target->snap.dout = next;
                 target->snap.doutKnown = true;
@@ -656,7 +668,8 @@ void Poller::applyWrites()
             }
             if (e != 0) {
                 r.error = ErrorText(m_data.adapterKind, e);
-                Log(LogLevel::Warning, QStringLiteral("zápis výstupů modulu %1: %2").arg(target->cfg.name, r.error));
+                Log(LogLevel::Warning,
+                    QStringLiteral("zápis výstupů modulu %1: %2").arg(target->cfg.name, r.error));
             }
         }
         if (w.done)
@@ -678,7 +691,10 @@ namespace {
 class SearchReport : public ScanReport
 {
 public:
-    SearchReport(std::atomic<bool> &stop, std::atomic<qint64> &heartbeat) : m_stop(stop), m_heartbeat(heartbeat) {}
+    SearchReport(std::atomic<bool> &stop, std::atomic<qint64> &heartbeat)
+        : m_stop(stop), m_heartbeat(heartbeat)
+    {
+    }
     void found(const ScanFinding &f) override { findings << f; }
     bool cancelled() const override
     {
@@ -727,7 +743,8 @@ void Poller::search(bool all)
         next.modules << p->cfg;
     for (const ScanFinding &f : report.findings) {
         if (f.kind != ScanFinding::Kind::Module) {
-            Log(LogLevel::Warning, QStringLiteral("adresa %1 (%2 Bd): %3").arg(f.address).arg(f.baud).arg(f.note));
+            Log(LogLevel::Warning,
+                QStringLiteral("adresa %1 (%2 Bd): %3").arg(f.address).arg(f.baud).arg(f.note));
             continue;
         }
         bool known = false;
@@ -744,9 +761,11 @@ void Poller::search(bool all)
         m.baud = f.baud;
         m.unit = f.address >= 1 && f.address <= 247 ? f.address : -1;
         next.modules << m;
-        Log(LogLevel::Info, QStringLiteral("nalezen %1 na adrese %2, %3 Bd").arg(f.identity).arg(f.address).arg(f.baud));
+        Log(LogLevel::Info,
+            QStringLiteral("nalezen %1 na adrese %2, %3 Bd").arg(f.identity).arg(f.address).arg(f.baud));
         if (m.unit < 0)
-            Log(LogLevel::Warning, QStringLiteral("adresa %1 nemá Modbus jednotku: čte se, ale nepodává").arg(f.address));
+            Log(LogLevel::Warning,
+                QStringLiteral("adresa %1 nemá Modbus jednotku: čte se, ale nepodává").arg(f.address));
     }
     // One unit a module: the same address at a second rate is polled, not served.
     QSet<int> units;

@@ -58,7 +58,8 @@ int main(int argc, char **argv)
         if (!ReadMqttPassword(cfg, password, error))
             return fail(QStringLiteral("%1: %2").arg(cfg.file, error), 2);
         if (!cfg.mqttCafile.isEmpty() && !QFileInfo(cfg.mqttCafile).isReadable())
-            return fail(QStringLiteral("%1: mqtt-cafile: soubor %2 nelze číst").arg(cfg.file, cfg.mqttCafile), 2);
+            return fail(QStringLiteral("%1: mqtt-cafile: soubor %2 nelze číst").arg(cfg.file, cfg.mqttCafile),
+                        2);
         std::printf("%s: v pořádku, %lld modulů\n", cfg.file.toUtf8().constData(),
                     static_cast<long long>(cfg.modules.size()));
         return 0;
@@ -112,13 +113,15 @@ int main(int argc, char **argv)
     server.start();
     Log(LogLevel::Info, QStringLiteral("Modbus TCP na %1:%2").arg(cfg.modbus.host).arg(server.port()));
     if (cfg.converter)
-        Log(LogLevel::Info, QStringLiteral("LAN konvertor na %1:%2").arg(cfg.converter->host).arg(poller.converterPort()));
+        Log(LogLevel::Info,
+            QStringLiteral("LAN konvertor na %1:%2").arg(cfg.converter->host).arg(poller.converterPort()));
     // Tests and scripts that asked for port 0 learn the ports here.
     std::printf("modbus %u\n", server.port());
     if (cfg.converter)
         std::printf("converter %u\n", poller.converterPort());
     if (metrics) {
-        Log(LogLevel::Info, QStringLiteral("metriky na http://%1:%2/metrics").arg(cfg.metrics->host).arg(metrics->port()));
+        Log(LogLevel::Info,
+            QStringLiteral("metriky na http://%1:%2/metrics").arg(cfg.metrics->host).arg(metrics->port()));
         std::printf("metrics %u\n", metrics->port());
     }
     std::printf("ready\n");
@@ -144,15 +147,18 @@ int main(int argc, char **argv)
             sd_notify(0, "RELOADING=1");
             GatewayCommand again;
             if (const auto e = ParseGatewayArguments(args, again)) {
-                Log(LogLevel::Error, QStringLiteral("konfigurace nenačtena, platí dosavadní: %1").arg(e->text()));
+                Log(LogLevel::Error,
+                    QStringLiteral("konfigurace nenačtena, platí dosavadní: %1").arg(e->text()));
             } else {
                 if (!(again.config.modbus == cfg.modbus) || again.config.converter != cfg.converter)
                     Log(LogLevel::Warning, QStringLiteral("změna adres serverů se projeví až po restartu"));
                 if (again.config.mqtt != cfg.mqtt || again.config.metrics != cfg.metrics ||
                     again.config.mqttUser != cfg.mqttUser || again.config.mqttCafile != cfg.mqttCafile ||
-                    again.config.mqttIntervalMs != cfg.mqttIntervalMs || again.config.haDiscovery != cfg.haDiscovery ||
+                    again.config.mqttIntervalMs != cfg.mqttIntervalMs ||
+                    again.config.haDiscovery != cfg.haDiscovery ||
                     MqttName(again.config, QString::fromLocal8Bit(host)) != plantName)
-                    Log(LogLevel::Warning, QStringLiteral("změna nastavení MQTT a metrik se projeví až po restartu"));
+                    Log(LogLevel::Warning,
+                        QStringLiteral("změna nastavení MQTT a metrik se projeví až po restartu"));
                 for (const QString &w : UnitWarnings(again.config))
                     Log(LogLevel::Warning, w);
                 poller.reload(again.config);

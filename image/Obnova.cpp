@@ -39,8 +39,8 @@ QList<ModuleModel> ModelsFittingBetter(const EepromBlock &block, ModuleModel con
     return better;
 }
 
-QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QString &fileName, quint8 moduleAddress,
-                         quint32 baudRate, const QString &identity)
+QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QString &fileName,
+                         quint8 moduleAddress, quint32 baudRate, const QString &identity)
 {
     QStringList risks;
     const quint8 address = block[CfgAddr::Address];
@@ -49,9 +49,11 @@ QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QStrin
     const int baud = BaudIndexOfRate(baudRate);
     const quint8 fileBaud = block[CfgAddr::BaudIndex];
     if (fileBaud != baud) {
-        const QString after = fileBaud < BaudItems.size() ? BaudItems.at(fileBaud)
-                                                          : QStringLiteral("neplatná hodnota %1").arg(fileBaud);
-        risks << QStringLiteral("Komunikační rychlost: ") + BaudItems.at(baud) + QStringLiteral(" → ") + after;
+        const QString after = fileBaud < BaudItems.size()
+                                  ? BaudItems.at(fileBaud)
+                                  : QStringLiteral("neplatná hodnota %1").arg(fileBaud);
+        risks << QStringLiteral("Komunikační rychlost: ") + BaudItems.at(baud) + QStringLiteral(" → ") +
+                     after;
     }
     if (const std::optional<ModuleModel> model = ModelOfIdentity(identity)) {
         const QStringList inputs = InvalidInputs(block, *model);
@@ -66,13 +68,15 @@ QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QStrin
             risks << QStringLiteral("Název souboru patří modelu %1 (%2), připojen je %3")
                          .arg(ModelName(*named), QFileInfo(fileName).fileName(), ModelName(*model));
         // Only where no byte gave the file away already.
-        const QList<ModuleModel> better = inputs.isEmpty() ? ModelsFittingBetter(block, *model) : QList<ModuleModel>();
+        const QList<ModuleModel> better =
+            inputs.isEmpty() ? ModelsFittingBetter(block, *model) : QList<ModuleModel>();
         if (!better.isEmpty() && !(named && better.contains(*named))) {
             QStringList names;
             for (ModuleModel m : better)
                 names << ModelName(m);
-            risks << QStringLiteral("Obsah souboru odpovídá spíš modelu %1 než připojenému %2 (platná nastavení "
-                                    "vstupů: %3 proti %4)")
+            risks << QStringLiteral(
+                         "Obsah souboru odpovídá spíš modelu %1 než připojenému %2 (platná nastavení "
+                         "vstupů: %3 proti %4)")
                          .arg(names.join(QStringLiteral(" nebo ")), ModelName(*model))
                          .arg(InputsFitting(block, better.first()))
                          .arg(InputsFitting(block, *model));

@@ -22,8 +22,8 @@
 //   "Obsah souboru odpovídá spíš modelu …"     another model knows more of its input bytes
 //
 // An identity of no known model skips the model reasons.
-QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QString &fileName, quint8 moduleAddress,
-                         quint32 baudRate, const QString &identity);
+QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QString &fileName,
+                         quint8 moduleAddress, quint32 baudRate, const QString &identity);
 
 // The model a backup's file name carries, as this tool names backups
 // ("RQ-3520_a1_2026-12-07.kee"); empty for other names.

@@ -22,8 +22,8 @@ struct FieldDef
     Kind kind;
     QList<int> offsets;
     int bit = -1;
-    int input = -1;       // for Input
-    bool state = false;   // a Bit of the DOUT initial state (else a negation)
+    int input = -1;     // for Input
+    bool state = false; // a Bit of the DOUT initial state (else a negation)
     // The offsets as runs of neighbours [first, end): "other" holds most of
     // the block in a few runs, which compare and count a run at a time.
     QList<std::pair<int, int>> runs = {};
@@ -133,16 +133,27 @@ QString bytesText(qsizetype n)
 QList<FieldDef> buildFieldDefs(ModuleModel model)
 {
     QList<FieldDef> list;
-    list.append({QStringLiteral("address"), QStringLiteral("Adresa modulu"), Kind::Address, {CfgAddr::Address}});
-    list.append({QStringLiteral("baud"), QStringLiteral("Komunikační rychlost"), Kind::Baud, {CfgAddr::BaudIndex}});
+    list.append(
+        {QStringLiteral("address"), QStringLiteral("Adresa modulu"), Kind::Address, {CfgAddr::Address}});
+    list.append(
+        {QStringLiteral("baud"), QStringLiteral("Komunikační rychlost"), Kind::Baud, {CfgAddr::BaudIndex}});
     for (int i = 0; i < inputCount(model); ++i) {
         const QString n = QString::number(i);
-        list.append({QStringLiteral("ain") + n, QStringLiteral("AIN") + n, Kind::Input, {CfgAddr::Ranges + i}, -1, i});
+        list.append({QStringLiteral("ain") + n,
+                     QStringLiteral("AIN") + n,
+                     Kind::Input,
+                     {CfgAddr::Ranges + i},
+                     -1,
+                     i});
     }
     if (model == ModuleModel::RQ3520)
-        list.append({QStringLiteral("count"), QStringLiteral("Počet měřených vstupů"), Kind::Count,
+        list.append({QStringLiteral("count"),
+                     QStringLiteral("Počet měřených vstupů"),
+                     Kind::Count,
                      {CfgAddr::InputCount}});
-    list.append({QStringLiteral("thermometer"), QStringLiteral("Interní teploměr"), Kind::Thermometer,
+    list.append({QStringLiteral("thermometer"),
+                 QStringLiteral("Interní teploměr"),
+                 Kind::Thermometer,
                  {CfgAddr::Thermometer}});
     struct Group
     {
@@ -158,17 +169,30 @@ QList<FieldDef> buildFieldDefs(ModuleModel model)
     for (const Group &g : groups) {
         for (int c = 0; c < 32; ++c) {
             const QString n = QString::number(c);
-            list.append({QLatin1String(g.channel) + n + QLatin1String(g.key), QString::fromUtf8(g.caption) + n,
-                         Kind::Bit, {g.first + 3 * (c / 8)}, c % 8, -1, g.state});
+            list.append({QLatin1String(g.channel) + n + QLatin1String(g.key),
+                         QString::fromUtf8(g.caption) + n,
+                         Kind::Bit,
+                         {g.first + 3 * (c / 8)},
+                         c % 8,
+                         -1,
+                         g.state});
         }
     }
-    list.append({QStringLiteral("ain.gain"), QStringLiteral("Kalibrace AIN – zesílení"), Kind::Gain,
+    list.append({QStringLiteral("ain.gain"),
+                 QStringLiteral("Kalibrace AIN – zesílení"),
+                 Kind::Gain,
                  {CfgAddr::AinGainLow, CfgAddr::AinGainHigh}});
-    list.append({QStringLiteral("ain.offset"), QStringLiteral("Kalibrace AIN – ofset"), Kind::SignedOffset,
+    list.append({QStringLiteral("ain.offset"),
+                 QStringLiteral("Kalibrace AIN – ofset"),
+                 Kind::SignedOffset,
                  {CfgAddr::AinOffsetLow, CfgAddr::AinOffsetHigh}});
-    list.append({QStringLiteral("thermometer.gain"), QStringLiteral("Kalibrace teploměru – zesílení"), Kind::Gain,
+    list.append({QStringLiteral("thermometer.gain"),
+                 QStringLiteral("Kalibrace teploměru – zesílení"),
+                 Kind::Gain,
                  {CfgAddr::ThermoGainLow, CfgAddr::ThermoGainHigh}});
-    list.append({QStringLiteral("thermometer.offset"), QStringLiteral("Kalibrace teploměru – ofset"), Kind::Offset,
+    list.append({QStringLiteral("thermometer.offset"),
+                 QStringLiteral("Kalibrace teploměru – ofset"),
+                 Kind::Offset,
                  {CfgAddr::ThermoOffsetLow, CfgAddr::ThermoOffsetHigh}});
 
     std::array<bool, EepromFileSize> used{};
@@ -191,8 +215,9 @@ QList<FieldDef> buildFieldDefs(ModuleModel model)
 
 const QList<FieldDef> &fieldDefs(ModuleModel model)
 {
-    static const std::array<QList<FieldDef>, 3> all{buildFieldDefs(ModuleModel::RQ3510), buildFieldDefs(ModuleModel::RQ3520),
-                                                buildFieldDefs(ModuleModel::RQ3530)};
+    static const std::array<QList<FieldDef>, 3> all{buildFieldDefs(ModuleModel::RQ3510),
+                                                    buildFieldDefs(ModuleModel::RQ3520),
+                                                    buildFieldDefs(ModuleModel::RQ3530)};
     return all[std::size_t(model)];
 }
 
@@ -250,8 +275,8 @@ void decodeInto(ImageField &f, const EepromBlock &block, ModuleModel model, cons
     case Kind::Gain:
         // 10000 is a gain of 1.
         f.value = word(block, s);
-        f.text = QString::number(f.value) + QStringLiteral(" (") + QLocale().toString(f.value / 10000.0, 'f', 4) +
-                 QLatin1Char(')');
+        f.text = QString::number(f.value) + QStringLiteral(" (") +
+                 QLocale().toString(f.value / 10000.0, 'f', 4) + QLatin1Char(')');
         break;
     case Kind::SignedOffset: {
         // Sign and magnitude: bit 15 is the sign.
@@ -267,7 +292,8 @@ void decodeInto(ImageField &f, const EepromBlock &block, ModuleModel model, cons
     case Kind::Other: {
         qsizetype nonzero = 0;
         for (const auto &[first, end] : s.runs)
-            nonzero += std::count_if(block.cbegin() + first, block.cbegin() + end, [](quint8 b) { return b != 0; });
+            nonzero +=
+                std::count_if(block.cbegin() + first, block.cbegin() + end, [](quint8 b) { return b != 0; });
         f.value = static_cast<int>(s.offsets.size());
         f.text = bytesText(s.offsets.size()) + QStringLiteral(", nenulových: ") + QString::number(nonzero);
         break;
@@ -301,7 +327,8 @@ int indexOf(const QStringList &items, const QString &text)
 
 // The bytes the value gives the field's offsets, or nothing when the value
 // does not fit the field or the model.
-std::optional<QList<int>> encode(const EepromBlock &block, ModuleModel model, const FieldDef &s, const QString &text)
+std::optional<QList<int>> encode(const EepromBlock &block, ModuleModel model, const FieldDef &s,
+                                 const QString &text)
 {
     const QString t = text.trimmed();
     const int byte = block[std::size_t(s.offsets.value(0))];
@@ -524,7 +551,8 @@ QStringList FieldChoices(ModuleModel model, const QString &key)
     }
 }
 
-bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, const QString &value, QString *error)
+bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, const QString &value,
+                 QString *error)
 {
     const FieldDef *s = findFieldDef(model, key);
     QString why;
@@ -537,7 +565,8 @@ bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, cons
             block[std::size_t(s->offsets.at(i))] = quint8(bytes->at(i));
         return true;
     } else
-        why = QStringLiteral("Hodnota „%1“ neplatí pro položku %2 modelu %3.").arg(value, s->key, ModelName(model));
+        why = QStringLiteral("Hodnota „%1“ neplatí pro položku %2 modelu %3.")
+                  .arg(value, s->key, ModelName(model));
     if (error)
         *error = why;
     return false;

@@ -51,13 +51,13 @@ QStringList InvalidInputs(const EepromBlock &block, ModuleModel model);
 
 struct ImageField
 {
-    QString key;       // stable machine name, see above
-    QString caption;   // Czech, as the dialogs name it: "Adresa modulu", "AIN3", "Negace DIN5"
-    QString text;      // the value as the dialogs show it: "9600 Bd", "+/- 2 V", "ano"
-    int value = 0;     // the number behind it: byte, bit (0 or 1) or 16-bit constant
-    bool valid = true; // whether the module model knows the value
+    QString key;        // stable machine name, see above
+    QString caption;    // Czech, as the dialogs name it: "Adresa modulu", "AIN3", "Negace DIN5"
+    QString text;       // the value as the dialogs show it: "9600 Bd", "+/- 2 V", "ano"
+    int value = 0;      // the number behind it: byte, bit (0 or 1) or 16-bit constant
+    bool valid = true;  // whether the module model knows the value
     QList<int> offsets; // block offsets the field lies in (for "other": all of them)
-    int bit = -1;      // bit within offsets[0] for the digital fields, else -1
+    int bit = -1;       // bit within offsets[0] for the digital fields, else -1
 };
 
 // Every field of the model, in a fixed order: address, baud, the inputs,
@@ -72,9 +72,9 @@ struct FieldChange
 {
     QString key;
     QString caption;
-    QString before;      // value text in the first image
-    QString after;       // value text in the second image
-    QList<int> offsets;  // the block offsets whose bytes differ
+    QString before;     // value text in the first image
+    QString after;      // value text in the second image
+    QList<int> offsets; // the block offsets whose bytes differ
     // "Adresa modulu: 1 → 100"; for "other": "Ostatní bajty: liší se 3 bajty".
     QString text() const;
 };

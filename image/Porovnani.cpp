@@ -164,9 +164,8 @@ QList<QPushButton *> TFormPorovnani::startButtons() const
 
 std::optional<QString> TFormPorovnani::runFileDialog(const QString &preset)
 {
-    const QString name = rq::openFileName(
-        this, QStringLiteral("Konfigurační soubor"), preset,
-        QStringLiteral("Konfigurační soubor (*.kee);;Všechny soubory (*)"));
+    const QString name = rq::openFileName(this, QStringLiteral("Konfigurační soubor"), preset,
+                                          QStringLiteral("Konfigurační soubor (*.kee);;Všechny soubory (*)"));
     if (name.isEmpty())
         return std::nullopt;
     return name;
@@ -180,7 +179,7 @@ void TFormPorovnani::browse(int side)
     QString preset = e->text();
     if (preset.isEmpty())
         preset = Data && !Data->lastEepromFile.isEmpty() ? QFileInfo(Data->lastEepromFile).absolutePath()
-                                                          : QDir::homePath();
+                                                         : QDir::homePath();
     const std::optional<QString> chosen = chooseFile(preset);
     if (!chosen || chosen->isEmpty())
         return;
@@ -271,7 +270,8 @@ void TFormPorovnani::Button6Click()
 void TFormPorovnani::refresh()
 {
     Table1->setRowCount(0);
-    const QStringList heads{QStringLiteral("Položka"), m_sides[0].block ? m_sides[0].title : QStringLiteral("První"),
+    const QStringList heads{QStringLiteral("Položka"),
+                            m_sides[0].block ? m_sides[0].title : QStringLiteral("První"),
                             m_sides[1].block ? m_sides[1].title : QStringLiteral("Druhý")};
     Table1->setHorizontalHeaderLabels(heads);
     const bool both = m_sides[0].block && m_sides[1].block;
@@ -289,7 +289,8 @@ void TFormPorovnani::refresh()
     QFont bold = Table1->font();
     bold.setBold(true);
     const QColor marked(255, 224, 160);
-    const auto addRow = [&](const QString &caption, const QString &a, const QString &b, bool differs, bool valid) {
+    const auto addRow = [&](const QString &caption, const QString &a, const QString &b, bool differs,
+                            bool valid) {
         if (CheckBox1->isChecked() && !differs)
             return;
         const int row = Table1->rowCount();
@@ -312,8 +313,8 @@ void TFormPorovnani::refresh()
         const auto change = std::find_if(changes.cbegin(), changes.cend(),
                                          [&a](const FieldChange &c) { return c.key == a.key; });
         const bool differs = change != changes.cend();
-        addRow(a.caption, m_sides[0].block ? a.text : QString(), m_sides[1].block ? b.text : QString(), differs,
-               a.valid && b.valid);
+        addRow(a.caption, m_sides[0].block ? a.text : QString(), m_sides[1].block ? b.text : QString(),
+               differs, a.valid && b.valid);
         // The other bytes one by one, where they differ.
         if (differs && a.key == u"other")
             for (int o : change->offsets)
@@ -324,10 +325,12 @@ void TFormPorovnani::refresh()
 
     if (!both)
         return;
-    QString text = changes.isEmpty() ? QStringLiteral(" Konfigurace se shodují.") : differText(changes.size());
+    QString text =
+        changes.isEmpty() ? QStringLiteral(" Konfigurace se shodují.") : differText(changes.size());
     for (const Side &s : m_sides)
         if (s.size != EepromFileSize)
-            text += QStringLiteral(" Soubor %1 má %2 bajtů, ne %3.").arg(s.title).arg(s.size).arg(EepromFileSize);
+            text +=
+                QStringLiteral(" Soubor %1 má %2 bajtů, ne %3.").arg(s.title).arg(s.size).arg(EepromFileSize);
     setStatusText(text);
 }
 

@@ -35,10 +35,10 @@ public:
     QPushButton *Button3 = nullptr;       // "Načíst z modulu"
     QPushButton *Button4 = nullptr;       // "Přerušit"
     QProgressBar *ProgressBar1 = nullptr;
-    QCheckBox *CheckBox1 = nullptr;       // "Jen rozdíly"
-    QTableWidget *Table1 = nullptr;       // field, first, second
-    QPushButton *Button5 = nullptr;       // "Kopírovat"
-    QPushButton *Button6 = nullptr;       // "Zavřít"
+    QCheckBox *CheckBox1 = nullptr; // "Jen rozdíly"
+    QTableWidget *Table1 = nullptr; // field, first, second
+    QPushButton *Button5 = nullptr; // "Kopírovat"
+    QPushButton *Button6 = nullptr; // "Zavřít"
 
     // Asks for a file to compare: the chosen name, or nothing when the user
     // cancelled. Runs a file dialog unless replaced.

@@ -1,8 +1,8 @@
 #include "live/AnalogCycle.h"
 
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Prikazy.h"
+#include "core/Cp1250.h"
 
 namespace {
 
@@ -117,7 +117,8 @@ quint32 BytesToBits(const ModuleBytes &d)
     return quint32(d[1]) | quint32(d[2]) << 8 | quint32(d[3]) << 16 | quint32(d[4]) << 24;
 }
 
-quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits, const AnalogCycle::TransactFn &transact)
+quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits,
+                         const AnalogCycle::TransactFn &transact)
 {
     ModuleBytes d{};
     const quint8 error = send(transact, data, address, CmdMeasure, SubDigitalInputs, d);
@@ -126,7 +127,8 @@ quint8 ReadDigitalInputs(const TData &data, quint8 address, quint32 &bits, const
     return error;
 }
 
-quint8 ReadStatusRegister(const TData &data, quint8 address, quint32 &bits, const AnalogCycle::TransactFn &transact)
+quint8 ReadStatusRegister(const TData &data, quint8 address, quint32 &bits,
+                          const AnalogCycle::TransactFn &transact)
 {
     ModuleBytes d{};
     const quint8 error = send(transact, data, address, CmdReadStatus, 0, d);
@@ -135,7 +137,8 @@ quint8 ReadStatusRegister(const TData &data, quint8 address, quint32 &bits, cons
     return error;
 }
 
-quint8 WriteDigitalOutputs(const TData &data, quint8 address, quint32 bits, const AnalogCycle::TransactFn &transact)
+quint8 WriteDigitalOutputs(const TData &data, quint8 address, quint32 bits,
+                           const AnalogCycle::TransactFn &transact)
 {
     ModuleBytes d = BitsToBytes(bits);
     return send(transact, data, address, CmdWriteOutputs, SubDigitalInputs, d);

@@ -21,9 +21,9 @@ QString AinUnitText(AinModel model, quint8 range);
 // One measured value as the module reported it.
 struct AnalogValue
 {
-    double value = 0;     // decoded from D1..D4
-    quint8 decimals = 0;  // bits 6..0 of D4: decimals reported and shown
-    QString unit;         // as the monitor shows it; always empty for the temperature
+    double value = 0;    // decoded from D1..D4
+    quint8 decimals = 0; // bits 6..0 of D4: decimals reported and shown
+    QString unit;        // as the monitor shows it; always empty for the temperature
 };
 
 // What one cycle gave.
@@ -39,7 +39,7 @@ struct AnalogReading
     static constexpr int ValueCount = InputCount + 1; // inputs 0..11, then the internal temperature
 
     Outcome outcome = Outcome::NotConnected;
-    quint8 error = 0;  // the failed transaction's code (Failed only)
+    quint8 error = 0; // the failed transaction's code (Failed only)
     std::array<AnalogValue, ValueCount> values{};
 
     bool complete() const { return outcome == Outcome::Complete; }

@@ -23,7 +23,8 @@ QString localised(QString text)
 
 bool allZeroDigits(const QString &text)
 {
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return !c.isDigit() || c == QLatin1Char('0'); });
+    return std::all_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return !c.isDigit() || c == QLatin1Char('0'); });
 }
 } // namespace
 
@@ -39,7 +40,8 @@ QString FormatFixed(double value, int decimals)
     const int kept = std::min(decimals, Precision - 1 - exponent);
     QString text = QString::number(value, 'f', kept);
     const qsizetype point = text.indexOf(QLatin1Char('.'));
-    const qsizetype intDigits = (point < 0 ? text.size() : point) - (text.startsWith(QLatin1Char('-')) ? 1 : 0);
+    const qsizetype intDigits =
+        (point < 0 ? text.size() : point) - (text.startsWith(QLatin1Char('-')) ? 1 : 0);
     if (intDigits > Precision)
         return localised(QString::number(value, 'E', Precision - 1));
     if (decimals > kept) {

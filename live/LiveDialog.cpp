@@ -1,8 +1,8 @@
 #include "live/LiveDialog.h"
 
 #include "app/Dekl.h"
-#include "core/Pauza.h"
 #include "app/StatusBar.h"
+#include "core/Pauza.h"
 #include "live/ValuePanel.h"
 
 #include <QGridLayout>

@@ -4,7 +4,6 @@
 
 #include "live/ValuePanel.h"
 
-
 TForm11::TForm11(QWidget *parent) : TLiveDialog(parent)
 {
     setWindowTitle(QStringLiteral("Okamžité hodnoty digitálních vstupů"));

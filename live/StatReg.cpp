@@ -7,7 +7,6 @@
 
 #include <QPushButton>
 
-
 TForm15::TForm15(QWidget *parent) : TLiveDialog(parent)
 {
     setWindowTitle(QStringLiteral("Status registr"));

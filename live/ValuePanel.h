@@ -17,15 +17,15 @@ class QWidget;
 struct ValueColumn
 {
     QGridLayout *grid = nullptr;
-    int row = 0;               // first grid row of the column (the head, when given)
-    int column = 0;            // grid column of the captions; the panel takes the next one
-    QString head;              // text above the panel, or empty for none
+    int row = 0;    // first grid row of the column (the head, when given)
+    int column = 0; // grid column of the captions; the panel takes the next one
+    QString head;   // text above the panel, or empty for none
     QStringList captions;
-    QString namePrefix;        // value labels are named namePrefix + (firstIndex + k)
+    QString namePrefix; // value labels are named namePrefix + (firstIndex + k)
     int firstIndex = 0;
     QString initialText;
     Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter;
-    int valueWidth = 0;        // minimum width of the value labels, 0 for none
+    int valueWidth = 0; // minimum width of the value labels, 0 for none
 };
 
 // "0" or "1" for bit `bit` of `byte`; a bit index outside 0..7 gives "0".

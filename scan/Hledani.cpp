@@ -51,11 +51,13 @@ public:
     void probe(quint8, quint32) override { ++probes; }
     void found(const ScanFinding &f) override
     {
-        QMetaObject::invokeMethod(m_dialog, [d = m_dialog, f] { d->addFinding(f); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_dialog, [d = m_dialog, f] { d->addFinding(f); }, Qt::QueuedConnection);
     }
     void progress(const ScanProgress &p) override
     {
-        QMetaObject::invokeMethod(m_dialog, [d = m_dialog, p] { d->showProgress(p); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_dialog, [d = m_dialog, p] { d->showProgress(p); }, Qt::QueuedConnection);
     }
     bool cancelled() const override { return stop; }
 
@@ -81,7 +83,7 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     UdpTimeoutLabel = named(new QLabel(QStringLiteral("UDP timeout"), this), "UdpTimeoutLabel");
     UdpTimeoutEdit = named(new QLineEdit(this), "UdpTimeoutEdit");
     for (QWidget *w : std::initializer_list<QWidget *>{ParametrLabel, ParametrEdit, UdpPortLabel, UdpPortEdit,
-                                                         UdpTimeoutLabel, UdpTimeoutEdit}) {
+                                                       UdpTimeoutLabel, UdpTimeoutEdit}) {
         QSizePolicy p = w->sizePolicy();
         p.setRetainSizeWhenHidden(true);
         w->setSizePolicy(p);
@@ -91,7 +93,8 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     RezervaSpin = named(new QSpinBox(this), "RezervaSpin");
     RezervaSpin->setRange(0, 1000);
     RezervaSpin->setSuffix(QStringLiteral(" ms"));
-    RezervaSpin->setToolTip(QStringLiteral("Čas navíc ke každému dotazu, například pro LAN konvertor ve vzdálené síti"));
+    RezervaSpin->setToolTip(
+        QStringLiteral("Čas navíc ke každému dotazu, například pro LAN konvertor ve vzdálené síti"));
 
     auto *adapter = new QGridLayout;
     int row = 0;
@@ -142,7 +145,8 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     ExportButton = named(new QPushButton(QStringLiteral("Export CSV…"), this), "ExportButton");
     PripojitButton = named(new QPushButton(QStringLiteral("Připojit"), this), "PripojitButton");
     ZavritButton = named(new QPushButton(QStringLiteral("Zavřít"), this), "ZavritButton");
-    for (QPushButton *b : {HledatButton, ZastavitButton, KopirovatButton, ExportButton, PripojitButton, ZavritButton})
+    for (QPushButton *b :
+         {HledatButton, ZastavitButton, KopirovatButton, ExportButton, PripojitButton, ZavritButton})
         b->setAutoDefault(false);
 
     StatusBar1 = new TStatusBar({0}, this);
@@ -177,9 +181,8 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     connect(ExportButton, &QPushButton::clicked, this, &TFormHledani::ExportClick);
     connect(PripojitButton, &QPushButton::clicked, this, &TFormHledani::PripojitClick);
     connect(ZavritButton, &QPushButton::clicked, this, &TFormHledani::ZavritClick);
-    connect(NalezeneTable, &QTableWidget::itemSelectionChanged, this, [this] {
-        PripojitButton->setEnabled(!searching() && NalezeneTable->currentRow() >= 0);
-    });
+    connect(NalezeneTable, &QTableWidget::itemSelectionChanged, this,
+            [this] { PripojitButton->setEnabled(!searching() && NalezeneTable->currentRow() >= 0); });
     setSearching(false);
 }
 
@@ -191,7 +194,8 @@ TFormHledani::~TFormHledani()
 void TFormHledani::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!event->spontaneous()) FormShow();
+    if (!event->spontaneous())
+        FormShow();
 }
 
 void TFormHledani::done(int result)
@@ -203,7 +207,8 @@ void TFormHledani::done(int result)
 
 void TFormHledani::stopAndWait()
 {
-    if (!m_thread) return;
+    if (!m_thread)
+        return;
     m_bridge->stop = true;
     m_thread->wait();
     delete m_thread;
@@ -228,7 +233,8 @@ void TFormHledani::setStatus(const QString &text)
 
 void TFormHledani::FormShow()
 {
-    if (!Data) return;
+    if (!Data)
+        return;
     const int kind = Data->adapterKind <= 4 ? Data->adapterKind : 0;
     {
         const QSignalBlocker block(RozhraniCombo);
@@ -247,7 +253,8 @@ void TFormHledani::showAdapterFields(int kind)
     for (QWidget *w : {static_cast<QWidget *>(UdpPortLabel), static_cast<QWidget *>(UdpPortEdit),
                        static_cast<QWidget *>(UdpTimeoutLabel), static_cast<QWidget *>(UdpTimeoutEdit)})
         w->setVisible(lan);
-    if (!Data) return;
+    if (!Data)
+        return;
     const AdapterSettings s = AdapterSettingsOf(*Data);
     ParametrLabel->setText(AdapterFieldCaption(kind));
     ParametrEdit->setText(AdapterFieldText(s, kind));
@@ -262,8 +269,9 @@ void TFormHledani::RozhraniComboChange()
 
 void TFormHledani::setSearching(bool on)
 {
-    for (QWidget *w : std::initializer_list<QWidget *>{RozhraniCombo, ParametrEdit, UdpPortEdit, UdpTimeoutEdit,
-                                                         AdresyEdit, RezervaSpin, HledatButton, ExportButton})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{RozhraniCombo, ParametrEdit, UdpPortEdit, UdpTimeoutEdit,
+                                          AdresyEdit, RezervaSpin, HledatButton, ExportButton})
         w->setEnabled(!on);
     for (QCheckBox *box : RychlostChecks)
         box->setEnabled(!on);
@@ -273,13 +281,15 @@ void TFormHledani::setSearching(bool on)
 
 bool TFormHledani::ask(const QString &question)
 {
-    if (askQuestion) return askQuestion(question);
+    if (askQuestion)
+        return askQuestion(question);
     return rq::ask(this, windowTitle(), question);
 }
 
 void TFormHledani::HledatClick()
 {
-    if (!Data || searching()) return;
+    if (!Data || searching())
+        return;
     ScanSettings scan;
     scan.adapter = AdapterSettingsOf(*Data);
     QString field = ParametrEdit->text();
@@ -299,12 +309,14 @@ void TFormHledani::HledatClick()
     scan.addresses = *addresses;
     scan.extraMs = static_cast<quint32>(RezervaSpin->value());
     for (QCheckBox *box : RychlostChecks)
-        if (box->isChecked()) scan.bauds.append(DefaultScanBauds().at(RychlostChecks.indexOf(box)));
+        if (box->isChecked())
+            scan.bauds.append(DefaultScanBauds().at(RychlostChecks.indexOf(box)));
     if (scan.bauds.isEmpty()) {
         setStatus(QStringLiteral(" Zvolte alespoň jednu komunikační rychlost."));
         return;
     }
-    if (!offerRatesBeyondTimeout(scan)) return;
+    if (!offerRatesBeyondTimeout(scan))
+        return;
     // One adapter library is bound at a time: the search needs the open
     // connection's place.
     if (Data->ready()) {
@@ -313,7 +325,8 @@ void TFormHledani::HledatClick()
                 .arg(Data->identity.trimmed())
                 .arg(Data->moduleAddress)
                 .arg(Data->baudRate);
-        if (!ask(question)) return;
+        if (!ask(question))
+            return;
         CloseConnection(*Data);
     }
 
@@ -334,14 +347,16 @@ void TFormHledani::HledatClick()
 
 void TFormHledani::ZastavitClick()
 {
-    if (m_bridge) m_bridge->stop = true;
+    if (m_bridge)
+        m_bridge->stop = true;
     ZastavitButton->setEnabled(false);
 }
 
 bool TFormHledani::offerRatesBeyondTimeout(ScanSettings &scan)
 {
     const QList<quint32> deaf = BaudsBeyondUdpTimeout(scan.adapter, scan.bauds);
-    if (deaf.isEmpty()) return true;
+    if (deaf.isEmpty())
+        return true;
     QStringList rates;
     for (quint32 baud : deaf)
         rates << QStringLiteral("%1 Bd").arg(baud);
@@ -369,7 +384,8 @@ bool TFormHledani::offerRatesBeyondTimeout(ScanSettings &scan)
         UdpTimeoutEdit->setText(QStringLiteral("0"));
         return true;
     }
-    if (box.clickedButton() != leave) return false;
+    if (box.clickedButton() != leave)
+        return false;
     for (quint32 baud : deaf) {
         scan.bauds.removeAll(baud);
         RychlostChecks.at(DefaultScanBauds().indexOf(baud))->setChecked(false);
@@ -384,8 +400,10 @@ bool TFormHledani::offerRatesBeyondTimeout(ScanSettings &scan)
 void TFormHledani::showProgress(const ScanProgress &p)
 {
     // By the expected time: probes at slow rates wait far longer.
-    PrubehBar->setValue(p.expectedMs > 0 ? static_cast<int>(ProgressSteps * p.expectedDoneMs / p.expectedMs) : 0);
-    CasLabel->setText(QStringLiteral("Uplynulo %1, zbývá %2").arg(minutes(p.elapsedMs), minutes(p.remainingMs)));
+    PrubehBar->setValue(p.expectedMs > 0 ? static_cast<int>(ProgressSteps * p.expectedDoneMs / p.expectedMs)
+                                         : 0);
+    CasLabel->setText(
+        QStringLiteral("Uplynulo %1, zbývá %2").arg(minutes(p.elapsedMs), minutes(p.remainingMs)));
 }
 
 void TFormHledani::addFinding(const ScanFinding &f)
@@ -407,7 +425,8 @@ void TFormHledani::addFinding(const ScanFinding &f)
 
 void TFormHledani::searchFinished()
 {
-    if (!m_thread) return;
+    if (!m_thread)
+        return;
     m_thread->wait();
     delete m_thread;
     m_thread = nullptr;
@@ -428,7 +447,8 @@ void TFormHledani::searchFinished()
         setStatus(QLatin1Char(' ') + m_result.error);
         break;
     }
-    if (NalezeneTable->rowCount() > 0 && NalezeneTable->currentRow() < 0) NalezeneTable->selectRow(0);
+    if (NalezeneTable->rowCount() > 0 && NalezeneTable->currentRow() < 0)
+        NalezeneTable->selectRow(0);
 }
 
 void TFormHledani::KopirovatClick()
@@ -439,11 +459,12 @@ void TFormHledani::KopirovatClick()
 
 void TFormHledani::ExportClick()
 {
-    const QString name =
-        exportFileName ? exportFileName()
-                       : rq::saveFileName(this, QStringLiteral("Export nalezených modulů"), QStringLiteral("moduly.csv"),
-                                          QStringLiteral("Soubory CSV (*.csv)"));
-    if (name.isEmpty()) return;
+    const QString name = exportFileName ? exportFileName()
+                                        : rq::saveFileName(this, QStringLiteral("Export nalezených modulů"),
+                                                           QStringLiteral("moduly.csv"),
+                                                           QStringLiteral("Soubory CSV (*.csv)"));
+    if (name.isEmpty())
+        return;
     // With a byte order mark, spreadsheets read the diacritics right. A whole-file
     // save: a failed export leaves the previous file as it was.
     if (!rq::saveWholeFile(name, "\xEF\xBB\xBF" + ScanFindingsCsv(m_findings).toUtf8())) {
@@ -456,14 +477,16 @@ void TFormHledani::ExportClick()
 void TFormHledani::PripojitClick()
 {
     const int row = NalezeneTable->currentRow();
-    if (!Data || searching() || row < 0 || row >= m_findings.size()) return;
+    if (!Data || searching() || row < 0 || row >= m_findings.size())
+        return;
     const ScanFinding &f = m_findings.at(row);
     // As in the connection dialog: the window waits for the setup's transactions.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     const bool ok = ConnectWith(*Data, m_scan.adapter, f.address, BaudIndexOfRate(f.baud),
                                 [this](const QString &text) { setStatus(QLatin1Char(' ') + text); });
-    if (ok) emit Pripojeno();
+    if (ok)
+        emit Pripojeno();
 }
 
 void TFormHledani::ZavritClick()

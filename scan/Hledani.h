@@ -37,7 +37,7 @@ public:
     TData *Data = nullptr;
 
     QComboBox *RozhraniCombo = nullptr;
-    QLabel *ParametrLabel = nullptr;   // COM port, ISA base address or IP address
+    QLabel *ParametrLabel = nullptr; // COM port, ISA base address or IP address
     QLineEdit *ParametrEdit = nullptr;
     QLabel *UdpPortLabel = nullptr;
     QLineEdit *UdpPortEdit = nullptr;
@@ -50,7 +50,7 @@ public:
     QPushButton *ZastavitButton = nullptr;
     QProgressBar *PrubehBar = nullptr; // by expected time, 0..ProgressSteps
     static constexpr int ProgressSteps = 1000;
-    QLabel *CasLabel = nullptr;        // elapsed and remaining time
+    QLabel *CasLabel = nullptr; // elapsed and remaining time
     QTableWidget *NalezeneTable = nullptr;
     QPushButton *KopirovatButton = nullptr;
     QPushButton *ExportButton = nullptr;

@@ -29,7 +29,8 @@ public:
     ScanResult run()
     {
         m_clock.start();
-        const QList<quint8> addresses = m_settings.addresses.isEmpty() ? AllAddresses() : m_settings.addresses;
+        const QList<quint8> addresses =
+            m_settings.addresses.isEmpty() ? AllAddresses() : m_settings.addresses;
         const QList<quint32> bauds = m_settings.bauds.isEmpty() ? DefaultScanBauds() : m_settings.bauds;
         const quint8 kind = m_settings.adapter.kind;
 
@@ -48,19 +49,24 @@ public:
         InitBlock block = MakeInitBlock(m_settings.adapter, ip8bit);
         // The LAN converter library would wait its Init timeout on every
         // probe; without one it takes the timeout of each SetConfig.
-        if (kind == 4) block[2] = 0;
+        if (kind == 4)
+            block[2] = 0;
         quint32 result = OpenAdapter(kind, &m_handle, block);
-        if (result != 0) return failed(ConnectText::InitFailed + ErrorText(kind, result), false);
+        if (result != 0)
+            return failed(ConnectText::InitFailed + ErrorText(kind, result), false);
 
         for (qsizetype b = 0; b < bauds.size(); ++b) {
             const quint32 baud = bauds.at(b);
             const auto timeout = static_cast<quint32>(planned.at(b));
             result = ConfigureAdapter(kind, m_handle, baud, timeout, SetConfigThird);
-            if (result != 0) return failed(ConnectText::InitFailed + ErrorText(kind, result), true);
+            if (result != 0)
+                return failed(ConnectText::InitFailed + ErrorText(kind, result), true);
             m_report.sweep(baud, timeout);
             for (quint8 address : addresses) {
-                if (m_report.cancelled()) return finish(ScanResult::End::Stopped);
-                if (probeAddress(address, baud) == Probe::Fatal) return failed(m_fatal, true);
+                if (m_report.cancelled())
+                    return finish(ScanResult::End::Stopped);
+                if (probeAddress(address, baud) == Probe::Fatal)
+                    return failed(m_fatal, true);
                 ++m_result.probes;
                 plannedDone += planned.at(b);
                 plannedLeft -= planned.at(b);
@@ -69,7 +75,8 @@ public:
                 m_progress.elapsedMs = m_clock.elapsed();
                 // Silent probes dominate, and they last their timeout: scale
                 // the plan of what is left by the pace so far.
-                const double pace = plannedDone > 0 ? static_cast<double>(m_progress.elapsedMs) / plannedDone : 1;
+                const double pace =
+                    plannedDone > 0 ? static_cast<double>(m_progress.elapsedMs) / plannedDone : 1;
                 m_progress.remainingMs = std::llround(std::max(0.0, plannedLeft) * pace);
                 m_report.progress(m_progress);
             }
@@ -87,7 +94,8 @@ private:
     }
     ScanResult failed(const QString &text, bool opened)
     {
-        if (opened) CloseAdapter(m_settings.adapter.kind, &m_handle);
+        if (opened)
+            CloseAdapter(m_settings.adapter.kind, &m_handle);
         m_result.end = ScanResult::End::Failed;
         m_result.error = text;
         m_result.elapsedMs = m_clock.elapsed();
@@ -105,9 +113,12 @@ private:
             t.start();
             quint8 sent = d0;
             error = IdentifyPart(m_settings.adapter.kind, m_handle, address, sub, sent, reply);
-            if (ms) *ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-            if (error == 0) d0 = sent;
-            if (!garbled(error)) break;
+            if (ms)
+                *ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+            if (error == 0)
+                d0 = sent;
+            if (!garbled(error))
+                break;
         }
         // A collision needs the answer asked again to be garbled too: one
         // damaged answer and then silence, or a part that failed after an
@@ -127,8 +138,10 @@ private:
         quint8 d0 = 0;
         bool garbage = false;
         for (quint8 sub = 0; sub < 3; ++sub) {
-            const quint8 error = ask(address, baud, sub, d0, replies[sub], garbage, sub == 0 ? &f.replyMs : nullptr);
-            if (error == 0) continue;
+            const quint8 error =
+                ask(address, baud, sub, d0, replies[sub], garbage, sub == 0 ? &f.replyMs : nullptr);
+            if (error == 0)
+                continue;
             if (garbage) {
                 // Something answered, garbled twice: most likely two modules at once.
                 f.kind = ScanFinding::Kind::Collision;
@@ -190,23 +203,27 @@ QList<quint8> AllAddresses()
 
 double WireTimeUs(quint32 baud)
 {
-    if (baud == 0) return 0;
+    if (baud == 0)
+        return 0;
     return (11.0 + 12.0) * 10.0 * 1e6 / static_cast<double>(baud);
 }
 
 QList<quint32> BaudsBeyondUdpTimeout(const AdapterSettings &adapter, const QList<quint32> &bauds)
 {
     QList<quint32> deaf;
-    if (adapter.kind != 4 || adapter.udpTimeout == 0) return deaf;
+    if (adapter.kind != 4 || adapter.udpTimeout == 0)
+        return deaf;
     for (quint32 baud : bauds)
-        if (WireTimeUs(baud) > adapter.udpTimeout * 1000.0) deaf.append(baud);
+        if (WireTimeUs(baud) > adapter.udpTimeout * 1000.0)
+            deaf.append(baud);
     std::sort(deaf.begin(), deaf.end());
     return deaf;
 }
 
 quint32 ProbeTimeoutMs(const AdapterSettings &adapter, quint32 baud, quint32 extraMs)
 {
-    if (baud == 0) return SetupTimeoutMs(adapter, baud);
+    if (baud == 0)
+        return SetupTimeoutMs(adapter, baud);
     // A fifth more for the module's turnaround, 3 ms for the way there and
     // back (a loaded PC's scheduling included); whole microseconds, rounded up.
     const quint64 wireUs = (230000000ull + baud - 1) / baud;
@@ -220,7 +237,8 @@ std::optional<quint8> addressOf(const QString &text, QString *error)
 {
     const std::optional<qint32> v = ParseIntText(text.trimmed());
     if (!v || *v < 0 || *v > 255) {
-        if (error) *error = QStringLiteral("Neplatná adresa \"%1\" (0 až 255)").arg(text.trimmed());
+        if (error)
+            *error = QStringLiteral("Neplatná adresa \"%1\" (0 až 255)").arg(text.trimmed());
         return std::nullopt;
     }
     return static_cast<quint8>(*v);
@@ -233,7 +251,8 @@ std::optional<QList<quint8>> ParseAddressList(const QString &text, QString *erro
     bool seen[256] = {};
     const QStringList items = text.split(QLatin1Char(','));
     for (const QString &item : items) {
-        if (item.trimmed().isEmpty()) continue;
+        if (item.trimmed().isEmpty())
+            continue;
         // A dash after the first character separates a range ("-5" is no range).
         const qsizetype dash = item.trimmed().indexOf(QLatin1Char('-'), 1);
         std::optional<quint8> from, to;
@@ -241,11 +260,14 @@ std::optional<QList<quint8>> ParseAddressList(const QString &text, QString *erro
             from = to = addressOf(item, error);
         } else {
             from = addressOf(item.trimmed().left(dash), error);
-            if (from) to = addressOf(item.trimmed().mid(dash + 1), error);
+            if (from)
+                to = addressOf(item.trimmed().mid(dash + 1), error);
         }
-        if (!from || !to) return std::nullopt;
+        if (!from || !to)
+            return std::nullopt;
         if (*from > *to) {
-            if (error) *error = QStringLiteral("Neplatný rozsah adres \"%1\"").arg(item.trimmed());
+            if (error)
+                *error = QStringLiteral("Neplatný rozsah adres \"%1\"").arg(item.trimmed());
             return std::nullopt;
         }
         for (int a = *from; a <= *to; ++a)
@@ -255,7 +277,8 @@ std::optional<QList<quint8>> ParseAddressList(const QString &text, QString *erro
             }
     }
     if (list.isEmpty()) {
-        if (error) *error = QStringLiteral("Žádná adresa k prohledání");
+        if (error)
+            *error = QStringLiteral("Žádná adresa k prohledání");
         return std::nullopt;
     }
     return list;
@@ -263,23 +286,29 @@ std::optional<QList<quint8>> ParseAddressList(const QString &text, QString *erro
 
 std::optional<QList<quint32>> ParseBaudList(const QString &text, QString *error)
 {
-    if (text.trimmed().compare(QLatin1String("all"), Qt::CaseInsensitive) == 0) return DefaultScanBauds();
+    if (text.trimmed().compare(QLatin1String("all"), Qt::CaseInsensitive) == 0)
+        return DefaultScanBauds();
     QList<quint32> list;
     for (QString item : text.split(QLatin1Char(','))) {
         item = item.trimmed();
-        if (item.endsWith(QLatin1String("Bd"), Qt::CaseInsensitive)) item.chop(2);
+        if (item.endsWith(QLatin1String("Bd"), Qt::CaseInsensitive))
+            item.chop(2);
         item = item.trimmed();
-        if (item.isEmpty()) continue;
+        if (item.isEmpty())
+            continue;
         bool good = false;
         const uint rate = item.toUInt(&good);
         if (!good || BaudRateOfIndex(BaudIndexOfRate(rate)) != rate) {
-            if (error) *error = QStringLiteral("Neplatná komunikační rychlost \"%1\"").arg(item);
+            if (error)
+                *error = QStringLiteral("Neplatná komunikační rychlost \"%1\"").arg(item);
             return std::nullopt;
         }
-        if (!list.contains(rate)) list.append(rate);
+        if (!list.contains(rate))
+            list.append(rate);
     }
     if (list.isEmpty()) {
-        if (error) *error = QStringLiteral("Žádná komunikační rychlost k prohledání");
+        if (error)
+            *error = QStringLiteral("Žádná komunikační rychlost k prohledání");
         return std::nullopt;
     }
     return list;
@@ -326,13 +355,13 @@ QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator)
             s = QLatin1Char('"') + s.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
         return s;
     };
-    const QStringList header = {QStringLiteral("Adresa"),   QStringLiteral("Rychlost"),
-                                QStringLiteral("Model"),    QStringLiteral("Firmware"),
-                                QStringLiteral("Doba odpovědi [ms]"), QStringLiteral("Poznámka")};
+    const QStringList header = {
+        QStringLiteral("Adresa"),   QStringLiteral("Rychlost"),           QStringLiteral("Model"),
+        QStringLiteral("Firmware"), QStringLiteral("Doba odpovědi [ms]"), QStringLiteral("Poznámka")};
     QString csv = header.join(separator) + QLatin1Char('\n');
     for (const ScanFinding &f : findings)
-        csv += QStringList{QString::number(f.address), QString::number(f.baud), field(f.model), field(f.firmware),
-                           ScanReplyTimeText(f, locale), field(f.note)}
+        csv += QStringList{QString::number(f.address), QString::number(f.baud),      field(f.model),
+                           field(f.firmware),          ScanReplyTimeText(f, locale), field(f.note)}
                    .join(separator) +
                QLatin1Char('\n');
     return csv;

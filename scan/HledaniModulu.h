@@ -39,9 +39,9 @@ struct ScanFinding
     Kind kind = Kind::Module;
     quint8 address = 0;
     quint32 baud = 0;
-    QString model;    // "RQ-3510"
-    QString firmware; // "1.08"
-    QString identity; // the 15 characters the connection setup builds
+    QString model;      // "RQ-3510"
+    QString firmware;   // "1.08"
+    QString identity;   // the 15 characters the connection setup builds
     double replyMs = 0; // the first identification transaction, request to reply; 0 for a collision
     QString note;       // empty, CollisionText, or the error text
 };
@@ -50,7 +50,7 @@ inline const QString CollisionText = QStringLiteral("možná kolize adres");
 
 struct ScanProgress
 {
-    int done = 0;  // probes (addresses at one rate) finished
+    int done = 0; // probes (addresses at one rate) finished
     int total = 0;
     qint64 elapsedMs = 0;
     qint64 remainingMs = 0; // estimate from the probe timeouts of what is left, scaled by the pace so far
@@ -67,9 +67,17 @@ class ScanReport
 public:
     virtual ~ScanReport() = default;
     // A sweep at one baud rate begins, with this probe timeout.
-    virtual void sweep(quint32 baud, quint32 timeoutMs) { Q_UNUSED(baud) Q_UNUSED(timeoutMs) }
+    virtual void sweep(quint32 baud, quint32 timeoutMs)
+    {
+        Q_UNUSED(baud)
+        Q_UNUSED(timeoutMs)
+    }
     // A probe is about to be sent.
-    virtual void probe(quint8 address, quint32 baud) { Q_UNUSED(address) Q_UNUSED(baud) }
+    virtual void probe(quint8 address, quint32 baud)
+    {
+        Q_UNUSED(address)
+        Q_UNUSED(baud)
+    }
     virtual void found(const ScanFinding &finding) = 0;
     virtual void progress(const ScanProgress &p) { Q_UNUSED(p) }
     // Asked before every transaction: a stop takes effect within one probe.
@@ -79,8 +87,8 @@ public:
 struct ScanSettings
 {
     AdapterSettings adapter;
-    QList<quint8> addresses;      // empty: 0..255
-    QList<quint32> bauds;         // empty: DefaultScanBauds()
+    QList<quint8> addresses; // empty: 0..255
+    QList<quint32> bauds;    // empty: DefaultScanBauds()
     // Added to every probe's timeout, for a way to the bus slower than a
     // local line (a LAN converter in a remote network); still never longer
     // than the connection setup would wait.

@@ -49,7 +49,8 @@ bool parseNumber(const QString &text, qint64 &value)
     const QStringView digits = QStringView(text).mid(hex ? 2 : 0);
     const QStringView body = digits.startsWith(u'-') ? digits.mid(1) : digits;
     // Qt would also take blanks and a leading '+'; only digits count here.
-    if (body.isEmpty() || (hex && body.size() != digits.size())) return false;
+    if (body.isEmpty() || (hex && body.size() != digits.size()))
+        return false;
     for (const QChar c : body)
         if (!(c.isDigit() || (hex && QStringLiteral("abcdefABCDEF").contains(c))) || c.unicode() > 0x7F)
             return false;
@@ -76,7 +77,8 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
             continue;
         }
         if (key == u"module" || key == u"cmd" || key == u"sub" || key == u"mem" || key == u"count") {
-            if (!toInt(text, number) || number < 0) return key + QStringLiteral(" needs a number");
+            if (!toInt(text, number) || number < 0)
+                return key + QStringLiteral(" needs a number");
             if (key == u"module")
                 rule.module = number;
             else if (key == u"cmd")
@@ -91,9 +93,11 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
         }
         bool known = false;
         for (const ActionName &a : kActions) {
-            if (key != QStringView(a.name)) continue;
+            if (key != QStringView(a.name))
+                continue;
             known = true;
-            if (haveAction) return QStringLiteral("one action per rule");
+            if (haveAction)
+                return QStringLiteral("one action per rule");
             haveAction = true;
             rule.action = a.action;
             if ((a.needsValue || !text.isEmpty()) && !toInt(text, rule.value))
@@ -104,7 +108,8 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
                 (rule.value < 0 || rule.value > kMaxDelayMs))
                 return key + QStringLiteral(" must be 0..%1 ms").arg(kMaxDelayMs);
         }
-        if (!known) return QStringLiteral("unknown word: ") + token;
+        if (!known)
+            return QStringLiteral("unknown word: ") + token;
     }
     if (!haveAction)
         return QStringLiteral(
@@ -116,41 +121,54 @@ QString FaultRule::parse(const QString &text, FaultRule &rule)
 QString FaultRule::describe() const
 {
     QStringList parts;
-    if (module) parts << QStringLiteral("module=%1").arg(*module);
-    if (command) parts << QStringLiteral("cmd=%1").arg(*command);
-    if (subcode) parts << QStringLiteral("sub=%1").arg(*subcode);
-    if (memAddress) parts << QStringLiteral("mem=%1").arg(*memAddress);
+    if (module)
+        parts << QStringLiteral("module=%1").arg(*module);
+    if (command)
+        parts << QStringLiteral("cmd=%1").arg(*command);
+    if (subcode)
+        parts << QStringLiteral("sub=%1").arg(*subcode);
+    if (memAddress)
+        parts << QStringLiteral("mem=%1").arg(*memAddress);
     for (const ActionName &a : kActions)
         if (a.action == action)
             parts << (a.needsValue || (action == Action::Duplicate && value > 0)
                           ? QStringView(a.name).toString() + QStringLiteral("=%1").arg(value)
-                                   : QStringView(a.name).toString());
-    if (probability < 1) parts << QStringLiteral("p=%1").arg(probability);
-    if (remaining >= 0) parts << QStringLiteral("count=%1").arg(remaining);
+                          : QStringView(a.name).toString());
+    if (probability < 1)
+        parts << QStringLiteral("p=%1").arg(probability);
+    if (remaining >= 0)
+        parts << QStringLiteral("count=%1").arg(remaining);
     parts << QStringLiteral("hits=%1").arg(hits);
     return parts.join(QLatin1Char(' '));
 }
 
 bool FaultRule::matches(const rqframe::Request &request) const
 {
-    if (module && *module != request.address) return false;
-    if (command && *command != request.command) return false;
-    if (subcode && *subcode != request.subcode) return false;
+    if (module && *module != request.address)
+        return false;
+    if (command && *command != request.command)
+        return false;
+    if (subcode && *subcode != request.subcode)
+        return false;
     if (memAddress) {
         // Memory address in the whole 512-byte memory or within page 0.
         const bool memoryCommand = request.command == 102 || request.command == 103;
-        if (!memoryCommand || *memAddress != request.subcode * 256 + request.d[1]) return false;
+        if (!memoryCommand || *memAddress != request.subcode * 256 + request.d[1])
+            return false;
     }
-    if (action == Action::Readback && request.command != 102) return false;
+    if (action == Action::Readback && request.command != 102)
+        return false;
     return remaining != 0;
 }
 
 QString FaultSet::add(const QString &text)
 {
-    if (m_rules.size() >= kMaxRules) return QStringLiteral("too many fault rules (at most %1)").arg(kMaxRules);
+    if (m_rules.size() >= kMaxRules)
+        return QStringLiteral("too many fault rules (at most %1)").arg(kMaxRules);
     FaultRule rule;
     const QString error = FaultRule::parse(text, rule);
-    if (error.isEmpty()) m_rules.append(rule);
+    if (error.isEmpty())
+        m_rules.append(rule);
     return error;
 }
 
@@ -159,11 +177,15 @@ FaultEffects FaultSet::apply(const rqframe::Request &request)
     FaultEffects e;
     // A bus without faults (the benchmarks) must not pay for the list: a
     // non-const walk over an empty QList allocates.
-    if (m_rules.isEmpty()) return e;
+    if (m_rules.isEmpty())
+        return e;
     for (FaultRule &rule : m_rules) {
-        if (!rule.matches(request)) continue;
-        if (rule.probability < 1 && m_random.generateDouble() >= rule.probability) continue;
-        if (rule.remaining > 0) --rule.remaining;
+        if (!rule.matches(request))
+            continue;
+        if (rule.probability < 1 && m_random.generateDouble() >= rule.probability)
+            continue;
+        if (rule.remaining > 0)
+            --rule.remaining;
         ++rule.hits;
         ++e.fired;
         switch (rule.action) {
@@ -178,7 +200,8 @@ FaultEffects FaultSet::apply(const rqframe::Request &request)
             e.drop = true;
             break;
         case FaultRule::Action::Delay:
-            e.delayMs = std::min(e.delayMs + rule.value, FaultRule::kMaxDelayMs); // both at most the cap: no overflow
+            e.delayMs =
+                std::min(e.delayMs + rule.value, FaultRule::kMaxDelayMs); // both at most the cap: no overflow
             break;
         case FaultRule::Action::Duplicate:
             e.duplicate = true;

@@ -169,9 +169,11 @@ void SimModule::applyRamps(qint64 nowMs)
         if (!r.active)
             continue;
         const qint64 period = std::max<qint64>(1, r.periodMs);
-        const double f = static_cast<double>(((nowMs - r.startMs) % period + period) % period) / static_cast<double>(period);
-        (r.quantity == Quantity::Ohms ? ohms : r.quantity == Quantity::Celsius ? celsius : volts)[i] =
-            r.from + (r.to - r.from) * f;
+        const double f = static_cast<double>(((nowMs - r.startMs) % period + period) % period) /
+                         static_cast<double>(period);
+        (r.quantity == Quantity::Ohms      ? ohms
+         : r.quantity == Quantity::Celsius ? celsius
+                                           : volts)[i] = r.from + (r.to - r.from) * f;
     }
 }
 
@@ -185,15 +187,18 @@ bool SimModule::quantity(int input, Quantity &q) const
     const std::uint8_t r = memory[static_cast<std::size_t>(input)];
     switch (m_model) {
     case Model::RQ3510:
-        if (r > 10) return false;
+        if (r > 10)
+            return false;
         q = kRanges3510[r].quantity;
         return true;
     case Model::RQ3520:
-        if (r > 14) return false;
+        if (r > 14)
+            return false;
         q = r <= 4 ? Quantity::Volts : Quantity::Celsius;
         return true;
     case Model::RQ3530:
-        if ((r & 0x0F) > 8) return false;
+        if ((r & 0x0F) > 8)
+            return false;
         q = (r & 0x0F) <= 3 ? Quantity::Ohms : Quantity::Celsius;
         return true;
     }
@@ -212,7 +217,8 @@ std::uint8_t SimModule::measure(int input, std::array<std::uint8_t, 5> &d) const
     const auto i = static_cast<std::size_t>(input);
     const std::uint8_t r = memory[i];
     Quantity q;
-    if (!quantity(input, q)) return rqframe::ModuleBadData; // range byte the firmware does not know
+    if (!quantity(input, q))
+        return rqframe::ModuleBadData; // range byte the firmware does not know
     if (m_model == Model::RQ3520 && input >= std::max<int>(memory[16], 1)) {
         encodeMeasured(0, 0, d); // not measured: the count of measured inputs is below
         return rqframe::ModuleOk;
@@ -305,7 +311,9 @@ rqframe::Reply SimModule::handle(const rqframe::Request &request, qint64 nowMs)
         if (sub < inputCount())
             reply.error = measure(sub, reply.d);
         else if (sub < 12)
-            encodeMeasured(0, 0, reply.d); // an RQ-3530 answers for the inputs it lacks with 0, as monitors ask all twelve
+            encodeMeasured(
+                0, 0,
+                reply.d); // an RQ-3530 answers for the inputs it lacks with 0, as monitors ask all twelve
         else if (sub == 16)
             measureThermometer(reply.d);
         else if (sub == 64)
@@ -340,7 +348,8 @@ rqframe::Reply SimModule::handle(const rqframe::Request &request, qint64 nowMs)
             reply.error = rqframe::ModuleBadSubcode;
             break;
         }
-        if (request.command == 103) memory[static_cast<std::size_t>(sub * 256 + request.d[1])] = request.d[3];
+        if (request.command == 103)
+            memory[static_cast<std::size_t>(sub * 256 + request.d[1])] = request.d[3];
         reply.d[3] = memory[static_cast<std::size_t>(sub * 256 + request.d[1])];
         break;
     case 200: {

@@ -64,7 +64,7 @@ public:
         qint64 periodMs = 1000, startMs = 0;
     };
     std::array<Ramp, 12> ramps{};
-    bool dinWalking = true;     // a moving bit, until the control channel sets the inputs
+    bool dinWalking = true; // a moving bit, until the control channel sets the inputs
     std::uint32_t dinPhysical = 0;
     std::uint32_t doutLatched = 0;
     std::uint32_t status = 0;

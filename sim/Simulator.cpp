@@ -75,10 +75,14 @@ Simulator::Simulator(QObject *parent) : QObject(parent)
 
 Simulator::~Simulator()
 {
-    if (m_saveTimer.isActive()) saveState();
-    if (m_ptyMaster >= 0) ::close(m_ptyMaster);
-    if (m_ptySlave >= 0) ::close(m_ptySlave);
-    if (!m_ptyLink.isEmpty()) QFile::remove(m_ptyLink);
+    if (m_saveTimer.isActive())
+        saveState();
+    if (m_ptyMaster >= 0)
+        ::close(m_ptyMaster);
+    if (m_ptySlave >= 0)
+        ::close(m_ptySlave);
+    if (!m_ptyLink.isEmpty())
+        QFile::remove(m_ptyLink);
 }
 
 bool Simulator::loadState(const QString &path, QString &error)
@@ -86,7 +90,8 @@ bool Simulator::loadState(const QString &path, QString &error)
     m_statePath = path;
     QFile file(path);
     if (!file.exists()) { // first start: create it with the defaults
-        if (saveState()) return true;
+        if (saveState())
+            return true;
         error = QStringLiteral("cannot write ") + path;
         return false;
     }
@@ -119,13 +124,15 @@ void Simulator::stateChanged()
 {
     // A restore writes hundreds of bytes in a row: one write of the file
     // shortly after the last change, and at exit, instead of one per byte.
-    if (!m_statePath.isEmpty() && !m_saveTimer.isActive()) m_saveTimer.start();
+    if (!m_statePath.isEmpty() && !m_saveTimer.isActive())
+        m_saveTimer.start();
 }
 
 bool Simulator::saveState()
 {
     m_saveTimer.stop();
-    if (m_statePath.isEmpty()) return true;
+    if (m_statePath.isEmpty())
+        return true;
     QJsonArray list;
     for (const auto &m : m_modules) {
         QJsonObject o;
@@ -146,8 +153,10 @@ bool Simulator::saveState()
     bool good = file.open(QIODevice::WriteOnly);
     good = good && file.write(bytes) == bytes.size() && file.flush();
     good = good && ::fsync(file.handle()) == 0;
-    if (good) good = file.commit();
-    else file.cancelWriting();
+    if (good)
+        good = file.commit();
+    else
+        file.cancelWriting();
     m_stateSaved = good;
     if (!good)
         std::fprintf(stderr, "rqsim: state file %s not written: %s\n", qPrintable(m_statePath),
@@ -226,13 +235,15 @@ SimModule *Simulator::moduleAt(int address, std::uint32_t baud)
 {
     // A module listening at another baud rate hears only noise.
     for (const auto &m : m_modules)
-        if (m->address() == address && (baud == 0 || baud == m->baudRate())) return m.get();
+        if (m->address() == address && (baud == 0 || baud == m->baudRate()))
+            return m.get();
     return nullptr;
 }
 
 int Simulator::wireDelayMs(std::uint32_t baud) const
 {
-    if (!m_wireTime || baud == 0) return 0;
+    if (!m_wireTime || baud == 0)
+        return 0;
     // Request and reply on the bus, 10 bits a character.
     const std::uint32_t bits =
         10 * static_cast<std::uint32_t>(rqframe::kSerialRequestSize + rqframe::kSerialReplySize);
@@ -246,7 +257,8 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
     SimModule *module = moduleAt(request.address, baud);
     if (!module) {
         ++m_counters.ignored;
-        if (m_verbose) std::fprintf(stderr, "rqsim: ignored request to %u at %u Bd\n", request.address, baud);
+        if (m_verbose)
+            std::fprintf(stderr, "rqsim: ignored request to %u at %u Bd\n", request.address, baud);
         return false;
     }
     effects = m_faults.apply(request);
@@ -255,7 +267,8 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
     // line their replies garble each other.
     int listeners = 0;
     for (const auto &m : m_modules)
-        if (m->address() == request.address && (baud == 0 || baud == m->baudRate())) ++listeners;
+        if (m->address() == request.address && (baud == 0 || baud == m->baudRate()))
+            ++listeners;
     if (listeners > 1) {
         effects.badCrc = true;
         effects.noise = true;
@@ -267,11 +280,15 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
     } else {
         const auto before = module->memory;
         reply = module->handle(request, m_clock.elapsed());
-        if (module->memory != before) stateChanged();
+        if (module->memory != before)
+            stateChanged();
     }
-    if (effects.readback) reply.d[3] = static_cast<std::uint8_t>(*effects.readback);
-    if (effects.wrongAddress) reply.address = static_cast<std::uint8_t>(reply.address + 1);
-    if (effects.wrongCommand) reply.command = static_cast<std::uint8_t>(reply.command + 1);
+    if (effects.readback)
+        reply.d[3] = static_cast<std::uint8_t>(*effects.readback);
+    if (effects.wrongAddress)
+        reply.address = static_cast<std::uint8_t>(reply.address + 1);
+    if (effects.wrongCommand)
+        reply.command = static_cast<std::uint8_t>(reply.command + 1);
     if (m_verbose)
         std::fprintf(stderr, "rqsim: %u cmd %u sub %u -> err %u D %02x %02x %02x %02x %02x%s\n",
                      request.address, request.command, request.subcode, reply.error, reply.d[0], reply.d[1],
@@ -281,10 +298,14 @@ bool Simulator::process(const rqframe::Request &request, std::uint32_t baud, rqf
 
 QByteArray Simulator::damage(QByteArray frame, const FaultEffects &e) const
 {
-    if (e.badCrc) frame[frame.size() - 1] = static_cast<char>(frame.at(frame.size() - 1) ^ 0x5A);
-    if (e.truncate) frame.truncate(frame.size() / 2);
-    if (e.noise) frame.prepend(QByteArray("\x00\xFF\x13", 3));
-    if (e.garbage) frame.append(QByteArray("\x13\xFF\x00", 3));
+    if (e.badCrc)
+        frame[frame.size() - 1] = static_cast<char>(frame.at(frame.size() - 1) ^ 0x5A);
+    if (e.truncate)
+        frame.truncate(frame.size() / 2);
+    if (e.noise)
+        frame.prepend(QByteArray("\x00\xFF\x13", 3));
+    if (e.garbage)
+        frame.append(QByteArray("\x13\xFF\x00", 3));
     return frame;
 }
 
@@ -306,10 +327,11 @@ void Simulator::readUdp()
         std::uint32_t baud = 0;
         // A question to the converter itself: answered at once, whatever the bus does.
         if (rqframe::decodeConverterFrame(reinterpret_cast<const std::uint8_t *>(data.constData()),
-                                          static_cast<std::size_t>(data.size()), rqframe::kConverterQueryStart,
-                                          sequence) == rqframe::Decode::Ok) {
+                                          static_cast<std::size_t>(data.size()),
+                                          rqframe::kConverterQueryStart, sequence) == rqframe::Decode::Ok) {
             const auto answer = rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, sequence);
-            sendUdp(QByteArray(reinterpret_cast<const char *>(answer.data()), static_cast<qsizetype>(answer.size())),
+            sendUdp(QByteArray(reinterpret_cast<const char *>(answer.data()),
+                               static_cast<qsizetype>(answer.size())),
                     datagram.senderAddress(), static_cast<quint16>(datagram.senderPort()), false);
             continue;
         }
@@ -321,8 +343,10 @@ void Simulator::readUdp()
         }
         rqframe::Reply reply;
         FaultEffects e;
-        if (!process(request, baud, reply, e)) continue;
-        if (e.wrongSequence) sequence = static_cast<std::uint16_t>(sequence + 1);
+        if (!process(request, baud, reply, e))
+            continue;
+        if (e.wrongSequence)
+            sequence = static_cast<std::uint16_t>(sequence + 1);
         const auto encoded = rqframe::encodeUdpReply(reply, sequence);
         const QByteArray frame = damage(QByteArray(reinterpret_cast<const char *>(encoded.data()),
                                                    static_cast<qsizetype>(encoded.size())),
@@ -344,7 +368,8 @@ void Simulator::readUdp()
                 ++m_counters.replies;
             };
             send();
-            if (duplicate) later(copyAfter, send);
+            if (duplicate)
+                later(copyAfter, send);
         });
     }
 }
@@ -357,7 +382,8 @@ void Simulator::sendUdp(const QByteArray &datagram, const QHostAddress &to, quin
 std::uint32_t Simulator::ptyBaud() const
 {
     termios tio{};
-    if (m_ptySlave < 0 || ::tcgetattr(m_ptySlave, &tio) != 0) return 0; // no line: every module hears
+    if (m_ptySlave < 0 || ::tcgetattr(m_ptySlave, &tio) != 0)
+        return 0; // no line: every module hears
     switch (::cfgetospeed(&tio)) {
     case B600:
         return 600;
@@ -392,10 +418,12 @@ void Simulator::readPty()
                 writePty(QByteArray(buffer, n));
             m_ptyRx.append(buffer, n);
             // A short read took all there was: no second read just for EAGAIN.
-            if (static_cast<std::size_t>(n) < sizeof buffer) break;
+            if (static_cast<std::size_t>(n) < sizeof buffer)
+                break;
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         break;
     }
     takeSerialRequests();
@@ -403,7 +431,8 @@ void Simulator::readPty()
 
 void Simulator::serialInput(const QByteArray &bytes)
 {
-    if (m_echo) writePty(bytes);
+    if (m_echo)
+        writePty(bytes);
     m_ptyRx.append(bytes);
     takeSerialRequests();
 }
@@ -423,7 +452,8 @@ void Simulator::takeSerialRequests()
             m_ptyRx.remove(0, start);
             ++m_counters.bad;
         }
-        if (m_ptyRx.size() < static_cast<qsizetype>(rqframe::kSerialRequestSize)) break;
+        if (m_ptyRx.size() < static_cast<qsizetype>(rqframe::kSerialRequestSize))
+            break;
         rqframe::Request request;
         if (rqframe::decodeSerialRequest(reinterpret_cast<const std::uint8_t *>(m_ptyRx.constData()),
                                          rqframe::kSerialRequestSize, request) != rqframe::Decode::Ok) {
@@ -435,7 +465,8 @@ void Simulator::takeSerialRequests()
         const std::uint32_t baud = ptyBaud();
         rqframe::Reply reply;
         FaultEffects e;
-        if (!process(request, baud, reply, e)) continue;
+        if (!process(request, baud, reply, e))
+            continue;
         const auto encoded = rqframe::encodeSerialReply(reply);
         const QByteArray frame = damage(QByteArray(reinterpret_cast<const char *>(encoded.data()),
                                                    static_cast<qsizetype>(encoded.size())),
@@ -521,7 +552,8 @@ void Simulator::readControl(QTcpSocket *socket)
             return;
         }
         const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.isEmpty()) continue;
+        if (line.isEmpty())
+            continue;
         const QString reply = control(line);
         socket->write(reply.toUtf8() + '\n');
         socket->flush();
@@ -535,12 +567,14 @@ void Simulator::readControl(QTcpSocket *socket)
 QString Simulator::control(const QString &line)
 {
     const QStringList w = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (w.isEmpty()) return err(QStringLiteral("empty line"));
+    if (w.isEmpty())
+        return err(QStringLiteral("empty line"));
     const QString cmd = w.at(0).toLower();
 
     if (cmd == u"help")
         return ok(QString::fromLatin1(kHelp).replace(QLatin1Char('\n'), QStringLiteral(" | ")));
-    if (cmd == u"quit") return ok();
+    if (cmd == u"quit")
+        return ok();
     if (cmd == u"modules") {
         QStringList parts;
         for (const auto &m : m_modules)
@@ -582,13 +616,15 @@ QString Simulator::control(const QString &line)
     if (w.size() < 2 || !parseNumber(w.at(1), address))
         return err(QStringLiteral("unknown command or missing module address; try help"));
     SimModule *m = moduleAt(static_cast<int>(address));
-    if (!m) return err(QStringLiteral("no module at address %1").arg(address));
+    if (!m)
+        return err(QStringLiteral("no module at address %1").arg(address));
     // The numbers that follow the address, up to the first word that is
     // none; commands that take only numbers check that every word was one.
     std::vector<qint64> n;
     for (qsizetype i = 2; i < w.size(); ++i) {
         qint64 v = 0;
-        if (!parseNumber(w.at(i), v)) break;
+        if (!parseNumber(w.at(i), v))
+            break;
         n.push_back(v);
     }
     const bool onlyNumbers = static_cast<qsizetype>(n.size()) == w.size() - 2;
@@ -602,8 +638,8 @@ QString Simulator::control(const QString &line)
         const bool ramp = cmd == u"ramp";
         const qsizetype unitAt = ramp ? 6 : 4;
         double v = 0, to = 0, seconds = 0;
-        if (w.size() < unitAt || w.size() > unitAt + 1 || n.empty() || n[0] < 0 || n[0] >= m->inputCount() || !real(3, v)
-            || (ramp && (!real(4, to) || !real(5, seconds) || seconds <= 0)))
+        if (w.size() < unitAt || w.size() > unitAt + 1 || n.empty() || n[0] < 0 || n[0] >= m->inputCount() ||
+            !real(3, v) || (ramp && (!real(4, to) || !real(5, seconds) || seconds <= 0)))
             return err(ramp ? QStringLiteral("ramp MOD IN FROM TO SEC [V|ohm|C]")
                             : QStringLiteral("ain MOD IN VALUE [V|ohm|C]"));
         const auto i = static_cast<std::size_t>(n[0]);
@@ -624,26 +660,30 @@ QString Simulator::control(const QString &line)
     }
     if (cmd == u"aerr") {
         double g = 0, o = 0;
-        if (!real(2, g) || !real(3, o)) return err(QStringLiteral("aerr MOD GAIN OFFSET"));
+        if (!real(2, g) || !real(3, o))
+            return err(QStringLiteral("aerr MOD GAIN OFFSET"));
         m->gainError = g;
         m->offsetError = o;
         return ok();
     }
     if (cmd == u"temp") {
         double t = 0;
-        if (!real(2, t)) return err(QStringLiteral("temp MOD CELSIUS"));
+        if (!real(2, t))
+            return err(QStringLiteral("temp MOD CELSIUS"));
         m->temperature = t;
         return ok();
     }
     if (cmd == u"terr") {
         double g = 0, z = 0;
-        if (!real(2, g) || !real(3, z)) return err(QStringLiteral("terr MOD GAIN ZERO"));
+        if (!real(2, g) || !real(3, z))
+            return err(QStringLiteral("terr MOD GAIN ZERO"));
         m->thermoGainError = g;
         m->thermoZeroError = z;
         return ok(QStringLiteral("raw=%1").arg(m->thermometerRaw()));
     }
     if (cmd == u"jumper") {
-        if (n.size() != 1 || !onlyNumbers) return err(QStringLiteral("jumper MOD 0|1"));
+        if (n.size() != 1 || !onlyNumbers)
+            return err(QStringLiteral("jumper MOD 0|1"));
         m->jumperShorted = n[0] != 0;
         return ok(QStringLiteral("raw=%1").arg(m->thermometerRaw()));
     }
@@ -653,7 +693,8 @@ QString Simulator::control(const QString &line)
         } else if (w.size() >= 3) {
             bool good = false;
             const uint v = w.at(2).toUInt(&good, 16);
-            if (!good) return err(QStringLiteral("din MOD HEX|walk"));
+            if (!good)
+                return err(QStringLiteral("din MOD HEX|walk"));
             m->dinWalking = false;
             m->dinPhysical = v;
         }
@@ -668,7 +709,8 @@ QString Simulator::control(const QString &line)
         if (w.size() >= 3) {
             bool good = false;
             const uint v = w.at(2).toUInt(&good, 16);
-            if (!good) return err(QStringLiteral("status MOD [HEX]"));
+            if (!good)
+                return err(QStringLiteral("status MOD [HEX]"));
             m->status = v;
         }
         return ok(hex32(m->status));

@@ -27,11 +27,11 @@ class Simulator : public QObject
 public:
     struct Counters
     {
-        qint64 requests = 0; // valid request frames seen
-        qint64 replies = 0;  // replies sent (a duplicate counts twice)
-        qint64 ignored = 0;  // no module at that address and baud rate
-        qint64 bad = 0;      // damaged request frames
-        qint64 faults = 0;   // fault rules that fired
+        qint64 requests = 0;   // valid request frames seen
+        qint64 replies = 0;    // replies sent (a duplicate counts twice)
+        qint64 ignored = 0;    // no module at that address and baud rate
+        qint64 bad = 0;        // damaged request frames
+        qint64 faults = 0;     // fault rules that fired
         qint64 collisions = 0; // requests two or more modules answered at once
     };
 

@@ -38,7 +38,8 @@ void onSignal(int)
 // SIGTERM, SIGINT and SIGHUP end the event loop, so the state file is written.
 void quitOnSignals(QCoreApplication &app)
 {
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
     auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
     struct sigaction action
@@ -60,7 +61,8 @@ int main(int argc, char *argv[])
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     // Qt's glib event loop rounds timer waits up to whole milliseconds; its
     // own loop waits to the microsecond, so a wire time of 2 ms stays 2 ms.
-    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     // A file size limit must fail a write (and be reported), not kill rqsim.
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
@@ -149,18 +151,22 @@ int main(int argc, char *argv[])
         // A crashed test must not leave simulators behind.
         const pid_t parent = ::getppid();
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) return 0;
+        if (::getppid() != parent)
+            return 0;
     }
 
     Simulator sim;
     const std::uint32_t baud = parser.value(baudOpt).toUInt();
     std::uint8_t baudIndex = 0xFF;
     for (std::uint8_t i = 0; i < 9; ++i)
-        if (SimModule::baudOfIndex(i) == baud) baudIndex = i;
-    if (baudIndex == 0xFF) return fail(QStringLiteral("unsupported baud rate %1").arg(parser.value(baudOpt)));
+        if (SimModule::baudOfIndex(i) == baud)
+            baudIndex = i;
+    if (baudIndex == 0xFF)
+        return fail(QStringLiteral("unsupported baud rate %1").arg(parser.value(baudOpt)));
 
     QStringList modules = parser.values(moduleOpt);
-    if (modules.isEmpty()) modules << QStringLiteral("1:3510:1.08");
+    if (modules.isEmpty())
+        modules << QStringLiteral("1:3510:1.08");
     for (const QString &moduleText : modules) {
         const QStringList parts = moduleText.split(QLatin1Char(':'));
         bool good = false;
@@ -171,14 +177,16 @@ int main(int argc, char *argv[])
         SimModule::Model model = SimModule::Model::RQ3510;
         if (parts.size() > 1 && !SimModule::parseModel(parts.at(1), model))
             return fail(QStringLiteral("unknown model in \"%1\" (3510, 3520 or 3530)").arg(moduleText));
-        const QString firmware = parts.size() > 2 && !parts.at(2).isEmpty() ? parts.at(2) : QStringLiteral("1.08");
+        const QString firmware =
+            parts.size() > 2 && !parts.at(2).isEmpty() ? parts.at(2) : QStringLiteral("1.08");
         // Each module may listen at a rate of its own, so one bus can hold several.
         std::uint8_t moduleBaud = baudIndex;
         if (parts.size() > 3) {
             const std::uint32_t rate = parts.at(3).toUInt();
             moduleBaud = 0xFF;
             for (std::uint8_t i = 0; i < 9; ++i)
-                if (SimModule::baudOfIndex(i) == rate) moduleBaud = i;
+                if (SimModule::baudOfIndex(i) == rate)
+                    moduleBaud = i;
             if (moduleBaud == 0xFF)
                 return fail(QStringLiteral("unsupported baud rate in \"%1\"").arg(moduleText));
         }
@@ -193,12 +201,15 @@ int main(int argc, char *argv[])
     }
 
     QString error;
-    if (parser.isSet(stateOpt) && !sim.loadState(parser.value(stateOpt), error)) return fail(error);
+    if (parser.isSet(stateOpt) && !sim.loadState(parser.value(stateOpt), error))
+        return fail(error);
     for (const QString &rule : parser.values(faultOpt)) {
         const QString e = sim.faults().add(rule);
-        if (!e.isEmpty()) return fail(QStringLiteral("fault \"%1\": %2").arg(rule, e));
+        if (!e.isEmpty())
+            return fail(QStringLiteral("fault \"%1\": %2").arg(rule, e));
     }
-    if (parser.isSet(seedOpt)) sim.faults().setSeed(parser.value(seedOpt).toUInt());
+    if (parser.isSet(seedOpt))
+        sim.faults().setSeed(parser.value(seedOpt).toUInt());
     sim.setWireTime(parser.isSet(wireOpt));
     sim.setEcho(parser.isSet(echoOpt));
     sim.setVerbose(parser.isSet(verboseOpt));
@@ -207,22 +218,26 @@ int main(int argc, char *argv[])
     const bool wantUdp = parser.isSet(udpOpt) || !wantPty;
     if (wantUdp) {
         const QHostAddress bind(parser.value(bindOpt));
-        if (bind.isNull()) return fail(QStringLiteral("bad bind address ") + parser.value(bindOpt));
+        if (bind.isNull())
+            return fail(QStringLiteral("bad bind address ") + parser.value(bindOpt));
         if (!sim.openUdp(bind, static_cast<quint16>(parser.value(udpOpt).toUInt()), error))
             return fail(error);
         say(QStringLiteral("udp %1").arg(sim.udpPort()));
     }
     if (wantPty) {
-        if (!sim.openPty(parser.value(linkOpt), error)) return fail(error);
+        if (!sim.openPty(parser.value(linkOpt), error))
+            return fail(error);
         say(QStringLiteral("pty ") + sim.ptyPath());
     }
-    if (!sim.openControl(static_cast<quint16>(parser.value(controlOpt).toUInt()), error)) return fail(error);
+    if (!sim.openControl(static_cast<quint16>(parser.value(controlOpt).toUInt()), error))
+        return fail(error);
     say(QStringLiteral("control %1").arg(sim.controlPort()));
     quitOnSignals(app);
     say(QStringLiteral("ready"));
 
     const int result = QCoreApplication::exec();
     // A state that could not be written is a failure the caller must see.
-    if (!sim.saveState()) return result != 0 ? result : 1;
+    if (!sim.saveState())
+        return result != 0 ? result : 1;
     return result;
 }

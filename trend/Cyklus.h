@@ -49,9 +49,9 @@ public:
 private:
     enum : int {
         Identify = 1,
-        FirstRange = 2,                           // 12 range bytes
-        Thermometer = FirstRange + 12,            // the thermometer setting
-        FirstValue = Thermometer + 1,             // 13 values
+        FirstRange = 2,                               // 12 range bytes
+        Thermometer = FirstRange + 12,                // the thermometer setting
+        FirstValue = Thermometer + 1,                 // 13 values
         Inputs = FirstValue + TrendSample::ValueCount // the digital inputs
     };
 

@@ -57,7 +57,8 @@ QString durationText(qint64 ms)
 QString clockText(qint64 t)
 {
     const QDateTime d = QDateTime::fromMSecsSinceEpoch(t);
-    return d.toString(QStringLiteral("HH:mm:ss")) + QLocale().decimalPoint() + d.toString(QStringLiteral("zzz"));
+    return d.toString(QStringLiteral("HH:mm:ss")) + QLocale().decimalPoint() +
+           d.toString(QStringLiteral("zzz"));
 }
 } // namespace
 
@@ -123,7 +124,8 @@ double TTrendChart::xOf(qint64 t) const
 
 qint64 TTrendChart::timeAt(double x) const
 {
-    return m_from + qint64(std::llround((x - m_plot.left()) * double(m_to - m_from) / std::max(1, m_plot.width())));
+    return m_from +
+           qint64(std::llround((x - m_plot.left()) * double(m_to - m_from) / std::max(1, m_plot.width())));
 }
 
 void TTrendChart::zoomAt(double x, double factor)
@@ -163,7 +165,8 @@ TTrendChart::Layout TTrendChart::layoutFor(const QSize &size, int captionHeight)
 {
     Layout l;
     const int axes = int(m_axes.size());
-    const int labels = m_lanes.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("DIN31 = 1")) + 12;
+    const int labels =
+        m_lanes.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("DIN31 = 1")) + 12;
     const int left = std::max({((axes + 1) / 2) * AxisWidth, labels, 24});
     const int right = std::max((axes / 2) * AxisWidth, 12);
     const int timeRow = fontMetrics().height() + 6;
@@ -180,8 +183,9 @@ void TTrendChart::rebuild()
 {
     if (m_live) {
         m_to = m_now;
-        m_from = m_window > 0 ? m_now - m_window
-                              : (m_history && !m_history->isEmpty() ? m_history->firstTime() : m_now - 60'000);
+        m_from = m_window > 0
+                     ? m_now - m_window
+                     : (m_history && !m_history->isEmpty() ? m_history->firstTime() : m_now - 60'000);
         if (m_from >= m_to)
             m_from = m_to - 1000;
     }
@@ -313,10 +317,10 @@ void TTrendChart::computeAxes()
 
 void TTrendChart::computeTimeTicks()
 {
-    static constexpr qint64 Steps[] = {100,       200,       500,       1000,       2000,       5000,      10'000,
-                                       15'000,    30'000,    60'000,    120'000,    300'000,    600'000,   900'000,
-                                       1'800'000, 3'600'000, 7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000,
-                                       172'800'000, 604'800'000};
+    static constexpr qint64 Steps[] = {
+        100,       200,        500,        1000,       2000,       5000,        10'000,     15'000,
+        30'000,    60'000,     120'000,    300'000,    600'000,    900'000,     1'800'000,  3'600'000,
+        7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000, 172'800'000, 604'800'000};
     m_timeTicks.clear();
     m_timeLabels.clear();
     const qint64 span = m_to - m_from;
@@ -381,7 +385,9 @@ void TTrendChart::computeLanes()
         Lane lane;
         lane.input = n;
         lane.state = known && (now >> n & 1);
-        lane.label = QStringLiteral("DIN%1 = %2").arg(n).arg(known ? QString::number(int(lane.state)) : QStringLiteral("?"));
+        lane.label = QStringLiteral("DIN%1 = %2")
+                         .arg(n)
+                         .arg(known ? QString::number(int(lane.state)) : QStringLiteral("?"));
         m_lanes << lane;
     }
 }
@@ -418,8 +424,9 @@ QStringList TTrendChart::cursorLines(qint64 t) const
     bool failed = false;
     for (const TrendFailure &f : m_failures) {
         if (t >= f.first - m_width && t <= f.last + m_width) {
-            lines << QStringLiteral("Chyba: ") + (f.error.isEmpty() ? QStringLiteral("čtení selhalo") : f.error)
-                    + (f.cycles > 1 ? QStringLiteral(" (%1× za sebou)").arg(f.cycles) : QString());
+            lines << QStringLiteral("Chyba: ") +
+                         (f.error.isEmpty() ? QStringLiteral("čtení selhalo") : f.error) +
+                         (f.cycles > 1 ? QStringLiteral(" (%1× za sebou)").arg(f.cycles) : QString());
             failed = true;
         }
     }
@@ -544,7 +551,8 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
             for (qsizetype i = 0; i < piece.size(); ++i)
                 line[i] = QPointF(x(piece[i].x()), plot.bottom() - (piece[i].y() - axis.min) * scale);
             if (line.size() == 1) // a lone point would be invisible as a line
-                p.fillRect(QRectF(line.first() - QPointF(1.5, 1.5), QSizeF(3, 3)), channels[std::size_t(c)].colour);
+                p.fillRect(QRectF(line.first() - QPointF(1.5, 1.5), QSizeF(3, 3)),
+                           channels[std::size_t(c)].colour);
             else
                 p.drawPolyline(line);
         }
@@ -564,10 +572,12 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         p.drawLine(ax, plot.top(), ax, plot.bottom());
         p.setPen(Qt::black);
         for (qsizetype k = 0; k < a.ticks.size(); ++k) {
-            const int y = int(std::lround(plot.bottom() - (a.ticks[k] - a.min) / (a.max - a.min) * plot.height()));
+            const int y =
+                int(std::lround(plot.bottom() - (a.ticks[k] - a.min) / (a.max - a.min) * plot.height()));
             p.drawLine(ax, y, ax + 4 * dir, y);
-            const QRect box = a.left ? QRect(ax - AxisWidth + 14, y - fm.height() / 2, AxisWidth - 20, fm.height())
-                                     : QRect(ax + 6, y - fm.height() / 2, AxisWidth - 20, fm.height());
+            const QRect box =
+                a.left ? QRect(ax - AxisWidth + 14, y - fm.height() / 2, AxisWidth - 20, fm.height())
+                       : QRect(ax + 6, y - fm.height() / 2, AxisWidth - 20, fm.height());
             p.drawText(box, (a.left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, a.labels[k]);
         }
         p.save();
@@ -577,7 +587,8 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         p.rotate(a.left ? -90 : 90);
         if (!a.left)
             p.translate(0, fm.height());
-        p.drawText(QRect(-plot.height() / 2, -fm.height(), plot.height(), fm.height()), Qt::AlignCenter, a.title);
+        p.drawText(QRect(-plot.height() / 2, -fm.height(), plot.height(), fm.height()), Qt::AlignCenter,
+                   a.title);
         p.restore();
     }
 
@@ -601,8 +612,10 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         p.setPen(Qt::black);
         p.drawText(QRect(2, top, plot.left() - 6, LaneHeight), Qt::AlignRight | Qt::AlignVCenter, lane.label);
         if (n + 1 == m_lanes.size() && m_moreLanes > 0)
-            p.drawText(QRect(plot.left(), top + LaneHeight, plot.width(), LaneHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                       QStringLiteral("… a %1 dalších změněných vstupů (seznam Změny, Vždy kreslit)").arg(m_moreLanes));
+            p.drawText(QRect(plot.left(), top + LaneHeight, plot.width(), LaneHeight),
+                       Qt::AlignLeft | Qt::AlignVCenter,
+                       QStringLiteral("… a %1 dalších změněných vstupů (seznam Změny, Vždy kreslit)")
+                           .arg(m_moreLanes));
         p.setPen(Grid);
         p.drawLine(plot.left(), low, plot.right(), low);
         const quint32 bit = 1u << lane.input;
@@ -682,8 +695,8 @@ void TTrendChart::mousePressEvent(QMouseEvent *event)
         return;
     }
     m_press = m_last = event->position().toPoint();
-    const bool band = event->button() == Qt::RightButton
-        || (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier));
+    const bool band = event->button() == Qt::RightButton ||
+                      (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ControlModifier));
     m_drag = band ? Drag::Band : event->button() == Qt::LeftButton ? Drag::Pan : Drag::None;
     m_band = QRect();
     event->accept();

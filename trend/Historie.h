@@ -71,7 +71,7 @@ struct TrendBucket
     std::array<float, ValueCount> min{};
     std::array<float, ValueCount> max{};
     std::array<double, ValueCount> sum{};
-    quint32 dinAny = 0;  // bits that were 1 in some sample
+    quint32 dinAny = 0;   // bits that were 1 in some sample
     quint32 dinAll = ~0u; // bits that were 1 in every sample
 
     bool analogGap() const { return analogCount < samples; }
@@ -161,7 +161,10 @@ private:
         std::vector<TrendBucket> buckets; // capacity slots, used as a ring
         int head = 0;                     // index of the oldest bucket
         int size = 0;
-        const TrendBucket &at(int k) const { return buckets[static_cast<std::size_t>((head + k) % capacity())]; }
+        const TrendBucket &at(int k) const
+        {
+            return buckets[static_cast<std::size_t>((head + k) % capacity())];
+        }
         TrendBucket &at(int k) { return buckets[static_cast<std::size_t>((head + k) % capacity())]; }
         int capacity() const { return static_cast<int>(buckets.size()); }
         void add(const TrendSample &s);

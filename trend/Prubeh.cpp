@@ -123,7 +123,8 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
     row1->addWidget(new QLabel(QStringLiteral("Okno:"), side));
     ComboBox1 = new QComboBox(side);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->addItems({QStringLiteral("1 min"), QStringLiteral("10 min"), QStringLiteral("1 h"), QStringLiteral("vše")});
+    ComboBox1->addItems(
+        {QStringLiteral("1 min"), QStringLiteral("10 min"), QStringLiteral("1 h"), QStringLiteral("vše")});
     connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TFormPrubeh::ComboBox1Change);
     row1->addWidget(ComboBox1);
     Button5 = button(QStringLiteral("Button5"), QStringLiteral("Živě"));
@@ -249,8 +250,8 @@ void TFormPrubeh::cycleDone(const TrendSample &s, quint8 error)
     if (s.analogValid) {
         for (std::size_t k = 0; k < ValueCount; ++k) {
             m_decimals[k] = s.decimals[k];
-            Hodnota[k]->setText(FormatFixed(static_cast<float>(s.values[k]), s.decimals[k]) + QStringLiteral(" ")
-                                + s.units[k]);
+            Hodnota[k]->setText(FormatFixed(static_cast<float>(s.values[k]), s.decimals[k]) +
+                                QStringLiteral(" ") + s.units[k]);
         }
         showStale(Hodnota, false);
         ++m_completed;
@@ -299,8 +300,9 @@ void TFormPrubeh::Button3Click()
         stopRecording(QStringLiteral(" Záznam ukončen, řádků: %1").arg(m_recorder.rows()));
         return;
     }
-    const QString proposed = QDir::home().filePath(
-        QStringLiteral("Prubeh_") + stamp(now(), QStringLiteral("yyyy-MM-dd_HH-mm-ss")) + QStringLiteral(".csv"));
+    const QString proposed =
+        QDir::home().filePath(QStringLiteral("Prubeh_") +
+                              stamp(now(), QStringLiteral("yyyy-MM-dd_HH-mm-ss")) + QStringLiteral(".csv"));
     const QString path = askPath(proposed, RecordText, QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty()) {
         m_recordPanel->setText(QStringLiteral(" Záznam nezahájen."));
@@ -318,9 +320,11 @@ void TFormPrubeh::Button3Click()
 
 QString TFormPrubeh::caption() const
 {
-    QString module = Data && !Data->identity.trimmed().isEmpty() ? Data->identity.trimmed() : QStringLiteral("Modul");
+    QString module =
+        Data && !Data->identity.trimmed().isEmpty() ? Data->identity.trimmed() : QStringLiteral("Modul");
     const qint64 from = Chart1->from(), to = Chart1->to();
-    const bool oneDay = QDateTime::fromMSecsSinceEpoch(from).date() == QDateTime::fromMSecsSinceEpoch(to).date();
+    const bool oneDay =
+        QDateTime::fromMSecsSinceEpoch(from).date() == QDateTime::fromMSecsSinceEpoch(to).date();
     return QStringLiteral("%1, adresa %2, %3 až %4")
         .arg(module)
         .arg(address())
@@ -330,8 +334,9 @@ QString TFormPrubeh::caption() const
 
 void TFormPrubeh::Button4Click()
 {
-    const QString proposed = QDir::home().filePath(
-        QStringLiteral("Prubeh_") + stamp(now(), QStringLiteral("yyyy-MM-dd_HH-mm-ss")) + QStringLiteral(".png"));
+    const QString proposed =
+        QDir::home().filePath(QStringLiteral("Prubeh_") +
+                              stamp(now(), QStringLiteral("yyyy-MM-dd_HH-mm-ss")) + QStringLiteral(".png"));
     QString path = askPath(proposed, PictureText, QStringLiteral("Obrázek PNG (*.png);;Obrázek SVG (*.svg)"));
     if (path.isEmpty())
         return;
@@ -344,8 +349,9 @@ void TFormPrubeh::Button4Click()
         error.clear();
     else if (error.isEmpty())
         error = QStringLiteral("zápis selhal");
-    m_recordPanel->setText(error.isEmpty() ? QStringLiteral(" Obrázek uložen: ") + QDir::toNativeSeparators(path)
-                                           : QStringLiteral(" Obrázek nelze uložit: ") + error);
+    m_recordPanel->setText(error.isEmpty()
+                               ? QStringLiteral(" Obrázek uložen: ") + QDir::toNativeSeparators(path)
+                               : QStringLiteral(" Obrázek nelze uložit: ") + error);
 }
 
 void TFormPrubeh::Button5Click()
@@ -372,7 +378,10 @@ void TFormPrubeh::ComboBox1Change()
     Chart1->goLive();
 }
 
-void TFormPrubeh::CheckBoxClick() { refresh(); }
+void TFormPrubeh::CheckBoxClick()
+{
+    refresh();
+}
 
 void TFormPrubeh::ListDinChange()
 {
@@ -436,8 +445,8 @@ void TFormPrubeh::statistics()
     rows.reserve(changes.size());
     for (const TrendChange &ch : changes)
         rows << QStringLiteral("%1  DIN%2 → %3")
-                    .arg(stamp(ch.time, QStringLiteral("HH:mm:ss")) + QLocale().decimalPoint()
-                             + stamp(ch.time, QStringLiteral("zzz")))
+                    .arg(stamp(ch.time, QStringLiteral("HH:mm:ss")) + QLocale().decimalPoint() +
+                         stamp(ch.time, QStringLiteral("zzz")))
                     .arg(ch.input)
                     .arg(int(ch.state));
     ListZmeny->clear();

@@ -20,8 +20,8 @@ const QString LineEnd = QStringLiteral("\r\n");
 // separator, a quote or a line break.
 QString field(const QString &text)
 {
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
-        && !text.contains(QLatin1Char('\r')))
+    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
     QString quoted = text;
     quoted.replace(QStringLiteral("\""), QStringLiteral("\"\""));
@@ -60,8 +60,10 @@ QString TrendRecorder::timestamp(qint64 ms)
     const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
     const int offset = local.offsetFromUtc(); // seconds east of UTC
     const int minutes = std::abs(offset) / 60;
-    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+')
-        + QStringLiteral("%1:%2").arg(minutes / 60, 2, 10, QLatin1Char('0')).arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString TrendRecorder::number(double value, int decimals)

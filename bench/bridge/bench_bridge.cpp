@@ -31,12 +31,13 @@ double median(std::vector<double> v)
 
 quint16 startSim(QProcess &sim)
 {
-    sim.start(QStringLiteral(RQ_BIN_DIR "/rqsim"), {QStringLiteral("--udp"), QStringLiteral("0"),
-                                                     QStringLiteral("--exit-with-parent")});
+    sim.start(QStringLiteral(RQ_BIN_DIR "/rqsim"),
+              {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--exit-with-parent")});
     while (sim.waitForReadyRead(5000)) {
         while (sim.canReadLine()) {
             const QByteArray line = sim.readLine().trimmed();
-            if (line.startsWith("udp ")) return static_cast<quint16>(line.mid(4).toUInt());
+            if (line.startsWith("udp "))
+                return static_cast<quint16>(line.mid(4).toUInt());
         }
     }
     return 0;
@@ -71,7 +72,8 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(100, std::atoi(argv[1])) : 2000;
     qputenv("RQ_VENDOR_DLL_DIR", RQ_STANDIN_DIR "/lan");
-    if (qEnvironmentVariableIsEmpty("WINEPREFIX")) qputenv("WINEPREFIX", RQ_WINEPREFIX);
+    if (qEnvironmentVariableIsEmpty("WINEPREFIX"))
+        qputenv("WINEPREFIX", RQ_WINEPREFIX);
     QProcess sim;
     const quint16 port = startSim(sim);
     if (!port) {
@@ -89,7 +91,8 @@ int main(int argc, char **argv)
     const QByteArray ip("127.0.0.1");
     std::uintptr_t block[16] = {reinterpret_cast<std::uintptr_t>(ip.constData()), port, 500};
     quint32 handle = 0;
-    if (bridge.init(rqdrv::VendorLibrary::Block, &handle, block, 0) != 0 || bridge.setConfig(handle, 9600, 200, 2)) {
+    if (bridge.init(rqdrv::VendorLibrary::Block, &handle, block, 0) != 0 ||
+        bridge.setConfig(handle, 9600, 200, 2)) {
         std::fprintf(stderr, "bench_bridge: the bridge did not connect (Wine installed?)\n");
         return 1;
     }
@@ -107,8 +110,10 @@ int main(int argc, char **argv)
         const auto start = Clock::now();
         const quint32 result = bridge.send(handle, request.data(), response.data(), &status, &error);
         const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-        if (result != 0) ++failures;
-        if (i < count / 10) continue; // warm up Wine, sockets and the simulator
+        if (result != 0)
+            ++failures;
+        if (i < count / 10)
+            continue; // warm up Wine, sockets and the simulator
         through.push_back(us);
         inside.push_back(static_cast<double>(bridge.lastSendNs()) / 1000.0);
     }
@@ -119,17 +124,19 @@ int main(int argc, char **argv)
     std::printf("bridge: %zu transactions, failures %d\n", through.size(), failures);
     std::printf("  %-44s median %8.1f us\n", "inside the library (measured by the bridge)", s);
     std::printf("  %-44s median %8.1f us\n", "through the bridge (caller's view)", t);
-    std::printf("  through / (1.3 x inside + 100 us): %.3f (goal <= 1.0; %.1f us over the library's own time)\n",
-                t / goal, t - s);
+    std::printf(
+        "  through / (1.3 x inside + 100 us): %.3f (goal <= 1.0; %.1f us over the library's own time)\n",
+        t / goal, t - s);
 
     // Connection setup with the prefix in place: first with Wine's server
     // ended (as after a while without a connection), then right after, while
     // it still runs (it lingers a few seconds after the last Windows process).
     QProcess::execute(QStringLiteral("wineserver"), {QStringLiteral("-w")});
     const double first = connectionSetup(port), second = connectionSetup(port);
-    std::printf("  connection setup through the binding: %.2f s from cold (goal <= 3 s; ratio %.2f), %.2f s again "
-                "right after\n",
-                first, first / 3.0, second);
+    std::printf(
+        "  connection setup through the binding: %.2f s from cold (goal <= 3 s; ratio %.2f), %.2f s again "
+        "right after\n",
+        first, first / 3.0, second);
     sim.kill();
     sim.waitForFinished();
     return failures == 0 && first > 0 ? 0 : 1;

@@ -20,8 +20,8 @@
 //   bench_eeprom [rounds of part 2] [rounds of part 4]   (default 3 and 7)
 #include "BenchCpu.h"
 #include "app/Dekl.h"
-#include "core/Pauza.h"
 #include "comm/Kxxx638.h"
+#include "core/Pauza.h"
 #include "dio/KonfigEEPROM.h"
 #include "support/SimProcess.h"
 
@@ -41,13 +41,13 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
-#include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -117,7 +117,8 @@ public:
         const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, 0);
         rqframe::Reply reply;
         std::uint16_t answered = 0;
-        return got > 0 && rqframe::decodeUdpReply(buffer, std::size_t(got), reply, answered) == rqframe::Decode::Ok &&
+        return got > 0 &&
+               rqframe::decodeUdpReply(buffer, std::size_t(got), reply, answered) == rqframe::Decode::Ok &&
                answered == sequence;
     }
 
@@ -185,7 +186,8 @@ double wireBackup(int kind, int baud)
     SimProcess sim;
     QStringList args{QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--wire-time"),
                      QStringLiteral("--baud"), QString::number(baud)};
-    args << (kind == 4 ? QStringList{QStringLiteral("--udp"), QStringLiteral("0")} : QStringList{QStringLiteral("--pty")});
+    args << (kind == 4 ? QStringList{QStringLiteral("--udp"), QStringLiteral("0")}
+                       : QStringList{QStringLiteral("--pty")});
     if (!sim.start(args))
         return -1;
     TData data;
@@ -204,7 +206,8 @@ double wireBackup(int kind, int baud)
 }
 double spread(const std::vector<double> &v)
 {
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     return *hi - *lo;
 }
@@ -221,7 +224,8 @@ double dialogRound(SimProcess &sim, int baud)
     TData data;
     SetDefaults(&data);
     QByteArray ip;
-    if (!connect(data, sim, 0, baud, ip)) return -1;
+    if (!connect(data, sim, 0, baud, ip))
+        return -1;
     const qint64 before = simRequests(sim);
     double t = -1;
     {
@@ -265,10 +269,11 @@ double rqtoolRound(SimProcess &sim, int baud, const QString &file, double startu
         SaveSettings(&d, settings);
     }
     const qint64 before = simRequests(sim);
-    const double t = rqtoolRun({QStringLiteral("--settings"), settings, QStringLiteral("--adapter"),
-                                QStringLiteral("com"), QStringLiteral("--com"), QStringLiteral("9"),
-                                QStringLiteral("--baud"), QString::number(baud), QStringLiteral("--address"),
-                                QStringLiteral("1"), QStringLiteral("--quiet"), QStringLiteral("backup"), file});
+    const double t =
+        rqtoolRun({QStringLiteral("--settings"), settings, QStringLiteral("--adapter"), QStringLiteral("com"),
+                   QStringLiteral("--com"), QStringLiteral("9"), QStringLiteral("--baud"),
+                   QString::number(baud), QStringLiteral("--address"), QStringLiteral("1"),
+                   QStringLiteral("--quiet"), QStringLiteral("backup"), file});
     const qint64 requests = simRequests(sim) - before;
     QFile::remove(file);
     return t < 0 || requests <= 0 ? -1 : (t - startup) / (double(requests) * (1 + wireMs(baud)) * 1e-3);
@@ -285,12 +290,15 @@ double bareRoundTrips(int ask, int answer, int n)
             std::size_t got = 0;
             while (got < rqframe::kSerialRequestSize) {
                 pollfd p{answer, POLLIN, 0};
-                if (::poll(&p, 1, 1000) <= 0) return;
+                if (::poll(&p, 1, 1000) <= 0)
+                    return;
                 const ssize_t r = ::read(answer, in, sizeof in);
-                if (r <= 0) return;
+                if (r <= 0)
+                    return;
                 got += std::size_t(r);
             }
-            if (::write(answer, out, sizeof out) != ssize_t(sizeof out)) return;
+            if (::write(answer, out, sizeof out) != ssize_t(sizeof out))
+                return;
         }
     });
     Clock::duration total{};
@@ -316,7 +324,8 @@ double bareRoundTrips(int ask, int answer, int n)
 double barePty(int n)
 {
     int master = -1, slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return -1;
     termios tio{};
     ::tcgetattr(slave, &tio);
     ::cfmakeraw(&tio);
@@ -421,8 +430,9 @@ int main(int argc, char *argv[])
         }
         const double step = median(exchange) + 1e-3;
         const double readTime = median(read), writeTime = median(write);
-        std::printf("UDP, no wire time, %d rounds (medians): raw exchange %.1f us + 1 ms pause per transaction\n",
-                    rounds, median(exchange) * 1e6);
+        std::printf(
+            "UDP, no wire time, %d rounds (medians): raw exchange %.1f us + 1 ms pause per transaction\n",
+            rounds, median(exchange) * 1e6);
         std::printf("  backup  512 bytes  %8.1f ms   floor %8.1f ms   ratio %.3f\n", readTime * 1e3,
                     512 * step * 1e3, readTime / (512 * step));
         std::printf("  restore 512 bytes  %8.1f ms   floor %8.1f ms   ratio %.3f (1024 transactions)\n",
@@ -430,8 +440,9 @@ int main(int argc, char *argv[])
     }
 
     // 3. With wire time.
-    std::printf("with --wire-time: floor = 512 x (1 ms + wire time of 23 characters of %d bits, rounded up to ms)\n",
-                kBitsPerCharacter);
+    std::printf(
+        "with --wire-time: floor = 512 x (1 ms + wire time of 23 characters of %d bits, rounded up to ms)\n",
+        kBitsPerCharacter);
     struct Run
     {
         int kind;
@@ -464,8 +475,9 @@ int main(int argc, char *argv[])
     {
         constexpr int baud = 115200;
         SimProcess sim;
-        if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--wire-time"),
-                        QStringLiteral("--baud"), QString::number(baud), QStringLiteral("--pty")})) {
+        if (!sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                        QStringLiteral("--wire-time"), QStringLiteral("--baud"), QString::number(baud),
+                        QStringLiteral("--pty")})) {
             std::fprintf(stderr, "rqsim did not start: %s\n", qPrintable(sim.errorString()));
             return 2;
         }
@@ -482,7 +494,8 @@ int main(int argc, char *argv[])
         for (int r = 0; r < 2 * serialRounds && int(dialog.size()) < serialRounds; ++r) {
             const double d = dialogRound(sim, baud), t = rqtoolRound(sim, baud, file, startup);
             if (d < 0 || t < 0) {
-                std::printf("serial line, 115200 Bd, round %d: %s failed\n", r + 1, d < 0 ? "the dialog" : "rqtool");
+                std::printf("serial line, 115200 Bd, round %d: %s failed\n", r + 1,
+                            d < 0 ? "the dialog" : "rqtool");
                 continue;
             }
             dialog.push_back(d);
@@ -496,8 +509,8 @@ int main(int argc, char *argv[])
                     "requests rqsim counted (rqtool less its start-up of %.1f ms):\n",
                     serialRounds, startup * 1e3);
         std::printf("  dialog  median %.3f  min %.3f  max %.3f  spread %.3f\n", median(dialog),
-                    *std::min_element(dialog.begin(), dialog.end()), *std::max_element(dialog.begin(), dialog.end()),
-                    spread(dialog));
+                    *std::min_element(dialog.begin(), dialog.end()),
+                    *std::max_element(dialog.begin(), dialog.end()), spread(dialog));
         std::printf("  rqtool  median %.3f  min %.3f  max %.3f  spread %.3f\n", median(tool),
                     *std::min_element(tool.begin(), tool.end()), *std::max_element(tool.begin(), tool.end()),
                     spread(tool));
@@ -506,8 +519,9 @@ int main(int argc, char *argv[])
 
     // 5. The kernel's part of a transaction on each line.
     const double pty = barePty(512), udp = bareUdp(512);
-    std::printf("bare round trip between two threads, 11 + 12 bytes, after a 1 ms pause: pseudo-terminal %.1f us, "
-                "UDP %.1f us (difference %.1f us)\n",
-                pty, udp, pty - udp);
+    std::printf(
+        "bare round trip between two threads, 11 + 12 bytes, after a 1 ms pause: pseudo-terminal %.1f us, "
+        "UDP %.1f us (difference %.1f us)\n",
+        pty, udp, pty - udp);
     return allMet ? 0 : 3;
 }

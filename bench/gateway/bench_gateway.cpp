@@ -43,8 +43,9 @@ double seconds(Clock::time_point from)
 
 QStringList lan(quint16 port, int timeoutMs = 100)
 {
-    return {QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"),
-            QStringLiteral("--udp-port"), QString::number(port), QStringLiteral("--udp-timeout"), QString::number(timeoutMs)};
+    return {QStringLiteral("--adapter"),     QStringLiteral("lan"),        QStringLiteral("--ip"),
+            QStringLiteral("127.0.0.1"),     QStringLiteral("--udp-port"), QString::number(port),
+            QStringLiteral("--udp-timeout"), QString::number(timeoutMs)};
 }
 
 // The gateway's count of complete cycles of the units, summed.
@@ -77,13 +78,14 @@ double cycleRate(quint16 port, const QList<int> &units, double warmup, double wi
     return double(cycles(port, units) - a) / seconds(t);
 }
 
-QString configFile(const QTemporaryDir &dir, const QString &name, quint16 simPort, const QList<int> &addresses,
-                   int timeoutMs)
+QString configFile(const QTemporaryDir &dir, const QString &name, quint16 simPort,
+                   const QList<int> &addresses, int timeoutMs)
 {
-    QString text = QStringLiteral("[gateway]\noffline-retry=5000\n[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\n"
-                                  "udp-timeout=%2\nbaud=115200\n")
-                       .arg(simPort)
-                       .arg(timeoutMs);
+    QString text =
+        QStringLiteral("[gateway]\noffline-retry=5000\n[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\n"
+                       "udp-timeout=%2\nbaud=115200\n")
+            .arg(simPort)
+            .arg(timeoutMs);
     for (int a : addresses)
         text += QStringLiteral("[module m%1]\naddress=%1\n").arg(a);
     const QString path = dir.filePath(name);
@@ -203,8 +205,9 @@ double backup(const QStringList &connection, const QString &file)
     QProcess p;
     const auto t = Clock::now();
     p.start(QStringLiteral(RQ_BIN_DIR "/rqtool"),
-            connection + QStringList{QStringLiteral("--address"), QStringLiteral("8"), QStringLiteral("--baud"),
-                                     QStringLiteral("115200"), QStringLiteral("--quiet"), QStringLiteral("backup"), file});
+            connection + QStringList{QStringLiteral("--address"), QStringLiteral("8"),
+                                     QStringLiteral("--baud"), QStringLiteral("115200"),
+                                     QStringLiteral("--quiet"), QStringLiteral("backup"), file});
     if (!p.waitForFinished(120000) || p.exitCode() != 0) {
         std::fprintf(stderr, "rqtool backup: %s\n", p.readAllStandardError().constData());
         return -1;
@@ -242,43 +245,52 @@ int main(int argc, char *argv[])
         // to whole ms (2 ms at 115200 Bd); the floor is the true wire time.
         {
             GatewayProcess gw;
-            if (!gw.start({QStringLiteral("--config"), configFile(dir, QStringLiteral("8.ini"), sim.udpPort(), eight, 100)}))
+            if (!gw.start({QStringLiteral("--config"),
+                           configFile(dir, QStringLiteral("8.ini"), sim.udpPort(), eight, 100)}))
                 return 1;
             const double rate = cycleRate(gw.modbusPort, eight, 3, 10);
             const double floor = 1.0 / (15 * 23 * 10 / 115200.0);
-            std::printf("8 modules at 115200 Bd with wire time: %.1f complete cycles/s, wire floor %.1f/s\n", rate, floor);
+            std::printf("8 modules at 115200 Bd with wire time: %.1f complete cycles/s, wire floor %.1f/s\n",
+                        rate, floor);
             bench::printGoal("rqgw cycles/s / wire floor (8 modules, 115200 Bd)", rate / floor, 0.9, false);
         }
         // 2. A switched-off module: address 9 has no module.
         {
             GatewayProcess alone, withDead;
-            if (!alone.start({QStringLiteral("--config"), configFile(dir, QStringLiteral("7.ini"), sim.udpPort(), seven, 100)}))
+            if (!alone.start({QStringLiteral("--config"),
+                              configFile(dir, QStringLiteral("7.ini"), sim.udpPort(), seven, 100)}))
                 return 1;
             const double r7 = cycleRate(alone.modbusPort, seven, 3, 15);
             alone.stop();
-            if (!withDead.start({QStringLiteral("--config"),
-                                 configFile(dir, QStringLiteral("7+1.ini"), sim.udpPort(), seven + QList<int>{9}, 100)}))
+            if (!withDead.start(
+                    {QStringLiteral("--config"),
+                     configFile(dir, QStringLiteral("7+1.ini"), sim.udpPort(), seven + QList<int>{9}, 100)}))
                 return 1;
             const double r8 = cycleRate(withDead.modbusPort, seven, 3, 15);
-            std::printf("7 modules: %.1f cycles/s alone, %.1f cycles/s beside a switched-off module (timeout 100 ms, "
-                        "offline retry 5000 ms)\n",
-                        r7, r8);
+            std::printf(
+                "7 modules: %.1f cycles/s alone, %.1f cycles/s beside a switched-off module (timeout 100 ms, "
+                "offline retry 5000 ms)\n",
+                r7, r8);
             bench::printGoal("rqgw 7 modules beside a dead one / alone", r8 / r7, 0.95, false);
         }
         // 4. A backup through the shared bus while the gateway polls 7 others.
         {
-            const double direct = backup(lan(sim.udpPort(), 1000), dir.filePath(QStringLiteral("direct.kee")));
+            const double direct =
+                backup(lan(sim.udpPort(), 1000), dir.filePath(QStringLiteral("direct.kee")));
             GatewayProcess gw;
-            if (!gw.start({QStringLiteral("--config"), configFile(dir, QStringLiteral("7c.ini"), sim.udpPort(), seven, 100),
+            if (!gw.start({QStringLiteral("--config"),
+                           configFile(dir, QStringLiteral("7c.ini"), sim.udpPort(), seven, 100),
                            QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0")}))
                 return 1;
             QThread::msleep(2000);
-            const double shared = backup(lan(gw.converterPort, 1000), dir.filePath(QStringLiteral("shared.kee")));
+            const double shared =
+                backup(lan(gw.converterPort, 1000), dir.filePath(QStringLiteral("shared.kee")));
             if (direct <= 0 || shared <= 0)
                 return 1;
-            std::printf("rqtool backup at 115200 Bd with wire time: direct %.2f s, through the gateway polling 7 others "
-                        "%.2f s\n",
-                        direct, shared);
+            std::printf(
+                "rqtool backup at 115200 Bd with wire time: direct %.2f s, through the gateway polling 7 others "
+                "%.2f s\n",
+                direct, shared);
             bench::printGoal("rqtool backup through rqgw / direct", shared / direct, 1.5);
         }
     }
@@ -303,11 +315,12 @@ int main(int argc, char *argv[])
         const Load ours = fiftyClients(gw.modbusPort, 1, 5);
         stop = true;
         plain.join();
-        std::printf("50 Modbus TCP clients, 26 input registers: rqgw %.0f requests/s (p99 %.2f ms), plain libmodbus "
-                    "server %.0f requests/s (p99 %.2f ms)\n",
-                    ours.rate, ours.p99ms, ref.rate, ref.p99ms);
-        bench::printGoal("rqgw Modbus requests/s / plain libmodbus server", ref.rate > 0 ? ours.rate / ref.rate : 0, 0.8,
-                               false);
+        std::printf(
+            "50 Modbus TCP clients, 26 input registers: rqgw %.0f requests/s (p99 %.2f ms), plain libmodbus "
+            "server %.0f requests/s (p99 %.2f ms)\n",
+            ours.rate, ours.p99ms, ref.rate, ref.p99ms);
+        bench::printGoal("rqgw Modbus requests/s / plain libmodbus server",
+                         ref.rate > 0 ? ours.rate / ref.rate : 0, 0.8, false);
     }
     // 5. Memory over a long run, without wire time.
     {
@@ -318,7 +331,8 @@ int main(int argc, char *argv[])
         if (!sim.start(modules))
             return 1;
         GatewayProcess gw;
-        if (!gw.start({QStringLiteral("--config"), configFile(dir, QStringLiteral("m.ini"), sim.udpPort(), eight, 100)}))
+        if (!gw.start({QStringLiteral("--config"),
+                       configFile(dir, QStringLiteral("m.ini"), sim.udpPort(), eight, 100)}))
             return 1;
         const auto t = Clock::now();
         QThread::msleep(60000);
@@ -331,9 +345,12 @@ int main(int argc, char *argv[])
             n = cycles(gw.modbusPort, eight);
         }
         const long end = rssKb(gw.pid());
-        std::printf("memory: RSS %ld kB after one minute (%llu cycles), %ld kB after %llu cycles in all (%.0f s)\n", minute,
-                    static_cast<unsigned long long>(atMinute), end, static_cast<unsigned long long>(n), seconds(t));
-        bench::printGoal("rqgw RSS after 100,000 cycles / after one minute", double(end) / double(minute), 1.1);
+        std::printf(
+            "memory: RSS %ld kB after one minute (%llu cycles), %ld kB after %llu cycles in all (%.0f s)\n",
+            minute, static_cast<unsigned long long>(atMinute), end, static_cast<unsigned long long>(n),
+            seconds(t));
+        bench::printGoal("rqgw RSS after 100,000 cycles / after one minute", double(end) / double(minute),
+                         1.1);
     }
     return 0;
 }

@@ -62,7 +62,8 @@ mosquitto *client(const Broker &b, const char *id, void *self)
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+    return v.empty() ? 0
+                     : v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
 }
 
 qint64 cpuTicks(qint64 pid)
@@ -142,7 +143,8 @@ void latency(const Broker &broker)
         gw.cycleComplete(m); // as the polling thread calls it at the end of a cycle
         const double a = std::chrono::duration<double, std::micro>(wait(n + 1) - t0).count();
         t0 = Clock::now();
-        mosquitto_publish(bare, nullptr, "rq/bench/1/bare", static_cast<int>(payload.size()), payload.constData(), 1, true);
+        mosquitto_publish(bare, nullptr, "rq/bench/1/bare", static_cast<int>(payload.size()),
+                          payload.constData(), 1, true);
         const double b = std::chrono::duration<double, std::micro>(wait(n + 2) - t0).count();
         if (k >= 100) { // warmed up
             ours.push_back(a);
@@ -151,10 +153,12 @@ void latency(const Broker &broker)
     }
     std::printf("cycle -> state at a subscriber (%d each, %lld-byte payload, QoS 1, retained):\n", Rounds,
                 static_cast<long long>(payload.size()));
-    std::printf("  rqgw publisher       median %7.1f us  p99 %7.1f us\n", percentile(ours, 0.5), percentile(ours, 0.99));
+    std::printf("  rqgw publisher       median %7.1f us  p99 %7.1f us\n", percentile(ours, 0.5),
+                percentile(ours, 0.99));
     std::printf("  bare libmosquitto    median %7.1f us  p99 %7.1f us\n", percentile(baseline, 0.5),
                 percentile(baseline, 0.99));
-    bench::printGoal("state latency, rqgw / bare libmosquitto (median)", percentile(ours, 0.5) / percentile(baseline, 0.5), 1.5);
+    bench::printGoal("state latency, rqgw / bare libmosquitto (median)",
+                     percentile(ours, 0.5) / percentile(baseline, 0.5), 1.5);
     gw.stop();
     mosquitto_disconnect(bare);
     mosquitto_loop_stop(bare, false);
@@ -175,9 +179,10 @@ void fleet(Broker &broker, const QString &dirPath)
     pw.close();
     for (int g = 0; g < Gateways; ++g) {
         QStringList simArgs{QStringLiteral("--wire-time")};
-        QByteArray ini = "[gateway]\nname=bus" + QByteArray::number(g) + "\nmqtt=127.0.0.1:" + QByteArray::number(broker.port) +
-                         "\nmqtt-user=" + broker.user.toUtf8() + "\nmqtt-password-file=" + pw.fileName().toUtf8() +
-                         "\nmqtt-interval=1000\n";
+        QByteArray ini = "[gateway]\nname=bus" + QByteArray::number(g) +
+                         "\nmqtt=127.0.0.1:" + QByteArray::number(broker.port) +
+                         "\nmqtt-user=" + broker.user.toUtf8() +
+                         "\nmqtt-password-file=" + pw.fileName().toUtf8() + "\nmqtt-interval=1000\n";
         auto sim = std::make_unique<SimProcess>();
         for (int a = 1; a <= Modules; ++a)
             simArgs << QStringLiteral("--module") << QStringLiteral("%1:3510:1.08:115200").arg(a);
@@ -185,9 +190,11 @@ void fleet(Broker &broker, const QString &dirPath)
             std::printf("rqsim did not start: %s\n", qPrintable(sim->errorString()));
             return;
         }
-        ini += "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=" + QByteArray::number(sim->udpPort()) + "\nudp-timeout=100\nbaud=115200\n";
+        ini += "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=" + QByteArray::number(sim->udpPort()) +
+               "\nudp-timeout=100\nbaud=115200\n";
         for (int a = 1; a <= Modules; ++a)
-            ini += "[module m" + QByteArray::number(a) + "]\naddress=" + QByteArray::number(a) + "\ninterval=1000\n";
+            ini += "[module m" + QByteArray::number(a) + "]\naddress=" + QByteArray::number(a) +
+                   "\ninterval=1000\n";
         const QString file = dirPath + QStringLiteral("/bus%1.ini").arg(g);
         QFile f(file);
         f.open(QIODevice::WriteOnly);
@@ -221,12 +228,15 @@ void fleet(Broker &broker, const QString &dirPath)
         return out;
     };
     const double cpu = measure(20);
-    std::printf("%d gateways x %d modules, interval=1000, a state a second each: CPU of all gateways %.2f %% of one core\n",
-                Gateways, Modules, cpu);
+    std::printf(
+        "%d gateways x %d modules, interval=1000, a state a second each: CPU of all gateways %.2f %% of one core\n",
+        Gateways, Modules, cpu);
     std::printf("  RSS of each (kB):%s\n", qPrintable(rss()));
     bench::printGoal("CPU of 8 gateways x 25 modules, % of one core / 10 %", cpu / 10.0, 1.0);
 
-    const int away = qEnvironmentVariableIsSet("BENCH_MQTT_AWAY_S") ? qEnvironmentVariableIntValue("BENCH_MQTT_AWAY_S") : 60;
+    const int away = qEnvironmentVariableIsSet("BENCH_MQTT_AWAY_S")
+                         ? qEnvironmentVariableIntValue("BENCH_MQTT_AWAY_S")
+                         : 60;
     broker.stop();
     QThread::sleep(static_cast<unsigned long>(away));
     std::printf("  after %d s without the broker, RSS (kB):%s\n", away, qPrintable(rss()));

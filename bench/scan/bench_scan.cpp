@@ -20,7 +20,8 @@ struct Quiet : ScanReport
 {
     void found(const ScanFinding &f) override
     {
-        std::printf("  found %3u at %6u Bd: %s (%.1f ms)\n", f.address, f.baud, qPrintable(f.identity), f.replyMs);
+        std::printf("  found %3u at %6u Bd: %s (%.1f ms)\n", f.address, f.baud, qPrintable(f.identity),
+                    f.replyMs);
         std::fflush(stdout);
     }
 };
@@ -64,15 +65,19 @@ int main(int argc, char *argv[])
     bench::shieldFromOtherLoad();
     const bool only9600 = argc > 1 && QByteArray(argv[1]) == "9600";
     SimProcess sim;
-    if (!sim.start({QStringLiteral("--wire-time"), QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"),
-                    QStringLiteral("--module"), QStringLiteral("77:3520:1.07:115200"), QStringLiteral("--module"),
+    if (!sim.start({QStringLiteral("--wire-time"), QStringLiteral("--module"),
+                    QStringLiteral("3:3510:1.08:9600"), QStringLiteral("--module"),
+                    QStringLiteral("77:3520:1.07:115200"), QStringLiteral("--module"),
                     QStringLiteral("200:3530:1.08:1200")})) {
         std::fprintf(stderr, "rqsim did not start: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
     bench::printCpus(static_cast<pid_t>(sim.processId()));
     bool good = true;
-    if (!only9600) good = run("search 256 x 9 rates vs wire time, 3 modules found", sim.udpPort(), DefaultScanBauds(), 3) && good;
+    if (!only9600)
+        good =
+            run("search 256 x 9 rates vs wire time, 3 modules found", sim.udpPort(), DefaultScanBauds(), 3) &&
+            good;
     good = run("search 256 at 9600 Bd vs wire time", sim.udpPort(), {9600}, 1) && good;
     return good ? 0 : 1;
 }

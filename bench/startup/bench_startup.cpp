@@ -97,7 +97,8 @@ int main(int argc, char *argv[])
     QList<double> toolMs, minMs, toolKb, minKb;
     for (int i = 0; i < runs + 1; ++i) {
         Sample a, b;
-        if (!runOnce(tool, work.path().toStdString(), &a) || !runOnce(minimal, work.path().toStdString(), &b)) {
+        if (!runOnce(tool, work.path().toStdString(), &a) ||
+            !runOnce(minimal, work.path().toStdString(), &b)) {
             std::fprintf(stderr, "a run did not show its window (is a display or QT_QPA_PLATFORM set?)\n");
             return 1;
         }
@@ -109,7 +110,8 @@ int main(int argc, char *argv[])
         minKb << double(b.rssKb);
     }
     const double t = median(toolMs), m = median(minMs), tk = median(toolKb), mk = median(minKb);
-    std::printf("platform           %s\n", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "default" : qgetenv("QT_QPA_PLATFORM").constData());
+    std::printf("platform           %s\n",
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "default" : qgetenv("QT_QPA_PLATFORM").constData());
     std::printf("runs               %d each, medians\n", runs);
     std::printf("start to shown     tool %.1f ms, minimal %.1f ms\n", t, m);
     std::printf("peak memory (RSS)  tool %.0f KiB, minimal %.0f KiB\n", tk, mk);

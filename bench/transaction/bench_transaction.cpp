@@ -64,7 +64,8 @@ public:
     {
         const rqframe::Request request{address, 102, 0, {0, 63, 63, 0, 0}};
         const auto frame = rqframe::encodeUdpRequest(request, ++m_sequence, 9600);
-        if (::send(m_fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size())) return false;
+        if (::send(m_fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size()))
+            return false;
         std::uint8_t buffer[64];
         return ::recv(m_fd, buffer, sizeof buffer, 0) == static_cast<ssize_t>(rqframe::kUdpReplySize);
     }
@@ -93,14 +94,17 @@ public:
     bool roundTrip(quint8 address)
     {
         const auto frame = rqframe::encodeSerialRequest({address, 102, 0, {0, 63, 63, 0, 0}});
-        if (::write(m_fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) return false;
+        if (::write(m_fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
+            return false;
         std::size_t got = 0;
         std::uint8_t buffer[64];
         while (got < rqframe::kSerialReplySize) {
             pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 1000) <= 0) return false;
+            if (::poll(&p, 1, 1000) <= 0)
+                return false;
             const ssize_t n = ::read(m_fd, buffer + got, sizeof buffer - got);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             got += static_cast<std::size_t>(n);
         }
         return got == rqframe::kSerialReplySize;
@@ -118,7 +122,8 @@ QByteArray startSim(QProcess &sim, const QStringList &args, const QByteArray &ke
     while (value.isEmpty() && sim.waitForReadyRead(5000)) {
         while (sim.canReadLine()) {
             const QByteArray line = sim.readLine().trimmed();
-            if (line.startsWith(QByteArray(key + ' '))) value = line.mid(key.size() + 1);
+            if (line.startsWith(QByteArray(key + ' ')))
+                value = line.mid(key.size() + 1);
         }
     }
     return value;
@@ -273,9 +278,9 @@ int main(int argc, char *argv[])
     const bool met = bench::printGoal("UDP transaction / plain exchange (medians)",
                                       percentile(lan.binding, 0.5) / percentile(lan.reference, 0.5), 1.05);
     report("link counters, LAN converter", "binding, counters paused", "binding, counting", counters);
-    const bool countersMet = bench::printGoal("link counters counting / paused (medians)",
-                                              percentile(counters.binding, 0.5) / percentile(counters.reference, 0.5),
-                                              1.02);
+    const bool countersMet =
+        bench::printGoal("link counters counting / paused (medians)",
+                         percentile(counters.binding, 0.5) / percentile(counters.reference, 0.5), 1.02);
     std::printf("  counting alone: %.0f ns a transaction = %.4f of the median transaction (goal <= 0.02)\n",
                 recordNs, recordNs / 1000.0 / percentile(counters.reference, 0.5));
     report("serial port, pseudo-terminal at 115200 Bd (for information)", "plain write/read of the frames",
@@ -286,5 +291,6 @@ int main(int argc, char *argv[])
     ptySim.terminate();
     udpSim.waitForFinished(3000);
     ptySim.waitForFinished(3000);
-    return lan.failures == 0 && counters.failures == 0 && line.failures == 0 ? (met && countersMet ? 0 : 3) : 1;
+    return lan.failures == 0 && counters.failures == 0 && line.failures == 0 ? (met && countersMet ? 0 : 3)
+                                                                             : 1;
 }

@@ -55,8 +55,8 @@ double cpuSeconds()
 {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec)
-        + (double(u.ru_utime.tv_usec) + double(u.ru_stime.tv_usec)) / 1e6;
+    return double(u.ru_utime.tv_sec) + double(u.ru_stime.tv_sec) +
+           (double(u.ru_utime.tv_usec) + double(u.ru_stime.tv_usec)) / 1e6;
 }
 
 void runFor(int ms)
@@ -84,7 +84,8 @@ Times timed(int n, const std::function<void()> &f)
         ms.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, std::size_t(std::ceil(double(ms.size()) * 0.99)) - 1)]};
+    return {ms[ms.size() / 2],
+            ms[std::min(ms.size() - 1, std::size_t(std::ceil(double(ms.size()) * 0.99)) - 1)]};
 }
 
 // A sample of 13 slowly moving values, or a failed one.
@@ -138,21 +139,23 @@ void flakyStretch()
     feed(120, 0);
     const Times later = timed(60, refresh);
     TFormPrubeh::clock = nullptr;
-    std::printf("refresh, 1 min window at 20 cycles/s (median / p99 ms): clean %.2f / %.2f, right after a minute "
-                "with 30 %% failed cycles %.2f / %.2f, two clean minutes later %.2f / %.2f\n",
-                clean.median, clean.p99, flaky.median, flaky.p99, later.median, later.p99);
+    std::printf(
+        "refresh, 1 min window at 20 cycles/s (median / p99 ms): clean %.2f / %.2f, right after a minute "
+        "with 30 %% failed cycles %.2f / %.2f, two clean minutes later %.2f / %.2f\n",
+        clean.median, clean.p99, flaky.median, flaky.p99, later.median, later.p99);
     // The failed stretch in view costs its own points; once out of view,
     // nothing of it remains.
     const double ratio = later.median / std::max(0.01, clean.median);
-    std::printf("refresh two clean minutes after the flaky one / clean, median %.2f (goal <= 1.50): %s; right after "
-                "it p99 %.2f ms (goal <= 30): %s\n",
-                ratio, ratio <= 1.5 ? "met" : "NOT met", flaky.p99, flaky.p99 <= 30 ? "met" : "NOT met");
+    std::printf(
+        "refresh two clean minutes after the flaky one / clean, median %.2f (goal <= 1.50): %s; right after "
+        "it p99 %.2f ms (goal <= 30): %s\n",
+        ratio, ratio <= 1.5 ? "met" : "NOT met", flaky.p99, flaky.p99 <= 30 ? "met" : "NOT met");
 }
 
 struct Run
 {
-    double cpu = 0;    // seconds of CPU
-    double wall = 0;   // seconds
+    double cpu = 0;  // seconds of CPU
+    double wall = 0; // seconds
     quint64 cycles = 0;
 };
 
@@ -178,8 +181,14 @@ template <class Dialog> Run poll(TData &data, int ms, const std::function<quint6
     return r;
 }
 
-quint64 monitorCycles(TForm3 &d) { return d.completedCycles(); }
-quint64 chartCycles(TFormPrubeh &d) { return d.completedCycles(); }
+quint64 monitorCycles(TForm3 &d)
+{
+    return d.completedCycles();
+}
+quint64 chartCycles(TFormPrubeh &d)
+{
+    return d.completedCycles();
+}
 
 // Draws every window once, as a user flicking through them would.
 void drawAllWindows(TFormPrubeh &d)
@@ -277,23 +286,24 @@ int main(int argc, char **argv)
                 d.Chart1->panBy(k % 8 < 4 ? 12 : -12);
             d.Chart1->repaint();
         });
-        std::printf("refresh, 13 lines over the 1 h window (ms): live median %.2f p99 %.2f, zoomed/panned median "
-                    "%.2f p99 %.2f (goal <= 30): %s\n",
-                    live.median, live.p99, zoomed.median, zoomed.p99,
-                    std::max(live.p99, zoomed.p99) <= 30 ? "met" : "NOT met");
+        std::printf(
+            "refresh, 13 lines over the 1 h window (ms): live median %.2f p99 %.2f, zoomed/panned median "
+            "%.2f p99 %.2f (goal <= 30): %s\n",
+            live.median, live.p99, zoomed.median, zoomed.p99,
+            std::max(live.p99, zoomed.p99) <= 30 ? "met" : "NOT met");
         TFormPrubeh::clock = nullptr;
-        std::printf("history: %llu cycles fed, %zu KiB set aside for it\n", static_cast<unsigned long long>(fed),
-                    d.history().reservedBytes() / 1024);
+        std::printf("history: %llu cycles fed, %zu KiB set aside for it\n",
+                    static_cast<unsigned long long>(fed), d.history().reservedBytes() / 1024);
     }
     flakyStretch();
     const double rssRatio = double(peakKiB) / double(minuteKiB);
-    std::printf("RSS after 1 min %ld KiB, peak over 24 simulated hours %ld KiB (process peak %ld KiB)\n", minuteKiB,
-                peakKiB, statusKiB("VmHWM"));
+    std::printf("RSS after 1 min %ld KiB, peak over 24 simulated hours %ld KiB (process peak %ld KiB)\n",
+                minuteKiB, peakKiB, statusKiB("VmHWM"));
     std::printf("memory ratio %.3f (goal <= 1.500): %s\n", rssRatio, rssRatio <= 1.5 ? "met" : "NOT met");
 
     // CPU: monitor and chart alternately, the same time each.
-    std::printf("%5s %12s %12s %12s %12s %12s %8s\n", "round", "monitor /s", "monitor cpu", "chart /s", "chart cpu",
-                "per cycle", "ratio");
+    std::printf("%5s %12s %12s %12s %12s %12s %8s\n", "round", "monitor /s", "monitor cpu", "chart /s",
+                "chart cpu", "per cycle", "ratio");
     std::vector<double> ratios;
     for (int r = 1; r <= rounds; ++r) {
         // Every other round the chart goes first, so a drifting machine load
@@ -308,11 +318,11 @@ int main(int argc, char **argv)
         }
         const double mLoad = m.cpu / m.wall;
         const double cLoad = c.cpu / c.wall;
-        const double perCycle = (c.cpu / double(std::max<quint64>(1, c.cycles)))
-            / (m.cpu / double(std::max<quint64>(1, m.cycles)));
+        const double perCycle = (c.cpu / double(std::max<quint64>(1, c.cycles))) /
+                                (m.cpu / double(std::max<quint64>(1, m.cycles)));
         ratios.push_back(cLoad / mLoad);
-        std::printf("%5d %12.1f %11.1f%% %12.1f %11.1f%% %12.3f %8.3f\n", r, double(m.cycles) / m.wall, 100 * mLoad,
-                    double(c.cycles) / c.wall, 100 * cLoad, perCycle, cLoad / mLoad);
+        std::printf("%5d %12.1f %11.1f%% %12.1f %11.1f%% %12.3f %8.3f\n", r, double(m.cycles) / m.wall,
+                    100 * mLoad, double(c.cycles) / c.wall, 100 * cLoad, perCycle, cLoad / mLoad);
     }
     std::sort(ratios.begin(), ratios.end());
     const double cpuRatio = ratios[ratios.size() / 2];

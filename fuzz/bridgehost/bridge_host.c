@@ -164,7 +164,10 @@ static void touch(uint32_t *p, int words)
             p[i] = p[i] * 3u + 1u;
 }
 
-static uint32_t StandVersion(void) { return 0x0107; }
+static uint32_t StandVersion(void)
+{
+    return 0x0107;
+}
 /* One stand-in for the three forms of Init: the second argument is a
  * pointer only in the block form, which the request being served names. */
 static uint32_t StandInit(uint32_t *handle, uint32_t *block)
@@ -175,7 +178,10 @@ static uint32_t StandInit(uint32_t *handle, uint32_t *block)
         touch(block + 1, RQB_BLOCK_WORDS - 1);
     return 0;
 }
-static uint32_t StandSetConfig(uint32_t h, uint32_t b, uint32_t t, uint32_t x) { return (h ^ b ^ t ^ x) & 3; }
+static uint32_t StandSetConfig(uint32_t h, uint32_t b, uint32_t t, uint32_t x)
+{
+    return (h ^ b ^ t ^ x) & 3;
+}
 static uint32_t StandGetConfig(uint32_t h, uint32_t *b, uint32_t *t, uint32_t *x)
 {
     touch(b, 1);
@@ -183,7 +189,8 @@ static uint32_t StandGetConfig(uint32_t h, uint32_t *b, uint32_t *t, uint32_t *x
     touch(x, 1);
     return h & 1;
 }
-static uint32_t StandSend(uint32_t h, uint32_t *request, uint32_t *response, uint32_t *status, uint32_t *error)
+static uint32_t StandSend(uint32_t h, uint32_t *request, uint32_t *response, uint32_t *status,
+                          uint32_t *error)
 {
     touch(request, RQB_RECORD_WORDS);
     touch(response, RQB_RECORD_WORDS);
@@ -191,8 +198,16 @@ static uint32_t StandSend(uint32_t h, uint32_t *request, uint32_t *response, uin
     touch(error, 1);
     return h & 7;
 }
-static uint32_t StandDone(uint32_t *handle) { touch(handle, 1); return 0; }
-static uint32_t StandError(uint32_t code, uint32_t *buffer) { touch(buffer, RQB_ERROR_CELLS); return code & 1; }
+static uint32_t StandDone(uint32_t *handle)
+{
+    touch(handle, 1);
+    return 0;
+}
+static uint32_t StandError(uint32_t code, uint32_t *buffer)
+{
+    touch(buffer, RQB_ERROR_CELLS);
+    return code & 1;
+}
 
 /* A prefix that starts with X lacks GetConfig. */
 FARPROC GetProcAddress(HMODULE module, const char *name)

@@ -4,8 +4,8 @@
 #ifndef RQ_FUZZ_WINDOWS_SHIM_H
 #define RQ_FUZZ_WINDOWS_SHIM_H
 
-#include <stdint.h>
 #include <stddef.h>
+#include <stdint.h>
 
 #define __stdcall
 #define CDECL

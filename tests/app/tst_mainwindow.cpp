@@ -8,12 +8,12 @@
 #include "support/TestAdapter.h"
 
 #include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QDialog>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -78,13 +78,14 @@ private slots:
         QStringList settings;
         for (QAction *a : w.NastaveniMenu->actions())
             settings << a->text();
-        QCOMPARE(settings, (QStringList{QStringLiteral("Adresa, rychlost"), QStringLiteral("Analogové vstupy RQ-3510"),
-                                        QStringLiteral("Analogové vstupy RQ-3520"),
-                                        QStringLiteral("Analogové vstupy RQ-3530"), QStringLiteral("Interní teploměr"),
-                                        QStringLiteral("Digitální vstupy/výstupy"),
-                                        QStringLiteral("Kalibrace analogových vstupů"),
-                                        QStringLiteral("Kalibrace interního teploměru"),
-                                        QStringLiteral("Konfigurační EEPROM")}));
+        QCOMPARE(settings,
+                 (QStringList{QStringLiteral("Adresa, rychlost"), QStringLiteral("Analogové vstupy RQ-3510"),
+                              QStringLiteral("Analogové vstupy RQ-3520"),
+                              QStringLiteral("Analogové vstupy RQ-3530"), QStringLiteral("Interní teploměr"),
+                              QStringLiteral("Digitální vstupy/výstupy"),
+                              QStringLiteral("Kalibrace analogových vstupů"),
+                              QStringLiteral("Kalibrace interního teploměru"),
+                              QStringLiteral("Konfigurační EEPROM")}));
         QStringList live;
         for (QAction *a : w.OkamziteMenu->actions())
             live << a->text();
@@ -114,7 +115,7 @@ private slots:
         TForm1 w;
         QString opened;
         closeNextDialog(&opened);
-        QAction *a = menu == 0 ? w.NastaveniMenu->actions().at(item)
+        QAction *a = menu == 0   ? w.NastaveniMenu->actions().at(item)
                      : menu == 1 ? w.OkamziteMenu->actions().at(item)
                                  : w.PripojeniAction;
         a->trigger();

@@ -2,8 +2,8 @@
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
 #include "config/NastavDialog.h"
-#include "support/Hooks.h"
 #include "support/Fixtures.h"
+#include "support/Hooks.h"
 #include "support/TestAdapter.h"
 
 #include <QApplication>
@@ -98,7 +98,7 @@ private slots:
         d.Button1Click();
         QCOMPARE(d.texts, progress(QStringLiteral(" Probíhá zápis konfigurace do modulu ("), figures,
                                    QStringLiteral(" Konfigurace zapsána.")));
-        QCOMPARE(pauses.pauses.size(), 3 * n);          // after the write and after each byte
+        QCOMPARE(pauses.pauses.size(), 3 * n); // after the write and after each byte
     }
 
     void readSendsAddressAndPage()

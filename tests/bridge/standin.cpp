@@ -59,21 +59,26 @@ uint32_t openUdp(const char *ip, uint32_t port, uint32_t timeoutMs, uint32_t *ha
     (void)ip, (void)port, (void)timeoutMs, (void)handle;
     return OwnInitFailure;
 #else
-    if (!handle || !ip) return BadArgument;
+    if (!handle || !ip)
+        return BadArgument;
     WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return SocketFailed;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0)
+        return SocketFailed;
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) return SocketFailed;
+    if (s == INVALID_SOCKET)
+        return SocketFailed;
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<u_short>(port));
-    if (inet_pton(AF_INET, ip, &to.sin_addr) != 1 || connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
+    if (inet_pton(AF_INET, ip, &to.sin_addr) != 1 ||
+        connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
         closesocket(s);
         return SocketFailed;
     }
     g_connection = Connection{};
     g_connection.socket = s;
-    if (timeoutMs) g_connection.timeoutMs = timeoutMs;
+    if (timeoutMs)
+        g_connection.timeoutMs = timeoutMs;
     g_connection.sequence = static_cast<uint16_t>(GetTickCount());
     g_open = true;
     *handle = kHandle;
@@ -83,8 +88,10 @@ uint32_t openUdp(const char *ip, uint32_t port, uint32_t timeoutMs, uint32_t *ha
 
 void misbehave(uint32_t command)
 {
-    if (command == 250) ExitProcess(3);
-    if (command == 251) Sleep(INFINITE);
+    if (command == 250)
+        ExitProcess(3);
+    if (command == 251)
+        Sleep(INFINITE);
     if (command == 252) {
         const char stray[] = "debug: sending\r\n";
         DWORD n = 0;
@@ -109,21 +116,25 @@ uint32_t transact(const uint32_t *request, uint32_t *response, uint32_t *status)
     for (;;) {
         // A blocking receive with the time left: one call on the usual path.
         const DWORD now = GetTickCount();
-        if (static_cast<int32_t>(deadline - now) <= 0) return Timeout;
+        if (static_cast<int32_t>(deadline - now) <= 0)
+            return Timeout;
         const DWORD left = deadline - now;
         setsockopt(c.socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&left), sizeof left);
         uint8_t buffer[64];
         const int n = recv(c.socket, reinterpret_cast<char *>(buffer), sizeof buffer, 0);
         if (n <= 0) {
-            if (WSAGetLastError() == WSAETIMEDOUT) return Timeout;
+            if (WSAGetLastError() == WSAETIMEDOUT)
+                return Timeout;
             continue; // a refused earlier datagram: keep waiting
         }
         rqframe::Reply reply;
         uint16_t sequence = 0;
-        if (rqframe::decodeUdpReply(buffer, static_cast<std::size_t>(n), reply, sequence) != rqframe::Decode::Ok ||
+        if (rqframe::decodeUdpReply(buffer, static_cast<std::size_t>(n), reply, sequence) !=
+                rqframe::Decode::Ok ||
             sequence != c.sequence || !rqframe::answers(reply, frame))
             continue;
-        if (reply.error != 0) return ModuleError + reply.error;
+        if (reply.error != 0)
+            return ModuleError + reply.error;
         for (std::size_t i = 0; i < 4; ++i)
             response[i] = reply.d[i + 1];
         *status = reply.d[0];
@@ -135,11 +146,17 @@ uint32_t transact(const uint32_t *request, uint32_t *response, uint32_t *status)
 const char *textOf(uint32_t code)
 {
     switch (code) {
-    case Ok: return "OK";
-    case BadHandle: return "N\xE1hradn\xED knihovna: neplatn\xFD identifik\xE1tor";
-    case Timeout: return "N\xE1hradn\xED knihovna: modul neodpov\xED" "d\xE1";
-    case OwnInitFailure: return "N\xE1hradn\xED knihovna: adapt\xE9r nenalezen";
-    default: return "N\xE1hradn\xED knihovna: chyba";
+    case Ok:
+        return "OK";
+    case BadHandle:
+        return "N\xE1hradn\xED knihovna: neplatn\xFD identifik\xE1tor";
+    case Timeout:
+        return "N\xE1hradn\xED knihovna: modul neodpov\xED"
+               "d\xE1";
+    case OwnInitFailure:
+        return "N\xE1hradn\xED knihovna: adapt\xE9r nenalezen";
+    default:
+        return "N\xE1hradn\xED knihovna: chyba";
     }
 }
 
@@ -155,7 +172,8 @@ RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Version)(void)
 #if defined(STANDIN_LAN)
 RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Init)(uint32_t *handle, uintptr_t *block)
 {
-    if (!block) return BadArgument;
+    if (!block)
+        return BadArgument;
     return openUdp(reinterpret_cast<const char *>(block[0]), static_cast<uint32_t>(block[1]),
                    static_cast<uint32_t>(block[2]), handle);
 }
@@ -174,11 +192,14 @@ RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Init)(uint32_t *handle)
 #error "STANDIN_LAN, STANDIN_WORD or STANDIN_PLAIN"
 #endif
 
-RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout, uint32_t third)
+RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout,
+                                                    uint32_t third)
 {
-    if (!g_open || handle != kHandle) return BadHandle;
+    if (!g_open || handle != kHandle)
+        return BadHandle;
     g_connection.baud = baud;
-    if (timeout) g_connection.timeoutMs = timeout;
+    if (timeout)
+        g_connection.timeoutMs = timeout;
     g_connection.third = third;
     return Ok;
 }
@@ -187,10 +208,14 @@ RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(SetConfig)(uint32_t handle, uint32_t ba
 RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(GetConfig)(uint32_t handle, uint32_t *baud, uint32_t *timeout,
                                                     uint32_t *third)
 {
-    if (!g_open || handle != kHandle) return BadHandle;
-    if (baud) *baud = g_connection.baud;
-    if (timeout) *timeout = g_connection.timeoutMs;
-    if (third) *third = g_connection.third;
+    if (!g_open || handle != kHandle)
+        return BadHandle;
+    if (baud)
+        *baud = g_connection.baud;
+    if (timeout)
+        *timeout = g_connection.timeoutMs;
+    if (third)
+        *third = g_connection.third;
     return Ok;
 }
 #endif
@@ -209,13 +234,15 @@ RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Send)(uint32_t handle, uint32_t *reques
     }
     if (result != Ok && response)
         std::memset(response, 0, 4 * sizeof *response);
-    if (error) *error = result;
+    if (error)
+        *error = result;
     return result;
 }
 
 RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Done)(uint32_t *handle)
 {
-    if (!handle || !g_open || *handle != kHandle) return BadHandle;
+    if (!handle || !g_open || *handle != kHandle)
+        return BadHandle;
     closesocket(g_connection.socket);
     g_open = false;
     *handle = 0;
@@ -224,7 +251,8 @@ RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Done)(uint32_t *handle)
 
 RQ_EXPORT uint32_t RQ_CALL STANDIN_ENTRY(Error)(uint32_t code, uint32_t *buffer)
 {
-    if (!buffer) return BadArgument;
+    if (!buffer)
+        return BadArgument;
     const char *text = textOf(code);
     // The text from cell 0, as some makers' libraries do; the program reads both.
     for (int i = 0; i < RQ_ERROR_CELLS; ++i)

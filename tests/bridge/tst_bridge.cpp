@@ -41,7 +41,8 @@ QString standin(const QString &variant)
 QString missingPieces()
 {
     if (!QFile::exists(BridgeExe) || !QFile::exists(standin(QStringLiteral("lan/KRQ4638.DLL"))))
-        return QStringLiteral("MinGW-w64 i686 cross compiler missing: make deps installs g++-mingw-w64-i686-posix");
+        return QStringLiteral(
+            "MinGW-w64 i686 cross compiler missing: make deps installs g++-mingw-w64-i686-posix");
     if (QStandardPaths::findExecutable(QStringLiteral("wine")).isEmpty())
         return QStringLiteral("Wine missing: make deps installs wine and wine32");
     return {};
@@ -60,13 +61,17 @@ quint32 le32(const QByteArray &b, qsizetype at)
 QStringList exportsOfPe32(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
     const QByteArray b = f.readAll();
-    if (b.size() < 0x40 || !b.startsWith("MZ")) return {};
+    if (b.size() < 0x40 || !b.startsWith("MZ"))
+        return {};
     const qsizetype pe = le32(b, 0x3C);
-    if (b.mid(pe, 4) != QByteArray("PE\0\0", 4) || le16(b, pe + 4) != 0x14C) return {}; // i386
+    if (b.mid(pe, 4) != QByteArray("PE\0\0", 4) || le16(b, pe + 4) != 0x14C)
+        return {}; // i386
     const qsizetype optional = pe + 24;
-    if (le16(b, optional) != 0x10B) return {}; // PE32, not PE32+
+    if (le16(b, optional) != 0x10B)
+        return {}; // PE32, not PE32+
     const quint32 exportRva = le32(b, optional + 96);
     const int sections = le16(b, pe + 6);
     const qsizetype sectionTable = optional + le16(b, pe + 20);
@@ -74,12 +79,14 @@ QStringList exportsOfPe32(const QString &path)
         for (int s = 0; s < sections; ++s) {
             const qsizetype h = sectionTable + 40 * s;
             const quint32 va = le32(b, h + 12), size = le32(b, h + 16), raw = le32(b, h + 20);
-            if (rva >= va && rva < va + size) return raw + (rva - va);
+            if (rva >= va && rva < va + size)
+                return raw + (rva - va);
         }
         return -1;
     };
     const qsizetype dir = offsetOf(exportRva);
-    if (dir < 0) return {};
+    if (dir < 0)
+        return {};
     QStringList names;
     const quint32 count = le32(b, dir + 24);
     const qsizetype table = offsetOf(le32(b, dir + 32));
@@ -96,11 +103,14 @@ QStringList strayChildren(pid_t parent = ::getpid())
     QStringList stray;
     for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly)) continue;
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
         const QByteArray line = stat.readAll();
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 2 || fields.at(1).toInt() != parent) continue;
-        if (line.contains("(rqsim)")) continue;
+        if (fields.size() < 2 || fields.at(1).toInt() != parent)
+            continue;
+        if (line.contains("(rqsim)"))
+            continue;
         stray << QString::fromLatin1(line.left(60));
     }
     return stray;
@@ -110,7 +120,8 @@ QStringList strayChildren(pid_t parent = ::getpid())
 bool runs(pid_t pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return false;
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
     const QByteArray line = stat.readAll();
     return line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
 }
@@ -146,7 +157,8 @@ class tst_Bridge : public QObject
 
     void disconnect()
     {
-        if (AdapterBound()) CloseAdapter(data.adapterKind, &data.handle);
+        if (AdapterBound())
+            CloseAdapter(data.adapterKind, &data.handle);
         data.connected = false;
     }
 
@@ -160,7 +172,8 @@ class tst_Bridge : public QObject
         data.adapterKind = kLanConverter;
         data.handle = 0;
         const quint32 result = OpenAdapter(kLanConverter, &data.handle, block);
-        if (result == 0) ConfigureAdapter(kLanConverter, data.handle, 9600, 200, 2);
+        if (result == 0)
+            ConfigureAdapter(kLanConverter, data.handle, 9600, 200, 2);
         return result;
     }
 
@@ -173,7 +186,8 @@ class tst_Bridge : public QObject
 private slots:
     void initTestCase()
     {
-        if (const QString missing = missingPieces(); !missing.isEmpty()) QSKIP(qPrintable(missing));
+        if (const QString missing = missingPieces(); !missing.isEmpty())
+            QSKIP(qPrintable(missing));
         QVERIFY(dir.isValid());
         QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")}),
                  qPrintable(sim.errorString()));
@@ -190,20 +204,23 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QStringList>("names");
-        const QStringList all = {QStringLiteral("Done"), QStringLiteral("Error"), QStringLiteral("GetConfig"),
-                                 QStringLiteral("Init"), QStringLiteral("Send"), QStringLiteral("SetConfig"),
+        const QStringList all = {QStringLiteral("Done"),      QStringLiteral("Error"),
+                                 QStringLiteral("GetConfig"), QStringLiteral("Init"),
+                                 QStringLiteral("Send"),      QStringLiteral("SetConfig"),
                                  QStringLiteral("Version")};
         auto with = [&](const QString &prefix, QStringList entries) {
             for (QString &e : entries)
                 e = prefix + u'_' + e;
             return entries;
         };
-        QTest::newRow("LAN converter") << standin(QStringLiteral("lan/KRQ4638.DLL")) << with(QStringLiteral("KRQ4638"), all);
-        QTest::newRow("serial port") << standin(QStringLiteral("word/KCOM638.DLL")) << with(QStringLiteral("KCOM638"), all);
+        QTest::newRow("LAN converter")
+            << standin(QStringLiteral("lan/KRQ4638.DLL")) << with(QStringLiteral("KRQ4638"), all);
+        QTest::newRow("serial port") << standin(QStringLiteral("word/KCOM638.DLL"))
+                                     << with(QStringLiteral("KCOM638"), all);
         QStringList incomplete = all;
         incomplete.removeOne(QStringLiteral("GetConfig"));
-        QTest::newRow("without GetConfig")
-            << standin(QStringLiteral("nogetconfig/KRQ4638.DLL")) << with(QStringLiteral("KRQ4638"), incomplete);
+        QTest::newRow("without GetConfig") << standin(QStringLiteral("nogetconfig/KRQ4638.DLL"))
+                                           << with(QStringLiteral("KRQ4638"), incomplete);
     }
     void exportTable()
     {
@@ -289,8 +306,9 @@ private slots:
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<quint32>("code");
         QTest::addColumn<QString>("text");
-        QTest::newRow("Wine missing") << standin(QStringLiteral("lan")) << QByteArray("/nonexistent") << 90u
-                                      << QStringLiteral("Chybí Wine pro KRQ4638.DLL: nainstalujte balíčky wine a wine32");
+        QTest::newRow("Wine missing")
+            << standin(QStringLiteral("lan")) << QByteArray("/nonexistent") << 90u
+            << QStringLiteral("Chybí Wine pro KRQ4638.DLL: nainstalujte balíčky wine a wine32");
         QTest::newRow("library not loadable")
             << QStringLiteral("broken") << QByteArray() << 93u
             << QStringLiteral("Knihovnu KRQ4638.DLL nelze pod Wine načíst (chyba Windows 193)");
@@ -317,13 +335,15 @@ private slots:
         }
         useFolder(folder);
         const QByteArray oldPath = qgetenv("PATH");
-        if (!path.isEmpty()) qputenv("PATH", path);
+        if (!path.isEmpty())
+            qputenv("PATH", path);
         const quint32 result = openLan();
         qputenv("PATH", oldPath);
         QCOMPARE(result, code);
         QCOMPARE(ErrorText(kLanConverter, result), text);
         // Through the connection dialog the user reads the same text.
-        if (!path.isEmpty()) qputenv("PATH", path);
+        if (!path.isEmpty())
+            qputenv("PATH", path);
         const QString panel = connectThroughDialog();
         qputenv("PATH", oldPath);
         QVERIFY2(panel.endsWith(text), qPrintable(panel));
@@ -342,7 +362,8 @@ private slots:
         QTest::addColumn<bool>("libraryStays");
         QTest::addColumn<quint32>("code");
         QTest::addColumn<QString>("text");
-        const QString gone = QStringLiteral("Program rqbridge32.exe s knihovnou KRQ4638.DLL skončil nebo neodpovídá");
+        const QString gone =
+            QStringLiteral("Program rqbridge32.exe s knihovnou KRQ4638.DLL skončil nebo neodpovídá");
         const QString back = QStringLiteral("; spojení obnoveno");
         QTest::newRow("bridge dies") << quint8(250) << true << 95u << gone + back;
         QTest::newRow("bridge stays silent") << quint8(251) << true << 95u << gone + back;
@@ -350,8 +371,7 @@ private slots:
             << quint8(252) << true << 96u
             << QStringLiteral("Chybná odpověď programu rqbridge32.exe (neodpovídá protokolu)") + back;
         QTest::newRow("bridge dies, library gone meanwhile")
-            << quint8(250) << false << 95u
-            << gone + QStringLiteral("; nový se nespustil");
+            << quint8(250) << false << 95u << gone + QStringLiteral("; nový se nespustil");
     }
     void failuresInTransfer()
     {
@@ -406,7 +426,8 @@ private slots:
         if (program == 0) {
             const auto work = [&] {
                 ModuleBytes d{};
-                if (openLan() != 0 || identify(d) != 0) ::_exit(1);
+                if (openLan() != 0 || identify(d) != 0)
+                    ::_exit(1);
                 (void)!::write(ready[1], "x", 1);
                 Transact(data, 1, 251, 0, d); // hangs in the maker's library
             };
@@ -435,10 +456,13 @@ private slots:
         // As a user installs it: the maker's file beside our adapter library.
         const QString folder = dir.filePath(QStringLiteral("program"));
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::copy(QStringLiteral(RQ_BIN_DIR "/libKRQ4638.so"), folder + QStringLiteral("/libKRQ4638.so")));
+        QVERIFY(QFile::copy(QStringLiteral(RQ_BIN_DIR "/libKRQ4638.so"),
+                            folder + QStringLiteral("/libKRQ4638.so")));
         QVERIFY(QFile::copy(BridgeExe, folder + QStringLiteral("/rqbridge32.exe")));
-        QVERIFY(QFile::copy(standin(QStringLiteral("lan/KRQ4638.DLL")), folder + QStringLiteral("/Krq4638.dll")));
-        void *lib = ::dlopen(QFile::encodeName(folder + QStringLiteral("/libKRQ4638.so")).constData(), RTLD_NOW | RTLD_LOCAL);
+        QVERIFY(
+            QFile::copy(standin(QStringLiteral("lan/KRQ4638.DLL")), folder + QStringLiteral("/Krq4638.dll")));
+        void *lib = ::dlopen(QFile::encodeName(folder + QStringLiteral("/libKRQ4638.so")).constData(),
+                             RTLD_NOW | RTLD_LOCAL);
         QVERIFY(lib);
         auto init = reinterpret_cast<RqInitBlockFn>(::dlsym(lib, "KRQ4638_Init"));
         auto send = reinterpret_cast<RqSendFn>(::dlsym(lib, "KRQ4638_Send"));

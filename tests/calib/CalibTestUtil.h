@@ -84,8 +84,8 @@ inline TaReply memoryReply(const TaRequest &r)
 // at that send (counted from its measurement) and "Potvrzení" is pressed
 // again. Ends with the done text.
 inline void calibrateWithRetry(TKalibraceDialog &d, const std::function<void()> &zero,
-                               const std::function<void()> &reference, const QString &entered, int failingSend,
-                               const QString &done)
+                               const std::function<void()> &reference, const QString &entered,
+                               int failingSend, const QString &done)
 {
     TestAdapter &ta = TestAdapter::instance();
     d.Button1Click();

@@ -38,7 +38,8 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic)); }
     void init()
     {
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")}), qPrintable(sim.errorString()));
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")}),
+                 qPrintable(sim.errorString()));
         SetDefaults(&data);
         data.adapterKind = 4;
         data.moduleAddress = Module;
@@ -206,7 +207,8 @@ private slots:
         QVERIFY(sim.setInput(Module, 1, 0.05, QStringLiteral("V")));
         d.Button2Click();
         QCOMPARE(d.state(), quint8(0));
-        QVERIFY(d.Memo1->toPlainText().contains(QStringLiteral("Chyba zápisu do konfigurační paměti modulu.")));
+        QVERIFY(
+            d.Memo1->toPlainText().contains(QStringLiteral("Chyba zápisu do konfigurační paměti modulu.")));
     }
 };
 

@@ -14,7 +14,8 @@ const QString ShortInput = QStringLiteral("Zkratuj vstup a stiskni tlačítko Po
 const QString ApplyVoltage = QStringLiteral(
     "Připoj na vstup napětí v rozsahu 0,04-0,05V, zadej hodnotu napětí a stiskni tlačítko Potvrzení.");
 const QString Done = QStringLiteral("Vstup zkalibrován.");
-const QString Bad = QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci.");
+const QString Bad =
+    QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci.");
 const QString OutOfBand = QStringLiteral("Hodnota napětí musí být v rozsahu 0,04-0,05V.");
 const QString NotANumber = QStringLiteral(
     "Hodnota napětí musí být v rozsahu 0,04-0,05V. Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
@@ -110,7 +111,8 @@ private slots:
         QCOMPARE(ta.memory[3], quint8(1));
         QCOMPARE(ta.memory[25], quint8(0));
         QCOMPARE(memoLines(d.Memo1),
-                 (QStringList{Choose, QString(), Separator + QStringLiteral("Referenční vstup 3"), QString(), ShortInput}));
+                 (QStringList{Choose, QString(), Separator + QStringLiteral("Referenční vstup 3"), QString(),
+                              ShortInput}));
         QCOMPARE(d.state(), quint8(1));
         QCOMPARE(d.statusText(), QStringLiteral(" "));
         QVERIFY(pauses.pauses.isEmpty());
@@ -125,8 +127,8 @@ private slots:
     // the remaining writes.
     void kalibraceFailures_data()
     {
-        QTest::addColumn<int>("failingSend");  // a transaction error at this send, or 0
-        QTest::addColumn<int>("mismatchAt");   // a read-back mismatch at this address, or -1
+        QTest::addColumn<int>("failingSend"); // a transaction error at this send, or 0
+        QTest::addColumn<int>("mismatchAt");  // a read-back mismatch at this address, or -1
         QTest::addColumn<int>("sendsMade");
         QTest::addColumn<QString>("status");
         const QString error = QStringLiteral(" chyba 7");
@@ -217,9 +219,10 @@ private slots:
         QCOMPARE(d.state(), quint8(0));
         QCOMPARE(d.statusText(), QStringLiteral(" "));
         QCOMPARE(memoLines(d.Memo1),
-                 (QStringList{Choose, QString(), Separator + QStringLiteral("Referenční vstup ") + QString::number(input),
-                              QString(), ShortInput, ApplyVoltage, QString(), Done, QString(), Separator, QString(),
-                              Choose}));
+                 (QStringList{Choose, QString(),
+                              Separator + QStringLiteral("Referenční vstup ") + QString::number(input),
+                              QString(), ShortInput, ApplyVoltage, QString(), Done, QString(), Separator,
+                              QString(), Choose}));
     }
 
     void writingStatusShowsDuringTheWrites()
@@ -300,7 +303,8 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("status");
         for (int state : {1, 2}) {
-            QTest::addRow("state %d, reading 0", state) << state << false << QStringList{Bad} << QStringLiteral(" ");
+            QTest::addRow("state %d, reading 0", state)
+                << state << false << QStringList{Bad} << QStringLiteral(" ");
             QTest::addRow("state %d, transaction error", state)
                 << state << true << QStringList{QStringLiteral("chyba 9")} << QStringLiteral(" chyba 9");
         }
@@ -411,7 +415,9 @@ private slots:
                 d, [&] { volts = 0; }, [&] { volts = 0.045; }, QStringLiteral("0,045"), failing, Done);
         };
         run(0);
-        const auto constants = [this] { return QList<quint8>{ta.memory[23], ta.memory[24], ta.memory[25], ta.memory[26]}; };
+        const auto constants = [this] {
+            return QList<quint8>{ta.memory[23], ta.memory[24], ta.memory[25], ta.memory[26]};
+        };
         const QList<quint8> clean = constants();
         QVERIFY(clean != (QList<quint8>{16, 39, 0, 0}));
         run(failingSend);

@@ -9,13 +9,15 @@
 
 namespace {
 const QString Start = QStringLiteral("Pro zahájení kalibrování stiskni tlačítko Kalibrace.");
-const QString ShortJumper = QStringLiteral("Zkratuj propojku interního teploměru a stiskni tlačítko Potvrzení.");
+const QString ShortJumper =
+    QStringLiteral("Zkratuj propojku interního teploměru a stiskni tlačítko Potvrzení.");
 const QString RemoveShort = QStringLiteral(
     "Odstraň zkrat propojky interního teploměru, zadej hodnotu teploty a stiskni tlačítko Potvrzení.");
 const QString Done = QStringLiteral("Vypni a zapni modul, interní teploměr zkalibrován.");
-const QString Bad = QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci.");
-const QString NotANumber =
-    QStringLiteral("Chybně zadaná hodnota teploty. Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
+const QString Bad =
+    QStringLiteral("Chyba naměřených hodnot. Zkontroluj připojení vstupu a proveď znovu kalibraci.");
+const QString NotANumber = QStringLiteral(
+    "Chybně zadaná hodnota teploty. Pozor na desetinnou čárku resp. tečku (nastaveno v systému).");
 const QString Mismatch = QStringLiteral("Chyba zápisu do konfigurační paměti modulu.");
 const QString MismatchStatus = QStringLiteral(" Chyba zápisu do konfigurační paměti modulu.");
 // One blank after the first exclamation mark here, two in the analog calibration.
@@ -159,8 +161,8 @@ private slots:
             QCOMPARE(int(ta.memory[std::size_t(address)]), value);
         QCOMPARE(d.state(), quint8(0));
         QCOMPARE(d.statusText(), QStringLiteral(" "));
-        QCOMPARE(memoLines(d.Memo1),
-                 (Started + QStringList{RemoveShort, QString(), Done, QString(), Separator, QString(), Start}));
+        QCOMPARE(memoLines(d.Memo1), (Started + QStringList{RemoveShort, QString(), Done, QString(),
+                                                            Separator, QString(), Start}));
     }
 
     void referenceFailures_data()
@@ -250,7 +252,8 @@ private slots:
         toState(d, 2);
         const QStringList before = memoLines(d.Memo1);
         const QList<TaRequest> expected =
-            QList<TaRequest>{measurement(16)} + verifiedWrites({{29, 156}, {30, 127}, {27, 16}, {28, 39}, {31, 129}});
+            QList<TaRequest>{measurement(16)} +
+            verifiedWrites({{29, 156}, {30, 127}, {27, 16}, {28, 39}, {31, 129}});
         setRaw(ta, 3031);
         if (failingSend)
             ta.failSend[failingSend] = 7;

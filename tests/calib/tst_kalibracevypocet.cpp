@@ -20,15 +20,17 @@ private slots:
         QTest::addColumn<int>("gain");
         QTest::addColumn<int>("offset");
         // Zero reading above 0: D = -16, the sign bit set.
-        QTest::newRow("negative offset") << 0.05 << 0.00002 << 0.0499 << 53738.0 << 32776.0 << 53696.0 << 10024 << 32784;
+        QTest::newRow("negative offset")
+            << 0.05 << 0.00002 << 0.0499 << 53738.0 << 32776.0 << 53696.0 << 10024 << 32784;
         // Below 0: the count is truncated toward zero (32759.6 -> 32759).
-        QTest::newRow("positive offset") << 0.05 << -0.00002 << 0.0501 << 53738.0 << 32759.0 << 53780.0 << 9976 << 18;
+        QTest::newRow("positive offset")
+            << 0.05 << -0.00002 << 0.0501 << 53738.0 << 32759.0 << 53780.0 << 9976 << 18;
         QTest::newRow("ideal") << 0.05 << 0.000001 << 0.05 << 53738.0 << 32768.0 << 53738.0 << 10000 << 0;
         // Near the largest |D|: zero count 49150 gives D = -32764.
-        QTest::newRow("largest negative offset") << 0.05 << 0.03906 << 0.0499 << 53738.0 << 49150.0 << 53696.0 << 46128
-                                                 << 32768 + 32764;
-        QTest::newRow("upper band limit") << 0.06 << 0.00002 << 0.0599 << 57933.0 << 32776.0 << 57891.0 << 10020
-                                          << 32784;
+        QTest::newRow("largest negative offset")
+            << 0.05 << 0.03906 << 0.0499 << 53738.0 << 49150.0 << 53696.0 << 46128 << 32768 + 32764;
+        QTest::newRow("upper band limit")
+            << 0.06 << 0.00002 << 0.0599 << 57933.0 << 32776.0 << 57891.0 << 10020 << 32784;
         // Spans of 14400 and 4800 counts give K = 14562.5 and 43687.5 exactly.
         QTest::newRow("half rounds down to even")
             << 0.05 << 0.000001 << 14400.5 * 2.384258553e-6 << 53738.0 << 32768.0 << 47168.0 << 14562 << 0;
@@ -63,7 +65,8 @@ private slots:
         QTest::addColumn<double>("reference");
         QTest::addColumn<Outcome>("outcome");
         QTest::newRow("0.029") << 0.029 << 0.00002 << 0.0499 << Outcome::OutOfBand;
-        QTest::newRow("0.03 just below the extended limit") << 0.03 << 0.00002 << 0.0499 << Outcome::OutOfBand;
+        QTest::newRow("0.03 just below the extended limit")
+            << 0.03 << 0.00002 << 0.0499 << Outcome::OutOfBand;
         QTest::newRow("0.061") << 0.061 << 0.00002 << 0.0499 << Outcome::OutOfBand;
         QTest::newRow("NaN") << qQNaN() << 0.00002 << 0.0499 << Outcome::OutOfBand;
         QTest::newRow("equal counts") << 0.05 << 0.00002 << 0.000021 << Outcome::BadMeasurement;

@@ -35,9 +35,11 @@ private slots:
     void nightlyBackupWithLostReplies()
     {
         SimProcess sim;
-        QStringList args{QStringLiteral("--fault"), QStringLiteral("drop p=0.005"), QStringLiteral("--seed"), QStringLiteral("7")};
+        QStringList args{QStringLiteral("--fault"), QStringLiteral("drop p=0.005"), QStringLiteral("--seed"),
+                         QStringLiteral("7")};
         for (int a = 1; a <= 32; ++a)
-            args << QStringLiteral("--module") << QStringLiteral("%1:%2:1.08").arg(a).arg(a % 3 == 0 ? 3520 : 3510);
+            args << QStringLiteral("--module")
+                 << QStringLiteral("%1:%2:1.08").arg(a).arg(a % 3 == 0 ? 3520 : 3510);
         QVERIFY2(sim.start(args), qPrintable(sim.errorString()));
         QTemporaryDir dir;
         TData d;
@@ -51,19 +53,25 @@ private slots:
         const auto night = [&](const QString &today, const QString &yesterday) {
             QProcess p;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("PATH"), QStringLiteral(RQ_BIN_DIR ":") + env.value(QStringLiteral("PATH")));
+            env.insert(QStringLiteral("PATH"),
+                       QStringLiteral(RQ_BIN_DIR ":") + env.value(QStringLiteral("PATH")));
             env.insert(QStringLiteral("ZALOHY"), dir.filePath(QStringLiteral("zalohy")));
             env.insert(QStringLiteral("DNES"), today);
             env.insert(QStringLiteral("VCERA"), yesterday);
-            env.insert(QStringLiteral("SPOJENI"), QStringLiteral("--settings %1 --timeout 150").arg(settings));
+            env.insert(QStringLiteral("SPOJENI"),
+                       QStringLiteral("--settings %1 --timeout 150").arg(settings));
             p.setProcessEnvironment(env);
             p.start(QStringLiteral("bash"), {QStringLiteral(RQ_SOURCE_DIR "/tests/cli/nocni-zaloha.sh")});
             p.waitForFinished(240000);
-            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput()));
+            return std::make_pair(p.exitCode(),
+                                  QString::fromUtf8(p.readAllStandardError() + p.readAllStandardOutput()));
         };
         const auto first = night(QStringLiteral("2026-12-06"), QStringLiteral("2026-12-05"));
         QVERIFY2(first.first == 0, qPrintable(first.second));
-        QCOMPARE(QDir(dir.filePath(QStringLiteral("zalohy/2026-12-06"))).entryList({QStringLiteral("*.kee")}).size(), 32);
+        QCOMPARE(QDir(dir.filePath(QStringLiteral("zalohy/2026-12-06")))
+                     .entryList({QStringLiteral("*.kee")})
+                     .size(),
+                 32);
         QVERIFY(sim.setMemoryByte(7, 33, sim.memoryByte(7, 33) ^ 0x04)); // negation of DIN2
         const auto second = night(QStringLiteral("2026-12-07"), QStringLiteral("2026-12-06"));
         QVERIFY2(second.first == 0, qPrintable(second.second));

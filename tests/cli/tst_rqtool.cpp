@@ -11,8 +11,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -104,8 +104,9 @@ private slots:
     {
         QVERIFY(dir.isValid());
         settings = dir.filePath(QStringLiteral("lan.ini"));
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"),
-                            QStringLiteral("2:3530:1.07"), QStringLiteral("--module"), QStringLiteral("5:3520:1.02"),
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                            QStringLiteral("--module"), QStringLiteral("2:3530:1.07"),
+                            QStringLiteral("--module"), QStringLiteral("5:3520:1.02"),
                             QStringLiteral("--module"), QStringLiteral("7:3510:1.08")}),
                  qPrintable(sim.errorString()));
         QVERIFY(writeSettings(settings, sim.udpPort(), 1));
@@ -117,7 +118,8 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("command");
         QTest::addColumn<int>("positional");
-        const auto row = [](const char *name, QStringList args, bool ok, const char *command = "", int n = 0) {
+        const auto row = [](const char *name, QStringList args, bool ok, const char *command = "",
+                            int n = 0) {
             QTest::newRow(name) << args << ok << QString::fromLatin1(command) << n;
         };
         row("no command", {}, false);
@@ -126,15 +128,31 @@ private slots:
         row("other command's option", {QStringLiteral("info"), QStringLiteral("--yes")}, false);
         row("value missing", {QStringLiteral("info"), QStringLiteral("--address")}, false);
         row("switch with a value", {QStringLiteral("--json=1"), QStringLiteral("info")}, false);
-        row("twice takes the last", {QStringLiteral("--baud"), QStringLiteral("1"), QStringLiteral("--baud=2"), QStringLiteral("info")}, true, "info", 0);
+        row("twice takes the last",
+            {QStringLiteral("--baud"), QStringLiteral("1"), QStringLiteral("--baud=2"),
+             QStringLiteral("info")},
+            true, "info", 0);
         row("too few arguments", {QStringLiteral("diff"), QStringLiteral("a.kee")}, false);
-        row("too many arguments", {QStringLiteral("backup"), QStringLiteral("a"), QStringLiteral("b")}, false);
+        row("too many arguments", {QStringLiteral("backup"), QStringLiteral("a"), QStringLiteral("b")},
+            false);
         row("set needs an assignment", {QStringLiteral("set")}, false);
-        row("options on both sides", {QStringLiteral("--json"), QStringLiteral("restore"), QStringLiteral("x.kee"), QStringLiteral("--yes")}, true, "restore", 1);
-        row("value after equals", {QStringLiteral("backup"), QStringLiteral("--address=1-5"), QStringLiteral("d/")}, true, "backup", 1);
-        row("negative value", {QStringLiteral("--udp-timeout"), QStringLiteral("-5"), QStringLiteral("info")}, true, "info", 0);
-        row("double dash ends options", {QStringLiteral("diff"), QStringLiteral("--"), QStringLiteral("--a.kee"), QStringLiteral("module")}, true, "diff", 2);
-        row("get any count", {QStringLiteral("get"), QStringLiteral("ain0"), QStringLiteral("ain1"), QStringLiteral("address")}, true, "get", 3);
+        row("options on both sides",
+            {QStringLiteral("--json"), QStringLiteral("restore"), QStringLiteral("x.kee"),
+             QStringLiteral("--yes")},
+            true, "restore", 1);
+        row("value after equals",
+            {QStringLiteral("backup"), QStringLiteral("--address=1-5"), QStringLiteral("d/")}, true, "backup",
+            1);
+        row("negative value", {QStringLiteral("--udp-timeout"), QStringLiteral("-5"), QStringLiteral("info")},
+            true, "info", 0);
+        row("double dash ends options",
+            {QStringLiteral("diff"), QStringLiteral("--"), QStringLiteral("--a.kee"),
+             QStringLiteral("module")},
+            true, "diff", 2);
+        row("get any count",
+            {QStringLiteral("get"), QStringLiteral("ain0"), QStringLiteral("ain1"),
+             QStringLiteral("address")},
+            true, "get", 3);
     }
     void parse()
     {
@@ -142,7 +160,8 @@ private slots:
         QFETCH(bool, ok);
         const CliParse p = ParseCliArguments(args);
         QCOMPARE(p.error.isEmpty(), ok);
-        if (!ok) return;
+        if (!ok)
+            return;
         QFETCH(QString, command);
         QFETCH(int, positional);
         QCOMPARE(p.arguments.command, command);
@@ -153,13 +172,19 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("command") << QStringList{QStringLiteral("flash")};
-        QTest::newRow("address") << QStringList{QStringLiteral("--address"), QStringLiteral("300"), QStringLiteral("info")};
-        QTest::newRow("baud") << QStringList{QStringLiteral("--baud"), QStringLiteral("9601"), QStringLiteral("info")};
-        QTest::newRow("adapter") << QStringList{QStringLiteral("--adapter"), QStringLiteral("can"), QStringLiteral("info")};
+        QTest::newRow("address") << QStringList{QStringLiteral("--address"), QStringLiteral("300"),
+                                                QStringLiteral("info")};
+        QTest::newRow("baud") << QStringList{QStringLiteral("--baud"), QStringLiteral("9601"),
+                                             QStringLiteral("info")};
+        QTest::newRow("adapter") << QStringList{QStringLiteral("--adapter"), QStringLiteral("can"),
+                                                QStringLiteral("info")};
         QTest::newRow("outputs") << QStringList{QStringLiteral("outputs"), QStringLiteral("0x1G")};
-        QTest::newRow("field") << QStringList{QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("set"), QStringLiteral("ain12=1")};
-        QTest::newRow("value") << QStringList{QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("set"), QStringLiteral("ain0=abc")};
-        QTest::newRow("address list") << QStringList{QStringLiteral("--address"), QStringLiteral("5-1"), QStringLiteral("backup"), QStringLiteral("d/")};
+        QTest::newRow("field") << QStringList{QStringLiteral("--address"), QStringLiteral("1"),
+                                              QStringLiteral("set"), QStringLiteral("ain12=1")};
+        QTest::newRow("value") << QStringList{QStringLiteral("--address"), QStringLiteral("1"),
+                                              QStringLiteral("set"), QStringLiteral("ain0=abc")};
+        QTest::newRow("address list") << QStringList{QStringLiteral("--address"), QStringLiteral("5-1"),
+                                                     QStringLiteral("backup"), QStringLiteral("d/")};
     }
     void usageErrorsExitTwoInCzech()
     {
@@ -180,7 +205,8 @@ private slots:
             QCOMPARE(o.value(QStringLiteral("baud")).toInt(), 9600);
             found << QStringLiteral("%1 %2 %3")
                          .arg(o.value(QStringLiteral("address")).toInt())
-                         .arg(o.value(QStringLiteral("model")).toString(), o.value(QStringLiteral("firmware")).toString());
+                         .arg(o.value(QStringLiteral("model")).toString(),
+                              o.value(QStringLiteral("firmware")).toString());
         }
         QCOMPARE(found, (QStringList{QStringLiteral("1 RQ-3510 1.08"), QStringLiteral("2 RQ-3530 1.07"),
                                      QStringLiteral("5 RQ-3520 1.02"), QStringLiteral("7 RQ-3510 1.08")}));
@@ -193,26 +219,30 @@ private slots:
                               QStringLiteral("scan"), QStringLiteral("--addresses"), QStringLiteral("1"),
                               QStringLiteral("--bauds"), QStringLiteral("1200,9600,115200")});
         QCOMPARE(r.code, 0);
-        QVERIFY2(r.err.contains(QStringLiteral("UDP timeoutem 5 ms modul při 1200 Bd, 9600 Bd nestihne")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("UDP timeoutem 5 ms modul při 1200 Bd, 9600 Bd nestihne")),
+                 qPrintable(r.err));
     }
 
     void infoDecodesTheModule()
     {
         QVERIFY(sim.setMemoryByte(5, 16, 8));
-        const Run r = rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("--json"), QStringLiteral("info")});
+        const Run r = rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("--json"),
+                              QStringLiteral("info")});
         QCOMPARE(r.code, 0);
         const QJsonObject o = r.json();
         QCOMPARE(o.value(QStringLiteral("model")).toString(), QStringLiteral("RQ-3520"));
         QCOMPARE(o.value(QStringLiteral("firmware")).toString(), QStringLiteral("1.02"));
         const QJsonObject fields = o.value(QStringLiteral("fields")).toObject();
-        QCOMPARE(fields.value(QStringLiteral("address")).toObject().value(QStringLiteral("value")).toInt(), 5);
+        QCOMPARE(fields.value(QStringLiteral("address")).toObject().value(QStringLiteral("value")).toInt(),
+                 5);
         QCOMPARE(fields.value(QStringLiteral("count")).toObject().value(QStringLiteral("value")).toInt(), 8);
     }
 
     void backupEqualsTheModulesMemory()
     {
         const QString file = path(QStringLiteral("one.kee"));
-        const Run r = rqtool({QStringLiteral("--address"), QStringLiteral("2"), QStringLiteral("backup"), file});
+        const Run r =
+            rqtool({QStringLiteral("--address"), QStringLiteral("2"), QStringLiteral("backup"), file});
         QCOMPARE(r.code, 0);
         QCOMPARE(readFile(file), sim.memory(2));
     }
@@ -232,13 +262,16 @@ private slots:
         for (const QJsonValue &v : saved) {
             const QJsonObject s = v.toObject();
             const QString file = s.value(QStringLiteral("file")).toString();
-            QVERIFY2(QFileInfo(file).fileName().startsWith(s.value(QStringLiteral("model")).toString() +
-                                                           QStringLiteral("_a%1_").arg(s.value(QStringLiteral("address")).toInt())),
+            QVERIFY2(QFileInfo(file).fileName().startsWith(
+                         s.value(QStringLiteral("model")).toString() +
+                         QStringLiteral("_a%1_").arg(s.value(QStringLiteral("address")).toInt())),
                      qPrintable(file));
             QCOMPARE(readFile(file), sim.memory(s.value(QStringLiteral("address")).toInt()));
         }
         // A second run the same day keeps the first files.
-        QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("backup"), folder}).code, 0);
+        QCOMPARE(
+            rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("backup"), folder}).code,
+            0);
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
     }
 
@@ -272,27 +305,29 @@ private slots:
         QByteArray other = sim.memory(7);
         other[5] = char(4);
         QVERIFY(writeFile(file, other));
-        const Run refused = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"), file});
+        const Run refused =
+            rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"), file});
         QCOMPARE(refused.code, 3);
-        QVERIFY2(QString::fromUtf8(refused.out).contains(QStringLiteral("Adresa modulu: 1 → 7")), refused.out.constData());
+        QVERIFY2(QString::fromUtf8(refused.out).contains(QStringLiteral("Adresa modulu: 1 → 7")),
+                 refused.out.constData());
         QCOMPARE(sim.memory(1), before);
 
-        const Run dry = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"), file,
-                                QStringLiteral("--dry-run")});
+        const Run dry = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"),
+                                file, QStringLiteral("--dry-run")});
         QCOMPARE(dry.code, 3); // a dry run of a refused restore is refused too
         QCOMPARE(sim.memory(1), before);
 
         // Keeping the address takes the risk away: no --yes needed.
-        const Run kept = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"), file,
-                                 QStringLiteral("--keep-address")});
+        const Run kept = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"),
+                                 file, QStringLiteral("--keep-address")});
         QCOMPARE(kept.code, 0);
         QByteArray expected = other;
         expected[62] = before[62];
         expected[63] = before[63];
         QCOMPARE(sim.memory(1), expected);
 
-        const Run forced = rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("restore"), file,
-                                   QStringLiteral("--yes")});
+        const Run forced = rqtool({QStringLiteral("--address"), QStringLiteral("1"),
+                                   QStringLiteral("restore"), file, QStringLiteral("--yes")});
         QCOMPARE(forced.code, 0);
         QCOMPARE(sim.memory(1), other);
         // Back to address 1, else the next power-up would move it.
@@ -311,12 +346,15 @@ private slots:
         QCOMPARE(r.code, 1);
         const QJsonArray changes = r.json().value(QStringLiteral("changes")).toArray();
         QCOMPARE(changes.size(), 1);
-        QCOMPARE(changes.at(0).toObject().value(QStringLiteral("key")).toString(), QStringLiteral("din2.negation"));
+        QCOMPARE(changes.at(0).toObject().value(QStringLiteral("key")).toString(),
+                 QStringLiteral("din2.negation"));
         QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("diff"), a,
-                         QStringLiteral("module")}).code,
+                         QStringLiteral("module")})
+                     .code,
                  0);
         QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("diff"),
-                         QStringLiteral("module"), b}).code,
+                         QStringLiteral("module"), b})
+                     .code,
                  1);
     }
 
@@ -327,14 +365,20 @@ private slots:
         QCOMPARE(set.code, 0);
         QCOMPARE(sim.memoryByte(7, 3), 3);
         QVERIFY(sim.memoryByte(7, 32 + 3) & 0x02); // DOUT9: byte 1, bit 1
-        const Run get = rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("--json"),
-                                QStringLiteral("get"), QStringLiteral("ain3"), QStringLiteral("dout9.initial")});
+        const Run get =
+            rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("--json"),
+                    QStringLiteral("get"), QStringLiteral("ain3"), QStringLiteral("dout9.initial")});
         QCOMPARE(get.code, 0);
         const QJsonObject fields = get.json().value(QStringLiteral("fields")).toObject();
         QCOMPARE(fields.value(QStringLiteral("ain3")).toObject().value(QStringLiteral("value")).toInt(), 3);
-        QCOMPARE(fields.value(QStringLiteral("dout9.initial")).toObject().value(QStringLiteral("value")).toInt(), 1);
+        QCOMPARE(
+            fields.value(QStringLiteral("dout9.initial")).toObject().value(QStringLiteral("value")).toInt(),
+            1);
         // A value the module would refuse never reaches it.
-        QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("2"), QStringLiteral("set"), QStringLiteral("ain6=1")}).code, 2);
+        QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("2"), QStringLiteral("set"),
+                         QStringLiteral("ain6=1")})
+                     .code,
+                 2);
     }
 
     void valuesAsJsonAndCsv()
@@ -353,7 +397,8 @@ private slots:
         QCOMPARE(inputs.size(), 12);
         QVERIFY(!inputs.at(0).toObject().value(QStringLiteral("unit")).toString().isEmpty());
 
-        const Run csv = rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("values"), QStringLiteral("--csv")});
+        const Run csv = rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("values"),
+                                QStringLiteral("--csv")});
         QCOMPARE(csv.code, 0);
         const QList<QByteArray> lines = csv.out.split('\n');
         QCOMPARE(lines.size(), 3); // header, one row, the empty rest
@@ -364,14 +409,18 @@ private slots:
     void digitalInputsOutputsAndStatus()
     {
         QVERIFY(sim.setDigitalInputs(5, 0x80000001u));
-        const Run in = rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("--json"), QStringLiteral("inputs")});
+        const Run in = rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("--json"),
+                               QStringLiteral("inputs")});
         QCOMPARE(in.code, 0);
         // The module's negation bytes apply on reading.
         quint32 negation = 0;
         for (int k = 0; k < 4; ++k)
             negation |= quint32(sim.memoryByte(5, 33 + 3 * k)) << (8 * k);
         QCOMPARE(in.json().value(QStringLiteral("inputs")).toInteger(), qint64(0x80000001u ^ negation));
-        QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("outputs"), QStringLiteral("0x12345678")}).code, 0);
+        QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("outputs"),
+                         QStringLiteral("0x12345678")})
+                     .code,
+                 0);
         QCOMPARE(sim.outputs(5), 0x12345678u);
         const Run st = rqtool({QStringLiteral("--address"), QStringLiteral("5"), QStringLiteral("--json"),
                                QStringLiteral("status"), QStringLiteral("--clear")});
@@ -381,16 +430,21 @@ private slots:
 
     void communicationAndFileErrors()
     {
-        const Run silent = rqtool({QStringLiteral("--address"), QStringLiteral("9"), QStringLiteral("--json"), QStringLiteral("info")});
+        const Run silent = rqtool({QStringLiteral("--address"), QStringLiteral("9"), QStringLiteral("--json"),
+                                   QStringLiteral("info")});
         QCOMPARE(silent.code, 4);
         QVERIFY(!silent.json().value(QStringLiteral("error")).toString().isEmpty());
         QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("restore"),
-                         path(QStringLiteral("missing.kee"))}).code,
+                         path(QStringLiteral("missing.kee"))})
+                     .code,
                  5);
         const QString shortFile = path(QStringLiteral("short.kee"));
         QVERIFY(writeFile(shortFile, QByteArray(100, '\0')));
         const QByteArray before = sim.memory(7);
-        QCOMPARE(rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("restore"), shortFile}).code, 5);
+        QCOMPARE(
+            rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("restore"), shortFile})
+                .code,
+            5);
         QCOMPARE(sim.memory(7), before);
         QCOMPARE(rqtool({QStringLiteral("diff"), shortFile, shortFile}).code, 5);
     }
@@ -401,12 +455,19 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("option");
         QTest::addColumn<QString>("value");
-        QTest::newRow("-a 5") << QStringList{"-a", "5", "info"} << "address" << "5";
-        QTest::newRow("-a5") << QStringList{"-a5", "info"} << "address" << "5";
-        QTest::newRow("-b") << QStringList{"info", "-b", "19200"} << "baud" << "19200";
-        QTest::newRow("group -qj") << QStringList{"-qj", "info"} << "json" << "";
-        QTest::newRow("$COMMON --address 5") << QStringList{"--address", "1", "info", "--address", "5"} << "address" << "5";
-        QTest::newRow("-o") << QStringList{"values", "-o", "x.csv"} << "output" << "x.csv";
+        QTest::newRow("-a 5") << QStringList{"-a", "5", "info"} << "address"
+                              << "5";
+        QTest::newRow("-a5") << QStringList{"-a5", "info"} << "address"
+                             << "5";
+        QTest::newRow("-b") << QStringList{"info", "-b", "19200"} << "baud"
+                            << "19200";
+        QTest::newRow("group -qj") << QStringList{"-qj", "info"} << "json"
+                                   << "";
+        QTest::newRow("$COMMON --address 5")
+            << QStringList{"--address", "1", "info", "--address", "5"} << "address"
+            << "5";
+        QTest::newRow("-o") << QStringList{"values", "-o", "x.csv"} << "output"
+                            << "x.csv";
     }
     void optionsAsGetoptTakesThem()
     {
@@ -422,7 +483,8 @@ private slots:
     void documentedEverywhere()
     {
         const QString man = QString::fromUtf8(readFile(QStringLiteral(RQ_SOURCE_DIR "/cli/rqtool.1")));
-        const QString completion = QString::fromUtf8(readFile(QStringLiteral(RQ_SOURCE_DIR "/cli/rqtool.bash-completion")));
+        const QString completion =
+            QString::fromUtf8(readFile(QStringLiteral(RQ_SOURCE_DIR "/cli/rqtool.bash-completion")));
         QStringList names;
         for (const OptionSpec &o : CommonOptions())
             names << o.name;
@@ -433,11 +495,13 @@ private slots:
                 names << o.name;
         }
         for (const QString &n : names) {
-            QVERIFY2(man.contains(QStringLiteral("\\-\\-") + QString(n).replace(QLatin1Char('-'), QStringLiteral("\\-"))), qPrintable(n));
+            QVERIFY2(man.contains(QStringLiteral("\\-\\-") +
+                                  QString(n).replace(QLatin1Char('-'), QStringLiteral("\\-"))),
+                     qPrintable(n));
             QVERIFY2(completion.contains(QStringLiteral("--") + n), qPrintable(n));
         }
-        for (const char *section : {"PROSTŘEDÍ", "SOUBORY", "NÁVRATOVÉ KÓDY", "RQ_COM", "RQ_USB", "RQ_VENDOR_DLL_DIR",
-                                    "WINEPREFIX", "porty.ini", "130", "143"})
+        for (const char *section : {"PROSTŘEDÍ", "SOUBORY", "NÁVRATOVÉ KÓDY", "RQ_COM", "RQ_USB",
+                                    "RQ_VENDOR_DLL_DIR", "WINEPREFIX", "porty.ini", "130", "143"})
             QVERIFY2(man.contains(QString::fromUtf8(section)), section);
     }
 
@@ -450,7 +514,8 @@ private slots:
         QTest::newRow("-h") << QStringList{"-h"} << "--retries N";
         QTest::newRow("--version") << QStringList{"--version"} << "rqtool ";
         QTest::newRow("-V") << QStringList{"-V"} << "rqtool ";
-        QTest::newRow("get --list") << QStringList{"--address", "99", "get", "--list"} << "  din31.negation = ano | ne";
+        QTest::newRow("get --list") << QStringList{"--address", "99", "get", "--list"}
+                                    << "  din31.negation = ano | ne";
     }
     void answersWithoutModule()
     {
@@ -468,11 +533,13 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("signal");
         QTest::addColumn<QString>("said");
-        QTest::newRow("restore, SIGINT") << QStringList{"restore", "--all", "-"} << int(SIGINT) << "Zápis přerušen po ";
-        QTest::newRow("values --json, SIGTERM") << QStringList{"--json", "values", "--count", "0", "--interval", "0"}
-                                               << int(SIGTERM) << "Měření přerušeno po ";
-        QTest::newRow("values, SIGHUP") << QStringList{"values", "--count", "0", "--interval", "5000"} << int(SIGHUP)
-                                        << "Měření přerušeno po ";
+        QTest::newRow("restore, SIGINT")
+            << QStringList{"restore", "--all", "-"} << int(SIGINT) << "Zápis přerušen po ";
+        QTest::newRow("values --json, SIGTERM")
+            << QStringList{"--json", "values", "--count", "0", "--interval", "0"} << int(SIGTERM)
+            << "Měření přerušeno po ";
+        QTest::newRow("values, SIGHUP") << QStringList{"values", "--count", "0", "--interval", "5000"}
+                                        << int(SIGHUP) << "Měření přerušeno po ";
     }
     void signalsStopCleanly()
     {
@@ -532,21 +599,24 @@ private slots:
             QSKIP("setpriv is needed to run as another user");
         QTemporaryDir installed, config;
         QVERIFY(QFile::copy(QStringLiteral(RQ_BIN_DIR "/rqtool"), installed.filePath("rqtool")));
-        QVERIFY(QFile::setPermissions(installed.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                            QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(installed.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                            QFileDevice::ReadOther | QFileDevice::ExeOther));
         QVERIFY(QDir().mkpath(config.filePath("W_RQ3510")));
         QVERIFY(writeSettings(config.filePath("W_RQ3510/W_rq3510.ini"), sim.udpPort(), 5));
-        QFile::setPermissions(config.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                                 QFileDevice::ReadOther | QFileDevice::ExeOther);
+        QFile::setPermissions(config.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                 QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                 QFileDevice::ExeOther);
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config.path());
         env.insert("LD_LIBRARY_PATH", RQ_BIN_DIR);
         p.setProcessEnvironment(env);
         p.setProgram("setpriv");
-        p.setArguments({"--reuid=65534", "--regid=65534", "--clear-groups", installed.filePath("rqtool"), "--json", "info"});
+        p.setArguments({"--reuid=65534", "--regid=65534", "--clear-groups", installed.filePath("rqtool"),
+                        "--json", "info"});
         const Run r = finish(p);
-        QFile::setPermissions(installed.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(installed.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(r.json().value("model").toString(), QStringLiteral("RQ-3520"));
     }
@@ -557,12 +627,20 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("file"); // holds whole rows only, or must not exist
-        QTest::newRow("info > /dev/full") << "$RQ --address 1 info > /dev/full" << "";
-        QTest::newRow("values --csv > /dev/full") << "$RQ --address 1 values --csv > /dev/full" << "";
-        QTest::newRow("--json > /dev/full") << "$RQ --address 1 --json status > /dev/full" << "";
-        QTest::newRow("ulimit -f 4, --output") << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --output log.csv" << "log.csv";
-        QTest::newRow("ulimit -f 4, >>") << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --csv >> cut.csv" << "cut.csv";
-        QTest::newRow("ulimit -f 0, backup") << "ulimit -f 0; $RQ --address 1 backup x.kee" << "x.kee";
+        QTest::newRow("info > /dev/full") << "$RQ --address 1 info > /dev/full"
+                                          << "";
+        QTest::newRow("values --csv > /dev/full") << "$RQ --address 1 values --csv > /dev/full"
+                                                  << "";
+        QTest::newRow("--json > /dev/full") << "$RQ --address 1 --json status > /dev/full"
+                                            << "";
+        QTest::newRow("ulimit -f 4, --output")
+            << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --output log.csv"
+            << "log.csv";
+        QTest::newRow("ulimit -f 4, >>")
+            << "ulimit -f 4; $RQ --address 1 values --count 30 --interval 0 --csv >> cut.csv"
+            << "cut.csv";
+        QTest::newRow("ulimit -f 0, backup") << "ulimit -f 0; $RQ --address 1 backup x.kee"
+                                             << "x.kee";
     }
     void failedWritesAreErrors()
     {
@@ -570,7 +648,8 @@ private slots:
         QFETCH(QString, file);
         const Run r = shell(line);
         QCOMPARE(r.code, 5);
-        QVERIFY2(r.err.contains(QStringLiteral("selhal")) || r.err.contains(QStringLiteral("Chyba ukládání")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("selhal")) || r.err.contains(QStringLiteral("Chyba ukládání")),
+                 qPrintable(r.err));
         if (file.endsWith(".kee")) {
             QVERIFY(!QFileInfo::exists(path(file)));
             QCOMPARE(QDir(dir.path()).entryList({file + "*"}).size(), 0);
@@ -589,7 +668,8 @@ private slots:
         QTest::newRow("plain: five significant digits") << QStringList{"values"} << "AIN0 1.23460 V";
         QTest::newRow("csv: the module's decimals") << QStringList{"values", "--csv"} << ";1,23457;";
         QTest::newRow("rfc4180") << QStringList{"values", "--csv", "--csv-format", "rfc4180"} << ",1.23457,";
-        QTest::newRow("json: the module's decimals") << QStringList{"--json", "values"} << "\"value\":1.23457}";
+        QTest::newRow("json: the module's decimals")
+            << QStringList{"--json", "values"} << "\"value\":1.23457}";
     }
     void digitsMeanWhatTheySay()
     {
@@ -608,8 +688,10 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("RQ-3530 file, --keep-address") << 2 << 512 << QStringList{"--keep-address"} << "neodpovídá modelu RQ-3510";
-        QTest::newRow("RQ-3530 file, --dry-run") << 2 << 512 << QStringList{"--keep-address", "--dry-run"} << "neodpovídá modelu RQ-3510";
+        QTest::newRow("RQ-3530 file, --keep-address")
+            << 2 << 512 << QStringList{"--keep-address"} << "neodpovídá modelu RQ-3510";
+        QTest::newRow("RQ-3530 file, --dry-run")
+            << 2 << 512 << QStringList{"--keep-address", "--dry-run"} << "neodpovídá modelu RQ-3510";
         QTest::newRow("2 MB") << 1 << 2 * 1024 * 1024 << QStringList{"--keep-address"} << "2097152 bajtů";
         QTest::newRow("other address") << 7 << 512 << QStringList{} << "--keep-address";
     }
@@ -639,12 +721,17 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("said");
-        QTest::newRow("settings missing") << QStringList{"--settings", "nonexist.ini", "info"} << 5 << "nonexist.ini";
-        QTest::newRow("settings a folder") << QStringList{"--settings", ".", "info"} << 5 << "Soubor nastavení .";
-        QTest::newRow("settings garbage") << QStringList{"--settings", "garbage.ini", "info"} << 5 << "garbage.ini";
+        QTest::newRow("settings missing")
+            << QStringList{"--settings", "nonexist.ini", "info"} << 5 << "nonexist.ini";
+        QTest::newRow("settings a folder")
+            << QStringList{"--settings", ".", "info"} << 5 << "Soubor nastavení .";
+        QTest::newRow("settings garbage")
+            << QStringList{"--settings", "garbage.ini", "info"} << 5 << "garbage.ini";
         QTest::newRow("usage") << QStringList{"flash"} << 2 << "flash";
-        QTest::newRow("no module") << QStringList{"--address", "9", "info"} << 4 << "Modul neodpovídá (adresa 9, 9600 Bd)";
-        QTest::newRow("serial device") << QStringList{"--adapter", "com", "--com", "9", "info"} << 4 << "/nonexistent/ttyRQ";
+        QTest::newRow("no module") << QStringList{"--address", "9", "info"} << 4
+                                   << "Modul neodpovídá (adresa 9, 9600 Bd)";
+        QTest::newRow("serial device")
+            << QStringList{"--adapter", "com", "--com", "9", "info"} << 4 << "/nonexistent/ttyRQ";
         QTest::newRow("converter refuses") << QStringList{"--udp-port", "1", "info"} << 4 << "LAN konvertor";
     }
     void exitCodesSayWhatWentWrong()
@@ -663,8 +750,9 @@ private slots:
         const QJsonObject o = r.json();
         QVERIFY2(o.value("error").toString().contains(said), r.out.constData());
         QCOMPARE(o.value("exitCode").toInt(), code);
-        QCOMPARE(o.value("kind").toString(),
-                 QString::fromLatin1(code == 2 ? "usage" : code == 4 ? "communication" : "file"));
+        QCOMPARE(o.value("kind").toString(), QString::fromLatin1(code == 2   ? "usage"
+                                                                 : code == 4 ? "communication"
+                                                                             : "file"));
     }
 
     // With several addresses the argument is a folder, made when missing; a
@@ -678,8 +766,8 @@ private slots:
 
         QUdpSocket silent;
         QVERIFY(silent.bind(QHostAddress::LocalHost, 0));
-        const Run mute = rqtool({"--json", "--udp-port", QString::number(silent.localPort()), "--timeout", "100",
-                                 "--address", "1-3", "backup", path("mute")});
+        const Run mute = rqtool({"--json", "--udp-port", QString::number(silent.localPort()), "--timeout",
+                                 "100", "--address", "1-3", "backup", path("mute")});
         QCOMPARE(mute.code, 4);
         QVERIFY2(mute.json().value("error").toString().contains("LAN konvertor"), mute.out.constData());
         QVERIFY(!mute.json().contains("failed"));
@@ -689,9 +777,10 @@ private slots:
         QVERIFY(QDir().mkpath(path("readonly")));
         QProcess p;
         p.setProgram("setpriv");
-        p.setArguments({"--reuid=65534", "--regid=65534", "--clear-groups", RQ_BIN_DIR "/rqtool", "--settings", settings,
-                        "--json", "--address", "1,2", "backup", path("readonly")});
-        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther | QFileDevice::ReadOther);
+        p.setArguments({"--reuid=65534", "--regid=65534", "--clear-groups", RQ_BIN_DIR "/rqtool",
+                        "--settings", settings, "--json", "--address", "1,2", "backup", path("readonly")});
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ExeOther |
+                                              QFileDevice::ReadOther);
         QFile::setPermissions(settings, QFile::permissions(settings) | QFileDevice::ReadOther);
         const Run r = finish(p);
         QCOMPARE(r.code, 5);
@@ -704,21 +793,26 @@ private slots:
     void csvThatOthersCanRead()
     {
         const QString log = path("others.csv");
-        QCOMPARE(rqtool({"--address", "1", "values", "--output", log, "--count", "2", "--interval", "0"}).code, 0);
+        QCOMPARE(
+            rqtool({"--address", "1", "values", "--output", log, "--count", "2", "--interval", "0"}).code, 0);
         QCOMPARE(rqtool({"--address", "1", "values", "--output", log}).code, 0);
         QCOMPARE(rqtool({"--address", "2", "values", "--output", log}).code, 0); // an RQ-3530: other units
         const QList<QByteArray> lines = readFile(log).split('\n');
-        QVERIFY(lines.first().startsWith("\xEF\xBB\xBF\xC4\x8C" "as;Adresa;Vstup 0 [V]"));
+        QVERIFY(lines.first().startsWith("\xEF\xBB\xBF\xC4\x8C"
+                                         "as;Adresa;Vstup 0 [V]"));
         QCOMPARE(lines.size(), 7); // header, 3 rows, header, row, the empty rest
         QVERIFY(lines.at(1).contains(";1;"));
-        QVERIFY(lines.at(4).startsWith("\xC4\x8C" "as;") && !lines.at(4).contains("[V]"));
+        QVERIFY(lines.at(4).startsWith("\xC4\x8C"
+                                       "as;") &&
+                !lines.at(4).contains("[V]"));
         QVERIFY(lines.at(5).contains(";2;"));
         for (const QByteArray &l : lines.mid(0, 6))
             QVERIFY(l.endsWith('\r'));
 
         // The first cycle fails: its row, then a header with the units.
         QVERIFY(sim.addFault("module=1 cmd=102 drop count=1"));
-        const Run first = shell("$RQ --address 1 --retries 0 values --csv --count 2 --interval 0 >> first.csv");
+        const Run first =
+            shell("$RQ --address 1 --retries 0 values --csv --count 2 --interval 0 >> first.csv");
         sim.clearFaults();
         QCOMPARE(first.code, 4);
         const QList<QByteArray> rows = readFile(path("first.csv")).split('\n');
@@ -738,14 +832,22 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("writesAt5"); // command 103 at memory address 5
         QTest::newRow("read-back lost") << "module=7 cmd=102 mem=5 drop count=1" << QStringList{} << 0 << 2;
-        QTest::newRow("read-back lost, --retries 0") << "module=7 cmd=102 mem=5 drop count=1" << QStringList{"--retries", "0"} << 4 << 1;
-        QTest::newRow("write reply damaged") << "module=7 cmd=103 mem=5 crc count=1" << QStringList{} << 0 << 2;
-        QTest::newRow("read-back differs") << "module=7 mem=5 readback=0x55 count=1" << QStringList{} << 4 << 1;
+        QTest::newRow("read-back lost, --retries 0")
+            << "module=7 cmd=102 mem=5 drop count=1" << QStringList{"--retries", "0"} << 4 << 1;
+        QTest::newRow("write reply damaged")
+            << "module=7 cmd=103 mem=5 crc count=1" << QStringList{} << 0 << 2;
+        QTest::newRow("read-back differs")
+            << "module=7 mem=5 readback=0x55 count=1" << QStringList{} << 4 << 1;
         QTest::newRow("module busy") << "module=7 cmd=103 mem=5 error=5 count=1" << QStringList{} << 0 << 2;
-        QTest::newRow("module refuses") << "module=7 cmd=103 mem=5 error=3 count=1" << QStringList{} << 4 << 1;
-        QTest::newRow("three lost, --retries 3") << "module=7 cmd=200 drop count=3" << QStringList{"--retries", "3"} << 0 << 1;
-        QTest::newRow("slow reply, --timeout") << "module=7 cmd=200 delay=500 count=1" << QStringList{"--timeout", "1500", "--retries", "0"} << 0 << 1;
-        QTest::newRow("slow reply, short --timeout") << "module=7 cmd=200 delay=500" << QStringList{"--timeout", "100", "--retries", "1"} << 4 << 0;
+        QTest::newRow("module refuses")
+            << "module=7 cmd=103 mem=5 error=3 count=1" << QStringList{} << 4 << 1;
+        QTest::newRow("three lost, --retries 3")
+            << "module=7 cmd=200 drop count=3" << QStringList{"--retries", "3"} << 0 << 1;
+        QTest::newRow("slow reply, --timeout")
+            << "module=7 cmd=200 delay=500 count=1" << QStringList{"--timeout", "1500", "--retries", "0"} << 0
+            << 1;
+        QTest::newRow("slow reply, short --timeout")
+            << "module=7 cmd=200 delay=500" << QStringList{"--timeout", "100", "--retries", "1"} << 4 << 0;
     }
     void retries()
     {
@@ -756,7 +858,8 @@ private slots:
         const QByteArray image = sim.memory(7);
         QVERIFY(writeFile(path("same.kee"), image));
         QVERIFY(sim.addFault(fault));
-        const Run r = rqtool(QStringList{"--address", "7", "--verbose", "restore", "--all", path("same.kee")} + options);
+        const Run r = rqtool(
+            QStringList{"--address", "7", "--verbose", "restore", "--all", path("same.kee")} + options);
         sim.clearFaults();
         QCOMPARE(r.code, code);
         QCOMPARE(int(r.err.count(QStringLiteral("příkaz 103/0  odesláno 00 05 05"))), writesAt5);
@@ -780,7 +883,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("said");
         QTest::addColumn<quint32>("outputs");
-        QTest::newRow("status --clear") << QStringList{"status", "--clear"} << "Vynulováno: FN (1), PWR (4), RST (5)" << ~0u;
+        QTest::newRow("status --clear")
+            << QStringList{"status", "--clear"} << "Vynulováno: FN (1), PWR (4), RST (5)" << ~0u;
         QTest::newRow("decimal 255") << QStringList{"outputs", "255"} << "0x000000FF" << 0xFFu;
         QTest::newRow("hexadecimal 0x255") << QStringList{"outputs", "0x255"} << "0x00000255" << 0x255u;
     }

@@ -19,7 +19,8 @@ QList<TaCall> callsOf(const QString &entry)
 {
     QList<TaCall> list;
     for (const TaCall &c : TestAdapter::instance().calls)
-        if (c.entry == entry) list.append(c);
+        if (c.entry == entry)
+            list.append(c);
     return list;
 }
 
@@ -27,7 +28,8 @@ int indexOf(const QString &entry, int nth = 0)
 {
     const QList<TaCall> &calls = TestAdapter::instance().calls;
     for (int i = 0; i < calls.size(); ++i)
-        if (calls.at(i).entry == entry && nth-- == 0) return i;
+        if (calls.at(i).entry == entry && nth-- == 0)
+            return i;
     return -1;
 }
 } // namespace
@@ -77,7 +79,8 @@ private slots:
     }
     void cleanup()
     {
-        if (data.connected && data.handle) CloseAdapter(data.adapterKind, &data.handle);
+        if (data.connected && data.handle)
+            CloseAdapter(data.adapterKind, &data.handle);
         data.connected = false;
     }
 
@@ -500,7 +503,8 @@ private slots:
         ta.setConfigResult = quint32(setConfigResult);
         ta.handleToIssue = quint32(handle);
         ta.doneSetsHandleTo = 0x77;
-        if (failingSend) ta.failSend[failingSend] = 3;
+        if (failingSend)
+            ta.failSend[failingSend] = 3;
         earlierResults();
         data.handle = 0x4321; // left from an earlier, already closed connection
         TForm2 d;
@@ -545,7 +549,8 @@ private slots:
         QTest::newRow("reconnect") << 0 << 0 << 0 << QStringLiteral("5001") << true << 11;
         QTest::newRow("Init fails") << 7 << 0 << 0 << QStringLiteral("5001") << false << 2;
         QTest::newRow("SetConfig fails") << 0 << 5 << 0 << QStringLiteral("5001") << false << 5;
-        QTest::newRow("identification fails") << 0 << 0 << 2 << QStringLiteral("5001") << false << 10; // the link counters ask once for the new code's text
+        QTest::newRow("identification fails") << 0 << 0 << 2 << QStringLiteral("5001") << false
+                                              << 10; // the link counters ask once for the new code's text
         QTest::newRow("bad UDP port after a connection") << 0 << 0 << 0 << QStringLiteral("x") << true << 1;
     }
     void busyCursorThroughoutTheSetup()
@@ -566,11 +571,13 @@ private slots:
         ta.calls.clear();
         ta.initResult = quint32(initResult);
         ta.setConfigResult = quint32(setConfigResult);
-        if (failingSend) ta.failSend[failingSend] = 3;
+        if (failingSend)
+            ta.failSend[failingSend] = 3;
         QStringList notBusy;
         ta.onCall = [&notBusy](const TaCall &c) {
             const QCursor *cursor = QApplication::overrideCursor();
-            if (!cursor || cursor->shape() != Qt::WaitCursor) notBusy << c.entry;
+            if (!cursor || cursor->shape() != Qt::WaitCursor)
+                notBusy << c.entry;
         };
         const auto forget = qScopeGuard([this] { ta.onCall = nullptr; });
         d.Edit3->setText(udpPort);

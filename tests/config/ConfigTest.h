@@ -23,7 +23,8 @@ inline void ConnectTestRecord(TData &data)
 
 inline void DisconnectTestRecord(TData &data)
 {
-    if (data.handle) CloseAdapter(4, &data.handle);
+    if (data.handle)
+        CloseAdapter(4, &data.handle);
     data.connected = false;
 }
 

@@ -35,7 +35,8 @@ class TestConfigEndToEnd : public QObject
         d.Edit1->setText(QString::number(address));
         d.ComboBox1->setCurrentIndex(4);
         d.Button1Click();
-        if (!data.connected) qWarning() << d.Panel1->text();
+        if (!data.connected)
+            qWarning() << d.Panel1->text();
         return data.connected && d.Panel1->text().startsWith(QStringLiteral("Připojení úspěšně"));
     }
 
@@ -50,7 +51,8 @@ private slots:
     }
     void cleanupTestCase()
     {
-        if (data.connected) CloseAdapter(data.adapterKind, &data.handle);
+        if (data.connected)
+            CloseAdapter(data.adapterKind, &data.handle);
     }
 
     void connectAndIdentify()

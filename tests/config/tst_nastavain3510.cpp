@@ -167,7 +167,8 @@ private slots:
                 d.Button3Click();
                 d.Button2->click();
             }
-            if (step == 3) d.close(); // the window's close button
+            if (step == 3)
+                d.close(); // the window's close button
         };
         d.Button2Click();
         QCOMPARE(ta.sends(), ReadRequests({0, 1, 2}));

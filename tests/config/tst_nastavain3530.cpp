@@ -34,7 +34,8 @@ private slots:
         QCOMPARE(d.wiring(5)->count(), 3);
         QStringList heads;
         for (QLabel *l : d.findChildren<QLabel *>())
-            if (l->objectName().isEmpty()) heads << l->text();
+            if (l->objectName().isEmpty())
+                heads << l->text();
         QCOMPARE(heads, (QStringList{QStringLiteral("Rozsah"), QStringLiteral("Jednotka"),
                                      QStringLiteral("Připojení")}));
     }

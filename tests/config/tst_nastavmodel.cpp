@@ -51,14 +51,14 @@ private slots:
             const QString own = QStringLiteral("RQ-%1  v.1.08").arg(model);
             QTest::addRow("%d, own model", model) << model << own << true << QString();
         }
-        QTest::newRow("3510 dialog, RQ-3520") << 3510 << QStringLiteral("RQ-3520  v.1.07") << true
-                                              << warning("RQ-3520", "RQ-3510");
-        QTest::newRow("3520 dialog, RQ-3530") << 3520 << QStringLiteral("RQ-3530  v.1.08") << true
-                                              << warning("RQ-3530", "RQ-3520");
-        QTest::newRow("3530 dialog, RQ-3510") << 3530 << QStringLiteral("RQ-3510  v.1.08") << true
-                                              << warning("RQ-3510", "RQ-3530");
-        QTest::newRow("unknown model") << 3510 << QStringLiteral("XY-99    v.2.00") << true
-                                       << warning("XY-99", "RQ-3510");
+        QTest::newRow("3510 dialog, RQ-3520")
+            << 3510 << QStringLiteral("RQ-3520  v.1.07") << true << warning("RQ-3520", "RQ-3510");
+        QTest::newRow("3520 dialog, RQ-3530")
+            << 3520 << QStringLiteral("RQ-3530  v.1.08") << true << warning("RQ-3530", "RQ-3520");
+        QTest::newRow("3530 dialog, RQ-3510")
+            << 3530 << QStringLiteral("RQ-3510  v.1.08") << true << warning("RQ-3510", "RQ-3530");
+        QTest::newRow("unknown model")
+            << 3510 << QStringLiteral("XY-99    v.2.00") << true << warning("XY-99", "RQ-3510");
         // An identity left from an earlier connection names no connected module.
         QTest::newRow("not connected") << 3510 << QStringLiteral("RQ-3520  v.1.07") << false << QString();
         QTest::newRow("no identity") << 3530 << QString() << true << QString();
@@ -79,7 +79,8 @@ private slots:
         QCOMPARE(d->LabelModel->text(), warning);
         QCOMPARE(d->LabelModel->textFormat(), Qt::PlainText);
         // Above the controls, whole.
-        QVERIFY(d->LabelModel->geometry().bottom() < d->findChild<QComboBox *>(QStringLiteral("ComboBox1"))->y());
+        QVERIFY(d->LabelModel->geometry().bottom() <
+                d->findChild<QComboBox *>(QStringLiteral("ComboBox1"))->y());
         QVERIFY(d->LabelModel->width() >= d->LabelModel->sizeHint().width());
         if (!connected)
             return;

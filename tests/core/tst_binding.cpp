@@ -124,10 +124,11 @@ private slots:
         QTest::addColumn<QString>("text");
         const char *prefixes[] = {"KCOM638", "KPCI638", "KPCI4638", "KUSB4638", "KRQ4638"};
         for (quint32 k = 0; k < 5; ++k) {
-            QTest::addRow("%u", 100 + k) << 100 + k
-                                         << QStringLiteral("chyba inicializace knihovny %1.DLL").arg(QLatin1String(prefixes[k]));
-            QTest::addRow("%u", 110 + k) << 110 + k
-                                         << QStringLiteral("chybná knihovna %1.DLL").arg(QLatin1String(prefixes[k]));
+            QTest::addRow("%u", 100 + k)
+                << 100 + k
+                << QStringLiteral("chyba inicializace knihovny %1.DLL").arg(QLatin1String(prefixes[k]));
+            QTest::addRow("%u", 110 + k)
+                << 110 + k << QStringLiteral("chybná knihovna %1.DLL").arg(QLatin1String(prefixes[k]));
         }
         QTest::newRow("107") << 107u << "neznámý chybový kód";
         QTest::newRow("115") << 115u << "neznámý chybový kód";

@@ -19,7 +19,8 @@ private slots:
         QTest::addColumn<double>("value");
         const double none = std::nan("");
         const auto row = [](const char *locale, const QString &text, bool number, double value) {
-            QTest::addRow("%s \"%s\"", locale, qPrintable(text)) << QString::fromLatin1(locale) << text << number << value;
+            QTest::addRow("%s \"%s\"", locale, qPrintable(text))
+                << QString::fromLatin1(locale) << text << number << value;
         };
         {
             const char *cs = "cs_CZ";

@@ -76,7 +76,8 @@ private slots:
         QVERIFY(d.identity.isEmpty());
         QVERIFY(!d.ready());
         // A private-network address (192.168/16, 10/8 or 172.16/12).
-        QVERIFY(d.ipAddress.startsWith(QLatin1String("192.168.")) || d.ipAddress.startsWith(QLatin1String("10.")));
+        QVERIFY(d.ipAddress.startsWith(QLatin1String("192.168.")) ||
+                d.ipAddress.startsWith(QLatin1String("10.")));
         SetDefaults(nullptr); // does nothing, does not fail
     }
 

@@ -142,7 +142,7 @@ private slots:
     void linksFollowedOnlyWhereTheyAreSafe_data()
     {
         QTest::addColumn<QStringList>("links"); // "name>target", made in order
-        QTest::addColumn<int>("owner");         // of the last link: -1 the user, -2 the folder's owner, else a uid
+        QTest::addColumn<int>("owner"); // of the last link: -1 the user, -2 the folder's owner, else a uid
         QTest::addColumn<QString>("saved");
         QTest::addColumn<QString>("aim");
         QTest::addColumn<bool>("followed");
@@ -159,7 +159,8 @@ private slots:
         QTest::newRow("shared folder, own link to a file not there yet") << toNew << -1 << z << none << true;
         QTest::newRow("shared folder, folder owner's link") << shared << -2 << z << victim << true;
         QTest::newRow("shared folder, another user's link") << shared << 65533 << z << victim << false;
-        QTest::newRow("shared folder, another user's link to nowhere") << toNew << 65533 << z << none << false;
+        QTest::newRow("shared folder, another user's link to nowhere")
+            << toNew << 65533 << z << none << false;
         QTest::newRow("shared folder, another user's link to a folder")
             << toFolder << 65533 << QStringLiteral("shared/d/victim") << victim << false;
     }
@@ -186,7 +187,8 @@ private slots:
         const auto names = [&] {
             QStringList all;
             for (const QString &sub : {QStringLiteral("home"), QStringLiteral("shared")})
-                all << QDir(dir.filePath(sub)).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
+                all << QDir(dir.filePath(sub))
+                           .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
             return all;
         };
         const QStringList before = names();

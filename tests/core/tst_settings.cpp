@@ -1,5 +1,5 @@
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
+#include "core/Cp1250.h"
 #include "core/IniFile.h"
 #include "support/Child.h"
 
@@ -113,8 +113,9 @@ private slots:
         TData d;
         SetDefaults(&d);
         QVERIFY(SaveSettings(&d, path()));
-        QCOMPARE(readFile(path()),
-                 cp("[Připojení]\r\nRozhraní=COMx\r\nAdresa=0\r\nRychlost=9600\r\n[COMx]\r\nČíslo portu=1\r\n"));
+        QCOMPARE(
+            readFile(path()),
+            cp("[Připojení]\r\nRozhraní=COMx\r\nAdresa=0\r\nRychlost=9600\r\n[COMx]\r\nČíslo portu=1\r\n"));
     }
 
     void integerValues_data()
@@ -143,8 +144,9 @@ private slots:
 
     void widthsOfFields()
     {
-        writeFile(path(), cp("[Připojení]\nRozhraní=PCI-638\nRychlost=$FFFFFFFF\n[PCI-638]\nBázová adresa=$12345\n"
-                             "[COMx]\nČíslo portu=257\n"));
+        writeFile(path(),
+                  cp("[Připojení]\nRozhraní=PCI-638\nRychlost=$FFFFFFFF\n[PCI-638]\nBázová adresa=$12345\n"
+                     "[COMx]\nČíslo portu=257\n"));
         TData d;
         SetDefaults(&d);
         QVERIFY(LoadSettings(&d, path()));
@@ -198,12 +200,13 @@ private slots:
     void saveKeepsOtherSections()
     {
         QFETCH(int, kind);
-        const QByteArray before = cp("; settings of the service tool\r\n"
-                                     "[Připojení]\r\nRozhraní=COMx\r\nAdresa=1\r\nRychlost=9600\r\n\r\n"
-                                     "[COMx]\r\nČíslo portu=4\r\n\r\n"
-                                     "[PCI-638]\r\nBázová adresa=672\r\n\r\n"
-                                     "[RQ-4638]\r\nIP adresa=10.0.0.9\r\nUDP port=7000\r\nUDP timeout=300\r\n\r\n"
-                                     "[Jiné]\r\n# poznámka\r\nklíč=hodnota\r\n");
+        const QByteArray before =
+            cp("; settings of the service tool\r\n"
+               "[Připojení]\r\nRozhraní=COMx\r\nAdresa=1\r\nRychlost=9600\r\n\r\n"
+               "[COMx]\r\nČíslo portu=4\r\n\r\n"
+               "[PCI-638]\r\nBázová adresa=672\r\n\r\n"
+               "[RQ-4638]\r\nIP adresa=10.0.0.9\r\nUDP port=7000\r\nUDP timeout=300\r\n\r\n"
+               "[Jiné]\r\n# poznámka\r\nklíč=hodnota\r\n");
         writeFile(path(), before);
         TData d;
         SetDefaults(&d);
@@ -211,10 +214,11 @@ private slots:
         d.moduleAddress = 33;
         d.baudRate = 19200;
         QVERIFY(SaveSettings(&d, path()));
-        const QByteArray expected = QByteArray(before)
-                       .replace(cp("Rozhraní=COMx"), cp(kind == 2 ? "Rozhraní=PCI-4638" : "Rozhraní=USB-4638"))
-                       .replace("Adresa=1\r\n", "Adresa=33\r\n")
-                       .replace("Rychlost=9600", "Rychlost=19200");
+        const QByteArray expected =
+            QByteArray(before)
+                .replace(cp("Rozhraní=COMx"), cp(kind == 2 ? "Rozhraní=PCI-4638" : "Rozhraní=USB-4638"))
+                .replace("Adresa=1\r\n", "Adresa=33\r\n")
+                .replace("Rychlost=9600", "Rychlost=19200");
         QCOMPARE(readFile(path()), expected);
     }
 

@@ -4,25 +4,24 @@
 #include "PortMap.h"
 #include "app/Hlavni.h"
 #include "app/Otazka.h"
-#include "comm/Pripojeni.h"
 #include "app/StatusBar.h"
+#include "comm/Pripojeni.h"
 #include "diag/Diagnostika.h"
 #include "diag/LinkStats.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
-#include <QChartView>
-#include <QGraphicsTextItem>
 #include <QBarCategoryAxis>
 #include <QBarSet>
 #include <QCategoryAxis>
-#include <QDateTimeAxis>
-#include <QLineSeries>
-#include <QValueAxis>
+#include <QChartView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeAxis>
+#include <QGraphicsTextItem>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
@@ -30,6 +29,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QValueAxis>
 
 #include <atomic>
 #include <fcntl.h>
@@ -153,8 +153,10 @@ private slots:
         d.show();
         record(us, static_cast<quint8>(error));
         d.Timer1Timer();
-        auto *axis = qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
-        QCOMPARE((error ? d.ErrorsSet : d.RepliesSet)->at(static_cast<int>(axis->categories().indexOf(bin))), 1.0);
+        auto *axis =
+            qobject_cast<QBarCategoryAxis *>(d.HistogramChart->chart()->axes(Qt::Horizontal).value(0));
+        QCOMPARE((error ? d.ErrorsSet : d.RepliesSet)->at(static_cast<int>(axis->categories().indexOf(bin))),
+                 1.0);
         QStringList shown;
         QTRY_VERIFY([&] {
             shown.clear();
@@ -176,8 +178,8 @@ private slots:
         QTest::addColumn<QStringList>("labels"); // of the count axis; empty for the linear one
         QTest::addColumn<double>("errorShare");  // the error bar's height in the axis' range, at least
         QTest::newRow("linear") << false << QStringList{} << 0.0;
-        QTest::newRow("logarithmic") << true
-                                     << QStringList{u"0"_s, u"1"_s, u"10"_s, u"100"_s, u"1\u00A0000"_s, u"10\u00A0000"_s}
+        QTest::newRow("logarithmic") << true << QStringList{u"0"_s,   u"1"_s,          u"10"_s,
+                                                            u"100"_s, u"1\u00A0000"_s, u"10\u00A0000"_s}
                                      << 0.15;
     }
     void logarithmicAxis()
@@ -210,8 +212,8 @@ private slots:
             QVERIFY(top >= 5000);
         }
         QVERIFY2(d.ErrorsSet->at(bin) / top >= errorShare,
-                 qPrintable(QString::number(d.ErrorsSet->at(bin)) + u' ' + QString::number(top) + u' '
-                            + QString::number(LinkStats::instance().errors())));
+                 qPrintable(QString::number(d.ErrorsSet->at(bin)) + u' ' + QString::number(top) + u' ' +
+                            QString::number(LinkStats::instance().errors())));
         QVERIFY(d.ErrorsSet->at(bin) > 0);
         // Back to linear: the counts as they are.
         if (logarithmic) {
@@ -312,7 +314,8 @@ private slots:
         QVERIFY(d.SinceLabel->text().startsWith(QStringLiteral("Od připojení: ")));
 
         d.ResetButton->click();
-        QVERIFY2(d.SinceLabel->text().startsWith(QStringLiteral("Od vynulování: ")), qPrintable(d.SinceLabel->text()));
+        QVERIFY2(d.SinceLabel->text().startsWith(QStringLiteral("Od vynulování: ")),
+                 qPrintable(d.SinceLabel->text()));
         QCOMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 0"));
         QCOMPARE(d.LogTable->rowCount(), 0);
         QCOMPARE(d.ErrorTable->rowCount(), 0);
@@ -450,7 +453,8 @@ private slots:
             ranOn = QThread::currentThread();
             while (!release)
                 QThread::msleep(5);
-            return CheckStep{QStringLiteral("Jiné programy"), CheckVerdict::Ok, QStringLiteral("prohlédnuto"), {}};
+            return CheckStep{
+                QStringLiteral("Jiné programy"), CheckVerdict::Ok, QStringLiteral("prohlédnuto"), {}};
         };
         TFormDiagnostika d;
         d.Data = &data;

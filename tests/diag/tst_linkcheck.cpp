@@ -251,14 +251,17 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("mode");
         QTest::newRow("new file")
-            << QByteArray() << QByteArray("; Stálé názvy portů programu W_RQ3510: COM<n> a USB -> zařízení\nCOM2=/dev/b\nUSB=/dev/u\n")
+            << QByteArray()
+            << QByteArray(
+                   "; Stálé názvy portů programu W_RQ3510: COM<n> a USB -> zařízení\nCOM2=/dev/b\nUSB=/dev/u\n")
             << 0; // the umask decides
         QTest::newRow("comments, sections and order stay; a removed entry goes")
-            << QByteArray("# moje porty\n[porty]\nusb = /dev/u\r\n; stará karta\nCOM1=/dev/a\n  com2=/dev/old\nCOM2=/dev/x\n")
-            << QByteArray("# moje porty\n[porty]\nusb = /dev/u\r\n; stará karta\ncom2=/dev/b\n")
-            << 0600;
+            << QByteArray(
+                   "# moje porty\n[porty]\nusb = /dev/u\r\n; stará karta\nCOM1=/dev/a\n  com2=/dev/old\nCOM2=/dev/x\n")
+            << QByteArray("# moje porty\n[porty]\nusb = /dev/u\r\n; stará karta\ncom2=/dev/b\n") << 0600;
         QTest::newRow("no end of line, a new entry")
-            << QByteArray("; jen COM2\nCOM2=/dev/b") << QByteArray("; jen COM2\nCOM2=/dev/b\nUSB=/dev/u\n") << 0640;
+            << QByteArray("; jen COM2\nCOM2=/dev/b") << QByteArray("; jen COM2\nCOM2=/dev/b\nUSB=/dev/u\n")
+            << 0640;
     }
     void portMapRewriteKeepsTheFile()
     {
@@ -314,8 +317,8 @@ private slots:
     void droppedRepliesCounted()
     {
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--fault"), QStringLiteral("drop p=0.25"), QStringLiteral("--seed"),
-                            QStringLiteral("3")}),
+        QVERIFY2(sim.start({QStringLiteral("--fault"), QStringLiteral("drop p=0.25"),
+                            QStringLiteral("--seed"), QStringLiteral("3")}),
                  qPrintable(sim.errorString()));
         QByteArray ip = "127.0.0.1";
         InitBlock block{};
@@ -480,7 +483,8 @@ private slots:
         QVERIFY(find(steps, QStringLiteral("Port"))->text.contains(QStringLiteral("(podle RQ_COM7)")));
         QCOMPARE(find(steps, QStringLiteral("Zařízení"))->verdict, CheckVerdict::Ok);
         QCOMPARE(find(steps, QStringLiteral("Oprávnění"))->verdict, CheckVerdict::Ok);
-        QVERIFY(find(steps, QStringLiteral("Jiné programy"))->text.contains(QStringLiteral("simulátor rqsim (PID")));
+        QVERIFY(find(steps, QStringLiteral("Jiné programy"))
+                    ->text.contains(QStringLiteral("simulátor rqsim (PID")));
         QCOMPARE(find(steps, QStringLiteral("Jiné programy"))->verdict, CheckVerdict::Ok);
         QCOMPARE(find(steps, QStringLiteral("Modul"))->verdict, CheckVerdict::Failed);
         QVERIFY2(steps.last().text.contains(QStringLiteral("adresa 1 při 19200 Bd")),

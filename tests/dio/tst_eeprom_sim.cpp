@@ -45,7 +45,8 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
-                                        QStringLiteral("--module"), QStringLiteral("4:3530:1.08")}), qPrintable(sim.errorString()));
+                            QStringLiteral("--module"), QStringLiteral("4:3530:1.08")}),
+                 qPrintable(sim.errorString()));
         SetDefaults(&data);
         InitBlock block{};
         block[0] = reinterpret_cast<std::uintptr_t>(ip.constData());

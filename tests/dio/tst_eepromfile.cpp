@@ -111,14 +111,18 @@ private slots:
     {
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("name");
-        QTest::newRow("model name") << QStringLiteral("RQ-3520") << QStringLiteral("RQ-3520_a7_2026-12-07.kee");
-        QTest::newRow("whole identity") << QStringLiteral("RQ-3530  v.1.02") << QStringLiteral("RQ-3530_a7_2026-12-07.kee");
+        QTest::newRow("model name") << QStringLiteral("RQ-3520")
+                                    << QStringLiteral("RQ-3520_a7_2026-12-07.kee");
+        QTest::newRow("whole identity")
+            << QStringLiteral("RQ-3530  v.1.02") << QStringLiteral("RQ-3530_a7_2026-12-07.kee");
         QTest::newRow("unknown") << QString() << QStringLiteral("RQ_a7_2026-12-07.kee");
         QTest::newRow("climbs out") << QStringLiteral("../../ev") << QStringLiteral("RQ_a7_2026-12-07.kee");
-        QTest::newRow("absolute") << QStringLiteral("/etc/cron.d/x") << QStringLiteral("RQ_a7_2026-12-07.kee");
+        QTest::newRow("absolute") << QStringLiteral("/etc/cron.d/x")
+                                  << QStringLiteral("RQ_a7_2026-12-07.kee");
         QTest::newRow("known name, a path behind")
             << QStringLiteral("RQ-3510/../../x") << QStringLiteral("RQ-3510_a7_2026-12-07.kee");
-        QTest::newRow("control characters") << QStringLiteral("RQ\n\t*?") << QStringLiteral("RQ_a7_2026-12-07.kee");
+        QTest::newRow("control characters")
+            << QStringLiteral("RQ\n\t*?") << QStringLiteral("RQ_a7_2026-12-07.kee");
     }
     void backupNameTakesOnlyAKnownModel()
     {

@@ -7,8 +7,8 @@
 #include "support/QuestionHook.h"
 #include "support/TestAdapter.h"
 
-#include <QDate>
 #include <QComboBox>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -320,11 +320,14 @@ private slots:
         for (bool ok : {false, true}) {
             TForm5 d;
             show(d);
-            d.chooseFile = [this](const QString &) { return std::optional<QString>(path(QStringLiteral("a.kee"))); };
+            d.chooseFile = [this](const QString &) {
+                return std::optional<QString>(path(QStringLiteral("a.kee")));
+            };
             d.Button5Click();
             QVERIFY(d.NactiSoubor(d.Work));
             ok ? d.Button3Click() : d.Button4Click();
-            QCOMPARE(data.cfg.eepromFileName, ok ? path(QStringLiteral("a.kee")) : QStringLiteral("Rq3510.kee"));
+            QCOMPARE(data.cfg.eepromFileName,
+                     ok ? path(QStringLiteral("a.kee")) : QStringLiteral("Rq3510.kee"));
             QCOMPARE(bytesOf(data.cfg.eeprom), ok ? pattern(512, 4) : QByteArray(512, 0));
         }
         QCOMPARE(ta.count(QStringLiteral("Send")), 0);
@@ -373,8 +376,9 @@ private slots:
         writeFile(target, pattern(512, 8));
         QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
                                                   QFile::WriteOther));
-        QVERIFY(QFile::setPermissions(path(QStringLiteral("locked")),
-                                      QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(QFile::setPermissions(path(QStringLiteral("locked")), QFile::ReadOwner | QFile::ExeOwner |
+                                                                          QFile::ReadOther |
+                                                                          QFile::ExeOther));
         data.cfg.eepromFileName = target;
         QuestionHook questions(true); // replace the old backup
         TForm5 d;
@@ -501,7 +505,8 @@ private slots:
             QTest::addRow("baud, %s", a) << 1 << 0 << 6 << 512 << QStringList{baud} << answer;
             QTest::addRow("model, %s", a) << 1 << 4 << 8 << 512 << QStringList{model} << answer;
             QTest::addRow("size, %s", a) << 1 << 4 << 6 << 600 << QStringList{size} << answer;
-            QTest::addRow("all, %s", a) << 100 << 0 << 8 << 600 << QStringList{address, baud, model, size} << answer;
+            QTest::addRow("all, %s", a)
+                << 100 << 0 << 8 << 600 << QStringList{address, baud, model, size} << answer;
         }
     }
     void riskyRestoreAsksFirst()
@@ -592,7 +597,8 @@ private slots:
                 d.close();
         };
         d.Button1Click();
-        QCOMPARE(questions.questions, QStringList{QStringLiteral("Přerušit zápis? Modul zůstane zapsán jen zčásti.")});
+        QCOMPARE(questions.questions,
+                 QStringList{QStringLiteral("Přerušit zápis? Modul zůstane zapsán jen zčásti.")});
         QVERIFY(d.isVisible());
         if (!answer) {
             QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace zapsána."));
@@ -640,7 +646,8 @@ private slots:
         d.Button2Click();
         QCOMPARE(questions.questions.size(), exists ? 1 : 0);
         if (exists) {
-            QVERIFY(questions.questions[0].contains(QStringLiteral("RQ-3510_a3_2026-12-07.kee“ už existuje")));
+            QVERIFY(
+                questions.questions[0].contains(QStringLiteral("RQ-3510_a3_2026-12-07.kee“ už existuje")));
             QCOMPARE(questions.buttons, (QStringList{QStringLiteral("Ano/5"), QStringLiteral("Ne/6")}));
         }
         if (exists && !answer) {

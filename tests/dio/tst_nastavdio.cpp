@@ -2,8 +2,8 @@
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
 #include "dio/NastavDIO.h"
-#include "support/Hooks.h"
 #include "support/Fixtures.h"
+#include "support/Hooks.h"
 #include "support/TestAdapter.h"
 
 #include <QCheckBox>
@@ -60,7 +60,8 @@ private slots:
             QVERIFY2(b, qPrintable(QString::number(i)));
             QCOMPARE(b, d.CheckBoxes[std::size_t(i - 1)]);
             const int channel = (i - 1) % 32;
-            QCOMPARE(b->text(), (i <= 32 ? QStringLiteral("DIN") : QStringLiteral("DOUT")) + QString::number(channel));
+            QCOMPARE(b->text(),
+                     (i <= 32 ? QStringLiteral("DIN") : QStringLiteral("DOUT")) + QString::number(channel));
             QCOMPARE(qobject_cast<QGroupBox *>(b->parentWidget())->title(), captions.at((i - 1) / 32));
         }
         QCOMPARE(d.findChild<QPushButton *>(QStringLiteral("Button1"))->text(), QStringLiteral("Zapsat"));
@@ -74,7 +75,9 @@ private slots:
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         for (int g = 0; g < 3; ++g) {
-            const auto at = [&](int channel) { return d.CheckBoxes[std::size_t(32 * g + channel)]->geometry(); };
+            const auto at = [&](int channel) {
+                return d.CheckBoxes[std::size_t(32 * g + channel)]->geometry();
+            };
             QCOMPARE(at(16).top(), at(0).top());     // channel 16 beside channel 0
             QVERIFY(at(16).left() > at(15).right()); // ... in the right column
             QCOMPARE(at(15).left(), at(0).left());

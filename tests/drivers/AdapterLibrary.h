@@ -19,7 +19,8 @@ public:
     {
         const QByteArray file = QByteArray(RQ_BIN_DIR "/lib") + prefix + ".so";
         m_handle = ::dlopen(file.constData(), RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle) return;
+        if (!m_handle)
+            return;
         version = resolve<RqVersionFn>("Version");
         setConfig = resolve<RqSetConfigFn>("SetConfig");
         getConfig = resolve<RqGetConfigFn>("GetConfig");
@@ -30,7 +31,8 @@ public:
     }
     ~AdapterLibrary()
     {
-        if (m_handle) ::dlclose(m_handle);
+        if (m_handle)
+            ::dlclose(m_handle);
     }
     AdapterLibrary(const AdapterLibrary &) = delete;
     AdapterLibrary &operator=(const AdapterLibrary &) = delete;
@@ -60,7 +62,8 @@ public:
     {
         std::array<uint32_t, RQ_ERROR_CELLS> cells;
         cells.fill(0xFFFFFFFF);
-        if (error(code, cells.data()) != 0 || cells[0] != 0) return "<bad buffer>";
+        if (error(code, cells.data()) != 0 || cells[0] != 0)
+            return "<bad buffer>";
         QByteArray out;
         for (int i = 1; i < RQ_ERROR_CELLS && cells[static_cast<std::size_t>(i)] != 0; ++i)
             out.append(static_cast<char>(cells[static_cast<std::size_t>(i)]));

@@ -104,13 +104,15 @@ class tst_AdapterLibraries : public QObject
             return false;
         }
         r = link.lib->setConfig(link.handle, baud, m_timeoutMs, 2);
-        if (r != kOk) qWarning("SetConfig: %u", r);
+        if (r != kOk)
+            qWarning("SetConfig: %u", r);
         return r == kOk;
     }
 
     static void close(Link &link)
     {
-        if (link.lib && link.handle) link.lib->done(&link.handle);
+        if (link.lib && link.handle)
+            link.lib->done(&link.handle);
     }
 
     static void addTransports()
@@ -440,7 +442,8 @@ private slots:
         std::atomic<int> wrong{0};
         auto run = [&wrong, this](uint32_t handle, uint8_t address, const QByteArray &model) {
             for (int i = 0; i < 300; ++i)
-                if (transact(lan, handle, address, 200, 1).text() != model) ++wrong;
+                if (transact(lan, handle, address, 200, 1).text() != model)
+                    ++wrong;
         };
         std::thread first(run, a.handle, 1, QByteArray("510 "));
         std::thread second(run, b.handle, 2, QByteArray("520 "));
@@ -550,7 +553,8 @@ private slots:
         QCOMPARE(transact(lan, extra, 1, 200, 0).result, kOk);
         QCOMPARE(lan.done(&extra), kOk);
         for (uint32_t &h : handles)
-            if (h) QCOMPARE(lan.done(&h), kOk);
+            if (h)
+                QCOMPARE(lan.done(&h), kOk);
     }
 
     void serial_portErrors()

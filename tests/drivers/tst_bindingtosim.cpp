@@ -68,7 +68,8 @@ class tst_BindingToSim : public QObject
 private slots:
     void cleanup()
     {
-        if (m_handle != 0) CloseAdapter(m_kind, &m_handle);
+        if (m_handle != 0)
+            CloseAdapter(m_kind, &m_handle);
         QCOMPARE(m_handle, 0u);
         QVERIFY(!AdapterBound());
     }

@@ -51,7 +51,8 @@ template <typename Fn> int asNobody(Fn fn)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(100);
         ::_exit(fn());
     }
     int status = 0;
@@ -119,7 +120,8 @@ private slots:
     // once we let go.
     void serial_openedExclusively()
     {
-        if (::geteuid() != 0) QSKIP("needs root to try the line as another user");
+        if (::geteuid() != 0)
+            QSKIP("needs root to try the line as another user");
         SimProcess sim;
         QVERIFY(sim.start({QStringLiteral("--pty")}));
         const QByteArray path = sim.ptyPath().toLocal8Bit();
@@ -143,12 +145,15 @@ private slots:
     // A device the user may not open: the text names the device's group.
     void serial_noPermission_namesTheGroup()
     {
-        if (::geteuid() != 0) QSKIP("needs root to try the line as another user");
+        if (::geteuid() != 0)
+            QSKIP("needs root to try the line as another user");
         SimProcess sim;
         QVERIFY(sim.start({QStringLiteral("--pty")}));
         const QByteArray path = sim.ptyPath().toLocal8Bit();
         QCOMPARE(::chmod(path.constData(), 0600), 0);
-        struct stat st{};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat(path.constData(), &st), 0);
         const group *g = ::getgrgid(st.st_gid);
         QVERIFY(g);
@@ -202,7 +207,8 @@ private slots:
         QFETCH(bool, duringNext);
         SimProcess sim;
         QStringList args{QStringLiteral("--pty")};
-        if (echo) args << QStringLiteral("--echo");
+        if (echo)
+            args << QStringLiteral("--echo");
         QVERIFY(sim.start(args));
         // A second look at the line, never read: it shows when late bytes
         // have reached the line's input buffer.
@@ -219,14 +225,16 @@ private slots:
         QCOMPARE(line->transact(memRead(63), reply), rqdrv::Ok); // the line is set up and answers
 
         QVERIFY(sim.addFault(QStringLiteral("mem=63 dup=%1 count=1").arg(duringNext ? 60 : 30)));
-        if (duringNext) QVERIFY(sim.addFault(QStringLiteral("mem=0 delay=200 count=1")));
+        if (duringNext)
+            QVERIFY(sim.addFault(QStringLiteral("mem=0 delay=200 count=1")));
         QCOMPARE(line->transact(memRead(63), reply), rqdrv::Ok); // at once, no waiting for quiet
         QCOMPARE(reply.d[3], 1);
-        if (!duringNext) QTRY_VERIFY(waiting());
+        if (!duringNext)
+            QTRY_VERIFY(waiting());
         const std::uint32_t next = line->transact(memRead(0), reply);
         if (duringNext) {
             QCOMPARE(next, rqdrv::WrongCommand); // the copy about byte 63 came first
-            QTRY_VERIFY(waiting()); // the late reply to byte 0
+            QTRY_VERIFY(waiting());              // the late reply to byte 0
         } else {
             QCOMPARE(next, rqdrv::Ok);
             QCOMPARE(reply.d[3], 6);

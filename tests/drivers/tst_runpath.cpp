@@ -16,13 +16,17 @@ private slots:
     {
         int checked = 0;
         QStringList wrong;
-        QDirIterator it(QStringLiteral(RQ_BUILD_DIR), QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories);
+        QDirIterator it(QStringLiteral(RQ_BUILD_DIR), QDir::Files | QDir::NoSymLinks,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
             // CMake's own probes of the compiler are not made by the build.
-            if (path.contains(u"/CMakeFiles/") || path.endsWith(u".o") || path.endsWith(u".a")) continue;
+            if (path.contains(u"/CMakeFiles/") || path.endsWith(u".o") || path.endsWith(u".a"))
+                continue;
             QFile file(path);
-            if (!file.open(QIODevice::ReadOnly) || file.read(4) != "\x7f" "ELF") continue;
+            if (!file.open(QIODevice::ReadOnly) || file.read(4) != "\x7f"
+                                                                   "ELF")
+                continue;
             QProcess readelf;
             readelf.start(QStringLiteral("readelf"), {QStringLiteral("-d"), QStringLiteral("-W"), path});
             QVERIFY2(readelf.waitForFinished(30000), "readelf (binutils) is needed");
@@ -30,9 +34,11 @@ private slots:
             ++checked;
             for (const QByteArray &line : lines) {
                 const QByteArray entry = line.trimmed();
-                if (!entry.contains("(RUNPATH)") && !entry.contains("(RPATH)")) continue;
+                if (!entry.contains("(RUNPATH)") && !entry.contains("(RPATH)"))
+                    continue;
                 const QByteArray value = entry.mid(entry.indexOf('[') + 1).chopped(1);
-                if (value != "$ORIGIN") wrong << path + QStringLiteral(": ") + QString::fromLocal8Bit(entry);
+                if (value != "$ORIGIN")
+                    wrong << path + QStringLiteral(": ") + QString::fromLocal8Bit(entry);
             }
         }
         QVERIFY(checked >= 6); // at least the adapter libraries and rqsim

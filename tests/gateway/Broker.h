@@ -24,7 +24,8 @@ class Broker
 public:
     static QString program()
     {
-        const QString p = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
+        const QString p = QStandardPaths::findExecutable(
+            QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")});
         return p;
     }
     // What is missing for a broker test, empty when nothing.
@@ -66,7 +67,8 @@ public:
         if (auth) {
             const QString file = dir + QStringLiteral("/passwd");
             QFile::remove(file);
-            if (QProcess::execute(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), file, user, password}) != 0)
+            if (QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                  {QStringLiteral("-c"), QStringLiteral("-b"), file, user, password}) != 0)
                 return false;
             conf += "allow_anonymous false\npassword_file " + file.toUtf8() + '\n';
             userArgs = {QStringLiteral("-u"), user, QStringLiteral("-P"), password};
@@ -76,11 +78,12 @@ public:
         if (tls) {
             cafile = dir + QStringLiteral("/broker.pem");
             const QString key = dir + QStringLiteral("/broker.key");
-            if (QProcess::execute(QStringLiteral("openssl"),
-                                  QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
-                                                 "-addext subjectAltName=IP:127.0.0.1 -keyout %1 -out %2")
-                                      .arg(key, cafile)
-                                      .split(QLatin1Char(' '))) != 0)
+            if (QProcess::execute(
+                    QStringLiteral("openssl"),
+                    QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+                                   "-addext subjectAltName=IP:127.0.0.1 -keyout %1 -out %2")
+                        .arg(key, cafile)
+                        .split(QLatin1Char(' '))) != 0)
                 return false;
             tlsPort = freePort();
             conf += "listener " + QByteArray::number(tlsPort) + " 127.0.0.1\ncertfile " + cafile.toUtf8() +
@@ -104,8 +107,10 @@ public:
             if (m_process.state() != QProcess::Running)
                 return false;
             QProcess probe; // quiet: "connection refused" is expected here
-            probe.start(QStringLiteral("mosquitto_pub"), args({QStringLiteral("-t"), QStringLiteral("probe"), QStringLiteral("-n")}));
-            if (probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0)
+            probe.start(QStringLiteral("mosquitto_pub"),
+                        args({QStringLiteral("-t"), QStringLiteral("probe"), QStringLiteral("-n")}));
+            if (probe.waitForFinished(5000) && probe.exitStatus() == QProcess::NormalExit &&
+                probe.exitCode() == 0)
                 return true;
             QThread::msleep(50);
         }
@@ -124,7 +129,8 @@ public:
 
     QStringList args(const QStringList &more) const
     {
-        return QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(port)} +
+        return QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                           QString::number(port)} +
                userArgs + more;
     }
     // The retained messages under filter, topic and payload.
@@ -134,9 +140,11 @@ public:
     }
     QByteArray retainedOne(const QString &topic) const { return retained(topic).value(0).second; }
     // Everything under filter for seconds (or count messages, when given).
-    QList<QPair<QString, QByteArray>> subscribe(const QString &filter, int seconds, QStringList more = {}, int count = 0) const
+    QList<QPair<QString, QByteArray>> subscribe(const QString &filter, int seconds, QStringList more = {},
+                                                int count = 0) const
     {
-        more << QStringLiteral("-t") << filter << QStringLiteral("-v") << QStringLiteral("-W") << QString::number(seconds);
+        more << QStringLiteral("-t") << filter << QStringLiteral("-v") << QStringLiteral("-W")
+             << QString::number(seconds);
         if (count)
             more << QStringLiteral("-C") << QString::number(count);
         QProcess p;
@@ -165,8 +173,8 @@ public:
     public:
         Watch(const Broker &b, const QString &filter, const QString &anchor) : m_anchor(anchor)
         {
-            m_p.start(QStringLiteral("mosquitto_sub"),
-                      b.args({QStringLiteral("-v"), QStringLiteral("-t"), filter, QStringLiteral("-t"), anchor}));
+            m_p.start(QStringLiteral("mosquitto_sub"), b.args({QStringLiteral("-v"), QStringLiteral("-t"),
+                                                               filter, QStringLiteral("-t"), anchor}));
             for (int i = 0; i < 100 && !subscribed(); ++i)
                 if (m_p.waitForReadyRead(100))
                     m_out += m_p.readAllStandardOutput();

@@ -3,8 +3,8 @@
 #define RQ_TESTS_GATEWAY_GATEWAYPROCESS_H
 
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QtGlobal>
 
@@ -55,16 +55,16 @@ public:
         if (m_process.state() == QProcess::NotRunning)
             return true;
         ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
-        const bool clean = m_process.waitForFinished(timeoutMs) && m_process.exitStatus() == QProcess::NormalExit &&
-                           m_process.exitCode() == 0;
+        const bool clean = m_process.waitForFinished(timeoutMs) &&
+                           m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
         if (m_process.state() != QProcess::NotRunning) {
             m_process.kill();
             m_process.waitForFinished(2000);
         }
         // A gateway that died under a test says why (a sanitizer's report included).
         if (!clean)
-            qWarning("rqgw ended with status %d, code %d: %s", int(m_process.exitStatus()), m_process.exitCode(),
-                     m_process.readAllStandardError().constData());
+            qWarning("rqgw ended with status %d, code %d: %s", int(m_process.exitStatus()),
+                     m_process.exitCode(), m_process.readAllStandardError().constData());
         return clean;
     }
     qint64 pid() const { return m_process.processId(); }
@@ -86,7 +86,10 @@ public:
         return 0;
     }
     QString log() { return QString::fromUtf8(m_process.readAllStandardError()); }
-    int openFds() const { return static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(pid())).count()) - 2; }
+    int openFds() const
+    {
+        return static_cast<int>(QDir(QStringLiteral("/proc/%1/fd").arg(pid())).count()) - 2;
+    }
 
     quint16 modbusPort = 0;
     quint16 converterPort = 0;
@@ -97,7 +100,8 @@ private:
 };
 
 // Runs a program to its end; its standard output, "" when it could not run.
-inline QString RunTool(const QString &program, const QStringList &args, int *exitCode = nullptr, int timeoutMs = 60000)
+inline QString RunTool(const QString &program, const QStringList &args, int *exitCode = nullptr,
+                       int timeoutMs = 60000)
 {
     QProcess p;
     p.start(program, args);

@@ -93,25 +93,32 @@ private slots:
     void initTestCase()
     {
         if (!havePymodbus())
-            QSKIP("python3-pymodbus is not installed (make deps): the gateway tests need a client nobody here wrote");
+            QSKIP(
+                "python3-pymodbus is not installed (make deps): the gateway tests need a client nobody here wrote");
         QVERIFY(dir.isValid());
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"),
-                            QStringLiteral("2:3530:1.08:19200"), QStringLiteral("--module"), QStringLiteral("5:3520")}),
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                            QStringLiteral("--module"), QStringLiteral("2:3530:1.08:19200"),
+                            QStringLiteral("--module"), QStringLiteral("5:3520")}),
                  qPrintable(sim.errorString()));
         ini = dir.filePath(QStringLiteral("bus.ini"));
-        QVERIFY(writeFile(ini, QStringLiteral("; a test bus\n[gateway]\nname=test\noffline-retry=1000\n"
-                                              "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\nudp-timeout=100\n"
-                                              "[module m1]\naddress=1\n[module m2]\naddress=2\nbaud=19200\n"
-                                              "[module m5]\naddress=5\n[module ghost]\naddress=9\n")
-                                   .arg(sim.udpPort())
-                                   .toUtf8()));
-        QVERIFY(gw.start({QStringLiteral("--config"), ini, QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0")}));
+        QVERIFY(
+            writeFile(ini, QStringLiteral("; a test bus\n[gateway]\nname=test\noffline-retry=1000\n"
+                                          "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\nudp-timeout=100\n"
+                                          "[module m1]\naddress=1\n[module m2]\naddress=2\nbaud=19200\n"
+                                          "[module m5]\naddress=5\n[module ghost]\naddress=9\n")
+                               .arg(sim.udpPort())
+                               .toUtf8()));
+        QVERIFY(gw.start(
+            {QStringLiteral("--config"), ini, QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0")}));
         QVERIFY(gww.start(lanArgs(sim.udpPort()) +
-                          QStringList{QStringLiteral("--address"), QStringLiteral("1,2,5"), QStringLiteral("--baud"),
-                                      QStringLiteral("9600,19200"), QStringLiteral("--allow-writes")}));
+                          QStringList{QStringLiteral("--address"), QStringLiteral("1,2,5"),
+                                      QStringLiteral("--baud"), QStringLiteral("9600,19200"),
+                                      QStringLiteral("--allow-writes")}));
         for (int unit : {1, 2, 5}) {
-            QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:%1:100:1").arg(unit)), QStringLiteral("ok 1"), 15000);
-            QTRY_COMPARE_WITH_TIMEOUT(one(gww.modbusPort, QStringLiteral("ir:%1:100:1").arg(unit)), QStringLiteral("ok 1"), 30000);
+            QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:%1:100:1").arg(unit)),
+                                      QStringLiteral("ok 1"), 15000);
+            QTRY_COMPARE_WITH_TIMEOUT(one(gww.modbusPort, QStringLiteral("ir:%1:100:1").arg(unit)),
+                                      QStringLiteral("ok 1"), 30000);
         }
     }
 
@@ -120,13 +127,15 @@ private slots:
     {
         for (int k = 0; k < 12; ++k)
             QVERIFY(sim.setInput(1, k, 0.1 * (k + 1) - 0.55));
-        QTRY_VERIFY_WITH_TIMEOUT(std::abs(floatOf(regs(gw.modbusPort, QStringLiteral("ir:1:22:2")), 0) - 0.65f) < 1e-4, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::abs(floatOf(regs(gw.modbusPort, QStringLiteral("ir:1:22:2")), 0) - 0.65f) < 1e-4, 10000);
         int code = -1;
-        const QString out = RunTool(QStringLiteral("mbpoll"),
-                                    QStringLiteral("-m tcp -p %1 -a 1 -0 -r 0 -c 12 -t 3:float -B -1 127.0.0.1")
-                                        .arg(gw.modbusPort)
-                                        .split(QLatin1Char(' ')),
-                                    &code);
+        const QString out =
+            RunTool(QStringLiteral("mbpoll"),
+                    QStringLiteral("-m tcp -p %1 -a 1 -0 -r 0 -c 12 -t 3:float -B -1 127.0.0.1")
+                        .arg(gw.modbusPort)
+                        .split(QLatin1Char(' ')),
+                    &code);
         if (out.isEmpty())
             QSKIP("mbpoll is not installed (make deps)");
         QCOMPARE(code, 0);
@@ -148,15 +157,24 @@ private slots:
         // Units: RQ-3510 and RQ-3520 measure volts on their default ranges,
         // the RQ-3530 ohms on inputs 0..5 and nothing on 6..11; the
         // thermometer is set to °C.
-        QTest::newRow("RQ-3510 units") << "ir:1:26:13" << "ok 1,1,1,1,1,1,1,1,1,1,1,1,3";
-        QTest::newRow("RQ-3530 units") << "ir:2:26:13" << "ok 2,2,2,2,2,2,0,0,0,0,0,0,3";
-        QTest::newRow("RQ-3530 lacks AIN7: NaN") << "ir:2:14:2" << "ok 32704,0";
-        QTest::newRow("no module on unit") << "ir:7:0:2" << "ex 10";
-        QTest::newRow("module not answering") << "ir:9:0:2" << "ex 11";
-        QTest::newRow("its state is served") << "ir:9:100:1" << "ok 0";
-        QTest::newRow("gap in the map") << "ir:1:38:2" << "ex 2";
-        QTest::newRow("coil 32") << "co:1:32:1" << "ex 2";
-        QTest::newRow("write without --allow-writes") << "wc:1:0:1" << "ex 1";
+        QTest::newRow("RQ-3510 units") << "ir:1:26:13"
+                                       << "ok 1,1,1,1,1,1,1,1,1,1,1,1,3";
+        QTest::newRow("RQ-3530 units") << "ir:2:26:13"
+                                       << "ok 2,2,2,2,2,2,0,0,0,0,0,0,3";
+        QTest::newRow("RQ-3530 lacks AIN7: NaN") << "ir:2:14:2"
+                                                 << "ok 32704,0";
+        QTest::newRow("no module on unit") << "ir:7:0:2"
+                                           << "ex 10";
+        QTest::newRow("module not answering") << "ir:9:0:2"
+                                              << "ex 11";
+        QTest::newRow("its state is served") << "ir:9:100:1"
+                                             << "ok 0";
+        QTest::newRow("gap in the map") << "ir:1:38:2"
+                                        << "ex 2";
+        QTest::newRow("coil 32") << "co:1:32:1"
+                                 << "ex 2";
+        QTest::newRow("write without --allow-writes") << "wc:1:0:1"
+                                                      << "ex 1";
     }
     void registerMap()
     {
@@ -174,7 +192,8 @@ private slots:
         for (int n = 0; n < 32; ++n)
             bits += (~0x12345678u >> n) & 1 ? QStringLiteral("1,") : QStringLiteral("0,");
         bits.chop(1);
-        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("di:5:0:32")), QStringLiteral("ok ") + bits, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("di:5:0:32")),
+                                  QStringLiteral("ok ") + bits, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(u32(gw.modbusPort, 5, 104), 0x80000040u, 10000);
     }
 
@@ -184,11 +203,21 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("expected");
         QTest::addColumn<quint32>("latched"); // rqsim's outputs afterwards
-        QTest::newRow("one coil") << "wc:1:3:1" << "" << "ok" << 0x00000008u;
-        QTest::newRow("some coils keep the others") << "wm:1:8:1011" << "" << "ok" << 0x00000D08u;
-        QTest::newRow("the last coil") << "wc:1:31:1" << "" << "ok" << 0x80000D08u;
-        QTest::newRow("module refuses") << "wc:1:0:1" << "module=1 cmd=1 error=4" << "ex 4" << 0x80000D08u;
-        QTest::newRow("past the coils") << "wm:1:30:111" << "" << "ex 2" << 0x80000D08u;
+        QTest::newRow("one coil") << "wc:1:3:1"
+                                  << ""
+                                  << "ok" << 0x00000008u;
+        QTest::newRow("some coils keep the others") << "wm:1:8:1011"
+                                                    << ""
+                                                    << "ok" << 0x00000D08u;
+        QTest::newRow("the last coil") << "wc:1:31:1"
+                                       << ""
+                                       << "ok" << 0x80000D08u;
+        QTest::newRow("module refuses") << "wc:1:0:1"
+                                        << "module=1 cmd=1 error=4"
+                                        << "ex 4" << 0x80000D08u;
+        QTest::newRow("past the coils") << "wm:1:30:111"
+                                        << ""
+                                        << "ex 2" << 0x80000D08u;
     }
     void coilWrites()
     {
@@ -197,7 +226,7 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(quint32, latched);
         if (QTest::currentDataTag() == QByteArrayLiteral("one coil")) {
-            QCOMPARE(sim.outputs(1), 0u);             // the initial state after power-up
+            QCOMPARE(sim.outputs(1), 0u); // the initial state after power-up
             QCOMPARE(one(gww.modbusPort, QStringLiteral("ir:1:110:1")), QStringLiteral("ok 0")); // assumed
         }
         if (!fault.isEmpty())
@@ -218,9 +247,11 @@ private slots:
     void switchedOffModule()
     {
         QVERIFY(sim.addFault(QStringLiteral("module=5 drop")));
-        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:5:100:1")), QStringLiteral("ok 0"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:5:100:1")), QStringLiteral("ok 0"),
+                                  10000);
         QCOMPARE(one(gw.modbusPort, QStringLiteral("ir:5:0:2")), QStringLiteral("ex 11"));
-        QCOMPARE(one(gw.modbusPort, QStringLiteral("ir:5:101:1")), QStringLiteral("ok 20")); // "Modul neodpovídá"
+        QCOMPARE(one(gw.modbusPort, QStringLiteral("ir:5:101:1")),
+                 QStringLiteral("ok 20")); // "Modul neodpovídá"
         const quint32 failed = u32(gw.modbusPort, 5, 108);
         const quint32 others = u32(gw.modbusPort, 1, 106);
         QTest::qWait(2500);
@@ -228,7 +259,8 @@ private slots:
         QVERIFY(u32(gw.modbusPort, 5, 108) - failed <= 4);
         QVERIFY(u32(gw.modbusPort, 1, 106) - others > 10);
         QVERIFY(sim.clearFaults());
-        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:5:100:1")), QStringLiteral("ok 1"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:5:100:1")), QStringLiteral("ok 1"),
+                                  10000);
     }
 
     void retries_data()
@@ -248,11 +280,14 @@ private slots:
         QVERIFY(own.start({QStringLiteral("--module"), QStringLiteral("1:3510")}));
         GatewayProcess g;
         QVERIFY(g.start(lanArgs(own.udpPort(), 200) +
-                        QStringList{QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--retries"),
-                                    QString::number(retries)}));
-        QTRY_COMPARE_WITH_TIMEOUT(one(g.modbusPort, QStringLiteral("ir:1:100:1")), QStringLiteral("ok 1"), 10000);
+                        QStringList{QStringLiteral("--address"), QStringLiteral("1"),
+                                    QStringLiteral("--retries"), QString::number(retries)}));
+        QTRY_COMPARE_WITH_TIMEOUT(one(g.modbusPort, QStringLiteral("ir:1:100:1")), QStringLiteral("ok 1"),
+                                  10000);
         QVERIFY(own.addFault(QStringLiteral("module=1 cmd=0 sub=3 drop count=%1").arg(drops)));
-        QTRY_COMPARE_WITH_TIMEOUT(own.command(QStringLiteral("faults")).contains(QStringLiteral("hits=%1").arg(drops)), true, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            own.command(QStringLiteral("faults")).contains(QStringLiteral("hits=%1").arg(drops)), true,
+            20000);
         const quint32 done = u32(g.modbusPort, 1, 106);
         QTRY_VERIFY_WITH_TIMEOUT(u32(g.modbusPort, 1, 106) > done + 2, 10000);
         QCOMPARE(u32(g.modbusPort, 1, 108), failedCycles);
@@ -264,12 +299,14 @@ private slots:
     void sharedBus()
     {
         QProcess poll;
-        poll.start(QStringLiteral("mbpoll"), QStringLiteral("-m tcp -p %1 -a 2 -0 -r 0 -c 12 -t 3:float -B -l 100 127.0.0.1")
-                                                 .arg(gw.modbusPort)
-                                                 .split(QLatin1Char(' ')));
-        const QStringList via = lanArgs(gw.converterPort) +
-                                QStringList{QStringLiteral("--address"), QStringLiteral("2"), QStringLiteral("--baud"),
-                                            QStringLiteral("19200"), QStringLiteral("--quiet")};
+        poll.start(QStringLiteral("mbpoll"),
+                   QStringLiteral("-m tcp -p %1 -a 2 -0 -r 0 -c 12 -t 3:float -B -l 100 127.0.0.1")
+                       .arg(gw.modbusPort)
+                       .split(QLatin1Char(' ')));
+        const QStringList via =
+            lanArgs(gw.converterPort) + QStringList{QStringLiteral("--address"), QStringLiteral("2"),
+                                                    QStringLiteral("--baud"), QStringLiteral("19200"),
+                                                    QStringLiteral("--quiet")};
         const QString backup = dir.filePath(QStringLiteral("m2.kee"));
         int code = -1;
         RunTool(Rqtool, via + QStringList{QStringLiteral("backup"), backup}, &code);
@@ -285,7 +322,8 @@ private slots:
             image[a] = static_cast<char>(a * 7);
         const QString changed = dir.filePath(QStringLiteral("m2-changed.kee"));
         QVERIFY(writeFile(changed, image));
-        const QString out = RunTool(Rqtool, via + QStringList{QStringLiteral("restore"), changed, QStringLiteral("--yes")}, &code);
+        const QString out = RunTool(
+            Rqtool, via + QStringList{QStringLiteral("restore"), changed, QStringLiteral("--yes")}, &code);
         QVERIFY2(code == 0, qPrintable(out));
         QCOMPARE(sim.memory(2), image);
 
@@ -321,7 +359,8 @@ private slots:
         poll.kill();
         poll.waitForFinished();
         // Polling went on: the module is still served.
-        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:2:100:1")), QStringLiteral("ok 1"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:2:100:1")), QStringLiteral("ok 1"),
+                                  10000);
     }
 
     // Garbage, a frame too long and a thousand dropped connections leave
@@ -330,8 +369,9 @@ private slots:
     {
         const int fds = gw.openFds();
         QVERIFY(fds > 0);
-        const QList<QByteArray> bad = {QByteArray(300, '\xAA'), QByteArray::fromHex("0001000000FF01") + QByteArray(400, 'x'),
-                                       QByteArray::fromHex("00010005000601040000"), readInputFrame(1, 0, 2).left(5)};
+        const QList<QByteArray> bad = {
+            QByteArray(300, '\xAA'), QByteArray::fromHex("0001000000FF01") + QByteArray(400, 'x'),
+            QByteArray::fromHex("00010005000601040000"), readInputFrame(1, 0, 2).left(5)};
         for (const QByteArray &bytes : bad) {
             QTcpSocket s;
             s.connectToHost(QStringLiteral("127.0.0.1"), gw.modbusPort);
@@ -379,7 +419,8 @@ private slots:
         ::kill(static_cast<pid_t>(gw.pid()), SIGHUP);
         QString log;
         QTRY_VERIFY_WITH_TIMEOUT((log += gw.log()).contains(QStringLiteral("platí dosavadní")), 5000);
-        QVERIFY(writeFile(ini, QByteArray(good).replace("[module ghost]\naddress=9\n", "[module seven]\naddress=1\nunit=7\n")));
+        QVERIFY(writeFile(ini, QByteArray(good).replace("[module ghost]\naddress=9\n",
+                                                        "[module seven]\naddress=1\nunit=7\n")));
         ::kill(static_cast<pid_t>(gw.pid()), SIGHUP);
         QTRY_COMPARE_WITH_TIMEOUT(ask(7), QByteArray::fromHex("04020001"), 10000);
         QCOMPARE(ask(1), QByteArray::fromHex("04020001"));
@@ -393,10 +434,12 @@ private slots:
         QFile unitFile(QStringLiteral(RQ_SOURCE_DIR "/packaging/rqgw@.service"));
         QVERIFY(unitFile.open(QIODevice::ReadOnly));
         const QString unit = QString::fromUtf8(unitFile.readAll());
-        for (const char *line : {"Type=notify", "WatchdogSec=", "ConfigurationDirectory=rqgw", "SupplementaryGroups=dialout",
-                                 "ProtectSystem=strict", "NoNewPrivileges=yes"})
+        for (const char *line :
+             {"Type=notify", "WatchdogSec=", "ConfigurationDirectory=rqgw", "SupplementaryGroups=dialout",
+              "ProtectSystem=strict", "NoNewPrivileges=yes"})
             QVERIFY2(unit.contains(QLatin1String(line)), line);
-        const QString exec = QRegularExpression(QStringLiteral("\\nExecStart=(\\S+) (.*)\\n")).match(unit).captured(2);
+        const QString exec =
+            QRegularExpression(QStringLiteral("\\nExecStart=(\\S+) (.*)\\n")).match(unit).captured(2);
         QCOMPARE(exec, QStringLiteral("--config /etc/rqgw/%i.ini"));
         if (!QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty()) {
             QString copy = unit;
@@ -404,7 +447,8 @@ private slots:
             const QString path = dir.filePath(QStringLiteral("rqgw@test.service"));
             QVERIFY(writeFile(path, copy.toUtf8()));
             int code = -1;
-            const QString out = RunTool(QStringLiteral("systemd-analyze"), {QStringLiteral("verify"), QStringLiteral("--man=no"), path}, &code);
+            const QString out = RunTool(QStringLiteral("systemd-analyze"),
+                                        {QStringLiteral("verify"), QStringLiteral("--man=no"), path}, &code);
             QVERIFY2(code == 0, qPrintable(out));
         }
 
@@ -431,7 +475,8 @@ private slots:
         env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(socketPath));
         env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("600000"));
         p.setProcessEnvironment(env);
-        p.start(GatewayProcess::program(), {QStringLiteral("--config"), ini, QStringLiteral("--modbus"), QStringLiteral("127.0.0.1:0")});
+        p.start(GatewayProcess::program(),
+                {QStringLiteral("--config"), ini, QStringLiteral("--modbus"), QStringLiteral("127.0.0.1:0")});
         QVERIFY(expect("READY=1"));
         QVERIFY(expect("WATCHDOG=1"));
         ::kill(static_cast<pid_t>(p.processId()), SIGHUP);
@@ -456,7 +501,9 @@ private slots:
         QCOMPARE(one(g.modbusPort, QStringLiteral("ir:1:0:2")), QStringLiteral("ex 11"));
         QCOMPARE(one(g.modbusPort, QStringLiteral("ir:1:100:1")), QStringLiteral("ok 0"));
         QString log;
-        QTRY_VERIFY_WITH_TIMEOUT((log += g.log()).contains(QStringLiteral("rozhraní nelze otevřít (zkusí se znovu za 10 s)")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (log += g.log()).contains(QStringLiteral("rozhraní nelze otevřít (zkusí se znovu za 10 s)")),
+            5000);
         QVERIFY(g.stop());
     }
 

@@ -25,18 +25,35 @@ class TestGatewayMqtt : public QObject
 
     QStringList mqttArgs(const QString &name, const SimProcess &sim, bool tls) const
     {
-        return QStringList{QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"),
-                           QStringLiteral("--udp-port"), QString::number(sim.udpPort()), QStringLiteral("--udp-timeout"),
-                           QStringLiteral("300"), QStringLiteral("--baud"), QStringLiteral("9600"),
-                           QStringLiteral("--offline-retry"), QStringLiteral("500"), QStringLiteral("--name"), name,
-                           QStringLiteral("--mqtt"), QStringLiteral("127.0.0.1:%1").arg(tls ? broker.tlsPort : broker.port),
-                           QStringLiteral("--mqtt-user"), broker.user, QStringLiteral("--mqtt-password-file"),
-                           dir.filePath(QStringLiteral("password")), QStringLiteral("--mqtt-interval"), QStringLiteral("200")} +
+        return QStringList{QStringLiteral("--adapter"),
+                           QStringLiteral("lan"),
+                           QStringLiteral("--ip"),
+                           QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--udp-port"),
+                           QString::number(sim.udpPort()),
+                           QStringLiteral("--udp-timeout"),
+                           QStringLiteral("300"),
+                           QStringLiteral("--baud"),
+                           QStringLiteral("9600"),
+                           QStringLiteral("--offline-retry"),
+                           QStringLiteral("500"),
+                           QStringLiteral("--name"),
+                           name,
+                           QStringLiteral("--mqtt"),
+                           QStringLiteral("127.0.0.1:%1").arg(tls ? broker.tlsPort : broker.port),
+                           QStringLiteral("--mqtt-user"),
+                           broker.user,
+                           QStringLiteral("--mqtt-password-file"),
+                           dir.filePath(QStringLiteral("password")),
+                           QStringLiteral("--mqtt-interval"),
+                           QStringLiteral("200")} +
                (tls ? QStringList{QStringLiteral("--mqtt-cafile"), broker.cafile} : QStringList{});
     }
     QJsonObject state(const QString &site, int address) const
     {
-        return QJsonDocument::fromJson(broker.retainedOne(QStringLiteral("rq/%1/%2/state").arg(site).arg(address))).object();
+        return QJsonDocument::fromJson(
+                   broker.retainedOne(QStringLiteral("rq/%1/%2/state").arg(site).arg(address)))
+            .object();
     }
 
 private slots:
@@ -50,14 +67,19 @@ private slots:
         QVERIFY(pw.open(QIODevice::WriteOnly));
         pw.write(broker.password.toUtf8() + '\n');
         pw.close();
-        QVERIFY2(simA.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"), QStringLiteral("--module"), QStringLiteral("2:3530:1.08")}),
+        QVERIFY2(simA.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
+                             QStringLiteral("--module"), QStringLiteral("2:3530:1.08")}),
                  qPrintable(simA.errorString()));
-        QVERIFY2(simB.start({QStringLiteral("--module"), QStringLiteral("1:3520:1.07")}), qPrintable(simB.errorString()));
+        QVERIFY2(simB.start({QStringLiteral("--module"), QStringLiteral("1:3520:1.07")}),
+                 qPrintable(simB.errorString()));
         QVERIFY(gwA.start(mqttArgs(QStringLiteral("siteA"), simA, false) +
-                          QStringList{QStringLiteral("--address"), QStringLiteral("1,2"), QStringLiteral("--allow-writes"),
-                                      QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--converter"),
-                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--stale"), QStringLiteral("2500")}));
-        QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
+                          QStringList{QStringLiteral("--address"), QStringLiteral("1,2"),
+                                      QStringLiteral("--allow-writes"), QStringLiteral("--metrics"),
+                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--converter"),
+                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--stale"),
+                                      QStringLiteral("2500")}));
+        QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) +
+                          QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
         QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), 2).isEmpty(), 30000);
         QTRY_VERIFY2_WITH_TIMEOUT(!state(QStringLiteral("siteB"), 1).isEmpty(), qPrintable(gwB.log()), 30000);
     }
@@ -68,8 +90,8 @@ private slots:
         QMap<QString, QByteArray> seen;
         for (const auto &[topic, payload] : broker.retained(QStringLiteral("rq/#")))
             seen.insert(topic, payload);
-        for (const char *topic : {"rq/siteA/status", "rq/siteB/status", "rq/siteA/1/availability", "rq/siteA/2/availability",
-                                  "rq/siteB/1/availability"})
+        for (const char *topic : {"rq/siteA/status", "rq/siteB/status", "rq/siteA/1/availability",
+                                  "rq/siteA/2/availability", "rq/siteB/1/availability"})
             QCOMPARE(seen.value(QString::fromLatin1(topic)), QByteArray("online"));
         for (const char *topic : {"rq/siteA/1/state", "rq/siteA/2/state", "rq/siteB/1/state"})
             QVERIFY2(seen.contains(QString::fromLatin1(topic)), topic);
@@ -85,9 +107,12 @@ private slots:
         QTest::addColumn<QString>("unit");
         QTest::addColumn<double>("first"); // input k is set to first + k * step
         QTest::addColumn<double>("step");
-        QTest::newRow("RQ-3510, volts") << "siteA" << 1 << "RQ-3510" << "1.08" << 12 << "V" << -1.0 << 0.18;
-        QTest::newRow("RQ-3530, ohms, six inputs") << "siteA" << 2 << "RQ-3530" << "1.08" << 6 << "ohm" << 120.0 << 35.5;
-        QTest::newRow("RQ-3520 on the TLS site") << "siteB" << 1 << "RQ-3520" << "1.07" << 12 << "V" << 0.3 << -0.05;
+        QTest::newRow("RQ-3510, volts") << "siteA" << 1 << "RQ-3510"
+                                        << "1.08" << 12 << "V" << -1.0 << 0.18;
+        QTest::newRow("RQ-3530, ohms, six inputs") << "siteA" << 2 << "RQ-3530"
+                                                   << "1.08" << 6 << "ohm" << 120.0 << 35.5;
+        QTest::newRow("RQ-3520 on the TLS site") << "siteB" << 1 << "RQ-3520"
+                                                 << "1.07" << 12 << "V" << 0.3 << -0.05;
     }
     void stateEqualsSim()
     {
@@ -105,13 +130,16 @@ private slots:
         const auto matches = [&](const QJsonObject &s) {
             const QJsonArray ain = s.value(u"ain").toArray(), units = s.value(u"units").toArray();
             if (ain.size() != 12 || units.size() != 12 || s.value(u"temperature").toDouble() != 31.5 ||
-                s.value(u"din").toInteger() != qint64(~0x0F0000A5u)) // the module inverts its inputs by default
+                s.value(u"din").toInteger() !=
+                    qint64(~0x0F0000A5u)) // the module inverts its inputs by default
                 return false;
             for (int k = 0; k < 12; ++k) {
                 const bool has = k < measured;
                 if (units.at(k).isNull() == has || ain.at(k).isNull() == has)
                     return false;
-                if (has && (units.at(k).toString() != unit || std::abs(ain.at(k).toDouble() - (first + k * step)) > 1e-3 * std::max(1.0, std::abs(first + k * step))))
+                if (has &&
+                    (units.at(k).toString() != unit || std::abs(ain.at(k).toDouble() - (first + k * step)) >
+                                                           1e-3 * std::max(1.0, std::abs(first + k * step))))
                     return false;
             }
             return true;
@@ -168,13 +196,15 @@ private slots:
                 if (k)
                     QTest::qWait(1500);
                 quint8 w[5] = {0, 100, 100, d[3], d[3]};
-                RunModuleTransaction(4, handle, 2, 103, 0, w[0], w[1], w[2], w[3], w[4], error, response.data());
+                RunModuleTransaction(4, handle, 2, 103, 0, w[0], w[1], w[2], w[3], w[4], error,
+                                     response.data());
                 QCOMPARE(error, quint8(0));
             }
             CloseAdapter(4, &handle);
             QTRY_VERIFY_WITH_TIMEOUT(watch.messages(topic).contains("offline"), 10000);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")), QByteArray("online"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")),
+                                  QByteArray("online"), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("online"), 20000);
     }
 
@@ -183,14 +213,20 @@ private slots:
         QTest::addColumn<QString>("site");
         QTest::addColumn<QString>("topic"); // under rq/SITE/
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QString>("error"); // part of the error text; empty: ok
+        QTest::addColumn<QString>("error");   // part of the error text; empty: ok
         QTest::addColumn<quint32>("outputs"); // rqsim's outputs of the site's module 1 afterwards
-        QTest::newRow("all outputs, hex") << "siteA" << "1/dout/set" << QByteArray("0x105") << "" << 0x105u;
-        QTest::newRow("one on, the others kept") << "siteA" << "1/dout/4/set" << QByteArray("ON") << "" << 0x115u;
-        QTest::newRow("one off") << "siteA" << "1/dout/0/set" << QByteArray("0") << "" << 0x114u;
-        QTest::newRow("not a level") << "siteA" << "1/dout/2/set" << QByteArray("maybe") << "ON, OFF" << 0x114u;
-        QTest::newRow("no such module") << "siteA" << "9/dout/set" << QByteArray("1") << "neobsluhuje" << 0x114u;
-        QTest::newRow("writes off") << "siteB" << "1/dout/set" << QByteArray("255") << "--allow-writes" << 0u;
+        QTest::newRow("all outputs, hex") << "siteA"
+                                          << "1/dout/set" << QByteArray("0x105") << "" << 0x105u;
+        QTest::newRow("one on, the others kept") << "siteA"
+                                                 << "1/dout/4/set" << QByteArray("ON") << "" << 0x115u;
+        QTest::newRow("one off") << "siteA"
+                                 << "1/dout/0/set" << QByteArray("0") << "" << 0x114u;
+        QTest::newRow("not a level") << "siteA"
+                                     << "1/dout/2/set" << QByteArray("maybe") << "ON, OFF" << 0x114u;
+        QTest::newRow("no such module") << "siteA"
+                                        << "9/dout/set" << QByteArray("1") << "neobsluhuje" << 0x114u;
+        QTest::newRow("writes off") << "siteB"
+                                    << "1/dout/set" << QByteArray("255") << "--allow-writes" << 0u;
     }
     void commands()
     {
@@ -199,7 +235,8 @@ private slots:
         QFETCH(QByteArray, payload);
         QFETCH(QString, error);
         QFETCH(quint32, outputs);
-        const QString result = QStringLiteral("rq/%1/%2/dout/result").arg(site, topic.section(QLatin1Char('/'), 0, 0));
+        const QString result =
+            QStringLiteral("rq/%1/%2/dout/result").arg(site, topic.section(QLatin1Char('/'), 0, 0));
         Broker::Watch watch(broker, result, QStringLiteral("rq/%1/status").arg(site));
         QVERIFY(watch.subscribed());
         QVERIFY(broker.publish(QStringLiteral("rq/%1/%2").arg(site, topic), payload));
@@ -219,7 +256,8 @@ private slots:
             QSKIP("curl or promtool (Debian prometheus) is not installed (make deps)");
         QVERIFY(simA.setInput(1, 3, 2.345));
         const QString url = QStringLiteral("http://127.0.0.1:%1/metrics").arg(gwA.metricsPort);
-        const QRegularExpression input(QStringLiteral("\nrq_input_value\\{bus=\"siteA\",address=\"1\",input=\"3\",unit=\"V\"\\} (\\S+)\n"));
+        const QRegularExpression input(QStringLiteral(
+            "\nrq_input_value\\{bus=\"siteA\",address=\"1\",input=\"3\",unit=\"V\"\\} (\\S+)\n"));
         QString text;
         const auto value = [&] {
             text = RunTool(QStringLiteral("curl"), {QStringLiteral("-sf"), url});
@@ -227,7 +265,8 @@ private slots:
             return m.hasMatch() ? m.captured(1).toDouble() : 0.0;
         };
         QTRY_VERIFY_WITH_TIMEOUT(std::abs(value() - 2.345) < 1e-3, 10000);
-        for (const char *line : {"rq_module_up{bus=\"siteA\",address=\"2\",model=\"RQ-3530\"} 1", "rq_mqtt_connected{bus=\"siteA\"} 1",
+        for (const char *line : {"rq_module_up{bus=\"siteA\",address=\"2\",model=\"RQ-3530\"} 1",
+                                 "rq_mqtt_connected{bus=\"siteA\"} 1",
                                  "rq_digital_output{bus=\"siteA\",address=\"1\",output=\"2\"} 1",
                                  "rq_transaction_duration_seconds_count{bus=\"siteA\"}"})
             QVERIFY2(text.contains(QString::fromUtf8(line)), line);
@@ -239,7 +278,8 @@ private slots:
         QVERIFY2(promtool.exitCode() == 0, promtool.readAll().constData());
     }
 
-    // The broker learns that a gateway is gone: from the gateway when it stops, from its last will when it dies.
+    // The broker learns that a gateway is gone: from the gateway when it stops, from its last will when it
+    // dies.
     void goneGateway_data()
     {
         QTest::addColumn<bool>("killed");
@@ -250,13 +290,16 @@ private slots:
     {
         QFETCH(bool, killed);
         GatewayProcess gw;
-        QVERIFY(gw.start(mqttArgs(QStringLiteral("siteC"), simA, false) + QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
-        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")), QByteArray("online"), 15000);
+        QVERIFY(gw.start(mqttArgs(QStringLiteral("siteC"), simA, false) +
+                         QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")), QByteArray("online"),
+                                  15000);
         if (killed)
             gw.kill();
         else
             QVERIFY(gw.stop());
-        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")), QByteArray("offline"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")),
+                                  QByteArray("offline"), 15000);
     }
 
     // The broker away for a while (the minute-long version is in the
@@ -269,13 +312,15 @@ private slots:
         QTest::qWait(4000);
         QVERIFY2(broker.restart(), qPrintable(broker.log()));
         for (const char *topic : {"rq/siteA/status", "rq/siteA/1/availability", "rq/siteB/status"})
-            QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QString::fromLatin1(topic)), QByteArray("online"), 40000);
+            QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QString::fromLatin1(topic)), QByteArray("online"),
+                                      40000);
         QCOMPARE(state(QStringLiteral("siteA"), 2).value(u"model").toString(), QStringLiteral("RQ-3530"));
         QCOMPARE(state(QStringLiteral("siteB"), 1).value(u"model").toString(), QStringLiteral("RQ-3520"));
 #ifndef __SANITIZE_ADDRESS__
         // Under AddressSanitizer freed memory stays resident in its
         // quarantine (up to 256 MB), and LeakSanitizer checks leaks at exit.
-        QVERIFY2(gwA.rssKb() - rssBefore < 2048, qPrintable(QStringLiteral("%1 kB -> %2 kB").arg(rssBefore).arg(gwA.rssKb())));
+        QVERIFY2(gwA.rssKb() - rssBefore < 2048,
+                 qPrintable(QStringLiteral("%1 kB -> %2 kB").arg(rssBefore).arg(gwA.rssKb())));
 #else
         Q_UNUSED(rssBefore)
 #endif

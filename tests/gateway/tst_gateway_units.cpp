@@ -19,17 +19,21 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QString>("error"); // empty: valid
         const QByteArray bus = "[bus]\nadapter=lan\nip=10.0.0.5\nudp-port=4638\n";
-        QTest::newRow("valid") << bus + "[module kotel]\naddress=3\nbaud=19200\ninterval=500\n" << "";
-        QTest::newRow("typo in a key") << bus + "[module a]\nadress=3\n" << "gw.ini:6: adress: neznámý klíč";
+        QTest::newRow("valid") << bus + "[module kotel]\naddress=3\nbaud=19200\ninterval=500\n"
+                               << "";
+        QTest::newRow("typo in a key") << bus + "[module a]\nadress=3\n"
+                                       << "gw.ini:6: adress: neznámý klíč";
         QTest::newRow("rate not in the table") << bus + "[module a]\naddress=3\nbaud=14400\n"
                                                << "gw.ini:7: baud: neplatná rychlost (600 až 115200 Bd)";
         QTest::newRow("address out of range") << bus + "[module a]\naddress=256\n"
                                               << "gw.ini:6: address: očekáváno celé číslo 0 až 255";
         QTest::newRow("module without address") << bus + "[module a]\nbaud=9600\n"
                                                 << "gw.ini:5: address: modul a nemá adresu";
-        QTest::newRow("two modules, one unit") << bus + "[module a]\naddress=3\n[module b]\naddress=4\nunit=3\n"
-                                               << "gw.ini:7: unit: jednotku 3 už má modul a";
-        QTest::newRow("bad endpoint") << "[gateway]\nmodbus=localhost\n" + bus << "gw.ini:2: modbus: očekáváno ADRESA:PORT";
+        QTest::newRow("two modules, one unit")
+            << bus + "[module a]\naddress=3\n[module b]\naddress=4\nunit=3\n"
+            << "gw.ini:7: unit: jednotku 3 už má modul a";
+        QTest::newRow("bad endpoint")
+            << "[gateway]\nmodbus=localhost\n" + bus << "gw.ini:2: modbus: očekáváno ADRESA:PORT";
         QTest::newRow("lan without ip") << QByteArray("[bus]\nadapter=lan\n[module a]\naddress=1\n")
                                         << "gw.ini: ip: LAN konvertor potřebuje IP adresu";
     }
@@ -76,13 +80,23 @@ private slots:
     {
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("error");
-        QTest::newRow("search") << "--adapter lan --ip 1.2.3.4 --address 1,5-7 --baud 9600,19200 --allow-writes" << "";
-        QTest::newRow("no modules") << "--adapter lan --ip 1.2.3.4" << "příkazová řádka: žádný modul: uveďte --config SOUBOR nebo --address SEZNAM";
-        QTest::newRow("unknown option") << "--adress 1" << "příkazová řádka: --adress: neznámá volba";
-        QTest::newRow("retries out of range") << "--address 1 --retries 11" << "příkazová řádka: --retries: očekáváno celé číslo 0 až 10";
-        QTest::newRow("missing file") << "--config /nonexistent/gw.ini" << "/nonexistent/gw.ini: soubor nelze číst: No such file or directory";
-        QTest::newRow("broker without port") << "--address 1 --mqtt broker" << "příkazová řádka: --mqtt: očekáváno ADRESA:PORT";
-        QTest::newRow("name with a wildcard") << "--address 1 --name a+b" << "příkazová řádka: --name: jméno je součástí témat MQTT: nesmí obsahovat /, + ani #";
+        QTest::newRow("search")
+            << "--adapter lan --ip 1.2.3.4 --address 1,5-7 --baud 9600,19200 --allow-writes"
+            << "";
+        QTest::newRow("no modules")
+            << "--adapter lan --ip 1.2.3.4"
+            << "příkazová řádka: žádný modul: uveďte --config SOUBOR nebo --address SEZNAM";
+        QTest::newRow("unknown option") << "--adress 1"
+                                        << "příkazová řádka: --adress: neznámá volba";
+        QTest::newRow("retries out of range") << "--address 1 --retries 11"
+                                              << "příkazová řádka: --retries: očekáváno celé číslo 0 až 10";
+        QTest::newRow("missing file") << "--config /nonexistent/gw.ini"
+                                      << "/nonexistent/gw.ini: soubor nelze číst: No such file or directory";
+        QTest::newRow("broker without port") << "--address 1 --mqtt broker"
+                                             << "příkazová řádka: --mqtt: očekáváno ADRESA:PORT";
+        QTest::newRow("name with a wildcard")
+            << "--address 1 --name a+b"
+            << "příkazová řádka: --name: jméno je součástí témat MQTT: nesmí obsahovat /, + ani #";
     }
     void commandLine()
     {
@@ -106,8 +120,9 @@ private slots:
         QTest::addColumn<QByteArray>("gateway");
         QTest::addColumn<QString>("mqttName");
         QTest::newRow("defaults: host and instance") << QByteArray() << "stroj-hala_1";
-        QTest::newRow("all set") << QByteArray("name=sever\nmqtt=[::1]:8883\nmqtt-user=gw\nmqtt-cafile=/etc/ca.pem\n"
-                                               "mqtt-interval=250\nha-discovery=yes\nmetrics=0.0.0.0:9105\n")
+        QTest::newRow("all set") << QByteArray(
+                                        "name=sever\nmqtt=[::1]:8883\nmqtt-user=gw\nmqtt-cafile=/etc/ca.pem\n"
+                                        "mqtt-interval=250\nha-discovery=yes\nmetrics=0.0.0.0:9105\n")
                                  << "sever";
     }
     void plantKeys()
@@ -143,20 +158,29 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<quint32>("values");
         const QByteArray b = "rq/hala1/";
-        QTest::newRow("all, decimal") << b + "5/dout/set" << QByteArray("4660") << true << 5 << 0 << 32 << 4660u;
-        QTest::newRow("all, hex") << b + "5/dout/set" << QByteArray(" 0xFFFFFFFF\n") << true << 5 << 0 << 32 << 0xFFFFFFFFu;
-        QTest::newRow("all, too big") << b + "5/dout/set" << QByteArray("4294967296") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("all, decimal")
+            << b + "5/dout/set" << QByteArray("4660") << true << 5 << 0 << 32 << 4660u;
+        QTest::newRow("all, hex") << b + "5/dout/set" << QByteArray(" 0xFFFFFFFF\n") << true << 5 << 0 << 32
+                                  << 0xFFFFFFFFu;
+        QTest::newRow("all, too big")
+            << b + "5/dout/set" << QByteArray("4294967296") << false << 5 << 0 << 0 << 0u;
         QTest::newRow("all, negative") << b + "5/dout/set" << QByteArray("-1") << false << 5 << 0 << 0 << 0u;
-        QTest::newRow("all, hex without digits") << b + "5/dout/set" << QByteArray("0x") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("all, hex without digits")
+            << b + "5/dout/set" << QByteArray("0x") << false << 5 << 0 << 0 << 0u;
         QTest::newRow("all, empty") << b + "5/dout/set" << QByteArray() << false << 5 << 0 << 0 << 0u;
         QTest::newRow("one ON") << b + "0/dout/31/set" << QByteArray("ON") << true << 0 << 31 << 1 << 1u;
-        QTest::newRow("one off, lower case") << b + "255/dout/7/set" << QByteArray("off") << true << 255 << 7 << 1 << 0u;
-        QTest::newRow("one, a word") << b + "5/dout/7/set" << QByteArray("zapni") << false << 5 << 0 << 0 << 0u;
+        QTest::newRow("one off, lower case")
+            << b + "255/dout/7/set" << QByteArray("off") << true << 255 << 7 << 1 << 0u;
+        QTest::newRow("one, a word") << b + "5/dout/7/set" << QByteArray("zapni") << false << 5 << 0 << 0
+                                     << 0u;
         QTest::newRow("output 32") << b + "5/dout/32/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
         QTest::newRow("address 256") << b + "256/dout/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
-        QTest::newRow("another gateway") << QByteArray("rq/hala10/5/dout/set") << QByteArray("1") << false << -1 << 0 << 0 << 0u;
-        QTest::newRow("the result topic") << b + "5/dout/result" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
-        QTest::newRow("signed address") << b + "+5/dout/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("another gateway")
+            << QByteArray("rq/hala10/5/dout/set") << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("the result topic")
+            << b + "5/dout/result" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
+        QTest::newRow("signed address")
+            << b + "+5/dout/set" << QByteArray("1") << false << -1 << 0 << 0 << 0u;
     }
     void doutCommand()
     {
@@ -206,7 +230,8 @@ private slots:
         QTest::newRow("writes off before no module") << false << true << 100 << false << 5 << 0 << 1 << 0x0A;
         QTest::newRow("inputs") << true << true << 100 << false << 2 << 0 << 32 << 0;
         QTest::newRow("input 32") << true << true << 100 << false << 2 << 31 << 2 << 0x02;
-        QTest::newRow("exception status: libmodbus would not answer") << true << true << 100 << false << 7 << 0 << 0 << 0x01;
+        QTest::newRow("exception status: libmodbus would not answer")
+            << true << true << 100 << false << 7 << 0 << 0 << 0x01;
         QTest::newRow("unknown function: libmodbus") << true << true << 100 << false << 43 << 0 << 0 << 0;
     }
     void requestException()
@@ -222,7 +247,8 @@ private slots:
         ModuleSnapshot m;
         m.online = online;
         m.lastCompleteMs = 10000;
-        const auto e = RequestException(present ? &m : nullptr, {function, address, count}, writes, 10000 + ageMs, 2000);
+        const auto e =
+            RequestException(present ? &m : nullptr, {function, address, count}, writes, 10000 + ageMs, 2000);
         QCOMPARE(e.value_or(0), exception);
     }
 
@@ -242,8 +268,10 @@ private slots:
         m.doutKnown = true;
         const auto r = InputRegisters(m, 1250);
         // Floats high word first: 1.5, NaN for a value never measured, -40.
-        QCOMPARE(std::vector<quint16>(r.begin(), r.begin() + 4), (std::vector<quint16>{0x3FC0, 0, 0x7FC0, 0}));
-        QCOMPARE(std::vector<quint16>(r.begin() + 24, r.begin() + 28), (std::vector<quint16>{0xC220, 0, 3, 0}));
+        QCOMPARE(std::vector<quint16>(r.begin(), r.begin() + 4),
+                 (std::vector<quint16>{0x3FC0, 0, 0x7FC0, 0}));
+        QCOMPARE(std::vector<quint16>(r.begin() + 24, r.begin() + 28),
+                 (std::vector<quint16>{0xC220, 0, 3, 0}));
         QCOMPARE(r[38], quint16(6)); // thermometer on, not in degrees: counts
         // online, last error, age 250 ms, status, 70000 cycles, 3 failed, outputs known
         QCOMPARE(std::vector<quint16>(r.begin() + 100, r.end()),
@@ -277,8 +305,8 @@ private slots:
         ModuleSnapshot m;
         m.online = true;
         m.lastCompleteMs = 1000;
-        const RequestDecision d = DecideRequest(reinterpret_cast<const quint8 *>(q.constData()), int(q.size()), 7, &m,
-                                                true, 1000, 2000);
+        const RequestDecision d = DecideRequest(reinterpret_cast<const quint8 *>(q.constData()),
+                                                int(q.size()), 7, &m, true, 1000, 2000);
         QCOMPARE(d.write ? int(d.write->values) : -int(d.exception.value_or(0)), values);
     }
 

@@ -17,9 +17,9 @@
 #ifndef RQ_TESTS_HARDENING_SOAKGATEWAY_H
 #define RQ_TESTS_HARDENING_SOAKGATEWAY_H
 
+#include "../gateway/Broker.h"
 #include "app/Dekl.h"
 #include "support/SimProcess.h"
-#include "../gateway/Broker.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -49,12 +49,12 @@
 
 struct GatewayTally
 {
-    qint64 reads = 0, values = 0, analogReads = 0, analogValues = 0, offlineAnswers = 0, wrong = 0, stalePast = 0,
-           silent = 0, hangs = 0;
+    qint64 reads = 0, values = 0, analogReads = 0, analogValues = 0, offlineAnswers = 0, wrong = 0,
+           stalePast = 0, silent = 0, hangs = 0;
     qint64 backups = 0, backupsGood = 0, backupsCut = 0, restores = 0, restoresGood = 0, bytesChecked = 0;
     bool mqtt = false; // false: no broker here, the MQTT checks were skipped
-    qint64 mqttStates = 0, mqttValues = 0, mqttWrong = 0, mqttStalePast = 0, mqttOffline = 0, silentPeriods = 0,
-           offlineLate = 0, offlineDelayMs = 0;
+    qint64 mqttStates = 0, mqttValues = 0, mqttWrong = 0, mqttStalePast = 0, mqttOffline = 0,
+           silentPeriods = 0, offlineLate = 0, offlineDelayMs = 0;
     qint64 fdStart = 0, fdEnd = 0, rssStartKb = 0, rssEndKb = 0;
     bool started = false;
 };
@@ -179,9 +179,11 @@ public:
     bool start()
     {
         QByteArray mqtt;
-        if (Broker::program().isEmpty() || QStandardPaths::findExecutable(QStringLiteral("mosquitto_pub")).isEmpty()) {
+        if (Broker::program().isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("mosquitto_pub")).isEmpty()) {
             std::fprintf(stderr, "rqsoak: mosquitto is not installed: the MQTT checks are skipped\n");
-        } else if (!m_broker.start(m_dir.path(), false, false) || !m_subscriber.start(m_broker.port, "rq/soak/#")) {
+        } else if (!m_broker.start(m_dir.path(), false, false) ||
+                   !m_subscriber.start(m_broker.port, "rq/soak/#")) {
             std::fprintf(stderr, "rqsoak: mosquitto did not start: %s\n", qPrintable(m_broker.log()));
             return false;
         } else {
@@ -195,23 +197,24 @@ public:
                     return false;
         const QString ini = m_dir.filePath(QStringLiteral("soak.ini"));
         QFile f(ini);
-        const QByteArray text = QStringLiteral("[gateway]\nname=soak\nstale=%1\noffline-retry=500\nretries=2\n%4"
-                                               "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%2\nudp-timeout=%3\n"
-                                               "[module m1]\naddress=1\n[module m2]\naddress=2\n[module m3]\naddress=3\n")
-                                    .arg(StaleMs)
-                                    .arg(m_sim.udpPort())
-                                    .arg(m_timeoutMs)
-                                    .arg(QString::fromUtf8(mqtt))
-                                    .toUtf8();
+        const QByteArray text =
+            QStringLiteral("[gateway]\nname=soak\nstale=%1\noffline-retry=500\nretries=2\n%4"
+                           "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%2\nudp-timeout=%3\n"
+                           "[module m1]\naddress=1\n[module m2]\naddress=2\n[module m3]\naddress=3\n")
+                .arg(StaleMs)
+                .arg(m_sim.udpPort())
+                .arg(m_timeoutMs)
+                .arg(QString::fromUtf8(mqtt))
+                .toUtf8();
         if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
             return false;
         f.close();
         m_gw.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_gw.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_gw.start(QStringLiteral(RQ_BIN_DIR "/rqgw"),
-                   {QStringLiteral("--config"), ini, QStringLiteral("--modbus"), QStringLiteral("127.0.0.1:0"),
-                    QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--log-level"),
-                    QStringLiteral("error")});
+                   {QStringLiteral("--config"), ini, QStringLiteral("--modbus"),
+                    QStringLiteral("127.0.0.1:0"), QStringLiteral("--converter"),
+                    QStringLiteral("127.0.0.1:0"), QStringLiteral("--log-level"), QStringLiteral("error")});
         QElapsedTimer t;
         t.start();
         bool ready = false;
@@ -279,7 +282,8 @@ public:
             if (!same) {
                 std::fprintf(stderr, "rqsoak: unit %d does not report rqsim's analog inputs:", unit);
                 for (int k = 0; k < SoakAnalogOf[unit].inputs; ++k)
-                    std::fprintf(stderr, " %g/%g", double(ain[std::size_t(k)]), m_ain[unit][std::size_t(k)].back().value);
+                    std::fprintf(stderr, " %g/%g", double(ain[std::size_t(k)]),
+                                 m_ain[unit][std::size_t(k)].back().value);
                 std::fprintf(stderr, "\n");
                 return false;
             }
@@ -329,7 +333,8 @@ public:
             const qint64 start = m_clock.elapsed();
             quint32 v = 0;
             std::array<float, 12> ain{};
-            const int e = analog ? readAnalog(m_clients[client], unit, ain) : read(m_clients[client], unit, v);
+            const int e =
+                analog ? readAnalog(m_clients[client], unit, ain) : read(m_clients[client], unit, v);
             const qint64 end = m_clock.elapsed();
             ++m_t.reads;
             if (e == 0 && analog) {
@@ -475,7 +480,8 @@ private:
     // Whether a value matching `same` was held at some moment of [start -
     // stale - slack, end]: a command's value may have been there from the
     // moment the command began until the next one was done.
-    Verdict verdict(const std::vector<Held> &h, const std::function<bool(double)> &same, qint64 start, qint64 end) const
+    Verdict verdict(const std::vector<Held> &h, const std::function<bool(double)> &same, qint64 start,
+                    qint64 end) const
     {
         Verdict v = Verdict::Never;
         for (std::size_t k = 0; k < h.size(); ++k) {
@@ -493,7 +499,8 @@ private:
     {
         if (v == Verdict::Held)
             return;
-        ++(v == Verdict::Past ? (mqtt ? m_t.mqttStalePast : m_t.stalePast) : (mqtt ? m_t.mqttWrong : m_t.wrong));
+        ++(v == Verdict::Past ? (mqtt ? m_t.mqttStalePast : m_t.stalePast)
+                              : (mqtt ? m_t.mqttWrong : m_t.wrong));
         // The first few say what went wrong; a lying module would fill the log.
         if (++m_told <= 20)
             std::fprintf(stderr, "rqsoak: %s, %s\n", qPrintable(what),
@@ -504,21 +511,33 @@ private:
 
     void judgeDigital(int unit, quint32 v, qint64 start, qint64 end, bool mqtt)
     {
-        count(verdict(m_history[unit], [v](double h) { return h == v; }, start, end), mqtt,
-              QStringLiteral("%1 unit %2 gave digital inputs 0x%3").arg(via(mqtt)).arg(unit).arg(v, 8, 16, QLatin1Char('0')));
+        count(verdict(
+                  m_history[unit], [v](double h) { return h == v; }, start, end),
+              mqtt,
+              QStringLiteral("%1 unit %2 gave digital inputs 0x%3")
+                  .arg(via(mqtt))
+                  .arg(unit)
+                  .arg(v, 8, 16, QLatin1Char('0')));
     }
 
     // Inputs the module does not measure read as NaN.
     void judgeAnalog(int unit, int input, double v, qint64 start, qint64 end, bool mqtt)
     {
-        const QString what = QStringLiteral("%1 unit %2 gave AIN%3 = %4").arg(via(mqtt)).arg(unit).arg(input).arg(v, 0, 'g', 9);
+        const QString what = QStringLiteral("%1 unit %2 gave AIN%3 = %4")
+                                 .arg(via(mqtt))
+                                 .arg(unit)
+                                 .arg(input)
+                                 .arg(v, 0, 'g', 9);
         if (input >= SoakAnalogOf[unit].inputs) {
             if (!std::isnan(v))
                 count(Verdict::Never, mqtt, what);
             return;
         }
         ++(mqtt ? m_t.mqttValues : m_t.analogValues);
-        count(verdict(m_ain[unit][std::size_t(input)], [unit, v](double h) { return near(unit, v, h); }, start, end), mqtt, what);
+        count(verdict(
+                  m_ain[unit][std::size_t(input)], [unit, v](double h) { return near(unit, v, h); }, start,
+                  end),
+              mqtt, what);
     }
 
     // Every state message for modules 1-3 against what rqsim held before it came.
@@ -542,12 +561,14 @@ private:
             const QJsonArray ain = s.value(u"ain").toArray();
             if (s.value(u"online") != QJsonValue(true) || ain.size() != 12 || !s.value(u"din").isDouble()) {
                 ++m_t.mqttWrong;
-                std::fprintf(stderr, "rqsoak: MQTT unit %d: a state that is not one: %s\n", unit, m.payload.constData());
+                std::fprintf(stderr, "rqsoak: MQTT unit %d: a state that is not one: %s\n", unit,
+                             m.payload.constData());
                 continue;
             }
             judgeDigital(unit, quint32(s.value(u"din").toInteger()) ^ m_mask[unit], m.at, m.at, true);
             for (int k = 0; k < 12; ++k)
-                judgeAnalog(unit, k, ain.at(k).isNull() ? double(NAN) : ain.at(k).toDouble(), m.at, m.at, true);
+                judgeAnalog(unit, k, ain.at(k).isNull() ? double(NAN) : ain.at(k).toDouble(), m.at, m.at,
+                            true);
             // No state of a silent module once its values are past --stale.
             for (const Silence &q : m_silent)
                 if (unit == 3 && m.at > q.from + StaleMs + SlackMs && (q.to < 0 || m.at < q.to)) {
@@ -583,7 +604,8 @@ private:
                 m_t.offlineDelayMs = std::max(m_t.offlineDelayMs, since - q.from);
             } else {
                 ++m_t.offlineLate;
-                std::fprintf(stderr, "rqsoak: MQTT: module 3 silent from %lld ms to %lld ms, never called offline\n",
+                std::fprintf(stderr,
+                             "rqsoak: MQTT: module 3 silent from %lld ms to %lld ms, never called offline\n",
                              static_cast<long long>(q.from), static_cast<long long>(to));
             }
         }
@@ -604,9 +626,10 @@ private:
         m_tool = std::make_unique<QProcess>();
         m_tool->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_tool->start(QStringLiteral(RQ_BIN_DIR "/rqtool"),
-                      QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--adapter"), QStringLiteral("lan"),
-                                  QStringLiteral("--ip"), QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
-                                  QString::number(m_converterPort), QStringLiteral("--udp-timeout"), QStringLiteral("500"),
+                      QStringList{QStringLiteral("--settings"), settings, QStringLiteral("--adapter"),
+                                  QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"),
+                                  QStringLiteral("--udp-port"), QString::number(m_converterPort),
+                                  QStringLiteral("--udp-timeout"), QStringLiteral("500"),
                                   QStringLiteral("--address"), QStringLiteral("1")} +
                           job);
         m_toolStarted = m_clock.elapsed();
@@ -650,7 +673,8 @@ private:
         if (saved == truth && truth.size() == 512)
             return true;
         ++m_t.wrong;
-        std::fprintf(stderr, "rqsoak: %s through the gateway: the module's memory differs from the file\n", what);
+        std::fprintf(stderr, "rqsoak: %s through the gateway: the module's memory differs from the file\n",
+                     what);
         return false;
     }
 
@@ -688,7 +712,8 @@ private:
                 return false;
             }
             f.close();
-            startTool({QStringLiteral("restore"), keeFile(), QStringLiteral("--all"), QStringLiteral("--yes")});
+            startTool(
+                {QStringLiteral("restore"), keeFile(), QStringLiteral("--all"), QStringLiteral("--yes")});
             m_job = Job::Restore;
             return true;
         }
@@ -710,7 +735,9 @@ private:
     void sample(qint64 &fds, qint64 &rssKb)
     {
         const QString proc = QStringLiteral("/proc/%1").arg(m_gw.processId());
-        fds = QDir(proc + QStringLiteral("/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size();
+        fds = QDir(proc + QStringLiteral("/fd"))
+                  .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                  .size();
         QFile status(proc + QStringLiteral("/status"));
         if (status.open(QIODevice::ReadOnly))
             for (const QByteArray &line : status.readAll().split('\n'))
@@ -732,8 +759,9 @@ private:
     quint32 m_mask[4] = {};
     std::vector<Held> m_history[4];
     std::array<std::vector<Held>, 12> m_ain[4];
-    std::vector<Silence> m_silent;   // module 3 dropping every request
-    std::vector<std::pair<qint64, bool>> m_availability[4]; // when MQTT said a module is online (true) or offline
+    std::vector<Silence> m_silent; // module 3 dropping every request
+    std::vector<std::pair<qint64, bool>>
+        m_availability[4]; // when MQTT said a module is online (true) or offline
     enum class Job { None, Backup, BackupDone, Restore } m_job = Job::None;
     std::unique_ptr<QProcess> m_tool;
     qint64 m_toolStarted = 0;

@@ -22,10 +22,10 @@
 // the requests meet a fault (default: the mix as written, about 0.1).
 // --lying-module checks the checks: a module that lies in well-formed
 // replies must be caught as wrong values.
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "config/Prenos.h"
+#include "core/Cp1250.h"
 #include "scan/HledaniModulu.h"
 #include "support/SimProcess.h"
 
@@ -74,12 +74,18 @@ struct Options
 const char *pathName(Path p)
 {
     switch (p) {
-    case Path::Udp: return "UDP";
-    case Path::Serial: return "serial line";
-    case Path::Bridge: return "bridge under Wine";
-    case Path::Rqtool: return "rqtool";
-    case Path::Scan: return "search";
-    case Path::Gateway: return "gateway";
+    case Path::Udp:
+        return "UDP";
+    case Path::Serial:
+        return "serial line";
+    case Path::Bridge:
+        return "bridge under Wine";
+    case Path::Rqtool:
+        return "rqtool";
+    case Path::Scan:
+        return "search";
+    case Path::Gateway:
+        return "gateway";
     }
     return "";
 }
@@ -101,7 +107,8 @@ bool parse(const QStringList &args, Options &o)
             o.standins = args[++i];
         else if (args[i] == u"--line" || args[i] == u"--path") {
             const QString p = args[++i];
-            const Path paths[] = {Path::Udp, Path::Serial, Path::Bridge, Path::Rqtool, Path::Scan, Path::Gateway};
+            const Path paths[] = {Path::Udp,    Path::Serial, Path::Bridge,
+                                  Path::Rqtool, Path::Scan,   Path::Gateway};
             const char *names[] = {"udp", "serial", "bridge", "rqtool", "scan", "gateway"};
             bool known = false;
             for (int k = 0; k < 6; ++k)
@@ -139,11 +146,11 @@ struct Tally
     qint64 slow = 0;           // transactions beyond the timeout bound
     qint64 bytesChecked = 0;
     qint64 longestMs = 0;
-    qint64 programRuns = 0; // rqtool: processes run
+    qint64 programRuns = 0;    // rqtool: processes run
     qint64 programsFailed = 0; // rqtool: runs that ended non-zero
-    qint64 sweeps = 0;      // search: sweeps over every address and rate
-    qint64 findings = 0;    // search: modules reported and checked
-    qint64 falseAlarms = 0; // search: a collision or fault reported where no module is
+    qint64 sweeps = 0;         // search: sweeps over every address and rate
+    qint64 findings = 0;       // search: modules reported and checked
+    qint64 falseAlarms = 0;    // search: a collision or fault reported where no module is
 };
 
 class Soak
@@ -200,7 +207,8 @@ public:
                 bool steady = false;
                 for (int attempt = 0; attempt < 5 && !steady; ++attempt)
                     steady = Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), a) == 0 &&
-                             Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), b) == 0 && a == b;
+                             Transact(m_data, m_data.moduleAddress, 0, static_cast<quint8>(sub), b) == 0 &&
+                             a == b;
                 if (!steady) {
                     std::fprintf(stderr, "rqsoak: module %d input %d gives no steady reference\n", m, sub);
                     return false;
@@ -247,7 +255,8 @@ public:
             if (round % 2 == 0)
                 fleetBackup(dir.filePath(QStringLiteral("fleet%1").arg(round)));
             else
-                changedBytesRestore(1 + static_cast<int>(m_random.bounded(3)), dir.filePath(QStringLiteral("r.kee")));
+                changedBytesRestore(1 + static_cast<int>(m_random.bounded(3)),
+                                    dir.filePath(QStringLiteral("r.kee")));
         }
     }
 
@@ -310,7 +319,8 @@ public:
                 const bool wrong = f.kind == ScanFinding::Kind::Module && (!exists || !same);
                 if (wrong) {
                     ++m_t.wrong;
-                    std::fprintf(stderr, "rqsoak: WRONG finding at address %d, %u Bd: %s %s (%s); rqsim has %s\n",
+                    std::fprintf(stderr,
+                                 "rqsoak: WRONG finding at address %d, %u Bd: %s %s (%s); rqsim has %s\n",
                                  f.address, f.baud, qPrintable(f.model), qPrintable(f.firmware),
                                  qPrintable(ScanFindingKindText(f.kind)), qPrintable(list));
                 }
@@ -351,13 +361,14 @@ private:
     {
         QProcess p;
         p.setProgram(QStringLiteral(RQ_BIN_DIR "/rqtool"));
-        p.setArguments(QStringList{QStringLiteral("--settings"), settingsFile(),
-                                   QStringLiteral("--adapter"), QStringLiteral("lan"), QStringLiteral("--ip"),
-                                   QStringLiteral("127.0.0.1"), QStringLiteral("--udp-port"),
-                                   QString::number(m_sim.udpPort()), QStringLiteral("--udp-timeout"),
-                                   QString::number(m_o.timeoutMs), QStringLiteral("--json")} +
-                       (m_o.retries > 0 ? QStringList{QStringLiteral("--retries"), QString::number(m_o.retries)}
-                                        : QStringList{}) +
+        p.setArguments(QStringList{QStringLiteral("--settings"), settingsFile(), QStringLiteral("--adapter"),
+                                   QStringLiteral("lan"), QStringLiteral("--ip"), QStringLiteral("127.0.0.1"),
+                                   QStringLiteral("--udp-port"), QString::number(m_sim.udpPort()),
+                                   QStringLiteral("--udp-timeout"), QString::number(m_o.timeoutMs),
+                                   QStringLiteral("--json")} +
+                       (m_o.retries > 0
+                            ? QStringList{QStringLiteral("--retries"), QString::number(m_o.retries)}
+                            : QStringList{}) +
                        args);
         QElapsedTimer t;
         t.start();
@@ -433,7 +444,8 @@ private:
             for (int i = 0; i < 512; ++i) {
                 if (i >= bytes.size() || bytes[i] != memory[i]) {
                     ++m_t.wrong;
-                    std::fprintf(stderr, "rqsoak: WRONG rqtool backup of module %d byte %d: file %d, memory %d\n",
+                    std::fprintf(stderr,
+                                 "rqsoak: WRONG rqtool backup of module %d byte %d: file %d, memory %d\n",
                                  module, i, i < bytes.size() ? static_cast<quint8>(bytes[i]) : -1,
                                  static_cast<quint8>(memory[i]));
                 }
@@ -456,8 +468,8 @@ private:
             std::exit(2);
         }
         file.close();
-        const Run r = rqtool({QStringLiteral("--address"), QString::number(module), QStringLiteral("restore"), path,
-                              QStringLiteral("--yes")},
+        const Run r = rqtool({QStringLiteral("--address"), QString::number(module), QStringLiteral("restore"),
+                              path, QStringLiteral("--yes")},
                              512 + 2 * changes + 8);
         programOutcome(r, r.code != 0);
         if (r.code != 0 && r.code != 4 && r.finished)
@@ -470,7 +482,8 @@ private:
         for (int i = 0; i < 512; ++i) {
             if (memory[i] != image[i]) {
                 ++m_t.wrong;
-                std::fprintf(stderr, "rqsoak: WRONG rqtool restore of module %d byte %d: file %d, memory %d\n",
+                std::fprintf(stderr,
+                             "rqsoak: WRONG rqtool restore of module %d byte %d: file %d, memory %d\n",
                              module, i, static_cast<quint8>(image[i]), static_cast<quint8>(memory[i]));
             }
         }
@@ -708,10 +721,10 @@ const struct
     const char *rule;
     double p;
 } FaultRules[] = {
-    {"drop", 0.01},       {"delay=5", 0.01},   {"delay=150", 0.005}, {"dup", 0.01},
-    {"crc", 0.01},        {"noise", 0.005},    {"garbage", 0.005},   {"short", 0.005},
-    {"split", 0.01},      {"wrongaddr", 0.005}, {"wrongcmd", 0.005}, {"wrongseq", 0.005},
-    {"otherport", 0.005}, {"error=1", 0.003},  {"error=3", 0.003},   {"error=5", 0.003},
+    {"drop", 0.01},       {"delay=5", 0.01},    {"delay=150", 0.005}, {"dup", 0.01},
+    {"crc", 0.01},        {"noise", 0.005},     {"garbage", 0.005},   {"short", 0.005},
+    {"split", 0.01},      {"wrongaddr", 0.005}, {"wrongcmd", 0.005},  {"wrongseq", 0.005},
+    {"otherport", 0.005}, {"error=1", 0.003},   {"error=3", 0.003},   {"error=5", 0.003},
 };
 
 // The share of requests no rule hits when every probability is k times its own.
@@ -741,7 +754,8 @@ QStringList simArguments(const Options &o)
     if (o.path == Path::Scan) {
         // Two rates on one bus, as a search meets them.
         args << QStringLiteral("--module") << QStringLiteral("1:3510:1.08:9600") << QStringLiteral("--module")
-             << QStringLiteral("5:3520:1.07:57600") << QStringLiteral("--module") << QStringLiteral("6:3530:1.08:9600");
+             << QStringLiteral("5:3520:1.07:57600") << QStringLiteral("--module")
+             << QStringLiteral("6:3530:1.08:9600");
     } else {
         args << QStringLiteral("--module") << QStringLiteral("1:3510:1.08") << QStringLiteral("--module")
              << QStringLiteral("2:3520:1.08") << QStringLiteral("--module") << QStringLiteral("3:3530:1.08");
@@ -758,7 +772,8 @@ int prepareBridge(const Options &o)
 {
     if (!QFileInfo::exists(o.standins + QStringLiteral("/lan/KRQ4638.DLL")) ||
         !QFileInfo::exists(QStringLiteral(RQ_BIN_DIR "/rqbridge32.exe"))) {
-        std::fprintf(stderr, "rqsoak: no stand-in maker's library or rqbridge32.exe (MinGW missing?): skipped\n");
+        std::fprintf(stderr,
+                     "rqsoak: no stand-in maker's library or rqbridge32.exe (MinGW missing?): skipped\n");
         return 77;
     }
     if (QStandardPaths::findExecutable(QStringLiteral("wine")).isEmpty()) {
@@ -803,8 +818,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     Options o;
     if (!parse(app.arguments(), o)) {
-        std::fprintf(stderr, "usage: rqsoak [--path udp|serial|bridge|rqtool|scan|gateway] [--seconds N] [--seed N] "
-                             "[--timeout MS] [--fault-share 0..0.3] [--retries N] [--lying-module] [--standins DIR]\n");
+        std::fprintf(
+            stderr,
+            "usage: rqsoak [--path udp|serial|bridge|rqtool|scan|gateway] [--seconds N] [--seed N] "
+            "[--timeout MS] [--fault-share 0..0.3] [--retries N] [--lying-module] [--standins DIR]\n");
         return 2;
     }
     if (o.path == Path::Bridge) {
@@ -849,37 +866,39 @@ int main(int argc, char *argv[])
     // With rqtool's --retries every module can take the path's share.
     const bool cleanModule = o.path == Path::Rqtool && o.retries == 0;
     const double scale = cleanModule ? scaleFor(std::min(0.95, share * 1.5)) : scaleFor(share);
-    const QStringList targets = cleanModule ? QStringList{QStringLiteral("module=2 "), QStringLiteral("module=3 ")}
-                                            : QStringList{QString()};
+    const QStringList targets = cleanModule
+                                    ? QStringList{QStringLiteral("module=2 "), QStringLiteral("module=3 ")}
+                                    : QStringList{QString()};
     // Set again after the gateway path took a module off the bus for a while.
     const auto faultsOn = [&]() -> bool {
-    if (o.lyingModule && !sim.addFault(lie))
-        return false;
-    for (const QString &target : targets) {
-        for (const auto &r : FaultRules) {
-            // A module's error answer is an answer: rqtool rightly does not
-            // repeat it, and at this share one in 512 requests always comes.
-            // With --retries the rqtool path takes the faults a repeat heals,
-            // "busy" (error=5) among them.
-            if (o.retries > 0 && QLatin1String(r.rule).startsWith(QLatin1String("error=")) &&
-                QLatin1String(r.rule) != QLatin1String("error=5"))
-                continue;
-            // A line has no sequence number: a late reply that names the next
-            // module is a well-formed answer to a request to that module, which
-            // no master can tell from the truth. Only module 3 names a wrong
-            // address there (4, where no module is).
-            const bool lineWrongAddress = o.serial && QLatin1String(r.rule) == QLatin1String("wrongaddr");
-            const QString rule = QStringLiteral("%1%2%3 p=%4")
-                                     .arg(target, lineWrongAddress ? QStringLiteral("module=3 ") : QString(),
-                                          QLatin1String(r.rule))
-                                     .arg(std::min(1.0, r.p * (lineWrongAddress ? 3 : 1) * scale));
-            if (!sim.addFault(rule)) {
-                std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", qPrintable(rule));
-                return false;
+        if (o.lyingModule && !sim.addFault(lie))
+            return false;
+        for (const QString &target : targets) {
+            for (const auto &r : FaultRules) {
+                // A module's error answer is an answer: rqtool rightly does not
+                // repeat it, and at this share one in 512 requests always comes.
+                // With --retries the rqtool path takes the faults a repeat heals,
+                // "busy" (error=5) among them.
+                if (o.retries > 0 && QLatin1String(r.rule).startsWith(QLatin1String("error=")) &&
+                    QLatin1String(r.rule) != QLatin1String("error=5"))
+                    continue;
+                // A line has no sequence number: a late reply that names the next
+                // module is a well-formed answer to a request to that module, which
+                // no master can tell from the truth. Only module 3 names a wrong
+                // address there (4, where no module is).
+                const bool lineWrongAddress = o.serial && QLatin1String(r.rule) == QLatin1String("wrongaddr");
+                const QString rule =
+                    QStringLiteral("%1%2%3 p=%4")
+                        .arg(target, lineWrongAddress ? QStringLiteral("module=3 ") : QString(),
+                             QLatin1String(r.rule))
+                        .arg(std::min(1.0, r.p * (lineWrongAddress ? 3 : 1) * scale));
+                if (!sim.addFault(rule)) {
+                    std::fprintf(stderr, "rqsoak: rqsim refused the fault rule \"%s\"\n", qPrintable(rule));
+                    return false;
+                }
             }
         }
-    }
-    return true;
+        return true;
     };
 #ifdef RQ_SOAK_GATEWAY
     GatewaySoak gateway(sim, o.seed, o.timeoutMs, faultsOn);
@@ -924,38 +943,43 @@ int main(int argc, char *argv[])
                 static_cast<long long>(t.reads));
     if (o.path == Path::Rqtool)
         std::printf("  rqtool runs         %lld (--retries %d), ended with an error %lld\n",
-                    static_cast<long long>(t.programRuns), o.retries, static_cast<long long>(t.programsFailed));
+                    static_cast<long long>(t.programRuns), o.retries,
+                    static_cast<long long>(t.programsFailed));
     if (o.path == Path::Scan)
         std::printf("  search sweeps       %lld, findings checked %lld, false alarms %lld\n",
                     static_cast<long long>(t.sweeps), static_cast<long long>(t.findings),
                     static_cast<long long>(t.falseAlarms));
-    std::printf("  faults injected     %lld (%.1f per 100 requests; rules set for %.0f %% of the requests%s)\n",
-                static_cast<long long>(faults),
-                requests > 0 ? 100.0 * static_cast<double>(faults) / static_cast<double>(requests) : 0.0,
-                100.0 * (cleanModule ? std::min(0.95, share * 1.5) : share),
-                cleanModule ? " to modules 2 and 3" : "");
+    std::printf(
+        "  faults injected     %lld (%.1f per 100 requests; rules set for %.0f %% of the requests%s)\n",
+        static_cast<long long>(faults),
+        requests > 0 ? 100.0 * static_cast<double>(faults) / static_cast<double>(requests) : 0.0,
+        100.0 * (cleanModule ? std::min(0.95, share * 1.5) : share),
+        cleanModule ? " to modules 2 and 3" : "");
     for (const auto &[kind, hits] : kinds)
         std::printf("    %-18s %lld\n", qPrintable(kind), static_cast<long long>(hits));
 #ifdef RQ_SOAK_GATEWAY
     if (o.path == Path::Gateway) {
         const GatewayTally &g = gateway.tally();
-        std::printf("  Modbus reads        %lld: digital inputs %lld, analog inputs %lld (values checked %lld), 0x0B %lld\n",
-                    static_cast<long long>(g.reads), static_cast<long long>(g.values),
-                    static_cast<long long>(g.analogReads), static_cast<long long>(g.analogValues),
-                    static_cast<long long>(g.offlineAnswers));
+        std::printf(
+            "  Modbus reads        %lld: digital inputs %lld, analog inputs %lld (values checked %lld), 0x0B %lld\n",
+            static_cast<long long>(g.reads), static_cast<long long>(g.values),
+            static_cast<long long>(g.analogReads), static_cast<long long>(g.analogValues),
+            static_cast<long long>(g.offlineAnswers));
         if (g.mqtt)
-            std::printf("  MQTT states         %lld (analog values checked %lld), wrong %lld, past --stale %lld; "
-                        "module 3 silent %lld times, called offline %lld (at most %lld ms after), never %lld\n",
-                        static_cast<long long>(g.mqttStates), static_cast<long long>(g.mqttValues),
-                        static_cast<long long>(g.mqttWrong), static_cast<long long>(g.mqttStalePast),
-                        static_cast<long long>(g.silentPeriods), static_cast<long long>(g.mqttOffline),
-                        static_cast<long long>(g.offlineDelayMs), static_cast<long long>(g.offlineLate));
+            std::printf(
+                "  MQTT states         %lld (analog values checked %lld), wrong %lld, past --stale %lld; "
+                "module 3 silent %lld times, called offline %lld (at most %lld ms after), never %lld\n",
+                static_cast<long long>(g.mqttStates), static_cast<long long>(g.mqttValues),
+                static_cast<long long>(g.mqttWrong), static_cast<long long>(g.mqttStalePast),
+                static_cast<long long>(g.silentPeriods), static_cast<long long>(g.mqttOffline),
+                static_cast<long long>(g.offlineDelayMs), static_cast<long long>(g.offlineLate));
         else
             std::printf("  MQTT                skipped (mosquitto is not installed)\n");
-        std::printf("  rqtool through rqgw backups %lld (whole %lld, cut short at the end %lld), restores %lld (whole %lld)\n",
-                    static_cast<long long>(g.backups), static_cast<long long>(g.backupsGood),
-                    static_cast<long long>(g.backupsCut),
-                    static_cast<long long>(g.restores), static_cast<long long>(g.restoresGood));
+        std::printf(
+            "  rqtool through rqgw backups %lld (whole %lld, cut short at the end %lld), restores %lld (whole %lld)\n",
+            static_cast<long long>(g.backups), static_cast<long long>(g.backupsGood),
+            static_cast<long long>(g.backupsCut), static_cast<long long>(g.restores),
+            static_cast<long long>(g.restoresGood));
         std::printf("  values past --stale %lld\n", static_cast<long long>(g.stalePast));
         std::printf("  rqgw descriptors    %lld -> %lld, resident memory %lld -> %lld KB\n",
                     static_cast<long long>(g.fdStart), static_cast<long long>(g.fdEnd),
@@ -968,8 +992,9 @@ int main(int argc, char *argv[])
         // Descriptors may differ by a client connection or two; memory by the
         // allocator's habits, not by a leak that grows with every cycle.
         const bool steady = g.fdEnd <= g.fdStart + 4 && g.rssEndKb <= g.rssStartKb * 3 / 2 + 2048;
-        const bool good = (o.lyingModule ? wrong > 0 : wrong == 0) && g.silent == 0 && g.hangs == 0 && g.values > 0 &&
-                          g.analogValues > 0 && (!g.mqtt || g.mqttStates > 0) && g.restoresGood == g.restores && steady;
+        const bool good = (o.lyingModule ? wrong > 0 : wrong == 0) && g.silent == 0 && g.hangs == 0 &&
+                          g.values > 0 && g.analogValues > 0 && (!g.mqtt || g.mqttStates > 0) &&
+                          g.restoresGood == g.restores && steady;
         std::printf("%s\n", good ? "rqsoak: PASS" : "rqsoak: FAIL");
         return good ? 0 : 1;
     }

@@ -2,8 +2,8 @@
 // in another encoding, absurdly long. Loading never crashes, takes only what
 // is valid and keeps the defaults for the rest; what was loaded saves and
 // loads back the same.
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
+#include "core/Cp1250.h"
 
 #include <QFile>
 #include <QTemporaryDir>

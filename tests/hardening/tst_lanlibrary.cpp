@@ -1,9 +1,9 @@
 // The real LAN converter library with IP texts a settings file may hold:
 // every one gives a defined error code with a text, or a connection, and
 // never a crash or a read past the text.
-#include "core/Cp1250.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "core/Cp1250.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -14,7 +14,9 @@ EepromBlock factory(ModuleModel model)
 {
     EepromBlock b{};
     for (int i = 0; i < 12; ++i)
-        b[std::size_t(i)] = model == ModuleModel::RQ3510 ? 6 : model == ModuleModel::RQ3520 ? 4 : (i < 6 ? 0x83 : 0);
+        b[std::size_t(i)] = model == ModuleModel::RQ3510   ? 6
+                            : model == ModuleModel::RQ3520 ? 4
+                                                           : (i < 6 ? 0x83 : 0);
     b[16] = 12;
     b[23] = 16, b[24] = 39, b[27] = 16, b[28] = 39, b[30] = 0x80;
     b[31] = 0x81;
@@ -102,15 +104,19 @@ private slots:
         QTest::addColumn<ModuleModel>("model");
         QTest::addColumn<int>("input");
         QTest::addColumn<QStringList>("items"); // RQ-3530: the sensor types
-        const QStringList r3510{u"+/- 20 mV"_s, u"+/- 50 mV"_s, u"+/- 100 mV"_s, u"+/- 200 mV"_s, u"+/- 500 mV"_s, u"+/- 1 V"_s,
-                                u"+/- 2 V"_s,   u"100 ohm"_s,   u"500 ohm"_s,    u"1 kohm"_s,     u"5 kohm"_s};
-        const QStringList r3520{u"+/- 20 mV"_s, u"+/- 50 mV"_s, u"+/- 100 mV"_s, u"+/- 200 mV"_s, u"+/- 500 mV"_s,
-                                u"TC typ M"_s,  u"TC typ T"_s,  u"TC typ J"_s,   u"TC typ L"_s,   u"TC typ E"_s,
-                                u"TC typ K"_s,  u"TC typ S"_s,  u"TC typ R"_s,   u"TC typ B"_s,   u"TC typ A"_s};
-        const QStringList s3530{u"100 ohm"_s,         u"500 ohm"_s, u"1 kohm"_s, u"5 kohm"_s, u"Pt100 (0.00385)"_s,
-                                u"Pt100 (0.00391)"_s, u"Ni100"_s,   u"Ni1000"_s, u"KTY10"_s};
+        const QStringList r3510{u"+/- 20 mV"_s,  u"+/- 50 mV"_s, u"+/- 100 mV"_s, u"+/- 200 mV"_s,
+                                u"+/- 500 mV"_s, u"+/- 1 V"_s,   u"+/- 2 V"_s,    u"100 ohm"_s,
+                                u"500 ohm"_s,    u"1 kohm"_s,    u"5 kohm"_s};
+        const QStringList r3520{u"+/- 20 mV"_s,  u"+/- 50 mV"_s, u"+/- 100 mV"_s, u"+/- 200 mV"_s,
+                                u"+/- 500 mV"_s, u"TC typ M"_s,  u"TC typ T"_s,   u"TC typ J"_s,
+                                u"TC typ L"_s,   u"TC typ E"_s,  u"TC typ K"_s,   u"TC typ S"_s,
+                                u"TC typ R"_s,   u"TC typ B"_s,  u"TC typ A"_s};
+        const QStringList s3530{u"100 ohm"_s, u"500 ohm"_s,         u"1 kohm"_s,
+                                u"5 kohm"_s,  u"Pt100 (0.00385)"_s, u"Pt100 (0.00391)"_s,
+                                u"Ni100"_s,   u"Ni1000"_s,          u"KTY10"_s};
         for (int i = 0; i < 12; ++i) {
-            QTest::addRow("RQ-3510 AIN%d", i) << ModuleModel::RQ3510 << i << (i % 2 ? r3510.mid(0, 7) : r3510);
+            QTest::addRow("RQ-3510 AIN%d", i)
+                << ModuleModel::RQ3510 << i << (i % 2 ? r3510.mid(0, 7) : r3510);
             QTest::addRow("RQ-3520 AIN%d", i) << ModuleModel::RQ3520 << i << r3520;
         }
         for (int i = 0; i < 6; ++i)
@@ -131,7 +137,8 @@ private slots:
             QString expected;
             if (model == ModuleModel::RQ3530) {
                 if ((byte & 15) < 9 && (byte >> 6) < 3)
-                    expected = items[byte & 15] + u", "_s + units[(byte >> 4) & 3] + u", "_s + wirings[byte >> 6];
+                    expected =
+                        items[byte & 15] + u", "_s + units[(byte >> 4) & 3] + u", "_s + wirings[byte >> 6];
             } else if (byte < items.size()) {
                 expected = items[byte];
             }
@@ -194,8 +201,10 @@ private slots:
         QTest::newRow("count 1") << m << 16 << 1 << u"count"_s << true << u"1"_s;
         QTest::newRow("count 0") << m << 16 << 0 << u"count"_s << false << Invalid.arg(0);
         QTest::newRow("count 13") << m << 16 << 13 << u"count"_s << false << Invalid.arg(13);
-        QTest::newRow("thermometer off, counts") << m << 31 << 0x00 << u"thermometer"_s << true << u"vypnuto, dílky"_s;
-        QTest::newRow("thermometer on, counts") << m << 31 << 0x80 << u"thermometer"_s << true << u"zapnuto, dílky"_s;
+        QTest::newRow("thermometer off, counts")
+            << m << 31 << 0x00 << u"thermometer"_s << true << u"vypnuto, dílky"_s;
+        QTest::newRow("thermometer on, counts")
+            << m << 31 << 0x80 << u"thermometer"_s << true << u"zapnuto, dílky"_s;
         QTest::newRow("thermometer 0x7F") << m << 31 << 0x7F << u"thermometer"_s << false << Invalid.arg(127);
         QTest::newRow("address 0") << m << 63 << 0 << u"address"_s << true << u"0"_s;
         QTest::newRow("address 255") << m << 63 << 255 << u"address"_s << true << u"255"_s;
@@ -219,7 +228,7 @@ private slots:
     void calibrationConstants()
     {
         EepromBlock b = factory(ModuleModel::RQ3510);
-        b[23] = 40, b[24] = 39, b[25] = 16, b[26] = 128; // gain 10024, offset -16
+        b[23] = 40, b[24] = 39, b[25] = 16, b[26] = 128;   // gain 10024, offset -16
         b[27] = 248, b[28] = 38, b[29] = 156, b[30] = 127; // gain 9976, offset 32668
         const auto f = byKey(DecodeImage(b, ModuleModel::RQ3510));
         QCOMPARE(f[QStringLiteral("ain.gain")].text, QStringLiteral("10024 (1,0024)"));
@@ -241,9 +250,9 @@ private slots:
         EepromBlock b = a;
         b[63] = 100;
         b[62] = 0;
-        b[1] = 8;      // AIN1 cannot measure resistance
-        b[33] = 0xDF;  // DIN5 not negated
-        b[41] = 0x80;  // DOUT31 on at power-up
+        b[1] = 8;     // AIN1 cannot measure resistance
+        b[33] = 0xDF; // DIN5 not negated
+        b[41] = 0x80; // DOUT31 on at power-up
         b[300] = 7;
         b[511] = 1;
         QStringList texts;
@@ -251,7 +260,8 @@ private slots:
             texts << c.text();
         QCOMPARE(texts, (QStringList{u"Adresa modulu: 1 → 100"_s, u"Komunikační rychlost: 9600 Bd → 600 Bd"_s,
                                      u"AIN1: +/- 2 V → neplatná hodnota 8"_s, u"Negace DIN5: ano → ne"_s,
-                                     u"Počáteční stav DOUT31: vypnuto → zapnuto"_s, u"Ostatní bajty: liší se 2 bajty"_s}));
+                                     u"Počáteční stav DOUT31: vypnuto → zapnuto"_s,
+                                     u"Ostatní bajty: liší se 2 bajty"_s}));
     }
 
     // Changed bytes at the edges of a field's neighbours: each is named by
@@ -263,16 +273,18 @@ private slots:
         QTest::addColumn<QStringList>("keys");
         QTest::addColumn<QList<int>>("offsets"); // of every change, in order
         const auto a = ModuleModel::RQ3510, c = ModuleModel::RQ3530;
-        QTest::newRow("gain, high byte") << a << QList<int>{24} << QStringList{u"ain.gain"_s} << QList<int>{24};
-        QTest::newRow("both bytes of a gain") << a << QList<int>{23, 24} << QStringList{u"ain.gain"_s} << QList<int>{23, 24};
-        QTest::newRow("other around the count") << a << QList<int>{15, 16, 17} << QStringList{u"other"_s}
-                                                << QList<int>{15, 16, 17};
-        QTest::newRow("RQ-3530 inputs 6 and 11 are other") << c << QList<int>{5, 6, 11}
-                                                           << QStringList{u"ain5"_s, u"other"_s} << QList<int>{5, 6, 11};
+        QTest::newRow("gain, high byte")
+            << a << QList<int>{24} << QStringList{u"ain.gain"_s} << QList<int>{24};
+        QTest::newRow("both bytes of a gain")
+            << a << QList<int>{23, 24} << QStringList{u"ain.gain"_s} << QList<int>{23, 24};
+        QTest::newRow("other around the count")
+            << a << QList<int>{15, 16, 17} << QStringList{u"other"_s} << QList<int>{15, 16, 17};
+        QTest::newRow("RQ-3530 inputs 6 and 11 are other")
+            << c << QList<int>{5, 6, 11} << QStringList{u"ain5"_s, u"other"_s} << QList<int>{5, 6, 11};
         QTest::newRow("page ends") << a << QList<int>{255, 256, 511} << QStringList{u"other"_s}
                                    << QList<int>{255, 256, 511};
-        QTest::newRow("a byte of digital bits") << a << QList<int>{41} << QStringList{u"dout24.initial"_s}
-                                                << QList<int>{41};
+        QTest::newRow("a byte of digital bits")
+            << a << QList<int>{41} << QStringList{u"dout24.initial"_s} << QList<int>{41};
     }
     void compareNamesTheByte()
     {
@@ -380,12 +392,14 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QStringList>("risks");
-        QTest::newRow("named RQ-3520") << ModuleModel::RQ3520 << u"/z/rq-3520_a1_2026-12-07.kee"_s << u"RQ-3510  v.1.08"_s
-                                       << QStringList{u"Název souboru patří modelu RQ-3520 (rq-3520_a1_2026-12-07.kee), "_s
-                                                      u"připojen je RQ-3510"_s};
-        QTest::newRow("RQ-3510 content") << ModuleModel::RQ3510 << u"zaloha.kee"_s << u"RQ-3530  v.2.01"_s
-                                         << QStringList{u"Obsah souboru odpovídá spíš modelu RQ-3510 nebo RQ-3520 než "_s
-                                                        u"připojenému RQ-3530 (platná nastavení vstupů: 12 proti 6)"_s};
+        QTest::newRow("named RQ-3520")
+            << ModuleModel::RQ3520 << u"/z/rq-3520_a1_2026-12-07.kee"_s << u"RQ-3510  v.1.08"_s
+            << QStringList{u"Název souboru patří modelu RQ-3520 (rq-3520_a1_2026-12-07.kee), "_s
+                           u"připojen je RQ-3510"_s};
+        QTest::newRow("RQ-3510 content")
+            << ModuleModel::RQ3510 << u"zaloha.kee"_s << u"RQ-3530  v.2.01"_s
+            << QStringList{u"Obsah souboru odpovídá spíš modelu RQ-3510 nebo RQ-3520 než "_s
+                           u"připojenému RQ-3530 (platná nastavení vstupů: 12 proti 6)"_s};
         QTest::newRow("own backup") << ModuleModel::RQ3530 << u"RQ-3530_a1_x.kee"_s << u"RQ-3530  v.2.01"_s
                                     << QStringList{};
     }
@@ -403,8 +417,9 @@ private slots:
         EepromBlock b = factory(ModuleModel::RQ3530);
         b[63] = 4;
         QCOMPARE(RestoreRisks(b, 512, QString(), 1, 9600, QStringLiteral("RQ-3510  v.1.08")),
-                 (QStringList{u"Adresa modulu: 1 → 4"_s, u"Soubor neodpovídá modelu RQ-3510 (AIN0, AIN1, AIN2, AIN3, "_s
-                                                      u"AIN4, AIN5)"_s}));
+                 (QStringList{u"Adresa modulu: 1 → 4"_s,
+                              u"Soubor neodpovídá modelu RQ-3510 (AIN0, AIN1, AIN2, AIN3, "_s
+                              u"AIN4, AIN5)"_s}));
         QCOMPARE(ModelsFitting(b), QList<ModuleModel>{ModuleModel::RQ3530});
         // Without a known model only the address is at risk.
         QCOMPARE(RestoreRisks(b, 512, QString(), 1, 9600, QString()), QStringList{u"Adresa modulu: 1 → 4"_s});

@@ -99,9 +99,9 @@ private slots:
         QCOMPARE(d.Table1->horizontalHeaderItem(1)->text(), QStringLiteral("modul1.kee"));
         QCOMPARE(d.Table1->horizontalHeaderItem(2)->text(), QStringLiteral("modul2.kee"));
         QCOMPARE(row(d.Table1, 0), (QStringList{QStringLiteral("≠ Adresa modulu"), QStringLiteral("1"),
-                                               QStringLiteral("100")}));
-        QCOMPARE(row(d.Table1, 2), (QStringList{QStringLiteral("AIN0"), QStringLiteral("+/- 2 V"),
-                                               QStringLiteral("+/- 2 V")}));
+                                                QStringLiteral("100")}));
+        QCOMPARE(row(d.Table1, 2),
+                 (QStringList{QStringLiteral("AIN0"), QStringLiteral("+/- 2 V"), QStringLiteral("+/- 2 V")}));
         QVERIFY(d.Table1->item(0, 0)->font().bold());
         QVERIFY(!d.Table1->item(2, 0)->font().bold());
 
@@ -112,11 +112,13 @@ private slots:
             {QStringLiteral("≠ Negace DIN5"), QStringLiteral("ano"), QStringLiteral("ne")},
             {QStringLiteral("≠ Ostatní bajty"), QStringLiteral("477 bajtů, nenulových: 1"),
              QStringLiteral("477 bajtů, nenulových: 2")},
-            {QStringLiteral("≠   stránka 1, adresa 44"), QStringLiteral("0x00 (0)"), QStringLiteral("0x07 (7)")}};
+            {QStringLiteral("≠   stránka 1, adresa 44"), QStringLiteral("0x00 (0)"),
+             QStringLiteral("0x07 (7)")}};
         QCOMPARE(rows(d.Table1), differences);
 
         d.Button5Click();
-        QString expected = QStringLiteral("Porovnání konfigurace, model RQ-3510\nPoložka\tmodul1.kee\tmodul2.kee\n");
+        QString expected =
+            QStringLiteral("Porovnání konfigurace, model RQ-3510\nPoložka\tmodul1.kee\tmodul2.kee\n");
         for (const QStringList &r : differences)
             expected += r.join(QLatin1Char('\t')) + QLatin1Char('\n');
         QCOMPARE(QApplication::clipboard()->text(), expected);
@@ -140,7 +142,8 @@ private slots:
         compareFiles(d, path(QStringLiteral("a.kee")), path(QStringLiteral("a.kee")));
         QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace se shodují."));
         compareFiles(d, path(QStringLiteral("a.kee")), path(QStringLiteral("dlouhy.kee")));
-        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace se shodují. Soubor dlouhy.kee má 600 bajtů, ne 512."));
+        QCOMPARE(d.statusText(),
+                 QStringLiteral(" Konfigurace se shodují. Soubor dlouhy.kee má 600 bajtů, ne 512."));
         compareFiles(d, path(QStringLiteral("a.kee")), path(QStringLiteral("kratky.kee")));
         QCOMPARE(d.statusText(), QStringLiteral(" Chyba načítání dat."));
         QCOMPARE(d.Table1->horizontalHeaderItem(2)->text(), QStringLiteral("Druhý"));
@@ -161,7 +164,9 @@ private slots:
         d.FormShow();
         QCOMPARE(d.model(), ModuleModel::RQ3520);
         QVERIFY(d.RadioButton2->isChecked());
-        d.chooseFile = [this](const QString &) { return std::optional<QString>(path(QStringLiteral("zaloha.kee"))); };
+        d.chooseFile = [this](const QString &) {
+            return std::optional<QString>(path(QStringLiteral("zaloha.kee")));
+        };
         d.Button1Click();
         QCOMPARE(d.model(), ModuleModel::RQ3520); // the module's model stays
         d.Button3Click();
@@ -172,8 +177,8 @@ private slots:
         QCOMPARE(d.statusText(), QStringLiteral(" Liší se 1 položka."));
         QCOMPARE(d.Table1->horizontalHeaderItem(2)->text(), QStringLiteral("Modul (adresa 1)"));
         d.CheckBox1->setChecked(true);
-        QCOMPARE(rows(d.Table1), (QList<QStringList>{{QStringLiteral("≠ Počet měřených vstupů"), QStringLiteral("12"),
-                                                      QStringLiteral("5")}}));
+        QCOMPARE(rows(d.Table1), (QList<QStringList>{{QStringLiteral("≠ Počet měřených vstupů"),
+                                                      QStringLiteral("12"), QStringLiteral("5")}}));
         // The record's image is not touched.
         QCOMPARE(data.cfg.eeprom[16], 0);
     }

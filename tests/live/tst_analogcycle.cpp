@@ -48,7 +48,8 @@ QList<QLabel *> valueLabels(QWidget &w, const QString &prefix, int count)
 
 bool allEnabled(const QList<QLabel *> &labels, bool enabled)
 {
-    return std::all_of(labels.begin(), labels.end(), [enabled](QLabel *l) { return l->isEnabled() == enabled; });
+    return std::all_of(labels.begin(), labels.end(),
+                       [enabled](QLabel *l) { return l->isEnabled() == enabled; });
 }
 } // namespace
 
@@ -84,7 +85,7 @@ private slots:
         QCOMPARE(ta.sends(), fromMonitor);
         QCOMPARE(asked, 25 + 13); // between transactions, as the monitor processes events
         QVERIFY(first.complete() && second.complete());
-        QCOMPARE(second.input(0).unit, u"V"_s); // model "520 ", range 3
+        QCOMPARE(second.input(0).unit, u"V"_s);   // model "520 ", range 3
         QCOMPARE(second.input(11).unit, u"°C"_s); // range 9: a thermocouple
         QCOMPARE(second.temperature().unit, QString());
         QCOMPARE(second.input(5).decimals, quint8(3)); // D4 0x83: bit 7 is not a decimal
@@ -92,8 +93,8 @@ private slots:
 
     void outcomes_data()
     {
-        QTest::addColumn<int>("failAt");   // Send call that fails, 0 for none
-        QTest::addColumn<int>("stopAt");   // keepGoing call that says stop, 0 for none
+        QTest::addColumn<int>("failAt"); // Send call that fails, 0 for none
+        QTest::addColumn<int>("stopAt"); // keepGoing call that says stop, 0 for none
         QTest::addColumn<bool>("connected");
         QTest::addColumn<int>("outcome");
         QTest::addColumn<int>("sent");

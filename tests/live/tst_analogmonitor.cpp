@@ -121,11 +121,11 @@ private slots:
         ta.setValue(3, -12345, 2);
         ta.setValue(4, 0, 0);
         ta.values[5] = (0x83u << 24) | 12345u; // decimals byte with bit 7 set: three decimals
-        ta.memory[7] = 9;                   // a resistance range
+        ta.memory[7] = 9;                      // a resistance range
         TForm3 d;
         PollOnce(d, data);
-        const QStringList expected{u"1,25 V"_s,  u"2,25 V"_s,  u"3,25 V"_s,   u"-123,45 V"_s, u"0 V"_s,
-                                   u"12,345 V"_s, u"7,25 V"_s,  u"8,25 ohm"_s, u"9,25 V"_s,     u"10,25 V"_s,
+        const QStringList expected{u"1,25 V"_s,   u"2,25 V"_s,  u"3,25 V"_s,   u"-123,45 V"_s, u"0 V"_s,
+                                   u"12,345 V"_s, u"7,25 V"_s,  u"8,25 ohm"_s, u"9,25 V"_s,    u"10,25 V"_s,
                                    u"11,25 V"_s,  u"12,25 V"_s, u"23,5 "_s};
         QCOMPARE(labelTexts(d), expected);
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" V pořádku"));
@@ -163,7 +163,7 @@ private slots:
         for (int i = 0; i < 12; ++i)
             QCOMPARE(d.unitText(i), unit);
         QCOMPARE(d.Hodnota[0]->text(), QStringLiteral("1,25 ") + unit);
-        QCOMPARE(d.Hodnota[12]->text(), QStringLiteral("23,5 ")); // the temperature never has a unit
+        QCOMPARE(d.Hodnota[12]->text(), QStringLiteral("23,5 "));      // the temperature never has a unit
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" V pořádku")); // an unknown model is no error
     }
 

@@ -72,8 +72,8 @@ private slots:
         QTest::addColumn<QString>("firstText");
         QTest::addColumn<double>("second");
         QTest::addColumn<QString>("secondText");
-        QTest::newRow("3510 500 ohm") << u"1:3510:1.08"_s << 8 << u"ohm"_s << 123.45 << u"123,45 ohm"_s
-                                      << 234.5 << u"234,50 ohm"_s;
+        QTest::newRow("3510 500 ohm")
+            << u"1:3510:1.08"_s << 8 << u"ohm"_s << 123.45 << u"123,45 ohm"_s << 234.5 << u"234,50 ohm"_s;
         QTest::newRow("3520 TC K") << u"1:3520:1.08"_s << 10 << u"C"_s << 345.6 << u"345,6 °C"_s << -12.3
                                    << u"-12,3 °C"_s;
     }

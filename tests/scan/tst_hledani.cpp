@@ -15,8 +15,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,7 +27,8 @@ constexpr int SearchMs = 60000;
 
 void closeRecord(TData &d)
 {
-    if (d.connected && d.handle) CloseAdapter(d.adapterKind, &d.handle);
+    if (d.connected && d.handle)
+        CloseAdapter(d.adapterKind, &d.handle);
     d.connected = false;
 }
 } // namespace
@@ -64,9 +65,9 @@ class TestHledani : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"), QStringLiteral("--module"),
-                            QStringLiteral("77:3520:1.07:115200"), QStringLiteral("--module"),
-                            QStringLiteral("200:3530:2.01:19200")}),
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"),
+                            QStringLiteral("--module"), QStringLiteral("77:3520:1.07:115200"),
+                            QStringLiteral("--module"), QStringLiteral("200:3530:2.01:19200")}),
                  qPrintable(sim.errorString()));
     }
     void init() { lanRecord(); }
@@ -101,9 +102,12 @@ private slots:
         QTest::addColumn<QString>("udpPort");
         QTest::addColumn<bool>("anyRate");
         QTest::addColumn<QString>("status");
-        QTest::newRow("address") << "1,300" << "4638" << true << " Neplatná adresa \"300\" (0 až 255)";
-        QTest::newRow("UDP port") << "1" << "70000" << true << " Neplatný UDP port";
-        QTest::newRow("no rate") << "1" << "4638" << false << " Zvolte alespoň jednu komunikační rychlost.";
+        QTest::newRow("address") << "1,300"
+                                 << "4638" << true << " Neplatná adresa \"300\" (0 až 255)";
+        QTest::newRow("UDP port") << "1"
+                                  << "70000" << true << " Neplatný UDP port";
+        QTest::newRow("no rate") << "1"
+                                 << "4638" << false << " Zvolte alespoň jednu komunikační rychlost.";
     }
     void invalidInputSearchesNothing()
     {
@@ -116,7 +120,8 @@ private slots:
         d.show();
         d.AdresyEdit->setText(addresses);
         d.UdpPortEdit->setText(udpPort);
-        if (!anyRate) onlyRates(d, {});
+        if (!anyRate)
+            onlyRates(d, {});
         d.HledatButton->click();
         QVERIFY(!d.searching());
         QCOMPARE(d.StatusBar1->text(0), status);
@@ -150,7 +155,8 @@ private slots:
         QVERIFY(t->item(2, 4)->text().endsWith(QStringLiteral(" ms")));
 
         d.KopirovatButton->click();
-        const QStringList copied = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList copied =
+            QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(copied.size(), 4);
         QVERIFY(copied.at(3).startsWith(QStringLiteral("77\t115200\tRQ-3520\t1.07\t")));
 
@@ -161,7 +167,8 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray csv = file.readAll();
-        QVERIFY(csv.startsWith("\xEF\xBB\xBF" "Adresa;Rychlost;Model;Firmware;"));
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"
+                               "Adresa;Rychlost;Model;Firmware;"));
         QVERIFY(csv.contains("\n200;19200;RQ-3530;2.01;"));
 
         // What the connection dialog leaves for module 200 at 19200 Bd.
@@ -214,10 +221,22 @@ private slots:
         QTest::addColumn<QString>("button"); // empty: no question
         QTest::addColumn<QString>("named");
         QTest::addColumn<QString>("after"); // UDP timeout, then the rates still ticked
-        QTest::newRow("use 0") << "100" << "PouzitNulu" << "rychlostech 600 Bd, 1200 Bd:" << "0 600 1200 9600";
-        QTest::newRow("leave out") << "200" << "Vynechat" << "rychlosti 600 Bd:" << "200 1200 9600";
-        QTest::newRow("cancel") << "100" << "Zrusit" << "rychlostech 600 Bd, 1200 Bd:" << "100 600 1200 9600";
-        QTest::newRow("timeout 0") << "0" << "" << "" << "0 600 1200 9600";
+        QTest::newRow("use 0") << "100"
+                               << "PouzitNulu"
+                               << "rychlostech 600 Bd, 1200 Bd:"
+                               << "0 600 1200 9600";
+        QTest::newRow("leave out") << "200"
+                                   << "Vynechat"
+                                   << "rychlosti 600 Bd:"
+                                   << "200 1200 9600";
+        QTest::newRow("cancel") << "100"
+                                << "Zrusit"
+                                << "rychlostech 600 Bd, 1200 Bd:"
+                                << "100 600 1200 9600";
+        QTest::newRow("timeout 0") << "0"
+                                   << ""
+                                   << ""
+                                   << "0 600 1200 9600";
     }
     void ratesBeyondUdpTimeout()
     {
@@ -261,9 +280,11 @@ private slots:
         TFormHledani::exportFileName = [path] { return path; };
         QCOMPARE(RunInChild([&] {
                      TFormHledani d;
-                     if (!LimitFileSize(16)) return 2;
+                     if (!LimitFileSize(16))
+                         return 2;
                      d.ExportButton->click();
-                     return d.StatusBar1->text(0) == QStringLiteral(" Soubor %1 nelze zapsat.").arg(path) ? 0 : 1;
+                     return d.StatusBar1->text(0) == QStringLiteral(" Soubor %1 nelze zapsat.").arg(path) ? 0
+                                                                                                          : 1;
                  }),
                  0);
         QFile f(path);
@@ -275,7 +296,8 @@ private slots:
     void stopWithinOneProbe()
     {
         SimProcess slow;
-        QVERIFY2(slow.start({QStringLiteral("--module"), QStringLiteral("255:3510"), QStringLiteral("--wire-time")}),
+        QVERIFY2(slow.start(
+                     {QStringLiteral("--module"), QStringLiteral("255:3510"), QStringLiteral("--wire-time")}),
                  qPrintable(slow.errorString()));
         data.udpPort = slow.udpPort();
         TFormHledani d;
@@ -287,7 +309,8 @@ private slots:
         const int atStop = d.probesSent();
         d.ZastavitButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
-        QVERIFY2(d.probesSent() - atStop <= 1, qPrintable(QStringLiteral("%1 after %2").arg(d.probesSent()).arg(atStop)));
+        QVERIFY2(d.probesSent() - atStop <= 1,
+                 qPrintable(QStringLiteral("%1 after %2").arg(d.probesSent()).arg(atStop)));
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Hledání zastaveno, nalezeno: 0."));
         QVERIFY(d.HledatButton->isEnabled());
         QVERIFY(!AdapterBound());
@@ -317,8 +340,10 @@ private slots:
         d.RezervaSpin->setValue(1000);
         onlyRates(d, {9600});
         d.HledatButton->click();
-        QCOMPARE(asked, QStringLiteral("Hledání ukončí stávající připojení k modulu RQ-3510  v.1.08 (adresa 3, 9600 Bd). "
-                                       "Pokračovat?"));
+        QCOMPARE(
+            asked,
+            QStringLiteral("Hledání ukončí stávající připojení k modulu RQ-3510  v.1.08 (adresa 3, 9600 Bd). "
+                           "Pokračovat?"));
         QCOMPARE(d.searching(), answer);
         QCOMPARE(data.ready(), !answer);
         QTRY_VERIFY_WITH_TIMEOUT(!d.searching(), SearchMs);
@@ -338,7 +363,8 @@ private slots:
         w.Data->udpTimeout = 1000; // far above how late rqsim may answer on a busy machine
         QAction *item = nullptr;
         for (QAction *a : w.NastrojeMenu->actions())
-            if (a->text() == QStringLiteral("Hledání modulů")) item = a;
+            if (a->text() == QStringLiteral("Hledání modulů"))
+                item = a;
         QVERIFY(item);
         QString moduleWhileOpen;
         QTimer::singleShot(0, this, [&] {

@@ -20,7 +20,8 @@ public:
     {
         ++progressCalls;
         progressed.append(p);
-        if (p.done == stopAfter) stop = true;
+        if (p.done == stopAfter)
+            stop = true;
     }
     bool cancelled() const override { return stop; }
 };
@@ -91,8 +92,8 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<QList<quint32>>("expected");
-        QTest::newRow("all, common first") << "all" << true
-                                           << QList<quint32>{9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600};
+        QTest::newRow("all, common first")
+            << "all" << true << QList<quint32>{9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600};
         QTest::newRow("list with Bd") << "19200, 600 Bd" << true << QList<quint32>{19200, 600};
         QTest::newRow("each once") << "9600,9600" << true << QList<quint32>{9600};
         QTest::newRow("not in the table") << "9601" << false << QList<quint32>{};
@@ -106,7 +107,8 @@ private slots:
         QFETCH(QList<quint32>, expected);
         const auto list = ParseBaudList(text);
         QCOMPARE(list.has_value(), valid);
-        if (valid) QCOMPARE(*list, expected);
+        if (valid)
+            QCOMPARE(*list, expected);
     }
 
     // The probe waits for request and reply on the wire, and never longer
@@ -139,7 +141,8 @@ private slots:
         a.udpTimeout = udpTimeout;
         QCOMPARE(ProbeTimeoutMs(a, baud, extra), expected);
         QVERIFY(ProbeTimeoutMs(a, baud, extra) <= SetupTimeoutMs(a, baud));
-        if (udpTimeout == 0) QVERIFY(ProbeTimeoutMs(a, baud, extra) * 1000.0 > WireTimeUs(baud));
+        if (udpTimeout == 0)
+            QVERIFY(ProbeTimeoutMs(a, baud, extra) * 1000.0 > WireTimeUs(baud));
     }
 
     // Progress by expected time: two silent probes at 600 Bd are nearly all
@@ -162,9 +165,9 @@ private slots:
     void threeModulesAtThreeRates()
     {
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"), QStringLiteral("--module"),
-                            QStringLiteral("77:3520:1.07:115200"), QStringLiteral("--module"),
-                            QStringLiteral("200:3530:2.01:19200")}),
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("3:3510:1.08:9600"),
+                            QStringLiteral("--module"), QStringLiteral("77:3520:1.07:115200"),
+                            QStringLiteral("--module"), QStringLiteral("200:3530:2.01:19200")}),
                  qPrintable(sim.errorString()));
         ScanSettings s;
         s.adapter = lanTo(sim.udpPort());
@@ -223,7 +226,8 @@ private slots:
                             QStringLiteral("5:3520"), QStringLiteral("--module"), QStringLiteral("6:3530"),
                             // one damaged reply at address 6 is a glitch, asked again
                             QStringLiteral("--fault"), QStringLiteral("module=6 crc count=1")};
-        if (serial) args << QStringLiteral("--pty");
+        if (serial)
+            args << QStringLiteral("--pty");
         QVERIFY2(sim.start(args), qPrintable(sim.errorString()));
         ScanSettings s;
         if (serial) {
@@ -258,10 +262,12 @@ private slots:
         QTest::addColumn<int>("findings");
         QTest::addColumn<int>("kind");
         QTest::newRow("garbled, then silence: nothing answers there")
-            << QStringList{QStringLiteral("cmd=200 sub=0 crc count=1"), QStringLiteral("cmd=200 sub=0 drop count=1")}
+            << QStringList{QStringLiteral("cmd=200 sub=0 crc count=1"),
+                           QStringLiteral("cmd=200 sub=0 drop count=1")}
             << 0 << -1;
         QTest::newRow("first part garbled once, a later part silent: a fault")
-            << QStringList{QStringLiteral("cmd=200 sub=0 crc count=1"), QStringLiteral("cmd=200 sub=1 drop count=1")}
+            << QStringList{QStringLiteral("cmd=200 sub=0 crc count=1"),
+                           QStringLiteral("cmd=200 sub=1 drop count=1")}
             << 1 << int(ScanFinding::Kind::Fault);
     }
     void garbledOnceIsNoCollision()
@@ -270,7 +276,8 @@ private slots:
         QFETCH(int, findings);
         QFETCH(int, kind);
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("6:3530")}), qPrintable(sim.errorString()));
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("6:3530")}),
+                 qPrintable(sim.errorString()));
         for (const QString &rule : faults)
             QVERIFY(sim.addFault(rule));
         ScanSettings s;
@@ -291,7 +298,8 @@ private slots:
     void stopWithinOneProbe()
     {
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("250:3510")}), qPrintable(sim.errorString()));
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("250:3510")}),
+                 qPrintable(sim.errorString()));
         ScanSettings s;
         s.adapter = lanTo(sim.udpPort());
         s.bauds = {115200, 9600};

@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTcpSocket>
 #include <QUdpSocket>
 
 #include <cmath>
@@ -35,7 +35,8 @@ public:
         const auto frame = rqframe::encodeUdpRequest(request, ++m_sequence, baud);
         m_socket.writeDatagram(reinterpret_cast<const char *>(frame.data()),
                                static_cast<qint64>(frame.size()), QHostAddress::LocalHost, m_port);
-        if (!m_socket.waitForReadyRead(500)) return false;
+        if (!m_socket.waitForReadyRead(500))
+            return false;
         QByteArray data(static_cast<qsizetype>(m_socket.pendingDatagramSize()), '\0');
         m_socket.readDatagram(data.data(), data.size());
         quint16 sequence = 0;
@@ -49,7 +50,8 @@ public:
     {
         rqframe::Reply reply;
         reply.error = 0xEE; // "no reply" for the callers' comparisons
-        if (!ask(address, command, sub, d, reply)) reply.error = 0xEE;
+        if (!ask(address, command, sub, d, reply))
+            reply.error = 0xEE;
         return reply;
     }
 
@@ -69,10 +71,13 @@ public:
     double measure(quint8 address, quint8 sub, int *decimals = nullptr)
     {
         const auto r = ask(address, 0, sub);
-        if (r.error != 0) return NAN;
-        if (decimals) *decimals = r.d[4] & 0x7F;
+        if (r.error != 0)
+            return NAN;
+        if (decimals)
+            *decimals = r.d[4] & 0x7F;
         double m = ((r.d[3] & 0x7F) * 256.0 + r.d[2]) * 256.0 + r.d[1];
-        if (r.d[3] & 0x80) m = -m;
+        if (r.d[3] & 0x80)
+            m = -m;
         for (int i = 0; i < (r.d[4] & 0x7F); ++i)
             m /= 10;
         return m;
@@ -91,7 +96,8 @@ quint16 startLinePort(QProcess &p, const QByteArray &key)
     while (p.waitForReadyRead(5000))
         while (p.canReadLine()) {
             const QByteArray line = p.readLine().trimmed();
-            if (line.startsWith(QByteArray(key + ' '))) return static_cast<quint16>(line.mid(key.size() + 1).toUInt());
+            if (line.startsWith(QByteArray(key + ' ')))
+                return static_cast<quint16>(line.mid(key.size() + 1).toUInt());
         }
     return 0;
 }
@@ -564,8 +570,9 @@ private slots:
             const rlimit limit{100, 100};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-        p.start(SimProcess::program(), {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"),
-                                         state, QStringLiteral("--exit-with-parent")});
+        p.start(SimProcess::program(),
+                {QStringLiteral("--udp"), QStringLiteral("0"), QStringLiteral("--state"), state,
+                 QStringLiteral("--exit-with-parent")});
         const quint16 control = startLinePort(p, "control");
         QVERIFY(control);
         QTcpSocket socket;
@@ -573,7 +580,8 @@ private slots:
         QVERIFY(socket.waitForConnected(5000));
         socket.write("mem 1 0 40 7\n");
         QByteArray errors;
-        QTRY_VERIFY((errors += p.readAllStandardError()).contains("not written")); // the save after the change
+        QTRY_VERIFY(
+            (errors += p.readAllStandardError()).contains("not written")); // the save after the change
         socket.write("quit\n");
         socket.waitForBytesWritten(1000);
         QVERIFY(p.waitForFinished(5000));
@@ -612,9 +620,12 @@ private slots:
         QTest::addColumn<int>("sub");
         QTest::addColumn<int>("d3");
         QTest::newRow("readback in a memory read") << QStringLiteral("readback=0x5A") << 102 << 0 << 0x5A;
-        QTest::newRow("readback leaves the identity") << QStringLiteral("readback=0x5A") << 200 << 2 << int('0');
-        QTest::newRow("d3 in the firmware version") << QStringLiteral("cmd=200 sub=2 d3=0x39") << 200 << 2 << 0x39;
-        QTest::newRow("d3 of another part is kept") << QStringLiteral("cmd=200 sub=2 d3=0x39") << 200 << 1 << int('0');
+        QTest::newRow("readback leaves the identity")
+            << QStringLiteral("readback=0x5A") << 200 << 2 << int('0');
+        QTest::newRow("d3 in the firmware version")
+            << QStringLiteral("cmd=200 sub=2 d3=0x39") << 200 << 2 << 0x39;
+        QTest::newRow("d3 of another part is kept")
+            << QStringLiteral("cmd=200 sub=2 d3=0x39") << 200 << 1 << int('0');
     }
     void lyingRules()
     {
@@ -652,7 +663,8 @@ private slots:
         while (rx.size() < static_cast<qsizetype>(rqframe::kSerialReplySize) && ::poll(&p, 1, 1000) > 0) {
             char buffer[64];
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             rx.append(buffer, n);
         }
         ::close(fd);

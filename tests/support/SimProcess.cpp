@@ -66,7 +66,8 @@ bool SimProcess::readStartLines(int timeoutMs)
         }
         if (m_process.state() != QProcess::Running || deadline.hasExpired() ||
             !m_process.waitForReadyRead(static_cast<int>(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (m_process.canReadLine()) continue;
+            if (m_process.canReadLine())
+                continue;
             m_error = QStringLiteral("rqsim did not get ready: ") +
                       QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed();
             return false;
@@ -76,7 +77,8 @@ bool SimProcess::readStartLines(int timeoutMs)
 
 void SimProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning) return;
+    if (m_process.state() == QProcess::NotRunning)
+        return;
     if (m_control.state() == QAbstractSocket::ConnectedState) {
         m_control.write("quit\n");
         m_control.waitForBytesWritten(1000);
@@ -97,9 +99,11 @@ bool SimProcess::isRunning() const
 
 QString SimProcess::command(const QString &line)
 {
-    if (m_control.state() != QAbstractSocket::ConnectedState) return {};
+    if (m_control.state() != QAbstractSocket::ConnectedState)
+        return {};
     m_control.write(line.toUtf8() + '\n');
-    if (!m_control.waitForBytesWritten(kCommandTimeoutMs)) return {};
+    if (!m_control.waitForBytesWritten(kCommandTimeoutMs))
+        return {};
     const QDeadlineTimer deadline(kCommandTimeoutMs);
     while (!m_control.canReadLine()) {
         if (deadline.hasExpired() ||
@@ -112,7 +116,8 @@ QString SimProcess::command(const QString &line)
 bool SimProcess::ok(const QString &line)
 {
     const QString reply = command(line);
-    if (reply == u"OK" || reply.startsWith(u"OK ")) return true;
+    if (reply == u"OK" || reply.startsWith(u"OK "))
+        return true;
     m_error = line + QStringLiteral(" -> ") + reply;
     return false;
 }
@@ -121,14 +126,16 @@ QString SimProcess::value(const QString &reply, const QString &key) const
 {
     const QStringList words = reply.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &w : words)
-        if (w.startsWith(key + QLatin1Char('='))) return w.mid(key.size() + 1);
+        if (w.startsWith(key + QLatin1Char('=')))
+            return w.mid(key.size() + 1);
     return {};
 }
 
 QByteArray SimProcess::memory(int module)
 {
     const QString reply = command(QStringLiteral("dump %1").arg(module));
-    if (!reply.startsWith(u"OK ")) return {};
+    if (!reply.startsWith(u"OK "))
+        return {};
     return QByteArray::fromHex(reply.mid(3).toLatin1());
 }
 
@@ -197,7 +204,8 @@ QMap<QString, qint64> SimProcess::counters()
 {
     QMap<QString, qint64> result;
     const QString reply = command(QStringLiteral("counters"));
-    if (!reply.startsWith(u"OK ")) return result;
+    if (!reply.startsWith(u"OK "))
+        return result;
     const QStringList words = reply.mid(3).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &w : words)
         result.insert(w.section(QLatin1Char('='), 0, 0), w.section(QLatin1Char('='), 1).toLongLong());

@@ -96,7 +96,8 @@ TaReply TestAdapter::model_(const TaRequest &r)
     }
     case 102: {
         const int at = (r.sub & 1) * 256 + r.d[1];
-        d[3] = readBackOverride.contains(at) ? readBackOverride.value(at) : memory[static_cast<std::size_t>(at)];
+        d[3] =
+            readBackOverride.contains(at) ? readBackOverride.value(at) : memory[static_cast<std::size_t>(at)];
         break;
     }
     case 103:
@@ -169,8 +170,8 @@ quint32 TestAdapter::call(const char *prefix, const char *entry, quintptr a0, qu
         record(c);
         const quint32 code = static_cast<quint32>(a0);
         const QString text = errorTexts.contains(code) ? errorTexts.value(code)
-                             : code == 0                ? QStringLiteral("V pořádku")
-                                                        : QStringLiteral("chyba %1").arg(code);
+                             : code == 0               ? QStringLiteral("V pořádku")
+                                                       : QStringLiteral("chyba %1").arg(code);
         if (errorWritesNothing)
             return 0;
         auto *buffer = reinterpret_cast<quint32 *>(a1);

@@ -22,8 +22,8 @@ struct TaRequest
 
 struct TaReply
 {
-    quint32 result = 0;    // Send's function result
-    quint32 errorWord = 0; // the error word it fills
+    quint32 result = 0;        // Send's function result
+    quint32 errorWord = 0;     // the error word it fills
     std::array<quint8, 5> d{}; // D0..D4 of the reply
 };
 
@@ -32,9 +32,9 @@ struct TaCall
     QString prefix; // "KRQ4638", ...
     QString entry;  // "Init", "Send", ...
     std::array<quintptr, 5> args{};
-    TaRequest request;          // for Send
+    TaRequest request;                // for Send
     std::array<quintptr, 16> block{}; // for the LAN converter's Init: the block copy
-    QByteArray ip;              // ... and the IP text word 0 pointed at
+    QByteArray ip;                    // ... and the IP text word 0 pointed at
 };
 
 class TestAdapter

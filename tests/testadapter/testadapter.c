@@ -21,7 +21,8 @@
 typedef uint32_t (*CallFn)(const char *prefix, const char *entry, uintptr_t a0, uintptr_t a1, uintptr_t a2,
                            uintptr_t a3, uintptr_t a4);
 
-static uint32_t forward(const char *entry, uintptr_t a0, uintptr_t a1, uintptr_t a2, uintptr_t a3, uintptr_t a4)
+static uint32_t forward(const char *entry, uintptr_t a0, uintptr_t a1, uintptr_t a2, uintptr_t a3,
+                        uintptr_t a4)
 {
     CallFn fn = (CallFn)dlsym(RTLD_DEFAULT, "rq_test_adapter_call");
     if (!fn)
@@ -51,22 +52,25 @@ RQ_EXPORT uint32_t RQ_CALL TA_NAME(Init)(uint32_t *handle)
 }
 #endif
 
-RQ_EXPORT uint32_t RQ_CALL TA_NAME(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout, uint32_t third)
+RQ_EXPORT uint32_t RQ_CALL TA_NAME(SetConfig)(uint32_t handle, uint32_t baud, uint32_t timeout,
+                                              uint32_t third)
 {
     return forward("SetConfig", handle, baud, timeout, third, 0);
 }
 
 #ifndef TA_NO_GETCONFIG
-RQ_EXPORT uint32_t RQ_CALL TA_NAME(GetConfig)(uint32_t handle, uint32_t *baud, uint32_t *timeout, uint32_t *third)
+RQ_EXPORT uint32_t RQ_CALL TA_NAME(GetConfig)(uint32_t handle, uint32_t *baud, uint32_t *timeout,
+                                              uint32_t *third)
 {
     return forward("GetConfig", handle, (uintptr_t)baud, (uintptr_t)timeout, (uintptr_t)third, 0);
 }
 #endif
 
-RQ_EXPORT uint32_t RQ_CALL TA_NAME(Send)(uint32_t handle, uint32_t *request, uint32_t *response, uint32_t *status,
-                                         uint32_t *error)
+RQ_EXPORT uint32_t RQ_CALL TA_NAME(Send)(uint32_t handle, uint32_t *request, uint32_t *response,
+                                         uint32_t *status, uint32_t *error)
 {
-    return forward("Send", handle, (uintptr_t)request, (uintptr_t)response, (uintptr_t)status, (uintptr_t)error);
+    return forward("Send", handle, (uintptr_t)request, (uintptr_t)response, (uintptr_t)status,
+                   (uintptr_t)error);
 }
 
 RQ_EXPORT uint32_t RQ_CALL TA_NAME(Done)(uint32_t *handle)

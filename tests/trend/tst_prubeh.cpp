@@ -263,7 +263,8 @@ private slots:
         d->Button3->click();
         QCOMPARE(questions.size(), exists ? 1 : 0);
         if (exists)
-            QVERIFY(questions.first().contains(u"už existuje"_s) && questions.first().contains(u"zaznam.csv"_s));
+            QVERIFY(questions.first().contains(u"už existuje"_s) &&
+                    questions.first().contains(u"zaznam.csv"_s));
         QCOMPARE(d->recorder().isOpen(), records);
         QCOMPARE(d->Button3->text(), records ? u"Ukončit záznam"_s : u"Záznam do souboru"_s);
         cycleAt(*d, 2000, 2);
@@ -290,8 +291,8 @@ private slots:
     // that has them, and the cycle after a failed unit read begins anew.
     void recordGetsUnits_data()
     {
-        QTest::addColumn<int>("failAt");       // in the first cycle
-        QTest::addColumn<bool>("failAgain");   // the first recorded cycle fails the same way
+        QTest::addColumn<int>("failAt");         // in the first cycle
+        QTest::addColumn<bool>("failAgain");     // the first recorded cycle fails the same way
         QTest::addColumn<QList<int>>("headers"); // header lines in the file
         QTest::newRow("identification fails") << 1 << false << QList<int>{0};
         QTest::newRow("range byte fails") << 6 << false << QList<int>{0};
@@ -412,8 +413,8 @@ private slots:
         QTest::newRow("3510 volts") << "RQ-3510 "_ba << volts << 0x81 << QStringList{u"V"_s, u"°C"_s};
         QList<int> mixed = volts;
         mixed[4] = mixed[7] = 8;
-        QTest::newRow("3510 volts and ohms") << "RQ-3510 "_ba << mixed << 0x81
-                                             << QStringList{u"V"_s, u"ohm"_s, u"°C"_s};
+        QTest::newRow("3510 volts and ohms")
+            << "RQ-3510 "_ba << mixed << 0x81 << QStringList{u"V"_s, u"ohm"_s, u"°C"_s};
         QList<int> couples = QList<int>(12, 2);
         couples[1] = 9;
         QTest::newRow("3520 thermocouple beside the temperature")
@@ -447,13 +448,14 @@ private slots:
             shown << a.title;
             QVERIFY(a.labels.size() >= 2);
             for (const QString &label : a.labels) // a decimal comma, never a negative zero
-                QVERIFY2(!label.contains(u'.') && !QRegularExpression(u"^-0(,0*)?$"_s).match(label).hasMatch(),
+                QVERIFY2(!label.contains(u'.') &&
+                             !QRegularExpression(u"^-0(,0*)?$"_s).match(label).hasMatch(),
                          qPrintable(label));
         }
         QCOMPARE(shown, titles);
         const QStringList &volts = d->Chart1->axes().first().labels;
-        QVERIFY2(std::any_of(volts.begin(), volts.end(), [](const QString &l) { return l.contains(u','); })
-                     || model == "RQ-3530 ",
+        QVERIFY2(std::any_of(volts.begin(), volts.end(), [](const QString &l) { return l.contains(u','); }) ||
+                     model == "RQ-3530 ",
                  qPrintable(volts.join(u' ')));
         QVERIFY(!volts.contains(u"-0"_s));
         // Each axis in the colour of its first line.
@@ -488,8 +490,8 @@ private slots:
         const qint64 from0 = c->from();
         qint64 from = 0, to = 0;
         if (gesture == u"wheel") {
-            QWheelEvent wheel(QPointF(x, plot.center().y()), c->mapToGlobal(QPointF(x, plot.center().y())), {},
-                              {0, 120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent wheel(QPointF(x, plot.center().y()), c->mapToGlobal(QPointF(x, plot.center().y())),
+                              {}, {0, 120}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(c, &wheel);
             QVERIFY(qAbs(c->to() - c->from() - 48'000) <= 1);
             QVERIFY(qAbs(c->timeAt(x) - at) <= qint64(perPixel)); // the time under the pointer stays
@@ -535,7 +537,8 @@ private slots:
         QTest::addColumn<qint64>("at");
         QTest::addColumn<QStringList>("expected"); // lines after the time
         QTest::newRow("recent") << qint64(70'000) << qint64(72'050)
-                                << QStringList{u"Úsek: 100 ms"_s, u"Vstup 0: 72,0 V"_s, u"Vstup 1: 144,0 V"_s};
+                                << QStringList{u"Úsek: 100 ms"_s, u"Vstup 0: 72,0 V"_s,
+                                               u"Vstup 1: 144,0 V"_s};
         QTest::newRow("failed") << qint64(70'000) << qint64(75'150)
                                 << QStringList{u"Úsek: 100 ms"_s, u"Chyba: chyba 9 (4× za sebou)"_s};
         QTest::newRow("older than the finest ring")
@@ -568,7 +571,8 @@ private slots:
         c->showRange(from, from + 10'000);
         // The pointer over the plot (a plain move: the test platform moves no cursor).
         const QPointF over(c->xOf(at), c->plotRect().center().y());
-        QMouseEvent move(QEvent::MouseMove, over, c->mapToGlobal(over), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, over, c->mapToGlobal(over), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
         QApplication::sendEvent(c, &move);
         QVERIFY(c->cursorShown());
         const QStringList lines = c->cursorLines(at);
@@ -583,15 +587,16 @@ private slots:
     void digitalLanesAndChanges_data()
     {
         QTest::addColumn<QList<int>>("words"); // DIN word per cycle, first byte only
-        QTest::addColumn<int>("ticked");        // -1: none
+        QTest::addColumn<int>("ticked");       // -1: none
         QTest::addColumn<QStringList>("lanes");
         QTest::addColumn<QStringList>("changes"); // newest first, after the time
-        QTest::newRow("one input on") << QList<int>{0, 0, 8, 8} << -1 << QStringList{u"DIN3 = 1"_s}
-                                      << QStringList{u"DIN3 → 1"_s};
-        QTest::newRow("two change, one ticked") << QList<int>{1, 1, 2, 2} << 7
-                                                << QStringList{u"DIN0 = 0"_s, u"DIN1 = 1"_s, u"DIN7 = 0"_s}
-                                                << QStringList{u"DIN1 → 1"_s, u"DIN0 → 0"_s};
-        QTest::newRow("no change, ticked") << QList<int>{4, 4, 4} << 2 << QStringList{u"DIN2 = 1"_s} << QStringList{};
+        QTest::newRow("one input on")
+            << QList<int>{0, 0, 8, 8} << -1 << QStringList{u"DIN3 = 1"_s} << QStringList{u"DIN3 → 1"_s};
+        QTest::newRow("two change, one ticked")
+            << QList<int>{1, 1, 2, 2} << 7 << QStringList{u"DIN0 = 0"_s, u"DIN1 = 1"_s, u"DIN7 = 0"_s}
+            << QStringList{u"DIN1 → 1"_s, u"DIN0 → 0"_s};
+        QTest::newRow("no change, ticked")
+            << QList<int>{4, 4, 4} << 2 << QStringList{u"DIN2 = 1"_s} << QStringList{};
     }
     void digitalLanesAndChanges()
     {

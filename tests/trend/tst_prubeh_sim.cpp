@@ -30,7 +30,7 @@ private slots:
         QVERIFY2(sim.start({u"--module"_s, u"1:3510:1.08"_s}), qPrintable(sim.errorString()));
         const QString error = ConnectToSim(data, sim, 1);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY(sim.setMemoryByte(1, 0, 6)); // +/- 2 V
+        QVERIFY(sim.setMemoryByte(1, 0, 6));       // +/- 2 V
         QVERIFY(sim.ok(u"ramp 1 0 0 1.5 30 V"_s)); // 0.05 V a second, slower than the test
 
         QTemporaryDir dir;
@@ -52,7 +52,8 @@ private slots:
         const QList<QPointF> &line = pieces.first();
         QVERIFY(line.size() >= 2);
         for (qsizetype i = 1; i < line.size(); ++i)
-            QVERIFY2(line[i].y() >= line[i - 1].y() && line[i].x() >= line[i - 1].x(), qPrintable(QString::number(i)));
+            QVERIFY2(line[i].y() >= line[i - 1].y() && line[i].x() >= line[i - 1].x(),
+                     qPrintable(QString::number(i)));
         QVERIFY(line.last().y() > line.first().y());
 
         // The file: numbers with a decimal comma that rise with the ramp, in volts.

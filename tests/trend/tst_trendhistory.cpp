@@ -32,14 +32,17 @@ private slots:
     // of the samples in its slot, whichever ring it came from.
     void decimationKeepsMinAndMaxOfEachBucket_data()
     {
-        QTest::addColumn<qint64>("period");  // ms between samples
+        QTest::addColumn<qint64>("period");   // ms between samples
         QTest::addColumn<qint64>("duration"); // ms fed
         QTest::addColumn<qint64>("window");   // ms read back, from the end
         QTest::addColumn<int>("buckets");
         QTest::newRow("1 min at 10 ms, 300 buckets") << qint64(10) << qint64(70'000) << qint64(60'000) << 300;
-        QTest::newRow("10 min at 50 ms, 600 buckets") << qint64(50) << qint64(700'000) << qint64(600'000) << 600;
-        QTest::newRow("1 h at 200 ms, 97 buckets") << qint64(200) << qint64(3'700'000) << qint64(3'600'000) << 97;
-        QTest::newRow("3 h at 300 ms, everything") << qint64(300) << qint64(10'800'000) << qint64(10'800'000) << 400;
+        QTest::newRow("10 min at 50 ms, 600 buckets")
+            << qint64(50) << qint64(700'000) << qint64(600'000) << 600;
+        QTest::newRow("1 h at 200 ms, 97 buckets")
+            << qint64(200) << qint64(3'700'000) << qint64(3'600'000) << 97;
+        QTest::newRow("3 h at 300 ms, everything")
+            << qint64(300) << qint64(10'800'000) << qint64(10'800'000) << 400;
         QTest::newRow("slow bus, 1 min") << qint64(370) << qint64(200'000) << qint64(60'000) << 600;
     }
     void decimationKeepsMinAndMaxOfEachBucket()

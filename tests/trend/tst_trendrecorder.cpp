@@ -16,8 +16,8 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-const std::array<QString, TrendSample::ValueCount> Units{u"V"_s, u"V"_s,   u"V"_s,   u"V"_s,   u"V"_s,
-                                                         u"V"_s, u"ohm"_s, u"ohm"_s, u"°C"_s,  u"°C"_s,
+const std::array<QString, TrendSample::ValueCount> Units{u"V"_s, u"V"_s,   u"V"_s,   u"V"_s,  u"V"_s,
+                                                         u"V"_s, u"ohm"_s, u"ohm"_s, u"°C"_s, u"°C"_s,
                                                          u"K"_s, u"°F"_s,  QString()};
 
 // Row n of the child's log: values that tell the rows apart.
@@ -67,10 +67,12 @@ private slots:
         const QString noValues(12, u';');
         const QString noBits(31, u';');
         QTest::newRow("complete") << true << true << QString() << values + u';' + bits + u';';
-        QTest::newRow("analog failed") << false << true << u"chyba 5"_s << noValues + u';' + bits + u";chyba 5"_s;
-        QTest::newRow("inputs failed") << true << false << u"chyba 6"_s << values + u';' + noBits + u";chyba 6"_s;
-        QTest::newRow("error text quoted") << false << false << u"a; \"b\""_s
-                                           << noValues + u';' + noBits + u";\"a; \"\"b\"\"\""_s;
+        QTest::newRow("analog failed")
+            << false << true << u"chyba 5"_s << noValues + u';' + bits + u";chyba 5"_s;
+        QTest::newRow("inputs failed")
+            << true << false << u"chyba 6"_s << values + u';' + noBits + u";chyba 6"_s;
+        QTest::newRow("error text quoted")
+            << false << false << u"a; \"b\""_s << noValues + u';' + noBits + u";\"a; \"\"b\"\"\""_s;
     }
     void headerAndRows()
     {
@@ -107,8 +109,9 @@ private slots:
             header += u";DIN"_s + QString::number(n);
         QCOMPARE(lines[0], header + u";Chyba"_s);
         const QString stamp = lines[1].section(u';', 0, 0);
-        QVERIFY2(QRegularExpression(u"^2026-12-07T14:03:12\\.045[+-]\\d\\d:\\d\\d$"_s).match(stamp).hasMatch(),
-                 qPrintable(stamp));
+        QVERIFY2(
+            QRegularExpression(u"^2026-12-07T14:03:12\\.045[+-]\\d\\d:\\d\\d$"_s).match(stamp).hasMatch(),
+            qPrintable(stamp));
         QCOMPARE(QDateTime::fromString(stamp, Qt::ISODateWithMs).toMSecsSinceEpoch(), s.time);
         QCOMPARE(lines[1].section(u';', 1), expected);
         QCOMPARE(r.rows(), 1u);
@@ -119,7 +122,7 @@ private slots:
     // first row that knows them; the file and a stream (rqtool) alike.
     void headerCarriesUnitsOnceKnown_data()
     {
-        QTest::addColumn<QList<bool>>("known"); // per row: units known
+        QTest::addColumn<QList<bool>>("known");  // per row: units known
         QTest::addColumn<bool>("atOpen");        // units known when the file was opened
         QTest::addColumn<QList<int>>("headers"); // line numbers of header lines
         QTest::newRow("known from the start") << QList<bool>{true, true} << true << QList<int>{0};
@@ -143,8 +146,8 @@ private slots:
         }
         QTemporaryDir dir;
         TrendRecorder r;
-        QVERIFY(r.open(dir.filePath(u"u.csv"_s), atOpen ? Units : std::array<QString, TrendSample::ValueCount>{},
-                       atOpen));
+        QVERIFY(r.open(dir.filePath(u"u.csv"_s),
+                       atOpen ? Units : std::array<QString, TrendSample::ValueCount>{}, atOpen));
         QString stream;
         TrendCsvText csv;
         TrendCsvText appending(false);
