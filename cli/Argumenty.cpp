@@ -96,6 +96,8 @@ CliParse ParseCliArguments(const QStringList &args)
                             return parse;
                         }
                         a.options.insert(s->name, QString());
+                        a.order.removeAll(s->name);
+                        a.order << s->name;
                     }
                 }
             }
@@ -117,6 +119,8 @@ CliParse ParseCliArguments(const QStringList &args)
             value = QString();
         }
         a.options.insert(name, *value); // the last one given counts
+        a.order.removeAll(name);
+        a.order << name;
     }
     parse.help = a.has(QStringLiteral("help"));
     parse.version = a.has(QStringLiteral("version"));
@@ -177,7 +181,8 @@ QString CliHelpText()
                "  --ip ADRESA            IP adresa nebo jméno konvertoru RQ-4638\n"
                "  --udp-port N           UDP port konvertoru\n"
                "  --udp-timeout MS       UDP timeout konvertoru\n"
-               "  --timeout MS           čekání na odpověď modulu (každé rozhraní)\n"
+               "  --timeout MS           čekání na odpověď modulu (každé rozhraní; z --timeout\n"
+               "                         a --udp-timeout platí ta uvedená později)\n"
                "  --retries N            opakování dotazu bez odpovědi nebo s poškozenou\n"
                "                         odpovědí (výchozí 2)\n"
                "  -a, --address A        adresa modulu (u backup do složky seznam, např. 1,5,10-20)\n"
@@ -192,5 +197,6 @@ QString CliHelpText()
                "\n"
                "Návratové kódy: 0 v pořádku, 1 nalezeny rozdíly (diff), 2 chybné použití,\n"
                "3 odmítnuto z bezpečnostních důvodů, 4 chyba komunikace, 5 chyba souboru,\n"
-               "130/143/129 přerušeno signálem SIGINT/SIGTERM/SIGHUP.\n");
+               "6 některé moduly seznamu neodpověděly (ostatní hotovy),\n"
+               "130/143/129 přerušeno signálem SIGINT/SIGTERM/SIGHUP, 141 čtenář výstupu skončil.\n");
 }

@@ -1,23 +1,13 @@
 #ifndef RQ_CLI_ARGUMENTY_H
 #define RQ_CLI_ARGUMENTY_H
 
+#include "cli/Navrat.h"
 #include "cli/Prikaz.h"
 
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-
-// Exit codes of rqtool, for scripts to branch on. A stop by a signal exits
-// 128 + the signal's number (130 SIGINT, 143 SIGTERM, 129 SIGHUP).
-namespace ExitCode {
-constexpr int Ok = 0;
-constexpr int Different = 1; // diff found differences
-constexpr int Usage = 2;
-constexpr int Refused = 3; // refused for safety
-constexpr int Comm = 4;    // communication error, or some modules failed
-constexpr int File = 5;
-} // namespace ExitCode
 
 // A command line of rqtool taken apart: the command, its positional
 // arguments and every option given (by long name; a switch holds an empty
@@ -28,9 +18,17 @@ struct CliArguments
     QString command;
     QStringList positional;
     QMap<QString, QString> options;
+    // Option names in the order given, each at its last place: of two
+    // options that set one thing, the later one counts.
+    QStringList order;
 
     bool has(const QString &name) const { return options.contains(name); }
     QString value(const QString &name) const { return options.value(name); }
+    // Whether a came after b on the command line (a given, b not: true).
+    bool later(const QString &a, const QString &b) const
+    {
+        return order.lastIndexOf(a) > order.lastIndexOf(b);
+    }
 };
 
 // Result of parsing: the arguments, or a Czech text saying what is wrong.

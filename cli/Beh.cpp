@@ -30,12 +30,15 @@ QJsonObject failureObject(const QString &error, int code)
 
 int RunCli(const QStringList &args, int outFd, int errFd, bool showProgress)
 {
-    Sink out(outFd, QStringLiteral("standardní výstup"));
-    Sink err(errFd, QStringLiteral("standardní chybový výstup"));
+    Sink out(outFd, QStringLiteral("standardní výstup"), QStringLiteral("standardního výstupu"));
+    Sink err(errFd, QStringLiteral("standardní chybový výstup"),
+             QStringLiteral("standardního chybového výstupu"));
     const CliParse parse = ParseCliArguments(args);
     const auto written = [&out, &err](const QByteArray &bytes) {
         if (out.write(bytes))
             return ExitCode::Ok;
+        if (out.closedPipe())
+            return ExitCode::ClosedPipe;
         err.write(QStringLiteral("rqtool: %1\n").arg(out.error()));
         return ExitCode::File;
     };
@@ -60,6 +63,9 @@ int RunCli(const QStringList &args, int outFd, int errFd, bool showProgress)
     } catch (const Failure &f) {
         code = f.code;
         error = f.text.trimmed();
+        // A reader that went away hears nothing more, as with SIGPIPE.
+        if (code == ExitCode::ClosedPipe)
+            return code;
         err.write(QStringLiteral("rqtool: %1\n").arg(error));
     }
     c.disconnect();
@@ -67,9 +73,8 @@ int RunCli(const QStringList &args, int outFd, int errFd, bool showProgress)
         return code;
     QByteArray document;
     if (c.streamed) {
-        // JSON lines: only a failure adds its own line.
-        if (!error.isEmpty())
-            document = QJsonDocument(failureObject(error, code)).toJson(QJsonDocument::Compact) + '\n';
+        // JSON Lines hold samples only; the failure went to standard error.
+        return code;
     } else if (c.array && error.isEmpty()) {
         document = QJsonDocument(*c.array).toJson(QJsonDocument::Indented);
     } else {
@@ -86,6 +91,8 @@ int RunCli(const QStringList &args, int outFd, int errFd, bool showProgress)
     if (document.isEmpty())
         return code;
     if (!out.write(document)) {
+        if (out.closedPipe())
+            return ExitCode::ClosedPipe;
         err.write(QStringLiteral("rqtool: %1\n").arg(out.error()));
         return code == ExitCode::Ok || code == ExitCode::Different ? ExitCode::File : code;
     }

@@ -3,6 +3,7 @@
 #include "cli/Signaly.h"
 #include "comm/Opakovani.h"
 #include "comm/Spojeni.h"
+#include "core/Cislo.h"
 #include "diag/LinkCheck.h"
 #include "scan/HledaniModulu.h"
 
@@ -122,6 +123,8 @@ QString FailureKind(int code)
         return QStringLiteral("communication");
     case ExitCode::File:
         return QStringLiteral("file");
+    case ExitCode::Partial:
+        return QStringLiteral("partial");
     default:
         return code > 128 ? QStringLiteral("interrupted") : QString();
     }
@@ -169,8 +172,14 @@ void Context::prepare()
                                                 "připojení (sekce [Připojení], klíč Rozhraní).")
                                      .arg(path));
     } else {
-        // The same file the program uses, installed or not.
-        LoadSettings(&data, FindSettingsLocation());
+        // The same file the program uses, installed or not. One that is
+        // there but holds no connection is no reason to talk to COM1.
+        const QString path = FindSettingsLocation().readPath();
+        if (QFileInfo::exists(path) && !LoadSettings(&data, path))
+            fail(ExitCode::File, QStringLiteral("Soubor nastavení %1 nelze přečíst nebo neobsahuje nastavení "
+                                                "připojení (sekce [Připojení], klíč Rozhraní); použijte "
+                                                "--settings nebo volby spojení.")
+                                     .arg(path));
     }
     SetTransactionRetries(int(number(QStringLiteral("retries"), 0, 100, 2)));
     if (args.has(QStringLiteral("adapter"))) {
@@ -182,13 +191,18 @@ void Context::prepare()
     }
     data.comPort = quint8(number(QStringLiteral("com"), 1, 255, data.comPort));
     data.isaBase = quint16(number(QStringLiteral("isa"), 0, 0xFFFF, data.isaBase));
-    if (args.has(QStringLiteral("ip")))
-        data.ipAddress = args.value(QStringLiteral("ip"));
+    if (args.has(QStringLiteral("ip"))) {
+        data.ipAddress = args.value(QStringLiteral("ip")).trimmed();
+        if (data.ipAddress.isEmpty())
+            fail(ExitCode::Usage, QStringLiteral("Volba --ip vyžaduje IP adresu nebo jméno konvertoru."));
+    }
     data.udpPort = quint32(number(QStringLiteral("udp-port"), 0, 65535, data.udpPort));
-    data.udpTimeout = quint32(number(QStringLiteral("udp-timeout"), 0, 65535, data.udpTimeout));
-    // The LAN converter waits its own timeout whatever the baud rate says.
-    if (args.has(QStringLiteral("timeout")))
-        data.udpTimeout = quint32(number(QStringLiteral("timeout"), 1, 60000, 0));
+    // The LAN converter waits its own timeout whatever the baud rate says;
+    // of --timeout and --udp-timeout the later one counts.
+    const quint32 udpTimeout = quint32(number(QStringLiteral("udp-timeout"), 0, 65535, data.udpTimeout));
+    const quint32 timeout = quint32(number(QStringLiteral("timeout"), 1, 60000, udpTimeout));
+    data.udpTimeout =
+        args.later(QStringLiteral("timeout"), QStringLiteral("udp-timeout")) ? timeout : udpTimeout;
     if (args.has(QStringLiteral("baud"))) {
         const QString text = args.value(QStringLiteral("baud"));
         const std::optional<QList<quint32>> rates = ParseBaudList(text);
@@ -222,8 +236,10 @@ void Context::openAdapter()
         fail(ExitCode::Comm, last.trimmed());
     }
     data.handle = handle;
-    // Every adapter kind waits as long as --timeout says.
-    if (args.has(QStringLiteral("timeout")))
+    // Every adapter kind waits as long as --timeout says (unless a later
+    // --udp-timeout said otherwise).
+    if (args.has(QStringLiteral("timeout")) &&
+        args.later(QStringLiteral("timeout"), QStringLiteral("udp-timeout")))
         ConfigureAdapter(data.adapterKind, handle, data.baudRate, data.udpTimeout, SetConfigThird);
 }
 
@@ -285,23 +301,44 @@ void Context::sequence(bool write, const QList<TransferStep> &steps, const Progr
         return;
     CliReport report(err, progress);
     m_log->lastError = 0;
+    if (write)
+        written = 0;
     const bool ok =
         write ? WriteSequence(&data, report, steps, figure) : ReadSequence(&data, report, steps, figure);
     report.finish();
+    if (write) {
+        written = report.done();
+        result.insert(QStringLiteral("written"), written);
+    }
     if (ok)
         return;
+    // A write cut short says what it leaves in the module.
+    const QString state =
+        !write ? QString()
+        : written == 0
+            ? (steps.size() == 1
+                   ? QStringLiteral(" Bajt nebyl zapsán a ověřen.")
+                   : QStringLiteral(" Žádný z %1 bajtů nebyl zapsán a ověřen.").arg(steps.size()))
+            : QStringLiteral(" Modul je zapsán jen zčásti: %1 z %2 bajtů; obnovte zálohu (rqtool restore) "
+                             "nebo zápis zopakujte.")
+                  .arg(written)
+                  .arg(steps.size());
+    if (write)
+        result.insert(QStringLiteral("state"),
+                      written == 0 ? QStringLiteral("unchanged") : QStringLiteral("partial"));
     if (StopSignal() != 0)
         fail(StopExitCode(), (write ? QStringLiteral("Zápis přerušen po %1 z %2 bajtů.")
                                     : QStringLiteral("Čtení přerušeno po %1 z %2 bajtů."))
-                                 .arg(report.done())
-                                 .arg(steps.size()));
+                                     .arg(report.done())
+                                     .arg(steps.size()) +
+                                 state);
     if (report.last() == TransferText::WriteMismatch)
         fail(ExitCode::Comm,
-             QStringLiteral("Chyba zápisu dat: %1 se po zápisu přečetl jinak (zapsáno %2 z %3 bajtů).")
-                 .arg(BlockPlace(steps.at(report.done()).page * 256 + steps.at(report.done()).address))
-                 .arg(report.done())
-                 .arg(steps.size()));
-    fail(ExitCode::Comm, m_log->lastError != 0 ? errorText(m_log->lastError) : report.last().trimmed());
+             QStringLiteral("Chyba zápisu dat: %1 se po zápisu přečetl jinak.")
+                     .arg(BlockPlace(steps.at(report.done()).page * 256 + steps.at(report.done()).address)) +
+                 state);
+    fail(ExitCode::Comm,
+         (m_log->lastError != 0 ? errorText(m_log->lastError) : report.last().trimmed()) + state);
 }
 
 EepromBlock Context::readModule()
@@ -331,7 +368,43 @@ void Context::transact(quint8 command, quint8 subCode, ModuleBytes &bytes)
 void Context::line(const QString &text)
 {
     if (!json && !out.write(text + QLatin1Char('\n')))
-        fail(ExitCode::File, out.error());
+        outputFailed(out, out.error());
+}
+
+void Context::outputFailed(const Sink &sink, const QString &text)
+{
+    if (sink.closedPipe() && sink.fd() == out.fd())
+        fail(ExitCode::ClosedPipe, QString());
+    fail(ExitCode::File, text);
+}
+
+QString Context::dashName(const QString &path)
+{
+    static const QStringList names = {QStringLiteral("/dev/stdout"),     QStringLiteral("/dev/fd/1"),
+                                      QStringLiteral("/proc/self/fd/1"), QStringLiteral("/dev/stdin"),
+                                      QStringLiteral("/dev/fd/0"),       QStringLiteral("/proc/self/fd/0")};
+    return names.contains(path) ? QStringLiteral("-") : path;
+}
+
+void Context::refuseBinaryOnTerminal() const
+{
+    if (::isatty(out.fd()))
+        fail(ExitCode::Usage, QStringLiteral("Binární zálohu nelze vypsat na terminál; přesměrujte výstup "
+                                             "do souboru nebo roury."));
+}
+
+std::optional<ModuleModel> Context::modelOption() const
+{
+    if (!args.has(QStringLiteral("model")))
+        return std::nullopt;
+    QString text = args.value(QStringLiteral("model")).trimmed().toUpper();
+    if (!text.startsWith(QLatin1String("RQ-")))
+        text.prepend(QLatin1String("RQ-"));
+    for (ModuleModel m : AllModels)
+        if (ModelName(m) == text)
+            return m;
+    fail(ExitCode::Usage, QStringLiteral("Neznámý model „%1“ (RQ-3510, RQ-3520, RQ-3530).")
+                              .arg(args.value(QStringLiteral("model"))));
 }
 
 void Context::note(const QString &text)
@@ -343,7 +416,7 @@ void Context::note(const QString &text)
 void Context::jsonLine(const QJsonObject &object)
 {
     if (!out.write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n'))
-        fail(ExitCode::File, out.error());
+        outputFailed(out, out.error());
 }
 
 ModuleModel Context::modelOf(const EepromBlock *block) const
@@ -385,4 +458,20 @@ QByteArray Context::readInput(const QString &path, qint64 limit, qint64 *size)
     if (size)
         *size = total;
     return bytes;
+}
+
+QString Context::refusal(const QStringList &risks, bool keep)
+{
+    const bool moves = std::any_of(risks.cbegin(), risks.cend(), [](const QString &r) {
+        return r.startsWith(QLatin1String("Adresa modulu")) ||
+               r.startsWith(QLatin1String("Komunikační rychlost"));
+    });
+    QStringList reasons;
+    for (const QString &r : risks)
+        reasons << (r.endsWith(QLatin1Char('.')) ? r.chopped(1) : r);
+    QString text =
+        QStringLiteral("Zápis odmítnut: %1. Nic nezapsáno; ").arg(reasons.join(QStringLiteral("; ")));
+    if (moves && !keep)
+        text += QStringLiteral("adresu a rychlost modulu zachová --keep-address, ");
+    return text + QStringLiteral("zápis přesto provede volba --yes.");
 }

@@ -48,8 +48,10 @@ public:
     QJsonObject result;
     // Commands whose JSON result is an array (scan) set this instead.
     std::optional<QJsonArray> array;
-    // values writes its JSON lines itself; only a failure adds one more.
+    // values writes its JSON lines itself; a failure goes to standard error only.
     bool streamed = false;
+    // Bytes the last write transfer wrote and verified, also when it failed.
+    int written = 0;
 
     [[noreturn]] static void fail(int code, const QString &text) { throw Failure{code, text}; }
 
@@ -82,6 +84,18 @@ public:
     void note(const QString &text);
     // One JSON document on a line of its own.
     void jsonLine(const QJsonObject &object);
+    // Ends the command after a failed write to sink: quietly with 141 where
+    // standard output's reader is gone (as a tool SIGPIPE ends), else exit 5.
+    [[noreturn]] void outputFailed(const Sink &sink, const QString &text);
+
+    // "/dev/stdout", "/proc/self/fd/1" and the like name standard output
+    // (or input) as "-" does; any other path stays.
+    static QString dashName(const QString &path);
+    // The text of a write refused for its risks: the reasons themselves,
+    // and only the way out that would help (set, without --keep-address, passes true).
+    static QString refusal(const QStringList &risks, bool keepAddressGiven);
+    // A write of binary data onto a terminal is refused (exit 2).
+    void refuseBinaryOnTerminal() const;
 
     // A whole-number option in [min, max]; fallback when not given.
     qint64 number(const QString &name, qint64 min, qint64 max, qint64 fallback) const;
@@ -89,6 +103,8 @@ public:
     // The model the connected module names in its identity; else one that
     // every range byte of the block fits; else the RQ-3510.
     ModuleModel modelOf(const EepromBlock *block) const;
+    // The model --model names (exit 2 for an unknown one); none when not given.
+    std::optional<ModuleModel> modelOption() const;
 
     // A whole file or standard input ("-"), at most limit bytes (+1 to tell
     // a longer one apart); exit 5 naming it when it cannot be read.

@@ -35,29 +35,39 @@ public:
 
     int execute(Context &c) const override
     {
-        const QString target = c.args.positional.at(0);
+        const QString target = Context::dashName(c.args.positional.at(0));
         QList<quint8> addresses{c.data.moduleAddress};
+        // A list or a range means a folder, whatever it expands to; one
+        // address means a file.
+        bool list = false;
         if (c.args.has(QStringLiteral("address"))) {
+            const QString text = c.args.value(QStringLiteral("address"));
             QString why;
-            const auto list = ParseAddressList(c.args.value(QStringLiteral("address")), &why);
-            if (!list || list->isEmpty())
-                c.fail(ExitCode::Usage, QStringLiteral("Neplatný seznam adres „%1“: %2")
-                                            .arg(c.args.value(QStringLiteral("address")), why));
-            addresses = *list;
+            const auto parsed = ParseAddressList(text, &why);
+            if (!parsed || parsed->isEmpty())
+                c.fail(ExitCode::Usage, QStringLiteral("Neplatný seznam adres „%1“: %2").arg(text, why));
+            addresses = *parsed;
+            list = text.contains(QLatin1Char(',')) || text.trimmed().mid(1).contains(QLatin1Char('-'));
         }
-        // Several modules always go into a folder, made when missing.
-        const bool folder =
-            target != QLatin1String("-") &&
-            (addresses.size() > 1 || QFileInfo(target).isDir() || target.endsWith(QLatin1Char('/')));
-        if (!folder) {
-            if (target == QLatin1String("-") && c.json)
+        if (target == QLatin1String("-")) {
+            if (list)
+                c.fail(ExitCode::Usage,
+                       QStringLiteral("Na standardní výstup jde záloha jednoho modulu; seznam "
+                                      "adres „%1“ patří do složky.")
+                           .arg(c.args.value(QStringLiteral("address"))));
+            if (c.json)
                 c.fail(ExitCode::Usage,
                        QStringLiteral("Zálohu na standardní výstup nelze spojit s volbou --json."));
+            c.refuseBinaryOnTerminal();
             return single(c, target, addresses.first());
         }
-        if (!QDir().mkpath(target))
-            c.fail(ExitCode::File, QStringLiteral("Složku %1 nelze vytvořit.").arg(target));
-        return fleet(c, QDir(target), addresses);
+        const QFileInfo info(target);
+        if (!list && !info.isDir() && !target.endsWith(QLatin1Char('/')))
+            return single(c, target, addresses.first());
+        if (list && info.exists() && !info.isDir())
+            c.fail(ExitCode::Usage,
+                   QStringLiteral("Seznam adres ukládá do složky, ale %1 je soubor.").arg(target));
+        return fleet(c, target, addresses);
     }
 
 private:
@@ -72,6 +82,7 @@ private:
             return ExitCode::Ok;
         }
         QString why;
+        // SaveEepromFile writes into a device or FIFO and never replaces it.
         if (!SaveEepromFile(target, block, &why))
             c.fail(ExitCode::File, QStringLiteral("Chyba ukládání dat do souboru %1: %2").arg(target, why));
         c.result = {{QStringLiteral("file"), target},
@@ -85,10 +96,34 @@ private:
         return ExitCode::Ok;
     }
 
-    static int fleet(Context &c, const QDir &dir, const QList<quint8> &addresses)
+    // The folder and any missing folders above it; those made are listed,
+    // the deepest last, so that a run that saves nothing removes them again.
+    static QStringList makeFolder(Context &c, const QString &target)
     {
+        QStringList made;
+        for (QString f = QDir::cleanPath(QFileInfo(target).absoluteFilePath()); !QFileInfo::exists(f);
+             f = QFileInfo(f).absolutePath())
+            made.prepend(f);
+        if (!QDir().mkpath(target))
+            c.fail(ExitCode::File, QStringLiteral("Složku %1 nelze vytvořit.").arg(target));
+        return made;
+    }
+
+    static int fleet(Context &c, const QString &target, const QList<quint8> &addresses)
+    {
+        const QStringList made = makeFolder(c, target);
+        const QDir dir(target);
+        const auto unmake = [&made] {
+            for (auto it = made.crbegin(); it != made.crend(); ++it)
+                QDir().rmdir(*it);
+        };
         // One opening of the adapter serves every module of the list.
-        c.openAdapter();
+        try {
+            c.openAdapter();
+        } catch (const Failure &) {
+            unmake();
+            throw;
+        }
         QJsonArray saved, failed;
         const auto keep = [&]() {
             c.result = {{QStringLiteral("saved"), saved}, {QStringLiteral("failed"), failed}};
@@ -104,14 +139,16 @@ private:
                     IdentifyModule(c.data.adapterKind, c.data.handle, address, identity, why);
                 error != 0) {
                 // A converter that answers nothing is no list of missing modules.
-                if (error == TimeoutError && c.converterSilent()) {
+                if (error == TimeoutError && saved.isEmpty() && c.converterSilent()) {
                     c.result = {};
+                    unmake();
                     c.fail(ExitCode::Comm, c.errorText(error));
                 }
                 why = c.errorText(error);
                 failed.append(
                     QJsonObject{{QStringLiteral("address"), address}, {QStringLiteral("error"), why}});
-                c.line(QStringLiteral("adresa %1: neodpovídá (%2)").arg(address).arg(why));
+                // Standard output carries the saved files only.
+                c.err.write(QStringLiteral("rqtool: adresa %1: neodpovídá (%2)\n").arg(address).arg(why));
                 continue;
             }
             c.data.identity = identity;
@@ -125,7 +162,9 @@ private:
                 failed.append(QJsonObject{{QStringLiteral("address"), address},
                                           {QStringLiteral("model"), model},
                                           {QStringLiteral("error"), f.text}});
-                c.line(QStringLiteral("adresa %1: %2 nezálohován (%3)").arg(address).arg(model, f.text));
+                c.err.write(QStringLiteral("rqtool: adresa %1: %2 nezálohován (%3)\n")
+                                .arg(address)
+                                .arg(model, f.text));
                 continue;
             }
             const QString path = backupName(dir, model, address);
@@ -139,9 +178,14 @@ private:
             c.line(QStringLiteral("adresa %1: %2 uložen do %3").arg(address).arg(model, path));
         }
         keep();
-        c.line(QStringLiteral("Zálohováno %1 z %2 modulů.").arg(saved.size()).arg(addresses.size()));
+        c.note(QStringLiteral("Zálohováno %1 z %2 modulů.").arg(saved.size()).arg(addresses.size()));
+        if (saved.isEmpty()) {
+            unmake();
+            c.fail(ExitCode::Comm, QStringLiteral("Neodpověděl žádný z %1 modulů.").arg(addresses.size()));
+        }
+        // Some modules missing, every other one saved: a sparse bus.
         if (!failed.isEmpty())
-            c.fail(ExitCode::Comm,
+            c.fail(ExitCode::Partial,
                    QStringLiteral("Nezálohováno %1 z %2 modulů.").arg(failed.size()).arg(addresses.size()));
         return ExitCode::Ok;
     }

@@ -19,8 +19,14 @@ public:
 
     int execute(Context &c) const override
     {
-        if (c.args.has(QStringLiteral("list")))
+        if (c.args.has(QStringLiteral("list"))) {
+            if (!c.args.positional.isEmpty())
+                c.fail(ExitCode::Usage,
+                       QStringLiteral("get --list vypíše všechna pole; jména polí („%1“) k ní "
+                                      "nepatří.")
+                           .arg(c.args.positional.join(QLatin1Char(' '))));
             return list(c);
+        }
         c.connectModule();
         const ModuleModel model = c.modelOf(nullptr);
         QStringList keys = c.args.positional;

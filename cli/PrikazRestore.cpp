@@ -2,6 +2,7 @@
 // verified by reading it back; refused where the module would no longer
 // answer as it does today or the file does not fit it.
 #include "cli/Kontext.h"
+#include "core/Cislo.h"
 #include "image/Obnova.h"
 
 namespace {
@@ -11,7 +12,8 @@ public:
     QString name() const override { return QStringLiteral("restore"); }
     QString synopsis() const override
     {
-        return QStringLiteral("restore SOUBOR|- [--keep-address] [--dry-run] [--yes] [--all]");
+        return QStringLiteral(
+            "restore SOUBOR|- [--keep-address] [--dry-run] [--yes] [--all] [--model MODEL]");
     }
     QString summary() const override { return QStringLiteral("zapíše soubor do modulu (jen odlišné bajty)"); }
     QList<OptionSpec> options() const override
@@ -19,19 +21,26 @@ public:
         return {{QStringLiteral("keep-address"), {}, false},
                 {QStringLiteral("dry-run"), {}, false},
                 {QStringLiteral("yes"), {}, false},
-                {QStringLiteral("all"), {}, false}};
+                {QStringLiteral("all"), {}, false},
+                {QStringLiteral("model"), {}, true}};
     }
     int minArgs() const override { return 1; }
     int maxArgs() const override { return 1; }
 
     int execute(Context &c) const override
     {
-        const QString path = c.args.positional.at(0);
+        const QString path = Context::dashName(c.args.positional.at(0));
+        const std::optional<ModuleModel> given = c.modelOption();
         qint64 size = 0;
         const QByteArray bytes = c.readInput(path, EepromFileSize, &size);
+        // Every wrong length is one refusal; a short file has nothing to
+        // write even with --yes.
         if (bytes.size() < EepromFileSize)
-            c.fail(ExitCode::File,
-                   QStringLiteral("Chyba načítání dat: soubor %1 má méně než 512 bajtů.").arg(path));
+            c.fail(ExitCode::Refused,
+                   QStringLiteral("Zápis odmítnut: soubor %1 má %2, ne 512. Nic nezapsáno.")
+                       .arg(path == QLatin1String("-") ? QStringLiteral("ze standardního vstupu") : path,
+                            CzechCount(size, QStringLiteral("bajt"), QStringLiteral("bajty"),
+                                       QStringLiteral("bajtů"))));
         EepromBlock image{};
         std::copy_n(reinterpret_cast<const quint8 *>(bytes.constData()), EepromFileSize, image.begin());
 
@@ -46,8 +55,21 @@ public:
             image[CfgAddr::BaudIndex] = (*module)[CfgAddr::BaudIndex];
             image[CfgAddr::Address] = (*module)[CfgAddr::Address];
         }
-        const QStringList risks =
+        QStringList risks =
             RestoreRisks(image, size, path, c.data.moduleAddress, c.data.baudRate, c.data.identity);
+        // The file's model from its name or --model; a file that tells none
+        // is asked about as one of another model.
+        const std::optional<ModuleModel> named = ModelOfBackupName(path);
+        const std::optional<ModuleModel> connected = ModelOfIdentity(c.data.identity);
+        if (named && given && *named != *given)
+            c.fail(ExitCode::Usage, QStringLiteral("Soubor %1 je podle názvu záloha modelu %2, ne %3.")
+                                        .arg(path, ModelName(*named), ModelName(*given)));
+        if (!named && !given)
+            risks << QStringLiteral(
+                "Model souboru není známý (název zálohy rqtool ani --model jej neurčují)");
+        else if (!named && connected && *given != *connected)
+            risks << QStringLiteral("Soubor je podle --model zálohou modelu %1, připojen je %2")
+                         .arg(ModelName(*given), ModelName(*connected));
 
         QList<int> changed;
         for (int i = 0; i < EepromFileSize; ++i)
@@ -69,11 +91,12 @@ public:
                                          {QStringLiteral("after"), ch.after}});
             }
             c.result.insert(QStringLiteral("changes"), array);
-            c.line(QStringLiteral("Zkouška nanečisto: zapsalo by se %1 bajtů, nic nezapsáno.")
-                       .arg(changed.size()));
+            c.line(QStringLiteral("Zkouška nanečisto: k zápisu %1, nic nezapsáno.")
+                       .arg(CzechCount(changed.size(), QStringLiteral("bajt"), QStringLiteral("bajty"),
+                                       QStringLiteral("bajtů"))));
         }
         if (!risks.isEmpty() && !c.args.has(QStringLiteral("yes")))
-            c.fail(ExitCode::Refused, refusal(risks, keep));
+            c.fail(ExitCode::Refused, Context::refusal(risks, keep));
         if (dryRun)
             return ExitCode::Ok;
         QList<TransferStep> steps;
@@ -81,27 +104,10 @@ public:
         for (int i : changed)
             steps << every.at(i);
         c.writeSteps(steps, EepromProgress);
-        c.result.insert(QStringLiteral("written"), steps.size());
-        c.line(QStringLiteral("Konfigurace zapsána (%1 bajtů).").arg(steps.size()));
+        c.line(QStringLiteral("Konfigurace zapsána (%1).")
+                   .arg(CzechCount(steps.size(), QStringLiteral("bajt"), QStringLiteral("bajty"),
+                                   QStringLiteral("bajtů"))));
         return ExitCode::Ok;
-    }
-
-private:
-    // The reasons themselves, and only the way out that would help.
-    static QString refusal(const QStringList &risks, bool keep)
-    {
-        const bool moves = std::any_of(risks.cbegin(), risks.cend(), [](const QString &r) {
-            return r.startsWith(QLatin1String("Adresa modulu")) ||
-                   r.startsWith(QLatin1String("Komunikační rychlost"));
-        });
-        QStringList reasons;
-        for (const QString &r : risks)
-            reasons << (r.endsWith(QLatin1Char('.')) ? r.chopped(1) : r);
-        QString text =
-            QStringLiteral("Zápis odmítnut: %1. Nic nezapsáno; ").arg(reasons.join(QStringLiteral("; ")));
-        if (moves && !keep)
-            text += QStringLiteral("adresu a rychlost modulu zachová --keep-address, ");
-        return text + QStringLiteral("zápis přesto provede volba --yes.");
     }
 };
 } // namespace

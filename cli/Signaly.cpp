@@ -26,6 +26,9 @@ void InstallStopSignals()
     for (int s : {SIGINT, SIGTERM, SIGHUP})
         sigaction(s, &action, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
+    // A closed pipe is a failed write, seen between two transactions, so it
+    // never cuts a module's write short; rqtool then ends quietly with 141.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 int StopSignal()

@@ -1,35 +1,17 @@
 #include "cli/Vystup.h"
 
+#include "core/SafeSave.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString SystemErrorText(int error)
+QString SystemErrorText(int error, const QString &path)
 {
-    switch (error) {
-    case ENOSPC:
-        return QStringLiteral("na disku není místo");
-    case EFBIG:
+    if (error == EFBIG)
         return QStringLiteral("soubor by překročil povolenou velikost (ulimit -f)");
-    case EPIPE:
-        return QStringLiteral("čtenář výstupu skončil");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("přístup odepřen");
-    case EROFS:
-        return QStringLiteral("systém souborů je jen pro čtení");
-    case ENOENT:
-        return QStringLiteral("soubor nebo složka neexistuje");
-    case EISDIR:
-        return QStringLiteral("je to složka");
-    case EDQUOT:
-        return QStringLiteral("překročena disková kvóta");
-    case EIO:
-        return QStringLiteral("chyba vstupu a výstupu zařízení");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error));
-    }
+    return rq::fileErrorReason(error, path);
 }
 
 bool Sink::write(const QByteArray &bytes)
@@ -41,8 +23,9 @@ bool Sink::write(const QByteArray &bytes)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_error = QStringLiteral("Zápis do %1 selhal: %2.")
-                          .arg(m_name, SystemErrorText(n < 0 ? errno : ENOSPC));
+            const int err = n < 0 ? errno : ENOSPC;
+            m_closedPipe = err == EPIPE;
+            m_error = QStringLiteral("Zápis do %1 selhal: %2.").arg(m_genitive, SystemErrorText(err));
             return false;
         }
         p += n;
@@ -55,7 +38,7 @@ bool Sink::sync()
 {
     if (::fdatasync(m_fd) == 0 || errno == EINVAL || errno == EROFS)
         return true; // pipes and terminals keep nothing to sync
-    m_error = QStringLiteral("Zápis do %1 selhal: %2.").arg(m_name, SystemErrorText(errno));
+    m_error = QStringLiteral("Zápis do %1 selhal: %2.").arg(m_genitive, SystemErrorText(errno));
     return false;
 }
 

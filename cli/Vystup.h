@@ -10,8 +10,12 @@
 class Sink
 {
 public:
-    // name: how messages call it ("standardní výstup", a file's path).
-    Sink(int fd, const QString &name) : m_fd(fd), m_name(name) {}
+    // name: how messages call it ("standardní výstup", a file's path);
+    // genitive: the same after "do" ("standardního výstupu"), if it differs.
+    Sink(int fd, const QString &name, const QString &genitive = QString())
+        : m_fd(fd), m_name(name), m_genitive(genitive.isEmpty() ? name : genitive)
+    {
+    }
 
     // The whole of bytes, or false with error().
     bool write(const QByteArray &bytes);
@@ -25,14 +29,20 @@ public:
     QString name() const { return m_name; }
     // Czech: what failed and why, naming the sink.
     QString error() const { return m_error; }
+    // Whether the last failed write found the reader of a pipe gone.
+    bool closedPipe() const { return m_closedPipe; }
 
 private:
     int m_fd;
     QString m_name;
+    QString m_genitive;
     QString m_error;
+    bool m_closedPipe = false;
 };
 
-// Czech reason of a failed write or open (errno).
-QString SystemErrorText(int error);
+// Czech reason of a failed write or open (errno): the texts every save
+// gives (rq::fileErrorReason); with a path, a missing name in a folder that
+// is there says the folder cannot be written.
+QString SystemErrorText(int error, const QString &path = QString());
 
 #endif

@@ -66,3 +66,10 @@ std::optional<qint32> ParseIntText(const QString &text)
     const quint32 bits = static_cast<quint32>(negative ? (0ull - value) : value);
     return static_cast<qint32>(bits);
 }
+
+QString CzechCount(qint64 n, const QString &one, const QString &few, const QString &many)
+{
+    const qint64 m = n < 0 ? -n : n;
+    const QString &noun = m == 1 ? one : (m >= 2 && m <= 4) ? few : many;
+    return QString::number(n) + QLatin1Char(' ') + noun;
+}

@@ -20,4 +20,9 @@ std::optional<double> ParseDecimalText(const QString &text, const QLocale &local
 // must fit a signed 32-bit integer.
 std::optional<qint32> ParseIntText(const QString &text);
 
+// A count with its noun in the Czech nominative: "1 bajt", "2 bajty",
+// "5 bajtů" (one, two to four, five and more and zero); negative counts
+// take the form of their magnitude.
+QString CzechCount(qint64 n, const QString &one, const QString &few, const QString &many);
+
 #endif

@@ -81,3 +81,8 @@ QByteArray ToCp1250(const QString &text)
         out[i] = static_cast<char>(ToCp1250(text.at(i)));
     return bytes;
 }
+
+bool Cp1250Holds(QChar ch)
+{
+    return ch == QLatin1Char('?') || ToCp1250(ch) != '?';
+}

@@ -13,5 +13,7 @@ QString FromCp1250(const char *bytes, qsizetype size);
 QChar FromCp1250(unsigned char byte);
 QByteArray ToCp1250(const QString &text);
 unsigned char ToCp1250(QChar ch);
+// Whether the code page holds ch (ToCp1250 gives no stand-in '?').
+bool Cp1250Holds(QChar ch);
 
 #endif

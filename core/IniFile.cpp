@@ -4,9 +4,11 @@
 #include "core/Cp1250.h"
 #include "core/SafeSave.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -117,7 +119,25 @@ IniFile::IniFile(const QString &path) : m_path(path)
     eachLine([&count](qsizetype, qsizetype) { ++count; });
     m_lines.resize(count);
     QString *line = m_lines.data();
-    eachLine([&line, text](qsizetype from, qsizetype end) { *line++ = FromCp1250(text + from, end - from); });
+    // A Linux editor writes UTF-8: a byte order mark says so, and valid
+    // UTF-8 with a byte above 127 is no Windows-1250 text in practice. Such
+    // a file is read as UTF-8 and written back in Windows-1250.
+    qsizetype skip = 0;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        m_readUtf8 = true;
+        skip = 3;
+    } else {
+        m_readUtf8 = std::any_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) > 127; }) &&
+                     QUtf8StringView(bytes).isValidUtf8();
+    }
+    if (m_readUtf8)
+        eachLine([&line, text, skip](qsizetype from, qsizetype end) {
+            from = std::max(from, skip);
+            *line++ = QString::fromUtf8(text + from, std::max<qsizetype>(end - from, 0));
+        });
+    else
+        eachLine(
+            [&line, text](qsizetype from, qsizetype end) { *line++ = FromCp1250(text + from, end - from); });
 }
 
 int IniFile::findSection(const QString &section) const
@@ -223,6 +243,18 @@ QByteArray IniFile::toBytes() const
 
 bool IniFile::save(QString *error) const
 {
+    // A character the code page cannot hold would come back as '?': the
+    // file stays as it is and the message names the character.
+    for (const QString &line : m_lines)
+        for (const QChar ch : line)
+            if (!Cp1250Holds(ch)) {
+                if (error)
+                    *error = QStringLiteral("Soubor %1 nelze uložit: znak „%2“ (U+%3) nemá ve Windows-1250, "
+                                            "kódování souboru nastavení, podobu; odstraňte jej ze souboru.")
+                                 .arg(QDir::toNativeSeparators(m_path), QString(ch))
+                                 .arg(ch.unicode(), 4, 16, QLatin1Char('0'));
+                return false;
+            }
     // A settings file the user may write in a folder they may not (a shared
     // installation) is still theirs to keep.
     return rq::saveWholeFile(m_path, toBytes(), error, rq::FolderRefuses::RewriteInPlace);

@@ -4,14 +4,26 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 
 namespace rq {
 namespace {
 
+bool fail(QString *error, const QString &path, int err)
+{
+    if (error)
+        *error = saveErrorText(path, err);
+    return false;
+}
+
+MemoryFiles *g_memory = nullptr;
+
+} // namespace
+
 // The user sees Czech only, so system error texts are not passed on.
-QString reason(int err)
+QString fileErrorReason(int err, const QString &path)
 {
     switch (err) {
     case ENOSPC:
@@ -25,8 +37,17 @@ QString reason(int err)
         return QStringLiteral("chybí oprávnění k zápisu");
     case EROFS:
         return QStringLiteral("disk je jen pro čtení");
-    case ENOENT:
+    case ENOENT: {
+        // The kernel answers ENOENT for a new file in /proc too: a folder
+        // that is there is no missing folder.
+        if (path.isEmpty())
+            return QStringLiteral("soubor nebo složka neexistuje");
+        const QFileInfo folder(QFileInfo(path).absolutePath());
+        if (folder.isDir())
+            return QStringLiteral("do složky %1 nelze zapisovat")
+                .arg(QDir::toNativeSeparators(folder.absoluteFilePath()));
         return QStringLiteral("složka neexistuje");
+    }
     case ENOTDIR:
         return QStringLiteral("část cesty není složka");
     case EISDIR:
@@ -37,6 +58,10 @@ QString reason(int err)
         return QStringLiteral("chyba čtení nebo zápisu disku");
     case ELOOP:
         return QStringLiteral("odkazy na soubor tvoří smyčku");
+    case ENXIO:
+        return QStringLiteral("zařízení nebo roura nepřijímá data (nikdo z ní nečte)");
+    case EPIPE:
+        return QStringLiteral("čtenář výstupu skončil");
     case rqfile::ForeignLink:
         return QStringLiteral("je to odkaz jiného uživatele ve sdílené složce, který se z bezpečnostních "
                               "důvodů nenásleduje");
@@ -45,17 +70,20 @@ QString reason(int err)
     }
 }
 
-bool fail(QString *error, const QString &path, int err)
+QString saveErrorText(const QString &path, int err)
 {
-    if (error)
-        *error =
-            QStringLiteral("Soubor %1 nelze uložit: %2.").arg(QDir::toNativeSeparators(path), reason(err));
-    return false;
+    return QStringLiteral("Soubor %1 nelze uložit: %2.")
+        .arg(QDir::toNativeSeparators(path), fileErrorReason(err, path));
 }
 
-MemoryFiles *g_memory = nullptr;
-
-} // namespace
+int resolveForWrite(const QString &path, QString *target)
+{
+    std::string resolved;
+    const int err = rqfile::resolveForWrite(QFile::encodeName(path).toStdString(), resolved);
+    if (!err && target)
+        *target = QFile::decodeName(QByteArray::fromStdString(resolved));
+    return err;
+}
 
 MemoryFiles *setMemoryFiles(MemoryFiles *files)
 {

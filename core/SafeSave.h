@@ -27,6 +27,18 @@ enum class FolderRefuses { Fail, RewriteInPlace };
 bool saveWholeFile(const QString &path, const QByteArray &bytes, QString *error = nullptr,
                    FolderRefuses folderRefuses = FolderRefuses::Fail);
 
+// Why a file could not be written (errno, or the link refusal), in Czech,
+// the one text every save of the program and of rqtool gives. With a path,
+// ENOENT checks the folder: where it is there, it cannot be written to.
+QString fileErrorReason(int err, const QString &path = QString());
+// "Soubor … nelze uložit: reason."
+QString saveErrorText(const QString &path, int err);
+// The file a write to path reaches, links followed by the rule of
+// saveWholeFile (another user's link in a shared sticky folder refused), for
+// a writer that appends instead of replacing. 0 or the code for
+// fileErrorReason.
+int resolveForWrite(const QString &path, QString *target);
+
 // Whether a save to path would replace something: an existing name, a link
 // that leads nowhere included.
 bool nameTaken(const QString &path);

@@ -122,6 +122,24 @@ int rewriteInPlace(const std::string &name, const char *data, std::size_t size)
     return syncAndClose(fd, err);
 }
 
+// A device, FIFO or socket under the name is written into, as cp does: a
+// rename over it would put a regular file in place of /dev/full or leave a
+// FIFO's reader with nothing. A FIFO nobody reads (and a socket) refuses
+// without blocking.
+int writeInto(const std::string &name, const char *data, std::size_t size)
+{
+    const int fd = ::open(name.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    const int err = writeAll(fd, data, size);
+    if (::close(fd) != 0 && !err)
+        return errno;
+    return err;
+}
+
 } // namespace
 
 int resolveForWrite(const std::string &path, std::string &target)
@@ -190,6 +208,8 @@ int saveWhole(const std::string &path, const char *data, std::size_t size, bool 
     const bool exists = ::lstat(target.c_str(), &old) == 0;
     if (exists && S_ISDIR(old.st_mode))
         return EISDIR;
+    if (exists && !S_ISREG(old.st_mode))
+        return writeInto(target, data, size);
 
     std::string temporary;
     int fd = -1;

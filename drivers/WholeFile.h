@@ -27,7 +27,9 @@ int resolveForWrite(const std::string &path, std::string &target);
 
 // Writes the bytes to a new file beside the resolved target, syncs it and
 // renames it over the target, so the target holds either its old bytes or
-// all the new ones. An existing target keeps its mode (and, saved by root,
+// all the new ones. A target that is no regular file (a device, a FIFO) is
+// written into directly and never replaced; one that takes no writes (a
+// socket, a FIFO nobody reads) gives ENXIO. An existing target keeps its mode (and, saved by root,
 // its owner). Where the folder takes no new files but the target may be
 // written, rewriteInPlace rewrites it in place after reserving its new size.
 // 0, an errno or ForeignLink; nothing is left behind on failure.

@@ -572,9 +572,11 @@ bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, cons
     return false;
 }
 
-QString CzechCount(qsizetype n, const QString &one, const QString &few, const QString &many)
+QString ThermometerUnit(quint8 byte)
 {
-    return QString::number(n) + QLatin1Char(' ') + (n == 1 ? one : n >= 2 && n <= 4 ? few : many);
+    if (!(byte & 0x80))
+        return {};
+    return (byte & 0x01) ? QStringLiteral("°C") : QStringLiteral("dílky");
 }
 
 QString BlockPlace(int offset)

@@ -1,6 +1,7 @@
 #ifndef RQ_IMAGE_OBRAZ_H
 #define RQ_IMAGE_OBRAZ_H
 
+#include "core/Cislo.h"
 #include "dio/EepromFile.h"
 
 #include <QList>
@@ -96,8 +97,9 @@ QStringList FieldChoices(ModuleModel model, const QString &key);
 bool EncodeField(EepromBlock &block, ModuleModel model, const QString &key, const QString &value,
                  QString *error = nullptr);
 
-// A count with its Czech noun in the right form: "1 bajt", "3 bajty", "5 bajtů".
-QString CzechCount(qsizetype n, const QString &one, const QString &few, const QString &many);
+// The unit of the internal temperature by the thermometer byte: "°C",
+// "dílky" (raw counts), or empty when the thermometer is switched off.
+QString ThermometerUnit(quint8 byte);
 
 // A byte of the block as text for people: "stránka 1, adresa 5".
 QString BlockPlace(int offset);

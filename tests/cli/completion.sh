@@ -35,4 +35,8 @@ check --keep-address --adapter lan restore --k
 check rfc4180 values --csv-format r
 check --timeout --ti
 check - --address ""
+check info -ja 1 ""
+check - -ja ""
+check info -qa5 ""
+check values -jo x.csv ""
 exit $failed

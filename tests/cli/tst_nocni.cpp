@@ -1,6 +1,6 @@
-// The nightly backup script of the user guide against 32 simulated modules
-// that lose 0.5 % of their replies: it must run through, twice, and name
-// the one module changed in between.
+// The nightly backup script of the user guide against a sparse bus (8 of
+// the 32 addresses answer) whose modules lose 0.5 % of their replies: it
+// must run through, twice, and name the one module changed in between.
 #include "app/Dekl.h"
 #include "support/SimProcess.h"
 
@@ -37,7 +37,7 @@ private slots:
         SimProcess sim;
         QStringList args{QStringLiteral("--fault"), QStringLiteral("drop p=0.005"), QStringLiteral("--seed"),
                          QStringLiteral("7")};
-        for (int a = 1; a <= 32; ++a)
+        for (int a = 3; a <= 32; a += 4)
             args << QStringLiteral("--module")
                  << QStringLiteral("%1:%2:1.08").arg(a).arg(a % 3 == 0 ? 3520 : 3510);
         QVERIFY2(sim.start(args), qPrintable(sim.errorString()));
@@ -71,7 +71,7 @@ private slots:
         QCOMPARE(QDir(dir.filePath(QStringLiteral("zalohy/2026-12-06")))
                      .entryList({QStringLiteral("*.kee")})
                      .size(),
-                 32);
+                 8);
         QVERIFY(sim.setMemoryByte(7, 33, sim.memoryByte(7, 33) ^ 0x04)); // negation of DIN2
         const auto second = night(QStringLiteral("2026-12-07"), QStringLiteral("2026-12-06"));
         QVERIFY2(second.first == 0, qPrintable(second.second));

@@ -3,6 +3,7 @@
 #undef QT_NO_CAST_FROM_ASCII
 #include "app/Dekl.h"
 #include "cli/Argumenty.h"
+#include "core/Cp1250.h"
 #include "support/SimProcess.h"
 
 #include <QDir>
@@ -17,6 +18,8 @@
 #include <QUdpSocket>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 struct Run
@@ -252,8 +255,9 @@ private slots:
         const QString folder = path(QStringLiteral("fleet"));
         const Run r = rqtool({QStringLiteral("--json"), QStringLiteral("--address"), QStringLiteral("1,2,3"),
                               QStringLiteral("backup"), folder + QLatin1Char('/')});
-        QCOMPARE(r.code, 4); // one module did not answer
+        QCOMPARE(r.code, 6); // one module did not answer, the others are saved
         const QJsonObject o = r.json();
+        QCOMPARE(o.value(QStringLiteral("kind")).toString(), QStringLiteral("partial"));
         const QJsonArray saved = o.value(QStringLiteral("saved")).toArray();
         const QJsonArray failed = o.value(QStringLiteral("failed")).toArray();
         QCOMPARE(saved.size(), 2);
@@ -273,6 +277,12 @@ private slots:
             rqtool({QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("backup"), folder}).code,
             0);
         QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
+        // Standard output carries the saved files; what failed goes to standard error.
+        const Run plain = rqtool({"--address", "1-3", "backup", path("plain")});
+        QCOMPARE(plain.code, 6);
+        QCOMPARE(plain.out.count('\n'), 2);
+        QVERIFY(!plain.out.contains("neodpovídá"));
+        QVERIFY2(plain.err.contains("adresa 3: neodpovídá"), qPrintable(plain.err));
     }
 
     void restoreWritesOnlyChangedBytes()
@@ -282,7 +292,7 @@ private slots:
         image[0] = char(3);
         image[300] = char(0x5A);
         image[511] = char(0xA5);
-        const QString file = path(QStringLiteral("changed.kee"));
+        const QString file = path(QStringLiteral("RQ-3510_a7_changed.kee"));
         QVERIFY(writeFile(file, image));
         const Run r = rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("--json"),
                               QStringLiteral("restore"), file});
@@ -301,7 +311,7 @@ private slots:
     void riskyRestoreIsRefusedThenForced()
     {
         const QByteArray before = sim.memory(1);
-        const QString file = path(QStringLiteral("module7.kee"));
+        const QString file = path(QStringLiteral("RQ-3510_a7_module7.kee"));
         QByteArray other = sim.memory(7);
         other[5] = char(4);
         QVERIFY(writeFile(file, other));
@@ -342,7 +352,8 @@ private slots:
         QCOMPARE(rqtool({QStringLiteral("diff"), a, a}).code, 0);
         image[33] = char(image[33] ^ 0x04); // negation of DIN2
         QVERIFY(writeFile(b, image));
-        const Run r = rqtool({QStringLiteral("--json"), QStringLiteral("diff"), a, b});
+        const Run r = rqtool({QStringLiteral("--json"), QStringLiteral("diff"), QStringLiteral("--model"),
+                              QStringLiteral("RQ-3510"), a, b});
         QCOMPARE(r.code, 1);
         const QJsonArray changes = r.json().value(QStringLiteral("changes")).toArray();
         QCOMPARE(changes.size(), 1);
@@ -395,6 +406,21 @@ private slots:
         QCOMPARE(rows.size(), 2);
         const QJsonArray inputs = rows.at(0).toObject().value(QStringLiteral("inputs")).toArray();
         QCOMPARE(inputs.size(), 12);
+
+        // A module silent at the start is waited for as a later outage is:
+        // its cycle a line of the same shape, the failure on standard error.
+        QVERIFY(sim.addFault("module=7 drop count=1"));
+        const Run late = rqtool(
+            {"--address", "7", "--retries", "0", "--json", "values", "--count", "2", "--interval", "0"});
+        sim.clearFaults();
+        QCOMPARE(late.code, 4);
+        const QList<QByteArray> lines = late.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        const QJsonObject failed = QJsonDocument::fromJson(lines.at(0)).object();
+        const QJsonObject good = QJsonDocument::fromJson(lines.at(1)).object();
+        QCOMPARE(failed.keys(), good.keys());
+        QVERIFY(!failed.value("error").toString().isEmpty() && good.value("error").isNull());
+        QVERIFY(late.err.contains("Nepodařilo se přečíst 1 z 2 cyklů"));
         QVERIFY(!inputs.at(0).toObject().value(QStringLiteral("unit")).toString().isEmpty());
 
         const Run csv = rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("values"),
@@ -444,7 +470,7 @@ private slots:
         QCOMPARE(
             rqtool({QStringLiteral("--address"), QStringLiteral("7"), QStringLiteral("restore"), shortFile})
                 .code,
-            5);
+            3);
         QCOMPARE(sim.memory(7), before);
         QCOMPARE(rqtool({QStringLiteral("diff"), shortFile, shortFile}).code, 5);
     }
@@ -491,8 +517,16 @@ private slots:
         for (const Command *c : Commands()) {
             QVERIFY2(man.contains(QStringLiteral(".B %1").arg(c->name())), qPrintable(c->name()));
             QVERIFY2(completion.contains(c->name()), qPrintable(c->name()));
-            for (const OptionSpec &o : c->options())
+            for (const OptionSpec &o : c->options()) {
                 names << o.name;
+                // A short form is in the help and the manual page too (-o).
+                if (!o.shortName.isNull()) {
+                    QVERIFY2(CliHelpText().contains(QStringLiteral("-%1").arg(o.shortName)) ||
+                                 c->synopsis().contains(QStringLiteral("-%1|").arg(o.shortName)),
+                             qPrintable(o.name));
+                    QVERIFY2(man.contains(QStringLiteral("\\-%1").arg(o.shortName)), qPrintable(o.name));
+                }
+            }
         }
         for (const QString &n : names) {
             QVERIFY2(man.contains(QStringLiteral("\\-\\-") +
@@ -500,8 +534,9 @@ private slots:
                      qPrintable(n));
             QVERIFY2(completion.contains(QStringLiteral("--") + n), qPrintable(n));
         }
-        for (const char *section : {"PROSTŘEDÍ", "SOUBORY", "NÁVRATOVÉ KÓDY", "RQ_COM", "RQ_USB",
-                                    "RQ_VENDOR_DLL_DIR", "WINEPREFIX", "porty.ini", "130", "143"})
+        for (const char *section :
+             {"PROSTŘEDÍ", "SOUBORY", "NÁVRATOVÉ KÓDY", "RQ_COM", "RQ_USB", "RQ_VENDOR_DLL_DIR", "WINEPREFIX",
+              "porty.ini", "130", "143", "141", "6 některé moduly"})
             QVERIFY2(man.contains(QString::fromUtf8(section)), section);
     }
 
@@ -534,12 +569,12 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::addColumn<QString>("said");
         QTest::newRow("restore, SIGINT")
-            << QStringList{"restore", "--all", "-"} << int(SIGINT) << "Zápis přerušen po ";
+            << QStringList{"restore", "--all", "--yes", "-"} << int(SIGINT) << "Zápis přerušen po ";
         QTest::newRow("values --json, SIGTERM")
             << QStringList{"--json", "values", "--count", "0", "--interval", "0"} << int(SIGTERM)
-            << "Měření přerušeno po ";
+            << "Měření přerušeno";
         QTest::newRow("values, SIGHUP") << QStringList{"values", "--count", "0", "--interval", "5000"}
-                                        << int(SIGHUP) << "Měření přerušeno po ";
+                                        << int(SIGHUP) << "Měření přerušeno";
     }
     void signalsStopCleanly()
     {
@@ -580,21 +615,31 @@ private slots:
             QVERIFY(written > 0 && written < 512);
             QCOMPARE(now.left(written), image.left(written));
             QCOMPARE(now.mid(written), before.mid(written));
-            QVERIFY(writeFile(path("back.kee"), before));
-            QCOMPARE(rqtool({"--address", "7", "restore", path("back.kee"), "--all"}).code, 0);
+            QVERIFY(writeFile(path("RQ-3510_a7_back.kee"), before));
+            QCOMPARE(rqtool({"--address", "7", "restore", path("RQ-3510_a7_back.kee"), "--all"}).code, 0);
         }
         if (args.contains("--json")) {
+            // JSON Lines hold samples only; the stop is said on standard error.
             const QList<QByteArray> lines = QByteArray(out + p.readAllStandardOutput()).trimmed().split('\n');
-            const QJsonObject last = QJsonDocument::fromJson(lines.last()).object();
-            QCOMPARE(last.value("kind").toString(), QStringLiteral("interrupted"));
-            QCOMPARE(last.value("exitCode").toInt(), 128 + signal);
+            QVERIFY(QJsonDocument::fromJson(lines.last()).object().contains("inputs"));
         }
     }
 
     // The installed program and rqtool read the same settings file: with a
-    // folder the user cannot write, the one under ~/.config.
+    // folder the user cannot write, the one under ~/.config, whatever the
+    // editor wrote; one that holds no connection is an error naming it.
+    void settingsFileOfTheInstalledProgram_data()
+    {
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<int>("code");
+        QTest::newRow("Windows-1250") << "cp1250" << 0;
+        QTest::newRow("UTF-8 from a Linux editor") << "utf-8" << 0;
+        QTest::newRow("no connection in it") << "none" << 5;
+    }
     void settingsFileOfTheInstalledProgram()
     {
+        QFETCH(QString, encoding);
+        QFETCH(int, code);
         if (QStandardPaths::findExecutable("setpriv").isEmpty())
             QSKIP("setpriv is needed to run as another user");
         QTemporaryDir installed, config;
@@ -602,7 +647,13 @@ private slots:
         QVERIFY(QFile::setPermissions(installed.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner |
                                                             QFileDevice::ReadOther | QFileDevice::ExeOther));
         QVERIFY(QDir().mkpath(config.filePath("W_RQ3510")));
-        QVERIFY(writeSettings(config.filePath("W_RQ3510/W_rq3510.ini"), sim.udpPort(), 5));
+        const QString ini = config.filePath("W_RQ3510/W_rq3510.ini");
+        QVERIFY(writeSettings(ini, sim.udpPort(), 5));
+        if (encoding == "utf-8")
+            QVERIFY(writeFile(ini, FromCp1250(readFile(ini)).toUtf8()));
+        if (encoding == "none")
+            QVERIFY(writeFile(ini, "[Jiné]\r\nklíč=1\r\n"));
+        QFile::setPermissions(ini, QFile::permissions(ini) | QFileDevice::ReadOther);
         QFile::setPermissions(config.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                                  QFileDevice::ExeOther);
@@ -617,8 +668,11 @@ private slots:
         const Run r = finish(p);
         QFile::setPermissions(installed.path(),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QVERIFY2(r.code == 0, qPrintable(r.err));
-        QCOMPARE(r.json().value("model").toString(), QStringLiteral("RQ-3520"));
+        QVERIFY2(r.code == code, qPrintable(r.err));
+        if (code == 0)
+            QCOMPARE(r.json().value("model").toString(), QStringLiteral("RQ-3520"));
+        else
+            QVERIFY2(r.json().value("error").toString().contains(ini), r.out.constData());
     }
 
     // Every write is checked: a lost row or a cut result is exit 5 with a
@@ -641,6 +695,9 @@ private slots:
             << "cut.csv";
         QTest::newRow("ulimit -f 0, backup") << "ulimit -f 0; $RQ --address 1 backup x.kee"
                                              << "x.kee";
+        // Written into as cp does, never replaced by a regular file.
+        QTest::newRow("backup /dev/full") << "$RQ --address 1 backup /dev/full && test -c /dev/full"
+                                          << "";
     }
     void failedWritesAreErrors()
     {
@@ -650,6 +707,9 @@ private slots:
         QCOMPARE(r.code, 5);
         QVERIFY2(r.err.contains(QStringLiteral("selhal")) || r.err.contains(QStringLiteral("Chyba ukládání")),
                  qPrintable(r.err));
+        QVERIFY2(!r.err.contains(QStringLiteral("do standardní výstup")), qPrintable(r.err));
+        QVERIFY(QFileInfo(QStringLiteral("/dev/full")).exists() &&
+                !QFileInfo(QStringLiteral("/dev/full")).isFile());
         if (file.endsWith(".kee")) {
             QVERIFY(!QFileInfo::exists(path(file)));
             QCOMPARE(QDir(dir.path()).entryList({file + "*"}).size(), 0);
@@ -658,6 +718,42 @@ private slots:
             QVERIFY(bytes.size() > 0 && bytes.size() <= 4096);
             QVERIFY(bytes.endsWith("\r\n"));
         }
+    }
+
+    // Names of standard output work as - does, a FIFO is written into and
+    // stays one, binary never goes onto a terminal, and a reader that goes
+    // away ends rqtool quietly with 141, as SIGPIPE ends other tools.
+    void outputsThatAreNoFiles_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("file"); // must hold module 1's memory
+        QTest::newRow("backup /dev/stdout") << "$RQ --address 1 backup /dev/stdout > o1.kee" << 0 << "o1.kee";
+        QTest::newRow("backup /proc/self/fd/1")
+            << "$RQ --address 1 backup /proc/self/fd/1 > o2.kee" << 0 << "o2.kee";
+        QTest::newRow("backup into a FIFO")
+            << "rm -f p; mkfifo p; cat p > o3.kee & $RQ --address 1 backup p; r=$?; wait; test -p p && exit $r"
+            << 0 << "o3.kee";
+        QTest::newRow("backup - onto a terminal")
+            << "script -qec \"$RQ --address 1 backup -\" /dev/null > o4.txt" << 2 << "";
+        QTest::newRow("backup /dev/stdout onto a terminal")
+            << "script -qec \"$RQ --address 1 backup /dev/stdout\" /dev/null > o5.txt" << 2 << "";
+        QTest::newRow("values | head -1")
+            << "{ $RQ --address 1 values --count 0 --interval 0 2> e.txt; echo $? > rc; } | head -n 1 > /dev/null; "
+               "test -s e.txt && exit 99; exit $(cat rc)"
+            << 141 << "";
+    }
+    void outputsThatAreNoFiles()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, code);
+        QFETCH(QString, file);
+        if (line.startsWith("script") && QStandardPaths::findExecutable("script").isEmpty())
+            QSKIP("script is needed for a terminal");
+        const Run r = shell(line);
+        QVERIFY2(r.code == code, qPrintable(QString::number(r.code) + r.err));
+        if (!file.isEmpty())
+            QCOMPARE(readFile(path(file)), sim.memory(1));
     }
 
     // Each output in its own form of 1.23456 on an input with five decimals.
@@ -694,6 +790,10 @@ private slots:
             << 2 << 512 << QStringList{"--keep-address", "--dry-run"} << "neodpovídá modelu RQ-3510";
         QTest::newRow("2 MB") << 1 << 2 * 1024 * 1024 << QStringList{"--keep-address"} << "2097152 bajtů";
         QTest::newRow("other address") << 7 << 512 << QStringList{} << "--keep-address";
+        QTest::newRow("model unknown: no name, no --model")
+            << 1 << 512 << QStringList{} << "Model souboru není známý";
+        QTest::newRow("--model of another") << 1 << 512 << QStringList{"--model", "RQ-3520"}
+                                            << "podle --model zálohou modelu RQ-3520, připojen je RQ-3510";
     }
     void refusalNamesTheReason()
     {
@@ -733,6 +833,24 @@ private slots:
         QTest::newRow("serial device")
             << QStringList{"--adapter", "com", "--com", "9", "info"} << 4 << "/nonexistent/ttyRQ";
         QTest::newRow("converter refuses") << QStringList{"--udp-port", "1", "info"} << 4 << "LAN konvertor";
+        QTest::newRow("--csv with --json")
+            << QStringList{"--address", "1", "values", "--csv"} << 2 << "--csv";
+        QTest::newRow("get --list with a field") << QStringList{"get", "--list", "ain0"} << 2 << "ain0";
+        QTest::newRow("--ip empty") << QStringList{"--ip", "", "info"} << 2 << "--ip";
+        QTest::newRow("diff - -") << QStringList{"diff", "-", "-"} << 2 << "Standardní vstup";
+        QTest::newRow("a list to -") << QStringList{"-a", "2,1", "backup", "-"} << 2 << "2,1";
+        QTest::newRow("restore of 511 bytes")
+            << QStringList{"-a", "7", "restore", "b511.kee"} << 3 << "511 bajtů";
+        QTest::newRow("restore of 1024 bytes")
+            << QStringList{"-a", "7", "restore", "b1024.kee"} << 3 << "1024 bajtů";
+        QTest::newRow("appending to CSV of another form")
+            << QStringList{"-a", "1", "values", "--csv-format", "rfc4180", "--output", "excel.csv"} << 2
+            << "jiného tvaru";
+        QTest::newRow("another user's link in a shared folder")
+            << QStringList{"-a", "1", "values", "--output", "shared/values.csv"} << 5
+            << "odkaz jiného uživatele";
+        QTest::newRow("backup through it")
+            << QStringList{"-a", "1", "backup", "shared/values.csv"} << 5 << "odkaz jiného uživatele";
     }
     void exitCodesSayWhatWentWrong()
     {
@@ -740,6 +858,15 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, said);
         QVERIFY(writeFile(path("garbage.ini"), QByteArray("\x01\x02 no settings\n")));
+        QVERIFY(writeFile(path("b511.kee"), QByteArray(511, '\0')));
+        QVERIFY(writeFile(path("b1024.kee"), sim.memory(7) + QByteArray(512, '\0')));
+        QVERIFY(writeFile(path("excel.csv"), QByteArray("\xC4\x8C"
+                                                        "as;Adresa;Vstup 0 [V]\r\n")));
+        QVERIFY(writeFile(path("victim.csv"), "theirs\n"));
+        QDir(dir.path()).mkdir("shared");
+        QVERIFY(chmod(QFile::encodeName(path("shared")).constData(), 01777) == 0);
+        QFile::link("../victim.csv", path("shared/values.csv"));
+        QVERIFY(lchown(QFile::encodeName(path("shared/values.csv")).constData(), 65533, 65533) == 0);
         qputenv("RQ_COM9", "/nonexistent/ttyRQ");
         QProcess p;
         p.setWorkingDirectory(dir.path());
@@ -751,8 +878,10 @@ private slots:
         QVERIFY2(o.value("error").toString().contains(said), r.out.constData());
         QCOMPARE(o.value("exitCode").toInt(), code);
         QCOMPARE(o.value("kind").toString(), QString::fromLatin1(code == 2   ? "usage"
+                                                                 : code == 3 ? "refused"
                                                                  : code == 4 ? "communication"
                                                                              : "file"));
+        QCOMPARE(readFile(path("victim.csv")), QByteArray("theirs\n"));
     }
 
     // With several addresses the argument is a folder, made when missing; a
@@ -771,6 +900,7 @@ private slots:
         QCOMPARE(mute.code, 4);
         QVERIFY2(mute.json().value("error").toString().contains("LAN konvertor"), mute.out.constData());
         QVERIFY(!mute.json().contains("failed"));
+        QVERIFY(!QFileInfo::exists(path("mute")));
 
         if (QStandardPaths::findExecutable("setpriv").isEmpty())
             QSKIP("setpriv is needed to run as another user");
@@ -846,6 +976,9 @@ private slots:
         QTest::newRow("slow reply, --timeout")
             << "module=7 cmd=200 delay=500 count=1" << QStringList{"--timeout", "1500", "--retries", "0"} << 0
             << 1;
+        QTest::newRow("slow reply, --udp-timeout after --timeout")
+            << "module=7 cmd=200 delay=500 count=1"
+            << QStringList{"--timeout", "100", "--udp-timeout", "1500", "--retries", "0"} << 0 << 1;
         QTest::newRow("slow reply, short --timeout")
             << "module=7 cmd=200 delay=500" << QStringList{"--timeout", "100", "--retries", "1"} << 4 << 0;
     }
@@ -856,10 +989,11 @@ private slots:
         QFETCH(int, code);
         QFETCH(int, writesAt5);
         const QByteArray image = sim.memory(7);
-        QVERIFY(writeFile(path("same.kee"), image));
+        QVERIFY(writeFile(path("RQ-3510_a7_same.kee"), image));
         QVERIFY(sim.addFault(fault));
         const Run r = rqtool(
-            QStringList{"--address", "7", "--verbose", "restore", "--all", path("same.kee")} + options);
+            QStringList{"--address", "7", "--verbose", "restore", "--all", path("RQ-3510_a7_same.kee")} +
+            options);
         sim.clearFaults();
         QCOMPARE(r.code, code);
         QCOMPARE(int(r.err.count(QStringLiteral("příkaz 103/0  odesláno 00 05 05"))), writesAt5);
@@ -874,7 +1008,209 @@ private slots:
         QCOMPARE(out.out, sim.memory(7));
         QVERIFY(writeFile(path("b.kee"), out.out));
         QCOMPARE(rqtool({"diff", "-", path("b.kee")}, out.out).code, 0);
-        QCOMPARE(rqtool({"--address", "7", "restore", "-"}, out.out).code, 0);
+        QCOMPARE(rqtool({"--address", "7", "restore", "-"}, out.out).code, 3); // whose backup?
+        QCOMPARE(rqtool({"--address", "7", "restore", "-", "--model", "RQ-3510"}, out.out).code, 0);
+    }
+
+    // A backup's model comes from rqtool's file name, --model or the module;
+    // without one, and between two models, the bytes are compared by offset.
+    void diffKnowsTheModelOrSaysSo_data()
+    {
+        QTest::addColumn<int>("first");  // module whose memory the first file holds
+        QTest::addColumn<QString>("a");  // its name
+        QTest::addColumn<int>("second"); // ... and the second (byte 40 changed)
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("model"); // empty: compared by bytes
+        QTest::addColumn<QString>("said");  // on standard error
+        QTest::newRow("two RQ-3520 backups, equal")
+            << 5 << "RQ-3520_a5_2026-12-06.kee" << 5 << "" << QStringList{} << 0 << "RQ-3520"
+            << "(model RQ-3520)";
+        QTest::newRow("two RQ-3520 backups, changed")
+            << 5 << "RQ-3520_a5_2026-12-06.kee" << 5 << "RQ-3520_a5_2026-12-07.kee" << QStringList{} << 1
+            << "RQ-3520"
+            << "";
+        QTest::newRow("RQ-3510 against RQ-3530") << 7 << "RQ-3510_a7_2026-12-06.kee" << 2
+                                                 << "RQ-3530_a2_2026-12-06.kee" << QStringList{} << 1 << ""
+                                                 << "pole různých modelů se neporovnávají";
+        QTest::newRow("no model") << 5 << "a5.kee" << 5 << "b5.kee" << QStringList{} << 1 << ""
+                                  << "Model souborů není známý";
+        QTest::newRow("--model") << 5 << "a5.kee" << 5 << "b5.kee" << QStringList{"--model", "RQ-3520"} << 1
+                                 << "RQ-3520"
+                                 << "";
+        QTest::newRow("one side named")
+            << 5 << "RQ-3520_a5_2026-12-06.kee" << 5 << "-" << QStringList{} << 1 << "RQ-3520"
+            << "";
+    }
+    void diffKnowsTheModelOrSaysSo()
+    {
+        QFETCH(int, first);
+        QFETCH(QString, a);
+        QFETCH(int, second);
+        QFETCH(QString, b);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, model);
+        QFETCH(QString, said);
+        QVERIFY(writeFile(path(a), sim.memory(first)));
+        QByteArray other = sim.memory(second);
+        other[40] = char(other[40] ^ 0x01);
+        if (!b.isEmpty() && b != "-")
+            QVERIFY(writeFile(path(b), other));
+        const Run r = rqtool(QStringList{"--json", "diff", path(a),
+                                         b.isEmpty() ? path(a)
+                                         : b == "-"  ? b
+                                                     : path(b)} +
+                                 options,
+                             other);
+        QCOMPARE(r.code, code);
+        const QJsonObject o = r.json();
+        QCOMPARE(o.value("model").toString(), model);
+        QVERIFY2(r.err.contains(said), qPrintable(r.err));
+        if (model.isEmpty() && code == 1)
+            QVERIFY(o.value("changes").toArray().at(0).toObject().contains("offset"));
+    }
+
+    // A write cut short says how far it got, in text and JSON; set says
+    // which fields went in whole.
+    void writeCutShortSaysHowFar_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("written");
+        QTest::addColumn<QString>("said");
+        const QStringList restore{"restore", "--all", "RQ-3510_a7_same.kee"};
+        QTest::newRow("module stops answering") << "module=7 cmd=103 mem=200 drop" << restore << 200
+                                                << "Modul je zapsán jen zčásti: 200 z 512 bajtů";
+        QTest::newRow("module refuses") << "module=7 cmd=103 mem=100 error=3" << restore << 100
+                                        << "Modul je zapsán jen zčásti: 100 z 512 bajtů";
+        QTest::newRow("read-back differs") << "module=7 mem=50 readback=0x55" << restore << 50
+                                           << "Modul je zapsán jen zčásti: 50 z 512 bajtů";
+        QTest::newRow("set, second field fails")
+            << "module=7 cmd=103 mem=4 drop" << QStringList{"set", "ain3=1", "ain4=1"} << 1
+            << "Zapsána celá pole: ain3.";
+    }
+    void writeCutShortSaysHowFar()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, args);
+        QFETCH(int, written);
+        QFETCH(QString, said);
+        const QByteArray image = sim.memory(7);
+        QVERIFY(sim.setMemoryByte(7, 3, 0));
+        QVERIFY(sim.setMemoryByte(7, 4, 0));
+        QVERIFY(writeFile(path("RQ-3510_a7_same.kee"), sim.memory(7)));
+        QVERIFY(sim.addFault(fault));
+        const Run r = rqtool(QStringList{"--address", "7", "--retries", "0", "--json"} + args);
+        sim.clearFaults();
+        QCOMPARE(r.code, 4);
+        QCOMPARE(r.json().value("written").toInt(), written);
+        QVERIFY2(r.json().value("error").toString().contains(said), r.out.constData());
+        QVERIFY(writeFile(path("RQ-3510_a7_same.kee"), image));
+        QCOMPARE(rqtool({"--address", "7", "restore", "--all", path("RQ-3510_a7_same.kee")}).code, 0);
+    }
+
+    // set of the address or rate asks as a restore does; --dry-run shows it.
+    void setOfAddressOrRateIsGuarded_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("changes");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("address") << QStringList{"address=18"} << 3 << false << "Adresa modulu: 7 → 18";
+        QTest::newRow("baud") << QStringList{"baud=19200"} << 3 << false << "19200 Bd";
+        QTest::newRow("address, --dry-run")
+            << QStringList{"address=18", "--dry-run"} << 3 << false << "Adresa modulu: 7 → 18";
+        QTest::newRow("address, --dry-run --yes")
+            << QStringList{"address=18", "--dry-run", "--yes"} << 0 << false << "k zápisu 1 bajt,";
+        QTest::newRow("address, --yes")
+            << QStringList{"address=18", "--yes"} << 0 << true << "Zapsáno a ověřeno 1 bajt.";
+        QTest::newRow("two bytes") << QStringList{"ain3=2", "ain4=2"} << 0 << true
+                                   << "Zapsáno a ověřeno 2 bajty.";
+    }
+    void setOfAddressOrRateIsGuarded()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(bool, changes);
+        QFETCH(QString, said);
+        QVERIFY(sim.setMemoryByte(7, 3, 0));
+        QVERIFY(sim.setMemoryByte(7, 4, 0));
+        const QByteArray before = sim.memory(7);
+        const Run r = rqtool(QStringList{"--address", "7", "set"} + args);
+        QCOMPARE(r.code, code);
+        QVERIFY2(QString::fromUtf8(r.out + r.err.toUtf8()).contains(said), qPrintable(r.out + r.err));
+        QCOMPARE(sim.memory(7) != before, changes);
+        QVERIFY(sim.setMemoryByte(7, 63, 7));
+    }
+
+    // A list or range of addresses means a folder, one address a file, and
+    // - takes one module, whatever the list expands to.
+    void backupShapeFollowsTheAddressOption_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("folder");
+        QTest::newRow("range of one") << "1-1"
+                                      << "s1" << 0 << true;
+        QTest::newRow("list of one twice") << "1,1"
+                                           << "s2" << 0 << true;
+        QTest::newRow("list with a trailing comma") << "1,"
+                                                    << "s3" << 0 << true;
+        QTest::newRow("one address") << "1"
+                                     << "s4" << 0 << false;
+    }
+    void backupShapeFollowsTheAddressOption()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, target);
+        QFETCH(int, code);
+        QFETCH(bool, folder);
+        const Run r = rqtool({"-a", address, "backup", path(target)});
+        QVERIFY2(r.code == code, qPrintable(r.err));
+        QCOMPARE(QFileInfo(path(target)).isDir(), folder);
+    }
+
+    // values shows what the module has: its model's inputs, the internal
+    // temperature with its unit or nothing while off, JSON Lines of one
+    // shape whatever failed.
+    void valuesAsTheModuleHasThem_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("thermometer");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("absent");
+        QTest::newRow("RQ-3530: six inputs") << 2 << 0x81 << QStringList{"--csv"} << "Vstup 5"
+                                             << "Vstup 6";
+        QTest::newRow("°C") << 1 << 0x81 << QStringList{"--csv"} << "Interní teplota [°C]"
+                            << "";
+        QTest::newRow("counts") << 1 << 0x80 << QStringList{"--csv"} << "Interní teplota [dílky]"
+                                << "";
+        QTest::newRow("off, JSON") << 1 << 0x01 << QStringList{"--json"} << "\"temperature\":null"
+                                   << "\"temperature\":0";
+        QTest::newRow("off, plain") << 1 << 0x00 << QStringList{} << "teplota vypnuta"
+                                    << "teplota 0";
+        QTest::newRow("JSON decimals") << 1 << 0x81 << QStringList{"--json"} << "\"decimals\":"
+                                       << "";
+    }
+    void valuesAsTheModuleHasThem()
+    {
+        QFETCH(int, address);
+        QFETCH(int, thermometer);
+        QFETCH(QStringList, args);
+        QFETCH(QString, shown);
+        QFETCH(QString, absent);
+        const int before = sim.memoryByte(address, 31);
+        QVERIFY(sim.setMemoryByte(address, 31, thermometer));
+        const Run r = rqtool(QStringList{"--address", QString::number(address), "values"} + args);
+        QVERIFY(sim.setMemoryByte(address, 31, before));
+        QCOMPARE(r.code, 0);
+        const QString out = QString::fromUtf8(r.out);
+        QVERIFY2(out.contains(shown), qPrintable(out));
+        QVERIFY2(absent.isEmpty() || !out.contains(absent), qPrintable(out));
     }
 
     // Status bits by the status dialog's names; outputs decimal unless 0x.

@@ -11,6 +11,28 @@ class TestCislo : public QObject
     Q_OBJECT
 
 private slots:
+    // Czech counts in the nominative.
+    void czechCount_data()
+    {
+        QTest::addColumn<qint64>("n");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << qint64(0) << QStringLiteral("0 bajtů");
+        QTest::newRow("1") << qint64(1) << QStringLiteral("1 bajt");
+        QTest::newRow("2") << qint64(2) << QStringLiteral("2 bajty");
+        QTest::newRow("4") << qint64(4) << QStringLiteral("4 bajty");
+        QTest::newRow("5") << qint64(5) << QStringLiteral("5 bajtů");
+        QTest::newRow("22 (whole number decides, not its last digit)")
+            << qint64(22) << QStringLiteral("22 bajtů");
+        QTest::newRow("512") << qint64(512) << QStringLiteral("512 bajtů");
+    }
+    void czechCount()
+    {
+        QFETCH(qint64, n);
+        QFETCH(QString, text);
+        QCOMPARE(CzechCount(n, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů")),
+                 text);
+    }
+
     void parseDecimalText_data()
     {
         QTest::addColumn<QString>("locale");

@@ -6,7 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QByteArray pattern(int size, int seed)
@@ -204,6 +207,79 @@ private slots:
             QVERIFY2(error.contains(QStringLiteral("odkaz jiného uživatele")), qPrintable(error));
         // Nothing left beside: the same names, and the new file where one was made.
         QCOMPARE(names().size(), before.size() + int(followed && !existed));
+    }
+
+    // A save names the real reason, the same text for every save; a save
+    // into /proc gets ENOENT from the kernel though /proc is there.
+    void reasonsSayWhatHappened_data()
+    {
+        QTest::addColumn<int>("err");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("permission") << EACCES << QString() << QStringLiteral("chybí oprávnění k zápisu");
+        QTest::newRow("read-only file system")
+            << EROFS << QString() << QStringLiteral("disk je jen pro čtení");
+        QTest::newRow("full disk") << ENOSPC << QString() << QStringLiteral("na disku není dost místa");
+        QTest::newRow("missing folder")
+            << ENOENT << QStringLiteral("/nonexistent-rq/a.png") << QStringLiteral("složka neexistuje");
+        QTest::newRow("folder there, /proc") << ENOENT << QStringLiteral("/proc/trend.png")
+                                             << QStringLiteral("do složky /proc nelze zapisovat");
+        QTest::newRow("FIFO nobody reads") << ENXIO << QString() << QStringLiteral("roura nepřijímá data");
+    }
+    void reasonsSayWhatHappened()
+    {
+        QFETCH(int, err);
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        QCOMPARE(rq::fileErrorReason(err, path), reason);
+        QVERIFY(rq::saveErrorText(path, err).endsWith(QStringLiteral(": ") + reason + u'.'));
+        if (path.startsWith(QLatin1String("/proc"))) {
+            QString error;
+            QVERIFY(!rq::saveWholeFile(path, "x", &error));
+            QCOMPARE(error, rq::saveErrorText(path, err));
+        }
+    }
+
+    // What is no regular file is written into, never renamed over: a
+    // FIFO's reader gets the bytes, a device stays a device and /dev/full
+    // says the disk is full.
+    void nonRegularTargetsAreWrittenInto_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason"); // empty: saved
+        QTest::newRow("FIFO with a reader") << QStringLiteral("fifo") << QString();
+        QTest::newRow("FIFO nobody reads") << QStringLiteral("lonely fifo") << QStringLiteral("nepřijímá");
+        QTest::newRow("/dev/null") << QStringLiteral("/dev/null") << QString();
+        QTest::newRow("/dev/full") << QStringLiteral("/dev/full") << QStringLiteral("není dost místa");
+    }
+    void nonRegularTargetsAreWrittenInto()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString dir = newFolder();
+        QString target = kind;
+        int reader = -1;
+        if (kind.endsWith(QLatin1String("fifo"))) {
+            target = dir + QStringLiteral("/pipe");
+            QCOMPARE(mkfifo(QFile::encodeName(target).constData(), 0600), 0);
+            if (kind == QLatin1String("fifo"))
+                reader = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_NONBLOCK);
+        }
+        QString error;
+        const QByteArray bytes = pattern(512, 9);
+        QCOMPARE(rq::saveWholeFile(target, bytes, &error), reason.isEmpty());
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        struct stat st = {};
+        QCOMPARE(lstat(QFile::encodeName(target).constData(), &st), 0);
+        QVERIFY(!S_ISREG(st.st_mode));
+        if (reader >= 0) {
+            QByteArray got(1024, '\0');
+            const ssize_t n = ::read(reader, got.data(), std::size_t(got.size()));
+            ::close(reader);
+            QCOMPARE(got.left(int(n)), bytes);
+        }
+        if (!kind.startsWith(u'/'))
+            QCOMPARE(FilesIn(dir).size(), 1);
     }
 
     // Files planted under names a save could use for its new file neither

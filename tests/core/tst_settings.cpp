@@ -263,6 +263,46 @@ private slots:
         QTEST(IniFile(path()).toBytes(), "written");
     }
 
+    // What an editor wrote is read: UTF-8 (with or without its byte order
+    // mark) as UTF-8, anything else as Windows-1250; a save writes the whole
+    // file in Windows-1250, or nothing where a character has no form there.
+    void editorsEncodingRead_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("saved");
+        const QByteArray text = QString::fromUtf8("; poznámka\n[Připojení]\nRozhraní=RQ-4638\nAdresa=7\n"
+                                                  "Rychlost=19200\n[COMx]\nČíslo portu=4\n[RQ-4638]\n"
+                                                  "IP adresa=10.0.0.9\nUDP port=7000\nUDP timeout=300\n"
+                                                  "[Jiné]\nklíč=hodnota\n")
+                                    .toUtf8();
+        QTest::newRow("Windows-1250") << FullFile << true;
+        QTest::newRow("UTF-8") << text << true;
+        QTest::newRow("UTF-8 with byte order mark") << QByteArray("\xEF\xBB\xBF") + text << true;
+        QTest::newRow("UTF-8, a character Windows-1250 lacks")
+            << text + QString::fromUtf8("; hotovo ✓\n").toUtf8() << false;
+    }
+    void editorsEncodingRead()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, saved);
+        writeFile(path(), file);
+        TData d;
+        SetDefaults(&d);
+        QVERIFY(LoadSettings(&d, path()));
+        QCOMPARE(d.adapterKind, 4);
+        QCOMPARE(d.ipAddress, QStringLiteral("10.0.0.9"));
+        QCOMPARE(d.comPort, 4);
+        QString error;
+        QCOMPARE(SaveSettings(&d, path(), &error), saved);
+        if (saved) {
+            QCOMPARE(readFile(path()), FullFile);
+        } else {
+            QCOMPARE(readFile(path()), file);
+            QVERIFY2(error.contains(QStringLiteral("Windows-1250")) && error.contains(QStringLiteral("✓")),
+                     qPrintable(error));
+        }
+    }
+
     void charactersOutsideTheCodePage()
     {
         QCOMPARE(ToCp1250(QString::fromUtf8("Žluťoučký kůň €\u2122\u2123\u00C5\u00A0")),
