@@ -83,7 +83,9 @@ QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QStrin
         }
     }
     if (fileSize != EepromFileSize)
-        risks << QStringLiteral("Soubor má %1 bajtů, ne %2.").arg(fileSize).arg(EepromFileSize);
+        risks << QStringLiteral("Soubor má %1, ne %2.")
+                     .arg(CzechCount(fileSize, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů")))
+                     .arg(EepromFileSize);
     return risks;
 }
 

@@ -330,7 +330,10 @@ void TFormPorovnani::refresh()
     for (const Side &s : m_sides)
         if (s.size != EepromFileSize)
             text +=
-                QStringLiteral(" Soubor %1 má %2 bajtů, ne %3.").arg(s.title).arg(s.size).arg(EepromFileSize);
+                QStringLiteral(" Soubor %1 má %2, ne %3.")
+                    .arg(s.title,
+                         CzechCount(s.size, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů")))
+                    .arg(EepromFileSize);
     setStatusText(text);
 }
 

@@ -414,10 +414,10 @@ private slots:
             {"--address", "7", "--retries", "0", "--json", "values", "--count", "2", "--interval", "0"});
         sim.clearFaults();
         QCOMPARE(late.code, 4);
-        const QList<QByteArray> lines = late.out.trimmed().split('\n');
-        QCOMPARE(lines.size(), 2);
-        const QJsonObject failed = QJsonDocument::fromJson(lines.at(0)).object();
-        const QJsonObject good = QJsonDocument::fromJson(lines.at(1)).object();
+        const QList<QByteArray> samples = late.out.trimmed().split('\n');
+        QCOMPARE(samples.size(), 2);
+        const QJsonObject failed = QJsonDocument::fromJson(samples.at(0)).object();
+        const QJsonObject good = QJsonDocument::fromJson(samples.at(1)).object();
         QCOMPARE(failed.keys(), good.keys());
         QVERIFY(!failed.value("error").toString().isEmpty() && good.value("error").isNull());
         QVERIFY(late.err.contains("Nepodařilo se přečíst 1 z 2 cyklů"));
@@ -1080,7 +1080,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("written");
         QTest::addColumn<QString>("said");
-        const QStringList restore{"restore", "--all", "RQ-3510_a7_same.kee"};
+        const QStringList restore{"restore", "--all", path("RQ-3510_a7_same.kee")};
         QTest::newRow("module stops answering") << "module=7 cmd=103 mem=200 drop" << restore << 200
                                                 << "Modul je zapsán jen zčásti: 200 z 512 bajtů";
         QTest::newRow("module refuses") << "module=7 cmd=103 mem=100 error=3" << restore << 100
