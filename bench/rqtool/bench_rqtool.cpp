@@ -110,7 +110,7 @@ int main(int argc, char *argv[])
         QByteArray image = sim.memory(1);
         for (int offset : {100, 150, 200, 300, 500})
             image[offset] = char(image[offset] ^ 0x11);
-        const QString file = dir.filePath(QStringLiteral("image.kee"));
+        const QString file = dir.filePath(QStringLiteral("RQ-3510_a1_image.kee")); // its model by name
         QFile f(file);
         if (!f.open(QIODevice::WriteOnly) || f.write(image) != image.size())
             return 1;

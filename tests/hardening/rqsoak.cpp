@@ -428,7 +428,8 @@ private:
             std::fprintf(stderr, "rqsoak: WRONG rqtool reported success with %lld of 3 modules saved\n",
                          static_cast<long long>(saved.size()));
         }
-        if (r.code != 0 && r.code != 4 && r.finished)
+        // 6: some modules did not answer, the others are saved.
+        if (r.code != 0 && r.code != 4 && r.code != 6 && r.finished)
             std::fprintf(stderr, "rqsoak: rqtool backup ended with %d: %s\n", r.code, qPrintable(r.err));
         for (const QJsonValue &v : failed)
             if (v.toObject().value(QStringLiteral("error")).toString().trimmed().isEmpty())
