@@ -84,7 +84,8 @@ QStringList RestoreRisks(const EepromBlock &block, qint64 fileSize, const QStrin
     }
     if (fileSize != EepromFileSize)
         risks << QStringLiteral("Soubor má %1, ne %2.")
-                     .arg(CzechCount(fileSize, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů")))
+                     .arg(CzechCount(fileSize, QStringLiteral("bajt"), QStringLiteral("bajty"),
+                                     QStringLiteral("bajtů")))
                      .arg(EepromFileSize);
     return risks;
 }

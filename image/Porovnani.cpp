@@ -329,11 +329,10 @@ void TFormPorovnani::refresh()
         changes.isEmpty() ? QStringLiteral(" Konfigurace se shodují.") : differText(changes.size());
     for (const Side &s : m_sides)
         if (s.size != EepromFileSize)
-            text +=
-                QStringLiteral(" Soubor %1 má %2, ne %3.")
-                    .arg(s.title,
-                         CzechCount(s.size, QStringLiteral("bajt"), QStringLiteral("bajty"), QStringLiteral("bajtů")))
-                    .arg(EepromFileSize);
+            text += QStringLiteral(" Soubor %1 má %2, ne %3.")
+                        .arg(s.title, CzechCount(s.size, QStringLiteral("bajt"), QStringLiteral("bajty"),
+                                                 QStringLiteral("bajtů")))
+                        .arg(EepromFileSize);
     setStatusText(text);
 }
 
