@@ -104,7 +104,7 @@ xdotool key ctrl+Tab
 diag=$(xdotool search --onlyvisible --name '^Diagnostika spojen.*$' | head -1)
 open_item alt+o 3
 stat=$(timeout 10 xdotool search --sync --onlyvisible --name '^Status registr$' | head -1)
-xdotool windowmove "$stat" 1000 700
+xdotool windowmove "$stat" 1270 790
 shot 'Diagnostika spojení' diagnostika2 0.5
 xdotool windowfocus --sync "$stat"; close_dialog
 xdotool windowfocus --sync "$diag"; close_dialog
