@@ -37,26 +37,33 @@ int rq::execModal(QDialog &dialog)
 
 namespace {
 QString runFileDialog(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
-                      QFileDialog::AcceptMode mode, QFileDialog::Options options)
+                      QFileDialog::AcceptMode mode, QFileDialog::Options options, const QString &kind)
 {
-    QFileDialog dialog(parent, caption, preset, filter);
+    QFileDialog dialog(parent, caption, kind.isEmpty() ? preset : rq::FolderMemory::startPath(kind, preset),
+                       filter);
     dialog.setOptions(options);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    return rq::execModal(dialog) == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+    if (rq::execModal(dialog) != QDialog::Accepted)
+        return {};
+    if (kind.isEmpty())
+        return dialog.selectedFiles().value(0);
+    const QString chosen = rq::FolderMemory::resolve(kind, dialog.selectedFiles().value(0));
+    rq::FolderMemory::remember(kind, chosen);
+    return chosen;
 }
 } // namespace
 
 QString rq::openFileName(QWidget *parent, const QString &caption, const QString &preset,
-                         const QString &filter)
+                         const QString &filter, const QString &folderKind)
 {
-    return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptOpen, {});
+    return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptOpen, {}, folderKind);
 }
 
 QString rq::saveFileName(QWidget *parent, const QString &caption, const QString &preset,
-                         const QString &filter, QFileDialog::Options options)
+                         const QString &filter, QFileDialog::Options options, const QString &folderKind)
 {
-    return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptSave, options);
+    return runFileDialog(parent, caption, preset, filter, QFileDialog::AcceptSave, options, folderKind);
 }
 
 rq::AskHook rq::setAskHook(AskHook hook)

@@ -1,6 +1,8 @@
 #ifndef RQ_APP_OTAZKA_H
 #define RQ_APP_OTAZKA_H
 
+#include "core/Slozky.h"
+
 #include <QFileDialog>
 #include <QString>
 
@@ -30,9 +32,13 @@ AskHook setAskHook(AskHook hook);
 int execModal(QDialog &dialog);
 
 // The file dialogs of the program, run as execModal does. "" when cancelled.
-QString openFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter);
+// With a kind of file (rq::FolderKind) the dialog starts in the folder last
+// used for that kind (FolderMemory::startPath), a name returned without a
+// folder lies there, and the folder chosen is remembered.
+QString openFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
+                     const QString &folderKind = {});
 QString saveFileName(QWidget *parent, const QString &caption, const QString &preset, const QString &filter,
-                     QFileDialog::Options options = {});
+                     QFileDialog::Options options = {}, const QString &folderKind = {});
 
 } // namespace rq
 

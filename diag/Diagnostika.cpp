@@ -5,6 +5,8 @@
 #include "app/Otazka.h"
 #include "app/StatusBar.h"
 #include "core/Cislo.h"
+#include "core/Csv.h"
+#include "core/Format.h"
 #include "core/SafeSave.h"
 #include "diag/LinkCheck.h"
 #include "diag/LinkStats.h"
@@ -46,7 +48,7 @@ namespace {
 
 QString ms(quint32 us)
 {
-    return QLocale().toString(us / 1000.0, 'f', us < 10000 ? 2 : 1);
+    return rq::fmt::decimal(us / 1000.0, us < 10000 ? 2 : 1);
 }
 
 QString hexBytes(const std::array<quint8, 5> &d)
@@ -64,7 +66,7 @@ QString binLabel(const LinkHistogramBin &bin)
         return QStringLiteral("víc");
     if (bin.toUs >= 1000)
         return QString::number(bin.toUs / 1000);
-    return QLocale().toString(bin.toUs / 1000.0, 'f', 1);
+    return rq::fmt::decimal(bin.toUs / 1000.0, 1);
 }
 
 QTableWidget *table(QWidget *parent, const char *name, const QStringList &headers)
@@ -251,6 +253,11 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     auto *checks = new QWidget(PageControl1);
     CheckButton = new QPushButton(QStringLiteral("Zkontrolovat spojení"), checks);
     CheckButton->setObjectName(QStringLiteral("CheckButton"));
+    CheckReasonLabel = new QLabel(checks);
+    CheckReasonLabel->setObjectName(QStringLiteral("CheckReasonLabel"));
+    CheckReasonLabel->setTextFormat(Qt::PlainText);
+    CheckReasonLabel->setWordWrap(true);
+    CheckReasonLabel->setVisible(false);
     CheckAddressEdit = new QLineEdit(checks);
     CheckAddressEdit->setObjectName(QStringLiteral("CheckAddressEdit"));
     CheckAddressEdit->setMaximumWidth(60);
@@ -291,6 +298,7 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     checkTop->addWidget(new QLabel(QStringLiteral("Rychlost"), checks));
     checkTop->addWidget(CheckBaudComboBox);
     checkTop->addWidget(CheckButton);
+    checkTop->addWidget(CheckReasonLabel, 1);
     checkTop->addStretch();
     checkLayout->addLayout(checkTop);
     checkLayout->addWidget(CheckTable, 3);
@@ -323,10 +331,17 @@ TFormDiagnostika::TFormDiagnostika(QWidget *parent) : QDialog(parent)
     connect(AssignButton, &QPushButton::clicked, this, &TFormDiagnostika::AssignButtonClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
 
+    // No button is the default: an Enter meant for a field or a file dialog
+    // must never wipe the counters or start anything.
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
     chooseFile = [this]() -> std::optional<QString> {
         const QString path =
             rq::saveFileName(this, QStringLiteral("Export transakcí"), QStringLiteral("transakce.csv"),
-                             QStringLiteral("Soubory CSV (*.csv)"));
+                             QStringLiteral("Soubory CSV (*.csv)"), {}, rq::FolderKind::LinkLog);
         if (path.isEmpty())
             return std::nullopt;
         return path;
@@ -367,21 +382,22 @@ void TFormDiagnostika::updateCheckButton()
                   "Kontrolu nelze spustit, dokud je otevřen jiný dialog: posílá dotazy po jeho "
                   "připojení a může přitom změnit komunikační rychlost. Zavřete nejdříve ten dialog.")
             : QString());
+    // A greyed button alone does not say why; a tooltip needs the pointer resting on it.
+    CheckReasonLabel->setText(m_otherDialogOpen ? CheckWaitsText : QString());
+    CheckReasonLabel->setVisible(m_otherDialogOpen);
 }
 
 void TFormDiagnostika::Timer1Timer()
 {
     const LinkStats &s = LinkStats::instance();
-    const QLocale locale;
     SinceLabel->setText(
         (s.restartedByUser() ? QStringLiteral("Od vynulování: %1") : QStringLiteral("Od připojení: %1"))
-            .arg(locale.toString(QDateTime::fromMSecsSinceEpoch(s.since()), QLocale::ShortFormat)));
+            .arg(rq::fmt::dateTime(QDateTime::fromMSecsSinceEpoch(s.since()))));
     TransactionsLabel->setText(QStringLiteral("Transakcí: %1").arg(s.transactions()));
     const double share = s.transactions()
                              ? 100.0 * static_cast<double>(s.errors()) / static_cast<double>(s.transactions())
                              : 0.0;
-    ErrorsLabel->setText(
-        QStringLiteral("Chyb: %1 (%2 %)").arg(s.errors()).arg(locale.toString(share, 'f', 1)));
+    ErrorsLabel->setText(QStringLiteral("Chyb: %1 (%2)").arg(s.errors()).arg(rq::fmt::percent(share, 1)));
     ReplyTimesLabel->setText(
         s.replies()
             ? QStringLiteral("Doba odpovědi [ms]: min %1, medián %2, 95 % %3, max %4")
@@ -424,11 +440,13 @@ void TFormDiagnostika::Timer1Timer()
         axis->append(QStringLiteral("0"), 0);
         quint64 power = 1;
         for (int k = 1; k <= decades; ++k, power *= 10)
-            axis->append(QLocale().toString(power), k);
+            axis->append(rq::fmt::count(power), k);
         axis->setRange(0, decades);
     } else if (auto *linear = qobject_cast<QValueAxis *>(counts)) {
-        linear->setRange(0, static_cast<qreal>(highest));
-        linear->applyNiceNumbers();
+        // Ticks at whole counts only: a tick between 1 and 2 would read "1" twice.
+        const CountScale scale = countScale(highest);
+        linear->setRange(0, static_cast<qreal>(scale.top));
+        linear->setTickCount(scale.ticks);
     }
     fillLog();
 }
@@ -510,6 +528,11 @@ void TFormDiagnostika::fillLog()
 
 void TFormDiagnostika::ResetButtonClick()
 {
+    if (!rq::ask(this, windowTitle(),
+                 QStringLiteral("Vynulovat počítadla, histogram a záznam transakcí?\n\n"
+                                "Dosavadní údaje o spojení budou ztraceny; uložit je lze tlačítkem "
+                                "„Export do CSV…“.")))
+        return;
     LinkStats::instance().restart(true);
     Timer1Timer();
     StatusBar1->setText(0, QStringLiteral(" Počítadla vynulována."));
@@ -522,34 +545,41 @@ void TFormDiagnostika::ErrorsOnlyCheckBoxClick()
 
 bool TFormDiagnostika::ExportCsv(const QString &path)
 {
-    const QLocale locale;
-    // A semicolon, as spreadsheets expect where the decimal separator is a comma.
-    const QChar sep = locale.decimalPoint() == QStringLiteral(",") ? QLatin1Char(';') : QLatin1Char(',');
-    QString text = QStringLiteral("\uFEFF");
     QStringList headers = LogHeaders;
     headers.insert(7, QStringLiteral("Text chyby"));
-    text += headers.join(sep) + QStringLiteral("\r\n");
+    QString text = QChar(0xFEFF) + rq::csv::line(headers);
     const LinkStats &s = LinkStats::instance();
+    const QList<LinkErrorCount> errors = s.errorCounts();
     for (const LinkTransaction &t : s.log()) {
         QString errorText;
-        for (const LinkErrorCount &e : s.errorCounts())
+        for (const LinkErrorCount &e : errors)
             if (e.code == t.error)
                 errorText = e.text;
-        errorText.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        text += QStringList{QDateTime::fromMSecsSinceEpoch(t.time).toString(
-                                QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
-                            QString::number(t.address),
-                            QString::number(t.command),
-                            QString::number(t.subCode),
-                            hexBytes(t.sent),
-                            hexBytes(t.received),
-                            QString::number(t.error),
-                            QLatin1Char('"') + errorText + QLatin1Char('"'),
-                            locale.toString(t.durationUs / 1000.0, 'f', 3)}
-                    .join(sep) +
-                QStringLiteral("\r\n");
+        text += rq::csv::line({rq::csv::timestamp(t.time), QString::number(t.address),
+                               QString::number(t.command), QString::number(t.subCode), hexBytes(t.sent),
+                               hexBytes(t.received), QString::number(t.error), rq::csv::field(errorText),
+                               rq::csv::number(t.durationUs / 1000.0, 3)});
     }
     return rq::saveWholeFile(path, text.toUtf8());
+}
+
+TFormDiagnostika::CountScale TFormDiagnostika::countScale(quint64 highest)
+{
+    // Steps of 1, 2, 5, 10, 20, 50 ...: the smallest that needs at most five.
+    constexpr quint64 MostSteps = 5;
+    highest = std::max<quint64>(highest, 1);
+    quint64 step = 1;
+    for (quint64 decade = 1;; decade *= 10) {
+        const quint64 candidates[] = {decade, 2 * decade, 5 * decade};
+        const auto fits = std::find_if(std::begin(candidates), std::end(candidates),
+                                       [highest](quint64 c) { return (highest + c - 1) / c <= MostSteps; });
+        if (fits != std::end(candidates)) {
+            step = *fits;
+            break;
+        }
+    }
+    const quint64 steps = (highest + step - 1) / step;
+    return {steps * step, static_cast<int>(steps) + 1};
 }
 
 void TFormDiagnostika::ExportButtonClick()

@@ -56,6 +56,7 @@ public:
     QPushButton *ExportButton = nullptr; // "Export do CSV…"
     // Checks and port names
     QPushButton *CheckButton = nullptr;     // "Zkontrolovat spojení"
+    QLabel *CheckReasonLabel = nullptr;     // beside it: why it is greyed
     QLineEdit *CheckAddressEdit = nullptr;  // the module address the checks look for
     QComboBox *CheckBaudComboBox = nullptr; // ... and its baud rate
     QTableWidget *CheckTable = nullptr;     // check, finding, what to do
@@ -73,8 +74,20 @@ public:
     QString serialFolder;
     QString portMapFile;
 
-    // Writes the transaction log (all of it) as CSV; false when it failed.
+    // Writes the transaction log (all of it) as CSV (rq::csv); false when it failed.
     bool ExportCsv(const QString &path);
+
+    // The linear count axis: up to the top, with its ticks at whole counts.
+    struct CountScale
+    {
+        quint64 top = 1;
+        int ticks = 2; // top / step + 1
+    };
+    static CountScale countScale(quint64 highest);
+
+    // Beside the greyed "Zkontrolovat spojení" while another dialog is open.
+    static inline const QString CheckWaitsText =
+        QStringLiteral("Nejdříve zavřete otevřený dialog: kontrola by použila jeho připojení.");
 
     // Where the checks look for the module (what the connection dialog last
     // tried); the user may change it. Without it, the record's address and rate.

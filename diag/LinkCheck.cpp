@@ -6,6 +6,7 @@
 #include "comm/Kxxx638.h"
 #include "core/Cp1250.h"
 #include "diag/LinkStats.h"
+#include "scan/HledaniModulu.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,8 +25,6 @@
 #include <vector>
 
 namespace {
-
-constexpr quint8 IdentifyCommand = 200;
 
 CheckStep step(const QString &name, CheckVerdict verdict, const QString &text, const QString &advice = {})
 {
@@ -397,6 +396,7 @@ ModuleLink::ModuleLink(TData &data) : m_data(data), m_kind(data.adapterKind)
     if (data.ready()) {
         m_handle = data.handle;
         m_baud = data.baudRate;
+        m_timeout = ReplyTimeoutOfRate(data.baudRate);
         return;
     }
     LinkStats::Pause pause;
@@ -433,22 +433,24 @@ ModuleLink::~ModuleLink()
     if (m_own) {
         if (m_handle != 0)
             CloseAdapter(m_kind, &m_handle);
-    } else if (m_baud != m_data.baudRate) {
+    } else if (m_baud != m_data.baudRate || m_timeout != ReplyTimeoutOfRate(m_data.baudRate)) {
         // The borrowed connection goes on at its own rate.
         ConfigureAdapter(m_kind, m_handle, m_data.baudRate, ReplyTimeoutOfRate(m_data.baudRate), 2);
     }
 }
 
-quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity)
+quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity, quint32 timeoutMs)
 {
     if (m_handle == 0)
         return static_cast<quint8>(m_openError ? m_openError : AdapterError::NotBound);
     LinkStats::Pause pause;
-    if (baud != m_baud) {
-        const quint32 result = ConfigureAdapter(m_kind, m_handle, baud, ReplyTimeoutOfRate(baud), 2);
+    const quint32 timeout = timeoutMs ? timeoutMs : ReplyTimeoutOfRate(baud);
+    if (baud != m_baud || timeout != m_timeout) {
+        const quint32 result = ConfigureAdapter(m_kind, m_handle, baud, timeout, 2);
         if (result != 0)
             return static_cast<quint8>(std::min<quint32>(result, 255));
         m_baud = baud;
+        m_timeout = timeout;
     }
     QString text;
     quint8 d0 = 0;
@@ -469,27 +471,67 @@ quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity)
     return 0;
 }
 
-QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud)
+QList<quint32> ProbeRates(const TData &data, QList<quint32> *unheard)
 {
-    QList<ProbeHit> hits;
-    for (int index = 0; index <= 8; ++index) {
-        const quint32 rate = BaudRateOfIndex(index);
-        QString identity;
-        if (rate != baud && link.identify(address, rate, &identity) == 0) {
-            hits.append({address, rate, identity});
-            break; // a module has one rate
-        }
-    }
+    QList<quint32> rates = DefaultScanBauds();
+    const QList<quint32> deaf = BaudsBeyondUdpTimeout(AdapterSettingsOf(data), rates);
+    for (quint32 rate : deaf)
+        rates.removeAll(rate);
+    if (unheard)
+        *unheard = deaf;
+    return rates;
+}
+
+QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud, const QList<quint32> &rates,
+                            const AdapterSettings &adapter)
+{
     QList<int> common;
     for (int a = 0; a <= 16; ++a)
         common << a;
     common << 255;
-    for (int a : common) {
+    // The record's rate first, then the others in the search's order; at each
+    // the record's address (until it answered: a module has one rate) and
+    // the common addresses, with the search's probe timeout.
+    QList<quint32> order{baud};
+    for (quint32 rate : rates)
+        if (rate != baud)
+            order << rate;
+    QList<ProbeHit> hits;
+    bool addressFound = false;
+    for (quint32 rate : order) {
+        const quint32 timeout = ProbeTimeoutMs(adapter, rate);
         QString identity;
-        if (a != address && link.identify(static_cast<quint8>(a), baud, &identity) == 0)
-            hits.append({static_cast<quint8>(a), baud, identity});
+        if (rate != baud && !addressFound && link.identify(address, rate, &identity, timeout) == 0) {
+            hits.append({address, rate, identity});
+            addressFound = true;
+        }
+        for (int a : common) {
+            if (a != address && link.identify(static_cast<quint8>(a), rate, &identity, timeout) == 0)
+                hits.append({static_cast<quint8>(a), rate, identity});
+        }
     }
     return hits;
+}
+
+QString ProbedText(quint8 address, quint32 baud, const QList<quint32> &rates, const QList<quint32> &unheard)
+{
+    QStringList list{QString::number(baud)};
+    for (quint32 rate : rates)
+        if (rate != baud)
+            list << QString::number(rate);
+    const QString last = list.takeLast();
+    const QString joined =
+        list.isEmpty() ? last : list.join(QStringLiteral(", ")) + QStringLiteral(" a ") + last;
+    QString text =
+        QStringLiteral("Zkoušena adresa %1 a adresy 0..16 a 255 při %2 Bd.").arg(address).arg(joined);
+    if (!unheard.isEmpty()) {
+        QStringList deaf;
+        for (quint32 rate : unheard)
+            deaf << QString::number(rate);
+        text += QStringLiteral(" Při %1 Bd ne: s UDP timeoutem konvertoru by odpověď nepřišla včas.")
+                    .arg(deaf.join(QStringLiteral(", ")));
+    }
+    return text;
 }
 
 QList<CheckStep> RunLinkChecks(TData &data, const std::function<void(const CheckStep &)> &progress)
@@ -595,14 +637,13 @@ QList<CheckStep> RunLinkChecks(TData &data, quint8 address, quint32 baud,
                                         "konvertorem a modulem, napájení modulu, jeho adresu a rychlost.")
                        : QStringLiteral("Zkontrolujte kabel ke sběrnici, napájení modulu, jeho adresu a "
                                         "rychlost.")));
-    const QList<ProbeHit> hits = ProbeModule(link, address, baud);
+    QList<quint32> unheard;
+    const QList<quint32> rates = ProbeRates(data, &unheard);
+    const QList<ProbeHit> hits = ProbeModule(link, address, baud, rates, AdapterSettingsOf(data));
+    const QString probed = ProbedText(address, baud, rates, unheard);
     const QString probe = QStringLiteral("Jiná rychlost nebo adresa");
     if (hits.isEmpty()) {
-        add(step(probe, CheckVerdict::Failed,
-                 QStringLiteral("Modul na adrese %1 neodpověděl při žádné rychlosti a při %2 Bd neodpověděl "
-                                "modul na žádné z adres 0..16 a 255.")
-                     .arg(address)
-                     .arg(baud),
+        add(step(probe, CheckVerdict::Failed, QStringLiteral("Neodpověděl žádný modul. %1").arg(probed),
                  QStringLiteral("Zkontrolujte kabel, napájení modulu a zakončení linky; u převodníku RS-485 "
                                 "záměnu vodičů A a B. Modul na jiné adrese najde hledání modulů.")));
         return steps;
@@ -613,12 +654,21 @@ QList<CheckStep> RunLinkChecks(TData &data, quint8 address, quint32 baud,
     const auto same = std::find_if(hits.cbegin(), hits.cend(), [&model](const ProbeHit &h) {
         return !model.isEmpty() && ModelNameOfIdentity(h.identity) == model;
     });
-    const ProbeHit &first = same != hits.cend() ? *same : hits.first();
+    const auto atAddress = std::find_if(hits.cbegin(), hits.cend(),
+                                        [address](const ProbeHit &h) { return h.address == address; });
+    const ProbeHit &first = same != hits.cend()        ? *same
+                            : atAddress != hits.cend() ? *atAddress
+                                                       : hits.first();
     QString advice;
     if (first.address == address)
         advice = QStringLiteral("V dialogu Připojení zvolte %1 Bd.").arg(first.baud);
-    else
+    else if (first.baud == baud)
         advice = QStringLiteral("V dialogu Připojení zadejte adresu %1.").arg(first.address);
-    add(step(probe, CheckVerdict::Warning, QStringLiteral("Odpovídá: %1.").arg(rateList(hits)), advice));
+    else
+        advice = QStringLiteral("V dialogu Připojení zadejte adresu %1 a zvolte %2 Bd.")
+                     .arg(first.address)
+                     .arg(first.baud);
+    add(step(probe, CheckVerdict::Warning, QStringLiteral("Odpovídá: %1. %2").arg(rateList(hits), probed),
+             advice));
     return steps;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+struct AdapterSettings;
 struct TData;
 
 // "Zkontrolovat spojení": checks one after another, from the cable up to the
@@ -60,8 +61,9 @@ public:
     quint32 openError() const { return m_openError; }
     quint8 kind() const { return m_kind; }
     // Identification (command 200, sub-codes 0..2) at the address and baud
-    // rate; the error code, and the identity text on success.
-    quint8 identify(quint8 address, quint32 baud, QString *identity = nullptr);
+    // rate, waiting timeoutMs for each reply (0: as the connection would);
+    // the error code, and the identity text on success.
+    quint8 identify(quint8 address, quint32 baud, QString *identity = nullptr, quint32 timeoutMs = 0);
 
 private:
     TData &m_data;
@@ -70,6 +72,7 @@ private:
     bool m_own = false;
     quint32 m_openError = 0;
     quint32 m_baud = 0;
+    quint32 m_timeout = 0;
 };
 
 struct ProbeHit
@@ -79,10 +82,18 @@ struct ProbeHit
     QString identity;
 };
 
+// The rates a quick search probes: every rate the module search would,
+// less those at which no reply reaches the LAN converter within its UDP
+// timeout (those in *unheard).
+QList<quint32> ProbeRates(const TData &data, QList<quint32> *unheard = nullptr);
 // A quick search for a module that does not answer where the record says:
-// the record's address at every other baud rate (first answer ends it), and
-// the common addresses 0..16 and 255 at the record's rate.
-QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud);
+// at each of the rates (the record's first), the record's address (until it
+// answered) and the common addresses 0..16 and 255, with the module search's
+// probe timeouts. Every module that answered, in that order.
+QList<ProbeHit> ProbeModule(ModuleLink &link, quint8 address, quint32 baud, const QList<quint32> &rates,
+                            const AdapterSettings &adapter);
+// What the quick search covered, said in the check's text.
+QString ProbedText(quint8 address, quint32 baud, const QList<quint32> &rates, const QList<quint32> &unheard);
 
 // Every check that fits the record's adapter, in order; stops where a later
 // check could not tell anything more. progress gets each step as it is done.

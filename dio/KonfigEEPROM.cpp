@@ -173,7 +173,7 @@ QString TForm5::proposedFileName() const
 {
     const QString folder = Data && !Data->lastEepromFile.isEmpty()
                                ? QFileInfo(Data->lastEepromFile).absolutePath()
-                               : QDir::homePath();
+                               : rq::FolderMemory::folder(rq::FolderKind::Eeprom);
     const std::optional<ModuleModel> model = Data ? ModelOfIdentity(Data->identity) : std::nullopt;
     return QDir(folder).filePath(
         BackupFileName(model ? ModelName(*model) : QString(), Data ? Data->moduleAddress : 0));
@@ -181,7 +181,11 @@ QString TForm5::proposedFileName() const
 
 void TForm5::Button2Click()
 {
-    if (!Data || busy() || !connectionReady())
+    if (!Data || busy())
+        return;
+    // Each action starts its bar afresh: none shows the end of the last one.
+    ProgressBar1->setValue(0);
+    if (!connectionReady())
         return;
     // Another module's backup may lie under the name; it goes only when asked.
     const QString name = Work.eepromFileName.isEmpty() ? DefaultEepromFileName : Work.eepromFileName;
@@ -201,7 +205,10 @@ void TForm5::Button2Click()
 
 void TForm5::Button1Click()
 {
-    if (!Data || busy() || !connectionReady())
+    if (!Data || busy())
+        return;
+    ProgressBar1->setValue(0);
+    if (!connectionReady())
         return;
     PrectiOkno(Work);
     if (statusText().size() > 1 || !NactiSoubor(Work))
@@ -244,4 +251,7 @@ void TForm5::Button5Click()
         return;
     Work.eepromFileName = chosen->isEmpty() ? DefaultEepromFileName : *chosen;
     Edit1->setText(Work.eepromFileName);
+    // Only the next "Procházet" starts there; the name resolves as it always did.
+    if (!chosen->isEmpty())
+        rq::FolderMemory::remember(rq::FolderKind::Eeprom, *chosen);
 }

@@ -51,7 +51,8 @@ public:
     QFileDialog *openDialog();
     // The name "Procházet" offers instead of the default one: model, bus
     // address and date ("RQ-3510_a1_2026-12-07.kee") in the folder of the
-    // last file used, else in the home folder.
+    // last file used, else in the folder "Procházet" last went to (kept
+    // per user, rq::FolderMemory), else in the home folder.
     QString proposedFileName() const;
 
     // Page 0 addresses 0..255, then page 1 addresses 0..255, onto the block.

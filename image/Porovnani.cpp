@@ -165,7 +165,8 @@ QList<QPushButton *> TFormPorovnani::startButtons() const
 std::optional<QString> TFormPorovnani::runFileDialog(const QString &preset)
 {
     const QString name = rq::openFileName(this, QStringLiteral("Konfigurační soubor"), preset,
-                                          QStringLiteral("Konfigurační soubor (*.kee);;Všechny soubory (*)"));
+                                          QStringLiteral("Konfigurační soubor (*.kee);;Všechny soubory (*)"),
+                                          rq::FolderKind::Eeprom);
     if (name.isEmpty())
         return std::nullopt;
     return name;

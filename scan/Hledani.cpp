@@ -3,6 +3,7 @@
 #include "app/Dekl.h"
 #include "app/Otazka.h"
 #include "app/StatusBar.h"
+#include "core/Csv.h"
 #include "core/SafeSave.h"
 
 #include <QApplication>
@@ -181,6 +182,12 @@ TFormHledani::TFormHledani(QWidget *parent) : QDialog(parent)
     connect(ExportButton, &QPushButton::clicked, this, &TFormHledani::ExportClick);
     connect(PripojitButton, &QPushButton::clicked, this, &TFormHledani::PripojitClick);
     connect(ZavritButton, &QPushButton::clicked, this, &TFormHledani::ZavritClick);
+    // An input error on screen goes once the input is right again.
+    for (QLineEdit *edit : {ParametrEdit, UdpPortEdit, UdpTimeoutEdit, AdresyEdit})
+        connect(edit, &QLineEdit::textChanged, this, &TFormHledani::recheckInput);
+    for (QCheckBox *box : RychlostChecks)
+        connect(box, &QCheckBox::toggled, this, &TFormHledani::recheckInput);
+    connect(RozhraniCombo, &QComboBox::currentIndexChanged, this, &TFormHledani::recheckInput);
     connect(NalezeneTable, &QTableWidget::itemSelectionChanged, this,
             [this] { PripojitButton->setEnabled(!searching() && NalezeneTable->currentRow() >= 0); });
     setSearching(false);
@@ -291,29 +298,15 @@ void TFormHledani::HledatClick()
     if (!Data || searching())
         return;
     ScanSettings scan;
-    scan.adapter = AdapterSettingsOf(*Data);
-    QString field = ParametrEdit->text();
-    const QString invalid = ReadAdapterFields(RozhraniCombo->currentIndex(), field, UdpPortEdit->text(),
-                                              UdpTimeoutEdit->text(), scan.adapter);
+    const QString invalid = readInput(scan);
     if (!invalid.isEmpty()) {
+        m_inputError = true;
         setStatus(QLatin1Char(' ') + invalid);
         return;
     }
-    ParametrEdit->setText(field);
-    QString error;
-    const std::optional<QList<quint8>> addresses = ParseAddressList(AdresyEdit->text(), &error);
-    if (!addresses) {
-        setStatus(QLatin1Char(' ') + error);
-        return;
-    }
-    scan.addresses = *addresses;
-    scan.extraMs = static_cast<quint32>(RezervaSpin->value());
-    for (QCheckBox *box : RychlostChecks)
-        if (box->isChecked())
-            scan.bauds.append(DefaultScanBauds().at(RychlostChecks.indexOf(box)));
-    if (scan.bauds.isEmpty()) {
-        setStatus(QStringLiteral(" Zvolte alespoň jednu komunikační rychlost."));
-        return;
+    if (m_inputError) {
+        m_inputError = false;
+        setStatus(QStringLiteral(" "));
     }
     if (!offerRatesBeyondTimeout(scan))
         return;
@@ -343,6 +336,49 @@ void TFormHledani::HledatClick()
     connect(m_thread, &QThread::finished, this, &TFormHledani::searchFinished);
     setSearching(true);
     m_thread->start();
+}
+
+QString TFormHledani::readInput(ScanSettings &scan)
+{
+    scan.adapter = AdapterSettingsOf(*Data);
+    QString field = ParametrEdit->text();
+    const QString invalid = ReadAdapterFields(RozhraniCombo->currentIndex(), field, UdpPortEdit->text(),
+                                              UdpTimeoutEdit->text(), scan.adapter);
+    if (!invalid.isEmpty())
+        return invalid;
+    if (field != ParametrEdit->text())
+        ParametrEdit->setText(field);
+    QString error;
+    const std::optional<QList<quint8>> addresses = ParseAddressList(AdresyEdit->text(), &error);
+    if (!addresses)
+        return error;
+    scan.addresses = *addresses;
+    scan.extraMs = static_cast<quint32>(RezervaSpin->value());
+    for (QCheckBox *box : RychlostChecks)
+        if (box->isChecked())
+            scan.bauds.append(DefaultScanBauds().at(RychlostChecks.indexOf(box)));
+    if (scan.bauds.isEmpty())
+        return QStringLiteral("Zvolte alespoň jednu komunikační rychlost.");
+    return {};
+}
+
+void TFormHledani::recheckInput()
+{
+    if (!m_inputError || !Data || searching())
+        return;
+    // Checked as "Hledat" would, without touching the fields being typed in.
+    ScanSettings scan;
+    scan.adapter = AdapterSettingsOf(*Data);
+    QString field = ParametrEdit->text();
+    QString invalid = ReadAdapterFields(RozhraniCombo->currentIndex(), field, UdpPortEdit->text(),
+                                        UdpTimeoutEdit->text(), scan.adapter);
+    if (invalid.isEmpty())
+        ParseAddressList(AdresyEdit->text(), &invalid);
+    if (invalid.isEmpty() && std::none_of(RychlostChecks.cbegin(), RychlostChecks.cend(),
+                                          [](const QCheckBox *box) { return box->isChecked(); }))
+        invalid = QStringLiteral("Zvolte alespoň jednu komunikační rychlost.");
+    m_inputError = !invalid.isEmpty();
+    setStatus(QLatin1Char(' ') + invalid);
 }
 
 void TFormHledani::ZastavitClick()
@@ -391,6 +427,7 @@ bool TFormHledani::offerRatesBeyondTimeout(ScanSettings &scan)
         RychlostChecks.at(DefaultScanBauds().indexOf(baud))->setChecked(false);
     }
     if (scan.bauds.isEmpty()) {
+        m_inputError = true;
         setStatus(QStringLiteral(" Zvolte alespoň jednu komunikační rychlost."));
         return false;
     }
@@ -459,15 +496,15 @@ void TFormHledani::KopirovatClick()
 
 void TFormHledani::ExportClick()
 {
-    const QString name = exportFileName ? exportFileName()
-                                        : rq::saveFileName(this, QStringLiteral("Export nalezených modulů"),
-                                                           QStringLiteral("moduly.csv"),
-                                                           QStringLiteral("Soubory CSV (*.csv)"));
+    const QString name =
+        exportFileName
+            ? exportFileName()
+            : rq::saveFileName(this, QStringLiteral("Export nalezených modulů"), QStringLiteral("moduly.csv"),
+                               QStringLiteral("Soubory CSV (*.csv)"), {}, rq::FolderKind::ModuleList);
     if (name.isEmpty())
         return;
-    // With a byte order mark, spreadsheets read the diacritics right. A whole-file
-    // save: a failed export leaves the previous file as it was.
-    if (!rq::saveWholeFile(name, "\xEF\xBB\xBF" + ScanFindingsCsv(m_findings).toUtf8())) {
+    // A whole-file save: a failed export leaves the previous file as it was.
+    if (!rq::saveWholeFile(name, rq::csv::ByteOrderMark + ScanFindingsCsv(m_findings).toUtf8())) {
         setStatus(QStringLiteral(" Soubor %1 nelze zapsat.").arg(name));
         return;
     }

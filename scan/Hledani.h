@@ -100,6 +100,9 @@ private:
     void searchFinished();
     void stopAndWait();
     bool ask(const QString &question);
+    // The search's settings from the fields; the reason when one is wrong.
+    QString readInput(ScanSettings &scan);
+    void recheckInput();
 
     std::unique_ptr<Bridge> m_bridge;
     QThread *m_thread = nullptr;
@@ -108,6 +111,7 @@ private:
     ScanSettings m_scan;
     ScanResult m_result;
     QList<ScanFinding> m_findings;
+    bool m_inputError = false; // the status bar shows what is wrong with an input
 };
 
 #endif

@@ -2,6 +2,8 @@
 
 #include "app/Dekl.h"
 #include "comm/Opakovani.h"
+#include "core/Csv.h"
+#include "core/Format.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -316,7 +318,9 @@ std::optional<QList<quint32>> ParseBaudList(const QString &text, QString *error)
 
 QString ScanReplyTimeText(const ScanFinding &f, const QLocale &locale)
 {
-    return f.kind == ScanFinding::Kind::Collision ? QString() : locale.toString(f.replyMs, 'f', 1);
+    // A reply over loopback takes some µs: "< 0,1", never an impossible "0,0".
+    return f.kind == ScanFinding::Kind::Collision ? QString()
+                                                  : rq::fmt::atLeastResolution(f.replyMs, 1, locale);
 }
 
 QString ScanFindingKindText(ScanFinding::Kind kind)
@@ -348,21 +352,33 @@ QJsonObject ScanFindingJson(const ScanFinding &f)
 
 QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator)
 {
-    const QLocale locale;
-    // A field with the separator or a quote in it goes in quotes.
-    const auto field = [separator](QString s) {
+    // The file follows the program's CSV form; the clipboard's tabs go into
+    // a spreadsheet's cells the same way, with plain line ends.
+    const bool csv = separator == rq::csv::Separator;
+    const auto field = [separator, csv](QString s) {
+        if (csv)
+            return rq::csv::field(s);
         if (s.contains(separator) || s.contains(QLatin1Char('"')))
             s = QLatin1Char('"') + s.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
         return s;
     };
+    const QString lineEnd = csv ? QString(rq::csv::LineEnd) : QStringLiteral("\n");
     const QStringList header = {
         QStringLiteral("Adresa"),   QStringLiteral("Rychlost"),           QStringLiteral("Model"),
         QStringLiteral("Firmware"), QStringLiteral("Doba odpovědi [ms]"), QStringLiteral("Poznámka")};
-    QString csv = header.join(separator) + QLatin1Char('\n');
-    for (const ScanFinding &f : findings)
-        csv += QStringList{QString::number(f.address), QString::number(f.baud),      field(f.model),
-                           field(f.firmware),          ScanReplyTimeText(f, locale), field(f.note)}
-                   .join(separator) +
-               QLatin1Char('\n');
-    return csv;
+    QString text = header.join(separator) + lineEnd;
+    for (const ScanFinding &f : findings) {
+        // A number a spreadsheet can reckon with, to the microsecond.
+        const QString reply =
+            f.kind == ScanFinding::Kind::Collision ? QString() : rq::csv::number(f.replyMs, 3);
+        text += QStringList{QString::number(f.address),
+                            QString::number(f.baud),
+                            field(f.model),
+                            field(f.firmware),
+                            reply,
+                            field(f.note)}
+                    .join(separator) +
+                lineEnd;
+    }
+    return text;
 }

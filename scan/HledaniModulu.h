@@ -133,11 +133,14 @@ std::optional<QList<quint32>> ParseBaudList(const QString &text, QString *error 
 
 // {"address", "baud", "model", "firmware", "identity", "replyMs", "kind", "note"}
 QJsonObject ScanFindingJson(const ScanFinding &finding);
-// One line per finding after a header, separator between fields (';' for
-// CSV, a tab for the clipboard), the decimal separator of the locale.
+// One line per finding after a header, separator between fields: ';' for
+// a CSV file in the program's form (rq::csv, without the byte order mark),
+// a tab and plain line ends for the clipboard. The reply time in ms with
+// three decimals and the locale's decimal separator.
 QString ScanFindingsCsv(const QList<ScanFinding> &findings, QChar separator = QLatin1Char(';'));
 QString ScanFindingKindText(ScanFinding::Kind kind);
-// The reply time in milliseconds with one decimal, empty for a collision.
+// The reply time in milliseconds with one decimal, "< 0,1" below 0.05 ms,
+// empty for a collision.
 QString ScanReplyTimeText(const ScanFinding &finding, const QLocale &locale);
 
 #endif

@@ -99,7 +99,15 @@ trend=$(xdotool search --onlyvisible --name '^Pr.*hodnot$' | head -1)
 xdotool mousemove --window "$trend" 520 160
 shot 'Průběh hodnot' prubeh 1; close_dialog
 open_item alt+s 1; shot 'Diagnostika spojení' diagnostika 1
-xdotool key ctrl+Tab; shot 'Diagnostika spojení' diagnostika2 0.5; close_dialog
+xdotool key ctrl+Tab
+# With another dialog open the check waits, and says why beside its button.
+diag=$(xdotool search --onlyvisible --name '^Diagnostika spojen.*$' | head -1)
+open_item alt+o 3
+stat=$(timeout 10 xdotool search --sync --onlyvisible --name '^Status registr$' | head -1)
+xdotool windowmove "$stat" 1270 790
+shot 'Diagnostika spojení' diagnostika2 0.5
+xdotool windowfocus --sync "$stat"; close_dialog
+xdotool windowfocus --sync "$diag"; close_dialog
 open_item alt+s 2; shot 'Porovnání konfigurace' porovnani; close_dialog
 open_item alt+s 0; shot 'Hledání modulů' hledani; close_dialog
 xdotool windowfocus --sync "$main"; xdotool key alt+k

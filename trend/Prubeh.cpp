@@ -278,7 +278,8 @@ QString TFormPrubeh::askPath(const QString &proposed, const QString &title, cons
         path = chooseFile(this, proposed);
     } else {
         // The replace question is ours, with the same words everywhere.
-        path = rq::saveFileName(this, title, proposed, filter, QFileDialog::DontConfirmOverwrite);
+        path = rq::saveFileName(this, title, proposed, filter, QFileDialog::DontConfirmOverwrite,
+                                title == PictureText ? rq::FolderKind::Picture : rq::FolderKind::TrendRecord);
     }
     if (path.isEmpty())
         return {};

@@ -9,6 +9,7 @@
 #include "diag/Diagnostika.h"
 #include "diag/LinkStats.h"
 #include "support/Fixtures.h"
+#include "support/QuestionHook.h"
 
 #include <QApplication>
 #include <QBarCategoryAxis>
@@ -24,6 +25,8 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,7 +120,7 @@ private slots:
         QTimer::singleShot(0, this, [&] {
             QWidget *modal = QApplication::activeModalWidget();
             modality = modal->windowModality();
-            QTest::mouseClick(diag->ResetButton, Qt::LeftButton);
+            QTest::mouseClick(diag->ErrorsOnlyCheckBox, Qt::LeftButton);
             qobject_cast<QDialog *>(modal)->reject();
         });
         if (kind == 0)
@@ -127,7 +130,7 @@ private slots:
         else
             rq::saveFileName(&owner, QStringLiteral("Uložit"), QString(), QString());
         QCOMPARE(modality, Qt::WindowModal);
-        QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+        QVERIFY(diag->ErrorsOnlyCheckBox->isChecked());
         w.close();
     }
 
@@ -175,19 +178,22 @@ private slots:
     void logarithmicAxis_data()
     {
         QTest::addColumn<bool>("logarithmic");
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<QStringList>("labels"); // of the count axis; empty for the linear one
         QTest::addColumn<double>("errorShare");  // the error bar's height in the axis' range, at least
-        QTest::newRow("linear") << false << QStringList{} << 0.0;
-        QTest::newRow("logarithmic") << true << QStringList{u"0"_s,   u"1"_s,          u"10"_s,
-                                                            u"100"_s, u"1\u00A0000"_s, u"10\u00A0000"_s}
-                                     << 0.15;
+        // Counts without group separators: "10,000" would read as ten to a Czech eye.
+        const QStringList decades{u"0"_s, u"1"_s, u"10"_s, u"100"_s, u"1000"_s, u"10000"_s};
+        QTest::newRow("linear") << false << u"cs_CZ"_s << QStringList{} << 0.0;
+        QTest::newRow("logarithmic") << true << u"cs_CZ"_s << decades << 0.15;
+        QTest::newRow("logarithmic, English settings") << true << u"en_US"_s << decades << 0.15;
     }
     void logarithmicAxis()
     {
         QFETCH(bool, logarithmic);
+        QFETCH(QString, locale);
         QFETCH(QStringList, labels);
         QFETCH(double, errorShare);
-        QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
+        QLocale::setDefault(QLocale(locale));
         LinkStats::instance().restart();
         for (int i = 0; i < 5000; ++i)
             record(50, 0);
@@ -286,7 +292,7 @@ private slots:
         traffic(10, {{3, 20}, {7, 20}, {9, 21}});
         QTRY_COMPARE(d.TransactionsLabel->text(), QStringLiteral("Transakcí: 10"));
         QCOMPARE(d.ErrorsLabel->text(),
-                 QStringLiteral("Chyb: 3 (%1 %)").arg(QLocale().toString(30.0, 'f', 1)));
+                 QStringLiteral("Chyb: 3 (30%1 %)").arg(QLocale().decimalPoint() + u'0'));
         QCOMPARE(d.ErrorTable->rowCount(), 2);
         QCOMPARE(d.ErrorTable->item(0, 0)->text(), QStringLiteral("20"));
         QCOMPARE(d.ErrorTable->item(0, 1)->text(), QStringLiteral("2"));
@@ -313,6 +319,7 @@ private slots:
         QVERIFY(d.ErrorTable->wordWrap());
         QVERIFY(d.SinceLabel->text().startsWith(QStringLiteral("Od připojení: ")));
 
+        QuestionHook yes(true);
         d.ResetButton->click();
         QVERIFY2(d.SinceLabel->text().startsWith(QStringLiteral("Od vynulování: ")),
                  qPrintable(d.SinceLabel->text()));
@@ -326,8 +333,133 @@ private slots:
         QCOMPARE(link.ta.count(QStringLiteral("Send")), 0);
     }
 
+    // Ticks of the linear count axis at whole counts only (1, 2, 5 steps,
+    // at most five), the top the first tick at or above the highest count.
+    void countScale_data()
+    {
+        QTest::addColumn<quint64>("highest");
+        QTest::addColumn<quint64>("top");
+        QTest::addColumn<int>("ticks");
+        QTest::newRow("nothing") << quint64(0) << quint64(1) << 2;
+        QTest::newRow("2 (read 2, 1, 1, 0, 0)") << quint64(2) << quint64(2) << 3;
+        QTest::newRow("5") << quint64(5) << quint64(5) << 6;
+        QTest::newRow("7") << quint64(7) << quint64(8) << 5;
+        QTest::newRow("12") << quint64(12) << quint64(15) << 4;
+        QTest::newRow("5000") << quint64(5000) << quint64(5000) << 6;
+        QTest::newRow("5001") << quint64(5001) << quint64(6000) << 4;
+    }
+    void countScale()
+    {
+        QFETCH(quint64, highest);
+        const TFormDiagnostika::CountScale scale = TFormDiagnostika::countScale(highest);
+        QTEST(scale.top, "top");
+        QTEST(scale.ticks, "ticks");
+        QCOMPARE(scale.top % quint64(scale.ticks - 1), quint64(0)); // every tick a whole count
+        // The chart takes it: the axis of two replies reads 0, 1, 2.
+        if (highest == 2) {
+            LinkStats::instance().restart();
+            record(50, 0);
+            record(60, 0);
+            TFormDiagnostika d;
+            d.Data = &link.data;
+            d.show();
+            d.Timer1Timer();
+            auto *axis = qobject_cast<QValueAxis *>(d.HistogramChart->chart()->axes(Qt::Vertical).value(0));
+            QCOMPARE(axis->max(), 2.0);
+            QCOMPARE(axis->tickCount(), 3);
+        }
+    }
+
+    // The window is Czech under any settings: dates "7. 12. 2026", "0,0 %"
+    // with the settings' decimal separator.
+    void captionsUnderEnglishSettings()
+    {
+        QLocale::setDefault(QLocale(u"en_US"_s));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        LinkStats::instance().restart();
+        record(50, 0);
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        d.Timer1Timer();
+        QCOMPARE(d.ErrorsLabel->text(), u"Chyb: 0 (0.0 %)"_s);
+        const QDateTime since = QDateTime::fromMSecsSinceEpoch(LinkStats::instance().since());
+        QCOMPARE(d.SinceLabel->text(), u"Od připojení: "_s + since.toString(u"d. M. yyyy HH:mm:ss"_s));
+    }
+
+    // Enter anywhere in the window wipes nothing and asks nothing: no button is the default.
+    void enterNeverResets_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return in the address field") << u"CheckAddressEdit"_s << int(Qt::Key_Return);
+        QTest::newRow("Enter in the log") << u"LogTable"_s << int(Qt::Key_Enter);
+        QTest::newRow("Return on \"Vynulovat\"") << u"ResetButton"_s << int(Qt::Key_Return);
+        QTest::newRow("Return on \"Zavřít\"") << u"CloseButton"_s << int(Qt::Key_Return);
+    }
+    void enterNeverResets()
+    {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QuestionHook questions(true);
+        LinkStats::instance().restart();
+        record(50, 0);
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        d.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        auto *target = d.findChild<QWidget *>(focus);
+        QVERIFY(target);
+        d.PageControl1->setCurrentWidget(d.PageControl1->widget(focus == u"CheckAddressEdit" ? 1 : 0));
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key));
+        QCOMPARE(LinkStats::instance().transactions(), quint64(1));
+        QVERIFY(questions.questions.isEmpty());
+        QVERIFY(d.isVisible());
+        for (QPushButton *b : d.findChildren<QPushButton *>())
+            QVERIFY2(!b->autoDefault() && !b->isDefault(), qPrintable(b->objectName()));
+    }
+
+    // "Vynulovat" asks first; "Ne" keeps everything.
+    void resetAsksFirst_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<quint64>("left");
+        QTest::newRow("Ne") << false << quint64(2);
+        QTest::newRow("Ano") << true << quint64(0);
+    }
+    void resetAsksFirst()
+    {
+        QFETCH(bool, answer);
+        QuestionHook questions(answer);
+        LinkStats::instance().restart();
+        record(50, 0);
+        record(200100, 20);
+        TFormDiagnostika d;
+        d.Data = &link.data;
+        d.show();
+        d.ResetButton->click();
+        QCOMPARE(questions.questions.size(), 1);
+        QVERIFY(questions.questions.first().startsWith(u"Vynulovat počítadla"_s));
+        QCOMPARE(questions.buttons, (QStringList{u"Ano/5"_s, u"Ne/6"_s}));
+        QTEST(LinkStats::instance().transactions(), "left");
+        QCOMPARE(d.TransactionsLabel->text(), u"Transakcí: %1"_s.arg(LinkStats::instance().transactions()));
+    }
+
+    // The program's one CSV form, under both decimal separators.
+    void exportCsv_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::newRow("Czech") << u"cs_CZ"_s;
+        QTest::newRow("English") << u"en_US"_s;
+    }
     void exportCsv()
     {
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale::c()); });
+        LinkStats::instance().restart();
         traffic(4, {{2, 20}});
         TFormDiagnostika d;
         d.Data = &link.data;
@@ -343,13 +475,24 @@ private slots:
         const QStringList lines =
             QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 5);
-        const QChar sep =
-            QLocale().decimalPoint() == QStringLiteral(",") ? QLatin1Char(';') : QLatin1Char(',');
-        QVERIFY(lines.at(0).startsWith(QStringLiteral("Čas") + sep + QStringLiteral("Adresa")));
-        const QStringList failed = lines.at(2).split(sep);
+        QCOMPARE(lines.at(0), u"Čas;Adresa;Příkaz;Podkód;Odesláno D0..D4;Přijato D0..D4;Chyba;Text chyby;"
+                              u"Doba [ms]"_s);
+        const QStringList failed = lines.at(2).split(u';');
+        QCOMPARE(failed.size(), 9);
+        // The time as the trend record writes it: local, with its offset.
+        QVERIFY2(
+            QRegularExpression(u"^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$"_s)
+                .match(failed.at(0))
+                .hasMatch(),
+            qPrintable(failed.at(0)));
         QCOMPARE(failed.at(1), QStringLiteral("3"));
         QCOMPARE(failed.at(6), QStringLiteral("20"));
-        QCOMPARE(failed.at(7), QStringLiteral("\"chyba 20\""));
+        QCOMPARE(failed.at(7), QStringLiteral("chyba 20"));
+        QVERIFY2(QRegularExpression(u"^\\d+"_s + QRegularExpression::escape(QLocale(locale).decimalPoint()) +
+                                    u"\\d{3}$"_s)
+                     .match(failed.at(8))
+                     .hasMatch(),
+                 qPrintable(failed.at(8)));
         // A file that cannot be written is reported, not claimed.
         d.chooseFile = [&] {
             return std::optional<QString>(m_dir.filePath(QStringLiteral("no/such/folder/x.csv")));
@@ -398,12 +541,18 @@ private slots:
             QCOMPARE(dialog->windowModality(), Qt::WindowModal);
             QVERIFY(!diag->CheckButton->isEnabled());
             QVERIFY(diag->CheckButton->toolTip().contains(QStringLiteral("jiný dialog")));
-            QTest::mouseClick(diag->ResetButton, Qt::LeftButton);
+            // Said beside the button too, where it is read without the pointer.
+            diag->PageControl1->setCurrentIndex(1);
+            QVERIFY(diag->CheckReasonLabel->isVisible());
+            QCOMPARE(diag->CheckReasonLabel->text(), TFormDiagnostika::CheckWaitsText);
+            QTest::mouseClick(diag->ErrorsOnlyCheckBox, Qt::LeftButton);
             qobject_cast<QDialog *>(dialog)->reject();
         });
+        diag->PageControl1->setCurrentIndex(0);
         w.OkamAnalogoveClick();
-        QCOMPARE(diag->StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
+        QVERIFY(diag->ErrorsOnlyCheckBox->isChecked());
         QVERIFY(diag->CheckButton->isEnabled());
+        QVERIFY(!diag->CheckReasonLabel->isVisible());
         w.close();
         QVERIFY(!w.Diagnostika);
     }
@@ -461,10 +610,11 @@ private slots:
         d.show();
         d.CheckButton->click();
         QTRY_VERIFY(ranOn.load() && ranOn.load() != QThread::currentThread());
+        QuestionHook yes(true);
         QTest::mouseClick(d.ResetButton, Qt::LeftButton);
         QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Počítadla vynulována."));
         release = true;
-        QTRY_VERIFY(!d.checking());
+        QTRY_VERIFY_WITH_TIMEOUT(!d.checking(), 60000); // then every rate is probed on the silent line
         TFormDiagnostika::holdersCheck = nullptr;
         qunsetenv("RQ_COM7");
         ::close(master);

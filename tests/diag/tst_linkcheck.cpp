@@ -410,7 +410,8 @@ private slots:
         QTest::newRow("nothing on the bus")
             << QStringList{QStringLiteral("--module"), QStringLiteral("40:3510:1.08")} << 1
             << QStringLiteral("Jiná rychlost nebo adresa") << int(CheckVerdict::Failed)
-            << QStringLiteral("neodpověděl při žádné rychlosti") << QStringLiteral("kabel");
+            << QStringLiteral("Neodpověděl žádný modul. Zkoušena adresa 1 a adresy 0..16 a 255 při 9600, ")
+            << QStringLiteral("kabel");
     }
     void lanSequence()
     {
@@ -436,6 +437,75 @@ private slots:
                         ->advice.startsWith(QStringLiteral("Konvertor odpovídá, mlčí modul")));
         }
         QVERIFY(!AdapterBound()); // the checks leave nothing bound
+    }
+
+    // The rates the quick search probes: the module search's, less those a
+    // LAN converter's UDP timeout cannot hear.
+    void probeRates_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("udpTimeout");
+        QTest::addColumn<QList<quint32>>("rates");
+        QTest::addColumn<QList<quint32>>("unheard");
+        const QList<quint32> all{9600, 19200, 115200, 57600, 38400, 4800, 2400, 1200, 600};
+        QTest::newRow("serial port") << 0 << 100 << all << QList<quint32>{};
+        QTest::newRow("LAN, timeout 0") << 4 << 0 << all << QList<quint32>{};
+        QTest::newRow("LAN, 100 ms") << 4 << 100 << all.mid(0, 7) << QList<quint32>{600, 1200};
+        QTest::newRow("LAN, 200 ms") << 4 << 200 << all.mid(0, 8) << QList<quint32>{600};
+    }
+    void probeRates()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, udpTimeout);
+        TData data;
+        SetDefaults(&data);
+        data.adapterKind = static_cast<quint8>(kind);
+        data.udpTimeout = static_cast<quint32>(udpTimeout);
+        QList<quint32> unheard;
+        QTEST(ProbeRates(data, &unheard), "rates");
+        QTEST(unheard, "unheard");
+    }
+
+    // The quick search covers every rate the module search would and says
+    // so; rates the converter's UDP timeout cannot hear are named as left out.
+    void probesEveryRate_data()
+    {
+        QTest::addColumn<int>("udpTimeout");
+        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<QString>("notSaid");
+        QTest::newRow("every rate")
+            << 0
+            << QStringList{QStringLiteral("adresa 1 při 9600 Bd (RQ-3510  v.1.08)"),
+                           QStringLiteral("adresa 2 při 1200 Bd (RQ-3520  v.1.08)"),
+                           QStringLiteral("Zkoušena adresa 7 a adresy 0..16 a 255 při 9600, 19200, 115200, "
+                                          "57600, 38400, 4800, 2400, 1200 a 600 Bd.")}
+            << QStringLiteral("Při ");
+        QTest::newRow("UDP timeout 100 ms")
+            << 100
+            << QStringList{QStringLiteral("adresa 1 při 9600 Bd"),
+                           QStringLiteral("při 9600, 19200, 115200, 57600, 38400, 4800 a 2400 Bd. Při 600, "
+                                          "1200 Bd ne: s UDP timeoutem konvertoru by odpověď nepřišla včas.")}
+            << QStringLiteral("adresa 2");
+    }
+    void probesEveryRate()
+    {
+        QFETCH(int, udpTimeout);
+        QFETCH(QStringList, said);
+        QFETCH(QString, notSaid);
+        SimProcess sim;
+        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08:9600"),
+                            QStringLiteral("--module"), QStringLiteral("2:3520:1.08:1200")}),
+                 qPrintable(sim.errorString()));
+        TData data;
+        lan(data, sim, 7);
+        data.udpTimeout = static_cast<quint32>(udpTimeout);
+        const CheckStep last = RunLinkChecks(data).last();
+        QCOMPARE(last.name, QStringLiteral("Jiná rychlost nebo adresa"));
+        QCOMPARE(last.verdict, CheckVerdict::Warning);
+        for (const QString &text : said)
+            QVERIFY2(last.text.contains(text), qPrintable(last.text));
+        QVERIFY2(!last.text.contains(notSaid), qPrintable(last.text));
+        QCOMPARE(last.advice, QStringLiteral("V dialogu Připojení zadejte adresu 1."));
     }
 
     // Several modules at other addresses: the advice names one of the record's model.

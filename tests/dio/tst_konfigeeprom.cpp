@@ -1,6 +1,7 @@
 #include "app/Dekl.h"
 #include "app/StatusBar.h"
 #include "comm/Kxxx638.h"
+#include "core/Slozky.h"
 #include "dio/KonfigEEPROM.h"
 #include "support/Child.h"
 #include "support/Hooks.h"
@@ -79,6 +80,7 @@ class TestKonfigEeprom : public QObject
     TestAdapter &ta = TestAdapter::instance();
     TData data;
     QTemporaryDir m_dir;
+    QTemporaryDir m_config; // the folders the file dialogs remember
     QString m_oldCwd;
 
     QString path(const QString &name = DefaultEepromFileName) const { return m_dir.filePath(name); }
@@ -101,8 +103,13 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_oldCwd = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_dir.path())); // where the bare default name lands
+        rq::FolderMemory::file = m_config.filePath(QStringLiteral("slozky.ini"));
     }
-    void cleanupTestCase() { QDir::setCurrent(m_oldCwd); }
+    void cleanupTestCase()
+    {
+        QDir::setCurrent(m_oldCwd);
+        rq::FolderMemory::file.clear();
+    }
     void init()
     {
         QDir dir(m_dir.path());
@@ -111,6 +118,7 @@ private slots:
                 QDir(dir.filePath(name)).removeRecursively();
         }
         ta.reset();
+        QFile::remove(rq::FolderMemory::file);
         SetDefaults(&data);
         data.adapterKind = 4;
         QCOMPARE(OpenAdapter(4, &data.handle, InitBlock{}), 0u);
@@ -661,6 +669,65 @@ private slots:
         QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace přečtena."));
         QCOMPARE(readFile(file), bytesOf(ta.memory));
         QCOMPARE(data.lastEepromFile, QFileInfo(file).absoluteFilePath());
+    }
+
+    // Each action starts its bar at 0: after "Ne" no figure of the transfer
+    // before is left.
+    void barStartsAtZeroWithEachAction_data()
+    {
+        QTest::addColumn<bool>("restore"); // "Zapsat do EEPROM", else "Načíst z EEPROM"
+        QTest::addColumn<QString>("status");
+        QTest::newRow("another model's backup, Ne") << true << QStringLiteral(" Zápis zrušen.");
+        QTest::newRow("replacing the file, Ne") << false << QStringLiteral(" Načtení zrušeno.");
+    }
+    void barStartsAtZeroWithEachAction()
+    {
+        QFETCH(bool, restore);
+        PauseRecorder pauses;
+        data.identity = QStringLiteral("RQ-3530  v.2.01");
+        data.moduleAddress = 1;
+        TForm5 d;
+        show(d);
+        const QString file = path(QStringLiteral("RQ-3510_a1_2026-12-07.kee"));
+        d.chooseFile = [&](const QString &) { return std::optional<QString>(file); };
+        d.Button5Click();
+        d.Button2Click(); // a backup: the bar at its end
+        QCOMPARE(d.statusText(), QStringLiteral(" Konfigurace přečtena."));
+        QCOMPARE(d.ProgressBar1->value(), 100);
+        QuestionHook questions(false);
+        if (restore)
+            d.Button1Click();
+        else
+            d.Button2Click();
+        QCOMPARE(questions.questions.size(), 1);
+        QTEST(d.statusText(), "status");
+        QCOMPARE(d.ProgressBar1->value(), 0);
+    }
+
+    // "Procházet" starts where it last went, in a later dialog too; the name
+    // chosen stays as chosen and resolves as it always did.
+    void browseStartsWhereItLastWent()
+    {
+        QVERIFY(QDir().mkpath(path(QStringLiteral("zalohy"))));
+        QStringList presets;
+        QStringList answers{path(QStringLiteral("zalohy/modul.kee")), QStringLiteral("jen_nazev.kee")};
+        QStringList chosen;
+        for (int i = 0; i < 3; ++i) {
+            TForm5 d;
+            show(d);
+            d.chooseFile = [&](const QString &preset) {
+                presets << preset;
+                return answers.isEmpty() ? std::optional<QString>()
+                                         : std::optional<QString>(answers.takeFirst());
+            };
+            d.Button5Click();
+            chosen << d.Work.eepromFileName;
+        }
+        QCOMPARE(QFileInfo(presets.at(0)).absolutePath(), QDir::homePath());
+        QCOMPARE(QFileInfo(presets.at(1)).absolutePath(), path(QStringLiteral("zalohy")));
+        QCOMPARE(QFileInfo(presets.at(2)).absolutePath(), m_dir.path()); // where the bare name lies
+        QCOMPARE(chosen, (QStringList{path(QStringLiteral("zalohy/modul.kee")),
+                                      QStringLiteral("jen_nazev.kee"), DefaultEepromFileName}));
     }
 
     // In place of the default name "Procházet" offers model, address and

@@ -102,12 +102,16 @@ private slots:
         QTest::addColumn<QString>("udpPort");
         QTest::addColumn<bool>("anyRate");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("halfFixed"); // the addresses typed on the way, still wrong
         QTest::newRow("address") << "1,300"
-                                 << "4638" << true << " Neplatná adresa \"300\" (0 až 255)";
+                                 << "4638" << true << " Neplatná adresa \"300\" (0 až 255)"
+                                 << "1,256";
         QTest::newRow("UDP port") << "1"
-                                  << "70000" << true << " Neplatný UDP port";
+                                  << "70000" << true << " Neplatný UDP port"
+                                  << "";
         QTest::newRow("no rate") << "1"
-                                 << "4638" << false << " Zvolte alespoň jednu komunikační rychlost.";
+                                 << "4638" << false << " Zvolte alespoň jednu komunikační rychlost."
+                                 << "";
     }
     void invalidInputSearchesNothing()
     {
@@ -125,6 +129,18 @@ private slots:
         d.HledatButton->click();
         QVERIFY(!d.searching());
         QCOMPARE(d.StatusBar1->text(0), status);
+        QCOMPARE(d.probesSent(), 0);
+        // Corrected, the error leaves the screen without another "Hledat";
+        // while still wrong it says what is wrong now.
+        QFETCH(QString, halfFixed);
+        if (!halfFixed.isEmpty()) {
+            d.AdresyEdit->setText(halfFixed);
+            QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" Neplatná adresa \"256\" (0 až 255)"));
+        }
+        d.AdresyEdit->setText(QStringLiteral("1"));
+        d.UdpPortEdit->setText(QString::number(sim.udpPort()));
+        d.RychlostChecks.first()->setChecked(true);
+        QCOMPARE(d.StatusBar1->text(0), QStringLiteral(" "));
         QCOMPARE(d.probesSent(), 0);
     }
 
@@ -169,7 +185,7 @@ private slots:
         const QByteArray csv = file.readAll();
         QVERIFY(csv.startsWith("\xEF\xBB\xBF"
                                "Adresa;Rychlost;Model;Firmware;"));
-        QVERIFY(csv.contains("\n200;19200;RQ-3530;2.01;"));
+        QVERIFY(csv.contains("\r\n200;19200;RQ-3530;2.01;"));
 
         // What the connection dialog leaves for module 200 at 19200 Bd.
         TData expected = data;

@@ -147,6 +147,53 @@ private slots:
 
     // Progress by expected time: two silent probes at 600 Bd are nearly all
     // of a search that adds two at 115200 Bd.
+    // The reply time as the window shows it and as the CSV file and the
+    // clipboard carry it: never "0,0 ms" for a reply that came.
+    void replyTime_data()
+    {
+        QTest::addColumn<double>("replyMs");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("loopback, Czech") << 0.043 << "cs_CZ"
+                                         << "< 0,1"
+                                         << "0,043";
+        QTest::newRow("loopback, English") << 0.0123 << "en_US"
+                                           << "< 0.1"
+                                           << "0.012";
+        QTest::newRow("just 0.1") << 0.05 << "cs_CZ"
+                                  << "0,1"
+                                  << "0,050";
+        QTest::newRow("9600 Bd") << 24.46 << "cs_CZ"
+                                 << "24,5"
+                                 << "24,460";
+        QTest::newRow("slow converter, no group") << 1234.5 << "en_US"
+                                                  << "1234.5"
+                                                  << "1234.500";
+    }
+    void replyTime()
+    {
+        QFETCH(double, replyMs);
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
+        ScanFinding f;
+        f.address = 3;
+        f.baud = 9600;
+        f.model = QStringLiteral("RQ-3510");
+        f.firmware = QStringLiteral("1.08");
+        f.replyMs = replyMs;
+        QTEST(ScanReplyTimeText(f, QLocale()), "shown");
+        QFETCH(QString, written);
+        const QString csv = ScanFindingsCsv({f});
+        const QString tabs = ScanFindingsCsv({f}, QLatin1Char('\t'));
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(csv, QStringLiteral("Adresa;Rychlost;Model;Firmware;Doba odpovědi [ms];Poznámka\r\n"
+                                     "3;9600;RQ-3510;1.08;%1;\r\n")
+                          .arg(written));
+        QCOMPARE(tabs.split(QLatin1Char('\n')).value(1),
+                 QStringLiteral("3\t9600\tRQ-3510\t1.08\t%1\t").arg(written));
+    }
+
     void progressFollowsExpectedTime()
     {
         SimProcess sim;
@@ -247,7 +294,7 @@ private slots:
         QCOMPARE(r.findings.at(0).address, 5);
         QCOMPARE(r.findings.at(0).kind, ScanFinding::Kind::Collision);
         QCOMPARE(r.findings.at(0).note, QStringLiteral("možná kolize adres"));
-        QVERIFY(ScanFindingsCsv(r.findings).contains(QStringLiteral("\n5;9600;;;;možná kolize adres\n")));
+        QVERIFY(ScanFindingsCsv(r.findings).contains(QStringLiteral("\r\n5;9600;;;;možná kolize adres\r\n")));
         QCOMPARE(r.findings.at(1).address, 6);
         QCOMPARE(r.findings.at(1).kind, ScanFinding::Kind::Module);
         QCOMPARE(r.findings.at(1).model, QStringLiteral("RQ-3530"));
