@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <map>
 
 namespace {
 const QString RecordText = QStringLiteral("Záznam do souboru");
@@ -170,9 +171,17 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
     dinRow->addLayout(changeColumn, 1);
     column->addLayout(dinRow, 1);
 
+    // What changed when the module's units changed, under the chart.
+    LabelJednotky = new QLabel(this);
+    LabelJednotky->setObjectName(QStringLiteral("LabelJednotky"));
+    LabelJednotky->setWordWrap(true);
+    LabelJednotky->setStyleSheet(QStringLiteral("color: #a03000"));
+    LabelJednotky->hide();
+
     QGridLayout *g = grid();
     g->addWidget(Chart1, 0, 0);
-    g->addWidget(side, 0, 1);
+    g->addWidget(LabelJednotky, 1, 0);
+    g->addWidget(side, 0, 1, 2, 1);
     g->setColumnStretch(0, 1);
     g->setRowStretch(0, 1);
 
@@ -241,11 +250,40 @@ void TFormPrubeh::Timer1Timer()
     Timer1->start(done ? CyclePause : 0);
 }
 
+QString TFormPrubeh::unitChangeText(const std::array<QString, ValueCount> &before,
+                                    const std::array<QString, ValueCount> &after)
+{
+    const auto shown = [](const QString &unit) {
+        return unit.isEmpty() ? QStringLiteral("bez jednotky") : unit;
+    };
+    QStringList changes;
+    for (int c = 0; c < ValueCount; ++c) {
+        const auto k = static_cast<std::size_t>(c);
+        if (before[k] != after[k])
+            changes << QStringLiteral("%1 %2 → %3").arg(channelName(c), shown(before[k]), shown(after[k]));
+    }
+    return changes.isEmpty() ? QString()
+                             : QStringLiteral("Modul změnil jednotky: ") + changes.join(QStringLiteral(", "));
+}
+
 void TFormPrubeh::cycleDone(const TrendSample &s, quint8 error)
 {
+    // The module's ranges were set anew (elsewhere, or it was replaced):
+    // the chart starts new pieces, the statistics start again, the record
+    // repeats its header, and the window says what changed.
+    if (s.unitsKnown) {
+        if (m_unitsKnown && s.units != m_units) {
+            LabelJednotky->setText(stamp(s.time, QStringLiteral("HH:mm:ss ")) +
+                                   unitChangeText(m_units, s.units));
+            LabelJednotky->show();
+        }
+        m_units = s.units;
+        m_unitsKnown = true;
+    }
     m_history.append(s);
     if (m_recorder.isOpen() && !m_recorder.write(s))
-        stopRecording(QStringLiteral(" Zápis do souboru selhal: ") + m_recorder.errorString());
+        stopRecording(QStringLiteral(" Zápis do souboru %1 selhal: %2")
+                          .arg(QDir::toNativeSeparators(m_recorder.fileName()), m_recorder.errorString()));
 
     if (s.analogValid) {
         for (std::size_t k = 0; k < ValueCount; ++k) {
@@ -297,7 +335,7 @@ QString TFormPrubeh::askPath(const QString &proposed, const QString &title, cons
 void TFormPrubeh::Button3Click()
 {
     if (m_recorder.isOpen()) {
-        stopRecording(QStringLiteral(" Záznam ukončen, řádků: %1").arg(m_recorder.rows()));
+        stopRecording(recordEndText());
         return;
     }
     const QString proposed =
@@ -359,6 +397,33 @@ void TFormPrubeh::Button5Click()
     Chart1->goLive();
 }
 
+QString TFormPrubeh::recordEndText() const
+{
+    return QStringLiteral(" Záznam ukončen, řádků: %1, soubor %2")
+        .arg(m_recorder.rows())
+        .arg(QDir::toNativeSeparators(m_recorder.fileName()));
+}
+
+void TFormPrubeh::done(int result)
+{
+    if (m_recorder.isOpen()) {
+        // Esc, "Cancel" and the close box alike: a record is never cut off
+        // unasked. Reading and recording go on under the question.
+        if (m_asking)
+            return;
+        const QString question = QStringLiteral("Ukončit záznam do souboru „%1“?")
+                                     .arg(QDir::toNativeSeparators(m_recorder.fileName()));
+        m_asking = true;
+        const bool stop = ask ? ask(this, question) : rq::ask(this, windowTitle(), question);
+        m_asking = false;
+        if (!stop)
+            return;
+        if (m_recorder.isOpen())
+            stopRecording(recordEndText());
+    }
+    TLiveDialog::done(result);
+}
+
 void TFormPrubeh::stopRecording(const QString &status)
 {
     m_recorder.close();
@@ -408,7 +473,6 @@ void TFormPrubeh::refresh()
         ch.unit = m_cycle.units()[k];
         ch.decimals = m_decimals[k];
     }
-    Chart1->temperatureUnit = m_cycle.temperatureUnit();
     Chart1->setWindow(windowLength(ComboBox1->currentIndex()));
     Chart1->setNow(m_paused ? m_pausedAt : now());
     statistics();
@@ -417,16 +481,25 @@ void TFormPrubeh::refresh()
 void TFormPrubeh::statistics()
 {
     const qint64 from = Chart1->from(), to = Chart1->to();
-    const TrendBucket all = m_history.summary(from, to);
+    // Each line over the stretch in view in which it has the unit of the
+    // view's end: a changed unit starts its statistics again.
+    const quint32 epoch = m_history.epochAt(to);
+    const auto *units = m_history.unitsOf(epoch);
+    std::map<quint32, TrendBucket> summaries;
     for (int c = 0; c < ValueCount; ++c) {
         const auto k = static_cast<std::size_t>(c);
+        const quint32 since = m_history.sameUnitSince(c, epoch);
+        auto it = summaries.find(since);
+        if (it == summaries.end())
+            it = summaries.emplace(since, m_history.summary(from, to, since)).first;
+        const TrendBucket &all = it->second;
         if (!CheckBox[k]->isChecked() || all.analogCount == 0) {
             Minimum[k]->clear();
             Maximum[k]->clear();
             Prumer[k]->clear();
             continue;
         }
-        const QString unit = QStringLiteral(" ") + m_cycle.units()[k];
+        const QString unit = QStringLiteral(" ") + (units ? (*units)[k] : m_cycle.units()[k]);
         Minimum[k]->setText(FormatFixed(all.min[k], m_decimals[k]) + unit);
         Maximum[k]->setText(FormatFixed(all.max[k], m_decimals[k]) + unit);
         Prumer[k]->setText(FormatFixed(all.mean(c), m_decimals[k] + 1) + unit);

@@ -112,7 +112,7 @@ private slots:
         cycleAt(*d, 2000, 2);
         QCOMPARE(ta.sends().size(), 14);
         QCOMPARE(d->Hodnota[3]->text(), u"5,0 V"_s);
-        QCOMPARE(d->Hodnota[12]->text(), u"2,0 "_s);
+        QCOMPARE(d->Hodnota[12]->text(), u"2,0 °C"_s);
         QCOMPARE(d->StatusBar1->text(0), u" V pořádku"_s);
         QCOMPARE(d->history().sampleCount(), 2u);
         d->Timer2Timer();
@@ -169,7 +169,7 @@ private slots:
         QCOMPARE(d->Minimum[0]->text(), u"2,0 V"_s);
         QCOMPARE(d->Maximum[0]->text(), u"7,0 V"_s);
         QCOMPARE(d->Prumer[0]->text(), u"4,00 V"_s);
-        QCOMPARE(d->Maximum[12]->text(), u"7,0 "_s); // the temperature, without a unit
+        QCOMPARE(d->Maximum[12]->text(), u"7,0 °C"_s); // the temperature with its unit
         QCOMPARE(d->Minimum[5]->text(), QString());
         QVERIFY(d->segments(5).isEmpty());
         QCOMPARE(d->segments(0).value(0).size(), 4);
@@ -284,7 +284,8 @@ private slots:
         QVERIFY(lines[1].contains(";2,0;3,0;"));
         QVERIFY(lines[2].contains(";;;;")); // the failed cycle: empty values
         QVERIFY(lines[2].endsWith(";chyba 9\r"));
-        QCOMPARE(d->StatusBar1->panel(1)->text(), u" Záznam ukončen, řádků: 2"_s);
+        QCOMPARE(d->StatusBar1->panel(1)->text(),
+                 u" Záznam ukončen, řádků: 2, soubor "_s + QDir::toNativeSeparators(path));
     }
     // The units are read before the first value; a record started while
     // they are not known yet takes them into its header by the first row
@@ -555,6 +556,7 @@ private slots:
         cycleAt(*d, 0, 0); // the units and decimals
         TrendSample s;
         s.analogValid = s.dinValid = s.unitsKnown = true;
+        s.units = d->trendCycle().units();
         for (qint64 t = 100; t < 80'000; t += 100) {
             s.time = t;
             s.values[0] = double(t / 100) / 10;
