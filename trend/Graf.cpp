@@ -174,7 +174,8 @@ TTrendChart::Layout TTrendChart::layoutFor(const QSize &size, int captionHeight)
     const int timeRow = fontMetrics().height() + 6;
     const int lanes = m_lanes.isEmpty() ? 0 : int(m_lanes.size() + (m_moreLanes ? 1 : 0)) * LaneHeight + 6;
     const int top = captionHeight + 8;
-    const int plotHeight = std::max(60, size.height() - top - timeRow - lanes - 4);
+    const int legend = m_screenLegend ? legendHeight(size.width()) : 0;
+    const int plotHeight = std::max(60, size.height() - top - timeRow - lanes - legend - 4);
     l.plot = QRect(left, top, std::max(60, size.width() - left - right), plotHeight);
     l.lanes = QRect(left, l.plot.bottom() + 1 + timeRow, l.plot.width(), lanes);
     l.leftWidth = left;
@@ -558,6 +559,18 @@ void TTrendChart::paintEvent(QPaintEvent *)
     l.leftWidth = m_plot.left();
     p.fillRect(rect(), Qt::white);
     paintInto(p, l, true);
+    if (m_screenLegend) {
+        const int legend = legendHeight(width());
+        paintLegend(p, QRect(0, height() - legend, width(), legend));
+    }
+}
+
+void TTrendChart::setLegendShown(bool shown)
+{
+    if (m_screenLegend == shown)
+        return;
+    m_screenLegend = shown;
+    rebuild();
 }
 
 void TTrendChart::render(QPainter &p, const QSize &size, const QString &caption) const
@@ -584,7 +597,8 @@ void TTrendChart::render(QPainter &p, const QSize &size, const QString &caption)
 QByteArray TTrendChart::image(const QString &format, const QString &caption) const
 {
     const int captionHeight = fontMetrics().height() + 8;
-    const QSize size(width(), height() + captionHeight + legendHeight(width()));
+    // Below the chart, unless the chart shows it already.
+    const QSize size(width(), height() + captionHeight + (m_screenLegend ? 0 : legendHeight(width())));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     if (format.compare(u"svg", Qt::CaseInsensitive) == 0) {

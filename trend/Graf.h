@@ -78,6 +78,10 @@ public:
     // "dílky" (or unknown, empty) it gets an axis of its own.
     std::array<Channel, ValueCount> channels;
     quint32 tickedInputs = 0; // digital inputs always shown
+    // The legend below the plot on the screen too (a window without its
+    // table of lines).
+    void setLegendShown(bool shown);
+    bool legendShown() const { return m_screenLegend; }
 
     // Length of the live window (ms), 0 for everything recorded.
     void setWindow(qint64 length);
@@ -191,6 +195,7 @@ private:
     QPoint m_press;
     QPoint m_last;
     QRect m_band;
+    bool m_screenLegend = false;
     bool m_cursor = false; // the pointer is over the plot
     qint64 m_cursorTime = 0;
     QPointF m_pointer;

@@ -57,6 +57,10 @@ public:
     QListWidget *ListZmeny = nullptr; // "Změny": the digital inputs' changes in view
     QLabel *LabelJednotky = nullptr;  // what changed when the module's units changed
     QTimer *Timer2 = nullptr;         // chart redraw
+    // The side panel (the table of lines, the digital inputs) folds away
+    // when the window is too small for it beside the chart; the chart then
+    // shows its legend.
+    bool sidePanelShown() const;
 
     // Seams: the clock (ms since 1970), the file chooser (the chosen path,
     // empty when cancelled; the proposed name's suffix tells CSV from a
@@ -96,6 +100,7 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     qint64 now() const;
@@ -103,6 +108,7 @@ private:
     void refresh();
     void statistics();
     void stopRecording(const QString &status);
+    void fitSidePanel();
     QString recordEndText() const;
     QString askPath(const QString &proposed, const QString &title, const QString &filter);
 
@@ -112,6 +118,8 @@ private:
     std::array<quint8, ValueCount> m_decimals{};
     QList<TrendChange> m_listed; // what "Změny" shows
     QLabel *m_recordPanel = nullptr;
+    QWidget *m_side = nullptr;
+    QWidget *m_controls = nullptr;
     std::array<QString, ValueCount> m_units{}; // of the last sample that knew them
     bool m_unitsKnown = false;
     bool m_asking = false; // the question before closing is open
