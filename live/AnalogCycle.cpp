@@ -4,7 +4,11 @@
 #include "comm/Prikazy.h"
 #include "core/Cp1250.h"
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
+constexpr quint8 ThermometerAddress = 31; // the internal thermometer's setting
 
 quint8 send(const AnalogCycle::TransactFn &transact, const TData &data, quint8 address, quint8 command,
             quint8 sub, ModuleBytes &d)
@@ -48,62 +52,148 @@ QString AinUnitText(AinModel model, quint8 range)
     return {};
 }
 
+AnalogCycle::AnalogCycle(qint64 rereadPeriod, Clock clock)
+    : m_period(std::max<qint64>(0, rereadPeriod)), m_clock(std::move(clock))
+{
+    if (!m_clock) {
+        m_clock = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
+}
+
+void AnalogCycle::rereadUnits()
+{
+    if (follows())
+        m_identify = true;
+}
+
 AnalogReading AnalogCycle::run(const TData &data, quint8 address, const KeepGoing &keepGoing)
 {
-    using Outcome = AnalogReading::Outcome;
     AnalogReading r;
-    if (!data.ready())
+    restart();
+    if (!data.ready()) {
+        step(data, address, r);
         return r;
-    const auto go = [&keepGoing] { return !keepGoing || keepGoing(); };
-    const auto fail = [&r](quint8 error) {
-        r.outcome = Outcome::Failed;
-        r.error = error;
-        return r;
-    };
+    }
+    begin();
+    for (;;) {
+        // As the monitor always did: events before every transaction but
+        // the identification.
+        if (m_step != Identify && keepGoing && !keepGoing()) {
+            r.outcome = AnalogReading::Outcome::Stopped;
+            return r;
+        }
+        if (step(data, address, r))
+            return r;
+    }
+}
 
-    if (!m_unitsRead) {
+void AnalogCycle::begin()
+{
+    m_reading = AnalogReading{};
+    if (follows())
+        m_cycleStart = m_clock();
+    if (!m_unitsRead || m_identify) {
+        m_step = Identify;
+    } else if (follows() && (m_cycleStart - m_unitsAt >= m_period || m_cycleStart < m_unitsAt)) {
+        // (A clock set back counts as due: the period would never end.)
+        m_readModel = m_model;
+        m_step = FirstRange;
+    } else {
+        m_step = FirstValue;
+    }
+}
+
+void AnalogCycle::adoptUnits()
+{
+    quint32 changed = 0;
+    if (m_unitsRead) {
+        for (int i = 0; i < AnalogReading::InputCount; ++i)
+            if (m_readUnits[static_cast<std::size_t>(i)] != m_units[static_cast<std::size_t>(i)])
+                changed |= 1u << i;
+        if (m_readTemperatureUnit != m_temperatureUnit)
+            changed |= 1u << AnalogReading::InputCount;
+    }
+    if (changed)
+        ++m_unitChanges;
+    m_reading.unitsChanged = changed;
+    m_model = m_readModel;
+    m_units = m_readUnits; // the internal temperature's stays empty
+    m_temperatureUnit = m_readTemperatureUnit;
+    m_unitsRead = true;
+    m_identify = false;
+    m_unitsAt = m_cycleStart;
+    m_step = FirstValue;
+}
+
+bool AnalogCycle::finish(AnalogReading &reading)
+{
+    reading = m_reading;
+    m_step = 0;
+    return true;
+}
+
+bool AnalogCycle::fail(AnalogReading &reading, quint8 error)
+{
+    m_reading.outcome = AnalogReading::Outcome::Failed;
+    m_reading.error = error;
+    rereadUnits();
+    return finish(reading);
+}
+
+bool AnalogCycle::step(const TData &data, quint8 address, AnalogReading &reading)
+{
+    if (!data.ready()) {
+        // Connected anew, it may be another module.
+        rereadUnits();
+        m_step = 0;
+        reading = AnalogReading{};
+        return true;
+    }
+    if (m_step == 0)
+        begin();
+
+    if (m_step == Identify) {
         m_bytes = {};
-        quint8 error = send(m_transact, data, address, CmdIdentify, SubModelCode, m_bytes);
-        if (error != 0)
-            return fail(error);
+        if (const quint8 error = send(m_transact, data, address, CmdIdentify, SubModelCode, m_bytes))
+            return fail(reading, error);
         QString code;
         for (std::size_t k = 1; k <= 4; ++k)
             code.append(FromCp1250(m_bytes[k]));
-        const AinModel model = AinModelOfCode(code);
-        std::array<QString, AnalogReading::ValueCount> units;
-        for (int i = 0; i < AnalogReading::InputCount; ++i) {
-            if (!go()) {
-                r.outcome = Outcome::Stopped;
-                return r;
-            }
-            const auto a = static_cast<quint8>(i);
-            m_bytes = {0, a, a, 0, 0};
-            error = send(m_transact, data, address, CmdReadMemory, 0, m_bytes);
-            if (error != 0)
-                return fail(error);
-            units[static_cast<std::size_t>(i)] = AinUnitText(model, m_bytes[3]);
-        }
-        m_model = model;
-        m_units = units; // the internal temperature's unit stays empty
-        m_unitsRead = true;
-    }
-
-    for (int i = 0; i < AnalogReading::ValueCount; ++i) {
-        if (!go()) {
-            r.outcome = Outcome::Stopped;
-            return r;
-        }
+        m_readModel = AinModelOfCode(code);
+        m_step = FirstRange;
+    } else if (m_step < Thermometer) {
+        const auto a = static_cast<quint8>(m_step - FirstRange);
+        m_bytes = {0, a, a, 0, 0};
+        if (const quint8 error = send(m_transact, data, address, CmdReadMemory, 0, m_bytes))
+            return fail(reading, error);
+        m_readUnits[a] = AinUnitText(m_readModel, m_bytes[3]);
+        if (++m_step == Thermometer && !follows())
+            adoptUnits();
+    } else if (m_step == Thermometer) {
+        m_bytes = {0, ThermometerAddress, ThermometerAddress, 0, 0};
+        if (const quint8 error = send(m_transact, data, address, CmdReadMemory, 0, m_bytes))
+            return fail(reading, error);
+        m_readTemperatureUnit = (m_bytes[3] & 1) ? QStringLiteral("°C") : QStringLiteral("dílky");
+        adoptUnits();
+    } else {
+        const int i = m_step - FirstValue;
         const auto sub = i < AnalogReading::InputCount ? static_cast<quint8>(i) : SubTemperature;
-        const quint8 error = send(m_transact, data, address, CmdMeasure, sub, m_bytes);
-        if (error != 0)
-            return fail(error);
-        AnalogValue &v = r.values[static_cast<std::size_t>(i)];
+        if (const quint8 error = send(m_transact, data, address, CmdMeasure, sub, m_bytes))
+            return fail(reading, error);
+        AnalogValue &v = m_reading.values[static_cast<std::size_t>(i)];
         v.value = DecodeMeasuredValue(m_bytes[1], m_bytes[2], m_bytes[3], m_bytes[4]);
         v.decimals = m_bytes[4] & 0x7F;
         v.unit = m_units[static_cast<std::size_t>(i)];
+        if (++m_step == End) {
+            m_reading.outcome = AnalogReading::Outcome::Complete;
+            return finish(reading);
+        }
     }
-    r.outcome = Outcome::Complete;
-    return r;
+    return false;
 }
 
 ModuleBytes BitsToBytes(quint32 bits)

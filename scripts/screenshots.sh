@@ -97,7 +97,11 @@ sim din 1 00000106
 sleep 6
 trend=$(xdotool search --onlyvisible --name '^Pr.*hodnot$' | head -1)
 xdotool mousemove --window "$trend" 520 160
-shot 'Průběh hodnot' prubeh 1; close_dialog
+shot 'Průběh hodnot' prubeh 1
+# Small: the side panel folds away and the chart shows its legend instead.
+timeout 5 xdotool windowsize --sync "$trend" 640 420 || true
+xdotool mousemove --window "$trend" 330 140
+shot 'Průběh hodnot' prubeh-maly 1; close_dialog
 open_item alt+s 1; shot 'Diagnostika spojení' diagnostika 1
 xdotool key ctrl+Tab
 # With another dialog open the check waits, and says why beside its button.

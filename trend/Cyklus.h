@@ -13,12 +13,12 @@ struct TData;
 // dialog or a question opened meanwhile runs its nested loop, the timer
 // keeps firing there, and reading goes on.
 //
-// A cycle: until the units are known, the model code, the twelve range bytes
-// and the internal thermometer setting; then the analog monitor's thirteen
-// values (each request carrying the bytes of the reply before it, as the
-// monitor does); then one read of the digital inputs. A failed analog
-// transaction skips to the digital inputs; failed unit reads are repeated by
-// the next cycle. So the units are read before the first value, and a
+// A cycle: the analog monitor's, with units that follow the module (the
+// model code, the twelve range bytes and the internal thermometer's setting
+// before the first value, the range and thermometer bytes again every
+// UnitsPeriod and everything after a failed transaction: see AnalogCycle);
+// then one read of the digital inputs. A failed analog transaction skips to
+// the digital inputs. So the units are known before the first value, and a
 // record's header can carry them from its first line.
 //
 //   TrendCycle cycle;
@@ -27,44 +27,41 @@ struct TData;
 class TrendCycle
 {
 public:
+    static constexpr qint64 UnitsPeriod = 30'000; // ms between two reads of the units
+
+    TrendCycle();
+    TrendCycle(const TrendCycle &) = delete;
+    TrendCycle &operator=(const TrendCycle &) = delete;
+
     // One transaction. True when it ended a cycle: sample then holds it,
-    // stamped with the time given to the cycle's first step. error (when
-    // given) gets the first failure's code of that cycle, 0 when none.
+    // stamped with the time given to the cycle's first step (which is also
+    // the clock of the units' period). error (when given) gets the first
+    // failure's code of that cycle, 0 when none.
     bool step(const TData &data, quint8 address, qint64 time, TrendSample &sample, quint8 *error = nullptr);
     // A whole cycle back to back.
     TrendSample run(const TData &data, quint8 address, qint64 time, quint8 *error = nullptr);
-    // Starts the next step with a new cycle (after the window was hidden).
+    // Starts the next step with a new cycle and the units read anew (after
+    // the window was hidden: the module may have changed meanwhile).
     void restart();
 
     bool inCycle() const { return m_step != 0; }
-    bool unitsKnown() const { return m_unitsKnown; }
-    AinModel model() const { return m_model; }
-    // The thirteen units as the monitor shows them (the temperature's is
-    // empty); all empty until known.
-    const std::array<QString, TrendSample::ValueCount> &units() const { return m_units; }
-    // Unit of the internal temperature as the module reports it: "°C" or
-    // "dílky"; empty until known.
-    QString temperatureUnit() const { return m_temperatureUnit; }
+    bool unitsKnown() const { return m_analog.unitsRead(); }
+    AinModel model() const { return m_analog.model(); }
+    // The thirteen units: the inputs' as the monitor shows them, the
+    // internal temperature's as the module reports it ("°C" or "dílky");
+    // all empty until known.
+    std::array<QString, TrendSample::ValueCount> units() const;
+    QString temperatureUnit() const { return m_analog.temperatureUnit(); }
+    const AnalogCycle &analogCycle() const { return m_analog; }
 
 private:
-    enum : int {
-        Identify = 1,
-        FirstRange = 2,                               // 12 range bytes
-        Thermometer = FirstRange + 12,                // the thermometer setting
-        FirstValue = Thermometer + 1,                 // 13 values
-        Inputs = FirstValue + TrendSample::ValueCount // the digital inputs
-    };
+    enum : int { Analog = 1, Inputs = 2 };
 
+    qint64 m_time = 0;
+    AnalogCycle m_analog;
     int m_step = 0; // 0: no cycle begun
     TrendSample m_sample;
     quint8 m_error = 0;
-    ModuleBytes m_bytes{};
-    bool m_unitsKnown = false;
-    AinModel m_model = AinModel::Unknown;
-    AinModel m_readModel = AinModel::Unknown;
-    std::array<QString, TrendSample::ValueCount> m_units{};
-    std::array<QString, TrendSample::ValueCount> m_readUnits{};
-    QString m_temperatureUnit;
 };
 
 #endif

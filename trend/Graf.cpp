@@ -164,19 +164,48 @@ void TTrendChart::zoomInto(const QRect &band)
 TTrendChart::Layout TTrendChart::layoutFor(const QSize &size, int captionHeight) const
 {
     Layout l;
-    const int axes = int(m_axes.size());
+    int left = 0, right = 0;
+    for (const Axis &a : m_axes)
+        (a.left ? left : right) += a.width;
     const int labels =
         m_lanes.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("DIN31 = 1")) + 12;
-    const int left = std::max({((axes + 1) / 2) * AxisWidth, labels, 24});
-    const int right = std::max((axes / 2) * AxisWidth, 12);
+    left = std::max({left, labels, 24});
+    right = std::max(right, 12);
     const int timeRow = fontMetrics().height() + 6;
     const int lanes = m_lanes.isEmpty() ? 0 : int(m_lanes.size() + (m_moreLanes ? 1 : 0)) * LaneHeight + 6;
     const int top = captionHeight + 8;
-    const int plotHeight = std::max(60, size.height() - top - timeRow - lanes - 4);
+    const int legend = m_screenLegend ? legendHeight(size.width()) : 0;
+    const int plotHeight = std::max(60, size.height() - top - timeRow - lanes - legend - 4);
     l.plot = QRect(left, top, std::max(60, size.width() - left - right), plotHeight);
     l.lanes = QRect(left, l.plot.bottom() + 1 + timeRow, l.plot.width(), lanes);
     l.leftWidth = left;
     return l;
+}
+
+QString TTrendChart::unitIn(const TrendBucket &b, int channel) const
+{
+    const auto *units = m_history ? m_history->unitsOf(b.epoch) : nullptr;
+    return units ? (*units)[static_cast<std::size_t>(channel)]
+                 : channels[static_cast<std::size_t>(channel)].unit;
+}
+
+QString TTrendChart::axisKey(int channel, const QString &unit, QString *title) const
+{
+    QString key, name;
+    if (channel < ValueCount - 1) {
+        key = unit;
+        name = unit.isEmpty() ? QStringLiteral("bez jednotky") : unit;
+    } else if (unit == u"°C") {
+        key = name = unit; // beside the inputs in °C
+    } else {
+        // Raw counts (or not known yet) are a scale of their own.
+        key = QStringLiteral("#teplota");
+        name = unit.isEmpty() ? QStringLiteral("Interní teplota")
+                              : QStringLiteral("Interní teplota [%1]").arg(unit);
+    }
+    if (title)
+        *title = name;
+    return key;
 }
 
 void TTrendChart::rebuild()
@@ -200,105 +229,111 @@ void TTrendChart::rebuild()
         m_failures = m_history->failures(m_from, m_to);
     }
     computeLanes();
-    // The axes first by unit only: their count sets the plot's width.
-    computeAxes();
+    // The plot's height does not depend on the axes, its width on their labels.
+    computeAxes(layoutFor(size(), 0).plot.height());
     const Layout l = layoutFor(size(), 0);
     m_plot = l.plot;
     m_laneRect = l.lanes;
-    computeAxes(); // now with ticks for the plot's height
     computeTimeTicks();
+    // Room for every number of the axes: the window may not get narrower.
+    int axesWidth = 0;
+    for (const Axis &a : m_axes)
+        axesWidth += a.width;
+    const int least = std::max(420, axesWidth + 24 + 200);
+    if (minimumWidth() != least)
+        setMinimumWidth(least);
 
     const qint64 join = m_history ? m_history->joinLimit(m_width) : 1000;
     for (int c = 0; c < ValueCount; ++c) {
-        auto &pieces = m_pieces[static_cast<std::size_t>(c)];
-        pieces.clear();
-        if (!channels[static_cast<std::size_t>(c)].shown)
-            continue;
         const auto k = static_cast<std::size_t>(c);
-        pieces.emplace_back();
-        const auto breakLine = [&pieces] {
-            if (!pieces.back().isEmpty())
-                pieces.emplace_back();
-        };
+        auto &pieces = m_pieces[k];
+        auto &pieceAxes = m_pieceAxes[k];
+        pieces.clear();
+        pieceAxes.clear();
+        if (!channels[k].shown)
+            continue;
+        // A new piece at a gap and where the unit changes.
+        bool broken = true;
+        int axis = -1;
         qint64 previous = 0;
         bool have = false;
         for (const TrendBucket &b : m_buckets) {
             if (b.analogCount == 0) {
-                breakLine(); // only failed cycles here
+                broken = true; // only failed cycles here
                 have = false;
                 continue;
             }
+            const int a = int(m_axisKeys.indexOf(axisKey(c, unitIn(b, c))));
             // No cycles for a while (a stall) is a gap too: a line never
             // crosses a stretch without readings.
-            if ((have && b.first - previous > join) || b.analogGap())
-                breakLine();
+            if (broken || a != axis || (have && b.first - previous > join) || b.analogGap()) {
+                pieces.emplace_back();
+                pieceAxes.push_back(a);
+                axis = a;
+            }
+            broken = false;
             const double x = double(b.first + (b.last - b.first) / 2);
             pieces.back().append(QPointF(x, b.min[k]));
             if (b.max[k] != b.min[k])
                 pieces.back().append(QPointF(x, b.max[k]));
             if (b.analogGap())
-                breakLine(); // a bucket with a failed cycle stands alone
+                broken = true; // a bucket with a failed cycle stands alone
             previous = b.last;
             have = !b.analogGap();
         }
-        if (pieces.back().isEmpty())
-            pieces.pop_back();
     }
     update();
 }
 
-void TTrendChart::computeAxes()
+void TTrendChart::computeAxes(int plotHeight)
 {
-    const int plotHeight = m_plot.isValid() ? m_plot.height() : 200;
     QList<Axis> axes;
     QStringList keys;
+    QList<double> lows, highs;
+    QList<bool> anys;
     m_axisOf.fill(-1);
-    for (int c = 0; c < ValueCount; ++c) {
-        const Channel &ch = channels[static_cast<std::size_t>(c)];
-        if (!ch.shown)
-            continue;
-        QString key, title;
-        if (c < ValueCount - 1) {
-            key = ch.unit;
-            title = ch.unit.isEmpty() ? QStringLiteral("bez jednotky") : ch.unit;
-        } else if (temperatureUnit == u"°C") {
-            key = title = temperatureUnit; // beside the inputs in °C
-        } else {
-            // Raw counts (or not known yet) are a scale of their own.
-            key = QStringLiteral("#teplota");
-            title = temperatureUnit.isEmpty() ? QStringLiteral("Interní teplota")
-                                              : QStringLiteral("Interní teplota [%1]").arg(temperatureUnit);
-        }
+    const auto axisFor = [&](int c, const QString &unit) {
+        QString title;
+        const QString key = axisKey(c, unit, &title);
         qsizetype a = keys.indexOf(key);
         if (a < 0) {
             a = keys.size();
             keys << key;
             Axis axis;
             axis.title = title;
-            axis.colour = ch.colour;
+            axis.colour = channels[static_cast<std::size_t>(c)].colour;
             axis.left = a % 2 == 0;
             axes << axis;
+            lows << 0;
+            highs << 0;
+            anys << false;
         }
-        axes[a].channels << c;
-        m_axisOf[static_cast<std::size_t>(c)] = int(a);
-    }
-    for (Axis &axis : axes) {
-        double low = 0, high = 0;
-        bool any = false;
+        if (!axes[a].channels.contains(c))
+            axes[a].channels << c;
+        return int(a);
+    };
+    for (int c = 0; c < ValueCount; ++c) {
+        const auto k = static_cast<std::size_t>(c);
+        if (!channels[k].shown)
+            continue;
+        // Each unit the line has in view, in time order; its newest unit
+        // when nothing is in view.
         for (const TrendBucket &b : m_buckets) {
             if (b.analogCount == 0)
                 continue;
-            for (int c : axis.channels) {
-                const auto k = static_cast<std::size_t>(c);
-                low = any ? std::min(low, double(b.min[k])) : b.min[k];
-                high = any ? std::max(high, double(b.max[k])) : b.max[k];
-                any = true;
-            }
+            const int a = axisFor(c, unitIn(b, c));
+            lows[a] = anys[a] ? std::min(lows[a], double(b.min[k])) : b.min[k];
+            highs[a] = anys[a] ? std::max(highs[a], double(b.max[k])) : b.max[k];
+            anys[a] = true;
+            m_axisOf[k] = a;
         }
-        if (!any) {
-            low = 0;
-            high = 1;
-        }
+        if (m_axisOf[k] < 0)
+            m_axisOf[k] = axisFor(c, channels[k].unit);
+    }
+    const QFontMetrics fm = fontMetrics();
+    for (qsizetype a = 0; a < axes.size(); ++a) {
+        Axis &axis = axes[a];
+        double low = anys[a] ? lows[a] : 0, high = anys[a] ? highs[a] : 1;
         const double margin = high > low ? (high - low) * 0.05 : (high != 0 ? std::abs(high) * 0.05 : 1.0);
         low -= margin;
         high += margin;
@@ -306,13 +341,18 @@ void TTrendChart::computeAxes()
         axis.max = low + (high - low) * m_yHigh;
         const double step = niceStep(axis.max - axis.min, std::max(2, plotHeight / 40));
         const int decimals = std::max(0, int(-std::floor(std::log10(step) + 1e-9)));
+        int widest = 0;
         for (double v = std::ceil(axis.min / step) * step; v <= axis.max + step * 1e-9; v += step) {
             const double tick = std::abs(v) < step * 1e-6 ? 0.0 : v;
             axis.ticks << tick;
             axis.labels << tickText(tick, decimals);
+            widest = std::max(widest, fm.horizontalAdvance(axis.labels.last()));
         }
+        // The tick, the labels whole, the rotated title.
+        axis.width = std::max(AxisWidth, widest + 14 + fm.height() + 6);
     }
     m_axes = axes;
+    m_axisKeys = keys;
 }
 
 void TTrendChart::computeTimeTicks()
@@ -398,23 +438,98 @@ QList<QList<QPointF>> TTrendChart::segments(int channel) const
     return QList<QList<QPointF>>(pieces.begin(), pieces.end());
 }
 
+QList<int> TTrendChart::pieceAxes(int channel) const
+{
+    const auto &axes = m_pieceAxes[static_cast<std::size_t>(channel)];
+    return QList<int>(axes.begin(), axes.end());
+}
+
+QList<TTrendChart::LegendEntry> TTrendChart::legend() const
+{
+    QList<LegendEntry> entries;
+    for (int c = 0; c < ValueCount; ++c) {
+        const Channel &ch = channels[static_cast<std::size_t>(c)];
+        if (!ch.shown)
+            continue;
+        // The units of its pieces in view, in time order; its unit when none.
+        QStringList units;
+        for (const TrendBucket &b : m_buckets) {
+            if (b.analogCount == 0)
+                continue;
+            const QString unit = unitIn(b, c);
+            if (units.isEmpty() || units.last() != unit)
+                units << unit;
+        }
+        if (units.isEmpty())
+            units << ch.unit;
+        units.removeAll(QString());
+        const QString text = units.isEmpty()
+                                 ? ch.name
+                                 : ch.name + QStringLiteral(" [") + units.join(QStringLiteral(" → ")) + u']';
+        entries << LegendEntry{text, ch.colour};
+    }
+    return entries;
+}
+
+namespace {
+constexpr int LegendSwatch = 18; // the short line before each name
+constexpr int LegendGap = 16;    // between two entries
+} // namespace
+
+int TTrendChart::legendHeight(int width) const
+{
+    const QList<LegendEntry> entries = legend();
+    if (entries.isEmpty())
+        return 0;
+    const QFontMetrics fm = fontMetrics();
+    int rows = 1, x = 8;
+    for (const LegendEntry &e : entries) {
+        const int w = LegendSwatch + 4 + fm.horizontalAdvance(e.text);
+        if (x > 8 && x + w > width - 8) {
+            ++rows;
+            x = 8;
+        }
+        x += w + LegendGap;
+    }
+    return rows * (fm.height() + 4) + 8;
+}
+
+void TTrendChart::paintLegend(QPainter &p, const QRect &area) const
+{
+    const QFontMetrics fm = fontMetrics();
+    int x = area.left() + 8, y = area.top() + 4;
+    for (const LegendEntry &e : legend()) {
+        const int w = LegendSwatch + 4 + fm.horizontalAdvance(e.text);
+        if (x > area.left() + 8 && x + w > area.right() - 8) {
+            x = area.left() + 8;
+            y += fm.height() + 4;
+        }
+        const int mid = y + fm.height() / 2;
+        p.setPen(QPen(e.colour, 3));
+        p.drawLine(x, mid, x + LegendSwatch, mid);
+        p.setPen(Qt::black);
+        p.drawText(QRect(x + LegendSwatch + 4, y, w, fm.height()), Qt::AlignLeft | Qt::AlignVCenter, e.text);
+        x += w + LegendGap;
+    }
+}
+
 QStringList TTrendChart::cursorLines(qint64 t) const
 {
     QStringList lines{clockText(t), QStringLiteral("Úsek: ") + durationText(m_width)};
     const TrendBucket *hit = nullptr;
-    for (const TrendBucket &b : m_buckets) {
-        if (t >= b.start && t < b.start + m_width) {
+    // Of two buckets in one slot (the units changed within it), the one
+    // that had begun by t.
+    for (const TrendBucket &b : m_buckets)
+        if (t >= b.start && t < b.start + m_width && (!hit || b.first <= t))
             hit = &b;
-            break;
-        }
-    }
     if (hit && hit->analogCount > 0) {
         for (int c = 0; c < ValueCount; ++c) {
             const Channel &ch = channels[static_cast<std::size_t>(c)];
             if (!ch.shown)
                 continue;
             const auto k = static_cast<std::size_t>(c);
-            const QString unit = ch.unit.isEmpty() ? QString() : QStringLiteral(" ") + ch.unit;
+            const QString u = unitIn(*hit, c);
+            const QString unit = u.isEmpty() ? QString() : QStringLiteral(" ") + u;
             QString value = FormatFixed(hit->min[k], ch.decimals);
             if (hit->max[k] != hit->min[k])
                 value += QStringLiteral(" až ") + FormatFixed(hit->max[k], ch.decimals);
@@ -444,12 +559,27 @@ void TTrendChart::paintEvent(QPaintEvent *)
     l.leftWidth = m_plot.left();
     p.fillRect(rect(), Qt::white);
     paintInto(p, l, true);
+    if (m_screenLegend) {
+        const int legend = legendHeight(width());
+        paintLegend(p, QRect(0, height() - legend, width(), legend));
+    }
+}
+
+void TTrendChart::setLegendShown(bool shown)
+{
+    if (m_screenLegend == shown)
+        return;
+    m_screenLegend = shown;
+    rebuild();
 }
 
 void TTrendChart::render(QPainter &p, const QSize &size, const QString &caption) const
 {
     const int captionHeight = caption.isEmpty() ? 0 : fontMetrics().height() + 8;
     p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    // The legend under the chart, in the room left below it.
+    const int legend = legendHeight(size.width());
+    paintLegend(p, QRect(0, size.height() - legend, size.width(), legend));
     if (!caption.isEmpty()) {
         p.setPen(Qt::black);
         p.drawText(QRect(8, 4, size.width() - 16, captionHeight), Qt::AlignLeft | Qt::AlignVCenter, caption);
@@ -467,7 +597,8 @@ void TTrendChart::render(QPainter &p, const QSize &size, const QString &caption)
 QByteArray TTrendChart::image(const QString &format, const QString &caption) const
 {
     const int captionHeight = fontMetrics().height() + 8;
-    const QSize size(width(), height() + captionHeight);
+    // Below the chart, unless the chart shows it already.
+    const QSize size(width(), height() + captionHeight + (m_screenLegend ? 0 : legendHeight(width())));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     if (format.compare(u"svg", Qt::CaseInsensitive) == 0) {
@@ -539,14 +670,13 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
     p.save();
     p.setClipRect(plot.adjusted(0, 0, 1, 1));
     for (int c = 0; c < ValueCount; ++c) {
-        const int a = m_axisOf[static_cast<std::size_t>(c)];
-        if (a < 0)
-            continue;
-        const Axis &axis = m_axes.at(a);
-        const double scale = plot.height() / std::max(1e-300, axis.max - axis.min);
+        const auto &pieces = m_pieces[static_cast<std::size_t>(c)];
         p.setPen(QPen(channels[static_cast<std::size_t>(c)].colour, 1));
         QPolygonF line;
-        for (const QList<QPointF> &piece : m_pieces[static_cast<std::size_t>(c)]) {
+        for (std::size_t n = 0; n < pieces.size(); ++n) {
+            const QList<QPointF> &piece = pieces[n];
+            const Axis &axis = m_axes.at(m_pieceAxes[static_cast<std::size_t>(c)][n]);
+            const double scale = plot.height() / std::max(1e-300, axis.max - axis.min);
             line.resize(piece.size());
             for (qsizetype i = 0; i < piece.size(); ++i)
                 line[i] = QPointF(x(piece[i].x()), plot.bottom() - (piece[i].y() - axis.min) * scale);
@@ -563,10 +693,10 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
     p.drawRect(plot);
 
     // Value axes: left and right in turn, outwards.
-    int leftIndex = 0, rightIndex = 0;
+    int leftOffset = 0, rightOffset = 0;
     for (const Axis &a : m_axes) {
-        const int i = a.left ? leftIndex++ : rightIndex++;
-        const int ax = a.left ? plot.left() - i * AxisWidth : plot.right() + i * AxisWidth;
+        const int ax = a.left ? plot.left() - leftOffset : plot.right() + rightOffset;
+        (a.left ? leftOffset : rightOffset) += a.width;
         const int dir = a.left ? -1 : 1;
         p.setPen(QPen(a.colour, 2));
         p.drawLine(ax, plot.top(), ax, plot.bottom());
@@ -575,14 +705,15 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
             const int y =
                 int(std::lround(plot.bottom() - (a.ticks[k] - a.min) / (a.max - a.min) * plot.height()));
             p.drawLine(ax, y, ax + 4 * dir, y);
-            const QRect box =
-                a.left ? QRect(ax - AxisWidth + 14, y - fm.height() / 2, AxisWidth - 20, fm.height())
-                       : QRect(ax + 6, y - fm.height() / 2, AxisWidth - 20, fm.height());
+            const int labelWidth = a.width - fm.height() - 12;
+            const QRect box = a.left
+                                  ? QRect(ax - 6 - labelWidth, y - fm.height() / 2, labelWidth, fm.height())
+                                  : QRect(ax + 6, y - fm.height() / 2, labelWidth, fm.height());
             p.drawText(box, (a.left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter, a.labels[k]);
         }
         p.save();
         p.setPen(a.colour.darker(120));
-        const int tx = a.left ? ax - AxisWidth + 2 : ax + AxisWidth - 2 - fm.height();
+        const int tx = a.left ? ax - a.width + 2 : ax + a.width - 2 - fm.height();
         p.translate(tx + fm.height(), plot.center().y());
         p.rotate(a.left ? -90 : 90);
         if (!a.left)
@@ -648,7 +779,7 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         p.fillRect(m_band, QColor(0x40, 0x60, 0xc0, 40));
         p.drawRect(m_band);
     }
-    if (m_cursor && m_drag == Drag::None) {
+    if (cursorShown()) {
         const double cx = x(double(m_cursorTime));
         p.setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
         p.drawLine(QPointF(cx, plot.top()), QPointF(cx, plot.bottom()));
@@ -659,6 +790,8 @@ void TTrendChart::paintInto(QPainter &p, const Layout &l, bool withCursor) const
         QRect box(int(cx) + 10, plot.top() + 8, w + 12, int(lines.size()) * fm.height() + 8);
         if (box.right() > plot.right())
             box.moveRight(int(cx) - 10);
+        if (box.left() < plot.left()) // never over the axes' numbers
+            box.moveLeft(plot.left() + 2);
         p.setPen(Qt::gray);
         p.setBrush(QColor(255, 255, 240, 235));
         p.drawRect(box);
@@ -685,6 +818,7 @@ void TTrendChart::wheelEvent(QWheelEvent *event)
         return;
     }
     zoomAt(event->position().x(), std::pow(0.8, delta / 120.0));
+    pointerAt(event->position());
     event->accept();
 }
 
@@ -708,13 +842,12 @@ void TTrendChart::mouseMoveEvent(QMouseEvent *event)
     if (m_drag == Drag::Pan) {
         panBy(pos.x() - m_last.x());
         m_last = pos;
+        pointerAt(event->position());
     } else if (m_drag == Drag::Band) {
         m_band = QRect(m_press, pos).normalized() & m_plot;
         update();
     } else {
-        m_cursor = m_plot.contains(pos);
-        m_cursorTime = timeAt(pos.x());
-        update();
+        pointerAt(event->position());
     }
 }
 
@@ -725,15 +858,31 @@ void TTrendChart::mouseReleaseEvent(QMouseEvent *event)
         m_band = QRect();
         m_drag = Drag::None;
         zoomInto(band);
-        update();
     }
     m_drag = Drag::None;
+    pointerAt(event->position()); // the time under the pointer in the new view
 }
 
-void TTrendChart::mouseDoubleClickEvent(QMouseEvent *)
+void TTrendChart::mouseDoubleClickEvent(QMouseEvent *event)
 {
     m_drag = Drag::None;
     goLive();
+    pointerAt(event->position());
+}
+
+void TTrendChart::pointerAt(const QPointF &pos)
+{
+    m_pointer = pos;
+    m_cursor = m_plot.contains(pos.toPoint());
+    m_cursorTime = timeAt(pos.x());
+    update();
+}
+
+bool TTrendChart::cursorShown() const
+{
+    // The chosen time stays; once the live view has moved it out, no line
+    // is drawn over the axes.
+    return m_cursor && m_drag == Drag::None && m_cursorTime >= m_from && m_cursorTime <= m_to;
 }
 
 void TTrendChart::leaveEvent(QEvent *)

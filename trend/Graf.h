@@ -24,9 +24,16 @@
 // wheel zooms the time around the pointer, dragging pans, dragging with the
 // right button (or Ctrl) zooms into a rectangle; a double click or goLive()
 // returns. A cursor under the pointer shows the time, the bucket width and
-// each shown line's value, and the error of a failed stretch.
+// each shown line's value, and the error of a failed stretch; it stays at
+// the time the pointer chose (moving, zooming or panning chooses anew), so
+// in a live view it moves left with the data and is hidden once that time
+// has left the plot.
 //
-// The same painting makes the saved picture (PNG or SVG), under a caption.
+// A line whose unit changed (the module's range was set anew) is broken
+// there, each piece drawn against the axis of its own unit.
+//
+// The same painting makes the saved picture (PNG or SVG), under a caption
+// and above a legend that names each shown line with its unit and colour.
 class TTrendChart : public QWidget
 {
     Q_OBJECT
@@ -36,7 +43,7 @@ public:
     struct Channel
     {
         QString name;
-        QString unit; // as the monitor shows it; empty when unknown
+        QString unit; // the newest; "°C" or "dílky" for the temperature; empty when unknown
         QColor colour;
         int decimals = 0;
         bool shown = true;
@@ -46,6 +53,7 @@ public:
         QString title; // the unit
         QColor colour; // of its first line
         bool left = true;
+        int width = 0; // room for its labels and title
         double min = 0, max = 1;
         QList<double> ticks;
         QStringList labels; // of the ticks, in the user's locale
@@ -57,15 +65,23 @@ public:
         bool state = false; // the newest read
         QString label;      // "DIN3 = 1"
     };
+    struct LegendEntry
+    {
+        QString text; // "Vstup 3 [V]", "Vstup 3 [V → ohm]" after a change in view
+        QColor colour;
+    };
 
     explicit TTrendChart(QWidget *parent = nullptr);
 
     void setHistory(const TrendHistory *history) { m_history = history; }
+    // The internal temperature's (the last) in "°C" shares that axis, in
+    // "dílky" (or unknown, empty) it gets an axis of its own.
     std::array<Channel, ValueCount> channels;
-    // Unit of the internal temperature: "°C" shares that axis, "dílky" (or
-    // unknown, empty) gets an axis of its own.
-    QString temperatureUnit;
     quint32 tickedInputs = 0; // digital inputs always shown
+    // The legend below the plot on the screen too (a window without its
+    // table of lines).
+    void setLegendShown(bool shown);
+    bool legendShown() const { return m_screenLegend; }
 
     // Length of the live window (ms), 0 for everything recorded.
     void setWindow(qint64 length);
@@ -88,7 +104,10 @@ public:
 
     // What is drawn.
     const QList<Axis> &axes() const { return m_axes; }
+    // The axis of the channel's newest piece (of its unit when none is in view).
     int axisOf(int channel) const { return m_axisOf[static_cast<std::size_t>(channel)]; }
+    // The axis of each piece of segments(channel).
+    QList<int> pieceAxes(int channel) const;
     const QStringList &timeLabels() const { return m_timeLabels; }
     QList<QList<QPointF>> segments(int channel) const; // (ms, value) per piece
     const QList<TrendBucket> &buckets() const { return m_buckets; }
@@ -100,7 +119,11 @@ public:
     qint64 timeAt(double x) const;
     // The cursor box's lines at time t.
     QStringList cursorLines(qint64 t) const;
-    bool cursorShown() const { return m_cursor; }
+    // The cursor is drawn: the pointer chose a time and it is in the plot.
+    bool cursorShown() const;
+    qint64 cursorTime() const { return m_cursorTime; }
+    // Each shown line of the picture's legend.
+    QList<LegendEntry> legend() const;
 
     // The picture under a caption line, as the file format wants it: "png"
     // or "svg". Empty when it cannot be made.
@@ -133,7 +156,12 @@ private:
         int leftWidth = 0;
     };
     Layout layoutFor(const QSize &size, int captionHeight) const;
-    void computeAxes();
+    int legendHeight(int width) const;
+    void paintLegend(QPainter &p, const QRect &area) const;
+    void pointerAt(const QPointF &pos);
+    QString unitIn(const TrendBucket &b, int channel) const;
+    QString axisKey(int channel, const QString &unit, QString *title = nullptr) const;
+    void computeAxes(int plotHeight);
     void computeTimeTicks();
     void computeLanes();
     void setView(qint64 from, qint64 to);
@@ -152,6 +180,8 @@ private:
     QList<Axis> m_axes;
     std::array<int, ValueCount> m_axisOf{};
     std::array<std::vector<QList<QPointF>>, ValueCount> m_pieces;
+    std::array<std::vector<int>, ValueCount> m_pieceAxes;
+    QStringList m_axisKeys;
     QList<TrendFailure> m_failures;
     QList<Lane> m_lanes;
     int m_moreLanes = 0; // changed inputs without a lane (no room)
@@ -165,8 +195,10 @@ private:
     QPoint m_press;
     QPoint m_last;
     QRect m_band;
-    bool m_cursor = false;
+    bool m_screenLegend = false;
+    bool m_cursor = false; // the pointer is over the plot
     qint64 m_cursorTime = 0;
+    QPointF m_pointer;
 };
 
 #endif

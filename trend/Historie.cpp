@@ -87,10 +87,10 @@ TrendHistory::TrendHistory(const QList<Level> &levels)
     }
 }
 
-void TrendHistory::Ring::add(const TrendSample &s)
+void TrendHistory::Ring::add(const TrendSample &s, quint32 epoch)
 {
     qint64 slot = slotOf(s.time, width);
-    if (size > 0 && at(size - 1).start == slot) {
+    if (size > 0 && at(size - 1).start == slot && at(size - 1).epoch == epoch) {
         at(size - 1).add(s);
         return;
     }
@@ -99,7 +99,7 @@ void TrendHistory::Ring::add(const TrendSample &s)
             while (size == capacity())
                 halve();
             slot = slotOf(s.time, width);
-            if (at(size - 1).start == slot) {
+            if (at(size - 1).start == slot && at(size - 1).epoch == epoch) {
                 at(size - 1).add(s);
                 return;
             }
@@ -111,6 +111,7 @@ void TrendHistory::Ring::add(const TrendSample &s)
     TrendBucket &b = at(size);
     b = TrendBucket{};
     b.start = slot;
+    b.epoch = epoch;
     b.add(s);
     ++size;
 }
@@ -118,16 +119,26 @@ void TrendHistory::Ring::add(const TrendSample &s)
 void TrendHistory::Ring::halve()
 {
     width *= 2;
+    mergeSlots(true);
+    // Every bucket of an epoch of its own: units are mixed rather than the
+    // width doubled for ever.
+    if (size == capacity())
+        mergeSlots(false);
+}
+
+void TrendHistory::Ring::mergeSlots(bool byEpoch)
+{
     std::vector<TrendBucket> merged;
     merged.reserve(static_cast<std::size_t>(size));
     for (int k = 0; k < size; ++k) {
         const TrendBucket &b = at(k);
         const qint64 slot = slotOf(b.start, width);
-        if (merged.empty() || merged.back().start != slot) {
+        if (merged.empty() || merged.back().start != slot || (byEpoch && merged.back().epoch != b.epoch)) {
             merged.push_back(b);
             merged.back().start = slot;
         } else {
             merged.back().merge(b);
+            merged.back().epoch = b.epoch;
         }
     }
     std::copy(merged.begin(), merged.end(), buckets.begin());
@@ -150,8 +161,17 @@ void TrendHistory::append(const TrendSample &sample)
     }
     m_last = s.time;
     ++m_count;
+    if (s.unitsKnown) {
+        if (m_units.empty() || m_units.back().epoch != m_epoch) {
+            m_units.push_back({m_epoch, s.time, s.units}); // the first units of this epoch
+        } else if (m_units.back().units != s.units) {
+            m_units.push_back({++m_epoch, s.time, s.units});
+            if (m_units.size() > std::size_t(UnitsCapacity))
+                m_units.pop_front();
+        }
+    }
     for (Ring &r : m_rings)
-        r.add(s);
+        r.add(s, m_epoch);
 
     const bool failed = !s.error.isEmpty() || !s.analogValid || !s.dinValid;
     if (failed) {
@@ -222,6 +242,8 @@ void TrendHistory::clear()
     m_failures.clear();
     m_failing = false;
     m_changes.clear();
+    m_units.clear();
+    m_epoch = 0;
     m_dinKnown = false;
     m_interval = 0;
 }
@@ -255,7 +277,7 @@ QList<TrendBucket> TrendHistory::view(qint64 from, qint64 to, int maxBuckets, qi
         // holds all its samples.
         if (slot + w <= from || b.first > to)
             continue;
-        if (out.isEmpty() || out.last().start != slot) {
+        if (out.isEmpty() || out.last().start != slot || out.last().epoch != b.epoch) {
             out.append(b);
             out.last().start = slot;
         } else {
@@ -265,7 +287,34 @@ QList<TrendBucket> TrendHistory::view(qint64 from, qint64 to, int maxBuckets, qi
     return out;
 }
 
-TrendBucket TrendHistory::summary(qint64 from, qint64 to) const
+quint32 TrendHistory::epochAt(qint64 t) const
+{
+    for (auto it = m_units.rbegin(); it != m_units.rend(); ++it)
+        if (it->from <= t)
+            return it->epoch;
+    return m_units.empty() ? m_epoch : m_units.front().epoch;
+}
+
+const std::array<QString, TrendSample::ValueCount> *TrendHistory::unitsOf(quint32 epoch) const
+{
+    if (m_units.empty() || epoch < m_units.front().epoch || epoch > m_units.back().epoch)
+        return nullptr;
+    return &m_units[epoch - m_units.front().epoch].units;
+}
+
+quint32 TrendHistory::sameUnitSince(int channel, quint32 epoch) const
+{
+    const auto *units = unitsOf(epoch);
+    if (!units)
+        return epoch;
+    const auto k = static_cast<std::size_t>(channel);
+    quint32 since = epoch;
+    while (since > m_units.front().epoch && (*unitsOf(since - 1))[k] == (*units)[k])
+        --since;
+    return since;
+}
+
+TrendBucket TrendHistory::summary(qint64 from, qint64 to, quint32 sinceEpoch) const
 {
     TrendBucket all;
     if (isEmpty() || to < from || m_rings.empty())
@@ -273,7 +322,7 @@ TrendBucket TrendHistory::summary(qint64 from, qint64 to) const
     const Ring &r = ringFor(from);
     for (int k = 0; k < r.size; ++k) {
         const TrendBucket &b = r.at(k);
-        if (b.last >= from && b.first <= to)
+        if (b.last >= from && b.first <= to && b.epoch >= sinceEpoch)
             all.merge(b);
     }
     all.start = from;

@@ -73,6 +73,7 @@ struct TrendBucket
     std::array<double, ValueCount> sum{};
     quint32 dinAny = 0;   // bits that were 1 in some sample
     quint32 dinAll = ~0u; // bits that were 1 in every sample
+    quint32 epoch = 0;    // the units' epoch of its samples (TrendHistory)
 
     bool analogGap() const { return analogCount < samples; }
     bool dinGap() const { return dinCount < samples; }
@@ -93,6 +94,11 @@ struct TrendBucket
 // Reading a stretch takes the finest ring that still reaches back to its
 // start, so the minimum and maximum of every stored sample survive every
 // reduction.
+//
+// The units come with the samples: each change of them starts a new epoch,
+// and no bucket holds samples of two epochs (only a run with more unit
+// changes than the coarsest ring has buckets merges them at last), so a
+// line's piece and its statistics stay in one unit.
 class TrendHistory
 {
 public:
@@ -123,9 +129,21 @@ public:
     // sample are left out.
     // width, when given, receives the slot width.
     QList<TrendBucket> view(qint64 from, qint64 to, int maxBuckets, qint64 *width = nullptr) const;
-    // Everything in [from, to] in one bucket: minimum, maximum and mean of
-    // each channel over the stretch.
-    TrendBucket summary(qint64 from, qint64 to) const;
+    // Everything in [from, to] of the epochs since sinceEpoch in one
+    // bucket: minimum, maximum and mean of each channel over the stretch.
+    TrendBucket summary(qint64 from, qint64 to, quint32 sinceEpoch = 0) const;
+
+    // The units' epoch of the newest sample, and of the newest sample at or
+    // before time t.
+    quint32 epoch() const { return m_epoch; }
+    quint32 epochAt(qint64 t) const;
+    // The units of an epoch; null when no sample of it brought units or it
+    // is older than the UnitsCapacity newest epochs.
+    const std::array<QString, TrendSample::ValueCount> *unitsOf(quint32 epoch) const;
+    // The oldest epoch from which on up to epoch the channel kept the unit
+    // it has in epoch: where its statistics start.
+    quint32 sameUnitSince(int channel, quint32 epoch) const;
+    static constexpr int UnitsCapacity = 1024;
 
     // Stretches of failed cycles that reach into [from, to], oldest first.
     // The newest FailureCapacity stretches are kept.
@@ -167,8 +185,15 @@ private:
         }
         TrendBucket &at(int k) { return buckets[static_cast<std::size_t>((head + k) % capacity())]; }
         int capacity() const { return static_cast<int>(buckets.size()); }
-        void add(const TrendSample &s);
+        void add(const TrendSample &s, quint32 epoch);
         void halve();
+        void mergeSlots(bool byEpoch);
+    };
+    struct Units
+    {
+        quint32 epoch = 0;
+        qint64 from = 0; // time of its first sample with units
+        std::array<QString, TrendSample::ValueCount> units;
     };
     // The finest ring whose oldest bucket reaches back to from, else the coarsest.
     const Ring &ringFor(qint64 from) const;
@@ -177,6 +202,8 @@ private:
     std::deque<TrendFailure> m_failures;
     bool m_failing = false; // the last sample failed: its stretch may grow
     std::deque<TrendChange> m_changes;
+    std::deque<Units> m_units; // consecutive epochs, oldest first
+    quint32 m_epoch = 0;
     bool m_dinKnown = false;
     quint32 m_din = 0; // the last successful read
     double m_interval = 0;

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <map>
 
 namespace {
 const QString RecordText = QStringLiteral("Záznam do souboru");
@@ -46,6 +47,16 @@ QString channelName(int channel)
 bool askReplace(QWidget *parent, const QString &question)
 {
     return rq::ask(parent, QStringLiteral("Průběh hodnot"), question);
+}
+
+// A number is never cut: a label that is too narrow for its text widens
+// (and with it the window's minimum size).
+void setWhole(QLabel *label, const QString &text)
+{
+    label->setText(text);
+    const int needed = label->fontMetrics().horizontalAdvance(text) + 4;
+    if (needed > label->minimumWidth())
+        label->setMinimumWidth(needed);
 }
 
 QString stamp(qint64 ms, const QString &format)
@@ -88,7 +99,8 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
         auto *l = new QLabel(side);
         l->setObjectName(name + QString::number(i));
         l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        l->setMinimumWidth(64);
+        // Room for a usual value at once; a longer one widens it (setWhole).
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("-000,000 ohm")) + 4);
         return l;
     };
     for (int i = 0; i < ValueCount; ++i) {
@@ -113,15 +125,21 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
     }
     column->addLayout(table);
 
-    const auto button = [this, side](const QString &name, const QString &text) {
-        auto *b = new QPushButton(text, side);
+    // The controls in one row under the chart: they stay when the side
+    // panel folds away.
+    m_controls = new QWidget(this);
+    m_controls->setObjectName(QStringLiteral("Controls"));
+    auto *controls = m_controls;
+    const auto button = [this, controls](const QString &name, const QString &text) {
+        auto *b = new QPushButton(text, controls);
         b->setObjectName(name);
         b->setAutoDefault(false);
         return b;
     };
-    auto *row1 = new QHBoxLayout;
-    row1->addWidget(new QLabel(QStringLiteral("Okno:"), side));
-    ComboBox1 = new QComboBox(side);
+    auto *row1 = new QHBoxLayout(controls);
+    row1->setContentsMargins(0, 0, 0, 0);
+    row1->addWidget(new QLabel(QStringLiteral("Okno:"), controls));
+    ComboBox1 = new QComboBox(controls);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->addItems(
         {QStringLiteral("1 min"), QStringLiteral("10 min"), QStringLiteral("1 h"), QStringLiteral("vše")});
@@ -135,9 +153,7 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
     Button2 = button(QStringLiteral("Button2"), PauseText);
     connect(Button2, &QPushButton::clicked, this, &TFormPrubeh::Button2Click);
     row1->addWidget(Button2);
-    row1->addStretch();
-    column->addLayout(row1);
-    auto *row2 = new QHBoxLayout;
+    auto *row2 = row1;
     Button3 = button(QStringLiteral("Button3"), RecordText);
     connect(Button3, &QPushButton::clicked, this, &TFormPrubeh::Button3Click);
     row2->addWidget(Button3);
@@ -145,7 +161,6 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
     connect(Button4, &QPushButton::clicked, this, &TFormPrubeh::Button4Click);
     row2->addWidget(Button4);
     row2->addStretch();
-    column->addLayout(row2);
 
     auto *dinRow = new QHBoxLayout;
     auto *dinColumn = new QVBoxLayout;
@@ -170,9 +185,23 @@ TFormPrubeh::TFormPrubeh(QWidget *parent) : TLiveDialog(parent)
     dinRow->addLayout(changeColumn, 1);
     column->addLayout(dinRow, 1);
 
+    // What changed when the module's units changed, under the chart.
+    LabelJednotky = new QLabel(this);
+    LabelJednotky->setObjectName(QStringLiteral("LabelJednotky"));
+    LabelJednotky->setWordWrap(true);
+    LabelJednotky->setStyleSheet(QStringLiteral("color: #a03000"));
+    LabelJednotky->hide();
+
     QGridLayout *g = grid();
+    g->setHorizontalSpacing(8);
     g->addWidget(Chart1, 0, 0);
-    g->addWidget(side, 0, 1);
+    g->addWidget(LabelJednotky, 1, 0);
+    g->addWidget(m_controls, 2, 0);
+    g->addWidget(side, 0, 1, 3, 1);
+    m_side = side;
+    // The window's minimum is the chart's and the controls', never the
+    // side panel's: that one folds away instead (fitSidePanel).
+    layout()->setSizeConstraint(QLayout::SetNoConstraint);
     g->setColumnStretch(0, 1);
     g->setRowStretch(0, 1);
 
@@ -193,6 +222,39 @@ void TFormPrubeh::showEvent(QShowEvent *event)
 {
     TLiveDialog::showEvent(event);
     Timer2->start();
+}
+
+void TFormPrubeh::resizeEvent(QResizeEvent *event)
+{
+    TLiveDialog::resizeEvent(event);
+    fitSidePanel();
+}
+
+bool TFormPrubeh::sidePanelShown() const
+{
+    return !m_side->isHidden();
+}
+
+void TFormPrubeh::fitSidePanel()
+{
+    const QMargins m = layout()->contentsMargins();
+    const int spacing = grid()->verticalSpacing() < 0 ? 6 : grid()->verticalSpacing();
+    const int chartWidth = std::max(Chart1->minimumWidth(), m_controls->minimumSizeHint().width());
+    int chartHeight = Chart1->minimumHeight() + spacing + m_controls->minimumSizeHint().height();
+    if (!LabelJednotky->isHidden())
+        chartHeight += spacing + LabelJednotky->heightForWidth(chartWidth);
+    // The button row and the status bar under the grid.
+    const int rest =
+        m.top() + m.bottom() + Button1->sizeHint().height() + StatusBar1->sizeHint().height() + 12;
+    const QSize side = m_side->minimumSizeHint();
+    setMinimumSize(m.left() + m.right() + chartWidth, rest + chartHeight);
+    const bool fits =
+        width() >= m.left() + m.right() + chartWidth + grid()->horizontalSpacing() + side.width() &&
+        height() >= rest + std::max(chartHeight, side.height());
+    if (fits == sidePanelShown())
+        return;
+    m_side->setVisible(fits);
+    Chart1->setLegendShown(!fits);
 }
 
 void TFormPrubeh::hideEvent(QHideEvent *event)
@@ -241,17 +303,46 @@ void TFormPrubeh::Timer1Timer()
     Timer1->start(done ? CyclePause : 0);
 }
 
+QString TFormPrubeh::unitChangeText(const std::array<QString, ValueCount> &before,
+                                    const std::array<QString, ValueCount> &after)
+{
+    const auto shown = [](const QString &unit) {
+        return unit.isEmpty() ? QStringLiteral("bez jednotky") : unit;
+    };
+    QStringList changes;
+    for (int c = 0; c < ValueCount; ++c) {
+        const auto k = static_cast<std::size_t>(c);
+        if (before[k] != after[k])
+            changes << QStringLiteral("%1 %2 → %3").arg(channelName(c), shown(before[k]), shown(after[k]));
+    }
+    return changes.isEmpty() ? QString()
+                             : QStringLiteral("Modul změnil jednotky: ") + changes.join(QStringLiteral(", "));
+}
+
 void TFormPrubeh::cycleDone(const TrendSample &s, quint8 error)
 {
+    // The module's ranges were set anew (elsewhere, or it was replaced):
+    // the chart starts new pieces, the statistics start again, the record
+    // repeats its header, and the window says what changed.
+    if (s.unitsKnown) {
+        if (m_unitsKnown && s.units != m_units) {
+            LabelJednotky->setText(stamp(s.time, QStringLiteral("HH:mm:ss ")) +
+                                   unitChangeText(m_units, s.units));
+            LabelJednotky->show();
+        }
+        m_units = s.units;
+        m_unitsKnown = true;
+    }
     m_history.append(s);
     if (m_recorder.isOpen() && !m_recorder.write(s))
-        stopRecording(QStringLiteral(" Zápis do souboru selhal: ") + m_recorder.errorString());
+        stopRecording(QStringLiteral(" Zápis do souboru %1 selhal: %2")
+                          .arg(QDir::toNativeSeparators(m_recorder.fileName()), m_recorder.errorString()));
 
     if (s.analogValid) {
         for (std::size_t k = 0; k < ValueCount; ++k) {
             m_decimals[k] = s.decimals[k];
-            Hodnota[k]->setText(FormatFixed(static_cast<float>(s.values[k]), s.decimals[k]) +
-                                QStringLiteral(" ") + s.units[k]);
+            setWhole(Hodnota[k], FormatFixed(static_cast<float>(s.values[k]), s.decimals[k]) +
+                                     QStringLiteral(" ") + s.units[k]);
         }
         showStale(Hodnota, false);
         ++m_completed;
@@ -298,7 +389,7 @@ QString TFormPrubeh::askPath(const QString &proposed, const QString &title, cons
 void TFormPrubeh::Button3Click()
 {
     if (m_recorder.isOpen()) {
-        stopRecording(QStringLiteral(" Záznam ukončen, řádků: %1").arg(m_recorder.rows()));
+        stopRecording(recordEndText());
         return;
     }
     const QString proposed =
@@ -360,6 +451,33 @@ void TFormPrubeh::Button5Click()
     Chart1->goLive();
 }
 
+QString TFormPrubeh::recordEndText() const
+{
+    return QStringLiteral(" Záznam ukončen, řádků: %1, soubor %2")
+        .arg(m_recorder.rows())
+        .arg(QDir::toNativeSeparators(m_recorder.fileName()));
+}
+
+void TFormPrubeh::done(int result)
+{
+    if (m_recorder.isOpen()) {
+        // Esc, "Cancel" and the close box alike: a record is never cut off
+        // unasked. Reading and recording go on under the question.
+        if (m_asking)
+            return;
+        const QString question = QStringLiteral("Ukončit záznam do souboru „%1“?")
+                                     .arg(QDir::toNativeSeparators(m_recorder.fileName()));
+        m_asking = true;
+        const bool stop = ask ? ask(this, question) : rq::ask(this, windowTitle(), question);
+        m_asking = false;
+        if (!stop)
+            return;
+        if (m_recorder.isOpen())
+            stopRecording(recordEndText());
+    }
+    TLiveDialog::done(result);
+}
+
 void TFormPrubeh::stopRecording(const QString &status)
 {
     m_recorder.close();
@@ -409,28 +527,37 @@ void TFormPrubeh::refresh()
         ch.unit = m_cycle.units()[k];
         ch.decimals = m_decimals[k];
     }
-    Chart1->temperatureUnit = m_cycle.temperatureUnit();
     Chart1->setWindow(windowLength(ComboBox1->currentIndex()));
     Chart1->setNow(m_paused ? m_pausedAt : now());
     statistics();
+    fitSidePanel(); // a new axis or a wider number may need more room
 }
 
 void TFormPrubeh::statistics()
 {
     const qint64 from = Chart1->from(), to = Chart1->to();
-    const TrendBucket all = m_history.summary(from, to);
+    // Each line over the stretch in view in which it has the unit of the
+    // view's end: a changed unit starts its statistics again.
+    const quint32 epoch = m_history.epochAt(to);
+    const auto *units = m_history.unitsOf(epoch);
+    std::map<quint32, TrendBucket> summaries;
     for (int c = 0; c < ValueCount; ++c) {
         const auto k = static_cast<std::size_t>(c);
+        const quint32 since = m_history.sameUnitSince(c, epoch);
+        auto it = summaries.find(since);
+        if (it == summaries.end())
+            it = summaries.emplace(since, m_history.summary(from, to, since)).first;
+        const TrendBucket &all = it->second;
         if (!CheckBox[k]->isChecked() || all.analogCount == 0) {
             Minimum[k]->clear();
             Maximum[k]->clear();
             Prumer[k]->clear();
             continue;
         }
-        const QString unit = QStringLiteral(" ") + m_cycle.units()[k];
-        Minimum[k]->setText(FormatFixed(all.min[k], m_decimals[k]) + unit);
-        Maximum[k]->setText(FormatFixed(all.max[k], m_decimals[k]) + unit);
-        Prumer[k]->setText(FormatFixed(all.mean(c), m_decimals[k] + 1) + unit);
+        const QString unit = QStringLiteral(" ") + (units ? (*units)[k] : m_cycle.units()[k]);
+        setWhole(Minimum[k], FormatFixed(all.min[k], m_decimals[k]) + unit);
+        setWhole(Maximum[k], FormatFixed(all.max[k], m_decimals[k]) + unit);
+        setWhole(Prumer[k], FormatFixed(all.mean(c), m_decimals[k] + 1) + unit);
     }
 
     // Rows are made only when the changes in view are others: a time's

@@ -55,7 +55,12 @@ public:
     QPushButton *Button5 = nullptr;   // "Živě": back to the newest data
     QListWidget *ListDin = nullptr;   // digital inputs always drawn (ticked)
     QListWidget *ListZmeny = nullptr; // "Změny": the digital inputs' changes in view
+    QLabel *LabelJednotky = nullptr;  // what changed when the module's units changed
     QTimer *Timer2 = nullptr;         // chart redraw
+    // The side panel (the table of lines, the digital inputs) folds away
+    // when the window is too small for it beside the chart; the chart then
+    // shows its legend.
+    bool sidePanelShown() const;
 
     // Seams: the clock (ms since 1970), the file chooser (the chosen path,
     // empty when cancelled; the proposed name's suffix tells CSV from a
@@ -74,14 +79,19 @@ public:
     QList<QList<QPointF>> segments(int channel) const { return Chart1->segments(channel); }
     // The caption of a saved picture: module, address, time range.
     QString caption() const;
+    // "Modul změnil jednotky: Vstup 3 V → ohm, …"; empty when none changed.
+    static QString unitChangeText(const std::array<QString, ValueCount> &before,
+                                  const std::array<QString, ValueCount> &after);
 
 public slots:
     void Timer1Timer() override; // one transaction of the cycle
-    void Button2Click();         // "Pozastavit" / "Pokračovat"
-    void Button3Click();         // "Záznam do souboru" / "Ukončit záznam"
-    void Button4Click();         // "Uložit obrázek…"
-    void Button5Click();         // "Živě"
-    void Timer2Timer();          // redraws the chart and the statistics
+    // Closing while recording asks first ("Ne" keeps the window and the record).
+    void done(int result) override;
+    void Button2Click(); // "Pozastavit" / "Pokračovat"
+    void Button3Click(); // "Záznam do souboru" / "Ukončit záznam"
+    void Button4Click(); // "Uložit obrázek…"
+    void Button5Click(); // "Živě"
+    void Timer2Timer();  // redraws the chart and the statistics
     void ComboBox1Change();
     void CheckBoxClick();
     void ListDinChange();
@@ -90,6 +100,7 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     qint64 now() const;
@@ -97,6 +108,8 @@ private:
     void refresh();
     void statistics();
     void stopRecording(const QString &status);
+    void fitSidePanel();
+    QString recordEndText() const;
     QString askPath(const QString &proposed, const QString &title, const QString &filter);
 
     TrendCycle m_cycle;
@@ -105,6 +118,11 @@ private:
     std::array<quint8, ValueCount> m_decimals{};
     QList<TrendChange> m_listed; // what "Změny" shows
     QLabel *m_recordPanel = nullptr;
+    QWidget *m_side = nullptr;
+    QWidget *m_controls = nullptr;
+    std::array<QString, ValueCount> m_units{}; // of the last sample that knew them
+    bool m_unitsKnown = false;
+    bool m_asking = false; // the question before closing is open
     bool m_paused = false;
     qint64 m_pausedAt = 0;
     quint64 m_completed = 0;

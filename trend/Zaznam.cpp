@@ -74,13 +74,20 @@ QString TrendRecorder::number(double value, int decimals)
     return text;
 }
 
+void TrendCsvText::headerWritten(const std::array<QString, TrendSample::ValueCount> &units)
+{
+    m_headerWritten = m_headerHasUnits = true;
+    m_units = units;
+}
+
 QString TrendCsvText::next(const TrendSample &s)
 {
     QString text;
-    if (m_header && (!m_headerWritten || (!m_headerHasUnits && s.unitsKnown))) {
+    if (!m_headerWritten || (s.unitsKnown && (!m_headerHasUnits || s.units != m_units))) {
         text = TrendRecorder::headerLine(s.units);
         m_headerWritten = true;
         m_headerHasUnits = s.unitsKnown;
+        m_units = s.units;
     }
     return text + TrendRecorder::rowLine(s);
 }
@@ -101,7 +108,9 @@ bool TrendRecorder::open(const QString &path, const std::array<QString, TrendSam
         close();
         return false;
     }
-    m_csv = TrendCsvText(!unitsKnown);
+    m_csv = TrendCsvText();
+    if (unitsKnown)
+        m_csv.headerWritten(units);
     return true;
 }
 

@@ -14,34 +14,36 @@
 // double-click opens it in columns, numbers as numbers), UTF-8 with a byte
 // order mark (so "°C" and "Čas" survive), CRLF line ends.
 //
-//   Čas;Vstup 0 [V];...;Vstup 11 [ohm];Interní teplota;DIN0;...;DIN31;Chyba
+//   Čas;Vstup 0 [V];...;Vstup 11 [ohm];Interní teplota [°C];DIN0;...;DIN31;Chyba
 //   2026-12-07T14:03:12.345+01:00;1,2345;...;23,5;0;1;...;
 //
 // The time is local with its offset from UTC, to the millisecond. A failed
 // cycle leaves its value cells empty and names the failure in "Chyba".
 // The header carries the units; when the first rows come before the module's
 // ranges could be read, the header is written again, with the units, before
-// the first row that has them.
+// the first row that has them, and so it is before the first row with other
+// units when the module's ranges change.
 // Each row goes to the file in one write and is forced to the disk before
 // write() returns, so a killed program or a pulled plug loses at most the
 // row being written.
 // The CSV text for a stream of samples: the header before the first row,
-// and again once the units become known when the first header had none.
+// again once the units become known when the first header had none, and
+// again whenever a sample brings other units than the header before.
 //
-//   TrendCsvText csv;                  // TrendCsvText csv(false) appends
+//   TrendCsvText csv;                  // csv.headerWritten(units) when the stream has one
 //   out << csv.next(sample);           // for each sample, in order
 class TrendCsvText
 {
 public:
-    // header false: the stream already holds a header (appending), write none.
-    explicit TrendCsvText(bool header = true) : m_header(header) {}
+    // The stream already holds a header with these units: none is due for them.
+    void headerWritten(const std::array<QString, TrendSample::ValueCount> &units);
     // The lines for one sample: the header when one is due, then its row.
     QString next(const TrendSample &s);
 
 private:
-    bool m_header = true;
     bool m_headerWritten = false;
     bool m_headerHasUnits = false;
+    std::array<QString, TrendSample::ValueCount> m_units{};
 };
 
 class TrendRecorder

@@ -135,6 +135,63 @@ private slots:
         QCOMPARE(ta.sends().size(), unitsRead ? 13 : 26);
     }
 
+    // Units that follow the module: the model code, the range bytes and the
+    // thermometer setting before the first value; the range and thermometer
+    // bytes again once the period is over (or the clock went back), all of
+    // it after a failed cycle; what changed is reported with the cycle.
+    void unitsFollowTheModule_data()
+    {
+        QTest::addColumn<qint64>("later");    // ms on the clock before the second cycle
+        QTest::addColumn<int>("failAt");      // send of the first cycle that fails, 0 none
+        QTest::addColumn<int>("range3");      // input 3's range byte before the second cycle
+        QTest::addColumn<int>("thermometer"); // address 31 before the second cycle
+        QTest::addColumn<int>("sent");        // by the second cycle
+        QTest::addColumn<quint32>("changed");
+        QTest::newRow("within the period") << qint64(29'999) << 0 << 8 << 0x81 << 13 << 0u;
+        QTest::newRow("period over, same units") << qint64(30'000) << 0 << 6 << 0x81 << 26 << 0u;
+        QTest::newRow("period over, input 3 in ohm") << qint64(30'000) << 0 << 8 << 0x81 << 26 << 0x8u;
+        QTest::newRow("period over, temperature in counts")
+            << qint64(45'000) << 0 << 6 << 0x80 << 26 << 0x1000u;
+        QTest::newRow("clock set back") << qint64(-3'600'000) << 0 << 8 << 0x81 << 26 << 0x8u;
+        QTest::newRow("after a failed value") << qint64(1'000) << 20 << 8 << 0x81 << 27 << 0x8u;
+        QTest::newRow("after a failed identification") << qint64(1'000) << 1 << 8 << 0x81 << 27 << 0u;
+    }
+    void unitsFollowTheModule()
+    {
+        QFETCH(qint64, later);
+        QFETCH(int, failAt);
+        QFETCH(int, range3);
+        QFETCH(int, thermometer);
+        QFETCH(int, sent);
+        QFETCH(quint32, changed);
+        qint64 now = 100'000;
+        AnalogCycle cycle(30'000, [&now] { return now; });
+        if (failAt)
+            ta.failSend[failAt] = 7;
+        const AnalogReading first = cycle.run(data, 5);
+        QCOMPARE(first.complete(), failAt == 0);
+        QCOMPARE(ta.sends().size(), failAt ? failAt : 27);
+        if (failAt == 0 || failAt > 14)
+            QCOMPARE(ta.sends().at(13),
+                     (TaRequest{5, 102, 0, {0, 31, 31, 0, 0}})); // the thermometer's setting
+        QCOMPARE(cycle.unitsRead(), failAt != 1);
+        ta.calls.clear();
+        ta.failSend.clear();
+        ta.memory[3] = quint8(range3);
+        ta.memory[31] = quint8(thermometer);
+        now += later;
+        const AnalogReading second = cycle.run(data, 5);
+        QVERIFY(second.complete());
+        const QList<TaRequest> sends = ta.sends();
+        QCOMPARE(sends.size(), sent);
+        QCOMPARE(sends.first().command, sent == 27 ? 200 : sent == 26 ? 102 : 0);
+        QCOMPARE(second.unitsChanged, changed);
+        QCOMPARE(cycle.unitChanges(), changed ? 1u : 0u);
+        QCOMPARE(second.input(3).unit, sent > 13 ? (range3 == 8 ? u"ohm"_s : u"V"_s) : u"V"_s);
+        QCOMPARE(cycle.temperatureUnit(), sent > 13 && thermometer == 0x80 ? u"dílky"_s : u"°C"_s);
+        QCOMPARE(second.temperature().unit, QString()); // the monitor's text stays without one
+    }
+
     // A failed cycle keeps the last values, greyed; the next complete cycle
     // shows them normally again. Every monitor that shows values.
     void failedCycleGreysValues_data()

@@ -4,6 +4,7 @@
 #include "app/StatusBar.h"
 #include "support/Child.h"
 #include "support/Fixtures.h"
+#include "support/QuestionHook.h"
 #include "trend/Prubeh.h"
 
 #include <QApplication>
@@ -57,9 +58,10 @@ class TestPrubeh : public QObject
     }
 
     // Shown at a size the chart is laid out in, the cycle stopped between
-    // two cycles so the test steps it itself.
-    static void showSettled(TFormPrubeh &d)
+    // two cycles so the test steps it itself; the clock at 0.
+    void showSettled(TFormPrubeh &d)
     {
+        clockNow = 0; // cycles that run while it shows come before the test's own
         d.resize(1200, 800);
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -112,7 +114,7 @@ private slots:
         cycleAt(*d, 2000, 2);
         QCOMPARE(ta.sends().size(), 14);
         QCOMPARE(d->Hodnota[3]->text(), u"5,0 V"_s);
-        QCOMPARE(d->Hodnota[12]->text(), u"2,0 "_s);
+        QCOMPARE(d->Hodnota[12]->text(), u"2,0 °C"_s);
         QCOMPARE(d->StatusBar1->text(0), u" V pořádku"_s);
         QCOMPARE(d->history().sampleCount(), 2u);
         d->Timer2Timer();
@@ -169,7 +171,7 @@ private slots:
         QCOMPARE(d->Minimum[0]->text(), u"2,0 V"_s);
         QCOMPARE(d->Maximum[0]->text(), u"7,0 V"_s);
         QCOMPARE(d->Prumer[0]->text(), u"4,00 V"_s);
-        QCOMPARE(d->Maximum[12]->text(), u"7,0 "_s); // the temperature, without a unit
+        QCOMPARE(d->Maximum[12]->text(), u"7,0 °C"_s); // the temperature with its unit
         QCOMPARE(d->Minimum[5]->text(), QString());
         QVERIFY(d->segments(5).isEmpty());
         QCOMPARE(d->segments(0).value(0).size(), 4);
@@ -284,7 +286,8 @@ private slots:
         QVERIFY(lines[1].contains(";2,0;3,0;"));
         QVERIFY(lines[2].contains(";;;;")); // the failed cycle: empty values
         QVERIFY(lines[2].endsWith(";chyba 9\r"));
-        QCOMPARE(d->StatusBar1->panel(1)->text(), u" Záznam ukončen, řádků: 2"_s);
+        QCOMPARE(d->StatusBar1->panel(1)->text(),
+                 u" Záznam ukončen, řádků: 2, soubor "_s + QDir::toNativeSeparators(path));
     }
     // The units are read before the first value; a record started while
     // they are not known yet takes them into its header by the first row
@@ -555,6 +558,7 @@ private slots:
         cycleAt(*d, 0, 0); // the units and decimals
         TrendSample s;
         s.analogValid = s.dinValid = s.unitsKnown = true;
+        s.units = d->trendCycle().units();
         for (qint64 t = 100; t < 80'000; t += 100) {
             s.time = t;
             s.values[0] = double(t / 100) / 10;
@@ -625,6 +629,204 @@ private slots:
                 QDateTime::fromMSecsSinceEpoch(3000).toString(u"HH:mm:ss,000"_s)));
     }
 
+    // Closing while recording asks first, whichever way the window is
+    // closed; "Ne" keeps the window and the record, "Ano" ends the record
+    // and says where the file is. Without a record nothing is asked.
+    void closingWhileRecordingAsks_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("answer");
+        QTest::newRow("Esc, Ne") << u"esc"_s << true << false;
+        QTest::newRow("Esc, Ano") << u"esc"_s << true << true;
+        QTest::newRow("Cancel, Ano") << u"cancel"_s << true << true;
+        QTest::newRow("close box, Ne") << u"close"_s << true << false;
+        QTest::newRow("Esc, not recording") << u"esc"_s << false << true;
+    }
+    void closingWhileRecordingAsks()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, recording);
+        QFETCH(bool, answer);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"zaznam.csv"_s);
+        TFormPrubeh::chooseFile = [&](QWidget *, const QString &) { return path; };
+        QuestionHook questions(answer);
+        auto d = dialog();
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d.get()));
+        QTRY_VERIFY(d->completedCycles() >= 1);
+        if (recording) {
+            d->Button3->click();
+            QVERIFY(d->recorder().isOpen());
+            QTRY_VERIFY(d->recorder().rows() >= 2);
+        }
+        if (how == u"esc")
+            QTest::keyClick(d.get(), Qt::Key_Escape);
+        else if (how == u"cancel")
+            d->Button1->click();
+        else
+            d->close();
+        QCOMPARE(questions.questions, recording ? QStringList{u"Ukončit záznam do souboru „"_s +
+                                                              QDir::toNativeSeparators(path) + u"“?"_s}
+                                                : QStringList{});
+        if (recording)
+            QCOMPARE(questions.buttons, (QStringList{u"Ano/5"_s, u"Ne/6"_s}));
+        const bool closes = !recording || answer;
+        QCOMPARE(d->isVisible(), !closes);
+        QCOMPARE(d->recorder().isOpen(), recording && !answer);
+        if (recording && answer)
+            QVERIFY2(d->StatusBar1->text(1).startsWith(u" Záznam ukončen, řádků: "_s) &&
+                         d->StatusBar1->text(1).endsWith(u", soubor "_s + QDir::toNativeSeparators(path)),
+                     qPrintable(d->StatusBar1->text(1)));
+        if (recording && !answer) { // the record goes on
+            const quint64 rows = d->recorder().rows();
+            QTRY_VERIFY(d->recorder().rows() > rows);
+        }
+    }
+
+    // The cursor stays at the time the pointer chose: a live view moving on
+    // carries it left, it is hidden once that time leaves the plot, and a
+    // zoom takes the time under the pointer in the new view.
+    void cursorFollowsPointersTime_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("timeKept"); // else the time under the pointer now
+        QTest::newRow("live view 10 s on") << u"later 10 s"_s << true << true;
+        QTest::newRow("live view 50 s on: scrolled out") << u"later 50 s"_s << false << true;
+        QTest::newRow("band zoom") << u"band"_s << true << false;
+        QTest::newRow("wheel") << u"wheel"_s << true << false;
+    }
+    void cursorFollowsPointersTime()
+    {
+        QFETCH(QString, then);
+        QFETCH(bool, shown);
+        QFETCH(bool, timeKept);
+        auto d = dialog();
+        showSettled(*d);
+        for (qint64 t = 1000; t <= 60'000; t += 1000)
+            cycleAt(*d, t, int(t / 1000));
+        d->Timer2Timer();
+        TTrendChart *c = d->Chart1;
+        const QRect plot = c->plotRect();
+        const QPoint pointer(plot.left() + plot.width() / 2, plot.center().y());
+        QTest::mouseMove(c, pointer);
+        QMouseEvent move(QEvent::MouseMove, QPointF(pointer), c->mapToGlobal(QPointF(pointer)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(c, &move);
+        const qint64 chosen = c->timeAt(pointer.x());
+        QCOMPARE(c->cursorTime(), chosen);
+        QPoint at = pointer;
+        if (then.startsWith(u"later"_s)) {
+            const qint64 to = then == u"later 10 s"_s ? 70'000 : 110'000;
+            for (qint64 t = 61'000; t <= to; t += 1000)
+                cycleAt(*d, t, int(t / 1000));
+            d->Timer2Timer();
+        } else if (then == u"band"_s) {
+            at = QPoint(pointer.x() + 150, plot.bottom() - 10);
+            QTest::mousePress(c, Qt::RightButton, {}, QPoint(pointer.x() - 100, plot.top() + 10));
+            QTest::mouseMove(c, at);
+            QTest::mouseRelease(c, Qt::RightButton, {}, at);
+        } else {
+            QWheelEvent wheel(QPointF(pointer), c->mapToGlobal(QPointF(pointer)), {}, {0, 240}, Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(c, &wheel);
+        }
+        QCOMPARE(c->cursorShown(), shown);
+        QCOMPARE(c->cursorTime(), timeKept ? chosen : c->timeAt(at.x()));
+        if (shown) // the box shows the cursor's time
+            QCOMPARE(c->cursorLines(c->cursorTime()).first(),
+                     QDateTime::fromMSecsSinceEpoch(c->cursorTime()).toString(u"HH:mm:ss,zzz"_s));
+    }
+
+    // The legend of a saved picture names each shown line with its unit(s)
+    // in view, in the line's colour.
+    void legendNamesShownLines_data()
+    {
+        QTest::addColumn<int>("thermometer");
+        QTest::addColumn<bool>("hideMost"); // only input 3 and the temperature shown
+        QTest::addColumn<bool>("ohmLater"); // input 3 switched to ohm in view
+        QTest::addColumn<QStringList>("entries");
+        QStringList all;
+        for (int i = 0; i < 12; ++i)
+            all << u"Vstup %1 [V]"_s.arg(i);
+        QTest::newRow("all lines") << 0x81 << false << false
+                                   << (all + QStringList{u"Interní teplota [°C]"_s});
+        QTest::newRow("two lines, counts")
+            << 0x80 << true << false << QStringList{u"Vstup 3 [V]"_s, u"Interní teplota [dílky]"_s};
+        QTest::newRow("unit changed in view")
+            << 0x81 << true << true << QStringList{u"Vstup 3 [V → ohm]"_s, u"Interní teplota [°C]"_s};
+    }
+    void legendNamesShownLines()
+    {
+        QFETCH(int, thermometer);
+        QFETCH(bool, hideMost);
+        QFETCH(bool, ohmLater);
+        QFETCH(QStringList, entries);
+        ta.memory[31] = quint8(thermometer);
+        auto d = dialog();
+        showSettled(*d);
+        cycleAt(*d, 1000, 1);
+        cycleAt(*d, 2000, 2);
+        if (ohmLater) {
+            ta.memory[3] = 8;
+            cycleAt(*d, 40'000, 3); // the period is over: the units are read again
+            cycleAt(*d, 41'000, 4);
+        }
+        if (hideMost)
+            for (int c = 0; c < 12; ++c)
+                if (c != 3)
+                    d->CheckBox[std::size_t(c)]->click();
+        d->Timer2Timer();
+        QStringList texts;
+        for (const TTrendChart::LegendEntry &e : d->Chart1->legend()) {
+            texts << e.text;
+            const int c = e.text.startsWith(u"Interní"_s) ? 12 : e.text.section(u' ', 1, 1).toInt();
+            QCOMPARE(e.colour, d->Chart1->channels[std::size_t(c)].colour);
+        }
+        QCOMPARE(texts, entries);
+    }
+
+    // A changed unit: the line's new piece on its own axis, its statistics
+    // only since the change, and the window says what changed.
+    void unitChangeStartsNewPiece_data()
+    {
+        QTest::addColumn<int>("input");
+        QTest::addColumn<int>("range");
+        QTest::addColumn<int>("thermometer");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("input 3 to ohm") << 3 << 8 << 0x81 << u"Modul změnil jednotky: Vstup 3 V → ohm"_s;
+        QTest::newRow("temperature to counts")
+            << 12 << 6 << 0x80 << u"Modul změnil jednotky: Interní teplota °C → dílky"_s;
+    }
+    void unitChangeStartsNewPiece()
+    {
+        QFETCH(int, input);
+        QFETCH(int, range);
+        QFETCH(int, thermometer);
+        QFETCH(QString, said);
+        auto d = dialog();
+        showSettled(*d);
+        for (qint64 t = 1000; t <= 5000; t += 1000)
+            cycleAt(*d, t, 100);
+        ta.memory[3] = quint8(range);
+        ta.memory[31] = quint8(thermometer);
+        for (qint64 t = 31'000; t <= 33'000; t += 1000)
+            cycleAt(*d, t, 1);
+        d->Timer2Timer();
+        QVERIFY2(d->LabelJednotky->text().endsWith(said), qPrintable(d->LabelJednotky->text()));
+        const QList<int> axes = d->Chart1->pieceAxes(input);
+        QCOMPARE(axes.size(), 2);
+        QVERIFY(axes[0] != axes[1]);
+        QCOMPARE(d->segments(input).at(1).size(), 3);
+        const QString unit = input == 3 ? u"ohm"_s : u"dílky"_s;
+        const QString low = input == 3 ? u"4,0 "_s : u"1,0 "_s;
+        QCOMPARE(d->Minimum[std::size_t(input)]->text(), low + unit);
+        QCOMPARE(d->Maximum[std::size_t(input)]->text(), low + unit); // never the old range's 103,0
+        QCOMPARE(d->Maximum[0]->text(), u"100,0 V"_s);                // the other lines keep theirs
+    }
+
     // "Uložit obrázek…" writes the chart whole under its caption, PNG or
     // SVG; a full disk leaves the old file as it was and says so.
     void pictureSavedWhole_data()
@@ -681,6 +883,8 @@ private slots:
             QVERIFY(bytes.contains("<svg"));
             QVERIFY(bytes.trimmed().endsWith("</svg>"));
             QVERIFY(bytes.contains("RQ-3510 v.1.08, adresa 4, "));
+            QVERIFY(bytes.contains("Vstup 0 [V]")); // the legend
+            QVERIFY(bytes.contains("Interní teplota [°C]"));
             return;
         }
         QImage image;

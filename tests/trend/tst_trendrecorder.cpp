@@ -119,29 +119,34 @@ private slots:
 
     // A record that starts before the module's ranges could be read writes
     // its header with the first row, and again, with the units, before the
-    // first row that knows them; the file and a stream (rqtool) alike.
-    void headerCarriesUnitsOnceKnown_data()
+    // first row that knows them; a change of the module's units repeats the
+    // header with the new ones before the first row that has them.
+    void headerCarriesUnits_data()
     {
-        QTest::addColumn<QList<bool>>("known");  // per row: units known
-        QTest::addColumn<bool>("atOpen");        // units known when the file was opened
+        QTest::addColumn<QList<int>>("units");   // per row: 0 not known, 1 Units, 2 input 3 in ohm, counts
+        QTest::addColumn<bool>("atOpen");        // Units known when the file was opened
         QTest::addColumn<QList<int>>("headers"); // line numbers of header lines
-        QTest::newRow("known from the start") << QList<bool>{true, true} << true << QList<int>{0};
-        QTest::newRow("first reading failed") << QList<bool>{false, true, true} << false << QList<int>{0, 2};
-        QTest::newRow("never known") << QList<bool>{false, false} << false << QList<int>{0};
-        QTest::newRow("known by the first row") << QList<bool>{true, true} << false << QList<int>{0};
+        QTest::newRow("known from the start") << QList<int>{1, 1} << true << QList<int>{0};
+        QTest::newRow("first reading failed") << QList<int>{0, 1, 1} << false << QList<int>{0, 2};
+        QTest::newRow("never known") << QList<int>{0, 0} << false << QList<int>{0};
+        QTest::newRow("known by the first row") << QList<int>{1, 1} << false << QList<int>{0};
+        QTest::newRow("units changed") << QList<int>{1, 1, 2, 2} << true << QList<int>{0, 3};
+        QTest::newRow("changed and back") << QList<int>{1, 2, 0, 1} << true << QList<int>{0, 2, 5};
     }
-    void headerCarriesUnitsOnceKnown()
+    void headerCarriesUnits()
     {
-        QFETCH(QList<bool>, known);
+        QFETCH(QList<int>, units);
         QFETCH(bool, atOpen);
         QFETCH(QList<int>, headers);
+        std::array<QString, TrendSample::ValueCount> other = Units;
+        other[3] = u"ohm"_s;
+        other[12] = u"dílky"_s;
         QList<TrendSample> samples;
-        for (qsizetype n = 0; n < known.size(); ++n) {
+        for (qsizetype n = 0; n < units.size(); ++n) {
             TrendSample s = childSample(int(n));
-            s.unitsKnown = known[n];
-            s.analogValid = known[n];
-            if (known[n])
-                s.units = Units;
+            s.unitsKnown = s.analogValid = units[n] != 0;
+            if (units[n])
+                s.units = units[n] == 1 ? Units : other;
             samples << s;
         }
         QTemporaryDir dir;
@@ -150,29 +155,31 @@ private slots:
                        atOpen ? Units : std::array<QString, TrendSample::ValueCount>{}, atOpen));
         QString stream;
         TrendCsvText csv;
-        TrendCsvText appending(false);
+        if (atOpen) {
+            stream = TrendRecorder::headerLine(Units);
+            csv.headerWritten(Units);
+        }
         for (const TrendSample &s : samples) {
             QVERIFY(r.write(s));
             stream += csv.next(s);
-            QCOMPARE(appending.next(s), TrendRecorder::rowLine(s));
         }
         r.close();
         QFile f(dir.filePath(u"u.csv"_s));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QStringList fileLines = QString::fromUtf8(f.readAll().mid(3)).split(u"\r\n"_s);
-        const QStringList streamLines = stream.split(u"\r\n"_s);
-        for (int which = 0; which < 2; ++which) {
-            const QStringList &lines = which == 0 ? fileLines : streamLines;
-            const QList<int> &expected = headers;
-            QList<int> found;
-            for (qsizetype i = 0; i < lines.size(); ++i)
-                if (lines[i].startsWith(u"Čas;"_s))
-                    found << int(i);
-            QCOMPARE(found, expected);
-            // The last header names the units exactly when a row knew them.
-            const bool any = std::any_of(known.begin(), known.end(), [](bool k) { return k; }) || atOpen;
-            QCOMPARE(lines[found.last()].contains(u"Vstup 0 [V];"_s), any);
-            QCOMPARE(lines.size(), qsizetype(expected.size() + samples.size() + 1));
+        QCOMPARE(fileLines, stream.split(u"\r\n"_s));
+        QList<int> found;
+        for (qsizetype i = 0; i < fileLines.size(); ++i)
+            if (fileLines[i].startsWith(u"Čas;"_s))
+                found << int(i);
+        QCOMPARE(found, headers);
+        // Each header names the units of the rows below it.
+        for (int h : found) {
+            const int row = h + 1 - int(found.indexOf(h)) - 1; // sample index of the row below
+            const int u = units.value(row);
+            QCOMPARE(fileLines[h].contains(u";Vstup 3 [ohm];"_s), u == 2);
+            QCOMPARE(fileLines[h].contains(u";Interní teplota [dílky];"_s), u == 2);
+            QCOMPARE(fileLines[h].contains(u";Vstup 3 [V];"_s), u == 1 || (atOpen && h == 0));
         }
         QCOMPARE(r.rows(), quint64(samples.size()));
     }
