@@ -474,15 +474,28 @@ QString MqttName(const GatewayConfig &cfg, const QString &hostName)
     return out;
 }
 
+QString MqttPasswordFile(const GatewayConfig &cfg)
+{
+    if (!cfg.mqttPasswordFile.isEmpty())
+        return cfg.mqttPasswordFile;
+    // systemd's LoadCredential= hands the password over readable by this
+    // service alone, so no world-readable file is needed.
+    const QByteArray dir = qgetenv("CREDENTIALS_DIRECTORY");
+    if (dir.isEmpty())
+        return {};
+    const QString path = QFile::decodeName(dir) + QStringLiteral("/mqtt-password");
+    return QFileInfo::exists(path) ? path : QString();
+}
+
 bool ReadMqttPassword(const GatewayConfig &cfg, QString &password, QString &error)
 {
     password.clear();
-    if (cfg.mqttPasswordFile.isEmpty())
+    const QString file = MqttPasswordFile(cfg);
+    if (file.isEmpty())
         return true;
-    QFile f(cfg.mqttPasswordFile);
+    QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) {
-        error =
-            QStringLiteral("soubor s heslem %1 nelze číst: %2").arg(cfg.mqttPasswordFile, f.errorString());
+        error = QStringLiteral("soubor s heslem %1 nelze číst: %2").arg(file, f.errorString());
         return false;
     }
     password = QString::fromUtf8(f.readLine(4096)).trimmed();

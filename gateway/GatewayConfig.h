@@ -99,7 +99,10 @@ QString GatewayUsage();
 // port), so that two buses never share a base topic. Only letters, digits,
 // '-' and '_' are kept.
 QString MqttName(const GatewayConfig &cfg, const QString &hostName);
-// The password from --mqtt-password-file; false with the reason.
+// The file the MQTT password comes from: --mqtt-password-file, else the
+// service's credential "mqtt-password" where systemd passed one; empty: none.
+QString MqttPasswordFile(const GatewayConfig &cfg);
+// The password from that file; false with the reason.
 bool ReadMqttPassword(const GatewayConfig &cfg, QString &password, QString &error);
 
 // "HOST:PORT" (an IPv6 host in brackets); nothing when either part is bad.

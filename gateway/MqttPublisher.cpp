@@ -109,7 +109,7 @@ bool MqttPublisher::start(QString &error)
             return false;
         const QByteArray pw = password.toUtf8();
         mosquitto_username_pw_set(m_mosq, m_cfg.mqttUser.toUtf8().constData(),
-                                  m_cfg.mqttPasswordFile.isEmpty() ? nullptr : pw.constData());
+                                  MqttPasswordFile(m_cfg).isEmpty() ? nullptr : pw.constData());
     }
     if (!m_cfg.mqttCafile.isEmpty()) {
         const int rc = mosquitto_tls_set(m_mosq, m_cfg.mqttCafile.toUtf8().constData(), nullptr, nullptr,

@@ -450,6 +450,12 @@ private slots:
             const QString out = RunTool(QStringLiteral("systemd-analyze"),
                                         {QStringLiteral("verify"), QStringLiteral("--man=no"), path}, &code);
             QVERIFY2(code == 0, qPrintable(out));
+            // A network daemon's exposure of 2.5 at most (systemd's own scale).
+            const QString security = RunTool(QStringLiteral("systemd-analyze"),
+                                             {QStringLiteral("security"), QStringLiteral("--offline=yes"),
+                                              QStringLiteral("--threshold=25"), path},
+                                             &code);
+            QVERIFY2(code == 0, qPrintable(security));
         }
 
         const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("notify")));

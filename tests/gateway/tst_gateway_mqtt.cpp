@@ -21,7 +21,7 @@ class TestGatewayMqtt : public QObject
     Broker broker;
     SimProcess simA, simB;
     GatewayProcess gwA; // plain MQTT with a password, writes allowed, metrics
-    GatewayProcess gwB; // TLS, writes off
+    GatewayProcess gwB; // TLS, writes off, the password as a systemd credential
 
     QStringList mqttArgs(const QString &name, const SimProcess &sim, bool tls) const
     {
@@ -43,11 +43,11 @@ class TestGatewayMqtt : public QObject
                            QStringLiteral("127.0.0.1:%1").arg(tls ? broker.tlsPort : broker.port),
                            QStringLiteral("--mqtt-user"),
                            broker.user,
-                           QStringLiteral("--mqtt-password-file"),
-                           dir.filePath(QStringLiteral("password")),
                            QStringLiteral("--mqtt-interval"),
                            QStringLiteral("200")} +
-               (tls ? QStringList{QStringLiteral("--mqtt-cafile"), broker.cafile} : QStringList{});
+               (tls ? QStringList{QStringLiteral("--mqtt-cafile"), broker.cafile}
+                    : QStringList{QStringLiteral("--mqtt-password-file"),
+                                  dir.filePath(QStringLiteral("password"))});
     }
     QJsonObject state(const QString &site, int address) const
     {
@@ -67,6 +67,12 @@ private slots:
         QVERIFY(pw.open(QIODevice::WriteOnly));
         pw.write(broker.password.toUtf8() + '\n');
         pw.close();
+        // As systemd's LoadCredential= passes it; the file named by
+        // --mqtt-password-file wins where both are there.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("credentials")));
+        QVERIFY(QFile::copy(dir.filePath(QStringLiteral("password")),
+                            dir.filePath(QStringLiteral("credentials/mqtt-password"))));
+        qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(dir.filePath(QStringLiteral("credentials"))));
         QVERIFY2(simA.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
                              QStringLiteral("--module"), QStringLiteral("2:3530:1.08")}),
                  qPrintable(simA.errorString()));
