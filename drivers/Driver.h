@@ -46,7 +46,9 @@ enum Code : std::uint32_t {
     NoiseBefore = 25,
     GarbageAfter = 26,
     BadRequest = 27,
-    ModuleErrorBase = 30, // module error byte e (1..5) -> 30 + e
+    GatewayRefusedWrite = 28,  // LAN converter protocol of rqgw: a write it does not allow
+    GatewayRefusedClient = 29, // ... a client address it does not serve
+    ModuleErrorBase = 30,      // module error byte e (1..5) -> 30 + e
     ModuleUnknownCommandError = 31,
     ModuleBadSubcodeError = 32,
     ModuleBadDataError = 33,

@@ -44,6 +44,8 @@ constexpr CodeText kTexts[] = {
     {NoiseBefore, "Rušení na lince před odpovědí"},
     {GarbageAfter, "Nadbytečná data za odpovědí"},
     {BadRequest, "Neplatný dotaz (hodnota mimo rozsah 0-255)"},
+    {GatewayRefusedWrite, "Brána zápis nepovolila (allow-writes / converter-writes)"},
+    {GatewayRefusedClient, "Brána dotazy z této adresy nepřijímá (converter-allow)"},
     {ModuleUnknownCommandError, "Modul nezná příkaz"},
     {ModuleBadSubcodeError, "Modul hlásí neplatný podkód příkazu"},
     {ModuleBadDataError, "Modul hlásí neplatná data dotazu"},

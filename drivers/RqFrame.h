@@ -32,6 +32,12 @@ enum ModuleError : std::uint8_t {
     ModuleBusy = 5,
 };
 
+// Error bytes no module sends: a gateway that shares its bus through the
+// LAN converter protocol refuses a request with them (UDP only), so that
+// the client learns why at once instead of waiting out a timeout.
+constexpr std::uint8_t kGatewayRefusedWrite = 0xF0;  // a write the gateway does not allow
+constexpr std::uint8_t kGatewayRefusedClient = 0xF1; // the client's address is not allowed
+
 struct Request
 {
     std::uint8_t address = 0;

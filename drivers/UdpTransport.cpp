@@ -93,6 +93,11 @@ public:
                 judgeUdpDatagram(buffer, std::min(size, sizeof buffer), m_sequence, request, reply);
             if (!verdict)
                 continue;
+            // A gateway's refusal is its own answer, never a module's error.
+            if (*verdict == Ok && reply.error == rqframe::kGatewayRefusedWrite)
+                return GatewayRefusedWrite;
+            if (*verdict == Ok && reply.error == rqframe::kGatewayRefusedClient)
+                return GatewayRefusedClient;
             if (*verdict == Ok)
                 return Ok;
             keep(damage, *verdict);

@@ -115,6 +115,14 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
         return num(100, 3600000, cfg.staleMs);
     } else if (key == u"allow-writes") {
         return yesNo(value, cfg.allowWrites);
+    } else if (key == u"converter-writes") {
+        return yesNo(value, cfg.converterWrites);
+    } else if (key == u"converter-allow") {
+        QString why;
+        const auto list = ParseClientNetworks(value, &why);
+        if (!list)
+            return why;
+        cfg.converterAllow = *list;
     } else if (key == u"baud") {
         const auto v = number(value, 600, 115200);
         if (!v || !validBaud(static_cast<quint32>(*v)))
@@ -133,6 +141,7 @@ const QSet<QString> GatewayKeys = {QStringLiteral("name"),          QStringLiter
                                    QStringLiteral("mqtt-user"),     QStringLiteral("mqtt-password-file"),
                                    QStringLiteral("mqtt-cafile"),   QStringLiteral("mqtt-interval"),
                                    QStringLiteral("ha-discovery"),  QStringLiteral("metrics")};
+const QSet<QString> ConverterKeys = {QStringLiteral("converter-writes"), QStringLiteral("converter-allow")};
 const QSet<QString> BusKeys = {
     QStringLiteral("adapter"),  QStringLiteral("com"),         QStringLiteral("isa"), QStringLiteral("ip"),
     QStringLiteral("udp-port"), QStringLiteral("udp-timeout"), QStringLiteral("baud")};
@@ -269,7 +278,8 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
             error = QStringLiteral("klíč mimo oddíl");
             break;
         case Section::Gateway:
-            error = GatewayKeys.contains(key) ? setCommon(cfg, key, value) : QStringLiteral("neznámý klíč");
+            error = GatewayKeys.contains(key) || ConverterKeys.contains(key) ? setCommon(cfg, key, value)
+                                                                             : QStringLiteral("neznámý klíč");
             break;
         case Section::Bus:
             error = BusKeys.contains(key) ? setCommon(cfg, key, value) : QStringLiteral("neznámý klíč");
@@ -355,12 +365,12 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
             value = a.mid(eq + 1);
             a = a.left(eq);
         }
-        const bool flag = a == u"allow-writes" || a == u"ha-discovery";
+        const bool flag = a == u"allow-writes" || a == u"ha-discovery" || a == u"converter-writes";
         if (flag && eq < 0) {
             options.append({a, QStringLiteral("yes")});
             continue;
         }
-        if (!valued.contains(a) && !flag)
+        if (!valued.contains(a) && !flag && a != u"converter-allow")
             return fail(QStringLiteral("--") + a, QStringLiteral("neznámá volba"));
         if (eq < 0) {
             if (i + 1 >= args.size())
@@ -446,6 +456,8 @@ QString GatewayUsage()
         "  --baud SEZNAM|all      rychlosti, na kterých se hledá\n"
         "  --modbus ADRESA:PORT   Modbus TCP server (výchozí 127.0.0.1:1502)\n"
         "  --converter ADRESA:PORT  sdílení sběrnice protokolem LAN konvertoru\n"
+        "  --converter-writes     povolí zápis konfigurační paměti přes konvertor\n"
+        "  --converter-allow SÍTĚ  klienti konvertoru (10.1.2.0/24,...; výchozí jen tento počítač)\n"
         "  --allow-writes         povolí zápis výstupů (cívek)\n"
         "  --retries N            opakování neúspěšné transakce (výchozí 2)\n"
         "  --offline-retry MS     jak často zkusit modul mimo provoz (výchozí 5000)\n"

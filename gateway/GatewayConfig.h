@@ -2,6 +2,7 @@
 #define RQ_GATEWAY_GATEWAYCONFIG_H
 
 #include "comm/Spojeni.h"
+#include "gateway/ClientNetwork.h"
 
 #include <QList>
 #include <QString>
@@ -46,6 +47,10 @@ struct GatewayConfig
     quint32 offlineRetryMs = 5000;
     quint32 staleMs = 0; // 0: three polling rounds, at least 2 s
     bool allowWrites = false;
+    // The converter port: configuration memory writes through it, and the
+    // clients it serves (empty: this machine only).
+    bool converterWrites = false;
+    QList<ClientNetwork> converterAllow;
     bool nameSet = false; // name given: else the broker sees host and instance
 
     // MQTT: nothing without a broker.

@@ -69,3 +69,24 @@ DoutCommand ParseDoutCommand(int output, const QByteArray &payload)
     c.values = static_cast<quint32>(v);
     return c;
 }
+
+CommandFate FateOfCommand(bool retained, const QByteArray &payload)
+{
+    if (payload.isEmpty())
+        return CommandFate::Ignore;
+    return retained ? CommandFate::RefuseRetained : CommandFate::Carry;
+}
+
+QString RetainedRefusal(const QByteArray &topic)
+{
+    return QStringLiteral("příkaz uložený na brokeru (retained) se neprovádí a brána ho smazala: "
+                          "posílejte příkazy bez příznaku retain (mosquitto_pub bez -r) na %1")
+        .arg(QString::fromUtf8(topic));
+}
+
+QString OutputsUnknownRefusal(const QByteArray &allTopic)
+{
+    return QStringLiteral("stav výstupů není znám (po startu brány nebo restartu modulu): publikujte všech "
+                          "32 výstupů na %1")
+        .arg(QString::fromUtf8(allTopic));
+}

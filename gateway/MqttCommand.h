@@ -32,4 +32,15 @@ struct DoutCommand
 // output: ON/OFF/1/0 (case does not matter). Blanks around are allowed.
 DoutCommand ParseDoutCommand(int output, const QByteArray &payload);
 
+// What becomes of a message on a command topic. A retained command would be
+// carried out again at every new subscription (the gateway's reconnection
+// or restart), long after it was meant: refused, and deleted from the
+// broker. An empty message is such a deletion, nothing to carry out.
+enum class CommandFate { Carry, Ignore, RefuseRetained };
+CommandFate FateOfCommand(bool retained, const QByteArray &payload);
+// The result of a refused retained command on TOPIC.
+QString RetainedRefusal(const QByteArray &topic);
+// The result of a write refused while the outputs are not known.
+QString OutputsUnknownRefusal(const QByteArray &allTopic);
+
 #endif

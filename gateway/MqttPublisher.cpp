@@ -5,6 +5,10 @@
 
 #include <mosquitto.h>
 
+#include <QFile>
+
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 
@@ -71,10 +75,28 @@ QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
     number(out, static_cast<UnitCode>(m.temperatureUnit) == UnitCode::Celsius ? m.temperature : NAN,
            m.temperatureDecimals);
     out += ",\"din\":" + QByteArray::number(m.din);
-    out += ",\"dout\":" + QByteArray::number(m.dout);
+    // Outputs the gateway does not know are no number: null, and Home
+    // Assistant's switches show unknown.
+    out += ",\"dout\":" + (m.doutKnown ? QByteArray::number(m.dout) : QByteArray("null"));
     out += m.doutKnown ? ",\"doutKnown\":true" : ",\"doutKnown\":false";
     out += ",\"status\":" + QByteArray::number(m.status) + '}';
     return out;
+}
+
+QByteArray MqttClientId(const QByteArray &name)
+{
+    // Unique to this instance: a broker drops the older of two clients with
+    // one id, and each would take the other's place again and again.
+    QByteArray machine;
+    QFile f(QStringLiteral("/etc/machine-id"));
+    if (f.open(QIODevice::ReadOnly))
+        machine = f.readLine(64).trimmed().left(12);
+    if (machine.isEmpty()) {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        machine = host;
+    }
+    return "rqgw-" + name + '-' + machine + '-' + QByteArray::number(getpid());
 }
 
 MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, SnapshotStore &store,
@@ -91,7 +113,7 @@ MqttPublisher::~MqttPublisher()
 bool MqttPublisher::start(QString &error)
 {
     mosquitto_lib_init();
-    m_mosq = mosquitto_new(QByteArray("rqgw-" + m_name).constData(), true, this);
+    m_mosq = mosquitto_new(MqttClientId(m_name).constData(), true, this);
     if (!m_mosq) {
         error = QStringLiteral("klienta MQTT nelze vytvořit");
         return false;
@@ -288,8 +310,31 @@ void MqttPublisher::onPublish(mosquitto *, void *self, int mid)
 void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *msg)
 {
     auto *p = static_cast<MqttPublisher *>(self);
-    p->command(QByteArray(msg->topic), QByteArray(static_cast<const char *>(msg->payload),
-                                                  msg->payloadlen > 0 ? msg->payloadlen : 0));
+    const QByteArray topic(msg->topic);
+    const QByteArray payload(static_cast<const char *>(msg->payload),
+                             msg->payloadlen > 0 ? msg->payloadlen : 0);
+    switch (FateOfCommand(msg->retain, payload)) {
+    case CommandFate::Ignore:
+        return;
+    case CommandFate::RefuseRetained:
+        p->refuseRetained(topic);
+        return;
+    case CommandFate::Carry:
+        p->command(topic, payload);
+        return;
+    }
+}
+
+void MqttPublisher::refuseRetained(const QByteArray &topicName)
+{
+    const std::optional<DoutTopic> t = ParseDoutTopic(m_base, topicName);
+    if (!t)
+        return;
+    publish(topicName, QByteArray(), true); // deletes the retained message
+    Log(LogLevel::Warning,
+        QStringLiteral("MQTT: příkaz uložený na brokeru (retained) v %1 se neprovádí; brána ho smazala")
+            .arg(QString::fromUtf8(topicName)));
+    result(t->address, RetainedRefusal(topicName));
 }
 
 void MqttPublisher::result(int address, const QString &error)
@@ -323,6 +368,8 @@ void MqttPublisher::command(const QByteArray &topicName, const QByteArray &paylo
     w.done = [this, address](const CoilWriteResult &r) {
         if (r.exception == 0)
             result(address, {});
+        else if (r.outputsUnknown)
+            result(address, OutputsUnknownRefusal(topic(address, "dout/set")));
         else
             result(address, r.error.isEmpty() ? QStringLiteral("zápis se nepodařil") : r.error);
     };
@@ -372,7 +419,8 @@ void MqttPublisher::discover(const ModuleSnapshot &m)
                 "switch", "dout" + n,
                 "\"name\":\"DOUT" + n + "\",\"command_topic\":\"" + topic(m.address, "dout/") + n +
                     "/set\",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":\"OFF\","
-                    "\"value_template\":\"{{ 'ON' if value_json.dout | bitwise_and(" +
+                    "\"value_template\":\"{{ 'None' if value_json.dout is none else 'ON' if value_json.dout | "
+                    "bitwise_and(" +
                     bit + ") else 'OFF' }}\"");
     }
 }

@@ -17,6 +17,8 @@ struct mosquitto_message;
 
 // The JSON of rq/NAME/ADDRESS/state for a snapshot whose cycle ended at time.
 QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time);
+// The client id: rqgw-NAME-<machine id>-<pid>.
+QByteArray MqttClientId(const QByteArray &name);
 
 // The gateway as an MQTT client (libmosquitto, on its own network thread):
 // status and last will, each module's state and availability, output
@@ -63,6 +65,7 @@ private:
     void sendState(int address, Module &mod);
     void discover(const ModuleSnapshot &m);
     void command(const QByteArray &topic, const QByteArray &payload);
+    void refuseRetained(const QByteArray &topic);
     void result(int address, const QString &error);
 
     GatewayConfig m_cfg;

@@ -451,22 +451,18 @@ void Poller::pollModule(Polled &p)
         return;
     }
 
-    // A power-up latches the initial outputs and sets RST: what the gateway
-    // knew of the outputs is gone, and the settings may have changed.
-    const bool reset = (status & StatusReset) && !p.resetSeen;
-    p.resetSeen = status & StatusReset;
+    // A power-up latches the initial outputs and sets RST: handled below,
+    // once the cycle with this status is published.
     ModuleSnapshot &s = p.snap;
-    if (reset || s.completeCycles == 0) {
-        if (reset && s.completeCycles != 0) {
-            p.infoRead = false;
-            p.cycle = std::make_unique<AnalogCycle>(); // units anew
-            Log(LogLevel::Info, QStringLiteral("modul %1 byl restartován").arg(p.cfg.name));
-        }
-        if (!s.doutKnown || reset) {
-            s.dout = p.initialOutputs;
-            s.doutKnown = false;
-        }
-    }
+    const bool restarted = status & StatusReset;
+    const bool firstCycle = s.completeCycles == 0;
+    p.statusFailed = false;
+    if (!restarted)
+        p.writeUnsure = false; // no restart since the register was cleared
+    status |= std::exchange(p.restartToShow, 0);
+    s.doutKnown = p.recordSettled;
+    if (!p.recordSettled)
+        s.dout = p.initialOutputs; // assumed
     const AinModel model = p.cycle->model();
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
         const auto k = static_cast<std::size_t>(i);
@@ -499,6 +495,10 @@ void Poller::pollModule(Polled &p)
             o->moduleOnline(s);
         o->cycleComplete(s);
     }
+    // Logged and published: cleared now, in the slot of its read, so that
+    // from here on RST = 0 means no restart since.
+    if (restarted)
+        takeRestart(p, status, tx, !firstCycle);
 }
 
 void Poller::tellStale()
@@ -582,6 +582,17 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     std::uint32_t baud = 0;
     if (rqframe::decodeUdpRequest(buf, static_cast<std::size_t>(len), req, seq, baud) != rqframe::Decode::Ok)
         return; // as a converter does: damaged requests get no answer
+    if (const std::optional<quint8> refused = converterRefusal(req, from)) {
+        // Told at once, so that the client does not wait out a timeout.
+        rqframe::Reply r;
+        r.address = req.address;
+        r.command = req.command;
+        r.subcode = req.subcode;
+        r.error = *refused;
+        r.d = req.d;
+        reply(rqframe::encodeUdpReply(r, seq));
+        return;
+    }
     if (!m_data.ready() || !useBaud(baud))
         return;
     // The client writes to this module: polls wait until it is done.
@@ -592,6 +603,11 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
             target = p.get();
     if (writes && target)
         target->clientUntil = MonotonicMs() + ClientWriteMs;
+
+    // A technician's clear of the status register must not hide a restart,
+    // nor an output command come between a restart and the gateway's look.
+    if (target && (req.command == CmdWriteOutputs || req.command == CmdClearStatus))
+        statusBeforeClient(*target, req.command);
 
     quint8 d[5] = {req.d[0], req.d[1], req.d[2], req.d[3], req.d[4]};
     quint8 error = 0;
@@ -615,8 +631,8 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
         return;
     if (req.command == CmdWriteOutputs && req.subcode == 64) {
         target->snap.dout = BytesToBits({0, d[1], d[2], d[3], d[4]});
-        target->snap.doutKnown = true;
-        publish(*target);
+        target->recordSettled = true;
+        showOutputs(*target);
     } else if (req.command == CmdWriteMemory && req.subcode == 0 && (req.d[1] == 62 || req.d[1] == 63)) {
         Log(LogLevel::Info,
             QStringLiteral("klient mění adresu nebo rychlost modulu %1").arg(target->cfg.name));
@@ -651,27 +667,8 @@ void Poller::applyWrites()
             r.error = QStringLiteral("modul %1 je mimo provoz").arg(target->cfg.name);
         else if (!useBaud(baudOf(*target)))
             r.error = QStringLiteral("rychlost %1 Bd nelze nastavit").arg(baudOf(*target));
-        else {
-            const quint32 next = MergeCoils(target->snap.dout, w.address, w.count, w.values);
-            const quint8 e =
-                WriteDigitalOutputs(m_data, target->cfg.address, next,
-                                    [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
-                                        return transactRetrying(d, a, c, s, b, m_cfg.retries);
-                                    });
-            if (e == 0) {
-                target->snap.dout = next;
-                target->snap.doutKnown = true;
-                publish(*target);
-                r.exception = 0;
-            } else if (IsModuleError(e)) {
-                r.exception = ModbusException::DeviceFailure;
-            }
-            if (e != 0) {
-                r.error = ErrorText(m_data.adapterKind, e);
-                Log(LogLevel::Warning,
-                    QStringLiteral("zápis výstupů modulu %1: %2").arg(target->cfg.name, r.error));
-            }
-        }
+        else
+            writeCoils(*target, w, r);
         if (w.done)
             w.done(r);
         else
@@ -685,6 +682,189 @@ void Poller::applyWrites()
     }
     if (m_writeDone)
         m_writeDone();
+}
+
+void Poller::showOutputs(Polled &p)
+{
+    p.snap.doutKnown = p.recordSettled && !p.statusFailed;
+    if (!p.recordSettled)
+        p.snap.dout = p.initialOutputs; // assumed
+    publish(p);
+}
+
+quint8 Poller::takeRestart(Polled &p, quint32 status, const AnalogCycle::TransactFn &tx, bool renew)
+{
+    ModuleSnapshot &s = p.snap;
+    if (!p.resetSeen)
+        Log(LogLevel::Info, QStringLiteral("modul %1 byl restartován (stavový registr 0x%2): výstupy jsou ve "
+                                           "výchozím stavu z konfigurační paměti")
+                                .arg(p.cfg.name)
+                                .arg(status, 8, 16, QLatin1Char('0')));
+    p.resetSeen = true;
+    if (renew)
+        p.renewCycle = true; // the settings may have changed: read anew
+    // The restart latched the initial state (configuration memory 32, 35,
+    // 38, 41): read now, since a tool may have changed it since readInfo().
+    quint32 initial = 0;
+    for (int k = 0; k < 4; ++k) {
+        const auto a = static_cast<quint8>(32 + 3 * k);
+        ModuleBytes d{0, a, a, 0, 0};
+        const quint8 e = tx(m_data, p.cfg.address, CmdReadMemory, 0, d);
+        if (e != 0) {
+            p.recordSettled = false;
+            showOutputs(p);
+            return e;
+        }
+        initial |= quint32(d[3]) << (8 * k);
+    }
+    p.initialOutputs = initial;
+    s.dout = initial;
+    // A write of all outputs whose status read failed may have come before
+    // the restart or after it: then the outputs are not known.
+    p.recordSettled = !p.writeUnsure;
+    ModuleBytes d{};
+    const quint8 e = tx(m_data, p.cfg.address, CmdClearStatus, 0, d);
+    if (e == 0) {
+        p.resetSeen = false;
+        p.writeUnsure = false;
+    }
+    showOutputs(p);
+    return e;
+}
+
+void Poller::writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r)
+{
+    const AnalogCycle::TransactFn tx = [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+        return transactRetrying(d, a, c, s, b, m_cfg.retries);
+    };
+    const auto failed = [&](quint8 e) {
+        r.exception = IsModuleError(e) ? ModbusException::DeviceFailure : ModbusException::TargetFailed;
+        r.error = ErrorText(m_data.adapterKind, e);
+        Log(LogLevel::Warning, QStringLiteral("zápis výstupů modulu %1: %2").arg(p.cfg.name, r.error));
+    };
+    // The module takes all 32 outputs at once: a write of some of them sends
+    // the rest from the record, which a restart since the last look at the
+    // status register would make wrong. So the look comes right before.
+    const bool all = w.address == 0 && w.count >= RegisterMap::Coils;
+    quint32 status = 0;
+    quint8 e = ReadStatusRegister(m_data, p.cfg.address, status, tx);
+    QString why;
+    if (e == 0) {
+        p.statusFailed = false;
+        if (status & StatusReset) {
+            p.snap.status = status;
+            p.restartToShow = StatusReset;
+            e = takeRestart(p, status, tx, true);
+        } else {
+            p.writeUnsure = false;
+        }
+        if (e != 0 && !all) {
+            failed(e);
+            return;
+        }
+    } else if (!all) {
+        p.statusFailed = true;
+        why = QStringLiteral("stavový registr nelze přečíst: %1").arg(ErrorText(m_data.adapterKind, e));
+    }
+    if (e != 0 && all)
+        p.writeUnsure = true; // all 32 go out; whether a restart came before is open
+    if (!all && !(p.recordSettled && !p.statusFailed)) {
+        showOutputs(p);
+        r.exception = ModbusException::DeviceFailure;
+        r.outputsUnknown = true;
+        r.error = QStringLiteral("stav výstupů modulu %1 není znám: zapište všech 32 výstupů najednou")
+                      .arg(p.cfg.name);
+        if (why.isEmpty())
+            why = QStringLiteral("od startu brány nebo od nejistého restartu nebyly zapsány všechny");
+        Log(LogLevel::Warning,
+            QStringLiteral("zápis výstupů modulu %1 odmítnut (0x04), stav výstupů není znám (%2): zapište "
+                           "všech 32 výstupů najednou (Modbus funkce 15 od cívky 0 s počtem 32, nebo MQTT "
+                           "rq/…/%3/dout/set)")
+                .arg(p.cfg.name, why)
+                .arg(p.cfg.address));
+        return;
+    }
+    const quint32 next = all ? w.values : MergeCoils(p.snap.dout, w.address, w.count, w.values);
+    e = WriteDigitalOutputs(m_data, p.cfg.address, next, tx);
+    if (e != 0) {
+        failed(e);
+        return;
+    }
+    p.snap.dout = next;
+    p.recordSettled = true;
+    showOutputs(p);
+    r.exception = 0;
+}
+
+void Poller::statusBeforeClient(Polled &p, quint8 command)
+{
+    const AnalogCycle::TransactFn tx = [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+        return transactRetrying(d, a, c, s, b, m_cfg.retries);
+    };
+    quint32 status = 0;
+    quint8 e = ReadStatusRegister(m_data, p.cfg.address, status, tx);
+    if (e == 0) {
+        p.statusFailed = false;
+        if (status & StatusReset) {
+            p.snap.status = status;
+            p.restartToShow = StatusReset;
+            e = takeRestart(p, status, tx, true);
+        } else {
+            p.writeUnsure = false;
+        }
+    }
+    if (e == 0)
+        return;
+    // Whether a restart hides behind what the client does cannot be told.
+    if (command == CmdClearStatus)
+        p.recordSettled = false;
+    else
+        p.writeUnsure = true;
+    showOutputs(p);
+}
+
+std::optional<quint8> Poller::converterRefusal(const rqframe::Request &req, const void *from)
+{
+    const auto *sa = static_cast<const sockaddr *>(from);
+    const qint64 now = MonotonicMs();
+    bool allowed = false;
+    if (!m_cfg.converterAllow.isEmpty()) {
+        allowed = ClientAllowed(m_cfg.converterAllow, sa);
+    } else {
+        // This machine only; its addresses looked up again now and then (DHCP).
+        if (m_localAt < 0 || now - m_localAt > 10000) {
+            m_local = ThisMachine();
+            m_localAt = now;
+        }
+        allowed = ClientAllowed(m_local, sa);
+    }
+    std::optional<quint8> refused;
+    QString what;
+    if (!allowed) {
+        refused = rqframe::kGatewayRefusedClient;
+        what = QStringLiteral("adresa klienta není v converter-allow");
+    } else if (req.command == CmdWriteOutputs && !m_cfg.allowWrites) {
+        refused = rqframe::kGatewayRefusedWrite;
+        what = QStringLiteral("zápis výstupů bez --allow-writes");
+    } else if (req.command == CmdWriteMemory && !m_cfg.converterWrites) {
+        refused = rqframe::kGatewayRefusedWrite;
+        what = QStringLiteral("zápis konfigurační paměti bez converter-writes=yes");
+    }
+    // Said at most every 10 s: a flood of forged datagrams must not flood the log.
+    if (refused && (m_refusalLogAt < 0 || now - m_refusalLogAt > 10000)) {
+        m_refusalLogAt = now;
+        char host[INET6_ADDRSTRLEN] = "?";
+        if (sa->sa_family == AF_INET)
+            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, host, sizeof host);
+        else if (sa->sa_family == AF_INET6)
+            inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, host, sizeof host);
+        Log(LogLevel::Warning, QStringLiteral("LAN konvertor: dotaz z %1 (modul %2, příkaz %3) odmítnut: %4")
+                                   .arg(QString::fromLatin1(host))
+                                   .arg(req.address)
+                                   .arg(req.command)
+                                   .arg(what));
+    }
+    return refused;
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #define RQ_GATEWAY_POLLER_H
 
 #include "app/Dekl.h"
+#include "drivers/RqFrame.h"
 #include "gateway/GatewayConfig.h"
 #include "gateway/GatewayState.h"
 #include "live/AnalogCycle.h"
@@ -74,6 +75,9 @@ struct CoilWriteResult
     quint64 id = 0;
     quint8 exception = 0; // 0 done
     QString error;        // why not, in Czech
+    // Refused because the gateway does not know the outputs: only a write
+    // of all 32 makes them known.
+    bool outputsUnknown = false;
 };
 
 // The polling thread: the only thread that talks to the bus. It polls the
@@ -124,7 +128,16 @@ private:
         quint8 measured = 12;
         quint8 thermometer = 0;
         quint32 initialOutputs = 0;
-        bool resetSeen = false;
+        bool resetSeen = false; // RST seen and not yet cleared
+        // The output record (snap.dout). Settled by a restart seen (the
+        // initial state) or by a write of all 32 outputs; a status read that
+        // failed before a write leaves it in doubt until the next one works.
+        bool recordSettled = false;
+        bool statusFailed = false;
+        // All 32 outputs went out without a status read before them: a
+        // restart seen later may have come before or after that write.
+        bool writeUnsure = false;
+        quint32 restartToShow = 0; // RST cleared outside a cycle, shown by the next one
     };
 
     void run();
@@ -144,6 +157,15 @@ private:
     void serveClients(int waitMs);
     void handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen);
     void applyWrites();
+    // The output record (docs/user-guide.md, coils): a restart seen in the
+    // status register is logged, the initial state taken as the record and
+    // the register cleared; the status is read just before every write.
+    quint8 takeRestart(Polled &p, quint32 status, const AnalogCycle::TransactFn &tx, bool renew);
+    void writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r);
+    void statusBeforeClient(Polled &p, quint8 command);
+    void showOutputs(Polled &p);
+    // Why a converter client's request is refused (a reserved error byte), nothing when it is served.
+    std::optional<quint8> converterRefusal(const rqframe::Request &req, const void *from);
     void tellStale();
     void search(bool all);
     void idle(int ms);
@@ -173,6 +195,11 @@ private:
     std::deque<CoilWrite> m_writes;
     std::vector<CoilWriteResult> m_results;
     std::function<void()> m_writeDone;
+
+    // Polling thread: when a converter refusal was last logged; this machine's own addresses.
+    qint64 m_refusalLogAt = -1;
+    qint64 m_localAt = -1;
+    QList<ClientNetwork> m_local;
 };
 
 #endif

@@ -101,13 +101,14 @@ private slots:
                             QStringLiteral("--module"), QStringLiteral("5:3520")}),
                  qPrintable(sim.errorString()));
         ini = dir.filePath(QStringLiteral("bus.ini"));
-        QVERIFY(
-            writeFile(ini, QStringLiteral("; a test bus\n[gateway]\nname=test\noffline-retry=1000\n"
-                                          "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\nudp-timeout=100\n"
-                                          "[module m1]\naddress=1\n[module m2]\naddress=2\nbaud=19200\n"
-                                          "[module m5]\naddress=5\n[module ghost]\naddress=9\n")
-                               .arg(sim.udpPort())
-                               .toUtf8()));
+        QVERIFY(writeFile(
+            ini,
+            QStringLiteral("; a test bus\n[gateway]\nname=test\noffline-retry=1000\nconverter-writes=yes\n"
+                           "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\nudp-timeout=100\n"
+                           "[module m1]\naddress=1\n[module m2]\naddress=2\nbaud=19200\n"
+                           "[module m5]\naddress=5\n[module ghost]\naddress=9\n")
+                .arg(sim.udpPort())
+                .toUtf8()));
         QVERIFY(gw.start(
             {QStringLiteral("--config"), ini, QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0")}));
         QVERIFY(gww.start(lanArgs(sim.udpPort()) +
@@ -227,7 +228,10 @@ private slots:
         QFETCH(quint32, latched);
         if (QTest::currentDataTag() == QByteArrayLiteral("one coil")) {
             QCOMPARE(sim.outputs(1), 0u); // the initial state after power-up
-            QCOMPARE(one(gww.modbusPort, QStringLiteral("ir:1:110:1")), QStringLiteral("ok 0")); // assumed
+            // Two gateways poll this bus: the one that saw the restart first
+            // cleared it, so the other may not know the outputs. All 32 make them known.
+            QCOMPARE(one(gww.modbusPort, QStringLiteral("wm:1:0:") + QString(32, QLatin1Char('0'))),
+                     QStringLiteral("ok"));
         }
         if (!fault.isEmpty())
             QVERIFY(sim.addFault(fault));

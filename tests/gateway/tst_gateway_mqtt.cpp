@@ -80,10 +80,10 @@ private slots:
                  qPrintable(simB.errorString()));
         QVERIFY(gwA.start(mqttArgs(QStringLiteral("siteA"), simA, false) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1,2"),
-                                      QStringLiteral("--allow-writes"), QStringLiteral("--metrics"),
-                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--converter"),
-                                      QStringLiteral("127.0.0.1:0"), QStringLiteral("--stale"),
-                                      QStringLiteral("2500")}));
+                                      QStringLiteral("--allow-writes"), QStringLiteral("--converter-writes"),
+                                      QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
+                                      QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0"),
+                                      QStringLiteral("--stale"), QStringLiteral("2500")}));
         QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
         QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), 2).isEmpty(), 30000);

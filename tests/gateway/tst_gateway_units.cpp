@@ -8,6 +8,9 @@
 
 #include <modbus.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <vector>
 
 class TestGatewayUnits : public QObject
@@ -345,6 +348,53 @@ private slots:
         QFETCH(quint32, values);
         QFETCH(quint32, result);
         QCOMPARE(MergeCoils(known, address, count, values), result);
+    }
+
+    // converter-allow: networks of both families, and a dual-stack socket's IPv4 sources.
+    void converterAllow_data()
+    {
+        QTest::addColumn<QString>("allow");
+        QTest::addColumn<QString>("client");
+        QTest::addColumn<int>("verdict"); // 1 allowed, 0 refused, -1 the list is refused
+        QTest::newRow("in the network") << "10.1.2.0/24"
+                                        << "10.1.2.77" << 1;
+        QTest::newRow("next network") << "10.1.2.0/24"
+                                      << "10.1.3.1" << 0;
+        QTest::newRow("host bits ignored") << "10.1.2.9/24"
+                                           << "10.1.2.200" << 1;
+        QTest::newRow("one address") << "192.168.5.5"
+                                     << "192.168.5.6" << 0;
+        QTest::newRow("IPv4 through a dual-stack socket") << "10.1.2.0/24"
+                                                          << "::ffff:10.1.2.5" << 1;
+        QTest::newRow("IPv6 network") << "127.0.0.1, fd00::/8"
+                                      << "fd12::1" << 1;
+        QTest::newRow("prefix too long") << "10.1.2.0/33"
+                                         << "10.1.2.1" << -1;
+        QTest::newRow("a name") << "plc.local"
+                                << "10.1.2.1" << -1;
+    }
+    void converterAllow()
+    {
+        QFETCH(QString, allow);
+        QFETCH(QString, client);
+        QFETCH(int, verdict);
+        GatewayConfig cfg;
+        const auto e = ParseGatewayIni("[gateway]\nconverter-allow=" + allow.toUtf8() + '\n',
+                                       QStringLiteral("gw.ini"), cfg);
+        QCOMPARE(e.has_value(), verdict < 0);
+        if (verdict < 0)
+            return;
+        sockaddr_storage from{};
+        if (client.contains(u':')) {
+            auto *a6 = reinterpret_cast<sockaddr_in6 *>(&from);
+            a6->sin6_family = AF_INET6;
+            QVERIFY(inet_pton(AF_INET6, client.toLatin1().constData(), &a6->sin6_addr) == 1);
+        } else {
+            auto *a4 = reinterpret_cast<sockaddr_in *>(&from);
+            a4->sin_family = AF_INET;
+            QVERIFY(inet_pton(AF_INET, client.toLatin1().constData(), &a4->sin_addr) == 1);
+        }
+        QCOMPARE(ClientAllowed(cfg.converterAllow, reinterpret_cast<const sockaddr *>(&from)), verdict == 1);
     }
 };
 

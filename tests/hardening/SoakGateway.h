@@ -198,9 +198,10 @@ public:
         const QString ini = m_dir.filePath(QStringLiteral("soak.ini"));
         QFile f(ini);
         const QByteArray text =
-            QStringLiteral("[gateway]\nname=soak\nstale=%1\noffline-retry=500\nretries=2\n%4"
-                           "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%2\nudp-timeout=%3\n"
-                           "[module m1]\naddress=1\n[module m2]\naddress=2\n[module m3]\naddress=3\n")
+            QStringLiteral(
+                "[gateway]\nname=soak\nstale=%1\noffline-retry=500\nretries=2\nconverter-writes=yes\n%4"
+                "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%2\nudp-timeout=%3\n"
+                "[module m1]\naddress=1\n[module m2]\naddress=2\n[module m3]\naddress=3\n")
                 .arg(StaleMs)
                 .arg(m_sim.udpPort())
                 .arg(m_timeoutMs)
