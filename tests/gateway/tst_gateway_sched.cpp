@@ -10,6 +10,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkDatagram>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
