@@ -9,6 +9,13 @@
 #include <QHash>
 #include <QSet>
 
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QStringList AdapterNames = {QStringLiteral("com"), QStringLiteral("isa"), QStringLiteral("pci"),
@@ -318,9 +325,27 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
 
 std::optional<ConfigError> LoadGatewayConfig(const QString &file, GatewayConfig &cfg)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    // Opened without waiting and checked before reading: a FIFO (or a
+    // device) would hang the start, a reload and with it SIGTERM.
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return ConfigError{
+            file,
+            0,
+            {},
+            QStringLiteral("soubor nelze číst: %1").arg(QString::fromLocal8Bit(strerror(errno)))};
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ConfigError{file, 0, {}, QStringLiteral("není obyčejný soubor")};
+    }
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return ConfigError{file, 0, {}, QStringLiteral("soubor nelze číst: %1").arg(f.errorString())};
+    }
     // A configuration is a few hundred lines; anything far larger is no configuration.
     if (f.size() > 1024 * 1024)
         return ConfigError{file, 0, {}, QStringLiteral("soubor je příliš velký")};
@@ -439,6 +464,20 @@ QStringList UnitWarnings(const GatewayConfig &cfg)
                        .arg(m.name)
                        .arg(m.address);
     return out;
+}
+
+qint64 DefaultStaleMs(const GatewayConfig &cfg, const GatewayModule &m)
+{
+    const auto rateOf = [&cfg](const GatewayModule &g) { return g.baud ? g.baud : cfg.baud; };
+    double roundMs = 0;
+    for (const GatewayModule &g : cfg.modules)
+        roundMs += CycleTransactions * WireTimeUs(rateOf(g)) / 1000.0;
+    const double base = std::max(static_cast<double>(m.intervalMs), roundMs);
+    // The LAN converter's library waits its own UDP timeout whatever the rate asks.
+    const quint32 replyMs = cfg.adapter.kind == 4 && cfg.adapter.udpTimeout ? cfg.adapter.udpTimeout
+                                                                            : ReplyTimeoutOfRate(rateOf(m));
+    const double ms = 2 * base * 2 + static_cast<double>(cfg.retries) * replyMs;
+    return std::max<qint64>(2000, static_cast<qint64>(std::ceil(ms)));
 }
 
 QString GatewayUsage()

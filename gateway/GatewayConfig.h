@@ -45,7 +45,7 @@ struct GatewayConfig
     QList<quint32> searchBauds;
     int retries = 2;
     quint32 offlineRetryMs = 5000;
-    quint32 staleMs = 0; // 0: three polling rounds, at least 2 s
+    quint32 staleMs = 0; // 0: each module's own, DefaultStaleMs()
     bool allowWrites = false;
     // The converter port: configuration memory writes through it, and the
     // clients it serves (empty: this machine only).
@@ -92,6 +92,17 @@ struct GatewayCommand
 // Parses the arguments (without the program name); the file named by
 // --config or --check-config is read first, the options then override it.
 std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, GatewayCommand &command);
+
+// A module's stale age when stale= is not set, from the configuration alone
+// (never from the delays it is there to catch): 2 x max(its interval, the
+// round) x 2 + retries x reply timeout, at least 2 s. The round is the sum
+// over all modules of their cycle's wire time at their rates; one factor 2
+// is the converter's share of the bus (its clients and the polls take
+// turns), the other a value's age just before its next cycle ends.
+qint64 DefaultStaleMs(const GatewayConfig &cfg, const GatewayModule &m);
+// Transactions of one polling cycle: twelve inputs, the temperature, the
+// digital inputs and the status register.
+constexpr int CycleTransactions = 15;
 
 // Modules a config serves with a unit id, and the faults the log names (a
 // module without a unit id, two modules on one unit).

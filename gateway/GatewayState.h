@@ -24,11 +24,14 @@ struct ModuleSnapshot
 
     bool online = false;
     quint8 lastError = 0; // code of the last failed transaction, 0 after a complete cycle
-    // Whether the values may still be served: online and younger than the stale age.
+    // Whether the values may still be served: online and younger than the
+    // stale age, the module's own where it has one, else the one given.
     bool fresh(qint64 nowMs, qint64 staleMs) const
     {
-        return online && lastCompleteMs >= 0 && nowMs - lastCompleteMs <= staleMs;
+        return online && lastCompleteMs >= 0 &&
+               nowMs - lastCompleteMs <= (ownStaleMs > 0 ? ownStaleMs : staleMs);
     }
+    qint64 ownStaleMs = 0; // the module's stale age, from the configuration; 0 none
     qint64 lastCompleteMs =
         -1; // monotonic ms of the last complete cycle's first read (its oldest value), -1 never
     quint32 completeCycles = 0;
@@ -81,6 +84,7 @@ constexpr quint8 IllegalFunction = 0x01;
 constexpr quint8 IllegalAddress = 0x02;
 constexpr quint8 IllegalValue = 0x03;
 constexpr quint8 DeviceFailure = 0x04;
+constexpr quint8 DeviceBusy = 0x06;
 constexpr quint8 PathUnavailable = 0x0A;
 constexpr quint8 TargetFailed = 0x0B;
 } // namespace ModbusException

@@ -8,6 +8,7 @@
 #include <prometheus/metric_type.h>
 
 #include <cmath>
+#include <string>
 
 using prometheus::ClientMetric;
 using prometheus::MetricFamily;
@@ -26,8 +27,11 @@ bool Metrics::listen(const Endpoint &at, QString &error)
 {
     const QString host = at.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(at.host) : at.host;
     try {
-        m_exposer = std::make_unique<prometheus::Exposer>(
-            QStringLiteral("%1:%2").arg(host).arg(at.port).toStdString());
+        // civetweb's defaults (two threads, 30 s to finish a request) let
+        // two unfinished requests block every scrape for 30 s.
+        m_exposer = std::make_unique<prometheus::Exposer>(std::vector<std::string>{
+            "listening_ports", QStringLiteral("%1:%2").arg(host).arg(at.port).toStdString(), "num_threads",
+            std::to_string(MetricsThreads), "request_timeout_ms", std::to_string(MetricsRequestTimeoutMs)});
     } catch (const std::exception &e) {
         error = QStringLiteral("%1:%2 nelze otevřít: %3")
                     .arg(at.host)

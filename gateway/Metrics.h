@@ -19,6 +19,12 @@ class Exposer;
 // snapshots when scraped, so polling costs nothing; the link counters,
 // which only the polling thread may read, are copied at most once a second
 // when a module completes or changes.
+// Slow clients: up to MetricsThreads - 1 unfinished requests leave a scrape
+// unhindered; each further MetricsThreads of them hold it at most
+// MetricsRequestTimeoutMs.
+constexpr int MetricsThreads = 8;
+constexpr int MetricsRequestTimeoutMs = 5000;
+
 class Metrics : public GatewayObserver, public prometheus::Collectable
 {
 public:

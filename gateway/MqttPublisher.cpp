@@ -101,7 +101,10 @@ QByteArray MqttClientId(const QByteArray &name)
 
 MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, SnapshotStore &store,
                              Poller &poller)
-    : m_cfg(cfg), m_name(name.toUtf8()), m_base("rq/" + name.toUtf8()), m_store(store), m_poller(poller)
+    : m_cfg(cfg), m_name(name.toUtf8()), m_base("rq/" + name.toUtf8()), m_store(store), m_poller(poller),
+      // Room for everything a connection sends at once: status, every
+      // module's availability, state and discovery.
+      m_maxWaiting(1000 + 100 * static_cast<int>(std::max(cfg.modules.size(), cfg.searchAddresses.size())))
 {
 }
 
@@ -161,18 +164,21 @@ void MqttPublisher::stop()
     if (!m_mosq)
         return;
     const bool wasConnected = m_connected;
+    bool acked = false;
     if (wasConnected) {
         int mid = 0;
         std::unique_lock lock(m_publishLock);
         m_lastMid = 0;
+        // Within a second: SIGTERM ends the gateway within two.
         if (mosquitto_publish(m_mosq, &mid, QByteArray(m_base + "/status").constData(), 7, "offline", Qos,
                               true) == MOSQ_ERR_SUCCESS)
-            m_published.wait_for(lock, std::chrono::seconds(2), [&] { return m_lastMid == mid; });
+            acked = m_published.wait_for(lock, std::chrono::seconds(1), [&] { return m_lastMid == mid; });
     }
-    // Connected: the network thread ends after sending DISCONNECT. Else it
-    // may be waiting to reconnect, and is ended at once.
+    // Answered: the network thread ends after sending DISCONNECT. Else it
+    // may be waiting to reconnect, or on a broker that stopped reading,
+    // and is ended at once.
     mosquitto_disconnect(m_mosq);
-    mosquitto_loop_stop(m_mosq, !wasConnected);
+    mosquitto_loop_stop(m_mosq, !acked);
     mosquitto_destroy(m_mosq);
     m_mosq = nullptr;
     mosquitto_lib_cleanup();
@@ -185,8 +191,17 @@ QByteArray MqttPublisher::topic(int address, const char *leaf) const
 
 void MqttPublisher::publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid)
 {
-    mosquitto_publish(m_mosq, mid, topic.constData(), static_cast<int>(payload.size()), payload.constData(),
-                      Qos, retain);
+    // What waits for the broker is bounded: a broker that takes the
+    // connection but stops reading would otherwise collect every message
+    // in this process. Beyond the bound messages are dropped, and once the
+    // broker has caught up everything is sent anew.
+    if (m_waiting.load() >= m_maxWaiting) {
+        m_behind = true;
+        return;
+    }
+    if (mosquitto_publish(m_mosq, mid, topic.constData(), static_cast<int>(payload.size()),
+                          payload.constData(), Qos, retain) == MOSQ_ERR_SUCCESS)
+        ++m_waiting;
 }
 
 void MqttPublisher::sendState(int address, Module &mod)
@@ -203,7 +218,7 @@ void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
     // The time zone's offset is looked up once a minute: the lookup costs
     // more than the rest of the message.
     const qint64 now = MonotonicMs();
-    if (now - m.lastCompleteMs > m_store.staleMs)
+    if (!m.fresh(now, m_store.staleMs))
         return;
     if (m_offsetAt < 0 || now - m_offsetAt > 60000) {
         m_offsetS = QDateTime::currentDateTime().offsetFromUtc();
@@ -264,25 +279,30 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
                             .arg(p->m_cfg.mqtt->host)
                             .arg(p->m_cfg.mqtt->port)
                             .arg(QString::fromUtf8(p->m_base)));
-    p->publish(p->m_base + "/status", "online", true);
     mosquitto_subscribe(p->m_mosq, nullptr, QByteArray(p->m_base + "/+/dout/set").constData(), Qos);
     mosquitto_subscribe(p->m_mosq, nullptr, QByteArray(p->m_base + "/+/dout/+/set").constData(), Qos);
-    // A broker that lost its retained messages gets them all again.
-    const QList<ModuleSnapshot> all = p->m_store.all();
-    std::lock_guard lock(p->m_lock);
     p->m_connected = true;
     p->m_everConnected = true;
+    p->resend();
+}
+
+void MqttPublisher::resend()
+{
+    // A broker that lost its retained messages (or that took none for a
+    // while) gets them all again.
+    publish(m_base + "/status", "online", true);
+    const QList<ModuleSnapshot> all = m_store.all();
+    std::lock_guard lock(m_lock);
     const qint64 now = MonotonicMs();
     for (const ModuleSnapshot &m : all) {
-        p->publish(p->topic(m.address, "availability"),
-                   m.fresh(now, p->m_store.staleMs) ? "online" : "offline", true);
-        const auto it = p->m_modules.find(m.address);
-        if (it == p->m_modules.end())
+        publish(topic(m.address, "availability"), m.fresh(now, m_store.staleMs) ? "online" : "offline", true);
+        const auto it = m_modules.find(m.address);
+        if (it == m_modules.end())
             continue;
         if (!it->state.isEmpty())
-            p->sendState(m.address, *it);
-        if (p->m_cfg.haDiscovery && m.completeCycles > 0) {
-            p->discover(m);
+            sendState(m.address, *it);
+        if (m_cfg.haDiscovery && m.completeCycles > 0) {
+            discover(m);
             it->discovered = true;
         }
     }
@@ -305,6 +325,11 @@ void MqttPublisher::onPublish(mosquitto *, void *self, int mid)
         p->m_lastMid = mid;
     }
     p->m_published.notify_all();
+    int waiting = p->m_waiting.load();
+    while (waiting > 0 && !p->m_waiting.compare_exchange_weak(waiting, waiting - 1)) {
+    }
+    if (waiting <= 1 && p->m_behind.exchange(false) && p->m_connected)
+        p->resend();
 }
 
 void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *msg)

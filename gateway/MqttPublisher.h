@@ -61,6 +61,8 @@ private:
     static void onMessage(mosquitto *, void *self, const mosquitto_message *msg);
 
     void publish(const QByteArray &topic, const QByteArray &payload, bool retain, int *mid = nullptr);
+    // Status, availability, newest states and discovery, all again.
+    void resend();
     QByteArray topic(int address, const char *leaf) const;
     void sendState(int address, Module &mod);
     void discover(const ModuleSnapshot &m);
@@ -81,6 +83,10 @@ private:
     std::mutex m_publishLock;
     std::condition_variable m_published;
     int m_lastMid = 0;
+    // Messages handed to libmosquitto and not yet acknowledged by the broker.
+    const int m_maxWaiting;
+    std::atomic<int> m_waiting{0};
+    std::atomic<bool> m_behind{false}; // some were dropped: everything again once the broker caught up
     // Polling thread only.
     qint64 m_offsetAt = -1;
     int m_offsetS = 0;

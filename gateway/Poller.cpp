@@ -14,17 +14,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
 namespace {
 constexpr quint32 StatusReset = 1u << 5;
 constexpr int OfflineAfter = 3;     // failed cycles in a row
-constexpr int HoldMs = 5;           // a client that asks again within this keeps the bus
 constexpr int ClientWriteMs = 2000; // no polls of a module a client writes to
 constexpr int AdapterRetryMs = 10000;
 constexpr int SearchEveryMs = 60000;
 constexpr int IdleStepMs = 50;
+// Datagrams read in one turn at most when none of them takes the bus
+// (converter queries, damaged requests): a flood of them cannot hold the loop.
+constexpr int DatagramsPerTurn = 64;
 } // namespace
 
 qint64 MonotonicMs()
@@ -150,7 +153,15 @@ void Poller::submitWrite(const CoilWrite &w)
 {
     {
         std::lock_guard lock(m_lock);
-        m_writes.push_back(w);
+        // A flood of commands for one module waits no longer than a few of
+        // its turns: the rest are refused at once (told at the next step).
+        const auto same = [&w](const CoilWrite &q) {
+            return w.busAddress >= 0 ? q.busAddress == w.busAddress : q.busAddress < 0 && q.unit == w.unit;
+        };
+        if (std::count_if(m_writes.begin(), m_writes.end(), same) >= QueuedWritesPerModule)
+            m_refused.push_back(w);
+        else
+            m_writes.push_back(w);
     }
     const quint64 one = 1;
     (void)!::write(m_wake, &one, sizeof one);
@@ -172,6 +183,12 @@ void Poller::applyConfig(const GatewayConfig &cfg)
     if (busChanged && m_data.ready())
         closeBus();
 
+    // The round robin goes on where it was: a reload (even one every few
+    // hundred ms) must not start it again at the first module.
+    const Polled *next = m_cursor >= 0 && m_cursor < static_cast<int>(m_modules.size())
+                             ? m_modules[static_cast<std::size_t>(m_cursor)].get()
+                             : nullptr;
+    const int oldCursor = m_cursor;
     // Modules that stay (same name, address and rate) keep what is known of them.
     std::vector<std::unique_ptr<Polled>> kept;
     const QList<GatewayModule> &wanted = cfg.modules;
@@ -190,18 +207,20 @@ void Poller::applyConfig(const GatewayConfig &cfg)
         p->snap.address = w.address;
         p->snap.baud = w.baud ? w.baud : cfg.baud;
         p->snap.unit = w.unit;
+        p->snap.ownStaleMs = cfg.staleMs ? cfg.staleMs : DefaultStaleMs(cfg, w);
         kept.push_back(std::move(p));
     }
     m_modules = std::move(kept);
-    m_cursor = 0;
-    m_lastIndex = -1;
+    m_cursor = m_modules.empty() ? 0 : oldCursor % static_cast<int>(m_modules.size());
+    for (std::size_t i = 0; i < m_modules.size(); ++i)
+        if (next && m_modules[i].get() == next)
+            m_cursor = static_cast<int>(i);
     QList<ModuleSnapshot> snaps;
     for (const auto &p : m_modules)
         snaps << p->snap;
     m_store.reset(snaps);
     m_store.allowWrites = cfg.allowWrites;
-    if (cfg.staleMs)
-        m_store.staleMs = cfg.staleMs;
+    m_store.staleMs = cfg.staleMs ? cfg.staleMs : 2000;
 }
 
 void Poller::publish(Polled &p)
@@ -270,10 +289,13 @@ quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, 
 {
     const ModuleBytes sent = bytes;
     for (int attempt = 0;; ++attempt) {
+        if (m_stop)
+            return 10; // nothing sent: the gateway ends
         bytes = sent;
         const quint8 e = Transact(d, address, command, sub, bytes);
         if (e == 0 || attempt >= retries || !IsTransientError(e) || m_stop)
             return e;
+        stepDone(); // a failed attempt is a step of its own
     }
 }
 
@@ -281,7 +303,6 @@ void Poller::run()
 {
     LinkStats::instance(); // the counters watch the bus from this thread on
     while (!m_stop) {
-        m_heartbeat = MonotonicMs();
         {
             std::optional<GatewayConfig> next;
             {
@@ -289,30 +310,30 @@ void Poller::run()
                 next.swap(m_pending);
             }
             if (next) {
-                // Searched modules stay; the search looks for the rest again.
+                // Searched modules stay; the search looks for the rest again
+                // (a search under way goes on).
                 if (next->searchMode() && m_cfg.searchMode()) {
                     next->modules.clear();
                     for (const auto &p : m_modules)
                         next->modules << p->cfg;
-                    m_nextSearch = 1;
+                    if (m_probes.empty())
+                        m_nextSearch = 1;
                 }
                 applyConfig(*next);
                 Log(LogLevel::Info,
                     QStringLiteral("konfigurace znovu načtena: %1 modulů").arg(m_modules.size()));
             }
         }
-        if (m_cfg.searchMode() && MonotonicMs() >= m_nextSearch) {
-            search(m_nextSearch == 0);
-            m_nextSearch = MonotonicMs() + SearchEveryMs;
-            continue;
-        }
+        applyFound();
         if (!ensureBus()) {
+            refuseQueued();
             applyWrites();
+            serveClients(DatagramsPerTurn); // converter queries are answered without the bus
             idle(IdleStepMs);
+            stepDone();
             continue;
         }
-        serveClients(0);
-        applyWrites();
+        const bool served = otherTurn();
         tellStale();
 
         // Round robin: the next module after the last one polled that is due.
@@ -326,39 +347,58 @@ void Poller::run()
             const qint64 at = std::max(p.nextDue, p.clientUntil);
             if (at <= now) {
                 due = &p;
-                if (i <= m_lastIndex) {
-                    // A new round: three of them make the default stale age.
-                    if (m_roundStart && !m_cfg.staleMs)
-                        m_store.staleMs = std::max<qint64>(2000, 3 * (now - m_roundStart));
-                    m_roundStart = now;
-                }
-                m_lastIndex = i;
                 m_cursor = (i + 1) % n;
             } else {
                 earliest = std::min(earliest, at);
             }
         }
         if (!due) {
-            idle(static_cast<int>(std::max<qint64>(1, earliest - now)));
+            if (!served) {
+                idle(static_cast<int>(std::max<qint64>(1, earliest - now)));
+                stepDone();
+            }
             continue;
         }
         pollModule(*due);
+        stepDone();
     }
     closeBus();
+}
+
+void Poller::stepDone()
+{
+    m_heartbeat = MonotonicMs();
+    if (m_stepDone)
+        m_stepDone();
+}
+
+bool Poller::otherTurn()
+{
+    refuseQueued();
+    if (m_stop)
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        const int who = (m_turn + k) % 3;
+        const bool served = who == 0   ? serveClients(DatagramsPerTurn) > 0
+                            : who == 1 ? applyWrites(1) > 0
+                                       : searchStep();
+        if (served) {
+            m_turn = (who + 1) % 3;
+            stepDone();
+            return true;
+        }
+    }
+    return false;
 }
 
 void Poller::idle(int ms)
 {
     pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_udp, POLLIN, 0}};
     const int n = m_udp >= 0 ? 2 : 1;
-    if (::poll(fds, static_cast<nfds_t>(n), std::min(ms, IdleStepMs)) > 0) {
-        if (fds[0].revents) {
-            quint64 v;
-            (void)!::read(m_wake, &v, sizeof v);
-        }
-        // Converter queries are answered even while the adapter is closed.
-        if (n == 2 && fds[1].revents)
-            serveClients(0);
+    // A converter request wakes the loop; the loop serves it in its turn.
+    if (::poll(fds, static_cast<nfds_t>(n), std::min(ms, IdleStepMs)) > 0 && fds[0].revents) {
+        quint64 v;
+        (void)!::read(m_wake, &v, sizeof v);
     }
 }
 
@@ -371,7 +411,7 @@ bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
     for (int k = 0; k < 6; ++k) {
         if (k)
             between();
-        if (!useBaud(baudOf(p)))
+        if (m_stop || !useBaud(baudOf(p)))
             return false;
         ModuleBytes d{0, addresses[k], addresses[k], 0, 0};
         const quint8 e = tx(m_data, p.cfg.address, CmdReadMemory, 0, d);
@@ -384,6 +424,8 @@ bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
     // Model and firmware for those who publish the values; one more
     // transaction each time the settings are read anew.
     between();
+    if (m_stop)
+        return false;
     QString identity, why;
     const quint8 e = IdentifyModule(m_data.adapterKind, m_data.handle, p.cfg.address, identity, why);
     if (e != 0) {
@@ -429,7 +471,6 @@ void Poller::pollModule(Polled &p)
     const qint64 firstRead = MonotonicMs();
     const AnalogReading r = p.cycle->run(m_data, p.cfg.address, [this, &p] {
         between();
-        m_heartbeat = MonotonicMs();
         // Values read under settings a client has since changed are dropped.
         return !m_stop && !p.renewCycle && useBaud(baudOf(p));
     });
@@ -440,10 +481,14 @@ void Poller::pollModule(Polled &p)
         return;
     }
     between();
+    if (m_stop)
+        return;
     quint32 din = 0, status = 0;
     quint8 e = useBaud(baudOf(p)) ? ReadDigitalInputs(m_data, p.cfg.address, din, tx) : 6;
     if (e == 0) {
         between();
+        if (m_stop)
+            return;
         e = useBaud(baudOf(p)) ? ReadStatusRegister(m_data, p.cfg.address, status, tx) : 6;
     }
     if (e != 0) {
@@ -540,34 +585,31 @@ void Poller::cycleFailed(Polled &p, quint8 error)
 
 void Poller::between()
 {
-    serveClients(0);
-    applyWrites();
+    stepDone();
+    otherTurn();
 }
 
-void Poller::serveClients(int waitMs)
+int Poller::serveClients(int most)
 {
     if (m_udp < 0)
-        return;
-    int wait = waitMs;
-    for (;;) {
-        pollfd fd{m_udp, POLLIN, 0};
-        if (::poll(&fd, 1, wait) <= 0)
-            return;
+        return 0;
+    // One request that takes the bus a turn: a client that keeps requests
+    // queued takes turns with the polls instead of holding the bus.
+    int served = 0;
+    for (int k = 0; k < most && !served && !m_stop; ++k) {
         quint8 buf[64];
         sockaddr_storage from{};
         socklen_t fromLen = sizeof from;
         const ssize_t n =
-            ::recvfrom(m_udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &fromLen);
+            ::recvfrom(m_udp, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
         if (n < 0)
-            return;
-        handleDatagram(buf, static_cast<int>(n), &from, fromLen);
-        // A client that asks again at once keeps the bus.
-        wait = n == static_cast<ssize_t>(rqframe::kUdpRequestSize) ? HoldMs : 0;
-        m_heartbeat = MonotonicMs();
+            break;
+        served += handleDatagram(buf, static_cast<int>(n), &from, fromLen) ? 1 : 0;
     }
+    return served;
 }
 
-void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen)
+bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen)
 {
     const auto reply = [&](const auto &frame) {
         ::sendto(m_udp, frame.data(), frame.size(), 0, static_cast<const sockaddr *>(from), fromLen);
@@ -576,12 +618,12 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     if (rqframe::decodeConverterFrame(buf, static_cast<std::size_t>(len), rqframe::kConverterQueryStart,
                                       seq) == rqframe::Decode::Ok) {
         reply(rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, seq));
-        return;
+        return false;
     }
     rqframe::Request req;
     std::uint32_t baud = 0;
     if (rqframe::decodeUdpRequest(buf, static_cast<std::size_t>(len), req, seq, baud) != rqframe::Decode::Ok)
-        return; // as a converter does: damaged requests get no answer
+        return false; // as a converter does: damaged requests get no answer
     if (const std::optional<quint8> refused = converterRefusal(req, from)) {
         // Told at once, so that the client does not wait out a timeout.
         rqframe::Reply r;
@@ -591,10 +633,10 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
         r.error = *refused;
         r.d = req.d;
         reply(rqframe::encodeUdpReply(r, seq));
-        return;
+        return false;
     }
     if (!m_data.ready() || !useBaud(baud))
-        return;
+        return false;
     // The client writes to this module: polls wait until it is done.
     const bool writes = req.command == CmdWriteOutputs || req.command == CmdWriteMemory;
     Polled *target = nullptr;
@@ -623,12 +665,12 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     else if (IsModuleError(error))
         r.error = error == 39 ? 6 : static_cast<quint8>(error - 30);
     else
-        return; // nothing (or nothing sound) came from the module: the client times out as on the bus
+        return true; // nothing (or nothing sound) came from the module: the client times out as on the bus
     r.d = {d[0], d[1], d[2], d[3], d[4]};
     reply(rqframe::encodeUdpReply(r, seq));
 
     if (error != 0 || !target)
-        return;
+        return true;
     if (req.command == CmdWriteOutputs && req.subcode == 64) {
         target->snap.dout = BytesToBits({0, d[1], d[2], d[3], d[4]});
         target->recordSettled = true;
@@ -642,17 +684,21 @@ void Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
         target->infoRead = false; // settings changed: read them again
         target->renewCycle = true;
     }
+    return true;
 }
 
-void Poller::applyWrites()
+std::size_t Poller::applyWrites(std::size_t most)
 {
     std::deque<CoilWrite> writes;
     {
         std::lock_guard lock(m_lock);
-        writes.swap(m_writes);
+        while (!m_writes.empty() && writes.size() < most) {
+            writes.push_back(std::move(m_writes.front()));
+            m_writes.pop_front();
+        }
     }
     if (writes.empty())
-        return;
+        return 0;
     std::vector<CoilWriteResult> results;
     for (const CoilWrite &w : writes) {
         Polled *target = nullptr;
@@ -674,6 +720,39 @@ void Poller::applyWrites()
         else
             results.push_back(r);
     }
+    if (results.empty())
+        return writes.size();
+    {
+        std::lock_guard lock(m_lock);
+        m_results.insert(m_results.end(), results.begin(), results.end());
+    }
+    if (m_writeDone)
+        m_writeDone();
+    return writes.size();
+}
+
+void Poller::refuseQueued()
+{
+    std::vector<CoilWrite> refused;
+    {
+        std::lock_guard lock(m_lock);
+        refused.swap(m_refused);
+    }
+    if (refused.empty())
+        return;
+    std::vector<CoilWriteResult> results;
+    for (const CoilWrite &w : refused) {
+        const int address = w.busAddress >= 0 ? w.busAddress : w.unit;
+        CoilWriteResult r{w.id, ModbusException::DeviceBusy,
+                          QStringLiteral("povel odmítnut: na modul %1 už čeká %2 povelů")
+                              .arg(address)
+                              .arg(QueuedWritesPerModule)};
+        if (w.done)
+            w.done(r);
+        else
+            results.push_back(r);
+    }
+    Log(LogLevel::Warning, QStringLiteral("odmítnuto %1 povelů: fronta modulu je plná").arg(refused.size()));
     if (results.empty())
         return;
     {
@@ -867,31 +946,10 @@ std::optional<quint8> Poller::converterRefusal(const rqframe::Request &req, cons
     return refused;
 }
 
-namespace {
-class SearchReport : public ScanReport
+void Poller::planSearch(bool all)
 {
-public:
-    SearchReport(std::atomic<bool> &stop, std::atomic<qint64> &heartbeat)
-        : m_stop(stop), m_heartbeat(heartbeat)
-    {
-    }
-    void found(const ScanFinding &f) override { findings << f; }
-    bool cancelled() const override
-    {
-        m_heartbeat = MonotonicMs();
-        return m_stop.load();
-    }
-    QList<ScanFinding> findings;
-
-private:
-    std::atomic<bool> &m_stop;
-    std::atomic<qint64> &m_heartbeat;
-};
-} // namespace
-
-void Poller::search(bool all)
-{
-    // Addresses with no module that answers; at start every one given.
+    // Addresses with no module that answers; at start every one given. A
+    // sweep a rate, as the search tool goes.
     QList<quint8> addresses;
     for (quint8 a : m_cfg.searchAddresses) {
         bool answering = false;
@@ -900,33 +958,80 @@ void Poller::search(bool all)
         if (all || !answering)
             addresses << a;
     }
-    if (addresses.isEmpty())
-        return;
-    // The search opens the adapter itself; the binding holds one connection.
-    closeBus();
-    ScanSettings s;
-    s.adapter = m_cfg.adapter;
-    s.addresses = addresses;
-    s.bauds = m_cfg.searchBauds;
-    SearchReport report(m_stop, m_heartbeat);
-    const ScanResult result = [&] {
+    m_probes.clear();
+    for (quint32 baud : m_cfg.searchBauds.isEmpty() ? DefaultScanBauds() : m_cfg.searchBauds)
+        for (quint8 a : addresses)
+            m_probes.emplace_back(a, baud);
+}
+
+bool Poller::searchStep()
+{
+    if (!m_cfg.searchMode() || !m_data.ready())
+        return false;
+    const qint64 now = MonotonicMs();
+    if (m_probes.empty()) {
+        if (now < m_nextSearch)
+            return false;
+        planSearch(m_nextSearch == 0);
+        m_nextSearch = now + SearchEveryMs;
+        if (m_probes.empty())
+            return false;
+    }
+    // Polls that wait get at least half the bus: after a probe they have
+    // as long as it took (a silent probe lasts its whole timeout).
+    bool pollsWait = false;
+    for (const auto &p : m_modules)
+        pollsWait |= std::max(p->nextDue, p->clientUntil) <= now;
+    if (pollsWait && now < m_probeAfter)
+        return false;
+    const auto [address, baud] = m_probes.front();
+    m_probes.pop_front();
+    // The probe's own short timeout; the next poll sets its rate's again.
+    m_baud = 0;
+    const quint32 r = ConfigureAdapter(m_data.adapterKind, m_data.handle, baud,
+                                       ProbeTimeoutMs(m_cfg.adapter, baud), SetConfigThird);
+    QString fatal;
+    std::optional<ScanFinding> f;
+    if (r == 0) {
         LinkStats::Pause pause; // probes are no module's traffic
-        return RunScan(s, report);
-    }();
-    if (result.end == ScanResult::End::Failed) {
-        Log(LogLevel::Error, QStringLiteral("hledání modulů: %1").arg(result.error));
+        f = ProbeAddress(m_data.adapterKind, m_data.handle, address, baud, fatal);
+    } else {
+        fatal = ErrorText(m_data.adapterKind, static_cast<quint8>(r));
+    }
+    const qint64 end = MonotonicMs();
+    m_probeAfter = end + (end - now);
+    if (!fatal.isEmpty()) {
+        Log(LogLevel::Error, QStringLiteral("hledání modulů: %1").arg(fatal));
+        m_probes.clear();
+    } else if (f) {
+        addFound(*f);
+    }
+    if (m_probes.empty())
+        m_nextSearch = MonotonicMs() + SearchEveryMs;
+    return true;
+}
+
+void Poller::addFound(const ScanFinding &f)
+{
+    if (f.kind != ScanFinding::Kind::Module) {
+        Log(LogLevel::Warning,
+            QStringLiteral("adresa %1 (%2 Bd): %3").arg(f.address).arg(f.baud).arg(f.note));
         return;
     }
+    // Taken at the top of the loop: a probe may run within a module's
+    // cycle, which must not see the module list change under it.
+    m_found << f;
+}
+
+void Poller::applyFound()
+{
+    if (m_found.isEmpty())
+        return;
     GatewayConfig next = m_cfg;
     next.modules.clear();
     for (const auto &p : m_modules)
         next.modules << p->cfg;
-    for (const ScanFinding &f : report.findings) {
-        if (f.kind != ScanFinding::Kind::Module) {
-            Log(LogLevel::Warning,
-                QStringLiteral("adresa %1 (%2 Bd): %3").arg(f.address).arg(f.baud).arg(f.note));
-            continue;
-        }
+    for (const ScanFinding &f : std::exchange(m_found, {})) {
         bool known = false;
         for (GatewayModule &m : next.modules)
             if (m.address == f.address) {

@@ -6,6 +6,7 @@
 #include "gateway/GatewayConfig.h"
 #include "gateway/GatewayState.h"
 #include "live/AnalogCycle.h"
+#include "scan/HledaniModulu.h"
 
 #include <QHash>
 #include <QList>
@@ -31,7 +32,7 @@ public:
     std::optional<ModuleSnapshot> byUnit(int unit) const;
     QList<ModuleSnapshot> all() const;
 
-    // Older values fail with 0x0B.
+    // Older values fail with 0x0B, where a snapshot names no stale age of its own.
     std::atomic<qint64> staleMs{2000};
     std::atomic<bool> allowWrites{false};
 
@@ -103,6 +104,10 @@ public:
     // Takes a new configuration at the next step of the polling loop.
     void reload(const GatewayConfig &cfg);
 
+    // Queued writes of one module beyond this are refused at once.
+    static constexpr int QueuedWritesPerModule = 16;
+    // Queues the write; a module with QueuedWritesPerModule waiting gets a
+    // refusal instead (through w.done or takeWriteResults, like any result).
     void submitWrite(const CoilWrite &w);
     std::vector<CoilWriteResult> takeWriteResults();
     // Called on the polling thread when a write result is ready.
@@ -110,6 +115,10 @@ public:
 
     // Monotonic ms of the loop's last sign of life, for the watchdog.
     qint64 heartbeat() const { return m_heartbeat.load(); }
+    // Called on the polling thread whenever a scheduling step ends: a
+    // transaction attempt (successful or not), an attempt to open the
+    // adapter, or a wait with nothing due. Feeds the service manager's watchdog.
+    void setStepDone(std::function<void()> done) { m_stepDone = std::move(done); }
 
 private:
     struct Polled
@@ -154,9 +163,17 @@ private:
                             int retries);
     // Between two transactions: clients of the converter and coil writes.
     void between();
-    void serveClients(int waitMs);
-    void handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen);
-    void applyWrites();
+    // One transaction of someone other than the polling, whose turn it is
+    // among those waiting: a converter client, a queued write, a search
+    // probe. False when none waits.
+    bool otherTurn();
+    void stepDone();
+    // Serves converter datagrams until one took the bus (or most did); how many did.
+    int serveClients(int most);
+    // Whether the datagram took the bus.
+    bool handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen);
+    // Carries out at most most queued writes; how many it took.
+    std::size_t applyWrites(std::size_t most = SIZE_MAX);
     // The output record (docs/user-guide.md, coils): a restart seen in the
     // status register is logged, the initial state taken as the record and
     // the register cleared; the status is read just before every write.
@@ -167,7 +184,13 @@ private:
     // Why a converter client's request is refused (a reserved error byte), nothing when it is served.
     std::optional<quint8> converterRefusal(const rqframe::Request &req, const void *from);
     void tellStale();
-    void search(bool all);
+    // The search for missing modules: one probe a turn.
+    bool searchStep();
+    void planSearch(bool all);
+    void addFound(const ScanFinding &f);
+    void applyFound();
+    // Refusals of writes beyond the queue's bound, told on this thread.
+    void refuseQueued();
     void idle(int ms);
 
     GatewayConfig m_cfg;
@@ -178,10 +201,14 @@ private:
     quint32 m_baud = 0; // the rate the adapter is set to, 0 none
     qint64 m_busRetryAt = 0;
     bool m_busReported = false;
-    qint64 m_roundStart = 0;
     qint64 m_nextSearch = 0;
     int m_cursor = 0;
-    int m_lastIndex = -1;
+    int m_turn = 0; // whose turn among the others (otherTurn)
+    // The search in progress: address and rate of the probes left.
+    std::deque<std::pair<quint8, quint32>> m_probes;
+    qint64 m_probeAfter = 0; // a probe's own length before the next: the search takes at most half the bus
+    std::function<void()> m_stepDone;
+    QList<ScanFinding> m_found; // modules the search found, for the top of the loop
 
     int m_udp = -1;
     quint16 m_converterPort = 0;
@@ -193,6 +220,7 @@ private:
     std::mutex m_lock; // guards the fields below
     std::optional<GatewayConfig> m_pending;
     std::deque<CoilWrite> m_writes;
+    std::vector<CoilWrite> m_refused;
     std::vector<CoilWriteResult> m_results;
     std::function<void()> m_writeDone;
 

@@ -109,6 +109,20 @@ int main(int argc, char **argv)
             return fail(QStringLiteral("metriky: %1").arg(error), 1);
         poller.addObserver(metrics.get());
     }
+    // The watchdog is fed by the polling thread itself whenever it ends a
+    // scheduling step: a stuck poller gets the service restarted, a dead
+    // bus does not (failed transactions are steps too).
+    uint64_t watchdogUs = 0;
+    if (sd_watchdog_enabled(0, &watchdogUs) > 0) {
+        const qint64 feedMs = std::max<qint64>(1, static_cast<qint64>(watchdogUs / 4000));
+        poller.setStepDone([feedMs, last = qint64(-1)]() mutable {
+            const qint64 now = MonotonicMs();
+            if (last >= 0 && now - last < feedMs)
+                return; // a few a period do; thousands a second would only load the service manager
+            last = now;
+            sd_notify(0, "WATCHDOG=1");
+        });
+    }
     poller.start();
     server.start();
     Log(LogLevel::Info, QStringLiteral("Modbus TCP na %1:%2").arg(cfg.modbus.host).arg(server.port()));
@@ -128,14 +142,9 @@ int main(int argc, char **argv)
     std::fflush(stdout);
     sd_notify(0, "READY=1");
 
-    // The watchdog is fed only while the polling loop lives: a stuck bus
-    // thread gets the service restarted.
-    uint64_t watchdogUs = 0;
-    const bool watchdog = sd_watchdog_enabled(0, &watchdogUs) > 0;
-    const qint64 tickMs = watchdog ? std::max<qint64>(100, static_cast<qint64>(watchdogUs / 3000)) : 1000;
     int code = 0;
     for (;;) {
-        timespec ts{tickMs / 1000, (tickMs % 1000) * 1000000};
+        timespec ts{1, 0};
         siginfo_t info{};
         const int sig = sigtimedwait(&handled, &info, &ts);
         if (sig == SIGTERM || sig == SIGINT) {
@@ -165,8 +174,6 @@ int main(int argc, char **argv)
             }
             sd_notify(0, "READY=1");
         }
-        if (watchdog && MonotonicMs() - poller.heartbeat() < static_cast<qint64>(watchdogUs / 1000))
-            sd_notify(0, "WATCHDOG=1");
     }
     server.stop();
     poller.stop();

@@ -104,67 +104,13 @@ private:
         return m_result;
     }
 
-    // One identification part; garbled answers are asked once more.
-    quint8 ask(quint8 address, quint32 baud, quint8 sub, quint8 &d0, IdentReply &reply, bool &garbage,
-               double *ms)
-    {
-        quint8 error = 0;
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            m_report.probe(address, baud);
-            QElapsedTimer t;
-            t.start();
-            quint8 sent = d0;
-            error = IdentifyPart(m_settings.adapter.kind, m_handle, address, sub, sent, reply);
-            if (ms)
-                *ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-            if (error == 0)
-                d0 = sent;
-            if (!garbled(error))
-                break;
-        }
-        // A collision needs the answer asked again to be garbled too: one
-        // damaged answer and then silence, or a part that failed after an
-        // earlier part was garbled once, is none (a late damaged reply of a
-        // neighbour made a search report collisions where no module was).
-        garbage = garbled(error);
-        return error;
-    }
-
     Probe probeAddress(quint8 address, quint32 baud)
     {
-        const quint8 kind = m_settings.adapter.kind;
-        ScanFinding f;
-        f.address = address;
-        f.baud = baud;
-        std::array<IdentReply, 3> replies{};
-        quint8 d0 = 0;
-        bool garbage = false;
-        for (quint8 sub = 0; sub < 3; ++sub) {
-            const quint8 error =
-                ask(address, baud, sub, d0, replies[sub], garbage, sub == 0 ? &f.replyMs : nullptr);
-            if (error == 0)
-                continue;
-            if (garbage) {
-                // Something answered, garbled twice: most likely two modules at once.
-                f.kind = ScanFinding::Kind::Collision;
-                f.note = CollisionText;
-                f.replyMs = 0; // no reply was taken: the time says nothing
-            } else if (error == NoReply && sub == 0) {
-                return Probe::Silent;
-            } else if (error == NoReply || IsModuleError(error)) {
-                f.kind = ScanFinding::Kind::Fault;
-                f.note = ErrorText(kind, error);
-            } else {
-                m_fatal = ErrorText(kind, error);
-                return Probe::Fatal;
-            }
-            report(f);
-            return Probe::Answered;
-        }
-        f.identity = IdentityText(replies);
-        f.model = ModelNameOfIdentity(f.identity);
-        f.firmware = f.identity.mid(11).trimmed();
-        report(f);
+        const std::optional<ScanFinding> f = ProbeAddress(m_settings.adapter.kind, m_handle, address, baud,
+                                                          m_fatal, [&] { m_report.probe(address, baud); });
+        if (!f)
+            return m_fatal.isEmpty() ? Probe::Silent : Probe::Fatal;
+        report(*f);
         return Probe::Answered;
     }
 
@@ -184,6 +130,72 @@ private:
 };
 
 } // namespace
+
+namespace {
+// One identification part; garbled answers are asked once more.
+quint8 ask(quint8 kind, quint32 handle, quint8 address, quint8 sub, quint8 &d0, IdentReply &reply,
+           bool &garbage, double *ms, const std::function<void()> &beforePart)
+{
+    quint8 error = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (beforePart)
+            beforePart();
+        QElapsedTimer t;
+        t.start();
+        quint8 sent = d0;
+        error = IdentifyPart(kind, handle, address, sub, sent, reply);
+        if (ms)
+            *ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        if (error == 0)
+            d0 = sent;
+        if (!garbled(error))
+            break;
+    }
+    // A collision needs the answer asked again to be garbled too: one
+    // damaged answer and then silence, or a part that failed after an
+    // earlier part was garbled once, is none (a late damaged reply of a
+    // neighbour made a search report collisions where no module was).
+    garbage = garbled(error);
+    return error;
+}
+} // namespace
+
+std::optional<ScanFinding> ProbeAddress(quint8 kind, quint32 handle, quint8 address, quint32 baud,
+                                        QString &fatal, const std::function<void()> &beforePart)
+{
+    fatal.clear();
+    ScanFinding f;
+    f.address = address;
+    f.baud = baud;
+    std::array<IdentReply, 3> replies{};
+    quint8 d0 = 0;
+    bool garbage = false;
+    for (quint8 sub = 0; sub < 3; ++sub) {
+        const quint8 error = ask(kind, handle, address, sub, d0, replies[sub], garbage,
+                                 sub == 0 ? &f.replyMs : nullptr, beforePart);
+        if (error == 0)
+            continue;
+        if (garbage) {
+            // Something answered, garbled twice: most likely two modules at once.
+            f.kind = ScanFinding::Kind::Collision;
+            f.note = CollisionText;
+            f.replyMs = 0; // no reply was taken: the time says nothing
+        } else if (error == NoReply && sub == 0) {
+            return std::nullopt;
+        } else if (error == NoReply || IsModuleError(error)) {
+            f.kind = ScanFinding::Kind::Fault;
+            f.note = ErrorText(kind, error);
+        } else {
+            fatal = ErrorText(kind, error);
+            return std::nullopt;
+        }
+        return f;
+    }
+    f.identity = IdentityText(replies);
+    f.model = ModelNameOfIdentity(f.identity);
+    f.firmware = f.identity.mid(11).trimmed();
+    return f;
+}
 
 ScanResult RunScan(const ScanSettings &settings, ScanReport &report)
 {

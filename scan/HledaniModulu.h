@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // Module search: probes addresses at baud rates with the identification
@@ -106,6 +107,14 @@ struct ScanResult
 };
 
 ScanResult RunScan(const ScanSettings &settings, ScanReport &report);
+
+// One probe on a connection the caller holds, set to baud with the probe
+// timeout (ProbeTimeoutMs): the identification parts at address, garbled
+// ones asked once more. Nothing when nothing answered, or when the adapter
+// itself failed (fatal then holds its text). beforePart, when given, is
+// called before every request.
+std::optional<ScanFinding> ProbeAddress(quint8 kind, quint32 handle, quint8 address, quint32 baud,
+                                        QString &fatal, const std::function<void()> &beforePart = {});
 
 // The nine rates, the common ones first.
 QList<quint32> DefaultScanBauds();

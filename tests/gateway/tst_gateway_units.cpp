@@ -79,6 +79,37 @@ private slots:
         QCOMPARE(UnitWarnings(cfg).size(), unit < 0 ? 1 : 0);
     }
 
+    // The default stale age from the configuration alone: 2 x max(interval,
+    // the round's wire time) x 2 + retries x reply timeout, at least 2 s.
+    void defaultStale_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<qint64>("staleMs"); // of the first module
+        const QByteArray com = "[bus]\nadapter=com\n";
+        QTest::newRow("one module, at least 2 s") << com + "[module a]\naddress=1\n" << qint64(2000);
+        // 15 transactions of 23.96 ms a module: 1437.5 ms a round, x 4, + 2 x 200 ms.
+        QTest::newRow("four modules at 9600 Bd")
+            << com +
+                   "[module a]\naddress=1\n[module b]\naddress=2\n[module c]\naddress=3\n[module d]\naddress=4\n"
+            << qint64(6150);
+        QTest::newRow("interval=10000")
+            << com + "[module a]\naddress=1\ninterval=10000\n[module b]\naddress=2\n"
+            << qint64(40400);
+        // The LAN converter's library waits its UDP timeout at any rate.
+        QTest::newRow("600 Bd over LAN, 3 retries")
+            << QByteArray("[gateway]\nretries=3\n[bus]\nadapter=lan\nip=10.0.0.5\nudp-timeout=1500\n"
+                          "[module a]\naddress=1\nbaud=600\n")
+            << qint64(27500);
+    }
+    void defaultStale()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(qint64, staleMs);
+        GatewayConfig cfg;
+        QVERIFY(!ParseGatewayIni(text, QStringLiteral("x"), cfg));
+        QCOMPARE(DefaultStaleMs(cfg, cfg.modules.at(0)), staleMs);
+    }
+
     void commandLine_data()
     {
         QTest::addColumn<QString>("args");
