@@ -108,6 +108,8 @@ public:
         // transaction.
         int pending = 0;
         const bool counted = ::ioctl(m_fd, FIONREAD, &pending) == 0;
+        if (!counted && hungUp(errno))
+            return lost(errno);
         if (counted && pending > 0)
             m_strayBytes += static_cast<std::uint64_t>(pending);
         if (!counted || pending > 0)
@@ -200,9 +202,11 @@ private:
     }
 
     // EIO, ENXIO, ENODEV: the device is gone (USB unplugged, pty closed).
+    static bool hungUp(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
     std::uint32_t lost(int error)
     {
-        if (error == EIO || error == ENXIO || error == ENODEV) {
+        if (hungUp(error)) {
             closeDevice();
             return DeviceGone;
         }
@@ -249,25 +253,33 @@ private:
             }
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n == 0 || errno == EAGAIN)
+            if (n < 0 && errno == EAGAIN)
                 return Ok;
+            if (n == 0) {
+                // A raw line (VMIN = VTIME = 0) reads 0 when nothing is
+                // there, and so does a line that hung up: only a question
+                // the driver answers tells them apart.
+                int pending = 0;
+                if (::ioctl(m_fd, FIONREAD, &pending) != 0 && hungUp(errno))
+                    return lost(errno);
+                return Ok;
+            }
             const int error = errno;
             closeDevice();
-            return (error == EIO || error == ENXIO || error == ENODEV) ? DeviceGone : ReceiveFailed;
+            return hungUp(error) ? DeviceGone : ReceiveFailed;
         }
     }
 
     // Waits for input. Returns >0 when data may be read, 0 on timeout, or a
-    // negative value after the device went away.
+    // negative value after the device went away. A hang-up comes with POLLIN
+    // (reads return 0 from then on), so it is looked at first.
     int waitInput(Clock::time_point deadline)
     {
         const int ev = pollUntil(m_fd, POLLIN, deadline);
-        if (ev < 0)
+        if (ev < 0 || (ev & (POLLERR | POLLHUP | POLLNVAL)))
             return -1;
         if (ev & POLLIN)
             return 1;
-        if (ev & (POLLERR | POLLHUP | POLLNVAL))
-            return -1;
         return 0;
     }
 
@@ -278,21 +290,25 @@ private:
         rx.clear();
         bool echoSeen = false;
         for (;;) {
-            // Bytes that came together with the frame make it suspect (a second
-            // frame, line noise). The frame has a fixed length and a checksum,
-            // so once it is whole and nothing came with it, it is the answer:
-            // no waiting for a quiet line. Anything later is dealt with before
-            // the next request.
-            if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply))
-                return *verdict;
             const int w = waitInput(deadline);
             if (w < 0)
                 return lost(EIO);
-            if (w == 0)
+            if (w > 0) {
+                const std::uint32_t r = readSome(rx);
+                if (r != Ok)
+                    return r;
+                // Bytes that came together with the frame make it suspect (a
+                // second frame, line noise). The frame has a fixed length and a
+                // checksum, so once it is whole and nothing came with it, it is
+                // the answer: no waiting for a quiet line. Anything later is
+                // dealt with before the next request.
+                if (const auto verdict = judgeSerialReply(sent, request, rx, echoSeen, reply))
+                    return *verdict;
+            }
+            // The deadline holds also for a line that keeps saying "readable"
+            // and gives nothing: poll past the deadline still reports it.
+            if (w == 0 || Clock::now() >= deadline)
                 return rx.empty() ? Timeout : BadLength; // silence, or a frame cut short
-            const std::uint32_t r = readSome(rx);
-            if (r != Ok)
-                return r;
         }
     }
 

@@ -110,7 +110,7 @@ const char *unitLabel(quint16 code)
 std::vector<MetricFamily> Metrics::Collect() const
 {
     using L = std::vector<ClientMetric::Label>;
-    const QList<ModuleSnapshot> modules = m_store.all();
+    const std::vector<SnapshotStore::Snapshot> modules = m_store.snapshots();
     const qint64 now = MonotonicMs();
     auto up = family("rq_module_up", "1 while the module answers its cycles", MetricType::Gauge);
     auto input =
@@ -121,7 +121,8 @@ std::vector<MetricFamily> Metrics::Collect() const
         family("rq_digital_output", "Digital output as the gateway knows it (0 or 1)", MetricType::Gauge);
     auto age = family("rq_cycle_age_seconds", "Time since the last complete cycle", MetricType::Gauge);
     auto cycles = family("rq_cycles_total", "Polling cycles by result", MetricType::Counter);
-    for (const ModuleSnapshot &m : modules) {
+    for (const SnapshotStore::Snapshot &snapshot : modules) {
+        const ModuleSnapshot &m = *snapshot;
         const std::string a = std::to_string(m.address);
         up.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"model", m.model.toStdString()}},
                                    m.online, MetricType::Gauge));

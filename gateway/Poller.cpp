@@ -40,31 +40,49 @@ qint64 MonotonicMs()
 
 void SnapshotStore::reset(const QList<ModuleSnapshot> &modules)
 {
+    std::vector<Snapshot> fresh;
+    std::unordered_map<int, std::size_t> units;
+    for (const ModuleSnapshot &m : modules) {
+        if (m.unit > 0)
+            units.emplace(m.unit, fresh.size());
+        fresh.push_back(std::make_shared<const ModuleSnapshot>(m));
+    }
     std::lock_guard lock(m_lock);
-    m_modules = modules;
-    m_units.clear();
-    for (int i = 0; i < modules.size(); ++i)
-        if (modules.at(i).unit > 0)
-            m_units.insert(modules.at(i).unit, i);
+    m_modules.swap(fresh);
+    m_units.swap(units);
+    // The old snapshots go when their last reader lets go of them.
 }
 
 void SnapshotStore::update(int index, const ModuleSnapshot &m)
 {
+    Snapshot fresh = std::make_shared<const ModuleSnapshot>(m);
     std::lock_guard lock(m_lock);
-    if (index >= 0 && index < m_modules.size())
-        m_modules[index] = m;
+    if (index >= 0 && static_cast<std::size_t>(index) < m_modules.size())
+        m_modules[static_cast<std::size_t>(index)].swap(fresh);
 }
 
 std::optional<ModuleSnapshot> SnapshotStore::byUnit(int unit) const
 {
-    std::lock_guard lock(m_lock);
-    const auto it = m_units.constFind(unit);
-    if (it == m_units.constEnd())
-        return std::nullopt;
-    return m_modules.at(*it);
+    Snapshot s;
+    {
+        std::lock_guard lock(m_lock);
+        const auto it = m_units.find(unit);
+        if (it == m_units.end())
+            return std::nullopt;
+        s = m_modules.at(it->second);
+    }
+    return *s;
 }
 
 QList<ModuleSnapshot> SnapshotStore::all() const
+{
+    QList<ModuleSnapshot> out;
+    for (const Snapshot &s : snapshots())
+        out.append(*s);
+    return out;
+}
+
+std::vector<SnapshotStore::Snapshot> SnapshotStore::snapshots() const
 {
     std::lock_guard lock(m_lock);
     return m_modules;

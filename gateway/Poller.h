@@ -17,20 +17,29 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 // Monotonic milliseconds, the gateway's one clock for ages and deadlines.
 qint64 MonotonicMs();
 
 // Where the polling thread leaves what it learned, for the threads that
-// serve it: a copy in, a copy out, under one lock held for the copy only.
+// serve it. Each module's snapshot is an immutable value: update() puts a new
+// one in place under the lock, readers take pointers to them under the lock
+// and read them without it. No container is ever shared by two threads (Qt's
+// implicit sharing of a copied list is not safe for that).
 class SnapshotStore
 {
 public:
+    using Snapshot = std::shared_ptr<const ModuleSnapshot>;
+
     void reset(const QList<ModuleSnapshot> &modules);
     void update(int index, const ModuleSnapshot &m);
     std::optional<ModuleSnapshot> byUnit(int unit) const;
+    // A list of the caller's own, filled from the snapshots.
     QList<ModuleSnapshot> all() const;
+    // The snapshots themselves, in configuration order, without copying them.
+    std::vector<Snapshot> snapshots() const;
 
     // Older values fail with 0x0B, where a snapshot names no stale age of its own.
     std::atomic<qint64> staleMs{2000};
@@ -38,8 +47,8 @@ public:
 
 private:
     mutable std::mutex m_lock;
-    QList<ModuleSnapshot> m_modules;
-    QHash<int, int> m_units;
+    std::vector<Snapshot> m_modules;
+    std::unordered_map<int, std::size_t> m_units;
 };
 
 // Told of what happens on the bus, on the polling thread: the only thread

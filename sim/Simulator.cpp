@@ -23,27 +23,29 @@
 
 namespace {
 
-const char kHelp[] = "commands (MOD = module bus address, numbers decimal or 0x hex):\n"
-                     "  modules                        list modules\n"
-                     "  ain MOD IN VALUE [V|ohm|C]     set the true value of analog input IN\n"
-                     "  ramp MOD IN FROM TO SEC [V|ohm|C] input IN moves FROM..TO in SEC s, again and again\n"
-                     "  aerr MOD GAIN OFFSET           analog front end errors: U*(1+GAIN)+OFFSET volts\n"
-                     "  temp MOD CELSIUS               internal temperature\n"
-                     "  terr MOD GAIN ZERO             thermometer errors: raw = ZERO + tenthsK*(1+GAIN)\n"
-                     "  jumper MOD 0|1                 thermometer calibration jumper shorted\n"
-                     "  din MOD HEX|walk               physical digital inputs (negation applies on read)\n"
-                     "  dout MOD                       latched and physical outputs\n"
-                     "  status MOD [HEX]               read or set the status register\n"
-                     "  mem MOD PAGE ADDR [VALUE]      read or set one configuration memory byte\n"
-                     "  dump MOD                       the 512 memory bytes as hex\n"
-                     "  load MOD HEX                   set all 512 memory bytes\n"
-                     "  power MOD                      power cycle: address/baud from memory, PWR|RST\n"
-                     "  fault RULE                     add a fault rule\n"
-                     "  faults                         list fault rules\n"
-                     "  clear                          remove all fault rules\n"
-                     "  counters                       requests, replies, ignored, bad, faults, collisions\n"
-                     "  reset                          zero the counters\n"
-                     "  quit                           stop the simulator";
+const char kHelp[] =
+    "commands (MOD = module bus address, numbers decimal or 0x hex):\n"
+    "  modules                        list modules\n"
+    "  ain MOD IN VALUE [V|ohm|C]     set the true value of analog input IN\n"
+    "  ramp MOD IN FROM TO SEC [V|ohm|C] input IN moves FROM..TO in SEC s, again and again\n"
+    "  aerr MOD GAIN OFFSET           analog front end errors: U*(1+GAIN)+OFFSET volts\n"
+    "  temp MOD CELSIUS               internal temperature\n"
+    "  terr MOD GAIN ZERO             thermometer errors: raw = ZERO + tenthsK*(1+GAIN)\n"
+    "  jumper MOD 0|1                 thermometer calibration jumper shorted\n"
+    "  din MOD HEX|walk               physical digital inputs (negation applies on read)\n"
+    "  dout MOD                       latched and physical outputs\n"
+    "  status MOD [HEX]               read or set the status register\n"
+    "  mem MOD PAGE ADDR [VALUE]      read or set one configuration memory byte\n"
+    "  dump MOD                       the 512 memory bytes as hex\n"
+    "  load MOD HEX                   set all 512 memory bytes\n"
+    "  power MOD                      power cycle: address/baud from memory, PWR|RST\n"
+    "  hangup [SEC]                   hang up the pseudo-terminal; a new one after SEC s (0)\n"
+    "  fault RULE                     add a fault rule\n"
+    "  faults                         list fault rules\n"
+    "  clear                          remove all fault rules\n"
+    "  counters                       requests, replies, ignored, bad, faults, collisions\n"
+    "  reset                          zero the counters\n"
+    "  quit                           stop the simulator";
 
 // Longest control line: "load" with 1024 hex digits fits four times over.
 constexpr qint64 kMaxControlLine = 4096;
@@ -213,6 +215,35 @@ bool Simulator::openPty(const QString &linkPath, QString &error)
     m_ptyNotifier = new QSocketNotifier(m_ptyMaster, QSocketNotifier::Read, this);
     connect(m_ptyNotifier, &QSocketNotifier::activated, this, &Simulator::readPty);
     return true;
+}
+
+void Simulator::closePty()
+{
+    delete m_ptyNotifier;
+    m_ptyNotifier = nullptr;
+    // Closing the master hangs up every client's end of the line.
+    if (m_ptyMaster >= 0)
+        ::close(m_ptyMaster);
+    if (m_ptySlave >= 0)
+        ::close(m_ptySlave);
+    m_ptyMaster = m_ptySlave = -1;
+    m_ptyRx.clear();
+    if (!m_ptyLink.isEmpty())
+        QFile::remove(m_ptyLink);
+}
+
+void Simulator::reopenPty()
+{
+    QString error;
+    if (!openPty(m_ptyLink, error)) {
+        closePty();
+        std::fprintf(stderr, "rqsim: %s\n", qPrintable(error));
+        return;
+    }
+    m_ptyDown = false;
+    // Whoever watches stdout learns the new device (the link stays as it was).
+    std::printf("pty %s\n", qPrintable(m_ptyPath));
+    std::fflush(stdout);
 }
 
 bool Simulator::openControl(quint16 port, QString &error)
@@ -608,6 +639,25 @@ QString Simulator::control(const QString &line)
                       .arg(m_counters.collisions));
     if (cmd == u"reset") {
         m_counters = Counters{};
+        return ok();
+    }
+    if (cmd == u"hangup") {
+        // As a USB converter pulled out and plugged in again: the clients'
+        // line hangs up, the device is gone for SEC seconds, then a new one
+        // appears under the same link.
+        bool good = w.size() == 1;
+        const double seconds = w.size() == 2 ? w.at(1).toDouble(&good) : 0;
+        if (!good || seconds < 0 || seconds > 3600)
+            return err(QStringLiteral("hangup [SEC] (0..3600)"));
+        if (m_ptyMaster < 0)
+            return err(m_ptyDown ? QStringLiteral("the line is down") : QStringLiteral("no pseudo-terminal"));
+        closePty();
+        m_ptyDown = true;
+        if (seconds == 0) {
+            reopenPty();
+            return m_ptyMaster >= 0 ? ok(m_ptyPath) : err(QStringLiteral("no new pseudo-terminal"));
+        }
+        QTimer::singleShot(static_cast<int>(seconds * 1000), this, [this] { reopenPty(); });
         return ok();
     }
 

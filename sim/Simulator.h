@@ -74,6 +74,8 @@ private:
     void stateChanged();
     void readUdp();
     void readPty();
+    void closePty();
+    void reopenPty();
     void takeSerialRequests();
     void acceptControl();
     void readControl(QTcpSocket *socket);
@@ -110,6 +112,7 @@ private:
     QString m_ptyPath;
     QString m_ptyLink;
     QSocketNotifier *m_ptyNotifier = nullptr;
+    bool m_ptyDown = false; // hung up by the control command, back later
     QByteArray m_ptyRx;
     std::function<void(const QByteArray &)> m_serialSink;
     QTcpServer *m_control = nullptr;
