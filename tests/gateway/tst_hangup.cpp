@@ -129,17 +129,18 @@ private slots:
             QVERIFY(sim.addFault(QStringLiteral("drop count=1")));
             QVERIFY(requestWaiting(sim));
             QVERIFY(sim.ok(QStringLiteral("hangup 1")));
+            // Every row has one shape; a failed cycle carries its error.
             QJsonObject row;
             do
                 row = nextRow(tool);
-            while (row.contains(u"inputs"));
+            while (!row.isEmpty() && row.value(u"error").isNull());
             QVERIFY2(row.value(u"error").toString().contains(GoneText),
                      QJsonDocument(row).toJson().constData());
             // Values again from the new line, without a restart.
             do
                 row = nextRow(tool);
             while (row.value(u"error").toString().contains(GoneText));
-            QVERIFY2(row.contains(u"inputs") && !row.contains(u"error"),
+            QVERIFY2(row.contains(u"inputs") && row.value(u"error").isNull(),
                      QJsonDocument(row).toJson().constData());
             ::kill(static_cast<pid_t>(tool.processId()), SIGTERM);
             QVERIFY(tool.waitForFinished(15000));

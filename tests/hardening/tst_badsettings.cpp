@@ -77,8 +77,6 @@ private slots:
         QTest::newRow("NUL after the interface name")
             << cp(QStringLiteral("[Připojení]\r\nRozhraní=RQ-4638")) + QByteArray(3, '\0') + "\r\n"
             << true << 0;
-        QTest::newRow("UTF-8 instead of Windows-1250")
-            << QStringLiteral("[Připojení]\r\nRozhraní=RQ-4638\r\n").toUtf8() << false << 0;
         QTest::newRow("bytes undefined in Windows-1250")
             << cp(QStringLiteral("[Připojení]\r\nRozhraní=")) + QByteArray("\x81\x83\x88\x90\x98") + "\r\n"
             << true << 0;
