@@ -1,5 +1,7 @@
 #include "trend/Zaznam.h"
 
+#include "core/Csv.h"
+
 #include <QDateTime>
 #include <QStringList>
 
@@ -68,10 +70,9 @@ QString TrendRecorder::timestamp(qint64 ms)
 
 QString TrendRecorder::number(double value, int decimals)
 {
-    // Never a group separator: a spreadsheet would read "1 000,5" as text.
-    QString text = QString::number(value, 'f', std::clamp(decimals, 0, 15));
-    text.replace(QLatin1Char('.'), QLatin1Char(','));
-    return text;
+    // The one CSV rule of the tool: the regional decimal separator, never a
+    // group separator (a spreadsheet would read "1 000,5" as text).
+    return rq::csv::number(value, std::clamp(decimals, 0, 15));
 }
 
 void TrendCsvText::headerWritten(const std::array<QString, TrendSample::ValueCount> &units)

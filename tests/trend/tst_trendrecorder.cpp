@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -239,6 +240,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
+    // The record follows the regional settings; these tests read a Czech one.
+    QLocale::setDefault(QLocale(QLocale::Czech, QLocale::CzechRepublic));
     if (argc == 3 && std::strcmp(argv[1], "--log-child") == 0)
         return runChild(argv[2]);
     QCoreApplication app(argc, argv);
