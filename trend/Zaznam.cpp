@@ -59,13 +59,7 @@ QString TrendRecorder::rowLine(const TrendSample &s)
 
 QString TrendRecorder::timestamp(qint64 ms)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
-    const int offset = local.offsetFromUtc(); // seconds east of UTC
-    const int minutes = std::abs(offset) / 60;
-    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + (offset < 0 ? u'-' : u'+') +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return rq::csv::timestamp(ms);
 }
 
 QString TrendRecorder::number(double value, int decimals)
