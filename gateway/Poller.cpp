@@ -829,11 +829,33 @@ quint8 Poller::takeRestart(Polled &p, quint32 status, const AnalogCycle::Transac
     return e;
 }
 
-void Poller::writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r)
+AnalogCycle::TransactFn Poller::retrying()
 {
-    const AnalogCycle::TransactFn tx = [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+    return [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
         return transactRetrying(d, a, c, s, b, m_cfg.retries);
     };
+}
+
+quint8 Poller::checkRestart(Polled &p, const AnalogCycle::TransactFn &tx, bool &statusRead)
+{
+    quint32 status = 0;
+    const quint8 e = ReadStatusRegister(m_data, p.cfg.address, status, tx);
+    statusRead = e == 0;
+    if (e != 0)
+        return e;
+    p.statusFailed = false;
+    if (status & StatusReset) {
+        p.snap.status = status;
+        p.restartToShow = StatusReset;
+        return takeRestart(p, status, tx, true);
+    }
+    p.writeUnsure = false;
+    return 0;
+}
+
+void Poller::writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r)
+{
+    const AnalogCycle::TransactFn tx = retrying();
     const auto failed = [&](quint8 e) {
         r.exception = IsModuleError(e) ? ModbusException::DeviceFailure : ModbusException::TargetFailed;
         r.error = ErrorText(m_data.adapterKind, e);
@@ -843,18 +865,10 @@ void Poller::writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r)
     // the rest from the record, which a restart since the last look at the
     // status register would make wrong. So the look comes right before.
     const bool all = w.address == 0 && w.count >= RegisterMap::Coils;
-    quint32 status = 0;
-    quint8 e = ReadStatusRegister(m_data, p.cfg.address, status, tx);
+    bool statusRead = false;
+    quint8 e = checkRestart(p, tx, statusRead);
     QString why;
-    if (e == 0) {
-        p.statusFailed = false;
-        if (status & StatusReset) {
-            p.snap.status = status;
-            p.restartToShow = StatusReset;
-            e = takeRestart(p, status, tx, true);
-        } else {
-            p.writeUnsure = false;
-        }
+    if (statusRead) {
         if (e != 0 && !all) {
             failed(e);
             return;
@@ -895,22 +909,9 @@ void Poller::writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r)
 
 void Poller::statusBeforeClient(Polled &p, quint8 command)
 {
-    const AnalogCycle::TransactFn tx = [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
-        return transactRetrying(d, a, c, s, b, m_cfg.retries);
-    };
-    quint32 status = 0;
-    quint8 e = ReadStatusRegister(m_data, p.cfg.address, status, tx);
-    if (e == 0) {
-        p.statusFailed = false;
-        if (status & StatusReset) {
-            p.snap.status = status;
-            p.restartToShow = StatusReset;
-            e = takeRestart(p, status, tx, true);
-        } else {
-            p.writeUnsure = false;
-        }
-    }
-    if (e == 0)
+    const AnalogCycle::TransactFn tx = retrying();
+    bool statusRead = false;
+    if (checkRestart(p, tx, statusRead) == 0)
         return;
     // Whether a restart hides behind what the client does cannot be told.
     if (command == CmdClearStatus)

@@ -187,6 +187,12 @@ private:
     // status register is logged, the initial state taken as the record and
     // the register cleared; the status is read just before every write.
     quint8 takeRestart(Polled &p, quint32 status, const AnalogCycle::TransactFn &tx, bool renew);
+    // One transaction with the configured retries, as the engines take it.
+    AnalogCycle::TransactFn retrying();
+    // Reads the status register right before a write or a client's command
+    // and takes a restart it shows; the error of the read or of taking the
+    // restart, statusRead telling which.
+    quint8 checkRestart(Polled &p, const AnalogCycle::TransactFn &tx, bool &statusRead);
     void writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r);
     void statusBeforeClient(Polled &p, quint8 command);
     void showOutputs(Polled &p);
