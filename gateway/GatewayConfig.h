@@ -30,6 +30,14 @@ struct Endpoint
     bool operator==(const Endpoint &) const = default;
 };
 
+// The Modbus TCP server's limits: no client may hold it or its descriptors.
+struct ServerLimits
+{
+    int maxConnections = 256; // in all
+    int maxPerAddress = 64;   // from one client address
+    int idleTimeoutS = 60;    // a client without a request this long is closed; 0 never
+};
+
 struct GatewayConfig
 {
     QString file; // empty: command line only
@@ -46,6 +54,7 @@ struct GatewayConfig
     quint32 offlineRetryMs = 5000;
     quint32 staleMs = 0; // 0: three polling rounds, at least 2 s
     bool allowWrites = false;
+    ServerLimits modbusLimits;
     bool nameSet = false; // name given: else the broker sees host and instance
 
     // MQTT: nothing without a broker.
