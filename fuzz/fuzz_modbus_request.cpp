@@ -1,55 +1,27 @@
 // Any bytes as a Modbus TCP request to rqgw, through the server's own path:
-// libmodbus receives it from a socket, the gateway decides (exception, coil
-// write, or an answer from the register map), libmodbus answers. The first
-// bytes choose the module's state (none, online, offline, stale), whether
-// writes are allowed and its values; the rest is the request after a right
-// header, so every function code and length meets the map.
-// Properties: no read outside the map (AddressSanitizer on the map's
-// tables); every answer names the request's transaction and unit; a normal
-// answer to a read holds exactly the module's values from the map, and only
-// for a module that may be read; a coil write reaches the polling thread only
-// when allowed, fresh, inside the 32 coils and well formed, and no write is
-// ever answered as done without it.
+// the frame assembler takes the stream cut where the fuzzer says, the
+// gateway decides (exception, coil write, or an answer from the register
+// map). The first bytes choose the module's state (none, online, offline,
+// stale), whether writes are allowed, its values and where the stream is
+// cut; the rest is the request after a right header, so every function code
+// and length meets the map.
+// Properties: the cut changes nothing; no read outside the map
+// (AddressSanitizer); every answer names the request's transaction and
+// unit; a normal answer to a read holds exactly the module's values from the
+// map, and only for a module that may be read; a coil write reaches the
+// polling thread only when allowed, fresh, inside the 32 coils and well
+// formed, and no write is ever answered as done without it.
 #include "FuzzSupport.h"
 
 #include "gateway/GatewayState.h"
-#include "gateway/ModbusServer.h"
+#include "gateway/ModbusFrames.h"
 #include "gateway/Poller.h"
-
-#include <modbus.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-struct Server
-{
-    modbus_t *ctx = nullptr;
-    modbus_mapping_t *map = nullptr;
-    int sv[2] = {-1, -1};
-    Server()
-    {
-        ctx = modbus_new_tcp_pi("127.0.0.1", "1502");
-        map = NewRegisterMapping();
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv);
-        modbus_set_socket(ctx, sv[0]);
-        ConfigureServerContext(ctx);
-        // A cut request must not wait: the real server waits 200 ms.
-        modbus_set_indication_timeout(ctx, 0, 1);
-        modbus_set_byte_timeout(ctx, 0, 1);
-        modbus_set_response_timeout(ctx, 0, 1); // its pause before a flush: no time of ours
-    }
-    void drain(int fd)
-    {
-        std::uint8_t sink[512];
-        while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-        }
-    }
-};
 
 int word(const std::uint8_t *p)
 {
@@ -60,7 +32,6 @@ int word(const std::uint8_t *p)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static Server s;
     if (size < 6 || size > 300)
         return 0;
     const std::uint8_t state = data[0];
@@ -95,18 +66,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     frame[5] = std::uint8_t(pduSize + 1);
     frame[6] = 1;
     std::memcpy(frame + 7, pdu, pduSize);
-    s.drain(s.sv[0]);
-    s.drain(s.sv[1]);
-    if (::send(s.sv[1], frame, 7 + pduSize, 0) != ssize_t(7 + pduSize))
-        return 0;
-
-    std::uint8_t q[MODBUS_TCP_MAX_ADU_LENGTH];
-    const int len = modbus_receive(s.ctx, q);
-    if (len <= 0)
-        return 0; // refused as a frame: the real server closes that client
-    const int off = modbus_get_header_length(s.ctx);
-    FUZZ_CHECK(off == 7 && len <= int(sizeof q) && len <= int(7 + pduSize));
-    const RequestDecision d = DecideRequest(q, len, off, present ? &m : nullptr, allowWrites, now, staleMs);
+    const std::size_t frameSize = 7 + pduSize;
+    const std::size_t cut = data[3] % (frameSize + 1);
+    FrameAssembler assembler;
+    assembler.feed(reinterpret_cast<const char *>(frame), qsizetype(cut));
+    std::optional<ModbusRequest> request = assembler.next();
+    FUZZ_CHECK(!request || cut == frameSize);
+    assembler.feed(reinterpret_cast<const char *>(frame + cut), qsizetype(frameSize - cut));
+    if (!request)
+        request = assembler.next();
+    if (!request) {
+        // Only a length the header cannot have is refused as a frame.
+        FUZZ_CHECK(assembler.broken() && (pduSize + 1 > 254));
+        return 0; // the real server closes that client
+    }
+    FUZZ_CHECK(!assembler.next() && assembler.pending() == 0);
+    FUZZ_CHECK(request->transaction == (0x12 << 8 | data[4]) && request->unit == 1 &&
+               request->pdu == QByteArray(reinterpret_cast<const char *>(pdu), qsizetype(pduSize)));
+    const std::uint8_t *q = frame;
+    const int len = int(frameSize);
+    const int off = 7;
+    const RequestDecision d = DecideRequest(*request, present ? &m : nullptr, allowWrites, now, staleMs);
     const int function = q[off];
     const int address = len >= off + 5 ? word(q + off + 1) : 0;
     const int count = len >= off + 5 ? word(q + off + 3) : 0;
@@ -118,20 +98,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(d.write->count == 32 || d.write->values < (quint32(1) << d.write->count));
         return 0; // answered when the polling thread has written
     }
-    if (d.exception)
-        FUZZ_CHECK(modbus_reply_exception(s.ctx, q, *d.exception) >= 0);
-    else {
-        FillMapping(s.map, m, function, now);
-        modbus_reply(s.ctx, q, len, s.map);
-    }
-
-    std::uint8_t a[512];
-    const ssize_t got = ::recv(s.sv[1], a, sizeof a, MSG_DONTWAIT);
+    FUZZ_CHECK(!d.answer.isEmpty());
+    const auto *a = reinterpret_cast<const std::uint8_t *>(d.answer.constData());
+    const qsizetype got = d.answer.size();
     FUZZ_CHECK(got >= 9);
     FUZZ_CHECK(a[0] == 0x12 && a[1] == data[4] && a[6] == 1 && word(a + 4) == got - 6);
-    // A normal answer names the function; an exception adds 0x80 (libmodbus
-    // adds it to a function code of 0x80 or more too, which can only get an
-    // exception).
+    // A normal answer names the function; an exception sets its top bit
+    // (a function code of 0x80 or more can only get an exception).
     FUZZ_CHECK(a[7] == function || a[7] == std::uint8_t(function + 0x80));
     if (a[7] != function || function >= 0x80) {
         FUZZ_CHECK(got == 9);

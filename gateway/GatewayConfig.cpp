@@ -130,6 +130,12 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
         if (!list)
             return why;
         cfg.converterAllow = *list;
+    } else if (key == u"max-connections") {
+        return num(1, 10000, cfg.modbusLimits.maxConnections);
+    } else if (key == u"max-connections-per-address") {
+        return num(1, 10000, cfg.modbusLimits.maxPerAddress);
+    } else if (key == u"idle-timeout") {
+        return num(0, 86400, cfg.modbusLimits.idleTimeoutS);
     } else if (key == u"baud") {
         const auto v = number(value, 600, 115200);
         if (!v || !validBaud(static_cast<quint32>(*v)))
@@ -141,13 +147,23 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
     return std::nullopt;
 }
 
-const QSet<QString> GatewayKeys = {QStringLiteral("name"),          QStringLiteral("modbus"),
-                                   QStringLiteral("converter"),     QStringLiteral("retries"),
-                                   QStringLiteral("offline-retry"), QStringLiteral("stale"),
-                                   QStringLiteral("allow-writes"),  QStringLiteral("mqtt"),
-                                   QStringLiteral("mqtt-user"),     QStringLiteral("mqtt-password-file"),
-                                   QStringLiteral("mqtt-cafile"),   QStringLiteral("mqtt-interval"),
-                                   QStringLiteral("ha-discovery"),  QStringLiteral("metrics")};
+const QSet<QString> GatewayKeys = {QStringLiteral("name"),
+                                   QStringLiteral("modbus"),
+                                   QStringLiteral("converter"),
+                                   QStringLiteral("retries"),
+                                   QStringLiteral("offline-retry"),
+                                   QStringLiteral("stale"),
+                                   QStringLiteral("allow-writes"),
+                                   QStringLiteral("mqtt"),
+                                   QStringLiteral("mqtt-user"),
+                                   QStringLiteral("mqtt-password-file"),
+                                   QStringLiteral("mqtt-cafile"),
+                                   QStringLiteral("mqtt-interval"),
+                                   QStringLiteral("ha-discovery"),
+                                   QStringLiteral("metrics"),
+                                   QStringLiteral("max-connections"),
+                                   QStringLiteral("max-connections-per-address"),
+                                   QStringLiteral("idle-timeout")};
 const QSet<QString> ConverterKeys = {QStringLiteral("converter-writes"), QStringLiteral("converter-allow")};
 const QSet<QString> BusKeys = {
     QStringLiteral("adapter"),  QStringLiteral("com"),         QStringLiteral("isa"), QStringLiteral("ip"),
@@ -358,18 +374,32 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
         return ConfigError{{}, 0, key, reason};
     };
     // Options with a value, as the file names them where it has them.
-    static const QSet<QString> valued = {QStringLiteral("config"),      QStringLiteral("check-config"),
-                                         QStringLiteral("adapter"),     QStringLiteral("com"),
-                                         QStringLiteral("isa"),         QStringLiteral("ip"),
-                                         QStringLiteral("udp-port"),    QStringLiteral("udp-timeout"),
-                                         QStringLiteral("address"),     QStringLiteral("baud"),
-                                         QStringLiteral("modbus"),      QStringLiteral("converter"),
-                                         QStringLiteral("retries"),     QStringLiteral("offline-retry"),
-                                         QStringLiteral("stale"),       QStringLiteral("name"),
-                                         QStringLiteral("log-level"),   QStringLiteral("mqtt"),
-                                         QStringLiteral("mqtt-user"),   QStringLiteral("mqtt-password-file"),
-                                         QStringLiteral("mqtt-cafile"), QStringLiteral("mqtt-interval"),
-                                         QStringLiteral("metrics")};
+    static const QSet<QString> valued = {QStringLiteral("config"),
+                                         QStringLiteral("check-config"),
+                                         QStringLiteral("adapter"),
+                                         QStringLiteral("com"),
+                                         QStringLiteral("isa"),
+                                         QStringLiteral("ip"),
+                                         QStringLiteral("udp-port"),
+                                         QStringLiteral("udp-timeout"),
+                                         QStringLiteral("address"),
+                                         QStringLiteral("baud"),
+                                         QStringLiteral("modbus"),
+                                         QStringLiteral("converter"),
+                                         QStringLiteral("retries"),
+                                         QStringLiteral("offline-retry"),
+                                         QStringLiteral("stale"),
+                                         QStringLiteral("name"),
+                                         QStringLiteral("log-level"),
+                                         QStringLiteral("mqtt"),
+                                         QStringLiteral("mqtt-user"),
+                                         QStringLiteral("mqtt-password-file"),
+                                         QStringLiteral("mqtt-cafile"),
+                                         QStringLiteral("mqtt-interval"),
+                                         QStringLiteral("metrics"),
+                                         QStringLiteral("max-connections"),
+                                         QStringLiteral("max-connections-per-address"),
+                                         QStringLiteral("idle-timeout")};
     QList<std::pair<QString, QString>> options;
     for (int i = 0; i < args.size(); ++i) {
         QString a = args.at(i);
@@ -501,6 +531,9 @@ QString GatewayUsage()
         "  --retries N            opakování neúspěšné transakce (výchozí 2)\n"
         "  --offline-retry MS     jak často zkusit modul mimo provoz (výchozí 5000)\n"
         "  --stale MS             stáří hodnot, nad které se hlásí chyba 0x0B\n"
+        "  --max-connections N    nejvýše N klientů Modbus najednou (výchozí 256)\n"
+        "  --max-connections-per-address N   z jedné adresy klienta (výchozí 64)\n"
+        "  --idle-timeout S       klient bez požadavku se po S s odpojí (výchozí 60, 0 nikdy)\n"
         "  --name JMÉNO           jméno instance v záznamech a v tématech MQTT\n"
         "                         (výchozí: jméno počítače a instance)\n"
         "  --mqtt ADRESA:PORT     broker MQTT: hodnoty v rq/JMÉNO/...\n"

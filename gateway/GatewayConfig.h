@@ -31,6 +31,14 @@ struct Endpoint
     bool operator==(const Endpoint &) const = default;
 };
 
+// The Modbus TCP server's limits: no client may hold it or its descriptors.
+struct ServerLimits
+{
+    int maxConnections = 256; // in all
+    int maxPerAddress = 64;   // from one client address
+    int idleTimeoutS = 60;    // a client without a request this long is closed; 0 never
+};
+
 struct GatewayConfig
 {
     QString file; // empty: command line only
@@ -51,6 +59,7 @@ struct GatewayConfig
     // clients it serves (empty: this machine only).
     bool converterWrites = false;
     QList<ClientNetwork> converterAllow;
+    ServerLimits modbusLimits;
     bool nameSet = false; // name given: else the broker sees host and instance
 
     // MQTT: nothing without a broker.

@@ -101,8 +101,8 @@ struct RequestView
 };
 
 // The exception a request gets before anything is read or written; nothing
-// when the request goes on (to the map, or to libmodbus, which answers
-// malformed quantities and unknown functions itself). m is null for a unit
+// when the request goes on (to the map, or to the server's check of its
+// form, which answers malformed quantities and unknown functions). m is null for a unit
 // id with no module; a value older than staleMs counts as a failed device.
 std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestView &r, bool allowWrites,
                                        qint64 nowMs, qint64 staleMs);

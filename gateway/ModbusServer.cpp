@@ -2,46 +2,54 @@
 
 #include "gateway/Log.h"
 
-#include <modbus.h>
-
-#include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <vector>
 
 namespace {
-int header(modbus_t *ctx)
+// The client's address without its port; an IPv4 client of an IPv6 socket
+// counts as the IPv4 address it is.
+QByteArray peerKey(const sockaddr_storage &a)
 {
-    return modbus_get_header_length(ctx);
-}
-int word(const quint8 *q, int at)
-{
-    return q[at] << 8 | q[at + 1];
+    if (a.ss_family == AF_INET) {
+        const auto *in = reinterpret_cast<const sockaddr_in *>(&a);
+        return QByteArray(reinterpret_cast<const char *>(&in->sin_addr), 4);
+    }
+    if (a.ss_family == AF_INET6) {
+        const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(&a);
+        if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr))
+            return QByteArray(reinterpret_cast<const char *>(&in6->sin6_addr) + 12, 4);
+        return QByteArray(reinterpret_cast<const char *>(&in6->sin6_addr), 16);
+    }
+    return {};
 }
 } // namespace
 
-ModbusServer::ModbusServer(SnapshotStore &store, Poller &poller) : m_store(store), m_poller(poller)
+ModbusServer::ModbusServer(SnapshotStore &store, Poller &poller, const ServerLimits &limits)
+    : m_store(store), m_poller(poller), m_limits(limits)
 {
     m_wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    m_map = NewRegisterMapping();
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
 }
 
 ModbusServer::~ModbusServer()
 {
     stop();
-    for (Client &c : m_clients)
-        ::close(c.fd);
+    for (const auto &[fd, c] : m_clients)
+        ::close(fd);
     if (m_listen >= 0)
         ::close(m_listen);
-    if (m_ctx)
-        modbus_free(m_ctx);
-    modbus_mapping_free(m_map);
+    if (m_epoll >= 0)
+        ::close(m_epoll);
     if (m_wake >= 0)
         ::close(m_wake);
 }
@@ -50,24 +58,48 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
 {
     const QByteArray host = at.host.toUtf8();
     const QByteArray port = QByteArray::number(at.port);
-    m_ctx = modbus_new_tcp_pi(host.constData(), port.constData());
-    if (!m_ctx) {
-        error = QString::fromLocal8Bit(modbus_strerror(errno));
+    addrinfo hints{};
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const bool any = host.isEmpty() || host == "*";
+    const int rc = getaddrinfo(any ? nullptr : host.constData(), port.constData(), &hints, &found);
+    if (rc != 0) {
+        error = QStringLiteral("%1:%2: %3")
+                    .arg(at.host)
+                    .arg(at.port)
+                    .arg(QString::fromLocal8Bit(gai_strerror(rc)));
         return false;
     }
-    ConfigureServerContext(m_ctx);
-    // A deep queue: after a network blip every SCADA client reconnects at
-    // once, and a handshake dropped from a full queue lingers for seconds.
-    m_listen = modbus_tcp_pi_listen(m_ctx, SOMAXCONN);
+    int lastErrno = 0;
+    for (addrinfo *ai = found; ai && m_listen < 0; ai = ai->ai_next) {
+        const int fd =
+            ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) {
+            lastErrno = errno;
+            continue;
+        }
+        const int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        // A deep queue: after a network blip every SCADA client reconnects
+        // at once, and a handshake dropped from a full queue lingers for
+        // seconds.
+        if (::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) {
+            m_listen = fd;
+        } else {
+            lastErrno = errno;
+            ::close(fd);
+        }
+    }
+    freeaddrinfo(found);
     if (m_listen < 0) {
         error = QStringLiteral("%1:%2: %3")
                     .arg(at.host)
                     .arg(at.port)
-                    .arg(QString::fromLocal8Bit(modbus_strerror(errno)));
+                    .arg(QString::fromLocal8Bit(std::strerror(lastErrno)));
         return false;
     }
-    ::fcntl(m_listen, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_listen, F_SETFL, ::fcntl(m_listen, F_GETFL) | O_NONBLOCK); // accepts until none waits
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     getsockname(m_listen, reinterpret_cast<sockaddr *>(&bound), &len);
@@ -79,6 +111,12 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
 void ModbusServer::start()
 {
     m_stop = false;
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = m_wake;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_wake, &ev);
+    ev.data.fd = m_listen;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -99,194 +137,243 @@ void ModbusServer::wake()
 
 void ModbusServer::run()
 {
-    std::vector<pollfd> fds;
+    std::vector<epoll_event> events(256);
+    qint64 lastSweep = MonotonicMs();
+    // A short idle timeout (a test's) is kept to a quarter of itself.
+    const int tick = m_limits.idleTimeoutS > 0 ? std::clamp(m_limits.idleTimeoutS * 250, 50, 1000) : 1000;
     while (!m_stop) {
-        const qint64 now = MonotonicMs();
-        fds.clear();
-        fds.push_back({m_wake, POLLIN, 0});
-        fds.push_back({now >= m_acceptPausedUntil ? m_listen : -1, POLLIN, 0});
-        for (const Client &c : m_clients)
-            fds.push_back({c.pendingWrite ? -1 : c.fd, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), 1000) < 0 && errno != EINTR)
+        const int n = epoll_wait(m_epoll, events.data(), int(events.size()), tick);
+        if (n < 0 && errno != EINTR)
             break;
-        if (fds[0].revents) {
-            quint64 v;
-            (void)!::read(m_wake, &v, sizeof v);
-            finishWrites();
+        for (int k = 0; k < n; ++k) {
+            const int fd = events[std::size_t(k)].data.fd;
+            const quint32 ev = events[std::size_t(k)].events;
+            if (fd == m_wake) {
+                quint64 v;
+                (void)!::read(m_wake, &v, sizeof v);
+                finishWrites();
+            } else if (fd == m_listen) {
+                acceptClients();
+            } else if (auto it = m_clients.find(fd); it != m_clients.end()) {
+                Client &c = it->second;
+                if (ev & EPOLLOUT)
+                    flush(c);
+                if (c.fd >= 0 && (ev & (EPOLLIN | EPOLLHUP | EPOLLERR)))
+                    receive(c);
+                if (c.fd < 0)
+                    close(fd);
+            }
         }
-        std::vector<int> drop;
-        for (std::size_t k = 0; k < m_clients.size(); ++k) {
-            Client &c = m_clients[k];
-            const short ev = fds[k + 2].revents;
-            if (ev && !serve(c))
-                drop.push_back(c.fd);
-            else if (!ev && !c.pendingWrite && now - c.lastActive > IdleCloseMs)
-                drop.push_back(c.fd);
+        const qint64 now = MonotonicMs();
+        if (m_acceptPausedUntil > 0 && now >= m_acceptPausedUntil) {
+            m_acceptPausedUntil = 0;
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.fd = m_listen;
+            epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listen, &ev);
         }
-        if (!drop.empty()) {
-            std::erase_if(m_clients, [&](const Client &c) {
-                if (std::find(drop.begin(), drop.end(), c.fd) == drop.end())
-                    return false;
-                ::close(c.fd);
-                return true;
-            });
+        if (now - lastSweep >= tick) {
+            lastSweep = now;
+            closeIdle(now);
         }
-        if (fds[1].revents)
-            acceptClients();
     }
+}
+
+void ModbusServer::refused(const char *why)
+{
+    ++m_refusedSince;
+    const qint64 now = MonotonicMs();
+    if (m_lastRefusalLog >= 0 && now - m_lastRefusalLog < 10000)
+        return;
+    m_lastRefusalLog = now;
+    Log(LogLevel::Warning, QStringLiteral("Modbus TCP: odmítnuto spojení (%1), celkem %2 od minulého záznamu")
+                               .arg(QString::fromUtf8(why))
+                               .arg(m_refusedSince));
+    m_refusedSince = 0;
 }
 
 void ModbusServer::acceptClients()
 {
-    for (;;) {
-        const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    // A burst of connections takes turns with the clients' requests.
+    for (int k = 0; k < 64; ++k) {
+        sockaddr_storage from{};
+        socklen_t len = sizeof from;
+        const int fd =
+            ::accept4(m_listen, reinterpret_cast<sockaddr *>(&from), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
-            if (errno == EMFILE || errno == ENFILE) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 // Out of descriptors: wait for clients to go instead of spinning.
+                epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_listen, nullptr);
                 m_acceptPausedUntil = MonotonicMs() + 100;
-                Log(LogLevel::Warning,
-                    QStringLiteral("příliš mnoho spojení Modbus: nová se chvíli nepřijímají"));
+                refused("nejsou volné deskriptory");
             }
             return;
         }
-        if (static_cast<int>(m_clients.size()) >= MaxClients) {
+        const QByteArray peer = peerKey(from);
+        const char *why = nullptr;
+        if (int(m_clients.size()) >= m_limits.maxConnections)
+            why = "max-connections";
+        else if (m_perPeer.value(peer) >= m_limits.maxPerAddress)
+            why = "max-connections-per-address";
+        if (why) {
+            // Reset at once: the client learns it now, not after a timeout.
+            const linger hard{1, 0};
+            setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            ::close(fd);
+            refused(why);
+            continue;
+        }
+        const int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        // Answers are small. Left to itself the kernel grows the buffer of a
+        // client that does not read to megabytes before the limit on
+        // unsent answers is ever reached.
+        const int buffer = 16384;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        Client c;
+        c.fd = fd;
+        c.peer = peer;
+        c.lastActive = MonotonicMs();
+        c.events = EPOLLIN;
+        epoll_event ev{};
+        ev.events = c.events;
+        ev.data.fd = fd;
+        if (epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &ev) != 0) {
             ::close(fd);
             continue;
         }
-        // libmodbus reads and writes whole frames with its own timeouts.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        const int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        timeval tv{1, 0}; // a client that does not read its answers cannot stall the others longer
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        m_clients.push_back({fd, MonotonicMs(), 0, {}});
+        ++m_perPeer[peer];
+        m_clients.emplace(fd, std::move(c));
     }
 }
 
-void ConfigureServerContext(modbus_t *ctx)
+void ModbusServer::close(int fd)
 {
-    // A client that sends half a frame holds the others at most this long.
-    modbus_set_indication_timeout(ctx, 0, 200000);
-    modbus_set_byte_timeout(ctx, 0, 200000);
-    // libmodbus sleeps the response timeout before it answers a malformed
-    // quantity (a read of 0 registers) and flushes that client's socket: at
-    // its default of 0.5 s one such request stalled every client.
-    modbus_set_response_timeout(ctx, 0, 1000);
+    const auto it = m_clients.find(fd);
+    if (it == m_clients.end())
+        return;
+    if (--m_perPeer[it->second.peer] <= 0)
+        m_perPeer.remove(it->second.peer);
+    // A write the polling thread still carries out is answered to nobody.
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+    ::close(fd);
+    m_clients.erase(it);
 }
 
-modbus_mapping_t *NewRegisterMapping()
+void ModbusServer::closeIdle(qint64 now)
 {
-    return modbus_mapping_new_start_address(0, RegisterMap::Coils, 0, RegisterMap::DiscreteInputs, 0, 0, 0,
-                                            RegisterMap::InputRegisterEnd);
+    if (m_limits.idleTimeoutS <= 0)
+        return;
+    const qint64 limit = qint64(m_limits.idleTimeoutS) * 1000;
+    std::vector<int> idle;
+    for (const auto &[fd, c] : m_clients)
+        if (!c.pendingWrite && now - c.lastActive > limit)
+            idle.push_back(fd);
+    for (int fd : idle)
+        close(fd);
 }
 
-void FillMapping(modbus_mapping_t *map, const ModuleSnapshot &m, int function, qint64 nowMs)
+void ModbusServer::watch(Client &c)
 {
-    // Only the table the request reads: the rest costs time on every request.
-    if (function == 4) {
-        const auto regs = InputRegisters(m, nowMs);
-        std::copy(regs.begin(), regs.end(), map->tab_input_registers);
-    } else if (function == 2) {
-        for (int n = 0; n < 32; ++n)
-            map->tab_input_bits[n] = (m.din >> n) & 1;
-    } else {
-        for (int n = 0; n < 32; ++n)
-            map->tab_bits[n] = (m.dout >> n) & 1;
-    }
+    // Requests are not read while a write waits for the bus: they are
+    // answered in order.
+    const quint32 want =
+        (c.pendingWrite ? 0u : quint32(EPOLLIN)) | (c.out.isEmpty() ? 0u : quint32(EPOLLOUT));
+    if (want == c.events)
+        return;
+    c.events = want;
+    epoll_event ev{};
+    ev.events = want;
+    ev.data.fd = c.fd;
+    epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &ev);
 }
 
-RequestDecision DecideRequest(const quint8 *q, int len, int off, const ModuleSnapshot *m, bool allowWrites,
-                              qint64 nowMs, qint64 staleMs)
+void ModbusServer::receive(Client &c)
 {
-    RequestDecision d;
-    RequestView r;
-    r.function = q[off];
-    if (len >= off + 5) {
-        r.address = word(q, off + 1);
-        r.count = r.function == 5 ? 1 : word(q, off + 3);
+    // One read a turn: a client that sends fast does not hold the others.
+    char buffer[4096];
+    const ssize_t got = ::recv(c.fd, buffer, sizeof buffer, 0);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        c.fd = -1;
+        return;
     }
-    d.exception = RequestException(m, r, allowWrites, nowMs, staleMs);
-    if (d.exception || (r.function != 5 && r.function != 15))
-        return d;
-    // A coil write is carried out by the polling thread or refused here:
-    // libmodbus would answer it as done from the map (a byte count larger
-    // than the coils need, for one), with nothing written to the module.
-    d.exception = ModbusException::IllegalValue;
-    if (len < off + 5)
-        return d;
-    CoilWrite w;
-    w.unit = q[off - 1];
-    w.address = r.address;
-    w.count = r.count;
-    if (r.function == 5) {
-        const int v = word(q, off + 3);
-        if (v != 0xFF00 && v != 0)
-            return d;
-        w.values = v ? 1 : 0;
-    } else {
-        // A quantity out of range must not reach the outputs before the
-        // client hears the refusal.
-        if (r.count < 1 || r.count > 1968 || r.address + r.count > RegisterMap::Coils)
-            return d;
-        const int bytes = len > off + 5 ? q[off + 5] : -1;
-        if (bytes != (r.count + 7) / 8 || len < off + 6 + bytes)
-            return d;
-        for (int n = 0; n < r.count; ++n)
-            w.values |= quint32((q[off + 6 + n / 8] >> (n % 8)) & 1) << n;
-    }
-    d.exception.reset();
-    d.write = w;
-    return d;
+    if (got < 0)
+        return;
+    c.in.feed(buffer, got);
+    handleRequests(c);
 }
 
-bool ModbusServer::serve(Client &c)
+void ModbusServer::handleRequests(Client &c)
 {
-    quint8 q[MODBUS_TCP_MAX_ADU_LENGTH];
-    modbus_set_socket(m_ctx, c.fd);
-    const int len = modbus_receive(m_ctx, q);
-    if (len < 0)
-        return false; // closed, or a frame libmodbus cannot take: that client goes
-    if (len == 0)
-        return true;
-    c.lastActive = MonotonicMs();
-    ++requests;
-    const int off = header(m_ctx);
-    const std::optional<ModuleSnapshot> m = m_store.byUnit(q[off - 1]);
-    const RequestDecision d =
-        DecideRequest(q, len, off, m ? &*m : nullptr, m_store.allowWrites, MonotonicMs(), m_store.staleMs);
-    if (d.exception)
-        return modbus_reply_exception(m_ctx, q, *d.exception) >= 0;
-    if (d.write) {
-        CoilWrite w = *d.write;
-        w.id = m_nextWrite++;
-        c.pendingWrite = w.id;
-        c.query.assign(q, q + len);
-        m_poller.submitWrite(w);
-        return true;
+    while (!c.pendingWrite) {
+        std::optional<ModbusRequest> q = c.in.next();
+        if (!q)
+            break;
+        c.lastActive = MonotonicMs();
+        ++requests;
+        const std::optional<ModuleSnapshot> m = m_store.byUnit(q->unit);
+        RequestDecision d =
+            DecideRequest(*q, m ? &*m : nullptr, m_store.allowWrites, MonotonicMs(), m_store.staleMs);
+        if (d.write) {
+            CoilWrite w = *d.write;
+            w.id = m_nextWrite++;
+            c.pendingWrite = w.id;
+            c.waiting = std::move(*q);
+            m_poller.submitWrite(w);
+            break;
+        }
+        c.out.append(d.answer);
+        if (c.out.size() > MaxUnsent / 2) {
+            flush(c);
+            if (c.fd < 0)
+                return;
+        }
     }
-    FillMapping(m_map, m ? *m : ModuleSnapshot{}, q[off], MonotonicMs());
-    return modbus_reply(m_ctx, q, len, m_map) >= 0;
+    if (c.in.broken()) {
+        // Not Modbus TCP: nothing after this can be read as a frame.
+        c.fd = -1;
+        return;
+    }
+    flush(c);
+}
+
+void ModbusServer::flush(Client &c)
+{
+    while (!c.out.isEmpty()) {
+        const ssize_t sent =
+            ::send(c.fd, c.out.constData(), size_t(c.out.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                c.fd = -1;
+            break;
+        }
+        c.out.remove(0, sent);
+    }
+    if (c.fd >= 0 && c.out.size() > MaxUnsent)
+        c.fd = -1; // it does not read its answers
+    if (c.fd >= 0)
+        watch(c);
 }
 
 void ModbusServer::finishWrites()
 {
     for (const CoilWriteResult &r : m_poller.takeWriteResults()) {
-        for (Client &c : m_clients) {
+        for (auto &[fd, c] : m_clients) {
             if (c.pendingWrite != r.id)
                 continue;
             c.pendingWrite = 0;
-            modbus_set_socket(m_ctx, c.fd);
-            const int off = header(m_ctx);
-            if (r.exception) {
-                modbus_reply_exception(m_ctx, c.query.data(), r.exception);
-            } else {
-                const std::optional<ModuleSnapshot> m =
-                    m_store.byUnit(c.query[static_cast<std::size_t>(off - 1)]);
-                FillMapping(m_map, m ? *m : ModuleSnapshot{}, c.query[static_cast<std::size_t>(off)],
-                            MonotonicMs());
-                modbus_reply(m_ctx, c.query.data(), static_cast<int>(c.query.size()), m_map);
-            }
-            c.query.clear();
+            c.lastActive = MonotonicMs();
+            c.out.append(WriteAnswer(c.waiting, r.exception));
+            c.waiting = {};
+            // Requests that came behind the write.
+            handleRequests(c);
+            if (c.fd < 0)
+                close(fd);
+            break;
         }
     }
 }

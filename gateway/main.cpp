@@ -81,7 +81,7 @@ int main(int argc, char **argv)
     QString error;
     if (!poller.openConverter(error))
         return fail(error, 1);
-    ModbusServer server(store, poller);
+    ModbusServer server(store, poller, cfg.modbusLimits);
     if (!server.listen(cfg.modbus, error))
         return fail(QStringLiteral("Modbus TCP: %1").arg(error), 1);
     poller.setWriteDone([&server] { server.wake(); });

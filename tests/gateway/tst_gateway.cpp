@@ -367,8 +367,9 @@ private slots:
                                   10000);
     }
 
-    // Garbage, a frame too long and a thousand dropped connections leave
-    // the gateway serving with its descriptors back where they were.
+    // Garbage, a frame too long and a cut one leave the gateway serving
+    // with its descriptors back where they were (many connections: the
+    // hostile clients' test).
     void badClients()
     {
         const int fds = gw.openFds();
@@ -384,19 +385,9 @@ private slots:
             s.waitForBytesWritten(1000);
             s.waitForReadyRead(500);
         }
-        std::vector<std::unique_ptr<QTcpSocket>> many;
-        for (int k = 0; k < 1000; ++k) {
-            many.push_back(std::make_unique<QTcpSocket>());
-            many.back()->connectToHost(QStringLiteral("127.0.0.1"), gw.modbusPort);
-        }
-        for (auto &s : many)
-            s->waitForConnected(3000);
-        QTRY_VERIFY_WITH_TIMEOUT(gw.openFds() > fds + 500, 10000);
         QCOMPARE(one(gw.modbusPort, QStringLiteral("ir:1:100:1")), QStringLiteral("ok 1"));
-        many.clear();
         // TCP's own retransmissions may take a while on a loaded machine.
         QTRY_COMPARE_WITH_TIMEOUT(gw.openFds(), fds, 30000);
-        QCOMPARE(one(gw.modbusPort, QStringLiteral("ir:1:100:1")), QStringLiteral("ok 1"));
     }
 
     // SIGHUP takes a new configuration without dropping a connected client;

@@ -1,12 +1,10 @@
 // The gateway's configuration, its exception rules and its register map.
 #include "gateway/GatewayConfig.h"
 #include "gateway/GatewayState.h"
-#include "gateway/ModbusServer.h"
+#include "gateway/ModbusFrames.h"
 #include "gateway/MqttCommand.h"
 
 #include <QTest>
-
-#include <modbus.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -254,7 +252,7 @@ private slots:
         QTest::newRow("values and state at once") << true << true << 100 << false << 4 << 30 << 80 << 0x02;
         QTest::newRow("register 39") << true << true << 100 << false << 4 << 39 << 1 << 0x02;
         QTest::newRow("register 111") << true << true << 100 << false << 4 << 110 << 2 << 0x02;
-        QTest::newRow("no count: libmodbus") << true << true << 100 << false << 4 << 0 << 0 << 0;
+        QTest::newRow("no count: left to the form check") << true << true << 100 << false << 4 << 0 << 0 << 0;
         QTest::newRow("holding registers") << true << true << 100 << false << 3 << 0 << 1 << 0x02;
         QTest::newRow("coil write, writes off") << true << true << 100 << false << 5 << 0 << 1 << 0x01;
         QTest::newRow("register write, writes off") << true << true << 100 << false << 6 << 0 << 1 << 0x01;
@@ -266,7 +264,8 @@ private slots:
         QTest::newRow("input 32") << true << true << 100 << false << 2 << 31 << 2 << 0x02;
         QTest::newRow("exception status: libmodbus would not answer")
             << true << true << 100 << false << 7 << 0 << 0 << 0x01;
-        QTest::newRow("unknown function: libmodbus") << true << true << 100 << false << 43 << 0 << 0 << 0;
+        QTest::newRow("unknown function: left to the form check")
+            << true << true << 100 << false << 43 << 0 << 0 << 0;
     }
     void requestException()
     {
@@ -314,11 +313,10 @@ private slots:
         QCOMPARE(InputRegisters(m, 1250)[103], quint16(0xFFFF)); // never: as old as it gets
     }
 
-    // A coil write either goes to the outputs or is refused with 0x03. A
-    // quantity libmodbus refuses (0, above 1968) used to switch them anyway,
-    // values shifted past 32 bits, while the client heard the refusal; a
-    // byte count larger than the coils need was answered as done by
-    // libmodbus from the map, nothing written.
+    // A coil write either goes to the outputs or is refused with 0x03: a
+    // quantity out of range (0, above 1968) must not switch them while the
+    // client hears the refusal, nor a byte count that does not fit the
+    // quantity or the frame be answered as done with nothing written.
     void coilWriteReachesOutputs_data()
     {
         QTest::addColumn<QByteArray>("pdu");
@@ -335,27 +333,59 @@ private slots:
     {
         QFETCH(QByteArray, pdu);
         QFETCH(int, values);
-        const QByteArray q = QByteArray::fromHex("00010000000001") + pdu;
+        ModbusRequest q;
+        q.unit = 1;
+        q.pdu = pdu;
         ModuleSnapshot m;
         m.online = true;
         m.lastCompleteMs = 1000;
-        const RequestDecision d = DecideRequest(reinterpret_cast<const quint8 *>(q.constData()),
-                                                int(q.size()), 7, &m, true, 1000, 2000);
+        const RequestDecision d = DecideRequest(q, &m, true, 1000, 2000);
         QCOMPARE(d.write ? int(d.write->values) : -int(d.exception.value_or(0)), values);
     }
 
-    // libmodbus sleeps its response timeout before it answers a malformed
-    // quantity (a read of 0 registers): at its default of 0.5 s each such
-    // request held every other client of the server that long.
-    void malformedRequestHoldsNobody()
+    // Requests leave the assembler only whole, by the MBAP length, however
+    // the stream was cut; a stream that is not Modbus TCP breaks it for good.
+    void frameAssembly_data()
     {
-        modbus_t *ctx = modbus_new_tcp("127.0.0.1", 1502);
-        QVERIFY(ctx);
-        ConfigureServerContext(ctx);
-        uint32_t s = 9, us = 0;
-        modbus_get_response_timeout(ctx, &s, &us);
-        modbus_free(ctx);
-        QVERIFY(s == 0 && us <= 1000);
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QString>("requests"); // transaction:unit:pdu hex, one per request
+        QTest::addColumn<bool>("broken");
+        const QByteArray read = QByteArray::fromHex("000100000006010400000002");
+        QTest::newRow("one") << read << "1:1:0400000002" << false;
+        QTest::newRow("two at once, a third begun")
+            << read + QByteArray::fromHex("0002000000020211") + read.left(9) << "1:1:0400000002 2:2:11"
+            << false;
+        QTest::newRow("half a frame") << read.left(8) << "" << false;
+        QTest::newRow("the longest") << QByteArray::fromHex("0003000000fe") + QByteArray(254, '\x11')
+                                     << QStringLiteral("3:17:") + QString(253 * 2, QLatin1Char('1')) << false;
+        QTest::newRow("protocol id 1") << QByteArray::fromHex("00010001") << "" << true;
+        QTest::newRow("after a good one, protocol id 0x100")
+            << read + QByteArray::fromHex("000201000006") << "1:1:0400000002" << true;
+        QTest::newRow("length 1") << QByteArray::fromHex("00010000000101") << "" << true;
+        QTest::newRow("length 255") << QByteArray::fromHex("0001000000ff") << "" << true;
+    }
+    void frameAssembly()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QString, requests);
+        QFETCH(bool, broken);
+        for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
+            FrameAssembler a;
+            QStringList got;
+            const auto take = [&] {
+                while (const auto q = a.next())
+                    got << QStringLiteral("%1:%2:%3")
+                               .arg(q->transaction)
+                               .arg(q->unit)
+                               .arg(QString::fromLatin1(q->pdu.toHex()));
+            };
+            a.feed(stream.constData(), cut);
+            take();
+            a.feed(stream.constData() + cut, stream.size() - cut);
+            take();
+            QCOMPARE(got.join(QLatin1Char(' ')), requests);
+            QCOMPARE(a.broken(), broken);
+        }
     }
 
     void mergeCoils_data()
