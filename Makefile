@@ -18,7 +18,7 @@ PACKAGES = cmake g++ make pkg-config ccache clang-format python3 qt6-base-dev qt
 # Optional: without them the bridge tests say so and skip.
 BRIDGE_PACKAGES = g++-mingw-w64-i686-posix wine wine32
 
-.PHONY: deps configure build test run package bench format format-check clean sanitize fuzz soak
+.PHONY: deps configure build test run package bench format format-check clean sanitize tsan fuzz soak
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -71,7 +71,7 @@ clean:
 	rm -rf $(BUILD)
 
 # Hardening (docs/hardening.md): the whole test suite under ASan, LSan and
-# UBSan; every libFuzzer target for FUZZ_SECONDS each; the fault soak against
+# UBSan; the gateway's tests under TSan; every libFuzzer target for FUZZ_SECONDS each; the fault soak against
 # the simulator for SOAK_SECONDS over every path (UDP, serial line, the Wine
 # bridge, rqtool, the search, the gateway), SOAK_FAULT_SHARE of the requests faulted (up
 # to 0.3; 0 = the mix as written, about 0.1), SOAK_PATHS to choose paths.
@@ -82,6 +82,11 @@ SOAK_PATHS ?= udp serial bridge rqtool scan gateway
 
 sanitize: deps
 	JOBS=$(JOBS) scripts/sanitize.sh
+
+# ThreadSanitizer on the gateway: what the tests of tests/gateway need, built
+# in build-tsan, and those tests (TSAN_TESTS=REGEX picks some of them).
+tsan: deps
+	JOBS=$(JOBS) scripts/sanitize.sh --thread
 
 fuzz: deps
 	JOBS=$(JOBS) scripts/fuzz.sh $(FUZZ_SECONDS)
