@@ -199,8 +199,8 @@ private slots:
                                                          << "ok 1,1,1,1,1,1,1,1,1,1,1,1,3";
         QTest::newRow("device identification") << "id:2:0:2"
                                                << "ok 0=RQ,1=RQ-3530,2=1.08,6=2";
-        QTest::newRow("report server id: unit, running, model") << "sid:2:0:0"
-                                                                << "ok 02ff" + QByteArray("RQ-3530").toHex();
+        QTest::newRow("report server id: unit, running, model")
+            << "sid:2:0:0" << QStringLiteral("ok 02ff") + QString::fromLatin1(QByteArray("RQ-3530").toHex());
     }
     void registerMap()
     {
