@@ -167,9 +167,6 @@ private slots:
         QTest::newRow("the command line moves one")
             << "[gateway]\nmetrics=127.0.0.1:1502\n" + bus << "--modbus 127.0.0.1:1503"
             << "";
-        QTest::newRow("any free port, twice")
-            << "[gateway]\nmodbus=127.0.0.1:0\nmetrics=127.0.0.1:0\n" + bus << ""
-            << "";
         QTest::newRow("no [bus]")
             << QByteArray("[gateway]\nname=x\n[module a]\naddress=1\n") << ""
             << "FILE:3: chybí oddíl [bus]: rozhraní, na kterém jsou moduly, musí být uvedeno";
@@ -446,8 +443,6 @@ private slots:
                                << "2b0e0182000003" + basic;
         QTest::newRow("regular: the bus address too") << QByteArray("2b0e0200") << "RQ-3530"
                                                       << "2b0e0282000004" + basic + address;
-        QTest::newRow("extended: nothing beyond regular") << QByteArray("2b0e0300") << "RQ-3530"
-                                                          << "2b0e0382000004" + basic + address;
         QTest::newRow("one object") << QByteArray("2b0e0406") << "RQ-3530"
                                     << "2b0e0482000001" + address;
         QTest::newRow("stream from the revision") << QByteArray("2b0e0102") << "RQ-3530"
@@ -457,7 +452,6 @@ private slots:
         QTest::newRow("an object it does not have")
             << QByteArray("2b0e0403") << "RQ-3530" << QByteArray("ab02");
         QTest::newRow("read code 5") << QByteArray("2b0e0500") << "RQ-3530" << QByteArray("ab03");
-        QTest::newRow("short") << QByteArray("2b0e01") << "RQ-3530" << QByteArray("ab03");
         QTest::newRow("another MEI type") << QByteArray("2b0d0100") << "RQ-3530" << QByteArray("ab01");
         QTest::newRow("not identified yet") << QByteArray("2b0e0100") << "" << QByteArray("ab0b");
         QTest::newRow("server id: unit, running, model") << QByteArray("11") << "RQ-3530"
