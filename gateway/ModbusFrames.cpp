@@ -38,6 +38,7 @@ QByteArray bits(int function, quint32 from, int address, int count)
             pdu[2 + n / 8] = char(quint8(pdu[2 + n / 8]) | 1 << (n % 8));
     return pdu;
 }
+
 // Read Device Identification (function 43, MEI type 14) of a module that
 // identified itself: vendor, model, firmware and its address on the bus.
 RequestDecision deviceIdentification(const ModbusRequest &q, const ModuleSnapshot &m)
