@@ -43,6 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     m.address = 1;
     m.unit = 1;
     m.online = online;
+    if (state & 16) { // identified: the device identification has something to say
+        m.model = QStringLiteral("RQ-3510");
+        m.firmware = QStringLiteral("1.08");
+    }
+    const bool lowWordFirst = state & 32;
     m.lastCompleteMs = stale ? now - staleMs - 1 : now - (data[1] % 100);
     m.din = quint32(data[1]) * 0x01010101u ^ 0x5A5A5A5A;
     m.dout = quint32(data[2]) * 0x00FF00FFu;
@@ -86,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::uint8_t *q = frame;
     const int len = int(frameSize);
     const int off = 7;
-    const RequestDecision d = DecideRequest(*request, present ? &m : nullptr, allowWrites, now, staleMs);
+    const RequestDecision d =
+        DecideRequest(*request, present ? &m : nullptr, allowWrites, now, staleMs, lowWordFirst);
     const int function = q[off];
     const int address = len >= off + 5 ? word(q + off + 1) : 0;
     const int count = len >= off + 5 ? word(q + off + 3) : 0;
@@ -110,9 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(got == 9);
         if (d.exception)
             FUZZ_CHECK(a[8] == *d.exception);
-        // A module's own failure is told only for a module that is not fresh.
+        // A module's own failure is told only for a module that is not
+        // fresh, or asked who it is before it said so.
         if (a[8] == ModbusException::TargetFailed)
-            FUZZ_CHECK(present && !fresh);
+            FUZZ_CHECK(present && (!fresh || (function == 43 && m.model.isEmpty())));
         if (a[8] == ModbusException::PathUnavailable)
             FUZZ_CHECK(!present);
         return 0;
@@ -120,14 +127,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // A normal answer.
     FUZZ_CHECK(function != 5 &&
                function != 15); // a write is never answered as done without the polling thread
-    FUZZ_CHECK(function != 3 && function != 6 && function != 16 && function != 22 && function != 23);
-    if (function == 1 || function == 2 || function == 4) {
+    FUZZ_CHECK(function != 6 && function != 16 && function != 22 && function != 23);
+    if (function == 43) {
+        // Device identification: only of a module that said who it is.
+        FUZZ_CHECK(present && !m.model.isEmpty() && got >= 14 && a[8] == 0x0E && a[10] == 0x82);
+        const auto text = [&](int id) {
+            return QByteArray(id == 0 ? "RQ" : id == 1 ? "RQ-3510" : id == 2 ? "1.08" : "1");
+        };
+        int at = 14;
+        for (int k = 0; k < a[13]; ++k) {
+            FUZZ_CHECK(at + 2 <= got && at + 2 + a[at + 1] <= got);
+            FUZZ_CHECK(a[at] <= 2 || a[at] == 6);
+            FUZZ_CHECK(QByteArray(reinterpret_cast<const char *>(a + at + 2), a[at + 1]) == text(a[at]));
+            at += 2 + a[at + 1];
+        }
+        FUZZ_CHECK(at == got);
+    }
+    if (function == 1 || function == 2 || function == 3 || function == 4) {
         FUZZ_CHECK(present);
-        if (function == 4) {
+        if (function == 3 || function == 4) {
             FUZZ_CHECK(address + count <= RegisterMap::InputRegisterEnd);
             FUZZ_CHECK(fresh || address >= RegisterMap::StateFirst);
             FUZZ_CHECK(a[8] == 2 * count && got == 9 + 2 * count);
-            const auto regs = InputRegisters(m, now);
+            const auto regs = InputRegisters(m, now, lowWordFirst);
             for (int k = 0; k < count; ++k)
                 FUZZ_CHECK(word(a + 9 + 2 * k) == regs[std::size_t(address + k)]);
         } else {

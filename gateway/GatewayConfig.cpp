@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -71,8 +73,10 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
         if (value.trimmed().isEmpty())
             return QStringLiteral("jméno nesmí být prázdné");
         if (value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('+')) ||
-            value.contains(QLatin1Char('#')))
-            return QStringLiteral("jméno je součástí témat MQTT: nesmí obsahovat /, + ani #");
+            value.contains(QLatin1Char('#')) || std::any_of(value.begin(), value.end(), [](QChar c) {
+                return c.isSpace() || c.category() == QChar::Other_Control;
+            }))
+            return QStringLiteral("jméno je součástí témat MQTT: nesmí obsahovat mezery, /, + ani #");
         cfg.name = value.trimmed();
         cfg.nameSet = true;
     } else if (key == u"modbus" || key == u"converter" || key == u"mqtt" || key == u"metrics") {
@@ -122,6 +126,11 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
         return num(100, 3600000, cfg.staleMs);
     } else if (key == u"allow-writes") {
         return yesNo(value, cfg.allowWrites);
+    } else if (key == u"word-order") {
+        const QString v = value.trimmed().toLower();
+        if (v != u"high-first" && v != u"low-first")
+            return QStringLiteral("očekáváno high-first nebo low-first");
+        cfg.lowWordFirst = v == u"low-first";
     } else if (key == u"converter-writes") {
         return yesNo(value, cfg.converterWrites);
     } else if (key == u"converter-allow") {
@@ -154,6 +163,7 @@ const QSet<QString> GatewayKeys = {QStringLiteral("name"),
                                    QStringLiteral("offline-retry"),
                                    QStringLiteral("stale"),
                                    QStringLiteral("allow-writes"),
+                                   QStringLiteral("word-order"),
                                    QStringLiteral("mqtt"),
                                    QStringLiteral("mqtt-user"),
                                    QStringLiteral("mqtt-password-file"),
@@ -198,6 +208,35 @@ std::optional<QString> setModule(GatewayModule &m, const QString &key, const QSt
     return std::nullopt;
 }
 
+bool wildcard(const QString &host)
+{
+    return host == u"0.0.0.0" || host == u"::" || host == u"*";
+}
+
+// A key's fault where it was set: its line in the file, else the command line.
+ConfigError faultAt(const GatewayConfig &cfg, const QString &key, const QString &reason)
+{
+    if (const int line = cfg.keyLines.value(key); line > 0)
+        return ConfigError{cfg.file, line, key, reason};
+    return ConfigError{{}, 0, QStringLiteral("--") + key, reason};
+}
+
+// What no single key shows: keys that cannot both work.
+std::optional<ConfigError> CheckCombination(const GatewayConfig &cfg)
+{
+    // Port 0 is any free port: two of them never meet.
+    if (cfg.metrics && cfg.metrics->port != 0 && cfg.metrics->port == cfg.modbus.port &&
+        (cfg.metrics->host == cfg.modbus.host || wildcard(cfg.metrics->host) || wildcard(cfg.modbus.host)))
+        return faultAt(cfg, QStringLiteral("metrics"),
+                       QStringLiteral("stejná adresa a port jako modbus= (%1:%2): jeden z nich by nezačal")
+                           .arg(cfg.modbus.host)
+                           .arg(cfg.modbus.port));
+    if (cfg.haDiscovery && !cfg.mqtt)
+        return faultAt(cfg, QStringLiteral("ha-discovery"),
+                       QStringLiteral("Home Assistant se dozví o modulech jen přes MQTT: chybí mqtt="));
+    return std::nullopt;
+}
+
 } // namespace
 
 QString ConfigError::text() const
@@ -235,7 +274,10 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
     QSet<QString> names;
     QList<GatewayModule> modules;
     QList<int> moduleLines;
-    bool unitSet = false, addressSet = false;
+    bool unitSet = false, addressSet = false, busSeen = false;
+    // Where each key of a section was set: a second one would silently win.
+    QString sectionId;
+    QHash<QString, int> keyLine;
     const auto closeModule = [&]() -> std::optional<ConfigError> {
         if (section != Section::Module)
             return std::nullopt;
@@ -271,6 +313,7 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
                 section = Section::Gateway;
             } else if (lower == u"bus") {
                 section = Section::Bus;
+                busSeen = true;
             } else if (lower.startsWith(u"module ") || lower.startsWith(u"module\t")) {
                 const QString name = head.mid(7).trimmed();
                 if (name.isEmpty())
@@ -287,6 +330,9 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
             } else {
                 return fail(n, {}, QStringLiteral("neznámý oddíl [%1]").arg(head));
             }
+            sectionId = section == Section::Module
+                            ? QStringLiteral("module ") + head.mid(7).trimmed().toLower()
+                            : lower;
             continue;
         }
         const qsizetype eq = line.indexOf(QLatin1Char('='));
@@ -294,6 +340,14 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
             return fail(n, {}, QStringLiteral("očekáváno klíč=hodnota"));
         const QString key = line.left(eq).trimmed().toLower();
         const QString value = line.mid(eq + 1).trimmed();
+        if (section != Section::None) {
+            const QString where = sectionId + QLatin1Char('\n') + key;
+            if (const int first = keyLine.value(where); first > 0)
+                return fail(n, key, QStringLiteral("klíč je v oddílu už na řádku %1").arg(first));
+            keyLine.insert(where, n);
+            if (section != Section::Module)
+                cfg.keyLines.insert(key, n);
+        }
         std::optional<QString> error;
         switch (section) {
         case Section::None:
@@ -318,6 +372,10 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
     }
     if (auto e = closeModule())
         return e;
+    // Without it the modules would be looked for on the first serial port.
+    if (!modules.isEmpty() && !busSeen)
+        return fail(moduleLines.first(), {},
+                    QStringLiteral("chybí oddíl [bus]: rozhraní, na kterém jsou moduly, musí být uvedeno"));
     if (cfg.adapter.kind == 4 && cfg.adapter.ipAddress.isEmpty())
         return fail(0, QStringLiteral("ip"), QStringLiteral("LAN konvertor potřebuje IP adresu"));
     // Two modules on one unit id could not be told apart by a client.
@@ -389,6 +447,7 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
                                          QStringLiteral("retries"),
                                          QStringLiteral("offline-retry"),
                                          QStringLiteral("stale"),
+                                         QStringLiteral("word-order"),
                                          QStringLiteral("name"),
                                          QStringLiteral("log-level"),
                                          QStringLiteral("mqtt"),
@@ -468,6 +527,8 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
             cfg.baud = list->first();
         } else if (auto error = setCommon(cfg, key, value)) {
             return fail(opt, *error);
+        } else {
+            cfg.keyLines.remove(key);
         }
     }
     if (cfg.searchMode()) {
@@ -480,7 +541,7 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
         return fail(QStringLiteral("--ip"), QStringLiteral("LAN konvertor potřebuje IP adresu"));
     if (cfg.modules.isEmpty() && !cfg.searchMode())
         return fail({}, QStringLiteral("žádný modul: uveďte --config SOUBOR nebo --address SEZNAM"));
-    return std::nullopt;
+    return CheckCombination(cfg);
 }
 
 QStringList UnitWarnings(const GatewayConfig &cfg)
@@ -527,6 +588,7 @@ QString GatewayUsage()
         "  --converter ADRESA:PORT  sdílení sběrnice protokolem LAN konvertoru\n"
         "  --converter-writes     povolí zápis konfigurační paměti přes konvertor\n"
         "  --converter-allow SÍTĚ  klienti konvertoru (10.1.2.0/24,...; výchozí jen tento počítač)\n"
+        "  --word-order high-first|low-first   pořadí slov 32bitových hodnot (výchozí high-first)\n"
         "  --allow-writes         povolí zápis výstupů (cívek)\n"
         "  --retries N            opakování neúspěšné transakce (výchozí 2)\n"
         "  --offline-retry MS     jak často zkusit modul mimo provoz (výchozí 5000)\n"

@@ -4,6 +4,7 @@
 #include "comm/Spojeni.h"
 #include "gateway/ClientNetwork.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -55,6 +56,7 @@ struct GatewayConfig
     quint32 offlineRetryMs = 5000;
     quint32 staleMs = 0; // 0: each module's own, DefaultStaleMs()
     bool allowWrites = false;
+    bool lowWordFirst = false; // word-order=low-first: 32-bit values low word first
     // The converter port: configuration memory writes through it, and the
     // clients it serves (empty: this machine only).
     bool converterWrites = false;
@@ -71,6 +73,10 @@ struct GatewayConfig
     bool haDiscovery = false;
     // Prometheus /metrics.
     std::optional<Endpoint> metrics;
+
+    // The file's line of each [gateway] and [bus] key, for the checks that
+    // weigh one key against another after the command line had its say.
+    QHash<QString, int> keyLines;
 
     bool searchMode() const { return !searchAddresses.isEmpty(); }
 };

@@ -25,39 +25,32 @@ UnitCode TemperatureUnit(quint8 setting)
     return (setting & 1) ? UnitCode::Celsius : UnitCode::Counts;
 }
 
-namespace {
-void putFloat(std::array<quint16, RegisterMap::InputRegisterEnd> &r, int at, float v)
-{
-    const auto bits = std::bit_cast<quint32>(v);
-    r[static_cast<std::size_t>(at)] = static_cast<quint16>(bits >> 16);
-    r[static_cast<std::size_t>(at + 1)] = static_cast<quint16>(bits);
-}
-void putU32(std::array<quint16, RegisterMap::InputRegisterEnd> &r, int at, quint32 v)
-{
-    r[static_cast<std::size_t>(at)] = static_cast<quint16>(v >> 16);
-    r[static_cast<std::size_t>(at + 1)] = static_cast<quint16>(v);
-}
-} // namespace
-
-std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSnapshot &m, qint64 nowMs)
+std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSnapshot &m, qint64 nowMs,
+                                                                  bool lowWordFirst)
 {
     using namespace RegisterMap;
     std::array<quint16, InputRegisterEnd> r{};
+    const std::size_t high = lowWordFirst ? 1 : 0;
+    const auto putU32 = [&](int at, quint32 v) {
+        r[static_cast<std::size_t>(at) + high] = static_cast<quint16>(v >> 16);
+        r[static_cast<std::size_t>(at) + 1 - high] = static_cast<quint16>(v);
+    };
+    const auto putFloat = [&](int at, float v) { putU32(at, std::bit_cast<quint32>(v)); };
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
-        putFloat(r, 2 * i, m.ain[static_cast<std::size_t>(i)]);
+        putFloat(2 * i, m.ain[static_cast<std::size_t>(i)]);
         r[static_cast<std::size_t>(26 + i)] = m.ainUnit[static_cast<std::size_t>(i)];
     }
-    putFloat(r, 24, m.temperature);
+    putFloat(24, m.temperature);
     r[38] = m.temperatureUnit;
     r[Online] = m.online ? 1 : 0;
     r[LastError] = m.lastError;
     // An age that does not fit says "very old", never a small number.
     const qint64 age =
         m.lastCompleteMs < 0 ? 0xFFFFFFFF : std::min<qint64>(nowMs - m.lastCompleteMs, 0xFFFFFFFF);
-    putU32(r, Age, static_cast<quint32>(std::max<qint64>(age, 0)));
-    putU32(r, Status, m.status);
-    putU32(r, Complete, m.completeCycles);
-    putU32(r, Failed, m.failedCycles);
+    putU32(Age, static_cast<quint32>(std::max<qint64>(age, 0)));
+    putU32(Status, m.status);
+    putU32(Complete, m.completeCycles);
+    putU32(Failed, m.failedCycles);
     r[OutputsKnown] = m.doutKnown ? 1 : 0;
     return r;
 }
@@ -83,10 +76,8 @@ std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestVie
     case 6:
     case 16:
     case 22:
-    case 23: // holding registers: the map has none
-        return allowWrites ? IllegalAddress : IllegalFunction;
-    case 3:
-        return IllegalAddress;
+    case 23: // the holding registers are the read-only map: written by no client
+        return IllegalFunction;
     case 1:
     case 2:
         if (r.count < 1 || r.count > 2000)
@@ -94,6 +85,7 @@ std::optional<quint8> RequestException(const ModuleSnapshot *m, const RequestVie
         if (end > (r.function == 1 ? RegisterMap::Coils : RegisterMap::DiscreteInputs))
             return IllegalAddress;
         return fresh ? std::nullopt : std::optional<quint8>(TargetFailed);
+    case 3: // holding registers: what most clients read by default, the same map
     case 4: {
         if (r.count < 1 || r.count > 125)
             return std::nullopt;

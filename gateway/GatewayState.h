@@ -89,8 +89,12 @@ constexpr quint8 PathUnavailable = 0x0A;
 constexpr quint8 TargetFailed = 0x0B;
 } // namespace ModbusException
 
-// Input registers 0..110 of a snapshot at monotonic time nowMs (39..99 are 0).
-std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSnapshot &m, qint64 nowMs);
+// Input registers 0..110 of a snapshot at monotonic time nowMs (39..99 are
+// 0). Holding registers are the same map. A 32-bit value (float or
+// counter) takes two registers, high word first unless lowWordFirst: clients
+// and devices differ, so the gateway lets its integrator choose.
+std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSnapshot &m, qint64 nowMs,
+                                                                  bool lowWordFirst = false);
 
 // One Modbus request as far as the gateway looks at it.
 struct RequestView

@@ -38,6 +38,62 @@ QByteArray bits(int function, quint32 from, int address, int count)
             pdu[2 + n / 8] = char(quint8(pdu[2 + n / 8]) | 1 << (n % 8));
     return pdu;
 }
+
+// Read Device Identification (function 43, MEI type 14) of a module that
+// identified itself: vendor, model, firmware and its address on the bus.
+RequestDecision deviceIdentification(const ModbusRequest &q, const ModuleSnapshot &m)
+{
+    using namespace ModbusException;
+    const QByteArray &pdu = q.pdu;
+    if (pdu.size() < 2 || quint8(pdu[1]) != 0x0E)
+        return refuse(q, IllegalFunction); // other MEI types (CANopen) are not served
+    const int code = pdu.size() == 4 ? quint8(pdu[2]) : 0;
+    if (code < 1 || code > 4)
+        return refuse(q, IllegalValue);
+    // Known only once the module answered its identification; identity,
+    // unlike values, does not go stale.
+    if (m.model.isEmpty())
+        return refuse(q, TargetFailed);
+    const std::pair<quint8, QByteArray> objects[] = {
+        {DeviceId::VendorName, QByteArrayLiteral("RQ")},
+        {DeviceId::ProductCode, m.model.toLatin1()},
+        {DeviceId::Revision, m.firmware.toLatin1()},
+        {DeviceId::UserApplicationName, QByteArray::number(m.address)},
+    };
+    const quint8 wanted = quint8(pdu[3]);
+    // Basic is objects 0..2; regular (and extended: the module has no
+    // private objects) all of them.
+    const quint8 last = code == 1 ? DeviceId::Revision : 0xFF;
+    quint8 first = 0;
+    bool known = false;
+    for (const auto &[id, value] : objects)
+        known |= id == wanted && id <= last;
+    if (code == 4 && !known)
+        return refuse(q, IllegalAddress);
+    if (known)
+        first = wanted; // else the stream starts over at the first object
+    QByteArray a;
+    a.append(char(43));
+    a.append(char(0x0E));
+    a.append(char(code));
+    a.append(char(DeviceId::Conformity));
+    a.append(char(0)); // no more follows: everything fits one answer
+    a.append(char(0));
+    a.append(char(0)); // the number of objects, below
+    int count = 0;
+    for (const auto &[id, value] : objects) {
+        if (id < first || id > last || (code == 4 && id != wanted))
+            continue;
+        a.append(char(id));
+        a.append(char(value.size()));
+        a.append(value);
+        ++count;
+    }
+    a[6] = char(count);
+    RequestDecision d;
+    d.answer = frame(q, a);
+    return d;
+}
 } // namespace
 
 void FrameAssembler::feed(const char *data, qsizetype size)
@@ -103,7 +159,7 @@ QByteArray WriteAnswer(const ModbusRequest &q, quint8 exception)
 }
 
 RequestDecision DecideRequest(const ModbusRequest &q, const ModuleSnapshot *m, bool allowWrites, qint64 nowMs,
-                              qint64 staleMs)
+                              qint64 staleMs, bool lowWordFirst)
 {
     using namespace ModbusException;
     const QByteArray &pdu = q.pdu;
@@ -126,12 +182,13 @@ RequestDecision DecideRequest(const ModbusRequest &q, const ModuleSnapshot *m, b
             return refuse(q, IllegalValue);
         d.answer = frame(q, bits(r.function, r.function == 1 ? m->dout : m->din, r.address, r.count));
         return d;
+    case 3:
     case 4: {
         if (size != 5 || r.count < 1 || r.count > 125)
             return refuse(q, IllegalValue);
-        const auto regs = InputRegisters(*m, nowMs);
+        const auto regs = InputRegisters(*m, nowMs, lowWordFirst);
         QByteArray a;
-        a.append(char(4));
+        a.append(char(r.function));
         a.append(char(2 * r.count));
         for (int n = 0; n < r.count; ++n)
             putWord(a, regs[std::size_t(r.address + n)]);
@@ -177,6 +234,8 @@ RequestDecision DecideRequest(const ModbusRequest &q, const ModuleSnapshot *m, b
         d.answer = frame(q, a);
         return d;
     }
+    case 43:
+        return deviceIdentification(q, *m);
     default:
         return refuse(q, IllegalFunction);
     }

@@ -53,7 +53,13 @@ struct RequestDecision
     QByteArray answer;               // the whole answer frame; empty while a write waits
 };
 RequestDecision DecideRequest(const ModbusRequest &q, const ModuleSnapshot *m, bool allowWrites, qint64 nowMs,
-                              qint64 staleMs);
+                              qint64 staleMs, bool lowWordFirst = false);
+// Read Device Identification (43/14): the objects a module has, by id.
+namespace DeviceId {
+constexpr quint8 VendorName = 0x00, ProductCode = 0x01, Revision = 0x02, UserApplicationName = 0x06;
+// Regular identification, stream and single object access.
+constexpr quint8 Conformity = 0x82;
+} // namespace DeviceId
 // The answer to a coil write the polling thread carried out (exception 0)
 // or refused.
 QByteArray WriteAnswer(const ModbusRequest &q, quint8 exception);

@@ -314,8 +314,8 @@ void ModbusServer::handleRequests(Client &c)
         c.lastActive = MonotonicMs();
         ++requests;
         const std::optional<ModuleSnapshot> m = m_store.byUnit(q->unit);
-        RequestDecision d =
-            DecideRequest(*q, m ? &*m : nullptr, m_store.allowWrites, MonotonicMs(), m_store.staleMs);
+        RequestDecision d = DecideRequest(*q, m ? &*m : nullptr, m_store.allowWrites, MonotonicMs(),
+                                          m_store.staleMs, m_store.lowWordFirst);
         if (d.write) {
             CoilWrite w = *d.write;
             w.id = m_nextWrite++;

@@ -4,6 +4,7 @@
 #include "comm/Prikazy.h"
 #include "diag/LinkStats.h"
 #include "drivers/RqFrame.h"
+#include "gateway/ConverterDatagram.h"
 #include "gateway/Log.h"
 #include "scan/HledaniModulu.h"
 
@@ -238,6 +239,7 @@ void Poller::applyConfig(const GatewayConfig &cfg)
         snaps << p->snap;
     m_store.reset(snaps);
     m_store.allowWrites = cfg.allowWrites;
+    m_store.lowWordFirst = cfg.lowWordFirst;
     m_store.staleMs = cfg.staleMs ? cfg.staleMs : 2000;
 }
 
@@ -632,27 +634,18 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     const auto reply = [&](const auto &frame) {
         ::sendto(m_udp, frame.data(), frame.size(), 0, static_cast<const sockaddr *>(from), fromLen);
     };
-    std::uint16_t seq = 0;
-    if (rqframe::decodeConverterFrame(buf, static_cast<std::size_t>(len), rqframe::kConverterQueryStart,
-                                      seq) == rqframe::Decode::Ok) {
-        reply(rqframe::encodeConverterFrame(rqframe::kConverterReplyStart, seq));
+    const DatagramVerdict v = JudgeDatagram(
+        buf, static_cast<std::size_t>(len), [&] { return converterClientAllowed(from); }, m_cfg.allowWrites,
+        m_cfg.converterWrites);
+    if (v.refused)
+        logRefusal(v, from);
+    if (v.action == DatagramVerdict::Action::Answer)
+        reply(v.answer);
+    if (v.action != DatagramVerdict::Action::Forward)
         return false;
-    }
-    rqframe::Request req;
-    std::uint32_t baud = 0;
-    if (rqframe::decodeUdpRequest(buf, static_cast<std::size_t>(len), req, seq, baud) != rqframe::Decode::Ok)
-        return false; // as a converter does: damaged requests get no answer
-    if (const std::optional<quint8> refused = converterRefusal(req, from)) {
-        // Told at once, so that the client does not wait out a timeout.
-        rqframe::Reply r;
-        r.address = req.address;
-        r.command = req.command;
-        r.subcode = req.subcode;
-        r.error = *refused;
-        r.d = req.d;
-        reply(rqframe::encodeUdpReply(r, seq));
-        return false;
-    }
+    const rqframe::Request &req = v.request;
+    const std::uint16_t seq = v.sequence;
+    const std::uint32_t baud = v.baud;
     if (!m_data.ready() || !useBaud(baud))
         return false;
     // The client writes to this module: polls wait until it is done.
@@ -921,48 +914,38 @@ void Poller::statusBeforeClient(Polled &p, quint8 command)
     showOutputs(p);
 }
 
-std::optional<quint8> Poller::converterRefusal(const rqframe::Request &req, const void *from)
+bool Poller::converterClientAllowed(const void *from)
 {
     const auto *sa = static_cast<const sockaddr *>(from);
+    if (!m_cfg.converterAllow.isEmpty())
+        return ClientAllowed(m_cfg.converterAllow, sa);
+    // This machine only; its addresses looked up again now and then (DHCP).
     const qint64 now = MonotonicMs();
-    bool allowed = false;
-    if (!m_cfg.converterAllow.isEmpty()) {
-        allowed = ClientAllowed(m_cfg.converterAllow, sa);
-    } else {
-        // This machine only; its addresses looked up again now and then (DHCP).
-        if (m_localAt < 0 || now - m_localAt > 10000) {
-            m_local = ThisMachine();
-            m_localAt = now;
-        }
-        allowed = ClientAllowed(m_local, sa);
+    if (m_localAt < 0 || now - m_localAt > 10000) {
+        m_local = ThisMachine();
+        m_localAt = now;
     }
-    std::optional<quint8> refused;
-    QString what;
-    if (!allowed) {
-        refused = rqframe::kGatewayRefusedClient;
-        what = QStringLiteral("adresa klienta není v converter-allow");
-    } else if (req.command == CmdWriteOutputs && !m_cfg.allowWrites) {
-        refused = rqframe::kGatewayRefusedWrite;
-        what = QStringLiteral("zápis výstupů bez --allow-writes");
-    } else if (req.command == CmdWriteMemory && !m_cfg.converterWrites) {
-        refused = rqframe::kGatewayRefusedWrite;
-        what = QStringLiteral("zápis konfigurační paměti bez converter-writes=yes");
-    }
+    return ClientAllowed(m_local, sa);
+}
+
+void Poller::logRefusal(const DatagramVerdict &v, const void *from)
+{
     // Said at most every 10 s: a flood of forged datagrams must not flood the log.
-    if (refused && (m_refusalLogAt < 0 || now - m_refusalLogAt > 10000)) {
-        m_refusalLogAt = now;
-        char host[INET6_ADDRSTRLEN] = "?";
-        if (sa->sa_family == AF_INET)
-            inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, host, sizeof host);
-        else if (sa->sa_family == AF_INET6)
-            inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, host, sizeof host);
-        Log(LogLevel::Warning, QStringLiteral("LAN konvertor: dotaz z %1 (modul %2, příkaz %3) odmítnut: %4")
-                                   .arg(QString::fromLatin1(host))
-                                   .arg(req.address)
-                                   .arg(req.command)
-                                   .arg(what));
-    }
-    return refused;
+    const qint64 now = MonotonicMs();
+    if (m_refusalLogAt >= 0 && now - m_refusalLogAt <= 10000)
+        return;
+    m_refusalLogAt = now;
+    const auto *sa = static_cast<const sockaddr *>(from);
+    char host[INET6_ADDRSTRLEN] = "?";
+    if (sa->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, host, sizeof host);
+    else if (sa->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, host, sizeof host);
+    Log(LogLevel::Warning, QStringLiteral("LAN konvertor: dotaz z %1 (modul %2, příkaz %3) odmítnut: %4")
+                               .arg(QString::fromLatin1(host))
+                               .arg(v.request.address)
+                               .arg(v.request.command)
+                               .arg(v.why));
 }
 
 void Poller::planSearch(bool all)

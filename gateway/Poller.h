@@ -44,6 +44,7 @@ public:
     // Older values fail with 0x0B, where a snapshot names no stale age of its own.
     std::atomic<qint64> staleMs{2000};
     std::atomic<bool> allowWrites{false};
+    std::atomic<bool> lowWordFirst{false}; // word-order=low-first
 
 private:
     mutable std::mutex m_lock;
@@ -65,6 +66,8 @@ public:
     // next complete cycle makes them fresh again).
     virtual void moduleStale(const ModuleSnapshot &m) { Q_UNUSED(m) }
 };
+
+struct DatagramVerdict;
 
 // A coil write a Modbus client asked for, and how it went.
 struct CoilWriteResult;
@@ -196,8 +199,9 @@ private:
     void writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r);
     void statusBeforeClient(Polled &p, quint8 command);
     void showOutputs(Polled &p);
-    // Why a converter client's request is refused (a reserved error byte), nothing when it is served.
-    std::optional<quint8> converterRefusal(const rqframe::Request &req, const void *from);
+    // Whether the converter serves this client (converter-allow, else this machine).
+    bool converterClientAllowed(const void *from);
+    void logRefusal(const DatagramVerdict &v, const void *from);
     void tellStale();
     // The search for missing modules: one probe a turn.
     bool searchStep();

@@ -114,7 +114,8 @@ private slots:
         QVERIFY(gww.start(lanArgs(sim.udpPort()) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1,2,5"),
                                       QStringLiteral("--baud"), QStringLiteral("9600,19200"),
-                                      QStringLiteral("--allow-writes")}));
+                                      QStringLiteral("--allow-writes"), QStringLiteral("--word-order"),
+                                      QStringLiteral("low-first")}));
         for (int unit : {1, 2, 5}) {
             QTRY_COMPARE_WITH_TIMEOUT(one(gw.modbusPort, QStringLiteral("ir:%1:100:1").arg(unit)),
                                       QStringLiteral("ok 1"), 15000);
@@ -123,20 +124,38 @@ private slots:
         }
     }
 
-    // The command the user guide prints reads what rqsim's ain set.
+    // The commands the user guide prints read what rqsim's ain set: input
+    // registers high word first (mbpoll -B), and holding registers, the same
+    // map, from the gateway set to word-order=low-first (mbpoll's own order).
+    void mbpollReadsInputs_data()
+    {
+        QTest::addColumn<bool>("lowFirst");
+        QTest::addColumn<QString>("args");
+        QTest::newRow("input registers") << false << "-t 3:float -B";
+        QTest::newRow("holding registers, low word first") << true << "-t 4:float";
+    }
     void mbpollReadsInputs()
     {
+        QFETCH(bool, lowFirst);
+        QFETCH(QString, args);
+        const quint16 port = lowFirst ? gww.modbusPort : gw.modbusPort;
         for (int k = 0; k < 12; ++k)
             QVERIFY(sim.setInput(1, k, 0.1 * (k + 1) - 0.55));
         QTRY_VERIFY_WITH_TIMEOUT(
-            std::abs(floatOf(regs(gw.modbusPort, QStringLiteral("ir:1:22:2")), 0) - 0.65f) < 1e-4, 10000);
+            [&] {
+                QStringList r = regs(port, QStringLiteral("ir:1:22:2"));
+                if (lowFirst && r.size() == 2)
+                    r.swapItemsAt(0, 1);
+                return r.size() == 2 && std::abs(floatOf(r, 0) - 0.65f) < 1e-4;
+            }(),
+            10000);
         int code = -1;
-        const QString out =
-            RunTool(QStringLiteral("mbpoll"),
-                    QStringLiteral("-m tcp -p %1 -a 1 -0 -r 0 -c 12 -t 3:float -B -1 127.0.0.1")
-                        .arg(gw.modbusPort)
-                        .split(QLatin1Char(' ')),
-                    &code);
+        const QString out = RunTool(QStringLiteral("mbpoll"),
+                                    QStringLiteral("-m tcp -p %1 -a 1 -0 -r 0 -c 12 %2 -1 127.0.0.1")
+                                        .arg(port)
+                                        .arg(args)
+                                        .split(QLatin1Char(' ')),
+                                    &code);
         if (out.isEmpty())
             QSKIP("mbpoll is not installed (make deps)");
         QCOMPARE(code, 0);
@@ -176,6 +195,12 @@ private slots:
                                  << "ex 2";
         QTest::newRow("write without --allow-writes") << "wc:1:0:1"
                                                       << "ex 1";
+        QTest::newRow("holding registers: the same map") << "hr:1:26:13"
+                                                         << "ok 1,1,1,1,1,1,1,1,1,1,1,1,3";
+        QTest::newRow("device identification") << "id:2:0:2"
+                                               << "ok 0=RQ,1=RQ-3530,2=1.08,6=2";
+        QTest::newRow("report server id: unit, running, model")
+            << "sid:2:0:0" << QStringLiteral("ok 02ff") + QString::fromLatin1(QByteArray("RQ-3530").toHex());
     }
     void registerMap()
     {
@@ -219,6 +244,9 @@ private slots:
         QTest::newRow("past the coils") << "wm:1:30:111"
                                         << ""
                                         << "ex 2" << 0x80000D08u;
+        QTest::newRow("holding registers are read-only") << "wr:1:0:1"
+                                                         << ""
+                                                         << "ex 1" << 0x80000D08u;
     }
     void coilWrites()
     {

@@ -4,6 +4,8 @@
 #include "gateway/ModbusFrames.h"
 #include "gateway/MqttCommand.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <arpa/inet.h>
@@ -128,7 +130,7 @@ private slots:
                                              << "příkazová řádka: --mqtt: očekáváno ADRESA:PORT";
         QTest::newRow("name with a wildcard")
             << "--address 1 --name a+b"
-            << "příkazová řádka: --name: jméno je součástí témat MQTT: nesmí obsahovat /, + ani #";
+            << "příkazová řádka: --name: jméno je součástí témat MQTT: nesmí obsahovat mezery, /, + ani #";
     }
     void commandLine()
     {
@@ -144,6 +146,76 @@ private slots:
         QVERIFY(cmd.config.allowWrites);
         QCOMPARE(cmd.config.retries, 2);
         QCOMPARE(cmd.config.offlineRetryMs, 5000u);
+    }
+
+    // --check-config catches what would only fail later, and says where:
+    // FILE stands for the file's path.
+    void checkConfig_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("args");  // beside --check-config FILE
+        QTest::addColumn<QString>("error"); // empty: valid
+        const QByteArray bus = "[bus]\nadapter=lan\nip=10.0.0.5\n[module a]\naddress=1\n";
+        const QString same =
+            QStringLiteral("metrics: stejná adresa a port jako modbus= (%1): jeden z nich by nezačal");
+        QTest::newRow("modbus and metrics on one port")
+            << "[gateway]\nmodbus=0.0.0.0:1502\nmetrics=127.0.0.1:1502\n" + bus << ""
+            << QStringLiteral("FILE:3: ") + same.arg(QStringLiteral("0.0.0.0:1502"));
+        QTest::newRow("metrics on the default Modbus port")
+            << "[gateway]\nmetrics=127.0.0.1:1502\n" + bus << ""
+            << QStringLiteral("FILE:2: ") + same.arg(QStringLiteral("127.0.0.1:1502"));
+        QTest::newRow("the command line moves one")
+            << "[gateway]\nmetrics=127.0.0.1:1502\n" + bus << "--modbus 127.0.0.1:1503"
+            << "";
+        QTest::newRow("no [bus]")
+            << QByteArray("[gateway]\nname=x\n[module a]\naddress=1\n") << ""
+            << "FILE:3: chybí oddíl [bus]: rozhraní, na kterém jsou moduly, musí být uvedeno";
+        QTest::newRow("a key twice") << "[gateway]\nretries=1\nstale=500\nretries=3\n" + bus << ""
+                                     << "FILE:4: retries: klíč je v oddílu už na řádku 2";
+        QTest::newRow("a key twice in a module") << bus + "baud=9600\naddress=2\n"
+                                                 << ""
+                                                 << "FILE:7: address: klíč je v oddílu už na řádku 5";
+        QTest::newRow("one key in two modules") << bus + "[module b]\naddress=2\n"
+                                                << ""
+                                                << "";
+        QTest::newRow("ha-discovery without mqtt")
+            << "[gateway]\nha-discovery=yes\n" + bus << ""
+            << "FILE:2: ha-discovery: Home Assistant se dozví o modulech jen přes MQTT: chybí mqtt=";
+        QTest::newRow("ha-discovery with mqtt")
+            << "[gateway]\nha-discovery=yes\nmqtt=127.0.0.1:1883\n" + bus << ""
+            << "";
+        QTest::newRow("--ha-discovery without mqtt")
+            << bus << "--ha-discovery"
+            << "příkazová řádka: --ha-discovery: Home Assistant se dozví o modulech jen přes MQTT: chybí mqtt=";
+        QTest::newRow("a blank in the name")
+            << "[gateway]\nname=hala 1\n" + bus << ""
+            << "FILE:2: name: jméno je součástí témat MQTT: nesmí obsahovat mezery, /, + ani #";
+        QTest::newRow("a slash in the name")
+            << "[gateway]\nname=hala/1\n" + bus << ""
+            << "FILE:2: name: jméno je součástí témat MQTT: nesmí obsahovat mezery, /, + ani #";
+        QTest::newRow("word order") << "[gateway]\nword-order=low-first\n" + bus << ""
+                                    << "";
+        QTest::newRow("word order misspelt") << "[gateway]\nword-order=little\n" + bus << ""
+                                             << "FILE:2: word-order: očekáváno high-first nebo low-first";
+    }
+    void checkConfig()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, args);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("gw.ini"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+        f.close();
+        GatewayCommand cmd;
+        QStringList list{QStringLiteral("--check-config"), file};
+        if (!args.isEmpty())
+            list += args.split(QLatin1Char(' '));
+        const auto e = ParseGatewayArguments(list, cmd);
+        QCOMPARE(e ? e->text() : QString(), QString(error).replace(QStringLiteral("FILE"), file));
+        if (QTest::currentDataTag() == QByteArrayLiteral("word order"))
+            QVERIFY(cmd.config.lowWordFirst);
     }
 
     // The broker's and Prometheus' keys in the file, and the base topic's name.
@@ -253,9 +325,15 @@ private slots:
         QTest::newRow("register 39") << true << true << 100 << false << 4 << 39 << 1 << 0x02;
         QTest::newRow("register 111") << true << true << 100 << false << 4 << 110 << 2 << 0x02;
         QTest::newRow("no count: left to the form check") << true << true << 100 << false << 4 << 0 << 0 << 0;
-        QTest::newRow("holding registers") << true << true << 100 << false << 3 << 0 << 1 << 0x02;
+        QTest::newRow("holding registers: the same map") << true << true << 100 << false << 3 << 0 << 26 << 0;
+        QTest::newRow("holding registers, stale") << true << true << 2001 << false << 3 << 0 << 2 << 0x0B;
+        QTest::newRow("holding register 39") << true << true << 100 << false << 3 << 39 << 1 << 0x02;
         QTest::newRow("coil write, writes off") << true << true << 100 << false << 5 << 0 << 1 << 0x01;
         QTest::newRow("register write, writes off") << true << true << 100 << false << 6 << 0 << 1 << 0x01;
+        QTest::newRow("register write, writes on: read-only")
+            << true << true << 100 << true << 6 << 0 << 1 << 0x01;
+        QTest::newRow("registers write, writes on: read-only")
+            << true << true << 100 << true << 16 << 0 << 2 << 0x01;
         QTest::newRow("coil write") << true << true << 100 << true << 15 << 0 << 32 << 0;
         QTest::newRow("coil write past 31") << true << true << 100 << true << 15 << 16 << 17 << 0x02;
         QTest::newRow("coil write, offline") << true << false << 100 << true << 5 << 0 << 1 << 0x0B;
@@ -309,6 +387,14 @@ private slots:
         // online, last error, age 250 ms, status, 70000 cycles, 3 failed, outputs known
         QCOMPARE(std::vector<quint16>(r.begin() + 100, r.end()),
                  (std::vector<quint16>{1, 20, 0, 250, 0x8000, 0x0030, 1, 70000 - 65536, 0, 3, 1}));
+        // word-order=low-first swaps the two words of every 32-bit value, and only those.
+        const auto low = InputRegisters(m, 1250, true);
+        QCOMPARE(std::vector<quint16>(low.begin(), low.begin() + 4),
+                 (std::vector<quint16>{0, 0x3FC0, 0, 0x7FC0}));
+        QCOMPARE(std::vector<quint16>(low.begin() + 24, low.begin() + 28),
+                 (std::vector<quint16>{0, 0xC220, 3, 0}));
+        QCOMPARE(std::vector<quint16>(low.begin() + 100, low.end()),
+                 (std::vector<quint16>{1, 20, 250, 0, 0x0030, 0x8000, 70000 - 65536, 1, 3, 0, 1}));
         m.lastCompleteMs = -1;
         QCOMPARE(InputRegisters(m, 1250)[103], quint16(0xFFFF)); // never: as old as it gets
     }
@@ -341,6 +427,54 @@ private slots:
         m.lastCompleteMs = 1000;
         const RequestDecision d = DecideRequest(q, &m, true, 1000, 2000);
         QCOMPARE(d.write ? int(d.write->values) : -int(d.exception.value_or(0)), values);
+    }
+
+    // Who the device is: Read Device Identification (43/14) in its access
+    // modes, and Report Server ID (17), for an RQ-3530 at bus address 17.
+    void identification_data()
+    {
+        QTest::addColumn<QByteArray>("pdu");
+        QTest::addColumn<QString>("model"); // empty: the module never identified itself
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray basic = "0002" + QByteArray("RQ").toHex() + "0107" + QByteArray("RQ-3530").toHex() +
+                                 "0204" + QByteArray("1.08").toHex();
+        const QByteArray address = "0602" + QByteArray("17").toHex();
+        QTest::newRow("basic") << QByteArray("2b0e0100") << "RQ-3530"
+                               << "2b0e0182000003" + basic;
+        QTest::newRow("regular: the bus address too") << QByteArray("2b0e0200") << "RQ-3530"
+                                                      << "2b0e0282000004" + basic + address;
+        QTest::newRow("one object") << QByteArray("2b0e0406") << "RQ-3530"
+                                    << "2b0e0482000001" + address;
+        QTest::newRow("stream from the revision") << QByteArray("2b0e0102") << "RQ-3530"
+                                                  << "2b0e0182000001" + basic.right(12);
+        QTest::newRow("basic from a regular object starts over") << QByteArray("2b0e0106") << "RQ-3530"
+                                                                 << "2b0e0182000003" + basic;
+        QTest::newRow("an object it does not have")
+            << QByteArray("2b0e0403") << "RQ-3530" << QByteArray("ab02");
+        QTest::newRow("read code 5") << QByteArray("2b0e0500") << "RQ-3530" << QByteArray("ab03");
+        QTest::newRow("another MEI type") << QByteArray("2b0d0100") << "RQ-3530" << QByteArray("ab01");
+        QTest::newRow("not identified yet") << QByteArray("2b0e0100") << "" << QByteArray("ab0b");
+        QTest::newRow("server id: unit, running, model") << QByteArray("11") << "RQ-3530"
+                                                         << "110911ff" + QByteArray("RQ-3530").toHex();
+    }
+    void identification()
+    {
+        QFETCH(QByteArray, pdu);
+        QFETCH(QString, model);
+        QFETCH(QByteArray, answer);
+        ModbusRequest q;
+        q.transaction = 0x1234;
+        q.unit = 17;
+        q.pdu = QByteArray::fromHex(pdu);
+        ModuleSnapshot m;
+        m.address = 17;
+        m.model = model;
+        m.firmware = QStringLiteral("1.08");
+        m.online = true;
+        m.lastCompleteMs = -1; // never a complete cycle: identity is served all the same
+        const RequestDecision d = DecideRequest(q, &m, false, 1000, 2000);
+        QCOMPARE(d.answer.left(7), QByteArray::fromHex("1234000000") + char(d.answer.size() - 6) + char(17));
+        QCOMPARE(d.answer.mid(7).toHex(), answer);
     }
 
     // Requests leave the assembler only whole, by the MBAP length, however
