@@ -28,11 +28,6 @@ void ResetCFG(TCFGRQ &cfg)
     cfg.eepromFileName = DefaultEepromFileName;
 }
 
-void CopyCFG(TCFGRQ &dest, const TCFGRQ &src)
-{
-    dest = src;
-}
-
 void SetDefaults(TData *data)
 {
     if (!data)

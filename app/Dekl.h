@@ -53,8 +53,6 @@ constexpr quint8 Address = 63;
 
 // Sets every field to its default.
 void ResetCFG(TCFGRQ &cfg);
-// Copies every field, the EEPROM file name included.
-void CopyCFG(TCFGRQ &dest, const TCFGRQ &src);
 
 inline const QString DefaultEepromFileName = QStringLiteral("Rq3510.kee");
 

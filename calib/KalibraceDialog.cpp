@@ -2,6 +2,7 @@
 
 #include "app/Dekl.h"
 #include "app/StatusBar.h"
+#include "comm/Prikazy.h"
 #include "core/Cislo.h"
 #include "core/Pauza.h"
 
@@ -173,11 +174,11 @@ TKalibraceDialog::WriteResult TKalibraceDialog::writeVerified(quint8 memoryAddre
                                                               quint8 &error)
 {
     ModuleBytes d{0, memoryAddress, memoryAddress, value, value};
-    error = transact(103, 0, d);
+    error = transact(CmdWriteMemory, 0, d);
     if (error != 0)
         return WriteResult::TransactionError;
     d = {0, memoryAddress, memoryAddress, 0, 0};
-    error = transact(102, 0, d);
+    error = transact(CmdReadMemory, 0, d);
     if (error != 0)
         return WriteResult::TransactionError;
     return d[3] == value ? WriteResult::Ok : WriteResult::Mismatch;
@@ -222,7 +223,7 @@ bool TKalibraceDialog::measureInput(double &value)
     rq::pause(m_procedure.measuringWaitMs);
     setStatus(QStringLiteral(" "));
     ModuleBytes d{};
-    const quint8 error = transact(0, m_input, d);
+    const quint8 error = transact(CmdMeasure, m_input, d);
     if (error != 0) {
         showError(error);
         cancelCalibration(ErrorText(Data->adapterKind, error));

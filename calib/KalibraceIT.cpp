@@ -2,6 +2,7 @@
 
 #include "app/Dekl.h"
 #include "calib/KalibraceVypocet.h"
+#include "comm/Prikazy.h"
 
 #include <QFormLayout>
 #include <QLineEdit>
@@ -19,7 +20,6 @@ const QString TFormIT::CancelledText =
 
 namespace {
 constexpr int MeasuringWaitMs = 4000;
-constexpr quint8 ThermometerSub = 16;
 constexpr quint8 SettingAddress = 31;
 constexpr quint8 SettingRawCounts = 0x80;      // measurement on, unit raw counts
 constexpr quint8 SettingCelsius = 0x81;        // measurement on, unit °C
@@ -43,7 +43,7 @@ void TFormIT::FormCreate()
 
 void TFormIT::Button1Click()
 {
-    if (!beginCalibration(ThermometerSub))
+    if (!beginCalibration(SubTemperature))
         return;
     if (!writeBytes(uncalibratedWrites()))
         return;
@@ -84,7 +84,7 @@ void TFormIT::Timer1Timer()
     if (!checkConnection())
         return;
     ModuleBytes d{};
-    const quint8 error = transactLive(0, ThermometerSub, d);
+    const quint8 error = transactLive(0, SubTemperature, d);
     if (error != 0)
         showError(error);
 }

@@ -2,9 +2,11 @@
 
 #include "cli/Signaly.h"
 #include "comm/Opakovani.h"
+#include "comm/Prikazy.h"
 #include "comm/Spojeni.h"
 #include "core/Cislo.h"
 #include "diag/LinkCheck.h"
+#include "drivers/ErrorCodes.h"
 #include "scan/HledaniModulu.h"
 
 #include <QCoreApplication>
@@ -17,8 +19,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr quint8 ReadByteCommand = 102;
-constexpr quint8 TimeoutError = 20;
 
 const QMap<QString, quint8> AdapterNames = {{QStringLiteral("com"), 0},
                                             {QStringLiteral("isa"), 1},
@@ -274,7 +274,7 @@ bool Context::converterSilent()
 QString Context::errorText(quint8 error)
 {
     const QString text = ErrorText(data.adapterKind, error).trimmed();
-    if (error == TimeoutError) {
+    if (error == AdapterError::Timeout) {
         if (converterSilent())
             return QStringLiteral(
                        "LAN konvertor %1, UDP port %2 neodpovídá ani na vlastní dotaz (zkontrolujte "
@@ -284,7 +284,9 @@ QString Context::errorText(quint8 error)
         return QStringLiteral("%1 (adresa %2, %3 Bd)").arg(text).arg(data.moduleAddress).arg(data.baudRate);
     }
     if ((data.adapterKind == 0 || data.adapterKind == 3) &&
-        (error == 4 || error == 5 || error == 14 || error == 16 || error == 18 || error == 19))
+        (error == AdapterError::PortOpenFailed || error == AdapterError::PortSetupFailed ||
+         error == AdapterError::DeviceGone || error == AdapterError::PortBusy ||
+         error == AdapterError::NoPermission || error == AdapterError::DeviceBusy))
         return QStringLiteral("%1 (zařízení %2)").arg(text, DevicePathOf(data.adapterKind, data.comPort));
     return text;
 }

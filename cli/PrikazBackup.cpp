@@ -2,13 +2,13 @@
 // list into a folder, one file each.
 #include "cli/Kontext.h"
 #include "comm/Spojeni.h"
+#include "drivers/ErrorCodes.h"
 #include "scan/HledaniModulu.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
-constexpr quint8 TimeoutError = 20;
 
 // A file name that tells modules apart, never one already there.
 QString backupName(const QDir &dir, const QString &model, int address)
@@ -139,7 +139,7 @@ private:
                     IdentifyModule(c.data.adapterKind, c.data.handle, address, identity, why);
                 error != 0) {
                 // A converter that answers nothing is no list of missing modules.
-                if (error == TimeoutError && saved.isEmpty() && c.converterSilent()) {
+                if (error == AdapterError::Timeout && saved.isEmpty() && c.converterSilent()) {
                     c.result = {};
                     unmake();
                     c.fail(ExitCode::Comm, c.errorText(error));

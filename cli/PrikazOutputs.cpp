@@ -3,10 +3,9 @@
 // ever writes.
 #include "cli/Kontext.h"
 #include "cli/Spolecne.h"
+#include "comm/Prikazy.h"
 
 namespace {
-constexpr quint8 WriteOutputsCommand = 1;
-constexpr quint8 DigitalSubCode = 64;
 
 // 0x or $ before hexadecimal digits, otherwise decimal: "255" is 0xFF.
 std::optional<quint32> parseWord(const QString &typed)
@@ -52,7 +51,7 @@ public:
                        .arg(c.args.positional.at(0)));
         c.connectModule();
         ModuleBytes bytes{0, quint8(*word), quint8(*word >> 8), quint8(*word >> 16), quint8(*word >> 24)};
-        c.transact(WriteOutputsCommand, DigitalSubCode, bytes);
+        c.transact(CmdWriteOutputs, SubDigitalInputs, bytes);
         c.line(QStringLiteral("Výstupy nastaveny: %1").arg(Hex32(*word)));
         c.result = {{QStringLiteral("outputs"), qint64(*word)}};
         return ExitCode::Ok;

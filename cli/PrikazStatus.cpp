@@ -2,11 +2,10 @@
 // names them; --clear clears it and says which bits it cleared.
 #include "cli/Kontext.h"
 #include "cli/Spolecne.h"
+#include "comm/Prikazy.h"
 #include "live/StatusBity.h"
 
 namespace {
-constexpr quint8 ReadStatusCommand = 100;
-constexpr quint8 ClearStatusCommand = 101;
 
 // "FN (1), PWR (4)", and the bits for JSON.
 QString bitNames(quint32 word, QJsonArray *array)
@@ -37,11 +36,11 @@ public:
     {
         c.connectModule();
         ModuleBytes bytes{};
-        c.transact(ReadStatusCommand, 0, bytes);
+        c.transact(CmdReadStatus, 0, bytes);
         quint32 word = BytesToWord(bytes);
         if (c.args.has(QStringLiteral("clear"))) {
             ModuleBytes clear{};
-            c.transact(ClearStatusCommand, 0, clear);
+            c.transact(CmdClearStatus, 0, clear);
             QJsonArray cleared;
             const QString names = bitNames(word, &cleared);
             c.line(QStringLiteral("Vynulováno: %1")
@@ -49,7 +48,7 @@ public:
             c.result.insert(QStringLiteral("cleared"), cleared);
             c.result.insert(QStringLiteral("before"), qint64(word));
             bytes = {};
-            c.transact(ReadStatusCommand, 0, bytes);
+            c.transact(CmdReadStatus, 0, bytes);
             word = BytesToWord(bytes);
         }
         QJsonArray set;

@@ -6,6 +6,7 @@
 #include "comm/Spojeni.h"
 #include "core/Pauza.h"
 #include "core/SafeSave.h"
+#include "drivers/ErrorCodes.h"
 #include "live/AnalogCycle.h"
 #include "live/FixedPoint.h"
 #include "trend/Historie.h"
@@ -19,7 +20,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr quint8 TimeoutError = 20;
 
 // The two CSV forms: the trend recorder's for a Czech spreadsheet, and the
 // plain one of RFC 4180 for other programs.
@@ -249,8 +249,8 @@ public:
                 dinError = ReadDigitalInputs(c.data, address, din);
             } else {
                 r.outcome = AnalogReading::Outcome::Failed;
-                r.error = TimeoutError;
-                dinError = TimeoutError;
+                r.error = AdapterError::Timeout;
+                dinError = AdapterError::Timeout;
             }
             TrendSample sample = MakeTrendSample(time, r, dinError, din, c.data.adapterKind);
             if (!sample.error.isEmpty()) {

@@ -40,8 +40,3 @@ int StopExitCode()
 {
     return 128 + g_signal;
 }
-
-void RequestStop(int signal)
-{
-    g_signal = signal;
-}

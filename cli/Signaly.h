@@ -10,7 +10,5 @@ void InstallStopSignals();
 int StopSignal();
 // Exit code of a stop by the signal: 128 + its number (130, 143, 129).
 int StopExitCode();
-// For tests and for waits: as if the signal had come.
-void RequestStop(int signal);
 
 #endif

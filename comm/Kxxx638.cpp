@@ -1,9 +1,9 @@
 #include "comm/Kxxx638.h"
 
 #include "app/Dekl.h"
-#include "comm/AdapterAbi.h"
 #include "comm/Opakovani.h"
 #include "core/Cp1250.h"
+#include "drivers/AdapterAbi.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,8 @@
 #ifndef RQ_COMM_KXXX638_H
 #define RQ_COMM_KXXX638_H
 
+#include "drivers/ErrorCodes.h"
+
 #include <QString>
 
 #include <array>
@@ -15,8 +17,8 @@ using ErrorBuffer = std::array<quint32, 100>;
 using InitBlock = std::array<std::uintptr_t, 16>;
 using Record = std::array<quint32, 100>;
 
+// The binding's own codes beside the libraries' (drivers/ErrorCodes.h).
 namespace AdapterError {
-constexpr quint32 NotBound = 10;
 constexpr quint32 LoadFailed = 100; // + adapter kind
 constexpr quint32 Incomplete = 110; // + adapter kind
 } // namespace AdapterError

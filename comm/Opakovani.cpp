@@ -1,5 +1,7 @@
 #include "comm/Opakovani.h"
 
+#include "drivers/ErrorCodes.h"
+
 #include <atomic>
 
 namespace {
@@ -20,12 +22,14 @@ bool IsTransientError(quint8 error)
 {
     // A failed send or receive; timeout, bad CRC, bad length, wrong address,
     // wrong command, noise before and garbage after the reply; module busy.
-    return error == 12 || error == 13 || (error >= 20 && error <= 26) || error == 35;
+    using namespace AdapterError;
+    return error == SendFailed || error == ReceiveFailed || (error >= Timeout && error <= GarbageAfter) ||
+           error == ModuleBusyError;
 }
 
 bool IsModuleError(quint8 error)
 {
-    return error >= 31 && error <= 39;
+    return error > AdapterError::ModuleErrorBase && error <= AdapterError::ModuleUnknownError;
 }
 
 void RunModuleTransactionRetrying(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,

@@ -21,13 +21,6 @@ namespace {
 using namespace ConnectText;
 } // namespace
 
-QString IsaBaseText(quint16 base)
-{
-    AdapterSettings s;
-    s.isaBase = base;
-    return AdapterFieldText(s, 1);
-}
-
 TForm2::TForm2(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Připojení modulu"));

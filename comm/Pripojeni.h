@@ -62,8 +62,4 @@ private:
     void setPanel(const QString &text);
 };
 
-// The ISA base address as the dialog shows it: at least three uppercase
-// hexadecimal digits and "h" (0x300 -> "300h").
-QString IsaBaseText(quint16 base);
-
 #endif

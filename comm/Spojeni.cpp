@@ -1,5 +1,6 @@
 #include "comm/Spojeni.h"
 #include "comm/Opakovani.h"
+#include "comm/Prikazy.h"
 
 #include "app/Dekl.h"
 #include "core/Cp1250.h"
@@ -157,7 +158,7 @@ quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode,
     // "nothing bound" rather than as an empty identity.
     quint8 error = static_cast<quint8>(AdapterError::NotBound);
     ModuleBytes d{d0, 0, 0, 0, 0};
-    RunModuleTransactionRetrying(kind, handle, address, IdentifyCommand, subCode, d, error, retries);
+    RunModuleTransactionRetrying(kind, handle, address, CmdIdentify, subCode, d, error, retries);
     d0 = d[0];
     reply = {d[1], d[2], d[3], d[4]};
     return error;

@@ -37,7 +37,6 @@ inline const QString Connected = QStringLiteral("Připojení úspěšně inicial
 
 // The third value every setup passes to SetConfig.
 constexpr quint32 SetConfigThird = 2;
-constexpr quint8 IdentifyCommand = 200;
 
 AdapterSettings AdapterSettingsOf(const TData &data);
 void StoreAdapterSettings(TData &data, const AdapterSettings &settings);

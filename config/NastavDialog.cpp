@@ -171,7 +171,7 @@ void TNastavDialog::Button3Click()
         return;
     PrectiOkno(Work);
     if (statusText().size() == 1)
-        CopyCFG(Data->cfg, Work);
+        Data->cfg = Work;
     accept();
 }
 

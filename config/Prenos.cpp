@@ -3,6 +3,7 @@
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
 #include "comm/Opakovani.h"
+#include "comm/Prikazy.h"
 #include "core/Pauza.h"
 
 #include <vector>
@@ -64,7 +65,7 @@ bool ReadSequence(const TData *data, TransferReport &report, const QList<Transfe
     for (int k = 1; k <= n; ++k) {
         const TransferStep &s = steps.at(k - 1);
         quint8 value = 0;
-        if (failed(link.run(102, s.page, s.address, 0, &value), link, report))
+        if (failed(link.run(CmdReadMemory, s.page, s.address, 0, &value), link, report))
             return false;
         *s.element = value;
         report.status(progressText(TransferText::Reading, progress(k, n)));
@@ -100,12 +101,12 @@ bool WriteSequence(const TData *data, TransferReport &report, const QList<Transf
         quint8 back = 0;
         quint8 error = 0;
         for (int attempt = 0;; ++attempt) {
-            error = link.run(103, s.page, s.address, v, nullptr);
+            error = link.run(CmdWriteMemory, s.page, s.address, v, nullptr);
             if (error != 0)
                 break;
             rq::processEvents();
             rq::pause(1);
-            error = link.run(102, s.page, s.address, 0, &back, 0);
+            error = link.run(CmdReadMemory, s.page, s.address, 0, &back, 0);
             if (error == 0 || attempt >= TransactionRetries() || !IsTransientError(error))
                 break;
         }

@@ -122,7 +122,7 @@ void TPrenosDialog::FormShow()
 {
     if (!Data)
         return;
-    CopyCFG(Work, Data->cfg);
+    Work = Data->cfg;
     ZapisOkno(Work);
     setStatusText(QStringLiteral(" "));
 }

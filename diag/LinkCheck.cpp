@@ -4,6 +4,7 @@
 #include "RqFrame.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "comm/Prikazy.h"
 #include "core/Cp1250.h"
 #include "diag/LinkStats.h"
 #include "scan/HledaniModulu.h"
@@ -457,7 +458,7 @@ quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity, qui
     for (quint8 sub = 0; sub < 3; ++sub) {
         quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0, error = 0;
         Record response{};
-        RunModuleTransaction(m_kind, m_handle, address, IdentifyCommand, sub, d0, d1, d2, d3, d4, error,
+        RunModuleTransaction(m_kind, m_handle, address, CmdIdentify, sub, d0, d1, d2, d3, d4, error,
                              response.data());
         if (error != 0)
             return error;

@@ -231,7 +231,7 @@ void TForm5::Button3Click()
         return;
     PrectiOkno(Work);
     if (statusText().size() == 1)
-        CopyCFG(Data->cfg, Work);
+        Data->cfg = Work;
     accept();
 }
 

@@ -5,7 +5,8 @@
 #define RQ_DRIVERS_DRIVER_H
 
 #include "RqFrame.h"
-#include "comm/AdapterAbi.h"
+#include "drivers/AdapterAbi.h"
+#include "drivers/ErrorCodes.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,46 +17,8 @@
 
 namespace rqdrv {
 
-// Library error codes 1..99; docs/protocol.md lists them with their texts.
-enum Code : std::uint32_t {
-    Ok = 0,
-    BadHandle = 1,
-    BadArgument = 2,
-    TooManyConnections = 3,
-    PortOpenFailed = 4,
-    PortSetupFailed = 5,
-    BadBaudRate = 6,
-    BadIpAddress = 7,
-    SocketFailed = 8,
-    IsaCardMissing = 9,
-    NotBound = 10, // the binding's own code; our text explains it
-    PciCardMissing = 11,
-    SendFailed = 12,
-    ReceiveFailed = 13,
-    DeviceGone = 14,
-    ConnectionRefused = 15,
-    PortBusy = 16,
-    BadUdpPort = 17,
-    NoPermission = 18, // the device exists, the user may not open it
-    DeviceBusy = 19,   // another program holds the device exclusively
-    Timeout = 20,
-    BadCrc = 21,
-    BadLength = 22,
-    WrongAddress = 23,
-    WrongCommand = 24,
-    NoiseBefore = 25,
-    GarbageAfter = 26,
-    BadRequest = 27,
-    GatewayRefusedWrite = 28,  // LAN converter protocol of rqgw: a write it does not allow
-    GatewayRefusedClient = 29, // ... a client address it does not serve
-    ModuleErrorBase = 30,      // module error byte e (1..5) -> 30 + e
-    ModuleUnknownCommandError = 31,
-    ModuleBadSubcodeError = 32,
-    ModuleBadDataError = 33,
-    ModuleWriteFailedError = 34,
-    ModuleBusyError = 35,
-    ModuleUnknownError = 39,
-};
+// The codes of the adapter interface, by name.
+using namespace AdapterError;
 
 constexpr std::uint32_t kVersion = 0x0100; // 1.00
 constexpr std::uint32_t kDefaultBaud = 9600;

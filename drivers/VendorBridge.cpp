@@ -2,7 +2,7 @@
 
 #include "Driver.h"
 #include "Posix.h"
-#include "bridge/BridgeProtocol.h"
+#include "drivers/BridgeProtocol.h"
 
 #include <algorithm>
 #include <csignal>

@@ -2,7 +2,7 @@
 #ifndef RQ_FUZZ_BRIDGEFUZZ_H
 #define RQ_FUZZ_BRIDGEFUZZ_H
 
-#include "bridge/BridgeProtocol.h"
+#include "drivers/BridgeProtocol.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,10 @@
 #include "gateway/Poller.h"
 
+#include "app/Dekl.h"
 #include "comm/Opakovani.h"
 #include "comm/Prikazy.h"
 #include "diag/LinkStats.h"
+#include "drivers/ErrorCodes.h"
 #include "drivers/RqFrame.h"
 #include "gateway/ConverterDatagram.h"
 #include "gateway/Log.h"
@@ -674,7 +676,9 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     if (error == 0)
         r.error = 0;
     else if (IsModuleError(error))
-        r.error = error == 39 ? 6 : static_cast<quint8>(error - 30);
+        r.error = error == AdapterError::ModuleUnknownError
+                      ? 6
+                      : static_cast<quint8>(error - AdapterError::ModuleErrorBase);
     else
         return true; // nothing (or nothing sound) came from the module: the client times out as on the bus
     r.d = {d[0], d[1], d[2], d[3], d[4]};
@@ -682,11 +686,12 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
 
     if (error != 0 || !target)
         return true;
-    if (req.command == CmdWriteOutputs && req.subcode == 64) {
+    if (req.command == CmdWriteOutputs && req.subcode == SubDigitalInputs) {
         target->snap.dout = BytesToBits({0, d[1], d[2], d[3], d[4]});
         target->recordSettled = true;
         showOutputs(*target);
-    } else if (req.command == CmdWriteMemory && req.subcode == 0 && (req.d[1] == 62 || req.d[1] == 63)) {
+    } else if (req.command == CmdWriteMemory && req.subcode == 0 &&
+               (req.d[1] == CfgAddr::BaudIndex || req.d[1] == CfgAddr::Address)) {
         Log(LogLevel::Info,
             QStringLiteral("klient mění adresu nebo rychlost modulu %1").arg(target->cfg.name));
         if (m_cfg.searchMode())

@@ -4,6 +4,7 @@
 #include "comm/Opakovani.h"
 #include "core/Csv.h"
 #include "core/Format.h"
+#include "drivers/ErrorCodes.h"
 
 #include <QElapsedTimer>
 #include <QLocale>
@@ -15,10 +16,9 @@
 namespace {
 
 // Library codes the search tells apart (docs/protocol.md).
-constexpr quint8 NoReply = 20;
 bool garbled(quint8 e)
 {
-    return e >= 21 && e <= 26; // checksum, length, other module, other command, noise, garbage
+    return e >= AdapterError::BadCrc && e <= AdapterError::GarbageAfter; // up to noise and garbage
 }
 
 enum class Probe { Silent, Answered, Fatal };
@@ -180,9 +180,9 @@ std::optional<ScanFinding> ProbeAddress(quint8 kind, quint32 handle, quint8 addr
             f.kind = ScanFinding::Kind::Collision;
             f.note = CollisionText;
             f.replyMs = 0; // no reply was taken: the time says nothing
-        } else if (error == NoReply && sub == 0) {
+        } else if (error == AdapterError::Timeout && sub == 0) {
             return std::nullopt;
-        } else if (error == NoReply || IsModuleError(error)) {
+        } else if (error == AdapterError::Timeout || IsModuleError(error)) {
             f.kind = ScanFinding::Kind::Fault;
             f.note = ErrorText(kind, error);
         } else {

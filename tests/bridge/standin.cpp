@@ -15,7 +15,7 @@
 //   250 the process ends inside Send; 251 Send never returns;
 //   252 stray bytes on standard output (where the bridge answers) before the answer.
 #include "RqFrame.h"
-#include "comm/AdapterAbi.h"
+#include "drivers/AdapterAbi.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -3,11 +3,11 @@
 // end to end through the program's binding and dialogs, and every way the
 // road can break.
 #include "app/Dekl.h"
-#include "comm/AdapterAbi.h"
 #include "comm/Kxxx638.h"
 #include "comm/Pripojeni.h"
 #include "config/NastavAIN3510.h"
 #include "dio/KonfigEEPROM.h"
+#include "drivers/AdapterAbi.h"
 #include "support/Hooks.h"
 #include "support/SimProcess.h"
 

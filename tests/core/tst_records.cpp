@@ -41,20 +41,6 @@ private slots:
         QCOMPARE(cfg.eepromFileName, QStringLiteral("Rq3510.kee"));
     }
 
-    void copyTakesEveryField()
-    {
-        TCFGRQ a, b;
-        a.configuredAddress = 7;
-        a.eeprom[511] = 3;
-        a.eepromFileName = QStringLiteral("/tmp/a.kee");
-        a.doutInitial[3] = 0x80;
-        CopyCFG(b, a);
-        QCOMPARE(b.configuredAddress, 7);
-        QCOMPARE(b.eeprom[511], 3);
-        QCOMPARE(b.eepromFileName, QStringLiteral("/tmp/a.kee"));
-        QCOMPARE(b.doutInitial[3], 0x80);
-    }
-
     void recordDefaults()
     {
         TData d;

@@ -4,7 +4,7 @@
 #ifndef RQ_TESTS_DRIVERS_ADAPTERLIBRARY_H
 #define RQ_TESTS_DRIVERS_ADAPTERLIBRARY_H
 
-#include "comm/AdapterAbi.h"
+#include "drivers/AdapterAbi.h"
 
 #include <QByteArray>
 #include <QString>

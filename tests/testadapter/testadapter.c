@@ -3,7 +3,7 @@
  * program exports (tests/support/TestAdapter.cpp). There the calls are
  * recorded and answered from the test's script. Without that function the
  * library answers every call with error 1. */
-#include "comm/AdapterAbi.h"
+#include "drivers/AdapterAbi.h"
 
 #include <dlfcn.h>
 #include <stddef.h>
