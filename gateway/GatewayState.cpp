@@ -59,6 +59,7 @@ std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSn
     putU32(r, Complete, m.completeCycles);
     putU32(r, Failed, m.failedCycles);
     r[OutputsKnown] = m.doutKnown ? 1 : 0;
+    r[Drift] = m.drift == 1 ? 1 : 0;
     return r;
 }
 

@@ -220,6 +220,14 @@ void Poller::applyConfig(const GatewayConfig &cfg)
             p = std::make_unique<Polled>();
             p->cycle = std::make_unique<AnalogCycle>();
         }
+        const auto wants = [](const GatewayModule &g) {
+            QStringList t{g.model ? ModelName(*g.model) : QString()};
+            for (const PlantSetting &s : g.settings)
+                t << s.key + QLatin1Char('=') + s.value;
+            return t;
+        };
+        if (wants(p->cfg) != wants(w))
+            p->snap.drift = -1;
         p->cfg = w;
         p->snap.name = w.name;
         p->snap.address = w.address;
@@ -353,6 +361,10 @@ void Poller::run()
         }
         const bool served = otherTurn();
         tellStale();
+        if (driftStep()) {
+            stepDone();
+            continue;
+        }
 
         // Round robin: the next module after the last one polled that is due.
         const qint64 now = MonotonicMs();
@@ -418,6 +430,65 @@ void Poller::idle(int ms)
         quint64 v;
         (void)!::read(m_wake, &v, sizeof v);
     }
+}
+
+bool Poller::driftStep()
+{
+    const qint64 now = MonotonicMs();
+    if (m_cfg.driftIntervalMs == 0 || now < m_nextDrift || m_modules.empty())
+        return false;
+    // One module a period, whatever the count of modules: the bus time of
+    // the checks stays bounded (a few dozen byte reads every period).
+    m_nextDrift = now + m_cfg.driftIntervalMs;
+    const int n = static_cast<int>(m_modules.size());
+    for (int k = 0; k < n; ++k) {
+        const int i = (m_driftCursor + k) % n;
+        Polled &p = *m_modules[static_cast<std::size_t>(i)];
+        // Not while a converter client writes to it: half a write is no drift.
+        if (p.cfg.settings.isEmpty() || !p.snap.online || !p.infoRead || p.clientUntil > now)
+            continue;
+        m_driftCursor = (i + 1) % n;
+        checkDrift(p);
+        return true;
+    }
+    return false;
+}
+
+void Poller::checkDrift(Polled &p)
+{
+    const std::optional<ModuleModel> model = ModelOfIdentity(p.snap.model);
+    // Another model than the file says, or keys its model lacks: the module
+    // is not what the file describes.
+    if (!model || (p.cfg.model && *p.cfg.model != *model) || CheckPlantSettings(*model, p.cfg.settings)) {
+        if (p.snap.drift != 1)
+            Log(LogLevel::Warning, QStringLiteral("modul %1: model %2 neodpovídá nastavení v konfiguraci")
+                                       .arg(p.cfg.name, p.snap.model));
+        p.snap.drift = 1;
+        publish(p);
+        return;
+    }
+    const QList<int> offsets = PlantOffsets(*model, p.cfg.settings);
+    const AnalogCycle::TransactFn tx = retrying();
+    EepromBlock block{};
+    for (int o : offsets) {
+        between();
+        if (m_stop || !useBaud(baudOf(p)))
+            return;
+        ModuleBytes d{0, static_cast<quint8>(o), static_cast<quint8>(o), 0, 0};
+        // A read that fails leaves the last verdict; the polling tells of the module's trouble.
+        if (tx(m_data, p.cfg.address, CmdReadMemory, 0, d) != 0)
+            return;
+        block[static_cast<std::size_t>(o)] = d[3];
+    }
+    EepromBlock wanted = block;
+    ApplyPlantSettings(wanted, *model, p.cfg.settings);
+    const int drift = ChangedOffsets(block, wanted, offsets).isEmpty() ? 0 : 1;
+    if (drift != p.snap.drift)
+        Log(drift ? LogLevel::Warning : LogLevel::Info,
+            drift ? QStringLiteral("modul %1: nastavení se liší od konfigurace").arg(p.cfg.name)
+                  : QStringLiteral("modul %1: nastavení odpovídá konfiguraci").arg(p.cfg.name));
+    p.snap.drift = drift;
+    publish(p);
 }
 
 bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)

@@ -199,6 +199,9 @@ private:
     // Why a converter client's request is refused (a reserved error byte), nothing when it is served.
     std::optional<quint8> converterRefusal(const rqframe::Request &req, const void *from);
     void tellStale();
+    // One module's settings against the plant file, when its turn has come.
+    bool driftStep();
+    void checkDrift(Polled &p);
     // The search for missing modules: one probe a turn.
     bool searchStep();
     void planSearch(bool all);
@@ -219,6 +222,8 @@ private:
     qint64 m_nextSearch = 0;
     int m_cursor = 0;
     int m_turn = 0; // whose turn among the others (otherTurn)
+    qint64 m_nextDrift = 0;
+    int m_driftCursor = 0;
     // The search in progress: address and rate of the probes left.
     std::deque<std::pair<quint8, quint32>> m_probes;
     qint64 m_probeAfter = 0; // a probe's own length before the next: the search takes at most half the bus
