@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 
 namespace {
 
@@ -84,17 +85,44 @@ QString PlantError::text(const QString &file) const
                          : QStringLiteral("%1: %2: %3").arg(where, key, reason);
 }
 
-QStringList PlantKeys(ModuleModel model)
+const QStringList &PlantKeys(ModuleModel model)
 {
-    QStringList keys = FieldKeys(model);
-    keys.removeIf([](const QString &k) { return !settable(k); });
-    return keys;
+    // Asked for every line of a file: made once.
+    static const auto keys = [] {
+        std::array<QStringList, 3> out;
+        for (ModuleModel m : AllModels) {
+            QStringList k = FieldKeys(m);
+            k.removeIf([](const QString &key) { return !settable(key); });
+            out[std::size_t(m)] = k;
+        }
+        return out;
+    }();
+    return keys[std::size_t(model)];
 }
+
+namespace {
+bool isKeyOf(ModuleModel model, const QString &key)
+{
+    static const auto sets = [] {
+        std::array<QSet<QString>, 3> out;
+        for (ModuleModel m : AllModels)
+            out[std::size_t(m)] = QSet<QString>(PlantKeys(m).cbegin(), PlantKeys(m).cend());
+        return out;
+    }();
+    return sets[std::size_t(model)].contains(key);
+}
+} // namespace
 
 bool IsPlantKey(const QString &key)
 {
-    return std::any_of(std::begin(AllModels), std::end(AllModels),
-                       [&key](ModuleModel m) { return PlantKeys(m).contains(key); });
+    static const auto all = [] {
+        QSet<QString> out;
+        for (ModuleModel m : AllModels)
+            for (const QString &k : PlantKeys(m))
+                out.insert(k);
+        return out;
+    }();
+    return all.contains(key);
 }
 
 std::optional<ModuleModel> PlantModelOf(const QString &value)
@@ -120,7 +148,7 @@ std::optional<PlantError> CheckPlantSettings(const std::optional<ModuleModel> &m
         bool known = false, fits = false;
         QString why;
         for (ModuleModel m : models) {
-            if (!PlantKeys(m).contains(s.key))
+            if (!isKeyOf(m, s.key))
                 continue;
             known = true;
             EepromBlock blank{};
@@ -270,7 +298,7 @@ bool ApplyPlantSettings(EepromBlock &block, ModuleModel model, const QList<Plant
 {
     EepromBlock out = block;
     for (const PlantSetting &s : settings) {
-        if (!PlantKeys(model).contains(s.key)) {
+        if (!isKeyOf(model, s.key)) {
             if (why)
                 *why = QStringLiteral("model %1 nemá klíč „%2“").arg(ModelName(model), s.key);
             return false;
@@ -294,8 +322,10 @@ QList<int> ChangedOffsets(const EepromBlock &a, const EepromBlock &b, const QLis
 QStringList PlantSettingLines(const EepromBlock &block, ModuleModel model)
 {
     QStringList lines{QStringLiteral("model=%1").arg(ModelName(model))};
-    for (const QString &key : PlantKeys(model)) {
-        const ImageField f = *DecodeField(block, model, key);
+    for (const ImageField &f : DecodeImage(block, model)) {
+        if (!isKeyOf(model, f.key))
+            continue;
+        const QString &key = f.key;
         // Written as is, a value no model takes would make the file one
         // that plan and apply refuse.
         if (f.valid)

@@ -64,7 +64,7 @@ struct PlantError
 };
 
 // The keys a plant file may set for the model, in the decoder's order.
-QStringList PlantKeys(ModuleModel model);
+const QStringList &PlantKeys(ModuleModel model);
 // Whether any model has the key as a plant file's settings key.
 bool IsPlantKey(const QString &key);
 // The model model= names ("RQ-3520", "3520"); nothing for anything else.
