@@ -49,6 +49,9 @@ public:
         QString target;
         if (!c.args.positional.isEmpty())
             target = Context::dashName(c.args.positional.at(0));
+        if (target == QLatin1String("-") && c.json)
+            c.fail(ExitCode::Usage,
+                   QStringLiteral("Soubor zařízení na standardní výstup nelze spojit s volbou --json."));
         QByteArray text;
         PlantFile plant;
         if (c.plant) {
