@@ -201,8 +201,11 @@ qint64 Context::number(const QString &name, qint64 min, qint64 max, qint64 fallb
         return fallback;
     const std::optional<qint32> v = ParseIntText(givenValue(name));
     if (!v || *v < min || *v > max)
-        fail(ExitCode::Usage, QStringLiteral("Neplatná hodnota volby --%1: „%2“ (%3 až %4).")
-                                  .arg(name, givenValue(name))
+        fail(ExitCode::Usage, QStringLiteral("Neplatná hodnota %1: „%2“ (%3 až %4).")
+                                  .arg(args.has(name) ? QStringLiteral("volby --") + name
+                                                      : QStringLiteral("klíče %1 v souboru %2")
+                                                            .arg(name, args.value(QStringLiteral("config"))),
+                                       givenValue(name))
                                   .arg(min)
                                   .arg(max));
     return *v;
