@@ -435,19 +435,32 @@ void Poller::idle(int ms)
 bool Poller::driftStep()
 {
     const qint64 now = MonotonicMs();
-    if (m_cfg.driftIntervalMs == 0 || now < m_nextDrift || m_modules.empty())
+    if (m_cfg.driftIntervalMs == 0 || m_modules.empty())
         return false;
-    // One module a period, whatever the count of modules: the bus time of
-    // the checks stays bounded (a few dozen byte reads every period).
-    m_nextDrift = now + m_cfg.driftIntervalMs;
+    // Not while a converter client writes to it: half a write is no drift.
+    const auto ready = [now](const Polled &p) {
+        return !p.cfg.settings.isEmpty() && p.snap.online && p.infoRead && p.clientUntil <= now;
+    };
+    // A module a client wrote to is compared as soon as the client is done
+    // (an apply through the converter is seen at once); its bytes cost
+    // what the client's writes cost.
+    for (const auto &p : m_modules)
+        if (p->driftDue && ready(*p)) {
+            checkDrift(*p);
+            return true;
+        }
+    // Else one module a period, whatever the count of modules: the bus time
+    // of the checks stays bounded (a few dozen byte reads every period).
+    if (now < m_nextDrift)
+        return false;
     const int n = static_cast<int>(m_modules.size());
     for (int k = 0; k < n; ++k) {
         const int i = (m_driftCursor + k) % n;
         Polled &p = *m_modules[static_cast<std::size_t>(i)];
-        // Not while a converter client writes to it: half a write is no drift.
-        if (p.cfg.settings.isEmpty() || !p.snap.online || !p.infoRead || p.clientUntil > now)
+        if (!ready(p))
             continue;
         m_driftCursor = (i + 1) % n;
+        m_nextDrift = now + m_cfg.driftIntervalMs;
         checkDrift(p);
         return true;
     }
@@ -456,6 +469,7 @@ bool Poller::driftStep()
 
 void Poller::checkDrift(Polled &p)
 {
+    p.driftDue = false;
     const std::optional<ModuleModel> model = ModelOfIdentity(p.snap.model);
     // Another model than the file says, or keys its model lacks: the module
     // is not what the file describes.
@@ -772,6 +786,7 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     } else if (req.command == CmdWriteMemory) {
         target->infoRead = false; // settings changed: read them again
         target->renewCycle = true;
+        target->driftDue = true;
     }
     return true;
 }

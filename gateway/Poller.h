@@ -143,6 +143,7 @@ private:
         // poll. Never replaced in between(), where the running cycle calls us.
         bool renewCycle = false;
         bool staleTold = false; // observers know its values are past the stale age
+        bool driftDue = false;  // a client wrote its memory: compared once it is left alone
         quint8 measured = 12;
         quint8 thermometer = 0;
         quint32 initialOutputs = 0;
