@@ -185,7 +185,8 @@ QString CliHelpText()
                "                         a --udp-timeout platí ta uvedená později)\n"
                "  --retries N            opakování dotazu bez odpovědi nebo s poškozenou\n"
                "                         odpovědí (výchozí 2)\n"
-               "  -a, --address A        adresa modulu (u backup do složky seznam, např. 1,5,10-20)\n"
+               "  -a, --address A        adresa modulu (u backup do složky a export seznam,\n"
+               "                         např. 1,5,10-20)\n"
                "  -b, --baud RYCHLOST    komunikační rychlost v Bd\n"
                "  --settings SOUBOR      jiný soubor nastavení\n"
                "\n"
@@ -195,7 +196,7 @@ QString CliHelpText()
                "  -v, --verbose          každý dotaz a odpověď na standardní chybový výstup\n"
                "  -h, --help, -V, --version\n"
                "\n"
-               "Návratové kódy: 0 v pořádku, 1 nalezeny rozdíly (diff), 2 chybné použití,\n"
+               "Návratové kódy: 0 v pořádku, 1 nalezeny rozdíly (diff, plan), 2 chybné použití,\n"
                "3 odmítnuto z bezpečnostních důvodů, 4 chyba komunikace, 5 chyba souboru,\n"
                "6 některé moduly seznamu neodpověděly (ostatní hotovy),\n"
                "130/143/129 přerušeno signálem SIGINT/SIGTERM/SIGHUP, 141 čtenář výstupu skončil.\n");

@@ -142,14 +142,70 @@ Context::~Context()
     disconnect();
 }
 
+bool Context::given(const QString &name) const
+{
+    return args.has(name) || !fromPlant(name).isNull();
+}
+
+QString Context::givenValue(const QString &name) const
+{
+    return args.has(name) ? args.value(name) : fromPlant(name);
+}
+
+QString Context::fromPlant(const QString &name) const
+{
+    if (!plant)
+        return {};
+    // A bus its gateway shares is reached through the gateway's converter
+    // port; an address that binds every interface means this machine.
+    const QString converter = plant->gatewayValue(QStringLiteral("converter"));
+    const qsizetype colon = converter.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0) {
+        QString host = converter.left(colon).trimmed();
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
+        if (host == u"0.0.0.0" || host == u"::")
+            host = QStringLiteral("127.0.0.1");
+        if (name == u"adapter")
+            return QStringLiteral("lan");
+        if (name == u"ip")
+            return host;
+        if (name == u"udp-port")
+            return converter.mid(colon + 1).trimmed();
+    }
+    QString out;
+    for (const auto &[key, value] : plant->bus)
+        if (key == name)
+            out = value.isNull() ? QStringLiteral("") : value;
+    return out;
+}
+
+void Context::loadPlant()
+{
+    const QString path = args.value(QStringLiteral("config"));
+    qint64 size = 0;
+    // A plant file is a few hundred lines; far more is no plant file.
+    constexpr qint64 Limit = 1024 * 1024;
+    plantText = readInput(path, Limit, &size);
+    if (size > Limit)
+        fail(ExitCode::File, QStringLiteral("Soubor %1 je příliš velký.").arg(path));
+    PlantFile parsed;
+    if (const std::optional<PlantError> e = ParsePlantFile(plantText, parsed))
+        fail(ExitCode::File, e->text(path) + QStringLiteral(" (nic se nečetlo ani nezapsalo)."));
+    plant = parsed;
+}
+
 qint64 Context::number(const QString &name, qint64 min, qint64 max, qint64 fallback) const
 {
-    if (!args.has(name))
+    if (!given(name))
         return fallback;
-    const std::optional<qint32> v = ParseIntText(args.value(name));
+    const std::optional<qint32> v = ParseIntText(givenValue(name));
     if (!v || *v < min || *v > max)
-        fail(ExitCode::Usage, QStringLiteral("Neplatná hodnota volby --%1: „%2“ (%3 až %4).")
-                                  .arg(name, args.value(name))
+        fail(ExitCode::Usage, QStringLiteral("Neplatná hodnota %1: „%2“ (%3 až %4).")
+                                  .arg(args.has(name) ? QStringLiteral("volby --") + name
+                                                      : QStringLiteral("klíče %1 v souboru %2")
+                                                            .arg(name, args.value(QStringLiteral("config"))),
+                                       givenValue(name))
                                   .arg(min)
                                   .arg(max));
     return *v;
@@ -181,9 +237,11 @@ void Context::prepare()
                                                 "--settings nebo volby spojení.")
                                      .arg(path));
     }
+    if (args.has(QStringLiteral("config")))
+        loadPlant();
     SetTransactionRetries(int(number(QStringLiteral("retries"), 0, 100, 2)));
-    if (args.has(QStringLiteral("adapter"))) {
-        const QString name = args.value(QStringLiteral("adapter")).toLower();
+    if (given(QStringLiteral("adapter"))) {
+        const QString name = givenValue(QStringLiteral("adapter")).toLower();
         if (!AdapterNames.contains(name))
             fail(ExitCode::Usage,
                  QStringLiteral("Neznámé rozhraní „%1“ (com, isa, pci, usb, lan).").arg(name));
@@ -191,8 +249,8 @@ void Context::prepare()
     }
     data.comPort = quint8(number(QStringLiteral("com"), 1, 255, data.comPort));
     data.isaBase = quint16(number(QStringLiteral("isa"), 0, 0xFFFF, data.isaBase));
-    if (args.has(QStringLiteral("ip"))) {
-        data.ipAddress = args.value(QStringLiteral("ip")).trimmed();
+    if (given(QStringLiteral("ip"))) {
+        data.ipAddress = givenValue(QStringLiteral("ip")).trimmed();
         if (data.ipAddress.isEmpty())
             fail(ExitCode::Usage, QStringLiteral("Volba --ip vyžaduje IP adresu nebo jméno konvertoru."));
     }
@@ -203,8 +261,8 @@ void Context::prepare()
     const quint32 timeout = quint32(number(QStringLiteral("timeout"), 1, 60000, udpTimeout));
     data.udpTimeout =
         args.later(QStringLiteral("timeout"), QStringLiteral("udp-timeout")) ? timeout : udpTimeout;
-    if (args.has(QStringLiteral("baud"))) {
-        const QString text = args.value(QStringLiteral("baud"));
+    if (given(QStringLiteral("baud"))) {
+        const QString text = givenValue(QStringLiteral("baud"));
         const std::optional<QList<quint32>> rates = ParseBaudList(text);
         if (!rates || rates->size() != 1 || text.contains(QLatin1String("all"), Qt::CaseInsensitive))
             fail(ExitCode::Usage, QStringLiteral("Neplatná komunikační rychlost „%1“.").arg(text));
@@ -253,6 +311,18 @@ void Context::connectModule(std::optional<quint8> address)
         fail(ExitCode::Comm, errorText(error));
     data.identity = identity;
     data.statusText = StatusOkText;
+}
+
+void Context::useBaud(quint32 baud)
+{
+    if (baud == data.baudRate)
+        return;
+    const bool ownTimeout = args.has(QStringLiteral("timeout")) &&
+                            args.later(QStringLiteral("timeout"), QStringLiteral("udp-timeout"));
+    const quint32 timeout = ownTimeout ? data.udpTimeout : SetupTimeoutMs(AdapterSettingsOf(data), baud);
+    if (ConfigureAdapter(data.adapterKind, data.handle, baud, timeout, SetConfigThird) != 0)
+        fail(ExitCode::Comm, QStringLiteral("Rozhraní nelze nastavit na %1 Bd.").arg(baud));
+    data.baudRate = baud;
 }
 
 void Context::disconnect()

@@ -8,6 +8,7 @@
 #include "config/Prenos.h"
 #include "dio/EepromFile.h"
 #include "image/Obraz.h"
+#include "image/Zarizeni.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -52,6 +53,10 @@ public:
     bool streamed = false;
     // Bytes the last write transfer wrote and verified, also when it failed.
     int written = 0;
+    // The plant file of --config, read whole by prepare(); its [bus] (or its
+    // gateway's converter port) stands for the connection options not given.
+    std::optional<PlantFile> plant;
+    QByteArray plantText;
 
     [[noreturn]] static void fail(int code, const QString &text) { throw Failure{code, text}; }
 
@@ -64,6 +69,8 @@ public:
     // Opens the adapter without asking a module; for the fleet commands.
     void openAdapter();
     void disconnect();
+    // Sets the open adapter to the baud rate (the record keeps it).
+    void useBaud(quint32 baud);
 
     // Transfers with progress on a terminal, a stop by a signal between two
     // bytes (saying how many were done) and errors with their context.
@@ -111,6 +118,11 @@ public:
     QByteArray readInput(const QString &path, qint64 limit, qint64 *size = nullptr);
 
 private:
+    // A connection option from the command line, else from the plant file's [bus].
+    bool given(const QString &name) const;
+    QString givenValue(const QString &name) const;
+    QString fromPlant(const QString &name) const; // null: not in the file
+    void loadPlant();
     void sequence(bool write, const QList<TransferStep> &steps, const ProgressFigure &figure);
     std::unique_ptr<BusLog> m_log;
     std::optional<bool> m_converterSilent;

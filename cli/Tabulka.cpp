@@ -11,6 +11,9 @@
     X(DiffCommand)                                                                                           \
     X(GetCommand)                                                                                            \
     X(SetCommand)                                                                                            \
+    X(ExportCommand)                                                                                         \
+    X(PlanCommand)                                                                                           \
+    X(ApplyCommand)                                                                                          \
     X(ValuesCommand)                                                                                         \
     X(InputsCommand)                                                                                         \
     X(OutputsCommand)                                                                                        \

@@ -131,6 +131,9 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
         if (v != u"high-first" && v != u"low-first")
             return QStringLiteral("očekáváno high-first nebo low-first");
         cfg.lowWordFirst = v == u"low-first";
+    } else if (key == u"drift-interval") {
+        return value.trimmed() == u"0" ? num(0, 0, cfg.driftIntervalMs)
+                                       : num(1000, 86400000, cfg.driftIntervalMs);
     } else if (key == u"converter-writes") {
         return yesNo(value, cfg.converterWrites);
     } else if (key == u"converter-allow") {
@@ -173,7 +176,8 @@ const QSet<QString> GatewayKeys = {QStringLiteral("name"),
                                    QStringLiteral("metrics"),
                                    QStringLiteral("max-connections"),
                                    QStringLiteral("max-connections-per-address"),
-                                   QStringLiteral("idle-timeout")};
+                                   QStringLiteral("idle-timeout"),
+                                   QStringLiteral("drift-interval")};
 const QSet<QString> ConverterKeys = {QStringLiteral("converter-writes"), QStringLiteral("converter-allow")};
 const QSet<QString> BusKeys = {
     QStringLiteral("adapter"),  QStringLiteral("com"),         QStringLiteral("isa"), QStringLiteral("ip"),
@@ -287,6 +291,8 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
         GatewayModule &m = modules.last();
         if (!unitSet)
             m.unit = m.address >= 1 && m.address <= 247 ? m.address : -1;
+        if (const std::optional<PlantError> e = CheckPlantSettings(m.model, m.settings))
+            return fail(e->line, e->key, e->reason);
         return std::nullopt;
     };
 
@@ -362,6 +368,15 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
             error = BusKeys.contains(key) ? setCommon(cfg, key, value) : QStringLiteral("neznámý klíč");
             break;
         case Section::Module:
+            // The module's desired settings, checked with its model at the section's end.
+            if (key == u"model" || IsPlantKey(key)) {
+                GatewayModule &m = modules.last();
+                if (key != u"model")
+                    m.settings.append(PlantSetting{key, value, n});
+                else if (!(m.model = PlantModelOf(value)))
+                    error = QStringLiteral("očekáváno RQ-3510, RQ-3520 nebo RQ-3530");
+                break;
+            }
             error = setModule(modules.last(), key, value, unitSet);
             if (key == u"address")
                 addressSet = true;

@@ -3,6 +3,7 @@
 
 #include "comm/Spojeni.h"
 #include "gateway/ClientNetwork.h"
+#include "image/Zarizeni.h"
 
 #include <QHash>
 #include <QList>
@@ -23,6 +24,10 @@ struct GatewayModule
     int unit = -1;          // Modbus unit id 1..247; -1: polled, not served
     quint32 intervalMs = 0; // 0: as fast as the bus allows
     bool found = true;      // false: searched for, not answering yet
+    // The settings the plant file wants it to have (model=, ain0=, ...):
+    // compared for drift, never written by the gateway.
+    std::optional<ModuleModel> model;
+    QList<PlantSetting> settings;
 };
 
 struct Endpoint
@@ -57,6 +62,8 @@ struct GatewayConfig
     quint32 staleMs = 0; // 0: each module's own, DefaultStaleMs()
     bool allowWrites = false;
     bool lowWordFirst = false; // word-order=low-first: 32-bit values low word first
+    // How often one module's settings are compared with the plant file; 0 never.
+    quint32 driftIntervalMs = 120000;
     // The converter port: configuration memory writes through it, and the
     // clients it serves (empty: this machine only).
     bool converterWrites = false;

@@ -52,6 +52,7 @@ std::array<quint16, RegisterMap::InputRegisterEnd> InputRegisters(const ModuleSn
     putU32(Complete, m.completeCycles);
     putU32(Failed, m.failedCycles);
     r[OutputsKnown] = m.doutKnown ? 1 : 0;
+    r[Drift] = m.drift == 1 ? 1 : 0;
     return r;
 }
 

@@ -47,6 +47,9 @@ struct ModuleSnapshot
     quint32 status = 0;
     quint32 dout = 0;       // the outputs as the gateway knows them
     bool doutKnown = false; // false: assumed from the initial state
+    // Whether the settings bytes the plant file names differ from it: -1 not
+    // known (no settings given, or not read yet), 0 as the file says, 1 not.
+    int drift = -1;
 
     ModuleSnapshot() { ain.fill(std::numeric_limits<float>::quiet_NaN()); }
 };
@@ -73,10 +76,10 @@ namespace RegisterMap {
 constexpr int Coils = 32;
 constexpr int DiscreteInputs = 32;
 constexpr int ValuesEnd = 39;   // input registers 0..38: values and units
-constexpr int StateFirst = 100; // input registers 100..110: the gateway's view
-constexpr int InputRegisterEnd = 111;
+constexpr int StateFirst = 100; // input registers 100..111: the gateway's view
+constexpr int InputRegisterEnd = 112;
 constexpr quint16 Online = 100, LastError = 101, Age = 102, Status = 104, Complete = 106, Failed = 108,
-                  OutputsKnown = 110;
+                  OutputsKnown = 110, Drift = 111;
 } // namespace RegisterMap
 
 namespace ModbusException {
@@ -89,7 +92,7 @@ constexpr quint8 PathUnavailable = 0x0A;
 constexpr quint8 TargetFailed = 0x0B;
 } // namespace ModbusException
 
-// Input registers 0..110 of a snapshot at monotonic time nowMs (39..99 are
+// Input registers 0..111 of a snapshot at monotonic time nowMs (39..99 are
 // 0). Holding registers are the same map. A 32-bit value (float or
 // counter) takes two registers, high word first unless lowWordFirst: clients
 // and devices differ, so the gateway lets its integrator choose.

@@ -121,9 +121,13 @@ std::vector<MetricFamily> Metrics::Collect() const
         family("rq_digital_output", "Digital output as the gateway knows it (0 or 1)", MetricType::Gauge);
     auto age = family("rq_cycle_age_seconds", "Time since the last complete cycle", MetricType::Gauge);
     auto cycles = family("rq_cycles_total", "Polling cycles by result", MetricType::Counter);
+    auto drift = family("rq_config_drift", "1 while the module's settings differ from the configuration file",
+                        MetricType::Gauge);
     for (const SnapshotStore::Snapshot &snapshot : modules) {
         const ModuleSnapshot &m = *snapshot;
         const std::string a = std::to_string(m.address);
+        if (m.drift >= 0)
+            drift.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}}, m.drift, MetricType::Gauge));
         up.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"model", m.model.toStdString()}},
                                    m.online, MetricType::Gauge));
         cycles.metric.push_back(metric(L{{"bus", m_bus}, {"address", a}, {"result", "complete"}},
@@ -180,7 +184,7 @@ std::vector<MetricFamily> Metrics::Collect() const
     h.histogram.sample_count = link.transactions;
     h.histogram.sample_sum = link.totalUs / 1e6;
     duration.metric.push_back(h);
-    std::vector<MetricFamily> out{up, input, temp, din, dout, age, cycles, tx, errors, duration};
+    std::vector<MetricFamily> out{up, input, temp, din, dout, age, cycles, tx, errors, duration, drift};
     if (m_modbusRequests) {
         auto req = family("rq_modbus_requests_total", "Modbus TCP requests received", MetricType::Counter);
         req.metric.push_back(

@@ -57,6 +57,7 @@ QByteArray StateJson(const ModuleSnapshot &m, const QDateTime &time)
                   offset < 0 ? '-' : '+', std::abs(offset) / 60, std::abs(offset) % 60);
     out += stamp;
     out += m.online ? ",\"online\":true" : ",\"online\":false";
+    out += m.drift < 0 ? ",\"drift\":null" : m.drift ? ",\"drift\":true" : ",\"drift\":false";
     out += ",\"ain\":[";
     for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
         if (i)

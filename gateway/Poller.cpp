@@ -223,6 +223,14 @@ void Poller::applyConfig(const GatewayConfig &cfg)
             p = std::make_unique<Polled>();
             p->cycle = std::make_unique<AnalogCycle>();
         }
+        const auto wants = [](const GatewayModule &g) {
+            QStringList t{g.model ? ModelName(*g.model) : QString()};
+            for (const PlantSetting &s : g.settings)
+                t << s.key + QLatin1Char('=') + s.value;
+            return t;
+        };
+        if (wants(p->cfg) != wants(w))
+            p->snap.drift = -1;
         p->cfg = w;
         p->snap.name = w.name;
         p->snap.address = w.address;
@@ -357,6 +365,10 @@ void Poller::run()
         }
         const bool served = otherTurn();
         tellStale();
+        if (driftStep()) {
+            stepDone();
+            continue;
+        }
 
         // Round robin: the next module after the last one polled that is due.
         const qint64 now = MonotonicMs();
@@ -422,6 +434,79 @@ void Poller::idle(int ms)
         quint64 v;
         (void)!::read(m_wake, &v, sizeof v);
     }
+}
+
+bool Poller::driftStep()
+{
+    const qint64 now = MonotonicMs();
+    if (m_cfg.driftIntervalMs == 0 || m_modules.empty())
+        return false;
+    // Not while a converter client writes to it: half a write is no drift.
+    const auto ready = [now](const Polled &p) {
+        return !p.cfg.settings.isEmpty() && p.snap.online && p.infoRead && p.clientUntil <= now;
+    };
+    // A module a client wrote to is compared as soon as the client is done
+    // (an apply through the converter is seen at once); its bytes cost
+    // what the client's writes cost.
+    for (const auto &p : m_modules)
+        if (p->driftDue && ready(*p)) {
+            checkDrift(*p);
+            return true;
+        }
+    // Else one module a period, whatever the count of modules: the bus time
+    // of the checks stays bounded (a few dozen byte reads every period).
+    if (now < m_nextDrift)
+        return false;
+    const int n = static_cast<int>(m_modules.size());
+    for (int k = 0; k < n; ++k) {
+        const int i = (m_driftCursor + k) % n;
+        Polled &p = *m_modules[static_cast<std::size_t>(i)];
+        if (!ready(p))
+            continue;
+        m_driftCursor = (i + 1) % n;
+        m_nextDrift = now + m_cfg.driftIntervalMs;
+        checkDrift(p);
+        return true;
+    }
+    return false;
+}
+
+void Poller::checkDrift(Polled &p)
+{
+    p.driftDue = false;
+    const std::optional<ModuleModel> model = ModelOfIdentity(p.snap.model);
+    // Another model than the file says, or keys its model lacks: the module
+    // is not what the file describes.
+    if (!model || (p.cfg.model && *p.cfg.model != *model) || CheckPlantSettings(*model, p.cfg.settings)) {
+        if (p.snap.drift != 1)
+            Log(LogLevel::Warning, QStringLiteral("modul %1: model %2 neodpovídá nastavení v konfiguraci")
+                                       .arg(p.cfg.name, p.snap.model));
+        p.snap.drift = 1;
+        publish(p);
+        return;
+    }
+    const QList<int> offsets = PlantOffsets(*model, p.cfg.settings);
+    const AnalogCycle::TransactFn tx = retrying();
+    EepromBlock block{};
+    for (int o : offsets) {
+        between();
+        if (m_stop || !useBaud(baudOf(p)))
+            return;
+        ModuleBytes d{0, static_cast<quint8>(o), static_cast<quint8>(o), 0, 0};
+        // A read that fails leaves the last verdict; the polling tells of the module's trouble.
+        if (tx(m_data, p.cfg.address, CmdReadMemory, 0, d) != 0)
+            return;
+        block[static_cast<std::size_t>(o)] = d[3];
+    }
+    EepromBlock wanted = block;
+    ApplyPlantSettings(wanted, *model, p.cfg.settings);
+    const int drift = ChangedOffsets(block, wanted, offsets).isEmpty() ? 0 : 1;
+    if (drift != p.snap.drift)
+        Log(drift ? LogLevel::Warning : LogLevel::Info,
+            drift ? QStringLiteral("modul %1: nastavení se liší od konfigurace").arg(p.cfg.name)
+                  : QStringLiteral("modul %1: nastavení odpovídá konfiguraci").arg(p.cfg.name));
+    p.snap.drift = drift;
+    publish(p);
 }
 
 bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
@@ -699,6 +784,7 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     } else if (req.command == CmdWriteMemory) {
         target->infoRead = false; // settings changed: read them again
         target->renewCycle = true;
+        target->driftDue = true;
     }
     return true;
 }

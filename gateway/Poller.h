@@ -146,6 +146,7 @@ private:
         // poll. Never replaced in between(), where the running cycle calls us.
         bool renewCycle = false;
         bool staleTold = false; // observers know its values are past the stale age
+        bool driftDue = false;  // a client wrote its memory: compared once it is left alone
         quint8 measured = 12;
         quint8 thermometer = 0;
         quint32 initialOutputs = 0;
@@ -203,6 +204,9 @@ private:
     bool converterClientAllowed(const void *from);
     void logRefusal(const DatagramVerdict &v, const void *from);
     void tellStale();
+    // One module's settings against the plant file, when its turn has come.
+    bool driftStep();
+    void checkDrift(Polled &p);
     // The search for missing modules: one probe a turn.
     bool searchStep();
     void planSearch(bool all);
@@ -223,6 +227,8 @@ private:
     qint64 m_nextSearch = 0;
     int m_cursor = 0;
     int m_turn = 0; // whose turn among the others (otherTurn)
+    qint64 m_nextDrift = 0;
+    int m_driftCursor = 0;
     // The search in progress: address and rate of the probes left.
     std::deque<std::pair<quint8, quint32>> m_probes;
     qint64 m_probeAfter = 0; // a probe's own length before the next: the search takes at most half the bus

@@ -3,6 +3,7 @@
 #include "app/Dekl.h"
 #include "image/Rozsahy.h"
 
+#include <QHash>
 #include <QLocale>
 
 #include <algorithm>
@@ -223,10 +224,15 @@ const QList<FieldDef> &fieldDefs(ModuleModel model)
 
 const FieldDef *findFieldDef(ModuleModel model, const QString &key)
 {
-    for (const FieldDef &s : fieldDefs(model))
-        if (s.key.compare(key, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    // Every key of a plant file is looked up here: by hash, not by a walk.
+    static const auto index = [] {
+        std::array<QHash<QString, const FieldDef *>, 3> out;
+        for (ModuleModel m : AllModels)
+            for (const FieldDef &s : fieldDefs(m))
+                out[std::size_t(m)].insert(s.key.toLower(), &s);
+        return out;
+    }();
+    return index[std::size_t(model)].value(key.toLower());
 }
 
 int word(const EepromBlock &block, const FieldDef &s)

@@ -14,7 +14,7 @@ seconds=${1:-${FUZZ_SECONDS:-60}}
 shift || true
 dir=${FUZZ_DIR:-build-fuzz}
 jobs=${JOBS:-2}
-all=(fuzz_settings fuzz_parseint fuzz_errortext fuzz_frames fuzz_adapter_reply fuzz_sim_request fuzz_sequences fuzz_eeprom fuzz_image fuzz_cli
+all=(fuzz_settings fuzz_parseint fuzz_errortext fuzz_frames fuzz_adapter_reply fuzz_sim_request fuzz_sequences fuzz_eeprom fuzz_image fuzz_plant fuzz_cli
   fuzz_bridge_requests fuzz_bridge_answers fuzz_portmap fuzz_gateway_config fuzz_modbus_request
   fuzz_mqtt_command fuzz_converter fuzz_modbus_stream)
 targets=("$@")

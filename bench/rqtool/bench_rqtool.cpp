@@ -7,10 +7,17 @@
 //  3. values --interval 0 --count 100000 --json: the resident memory near
 //     the last row beside the one after 1000 rows;
 //  4. 20 backups with --retries 3 while 2 % of the replies are lost, beside
-//     20 without losses plus the timeouts the lossy ones waited.
+//     20 without losses plus the timeouts the lossy ones waited;
+//  5. (alone: bench_rqtool plant) a plant file of 32 modules at 9600 Bd: apply of one key changed behind
+//     the file's back, and plan of 32 unchanged modules, each beside its wire
+//     floor: per module the identification (3 transactions, the model is
+//     compared) and one read a byte the file names, plus a write and its
+//     read-back for the changed byte, each transaction 24 ms on the wire.
 // Each time is the wall time of the rqtool process, start-up included.
 #include "BenchCpu.h"
 #include "app/Dekl.h"
+#include "image/Zarizeni.h"
+#include "scan/HledaniModulu.h"
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
@@ -20,6 +27,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 
@@ -93,12 +101,64 @@ Backups backups(const QStringList &base, const QString &file, int runs)
     }
     return b;
 }
+
+// 5., also alone: bench_rqtool plant. A loaded machine answers late: the
+// timeout is generous and the retries count only where a reply was lost.
+int plantFile(QTemporaryDir &dir)
+{
+    constexpr int Modules = 32;
+    SimProcess sim;
+    QStringList modules;
+    double transactions = 0;
+    for (int a = 1; a <= Modules; ++a) {
+        const ModuleModel model = AllModels[a % 3];
+        modules << QStringLiteral("--module")
+                << QStringLiteral("%1:%2:1.08:9600").arg(a).arg(ModelName(model).mid(3));
+        QList<PlantSetting> every;
+        for (const QString &key : PlantKeys(model))
+            every << PlantSetting{key, {}, 0};
+        transactions += 3 + PlantOffsets(model, every).size();
+    }
+    if (!sim.start(modules + QStringList{QStringLiteral("--wire-time")}))
+        return 1;
+    const QString file = dir.filePath(QStringLiteral("zarizeni.ini"));
+    const QStringList base =
+        connection(sim, dir) + QStringList{QStringLiteral("--baud"), QStringLiteral("9600"),
+                                           QStringLiteral("--udp-timeout"), QStringLiteral("1000")};
+    if (timed(base + QStringList{QStringLiteral("--address"), QStringLiteral("1-32"),
+                                 QStringLiteral("export"), file}) < 0)
+        return 1;
+    const QStringList plant{QStringLiteral("--settings"),
+                            dir.filePath(QStringLiteral("lan.ini")),
+                            QStringLiteral("--quiet"),
+                            QStringLiteral("--retries"),
+                            QStringLiteral("3"),
+                            QStringLiteral("--config"),
+                            file};
+    const int before = sim.memoryByte(17, 0);
+    sim.setMemoryByte(17, 0, before == 5 ? 4 : 5); // one key changed behind the file's back
+    const double apply = timed(plant + QStringList{QStringLiteral("apply")});
+    const double plan = timed(plant + QStringList{QStringLiteral("plan")});
+    if (apply <= 0 || plan <= 0 || sim.memoryByte(17, 0) != before)
+        return 1;
+    const double wireMs = std::ceil(WireTimeUs(9600) / 1000.0);
+    const double planFloor = transactions * wireMs / 1000.0;
+    const double applyFloor = (transactions + 2) * wireMs / 1000.0;
+    std::printf("plant file of %d modules at 9600 Bd with wire time: apply of one changed key %.2f s (floor "
+                "%.2f s), plan of unchanged modules %.2f s (floor %.2f s), %.0f transactions\n",
+                Modules, apply, applyFloor, plan, planFloor, transactions);
+    bench::printGoal("rqtool apply of 1 changed key on 32 modules / wire floor", apply / applyFloor, 1.2);
+    bench::printGoal("rqtool plan of 32 unchanged modules / wire floor", plan / planFloor, 1.2);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
+    if (argc > 1 && qstrcmp(argv[1], "plant") == 0)
+        return plantFile(dir);
 
     {
         SimProcess sim;
@@ -222,5 +282,5 @@ int main(int argc, char *argv[])
         bench::printGoal("rqtool backup time at 2 % lost / (at 0 % + timeouts)",
                          at2.seconds / (at0.seconds + waited), 1.1);
     }
-    return 0;
+    return plantFile(dir);
 }

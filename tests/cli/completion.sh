@@ -39,4 +39,6 @@ check info -ja 1 ""
 check - -ja ""
 check info -qa5 ""
 check values -jo x.csv ""
+check --dry-run apply --config x.ini --d
+check apply a
 exit $failed

@@ -63,6 +63,23 @@ class TestRqtool : public QObject
     QTemporaryDir dir;
 
     QString settings;
+    // A bus of one module of each model for the plant file, and its export.
+    SimProcess plantBus;
+    QString plantBusLines;
+
+    bool startPlantBus()
+    {
+        if (plantBus.isRunning())
+            return true;
+        if (!plantBus.start(
+                {"--module", "1:3510:1.08", "--module", "2:3520:1.02", "--module", "3:3530:1.07"}))
+            return false;
+        plantBusLines = QStringLiteral("[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%1\nudp-timeout=300\n"
+                                       "baud=9600\n")
+                            .arg(plantBus.udpPort());
+        return true;
+    }
+    QList<QByteArray> plantMemories() { return {plantBus.memory(1), plantBus.memory(2), plantBus.memory(3)}; }
 
     // rqtool with a settings file that points the LAN converter at the simulator.
     Run rqtool(const QStringList &args, const QByteArray &input = {})
@@ -1237,6 +1254,138 @@ private slots:
             QCOMPARE(sim.outputs(5), outputs);
         else
             QCOMPARE(sim.status(5), 0u);
+    }
+
+    // The plant file end to end: export, two keys edited as a person would,
+    // plan lists both, apply writes just their bytes, and then nothing is left.
+    void plantFileRoundTrip()
+    {
+        QVERIFY2(startPlantBus(), qPrintable(plantBus.errorString()));
+        const QString file = path("zarizeni.ini");
+        Run r = rqtool({"--adapter", "lan", "--ip", "127.0.0.1", "--udp-port",
+                        QString::number(plantBus.udpPort()), "--udp-timeout", "300", "--address", "1-3",
+                        "export", file});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QString text = QString::fromUtf8(readFile(file));
+        for (const char *expected : {"[bus]\nadapter=lan\n", "[module a1]\naddress=1\n", "[module a3]",
+                                     "model=RQ-3520\n", "; rqtool export: RQ-3530, firmware 1.07, přečteno",
+                                     "ain0=+/- 2 V\n", "thermometer=zapnuto, °C\n", "din3.negation=ano\n"})
+            QVERIFY2(text.contains(QString::fromUtf8(expected)), expected);
+        QVERIFY(!text.contains("gain"));
+        // A plan right after the export finds nothing.
+        r = rqtool({"plan", "--config", file});
+        QVERIFY2(r.code == 0, qPrintable(r.err + r.out));
+        const QList<QByteArray> before = plantMemories();
+        const qsizetype a3 = text.indexOf("[module a3]");
+        text.replace(text.indexOf("ain0=+/- 2 V\n"), 13, "ain0=+/- 1 V\n");
+        text.replace(text.indexOf("ain2=", a3),
+                     text.indexOf('\n', text.indexOf("ain2=", a3)) - text.indexOf("ain2=", a3),
+                     QString::fromUtf8("ain2=Pt100 (0.00385), °C, 3 vodiče"));
+        QVERIFY(writeFile(file, text.toUtf8()));
+        r = rqtool({"plan", "--config", file});
+        QCOMPARE(r.code, 1);
+        const QString plan = QString::fromUtf8(r.out);
+        QVERIFY2(plan.contains("a1 ain0: +/- 2 V → +/- 1 V\n"), qPrintable(plan));
+        QVERIFY2(plan.contains(
+                     QString::fromUtf8("a3 ain2: 5 kohm, ohm, 4 vodiče → Pt100 (0.00385), °C, 3 vodiče\n")),
+                 qPrintable(plan));
+        QCOMPARE(plan.count("→"), 2);
+        const QJsonArray modules = rqtool({"--json", "plan", "--config", file}).json()["modules"].toArray();
+        QCOMPARE(modules.size(), 3);
+        QCOMPARE(modules[0].toObject()["bytes"].toArray(), QJsonArray{0});
+        QCOMPARE(modules[2].toObject()["changes"].toArray()[0].toObject()["key"].toString(), "ain2");
+        QCOMPARE(plantMemories(), before); // plan writes nothing
+
+        r = rqtool({"--json", "apply", "--config", file});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(r.json()["modules"].toArray()[2].toObject()["written"].toInt(), 1);
+        QList<QByteArray> expected = before;
+        expected[0][0] = char(5);    // +/- 1 V
+        expected[2][2] = char(0x64); // Pt100 (0.00385), °C, 3 wires
+        QCOMPARE(plantMemories(), expected);
+        r = rqtool({"plan", "--config", file});
+        QCOMPARE(r.code, 0);
+        r = rqtool({"apply", "--config", file});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains("nic ke změně"), r.out.constData());
+        // Filled in again from the modules: the settings stay, the names too.
+        QVERIFY(writeFile(file, "[module kotel]\naddress=1\n" + plantBusLines.toUtf8()));
+        r = rqtool({"export", "--config", file});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY(readFile(file).contains("[module kotel]\naddress=1\n; rqtool export: RQ-3510"));
+        QVERIFY(readFile(file).contains("\nain0=+/- 1 V\n"));
+    }
+
+    // A file wrong for any module writes nothing anywhere; a file that names
+    // no model is asked about as restore asks.
+    void plantFileRefusals_data()
+    {
+        QTest::addColumn<QString>("sections");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("fault"); // of rqsim, for the run
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<QStringList>("written"); // module:offset, every other byte stays
+        const QString a3 = "[module a3]\naddress=3\nmodel=RQ-3530\nain0=KTY10, °F, 2 vodiče\n";
+        QTest::newRow("another model at the address")
+            << "[module a1]\naddress=1\nmodel=RQ-3520\ncount=4\n" + a3 << QStringList{"--yes"} << "" << 3
+            << "na adrese 1 je model RQ-3510, soubor uvádí RQ-3520" << QStringList{};
+        QTest::newRow("unknown key") << a3 + "[module a1]\naddress=1\nain0.range=1\n"
+                                     << QStringList{} << "" << 5 << "ain0.range: neznámý klíč"
+                                     << QStringList{};
+        QTest::newRow("key the module's model lacks")
+            << a3 + "[module a1]\naddress=1\ncount=4\n"
+            << QStringList{} << "" << 5 << "count: model RQ-3510 takový klíč nemá" << QStringList{};
+        QTest::newRow("a file cut short")
+            << a3 + "[module a1\naddress=1\n"
+            << QStringList{} << "" << 5 << "neuzavřený název oddílu" << QStringList{};
+        QTest::newRow("no model named")
+            << "[module a2]\naddress=2\ncount=3\n"
+            << QStringList{} << "" << 3 << "Soubor neuvádí model modulu a2 (model=), připojen je RQ-3520"
+            << QStringList{};
+        QTest::newRow("a gateway that allows no writes")
+            << "[gateway]\nconverter=127.0.0.1:9\n" + a3 << QStringList{} << "" << 3 << "converter-writes=yes"
+            << QStringList{};
+        QTest::newRow("dry run") << a3 << QStringList{"--dry-run"} << "" << 0
+                                 << "Zkouška nanečisto: k zápisu 1 bajt" << QStringList{};
+        QTest::newRow("no model named, --yes")
+            << "[module a2]\naddress=2\ncount=3\n"
+            << QStringList{"--yes"} << "" << 0 << "a2: zapsáno a ověřeno 1 bajt." << QStringList{"2:16"};
+        // The module whose byte reads back otherwise says so; the next one is written.
+        QTest::newRow("one module fails, the others go on")
+            << "[module a1]\naddress=1\nmodel=RQ-3510\nain0=+/- 20 mV\n" + a3 << QStringList{}
+            << "module=1 mem=0 readback=0x55 count=2" << 6
+            << "Chyba zápisu dat: stránka 0, adresa 0 se po zápisu přečetl jinak"
+            << QStringList{"1:0", "3:0"};
+    }
+    void plantFileRefusals()
+    {
+        QFETCH(QString, sections);
+        QFETCH(QStringList, args);
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        QFETCH(QStringList, written);
+        QVERIFY2(startPlantBus(), qPrintable(plantBus.errorString()));
+        const QString file = path("odmitnuto.ini");
+        QVERIFY(writeFile(file, (plantBusLines + sections).toUtf8()));
+        const QList<QByteArray> before = plantMemories();
+        if (!fault.isEmpty())
+            QVERIFY(plantBus.addFault(fault));
+        const Run r = rqtool(QStringList{"apply", "--config", file} + args);
+        QVERIFY(plantBus.clearFaults());
+        const QString said = r.err + QString::fromUtf8(r.out);
+        QVERIFY2(r.code == code, qPrintable(said));
+        QVERIFY2(said.contains(says), qPrintable(said));
+        const QList<QByteArray> after = plantMemories();
+        for (int m = 0; m < 3; ++m)
+            for (int o = 0; o < 512; ++o) {
+                const bool listed = written.contains(QStringLiteral("%1:%2").arg(m + 1).arg(o));
+                QVERIFY2((after[m][o] != before[m][o]) == listed,
+                         qPrintable(QStringLiteral("%1:%2").arg(m + 1).arg(o)));
+                if (listed)
+                    QVERIFY(plantBus.setMemoryByte(m + 1, o, quint8(before[m][o])));
+            }
     }
 };
 

@@ -16,6 +16,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUdpSocket>
 
 #include <bit>
 #include <csignal>
@@ -547,6 +548,95 @@ private slots:
         QVERIFY2(out.contains(bad + QStringLiteral(":5: baud: neplatná rychlost")), qPrintable(out));
         out = RunTool(GatewayProcess::program(), {QStringLiteral("--check-config"), ini}, &code);
         QCOMPARE(code, 0);
+    }
+
+    // A plant file: rqtool's plan and apply go through the gateway's
+    // converter while it polls, and the gateway reports a module changed
+    // behind the file's back, and again when it is set right.
+    void plantFileDrift()
+    {
+        QUdpSocket free; // a port for the converter that the file can name
+        QVERIFY(free.bind(QHostAddress::LocalHost, 0));
+        const quint16 port = free.localPort();
+        free.close();
+        const QString plant = dir.filePath(QStringLiteral("zarizeni.ini"));
+        QVERIFY(writeFile(
+            plant, QStringLiteral("[gateway]\nname=drift\ndrift-interval=1000\nconverter=127.0.0.1:%1\n"
+                                  "converter-writes=yes\n[bus]\nadapter=lan\nip=127.0.0.1\n"
+                                  "udp-port=%2\nudp-timeout=300\n[module m5]\naddress=5\n")
+                       .arg(port)
+                       .arg(sim.udpPort())
+                       .toUtf8()));
+        const quint8 initial = static_cast<quint8>(sim.memoryByte(5, 35));
+        QVERIFY(sim.setMemoryByte(5, 35, initial & ~0x02));
+        // rqtool fills the section in (straight to the bus: the gateway is not
+        // running yet), and the gateway takes the file as it is.
+        int code = -1;
+        QString out = RunTool(Rqtool,
+                              lanArgs(sim.udpPort()) +
+                                  QStringList{QStringLiteral("export"), QStringLiteral("--config"), plant},
+                              &code);
+        QVERIFY2(code == 0, qPrintable(out));
+        QFile f(plant);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray exported = f.readAll();
+        QVERIFY(exported.contains("\nmodel=RQ-3520\n") && exported.contains("\ndout9.initial=vypnuto\n"));
+        f.close();
+        RunTool(GatewayProcess::program(), {QStringLiteral("--check-config"), plant}, &code);
+        QCOMPARE(code, 0);
+        GatewayProcess g, h;
+        QVERIFY(g.start(
+            {QStringLiteral("--config"), plant, QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+        const bool curl = !QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty();
+        const auto drift = [&](const GatewayProcess &gp) {
+            const QString reg = one(gp.modbusPort, QStringLiteral("ir:5:111:1"));
+            if (!curl)
+                return reg;
+            const QString text = RunTool(
+                QStringLiteral("curl"),
+                {QStringLiteral("-sf"), QStringLiteral("http://127.0.0.1:%1/metrics").arg(gp.metricsPort)});
+            const auto m = QRegularExpression(
+                               QStringLiteral("\nrq_config_drift\\{bus=\"drift\",address=\"5\"\\} (\\d)\n"))
+                               .match(text);
+            return QString(reg + QLatin1Char('/') + (m.hasMatch() ? m.captured(1) : QStringLiteral("-")));
+        };
+        const QString same = curl ? QStringLiteral("ok 0/0") : QStringLiteral("ok 0");
+        const QString differs = curl ? QStringLiteral("ok 1/1") : QStringLiteral("ok 1");
+        QTRY_COMPARE_WITH_TIMEOUT(drift(g), same, 15000);
+        QVERIFY(sim.setMemoryByte(5, 35, initial | 0x02)); // behind the file's back
+        QTRY_COMPARE_WITH_TIMEOUT(drift(g), differs, 15000);
+        // Through the gateway's converter, as the file's [gateway] says.
+        out = RunTool(Rqtool, {QStringLiteral("plan"), QStringLiteral("--config"), plant}, &code);
+        QVERIFY2(code == 1, qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("m5 dout9.initial: zapnuto → vypnuto")), qPrintable(out));
+        out = RunTool(Rqtool, {QStringLiteral("apply"), QStringLiteral("--config"), plant}, &code);
+        QVERIFY2(code == 0, qPrintable(out));
+        QCOMPARE(sim.memoryByte(5, 35), initial & ~0x02);
+        QTRY_COMPARE_WITH_TIMEOUT(drift(g), same, 15000);
+        QVERIFY(g.stop());
+
+        // A period far longer than the test: the first check comes as soon
+        // as the module answers, and a write of a client of the converter
+        // is compared as soon as the client is done.
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray text = f.readAll();
+        f.close();
+        QVERIFY(writeFile(plant, text.replace("drift-interval=1000", "drift-interval=3600000")));
+        QVERIFY(h.start(
+            {QStringLiteral("--config"), plant, QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+        QTRY_COMPARE_WITH_TIMEOUT(drift(h), same, 15000);
+        out = RunTool(Rqtool,
+                      lanArgs(port) + QStringList{QStringLiteral("--address"), QStringLiteral("5"),
+                                                  QStringLiteral("set"),
+                                                  QStringLiteral("dout9.initial=zapnuto")},
+                      &code);
+        QVERIFY2(code == 0, qPrintable(out));
+        QTRY_COMPARE_WITH_TIMEOUT(drift(h), differs, 15000);
+        out = RunTool(Rqtool, {QStringLiteral("apply"), QStringLiteral("--config"), plant}, &code);
+        QVERIFY2(code == 0, qPrintable(out));
+        QTRY_COMPARE_WITH_TIMEOUT(drift(h), same, 15000);
+        QVERIFY(h.stop());
+        QVERIFY(sim.setMemoryByte(5, 35, initial));
     }
 
     void cleanupTestCase()

@@ -156,6 +156,7 @@ private slots:
         QTEST(s.value(u"firmware").toString(), "firmware");
         QCOMPARE(s.value(u"address").toInt(), address);
         QVERIFY(s.value(u"online").toBool());
+        QVERIFY(s.contains(u"drift") && s.value(u"drift").isNull()); // no settings in its file to compare
         QVERIFY(QDateTime::fromString(s.value(u"time").toString(), Qt::ISODateWithMs).isValid());
     }
 

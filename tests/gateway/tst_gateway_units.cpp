@@ -37,6 +37,21 @@ private slots:
             << "gw.ini:7: unit: jednotku 3 už má modul a";
         QTest::newRow("bad endpoint")
             << "[gateway]\nmodbus=localhost\n" + bus << "gw.ini:2: modbus: očekáváno ADRESA:PORT";
+        QTest::newRow("settings of the model")
+            << bus + "[module a]\naddress=3\nmodel=RQ-3520\ncount=4\nain0=+/- 500 mV\n"
+            << "";
+        QTest::newRow("key the model lacks")
+            << bus + "[module a]\naddress=3\nmodel=RQ-3510\ncount=4\n"
+            << "gw.ini:8: count: model RQ-3510 takový klíč nemá (klíče: rqtool get --list)";
+        QTest::newRow("model after a value it refuses")
+            << bus + "[module a]\naddress=3\nain1=500 ohm\nmodel=RQ-3510\n"
+            << "gw.ini:7: ain1: hodnota „500 ohm“ neplatí pro model RQ-3510";
+        QTest::newRow("value no model takes") << bus + "[module a]\naddress=3\nthermometer=teplo\n"
+                                              << "gw.ini:7: thermometer: hodnota „teplo“ neplatí";
+        QTest::newRow("unknown model") << bus + "[module a]\naddress=3\nmodel=RQ-9\n"
+                                       << "gw.ini:7: model: očekáváno RQ-3510, RQ-3520 nebo RQ-3530";
+        QTest::newRow("calibration stays the hardware's") << bus + "[module a]\naddress=3\nain.gain=1\n"
+                                                          << "gw.ini:7: ain.gain: neznámý klíč";
         QTest::newRow("lan without ip") << QByteArray("[bus]\nadapter=lan\n[module a]\naddress=1\n")
                                         << "gw.ini: ip: LAN konvertor potřebuje IP adresu";
     }
@@ -52,6 +67,11 @@ private slots:
         QCOMPARE(cfg.adapter.kind, quint8(4));
         QCOMPARE(cfg.adapter.ipAddress, QStringLiteral("10.0.0.5"));
         QCOMPARE(cfg.modules.size(), 1);
+        if (!cfg.modules[0].settings.isEmpty()) {
+            QCOMPARE(cfg.modules[0].model, ModuleModel::RQ3520);
+            QCOMPARE(cfg.modules[0].settings.size(), 2);
+            return;
+        }
         QCOMPARE(cfg.modules[0].unit, 3); // the address, when no unit is given
         QCOMPARE(cfg.modules[0].baud, 19200u);
         QCOMPARE(cfg.modules[0].intervalMs, 500u);
@@ -323,7 +343,8 @@ private slots:
         QTest::newRow("state of an offline module") << true << false << 100 << false << 4 << 100 << 11 << 0;
         QTest::newRow("values and state at once") << true << true << 100 << false << 4 << 30 << 80 << 0x02;
         QTest::newRow("register 39") << true << true << 100 << false << 4 << 39 << 1 << 0x02;
-        QTest::newRow("register 111") << true << true << 100 << false << 4 << 110 << 2 << 0x02;
+        QTest::newRow("register 112") << true << true << 100 << false << 4 << 111 << 2 << 0x02;
+        QTest::newRow("drift of an offline module") << true << false << 100 << false << 4 << 111 << 1 << 0;
         QTest::newRow("no count: left to the form check") << true << true << 100 << false << 4 << 0 << 0 << 0;
         QTest::newRow("holding registers: the same map") << true << true << 100 << false << 3 << 0 << 26 << 0;
         QTest::newRow("holding registers, stale") << true << true << 2001 << false << 3 << 0 << 2 << 0x0B;
@@ -377,6 +398,7 @@ private slots:
         m.completeCycles = 70000;
         m.failedCycles = 3;
         m.doutKnown = true;
+        m.drift = 1;
         const auto r = InputRegisters(m, 1250);
         // Floats high word first: 1.5, NaN for a value never measured, -40.
         QCOMPARE(std::vector<quint16>(r.begin(), r.begin() + 4),
@@ -384,9 +406,9 @@ private slots:
         QCOMPARE(std::vector<quint16>(r.begin() + 24, r.begin() + 28),
                  (std::vector<quint16>{0xC220, 0, 3, 0}));
         QCOMPARE(r[38], quint16(6)); // thermometer on, not in degrees: counts
-        // online, last error, age 250 ms, status, 70000 cycles, 3 failed, outputs known
+        // online, last error, age 250 ms, status, 70000 cycles, 3 failed, outputs known, drift
         QCOMPARE(std::vector<quint16>(r.begin() + 100, r.end()),
-                 (std::vector<quint16>{1, 20, 0, 250, 0x8000, 0x0030, 1, 70000 - 65536, 0, 3, 1}));
+                 (std::vector<quint16>{1, 20, 0, 250, 0x8000, 0x0030, 1, 70000 - 65536, 0, 3, 1, 1}));
         // word-order=low-first swaps the two words of every 32-bit value, and only those.
         const auto low = InputRegisters(m, 1250, true);
         QCOMPARE(std::vector<quint16>(low.begin(), low.begin() + 4),
@@ -394,7 +416,9 @@ private slots:
         QCOMPARE(std::vector<quint16>(low.begin() + 24, low.begin() + 28),
                  (std::vector<quint16>{0, 0xC220, 3, 0}));
         QCOMPARE(std::vector<quint16>(low.begin() + 100, low.end()),
-                 (std::vector<quint16>{1, 20, 250, 0, 0x0030, 0x8000, 70000 - 65536, 1, 3, 0, 1}));
+                 (std::vector<quint16>{1, 20, 250, 0, 0x0030, 0x8000, 70000 - 65536, 1, 3, 0, 1, 1}));
+        m.drift = -1;
+        QCOMPARE(InputRegisters(m, 1250)[111], quint16(0)); // not known is no drift
         m.lastCompleteMs = -1;
         QCOMPARE(InputRegisters(m, 1250)[103], quint16(0xFFFF)); // never: as old as it gets
     }

@@ -1,8 +1,9 @@
-// The configuration image decoder, its compare and encoder, and the restore
-// risk check.
+// The configuration image decoder, its compare and encoder, the restore
+// risk check and the plant file.
 #include "app/Dekl.h"
 #include "image/Obnova.h"
 #include "image/Obraz.h"
+#include "image/Zarizeni.h"
 
 #include <QTest>
 
@@ -424,6 +425,142 @@ private slots:
         // Without a known model only the address is at risk.
         QCOMPARE(RestoreRisks(b, 512, QString(), 1, 9600, QString()), QStringList{u"Adresa modulu: 1 → 4"_s});
         QVERIFY(RestoreQuestion({u"Adresa modulu: 1 → 4"_s}).contains(u"přestane odpovídat"_s));
+    }
+
+    // A plant file is taken whole or not at all; the line and key say where.
+    void plantFileParse_data()
+    {
+        QTest::addColumn<QString>("module"); // the lines of one module section
+        QTest::addColumn<int>("line");       // of the fault, 0: taken
+        QTest::addColumn<QString>("key");
+        const QString head = u"[gateway]\nmodbus=127.0.0.1:1502\nconverter-writes=yes\n[bus]\nadapter=lan\n"
+                             u"ip=127.0.0.1\nbaud=9600\n[module a1]\n"_s; // 8 lines
+        QTest::newRow("settings of the model") << head + u"address=1\nmodel=RQ-3510\nain0=+/- 1 V\n"
+                                                         u"thermometer=zapnuto, °C\ndin3.negation=ano\n"_s
+                                               << 0 << QString();
+        QTest::newRow("gateway's own keys")
+            << head + u"address=1\nunit=4\ninterval=500\n"_s << 0 << QString();
+        QTest::newRow("no model: a key some model has") << head + u"address=1\ncount=5\n"_s << 0 << QString();
+        QTest::newRow("3530 sensor with commas")
+            << head + u"address=1\nmodel=3530\nain2=Pt100 (0.00385), °C, 3 vodiče\n"_s << 0 << QString();
+        QTest::newRow("unknown key") << head + u"address=1\nain0.range=1\n"_s << 10 << u"ain0.range"_s;
+        QTest::newRow("key of another model")
+            << head + u"address=1\nmodel=RQ-3510\ncount=5\n"_s << 11 << u"count"_s;
+        QTest::newRow("3530 has six inputs")
+            << head + u"address=1\nmodel=RQ-3530\nain6=5 kohm, ohm, 4 vodiče\n"_s << 11 << u"ain6"_s;
+        QTest::newRow("value the model refuses")
+            << head + u"address=1\nmodel=RQ-3510\nain1=500 ohm\n"_s << 11 << u"ain1"_s;
+        QTest::newRow("value no model takes")
+            << head + u"address=1\ndin0.negation=snad\n"_s << 10 << u"din0.negation"_s;
+        QTest::newRow("calibration is the hardware's")
+            << head + u"address=1\nain.gain=10000\n"_s << 10 << u"ain.gain"_s;
+        QTest::newRow("memory's address byte") << head + u"address=1\nother=0\n"_s << 10 << u"other"_s;
+        QTest::newRow("key twice") << head + u"address=1\nain0=+/- 1 V\nain0=+/- 2 V\n"_s << 11 << u"ain0"_s;
+        QTest::newRow("unknown model") << head + u"address=1\nmodel=RQ-3540\n"_s << 10 << u"model"_s;
+        QTest::newRow("no address") << head + u"ain0=+/- 1 V\n"_s << 8 << u"address"_s;
+        QTest::newRow("one module twice")
+            << head + u"address=1\n[module a2]\naddress=1\nbaud=9600\n"_s << 10 << u"address"_s;
+        QTest::newRow("one address at two rates")
+            << head + u"address=1\n[module a2]\naddress=1\nbaud=19200\n"_s << 0 << QString();
+        QTest::newRow("not UTF-8") << head + QString::fromLatin1("address=1\nain0=\xb1 1 V\n") << 10
+                                   << QString();
+        QTest::newRow("line without =") << head + u"address=1\nain0\n"_s << 10 << QString();
+    }
+    void plantFileParse()
+    {
+        QFETCH(QString, module);
+        QFETCH(int, line);
+        QFETCH(QString, key);
+        QByteArray text = module.toUtf8();
+        if (QTest::currentDataTag() == QByteArray("not UTF-8"))
+            text = module.toLatin1();
+        PlantFile plant;
+        plant.modules << PlantModule{};
+        const std::optional<PlantError> e = ParsePlantFile(text, plant);
+        QCOMPARE(e ? e->line : 0, line);
+        if (!e) {
+            QCOMPARE(plant.gatewayValue(u"converter-writes"_s), u"yes"_s);
+            QCOMPARE(plant.baud(), 9600u);
+            return;
+        }
+        QCOMPARE(e->key, key);
+        QVERIFY(!e->reason.isEmpty());
+        QCOMPARE(plant.modules.size(), 1); // nothing kept of a file that fails
+    }
+
+    // What a section sets: only the bytes and bits its keys name.
+    void plantChanges_data()
+    {
+        QTest::addColumn<ModuleModel>("model");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QList<int>>("read");
+        QTest::addColumn<QList<int>>("changed");
+        const auto a = ModuleModel::RQ3510, b = ModuleModel::RQ3520, c = ModuleModel::RQ3530;
+        QTest::newRow("as the module has it")
+            << a << u"ain0=+/- 2 V\nthermometer=zapnuto, °C\n"_s << QList<int>{0, 31} << QList<int>{};
+        QTest::newRow("two keys") << a << u"ain0=+/- 1 V\nain11=+/- 50 mV\n"_s << QList<int>{0, 11}
+                                  << QList<int>{0, 11};
+        QTest::newRow("one bit of a byte")
+            << b << u"din3.negation=ne\ndin4.negation=ano\n"_s << QList<int>{33} << QList<int>{33};
+        QTest::newRow("count") << b << u"count=4\n"_s << QList<int>{16} << QList<int>{16};
+        QTest::newRow("3530 sensor") << c << u"ain5=KTY10, °F, 2 vodiče\n"_s << QList<int>{5}
+                                     << QList<int>{5};
+        QTest::newRow("initial outputs") << c << u"dout9.initial=vypnuto\ndout17.initial=zapnuto\n"_s
+                                         << QList<int>{35, 38} << QList<int>{38};
+    }
+    void plantChanges()
+    {
+        QFETCH(ModuleModel, model);
+        QFETCH(QString, settings);
+        QList<PlantSetting> list;
+        for (const QString &l : settings.split(u'\n', Qt::SkipEmptyParts))
+            list << PlantSetting{l.section(u'=', 0, 0), l.section(u'=', 1), 0};
+        QVERIFY(!CheckPlantSettings(model, list));
+        const QList<int> read = PlantOffsets(model, list);
+        QTEST(read, "read");
+        const EepromBlock before = factory(model);
+        EepromBlock after = before;
+        QVERIFY(ApplyPlantSettings(after, model, list));
+        QTEST(ChangedOffsets(before, after, read), "changed");
+        for (int o = 0; o < EepromFileSize; ++o)
+            if (!read.contains(o))
+                QCOMPARE(after[std::size_t(o)], before[std::size_t(o)]);
+    }
+
+    // An exported section read back asks for nothing; filling a file in
+    // keeps what people wrote around the settings.
+    void plantExportRoundTrip_data()
+    {
+        QTest::addColumn<ModuleModel>("model");
+        QTest::newRow("RQ-3510") << ModuleModel::RQ3510;
+        QTest::newRow("RQ-3520") << ModuleModel::RQ3520;
+        QTest::newRow("RQ-3530") << ModuleModel::RQ3530;
+    }
+    void plantExportRoundTrip()
+    {
+        QFETCH(ModuleModel, model);
+        EepromBlock module = factory(model);
+        module[3] = model == ModuleModel::RQ3530 ? 0x64 : 2;
+        module[4] = 0xEE; // a value no model knows stays the module's
+        const QByteArray original =
+            "; the boiler house\n[bus]\nbaud=9600\n\n[module kotel]\naddress=1\n"
+            "; by the door\nunit=3\nmodel=RQ-3510\nain0=+/- 1 V\n\n[module b]\naddress=2\n";
+        PlantFile plant;
+        QVERIFY(!ParsePlantFile(original, plant));
+        const QStringList lines = PlantSettingLines(module, model);
+        const QByteArray filled = FillPlantFile(original, plant, {lines, {}});
+        QVERIFY2(!ParsePlantFile(filled, plant), filled.constData());
+        QVERIFY(filled.startsWith("; the boiler house\n[bus]\nbaud=9600\n\n[module kotel]\naddress=1\n"
+                                  "; by the door\nunit=3\nmodel="));
+        QVERIFY(filled.endsWith("\n\n[module b]\naddress=2\n"));
+        QVERIFY(!filled.contains("ain0=+/- 1 V\n") || model != ModuleModel::RQ3510);
+        QCOMPARE(plant.modules.at(0).model, model);
+        QCOMPARE(plant.modules.at(0).settings.size(), PlantKeys(model).size() - 1); // ain7 only as a comment
+        EepromBlock after = module;
+        QVERIFY(ApplyPlantSettings(after, model, plant.modules.at(0).settings));
+        QVERIFY(after == module);
+        // Filled in again: the same text.
+        QCOMPARE(FillPlantFile(filled, plant, {lines, {}}), filled);
     }
 };
 
