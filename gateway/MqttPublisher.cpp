@@ -175,7 +175,9 @@ void MqttPublisher::stop()
     if (!m_mosq)
         return;
     const bool wasConnected = m_connected;
-    bool acked = false;
+    // Refused: DISCONNECT is on its way, and must reach the broker (else it
+    // would publish the last will over the other gateway's status).
+    bool acked = m_check == NameCheck::Refused;
     if (wasConnected) {
         int mid = 0;
         std::unique_lock lock(m_publishLock);
@@ -188,7 +190,12 @@ void MqttPublisher::stop()
     // Answered: the network thread ends after sending DISCONNECT. Else it
     // may be waiting to reconnect, or on a broker that stopped reading,
     // and is ended at once.
+    m_closed = false;
     mosquitto_disconnect(m_mosq);
+    if (m_check == NameCheck::Refused) {
+        std::unique_lock lock(m_checkLock);
+        m_checked.wait_for(lock, std::chrono::seconds(2), [this] { return m_closed.load(); });
+    }
     mosquitto_loop_stop(m_mosq, !acked);
     mosquitto_destroy(m_mosq);
     m_mosq = nullptr;
@@ -452,9 +459,6 @@ void MqttPublisher::onSubscribe(mosquitto *, void *self, int mid, int, const int
 void MqttPublisher::nameChecked()
 {
     m_checking = false;
-    const QByteArray status = m_base + "/status";
-    mosquitto_unsubscribe(m_mosq, nullptr, status.constData());
-    mosquitto_unsubscribe(m_mosq, nullptr, m_checkTopic.constData());
     const std::optional<QString> taken =
         NameTaken(m_me, m_seenInstance, m_seenStatus, QString::fromUtf8(m_name));
     if (taken) {
@@ -468,10 +472,12 @@ void MqttPublisher::nameChecked()
             m_check = NameCheck::Refused;
         }
         m_checked.notify_all();
-        // A clean disconnect: the broker keeps the last will to itself.
-        mosquitto_disconnect(m_mosq);
-        return;
+        return; // stop() disconnects cleanly, and the broker keeps the last will to itself
     }
+    // (Not when refused: the broker, still answering an unsubscription,
+    // could miss the DISCONNECT that follows and publish the last will.)
+    mosquitto_unsubscribe(m_mosq, nullptr, QByteArray(m_base + "/status").constData());
+    mosquitto_unsubscribe(m_mosq, nullptr, m_checkTopic.constData());
     publish(m_base + "/instance", m_me.json(), true);
     mosquitto_subscribe(m_mosq, nullptr, QByteArray(m_base + "/+/dout/set").constData(), Qos);
     mosquitto_subscribe(m_mosq, nullptr, QByteArray(m_base + "/+/dout/+/set").constData(), Qos);
@@ -526,6 +532,11 @@ void MqttPublisher::onDisconnect(mosquitto *, void *self, int rc)
     auto *p = static_cast<MqttPublisher *>(self);
     p->m_connected = false;
     p->m_checking = false;
+    {
+        std::lock_guard lock(p->m_checkLock);
+        p->m_closed = true;
+    }
+    p->m_checked.notify_all();
     if (rc != 0)
         Log(LogLevel::Warning,
             QStringLiteral("spojení s brokerem MQTT ztraceno, zkouší se znovu (1 až 30 s)"));

@@ -135,7 +135,8 @@ private:
     QByteArray m_seenInstance, m_seenStatus;
     std::atomic<NameCheck> m_check{NameCheck::Pending};
     std::atomic<bool> m_unreachable{false};
-    mutable std::mutex m_checkLock; // guards m_refusal
+    std::atomic<bool> m_closed{false}; // the network thread saw the connection end
+    mutable std::mutex m_checkLock;    // guards m_refusal
     std::condition_variable m_checked;
     QString m_refusal;
     // Polling thread only.
