@@ -101,6 +101,14 @@ std::optional<QString> setCommon(GatewayConfig &cfg, const QString &key, const Q
         return num(0, 3600000, cfg.mqttIntervalMs);
     } else if (key == u"ha-discovery") {
         return yesNo(value, cfg.haDiscovery);
+    } else if (key == u"mqtt-values") {
+        return yesNo(value, cfg.mqttValues);
+    } else if (key == u"mqtt-topics-file") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("očekáván název souboru");
+        cfg.mqttTopicsFile = value.trimmed();
+    } else if (key == u"units-reread") {
+        return num(1000, 600000, cfg.unitsRereadMs);
     } else if (key == u"adapter") {
         const auto kind = AdapterNames.indexOf(value.trimmed().toLower());
         if (kind < 0)
@@ -177,7 +185,10 @@ const QSet<QString> GatewayKeys = {QStringLiteral("name"),
                                    QStringLiteral("max-connections"),
                                    QStringLiteral("max-connections-per-address"),
                                    QStringLiteral("idle-timeout"),
-                                   QStringLiteral("drift-interval")};
+                                   QStringLiteral("drift-interval"),
+                                   QStringLiteral("mqtt-values"),
+                                   QStringLiteral("mqtt-topics-file"),
+                                   QStringLiteral("units-reread")};
 const QSet<QString> ConverterKeys = {QStringLiteral("converter-writes"), QStringLiteral("converter-allow")};
 const QSet<QString> BusKeys = {
     QStringLiteral("adapter"),  QStringLiteral("com"),         QStringLiteral("isa"), QStringLiteral("ip"),
@@ -473,7 +484,9 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
                                          QStringLiteral("metrics"),
                                          QStringLiteral("max-connections"),
                                          QStringLiteral("max-connections-per-address"),
-                                         QStringLiteral("idle-timeout")};
+                                         QStringLiteral("idle-timeout"),
+                                         QStringLiteral("mqtt-topics-file"),
+                                         QStringLiteral("units-reread")};
     QList<std::pair<QString, QString>> options;
     for (int i = 0; i < args.size(); ++i) {
         QString a = args.at(i);
@@ -494,7 +507,8 @@ std::optional<ConfigError> ParseGatewayArguments(const QStringList &args, Gatewa
             value = a.mid(eq + 1);
             a = a.left(eq);
         }
-        const bool flag = a == u"allow-writes" || a == u"ha-discovery" || a == u"converter-writes";
+        const bool flag =
+            a == u"allow-writes" || a == u"ha-discovery" || a == u"converter-writes" || a == u"mqtt-values";
         if (flag && eq < 0) {
             options.append({a, QStringLiteral("yes")});
             continue;
@@ -618,6 +632,10 @@ QString GatewayUsage()
         "  --mqtt-cafile SOUBOR   TLS, certifikát brokeru ověřen touto autoritou\n"
         "  --mqtt-interval MS     nejkratší odstup stavů jednoho modulu (výchozí 1000)\n"
         "  --ha-discovery         konfigurace pro Home Assistant (homeassistant/...)\n"
+        "  --mqtt-values          každá hodnota i ve vlastním tématu (rq/JMÉNO/ADRESA/ain/0)\n"
+        "  --mqtt-topics-file SOUBOR  seznam témat modulů na brokeru\n"
+        "                         (výchozí $STATE_DIRECTORY/mqtt-topics-JMÉNO)\n"
+        "  --units-reread MS      jak často znovu číst rozsahy a teploměr (výchozí 120000)\n"
         "  --metrics ADRESA:PORT  metriky pro Prometheus na /metrics\n"
         "  --log-level debug|info|warning|error\n");
 }
@@ -633,6 +651,17 @@ QString MqttName(const GatewayConfig &cfg, const QString &hostName)
     for (const QChar c : raw)
         out += c.isLetterOrNumber() || c == u'-' || c == u'_' ? c : QChar(u'_');
     return out;
+}
+
+QString MqttTopicsFile(const GatewayConfig &cfg, const QString &mqttName)
+{
+    if (!cfg.mqttTopicsFile.isEmpty())
+        return cfg.mqttTopicsFile;
+    // systemd's StateDirectory=, shared by the service's instances: one file each name.
+    const QByteArray dir = qgetenv("STATE_DIRECTORY");
+    if (dir.isEmpty())
+        return {};
+    return QFile::decodeName(dir.split(':').first()) + QStringLiteral("/mqtt-topics-") + mqttName;
 }
 
 QString MqttPasswordFile(const GatewayConfig &cfg)

@@ -78,6 +78,14 @@ struct GatewayConfig
     QString mqttCafile;       // set: TLS, the broker's certificate checked against it
     quint32 mqttIntervalMs = 1000;
     bool haDiscovery = false;
+    // Each value also on a plain retained topic of its own (rq/NAME/ADDRESS/ain/0).
+    bool mqttValues = false;
+    // Where the module topics the gateway left retained on the broker are
+    // listed, to delete those of removed modules (also across restarts);
+    // empty: $STATE_DIRECTORY/mqtt-topics-NAME, or no list without it.
+    QString mqttTopicsFile;
+    // ms between two reads of each module's range and thermometer bytes.
+    quint32 unitsRereadMs = 120000;
     // Prometheus /metrics.
     std::optional<Endpoint> metrics;
 
@@ -137,6 +145,8 @@ QString GatewayUsage();
 // port), so that two buses never share a base topic. Only letters, digits,
 // '-' and '_' are kept.
 QString MqttName(const GatewayConfig &cfg, const QString &hostName);
+// The list of retained module topics (mqttTopicsFile or its default); empty: none.
+QString MqttTopicsFile(const GatewayConfig &cfg, const QString &mqttName);
 // The file the MQTT password comes from: --mqtt-password-file, else the
 // service's credential "mqtt-password" where systemd passed one; empty: none.
 QString MqttPasswordFile(const GatewayConfig &cfg);

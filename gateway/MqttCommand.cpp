@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cctype>
 
 std::optional<DoutTopic> ParseDoutTopic(const QByteArray &base, const QByteArray &topic)
@@ -34,6 +35,29 @@ std::optional<DoutTopic> ParseDoutTopic(const QByteArray &base, const QByteArray
         t.output = *output;
     }
     return t;
+}
+
+std::optional<int> SetTopicAddress(const QByteArray &base, const QByteArray &topic)
+{
+    if (topic.size() <= base.size() || !topic.startsWith(base) || topic.at(base.size()) != '/')
+        return std::nullopt;
+    const QList<QByteArray> parts = topic.mid(base.size() + 1).split('/');
+    if ((parts.size() != 3 && parts.size() != 4) || parts.at(1) != "dout" || parts.last() != "set")
+        return std::nullopt;
+    const QByteArray &a = parts.at(0);
+    if (a.isEmpty() || a.size() > 3 ||
+        !std::all_of(a.begin(), a.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const int address = a.toInt();
+    return address <= 255 ? std::optional<int>(address) : std::nullopt;
+}
+
+QString BadSetTopic(const QByteArray &topic, const QByteArray &allTopic)
+{
+    return QStringLiteral(
+               "téma %1 nenese žádný výstup: výstupy jsou 0 až 31 (…/dout/N/set), všechny najednou "
+               "%2")
+        .arg(QString::fromUtf8(topic), QString::fromUtf8(allTopic));
 }
 
 DoutCommand ParseDoutCommand(int output, const QByteArray &payload)

@@ -17,6 +17,12 @@ struct DoutTopic
     int output = -1; // 0..31, -1 for all
 };
 std::optional<DoutTopic> ParseDoutTopic(const QByteArray &base, const QByteArray &topic);
+// The bus address of any topic the gateway's command subscriptions take
+// (rq/NAME/ADDRESS/dout/set, rq/NAME/ADDRESS/dout/ANYTHING/set), so that a
+// command ParseDoutTopic does not take still gets its answer.
+std::optional<int> SetTopicAddress(const QByteArray &base, const QByteArray &topic);
+// The result of a command on a set topic that names no output.
+QString BadSetTopic(const QByteArray &topic, const QByteArray &allTopic);
 
 // What a payload asks for: the outputs from first (count of them) set to
 // values (from bit 0), or why not.

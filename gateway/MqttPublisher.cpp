@@ -6,6 +6,7 @@
 #include <mosquitto.h>
 
 #include <QFile>
+#include <QSaveFile>
 
 #include <unistd.h>
 
@@ -18,25 +19,26 @@ constexpr int KeepAliveS = 30;
 
 void number(QByteArray &out, float v, int decimals)
 {
-    if (std::isnan(v) || std::isinf(v))
-        out += "null";
-    else
-        out += QByteArray::number(static_cast<double>(v), 'f', std::clamp(decimals, 0, 6));
+    JsonNumber(out, v, decimals);
 }
 
 QByteArray quoted(const QString &text)
 {
-    QByteArray out = "\"";
-    for (const char c : text.toUtf8()) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (static_cast<unsigned char>(c) < 0x20)
-            out += QByteArray("\\u00") +
-                   QByteArray::number(static_cast<unsigned char>(c), 16).rightJustified(2, '0');
-        else
-            out += c;
+    return JsonString(text);
+}
+
+QByteArray machineId()
+{
+    QFile f(QStringLiteral("/etc/machine-id"));
+    QByteArray machine;
+    if (f.open(QIODevice::ReadOnly))
+        machine = f.readLine(64).trimmed();
+    if (machine.isEmpty()) {
+        char host[256] = {};
+        gethostname(host, sizeof host - 1);
+        machine = host;
     }
-    return out + '"';
+    return machine;
 }
 } // namespace
 
@@ -88,25 +90,31 @@ QByteArray MqttClientId(const QByteArray &name)
 {
     // Unique to this instance: a broker drops the older of two clients with
     // one id, and each would take the other's place again and again.
-    QByteArray machine;
-    QFile f(QStringLiteral("/etc/machine-id"));
-    if (f.open(QIODevice::ReadOnly))
-        machine = f.readLine(64).trimmed().left(12);
-    if (machine.isEmpty()) {
-        char host[256] = {};
-        gethostname(host, sizeof host - 1);
-        machine = host;
-    }
-    return "rqgw-" + name + '-' + machine + '-' + QByteArray::number(getpid());
+    return "rqgw-" + name + '-' + machineId().left(12) + '-' + QByteArray::number(getpid());
 }
 
-MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, SnapshotStore &store,
-                             Poller &poller)
+MqttPublisher::MqttPublisher(const GatewayConfig &cfg, const QString &name, const QString &instance,
+                             SnapshotStore &store, Poller &poller)
     : m_cfg(cfg), m_name(name.toUtf8()), m_base("rq/" + name.toUtf8()), m_store(store), m_poller(poller),
       // Room for everything a connection sends at once: status, every
-      // module's availability, state and discovery.
-      m_maxWaiting(1000 + 100 * static_cast<int>(std::max(cfg.modules.size(), cfg.searchAddresses.size())))
+      // module's availability, state, plain values and discovery.
+      m_maxWaiting(1000 + 200 * static_cast<int>(std::max(cfg.modules.size(), cfg.searchAddresses.size())))
 {
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    m_me.host = QString::fromLocal8Bit(host);
+    m_me.machine = QString::fromLatin1(machineId());
+    m_me.instance = instance;
+    m_me.pid = getpid();
+    m_me.started = QDateTime::currentDateTime()
+                       .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
+                       .toString(Qt::ISODate);
+    m_topicsFile = MqttTopicsFile(cfg, name);
+    if (!m_topicsFile.isEmpty()) {
+        QFile f(m_topicsFile);
+        if (f.open(QIODevice::ReadOnly))
+            m_retained = ParseTopicList(f.read(16 * 1024 * 1024));
+    }
 }
 
 MqttPublisher::~MqttPublisher()
@@ -125,6 +133,7 @@ bool MqttPublisher::start(QString &error)
     mosquitto_connect_callback_set(m_mosq, &MqttPublisher::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &MqttPublisher::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &MqttPublisher::onPublish);
+    mosquitto_subscribe_callback_set(m_mosq, &MqttPublisher::onSubscribe);
     mosquitto_message_callback_set(m_mosq, &MqttPublisher::onMessage);
     mosquitto_reconnect_delay_set(m_mosq, 1, 30, true);
     const QByteArray status = m_base + "/status";
@@ -149,6 +158,8 @@ bool MqttPublisher::start(QString &error)
     const int rc =
         mosquitto_connect_async(m_mosq, m_cfg.mqtt->host.toUtf8().constData(), m_cfg.mqtt->port, KeepAliveS);
     if (rc != MOSQ_ERR_SUCCESS)
+        m_unreachable = true;
+    if (rc != MOSQ_ERR_SUCCESS)
         Log(LogLevel::Warning, QStringLiteral("broker MQTT %1:%2: %3 (zkouší se dál)")
                                    .arg(m_cfg.mqtt->host)
                                    .arg(m_cfg.mqtt->port)
@@ -165,7 +176,9 @@ void MqttPublisher::stop()
     if (!m_mosq)
         return;
     const bool wasConnected = m_connected;
-    bool acked = false;
+    // Refused: DISCONNECT is on its way, and must reach the broker (else it
+    // would publish the last will over the other gateway's status).
+    bool acked = m_check == NameCheck::Refused;
     if (wasConnected) {
         int mid = 0;
         std::unique_lock lock(m_publishLock);
@@ -178,7 +191,12 @@ void MqttPublisher::stop()
     // Answered: the network thread ends after sending DISCONNECT. Else it
     // may be waiting to reconnect, or on a broker that stopped reading,
     // and is ended at once.
+    m_closed = false;
     mosquitto_disconnect(m_mosq);
+    if (m_check == NameCheck::Refused) {
+        std::unique_lock lock(m_checkLock);
+        m_checked.wait_for(lock, std::chrono::seconds(2), [this] { return m_closed.load(); });
+    }
     mosquitto_loop_stop(m_mosq, !acked);
     mosquitto_destroy(m_mosq);
     m_mosq = nullptr;
@@ -205,11 +223,137 @@ void MqttPublisher::publish(const QByteArray &topic, const QByteArray &payload, 
         ++m_waiting;
 }
 
-void MqttPublisher::sendState(int address, Module &mod)
+void MqttPublisher::publishModule(int address, const QByteArray &topicName, const QByteArray &payload)
 {
-    publish(topic(address, "state"), mod.state, true);
+    publish(topicName, payload, true);
+    bool changed = false;
+    if (payload.isEmpty()) {
+        const auto it = m_retained.find(address);
+        if (it != m_retained.end()) {
+            changed = it->remove(topicName);
+            if (it->isEmpty())
+                m_retained.erase(it);
+        }
+    } else {
+        QSet<QByteArray> &set = m_retained[address];
+        changed = !set.contains(topicName);
+        set.insert(topicName);
+    }
+    if (changed)
+        saveTopics();
+}
+
+void MqttPublisher::saveTopics()
+{
+    if (m_topicsFile.isEmpty())
+        return;
+    QSaveFile f(m_topicsFile);
+    if (f.open(QIODevice::WriteOnly) && f.write(TopicListText(m_retained)) >= 0 && f.commit()) {
+        m_saveFailed = false;
+        return;
+    }
+    if (!m_saveFailed)
+        Log(LogLevel::Warning,
+            QStringLiteral("seznam témat MQTT %1 nelze zapsat: %2 (témata odebraných modulů "
+                           "po restartu nesmaže)")
+                .arg(m_topicsFile, f.errorString()));
+    m_saveFailed = true;
+}
+
+bool MqttPublisher::configured(int address) const
+{
+    if (m_cfg.searchAddresses.contains(static_cast<quint8>(address)) && address <= 255)
+        return true;
+    for (const SnapshotStore::Snapshot &s : m_store.snapshots())
+        if (s->address == address)
+            return true;
+    return false;
+}
+
+void MqttPublisher::prune()
+{
+    // Modules taken out of the configuration (now or while the gateway was
+    // stopped) leave nothing behind: no config Home Assistant would show as
+    // unavailable for ever, no availability or state.
+    for (const int address : m_retained.keys()) {
+        if (configured(address))
+            continue;
+        const QSet<QByteArray> topics = m_retained.value(address);
+        for (const QByteArray &t : topics)
+            publishModule(address, t, {});
+        m_modules.remove(address);
+        Log(LogLevel::Info,
+            QStringLiteral("MQTT: modul na adrese %1 už není v konfiguraci, jeho témata smazána")
+                .arg(address));
+    }
+    for (const int address : m_modules.keys())
+        if (!configured(address))
+            m_modules.remove(address);
+}
+
+void MqttPublisher::modulesChanged()
+{
+    std::lock_guard lock(m_lock);
+    if (m_connected)
+        prune();
+}
+
+void MqttPublisher::sendState(int address, Module &mod, bool all)
+{
+    publishModule(address, topic(address, "state"), mod.state);
     mod.sentMs = MonotonicMs();
     mod.stateSent = true;
+    if (!m_cfg.mqttValues)
+        return;
+    const QByteArray prefix = m_base + '/' + QByteArray::number(address) + '/';
+    for (auto it = mod.values.cbegin(); it != mod.values.cend(); ++it)
+        if (all || mod.valuesSent.value(it.key()) != it.value())
+            publishModule(address, prefix + it.key(), it.value());
+    for (auto it = mod.valuesSent.cbegin(); it != mod.valuesSent.cend(); ++it)
+        if (!mod.values.contains(it.key()))
+            publishModule(address, prefix + it.key(), {}); // an input without a unit now
+    mod.valuesSent = mod.values;
+}
+
+void MqttPublisher::discover(const ModuleSnapshot &m, Module &mod, bool all)
+{
+    // Made again only when what they say may have changed.
+    const bool writes = m_store.allowWrites;
+    QByteArray key = m.name.toUtf8() + '\n' + m.model.toUtf8() + '\n' + m.firmware.toUtf8() + '\n' +
+                     (writes ? "w" : "r") + QByteArray::number(m.temperatureUnit);
+    for (const quint16 u : m.ainUnit)
+        key += ',' + QByteArray::number(u);
+    if (!all && key == mod.discoveryKey)
+        return;
+    const QMap<QByteArray, QByteArray> configs =
+        DiscoveryConfigs(m, m_base, QString::fromUtf8(m_name), writes);
+    for (auto it = configs.cbegin(); it != configs.cend(); ++it)
+        if (all || mod.discovery.value(it.key()) != it.value())
+            publishModule(m.address, it.key(), it.value());
+    for (auto it = mod.discovery.cbegin(); it != mod.discovery.cend(); ++it)
+        if (!configs.contains(it.key()))
+            publishModule(m.address, it.key(), {});
+    if (!mod.discoveryKey.isEmpty() && key != mod.discoveryKey)
+        Log(LogLevel::Info, QStringLiteral("MQTT: konfigurace pro Home Assistant modulu %1 publikována znovu "
+                                           "(změna jednotek, typu, firmwaru nebo allow-writes)")
+                                .arg(m.name));
+    mod.discovery = configs;
+    mod.discoveryKey = key;
+}
+
+void MqttPublisher::sweep(int address, Module &mod)
+{
+    // What an earlier run left and this one no longer says (switches after
+    // writes were turned off, plain values after mqtt-values was).
+    QSet<QByteArray> keep{topic(address, "state"), topic(address, "availability")};
+    for (auto it = mod.discovery.cbegin(); it != mod.discovery.cend(); ++it)
+        keep.insert(it.key());
+    for (auto it = mod.valuesSent.cbegin(); it != mod.valuesSent.cend(); ++it)
+        keep.insert(m_base + '/' + QByteArray::number(address) + '/' + it.key());
+    for (const QByteArray &t : m_retained.value(address))
+        if (!keep.contains(t))
+            publishModule(address, t, {});
+    mod.swept = true;
 }
 
 void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
@@ -229,33 +373,39 @@ void MqttPublisher::cycleComplete(const ModuleSnapshot &m)
         QDateTime::currentMSecsSinceEpoch() + m.lastCompleteMs - now, Qt::OffsetFromUTC, m_offsetS);
     QByteArray json = StateJson(m, time);
     std::lock_guard lock(m_lock);
+    if (!configured(m.address))
+        return; // a cycle that ended just as a reload took the module out
     Module &mod = m_modules[m.address];
     mod.state = std::move(json);
     mod.stateSent = false;
+    if (m_cfg.mqttValues)
+        mod.values = PlainValues(m);
     if (!m_connected)
         return; // only this newest state waits for the broker
     if (mod.staleOffline) {
-        publish(topic(m.address, "availability"), "online", true);
+        publishModule(m.address, topic(m.address, "availability"), "online");
         mod.staleOffline = false;
     }
     if (mod.sentMs < 0 || MonotonicMs() - mod.sentMs >= m_cfg.mqttIntervalMs)
-        sendState(m.address, mod);
-    if (m_cfg.haDiscovery && !mod.discovered) {
-        discover(m);
-        mod.discovered = true;
-    }
+        sendState(m.address, mod, false);
+    if (m_cfg.haDiscovery)
+        discover(m, mod, false);
+    if (!mod.swept && mod.stateSent)
+        sweep(m.address, mod);
 }
 
 void MqttPublisher::moduleOnline(const ModuleSnapshot &m)
 {
-    if (m_connected)
-        publish(topic(m.address, "availability"), "online", true);
+    std::lock_guard lock(m_lock);
+    if (m_connected && configured(m.address))
+        publishModule(m.address, topic(m.address, "availability"), "online");
 }
 
 void MqttPublisher::moduleOffline(const ModuleSnapshot &m)
 {
-    if (m_connected)
-        publish(topic(m.address, "availability"), "offline", true);
+    std::lock_guard lock(m_lock);
+    if (m_connected && configured(m.address))
+        publishModule(m.address, topic(m.address, "availability"), "offline");
 }
 
 void MqttPublisher::moduleStale(const ModuleSnapshot &m)
@@ -264,14 +414,19 @@ void MqttPublisher::moduleStale(const ModuleSnapshot &m)
     // available: values Modbus no longer serves must not stand that way.
     std::lock_guard lock(m_lock);
     m_modules[m.address].staleOffline = true;
-    if (m_connected)
-        publish(topic(m.address, "availability"), "offline", true);
+    if (m_connected && configured(m.address))
+        publishModule(m.address, topic(m.address, "availability"), "offline");
 }
 
 void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
 {
     auto *p = static_cast<MqttPublisher *>(self);
     if (rc != 0) {
+        {
+            std::lock_guard lock(p->m_checkLock);
+            p->m_unreachable = true;
+        }
+        p->m_checked.notify_all();
         Log(LogLevel::Error, QStringLiteral("broker MQTT odmítl spojení: %1")
                                  .arg(QString::fromUtf8(mosquitto_connack_string(rc))));
         return;
@@ -280,11 +435,75 @@ void MqttPublisher::onConnect(mosquitto *, void *self, int rc)
                             .arg(p->m_cfg.mqtt->host)
                             .arg(p->m_cfg.mqtt->port)
                             .arg(QString::fromUtf8(p->m_base)));
-    mosquitto_subscribe(p->m_mosq, nullptr, QByteArray(p->m_base + "/+/dout/set").constData(), Qos);
-    mosquitto_subscribe(p->m_mosq, nullptr, QByteArray(p->m_base + "/+/dout/+/set").constData(), Qos);
-    p->m_connected = true;
-    p->m_everConnected = true;
-    p->resend();
+    // Nothing goes out under the base before the name is checked: the
+    // retained identity and status come first, then a message of our own
+    // through the broker, which it hands over after them.
+    p->m_checking = true;
+    p->m_seenInstance.clear();
+    p->m_seenStatus.clear();
+    p->m_checkTopic = p->m_base + "/instance/check/" + MqttClientId(p->m_name);
+    const QByteArray instance = p->m_base + "/instance", status = p->m_base + "/status";
+    char *const topics[] = {const_cast<char *>(instance.constData()), const_cast<char *>(status.constData()),
+                            const_cast<char *>(p->m_checkTopic.constData())};
+    int mid = 0;
+    mosquitto_subscribe_multiple(p->m_mosq, &mid, 3, topics, Qos, 0, nullptr);
+    p->m_checkSubscription = mid;
+}
+
+void MqttPublisher::onSubscribe(mosquitto *, void *self, int mid, int, const int *)
+{
+    auto *p = static_cast<MqttPublisher *>(self);
+    if (p->m_checking && mid == p->m_checkSubscription)
+        p->publish(p->m_checkTopic, "check", false);
+}
+
+void MqttPublisher::nameChecked()
+{
+    m_checking = false;
+    const std::optional<QString> taken =
+        NameTaken(m_me, m_seenInstance, m_seenStatus, QString::fromUtf8(m_name));
+    if (taken) {
+        Log(LogLevel::Error, *taken);
+        {
+            std::lock_guard lock(m_checkLock);
+            m_refusal = *taken;
+        }
+        {
+            std::lock_guard lock(m_checkLock);
+            m_check = NameCheck::Refused;
+        }
+        m_checked.notify_all();
+        return; // stop() disconnects cleanly, and the broker keeps the last will to itself
+    }
+    // (Not when refused: the broker, still answering an unsubscription,
+    // could miss the DISCONNECT that follows and publish the last will.)
+    mosquitto_unsubscribe(m_mosq, nullptr, QByteArray(m_base + "/status").constData());
+    mosquitto_unsubscribe(m_mosq, nullptr, m_checkTopic.constData());
+    publish(m_base + "/instance", m_me.json(), true);
+    mosquitto_subscribe(m_mosq, nullptr, QByteArray(m_base + "/+/dout/set").constData(), Qos);
+    mosquitto_subscribe(m_mosq, nullptr, QByteArray(m_base + "/+/dout/+/set").constData(), Qos);
+    m_connected = true;
+    m_everConnected = true;
+    {
+        std::lock_guard lock(m_checkLock);
+        m_check = NameCheck::Passed;
+    }
+    m_checked.notify_all();
+    resend();
+}
+
+MqttPublisher::NameCheck MqttPublisher::waitForNameCheck(int ms)
+{
+    std::unique_lock lock(m_checkLock);
+    m_checked.wait_for(lock, std::chrono::milliseconds(ms),
+                       [this] { return m_check != NameCheck::Pending || m_unreachable; });
+    return m_check;
+}
+
+QString MqttPublisher::refusal() const
+{
+    std::lock_guard lock(m_checkLock);
+    return m_refusal;
 }
 
 void MqttPublisher::resend()
@@ -294,18 +513,18 @@ void MqttPublisher::resend()
     publish(m_base + "/status", "online", true);
     const QList<ModuleSnapshot> all = m_store.all();
     std::lock_guard lock(m_lock);
+    prune();
     const qint64 now = MonotonicMs();
     for (const ModuleSnapshot &m : all) {
-        publish(topic(m.address, "availability"), m.fresh(now, m_store.staleMs) ? "online" : "offline", true);
+        publishModule(m.address, topic(m.address, "availability"),
+                      m.fresh(now, m_store.staleMs) ? "online" : "offline");
         const auto it = m_modules.find(m.address);
         if (it == m_modules.end())
             continue;
         if (!it->state.isEmpty())
-            sendState(m.address, *it);
-        if (m_cfg.haDiscovery && m.completeCycles > 0) {
-            discover(m);
-            it->discovered = true;
-        }
+            sendState(m.address, *it, true);
+        if (m_cfg.haDiscovery && m.completeCycles > 0)
+            discover(m, *it, true);
     }
 }
 
@@ -313,6 +532,12 @@ void MqttPublisher::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *p = static_cast<MqttPublisher *>(self);
     p->m_connected = false;
+    p->m_checking = false;
+    {
+        std::lock_guard lock(p->m_checkLock);
+        p->m_closed = true;
+    }
+    p->m_checked.notify_all();
     if (rc != 0)
         Log(LogLevel::Warning,
             QStringLiteral("spojení s brokerem MQTT ztraceno, zkouší se znovu (1 až 30 s)"));
@@ -339,6 +564,29 @@ void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *
     const QByteArray topic(msg->topic);
     const QByteArray payload(static_cast<const char *>(msg->payload),
                              msg->payloadlen > 0 ? msg->payloadlen : 0);
+    if (topic == p->m_base + "/instance") {
+        if (p->m_checking) {
+            p->m_seenInstance = payload;
+        } else if (const auto other = GatewayInstance::fromJson(payload);
+                   other && !other->sameAs(p->m_me) && !p->m_foreignTold) {
+            // Both started at once, neither saw the other: said, not fought over.
+            p->m_foreignTold = true;
+            Log(LogLevel::Error,
+                QStringLiteral("MQTT: jméno %1 právě převzala brána na počítači %2 (instance "
+                               "%3): dvě brány stejného jména si přepisují témata")
+                    .arg(QString::fromUtf8(p->m_name), other->host, other->instance));
+        }
+        return;
+    }
+    if (p->m_checking) {
+        if (topic == p->m_base + "/status")
+            p->m_seenStatus = payload;
+        else if (topic == p->m_checkTopic)
+            p->nameChecked();
+        return; // no command before the name is ours
+    }
+    if (!p->m_connected)
+        return;
     switch (FateOfCommand(msg->retain, payload)) {
     case CommandFate::Ignore:
         return;
@@ -353,14 +601,15 @@ void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *
 
 void MqttPublisher::refuseRetained(const QByteArray &topicName)
 {
-    const std::optional<DoutTopic> t = ParseDoutTopic(m_base, topicName);
-    if (!t)
+    const std::optional<int> address = SetTopicAddress(m_base, topicName);
+    if (!address)
         return;
     publish(topicName, QByteArray(), true); // deletes the retained message
     Log(LogLevel::Warning,
         QStringLiteral("MQTT: příkaz uložený na brokeru (retained) v %1 se neprovádí; brána ho smazala")
             .arg(QString::fromUtf8(topicName)));
-    result(t->address, RetainedRefusal(topicName));
+    if (configured(*address))
+        result(*address, RetainedRefusal(topicName));
 }
 
 void MqttPublisher::result(int address, const QString &error)
@@ -372,9 +621,22 @@ void MqttPublisher::result(int address, const QString &error)
 
 void MqttPublisher::command(const QByteArray &topicName, const QByteArray &payload)
 {
-    const std::optional<DoutTopic> t = ParseDoutTopic(m_base, topicName);
-    if (!t)
+    // Every command on a set topic of a configured module is answered; one
+    // for a module the gateway has not, only logged (it has no result topic).
+    const std::optional<int> address = SetTopicAddress(m_base, topicName);
+    if (!address)
         return;
+    if (!configured(*address)) {
+        Log(LogLevel::Warning, QStringLiteral("MQTT: příkaz v %1: modul na adrese %2 brána neobsluhuje")
+                                   .arg(QString::fromUtf8(topicName))
+                                   .arg(*address));
+        return;
+    }
+    const std::optional<DoutTopic> t = ParseDoutTopic(m_base, topicName);
+    if (!t) {
+        result(*address, BadSetTopic(topicName, topic(*address, "dout/set")));
+        return;
+    }
     if (!m_store.allowWrites) {
         result(t->address, QStringLiteral("zápis výstupů je vypnut (spusťte bránu s --allow-writes)"));
         return;
@@ -390,63 +652,14 @@ void MqttPublisher::command(const QByteArray &topicName, const QByteArray &paylo
     w.address = c.first;
     w.count = c.count;
     w.values = c.values;
-    const int address = t->address;
-    w.done = [this, address](const CoilWriteResult &r) {
+    const int busAddress = t->address;
+    w.done = [this, busAddress](const CoilWriteResult &r) {
         if (r.exception == 0)
-            result(address, {});
+            result(busAddress, {});
         else if (r.outputsUnknown)
-            result(address, OutputsUnknownRefusal(topic(address, "dout/set")));
+            result(busAddress, OutputsUnknownRefusal(topic(busAddress, "dout/set")));
         else
-            result(address, r.error.isEmpty() ? QStringLiteral("zápis se nepodařil") : r.error);
+            result(busAddress, r.error.isEmpty() ? QStringLiteral("zápis se nepodařil") : r.error);
     };
     m_poller.submitWrite(w);
-}
-
-void MqttPublisher::discover(const ModuleSnapshot &m)
-{
-    // One device a module, its entities reading the state topic; available
-    // while both the gateway and the module are.
-    const QByteArray id = "rq_" + m_name + '_' + QByteArray::number(m.address);
-    const QByteArray state = topic(m.address, "state");
-    const QByteArray common = ",\"state_topic\":\"" + state +
-                              "\",\"availability_mode\":\"all\",\"availability\":[{\"topic\":\"" + m_base +
-                              "/status\"},{\"topic\":\"" + topic(m.address, "availability") +
-                              "\"}],\"device\":{\"identifiers\":[\"" + id + "\"],\"name\":" + quoted(m.name) +
-                              ",\"manufacturer\":\"RQ\",\"model\":" + quoted(m.model) +
-                              ",\"sw_version\":" + quoted(m.firmware) + "}";
-    const auto config = [&](const char *component, const QByteArray &object, const QByteArray &body) {
-        publish("homeassistant/" + QByteArray(component) + '/' + id + '_' + object + "/config",
-                "{\"unique_id\":\"" + id + '_' + object + "\",\"object_id\":\"" + id + '_' + object + "\"," +
-                    body + common + '}',
-                true);
-    };
-    for (int i = 0; i < ModuleSnapshot::Inputs; ++i) {
-        const char *u = UnitSymbol(m.ainUnit[static_cast<std::size_t>(i)]);
-        if (!u)
-            continue;
-        const QByteArray n = QByteArray::number(i);
-        config("sensor", "ain" + n,
-               "\"name\":\"AIN" + n + "\",\"unit_of_measurement\":\"" + u +
-                   "\",\"state_class\":\"measurement\",\"value_template\":\"{{ value_json.ain[" + n +
-                   "] }}\"");
-    }
-    if (static_cast<UnitCode>(m.temperatureUnit) == UnitCode::Celsius)
-        config("sensor", "temperature",
-               "\"name\":\"Teplota\",\"unit_of_measurement\":\"°C\",\"device_class\":\"temperature\","
-               "\"state_class\":\"measurement\",\"value_template\":\"{{ value_json.temperature }}\"");
-    for (int i = 0; i < 32; ++i) {
-        const QByteArray n = QByteArray::number(i);
-        const QByteArray bit = QByteArray::number(1u << i);
-        config("binary_sensor", "din" + n,
-               "\"name\":\"DIN" + n + "\",\"value_template\":\"{{ 'ON' if value_json.din | bitwise_and(" +
-                   bit + ") else 'OFF' }}\"");
-        if (m_cfg.allowWrites)
-            config(
-                "switch", "dout" + n,
-                "\"name\":\"DOUT" + n + "\",\"command_topic\":\"" + topic(m.address, "dout/") + n +
-                    "/set\",\"payload_on\":\"ON\",\"payload_off\":\"OFF\",\"state_on\":\"ON\",\"state_off\":\"OFF\","
-                    "\"value_template\":\"{{ 'None' if value_json.dout is none else 'ON' if value_json.dout | "
-                    "bitwise_and(" +
-                    bit + ") else 'OFF' }}\"");
-    }
 }

@@ -221,7 +221,7 @@ void Poller::applyConfig(const GatewayConfig &cfg)
                 p = std::move(old);
         if (!p) {
             p = std::make_unique<Polled>();
-            p->cycle = std::make_unique<AnalogCycle>();
+            p->cycle = newCycle(cfg);
         }
         const auto wants = [](const GatewayModule &g) {
             QStringList t{g.model ? ModelName(*g.model) : QString()};
@@ -251,6 +251,15 @@ void Poller::applyConfig(const GatewayConfig &cfg)
     m_store.allowWrites = cfg.allowWrites;
     m_store.lowWordFirst = cfg.lowWordFirst;
     m_store.staleMs = cfg.staleMs ? cfg.staleMs : 2000;
+    for (GatewayObserver *o : m_observers)
+        o->modulesChanged();
+}
+
+std::unique_ptr<AnalogCycle> Poller::newCycle(const GatewayConfig &cfg)
+{
+    // Ranges and the thermometer follow the module: read again every
+    // period, after a failed transaction and after a restart it shows.
+    return std::make_unique<AnalogCycle>(cfg.unitsRereadMs, &MonotonicMs);
 }
 
 void Poller::publish(Polled &p)
@@ -279,6 +288,7 @@ bool Poller::ensureBus()
                 QStringLiteral("rozhraní nelze otevřít (zkusí se znovu za 10 s): %1").arg(why));
         m_busReported = true;
         for (auto &p : m_modules) {
+            p->cycle->rereadUnits(); // the bus may come back with other modules
             if (p->snap.online)
                 for (GatewayObserver *o : m_observers)
                     o->moduleOffline(p->snap);
@@ -566,7 +576,7 @@ void Poller::pollModule(Polled &p)
         return;
     }
     if (p.renewCycle) {
-        p.cycle = std::make_unique<AnalogCycle>();
+        p.cycle = newCycle(m_cfg);
         p.renewCycle = false;
         p.infoRead = false;
     }
@@ -623,7 +633,13 @@ void Poller::pollModule(Polled &p)
         s.ainUnit[k] = lacks ? 0 : static_cast<quint16>(UnitCodeOfText(r.values[k].unit));
         s.ainDecimals[k] = r.values[k].decimals;
     }
-    s.temperatureUnit = static_cast<quint16>(TemperatureUnit(p.thermometer));
+    s.temperatureUnit = static_cast<quint16>(TemperatureUnit(p.cycle->thermometerSetting()));
+    if (r.unitsChanged)
+        Log(LogLevel::Info,
+            QStringLiteral("modul %1: jednotky vstupů se změnily (rozsahy nebo teploměr přečteny "
+                           "znovu, maska 0x%2)")
+                .arg(p.cfg.name)
+                .arg(r.unitsChanged, 4, 16, QLatin1Char('0')));
     s.temperature = s.temperatureUnit ? static_cast<float>(r.temperature().value)
                                       : std::numeric_limits<float>::quiet_NaN();
     s.temperatureDecimals = r.temperature().decimals;
@@ -668,6 +684,8 @@ void Poller::tellStale()
 
 void Poller::cycleFailed(Polled &p, quint8 error)
 {
+    // Whatever failed, the module may be another one, or set otherwise, when it answers again.
+    p.cycle->rereadUnits();
     ModuleSnapshot &s = p.snap;
     ++s.failedCycles;
     s.lastError = error;

@@ -65,6 +65,8 @@ public:
     // Its values passed the stale age while it still counts as online (the
     // next complete cycle makes them fresh again).
     virtual void moduleStale(const ModuleSnapshot &m) { Q_UNUSED(m) }
+    // The list of modules changed (a reload, a module found): the store has the new one.
+    virtual void modulesChanged() {}
 };
 
 struct DatagramVerdict;
@@ -164,6 +166,7 @@ private:
 
     void run();
     void applyConfig(const GatewayConfig &cfg);
+    static std::unique_ptr<AnalogCycle> newCycle(const GatewayConfig &cfg);
     void publish(Polled &p);
     bool ensureBus();
     void closeBus();

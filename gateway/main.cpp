@@ -18,6 +18,9 @@
 #include <unistd.h>
 
 namespace {
+// Another live gateway has this name on the broker.
+constexpr int NameTakenExit = 3;
+
 int fail(const QString &text, int code)
 {
     std::fprintf(stderr, "rqgw: %s\n", text.toUtf8().constData());
@@ -91,9 +94,20 @@ int main(int argc, char **argv)
     const QString plantName = MqttName(cfg, QString::fromLocal8Bit(host));
     std::unique_ptr<MqttPublisher> mqtt;
     if (cfg.mqtt) {
-        mqtt = std::make_unique<MqttPublisher>(cfg, plantName, store, poller);
+        // What tells this gateway from another of its name on this host.
+        const QString instance = cfg.file.isEmpty()
+                                     ? QStringLiteral("modbus %1:%2").arg(cfg.modbus.host).arg(server.port())
+                                     : QFileInfo(cfg.file).absoluteFilePath();
+        mqtt = std::make_unique<MqttPublisher>(cfg, plantName, instance, store, poller);
         if (!mqtt->start(error))
             return fail(QStringLiteral("MQTT: %1").arg(error), 1);
+        // One name, one gateway: a broker that answers tells at once whether
+        // another one of this name is live; one that does not is asked when
+        // it answers.
+        if (mqtt->waitForNameCheck(5000) == MqttPublisher::NameCheck::Refused) {
+            mqtt->stop();
+            return fail(mqtt->refusal(), NameTakenExit);
+        }
         poller.addObserver(mqtt.get());
         Log(LogLevel::Info, QStringLiteral("MQTT: broker %1:%2, témata %3/…")
                                 .arg(cfg.mqtt->host)
@@ -147,6 +161,11 @@ int main(int argc, char **argv)
         timespec ts{1, 0};
         siginfo_t info{};
         const int sig = sigtimedwait(&handled, &info, &ts);
+        if (mqtt && mqtt->refused()) {
+            code = NameTakenExit; // found on a later connection: the other one stays
+            sd_notify(0, "STOPPING=1");
+            break;
+        }
         if (sig == SIGTERM || sig == SIGINT) {
             Log(LogLevel::Info, QStringLiteral("končím"));
             sd_notify(0, "STOPPING=1");
@@ -165,6 +184,8 @@ int main(int argc, char **argv)
                     again.config.mqttUser != cfg.mqttUser || again.config.mqttCafile != cfg.mqttCafile ||
                     again.config.mqttIntervalMs != cfg.mqttIntervalMs ||
                     again.config.haDiscovery != cfg.haDiscovery ||
+                    again.config.mqttValues != cfg.mqttValues ||
+                    again.config.mqttTopicsFile != cfg.mqttTopicsFile ||
                     MqttName(again.config, QString::fromLocal8Bit(host)) != plantName)
                     Log(LogLevel::Warning,
                         QStringLiteral("změna nastavení MQTT a metrik se projeví až po restartu"));

@@ -123,6 +123,7 @@ void AnalogCycle::adoptUnits()
     m_model = m_readModel;
     m_units = m_readUnits; // the internal temperature's stays empty
     m_temperatureUnit = m_readTemperatureUnit;
+    m_thermometer = m_readThermometer;
     m_unitsRead = true;
     m_identify = false;
     m_unitsAt = m_cycleStart;
@@ -177,6 +178,7 @@ bool AnalogCycle::step(const TData &data, quint8 address, AnalogReading &reading
         m_bytes = {0, ThermometerAddress, ThermometerAddress, 0, 0};
         if (const quint8 error = send(m_transact, data, address, CmdReadMemory, 0, m_bytes))
             return fail(reading, error);
+        m_readThermometer = m_bytes[3];
         m_readTemperatureUnit = (m_bytes[3] & 1) ? QStringLiteral("°C") : QStringLiteral("dílky");
         adoptUnits();
     } else {

@@ -123,6 +123,8 @@ public:
     // The internal temperature's unit by the thermometer setting: "°C" or
     // "dílky"; empty when not read (always, read once).
     QString temperatureUnit() const { return m_temperatureUnit; }
+    // The thermometer's setting byte itself (bit 7 on, bit 0 degrees), read with it.
+    quint8 thermometerSetting() const { return m_thermometer; }
     // How many reads so far found other units than the read before.
     quint32 unitChanges() const { return m_unitChanges; }
 
@@ -155,6 +157,8 @@ private:
     AinModel m_readModel = AinModel::Unknown;
     std::array<QString, AnalogReading::ValueCount> m_readUnits;
     QString m_readTemperatureUnit;
+    quint8 m_thermometer = 0;
+    quint8 m_readThermometer = 0;
     ModuleBytes m_bytes{}; // D0..D4 of the last reply
     TransactFn m_transact;
 };

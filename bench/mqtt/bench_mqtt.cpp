@@ -103,7 +103,7 @@ void latency(const Broker &broker)
     cfg.modules = {gm};
     SnapshotStore store;
     Poller poller(cfg, store); // never started: only its write queue is there
-    MqttPublisher gw(cfg, QStringLiteral("bench"), store, poller);
+    MqttPublisher gw(cfg, QStringLiteral("bench"), QStringLiteral("bench"), store, poller);
     QString error;
     gw.start(error);
     for (int i = 0; i < 200 && !gw.connected(); ++i)

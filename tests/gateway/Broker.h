@@ -158,11 +158,13 @@ public:
         }
         return out;
     }
-    bool publish(const QString &topic, const QByteArray &payload) const
+    bool publish(const QString &topic, const QByteArray &payload, bool retain = false) const
     {
-        return QProcess::execute(QStringLiteral("mosquitto_pub"),
-                                 args({QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), topic,
-                                       QStringLiteral("-m"), QString::fromUtf8(payload)})) == 0;
+        return QProcess::execute(
+                   QStringLiteral("mosquitto_pub"),
+                   args(QStringList{QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-t"), topic,
+                                    QStringLiteral("-m"), QString::fromUtf8(payload)} +
+                        (retain ? QStringList{QStringLiteral("-r")} : QStringList()))) == 0;
     }
 
     // A subscriber that keeps listening: started, and subscribed, before

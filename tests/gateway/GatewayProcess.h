@@ -68,6 +68,7 @@ public:
         return clean;
     }
     qint64 pid() const { return m_process.processId(); }
+    int exitCode() const { return m_process.exitCode(); }
     // Dies at once, without a word to anyone (its broker included).
     void kill()
     {

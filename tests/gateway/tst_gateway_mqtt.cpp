@@ -7,6 +7,7 @@
 
 #include "support/SimProcess.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -22,6 +23,31 @@ class TestGatewayMqtt : public QObject
     SimProcess simA, simB;
     GatewayProcess gwA; // plain MQTT with a password, writes allowed, metrics
     GatewayProcess gwB; // TLS, writes off, the password as a systemd credential
+    GatewayProcess gwD; // a file, discovery and plain values; module 1 of simB and an absent one
+
+    // A configuration file for simB's bus; its path.
+    QString writeIni(const QString &name, const QByteArray &gateway, const QByteArray &modules) const
+    {
+        const QString path = dir.filePath(name + QStringLiteral(".ini"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            return {};
+        f.write("[gateway]\nname=" + name.toUtf8() + "\nmqtt=127.0.0.1:" + QByteArray::number(broker.port) +
+                "\nmqtt-user=" + broker.user.toUtf8() +
+                "\nmqtt-password-file=" + dir.filePath(QStringLiteral("password")).toUtf8() +
+                "\nmqtt-interval=200\noffline-retry=500\n" + gateway +
+                "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=" + QByteArray::number(simB.udpPort()) +
+                "\nudp-timeout=300\nbaud=9600\n" + modules);
+        return path;
+    }
+    QString writeIniD(bool writes, const QByteArray &modules) const
+    {
+        return writeIni(QStringLiteral("siteD"),
+                        "ha-discovery=yes\nmqtt-values=yes\nunits-reread=1000\nmqtt-topics-file=" +
+                            dir.filePath(QStringLiteral("siteD.topics")).toUtf8() +
+                            (writes ? "\nallow-writes=yes\n" : "\n"),
+                        modules);
+    }
 
     QStringList mqttArgs(const QString &name, const SimProcess &sim, bool tls) const
     {
@@ -48,6 +74,11 @@ class TestGatewayMqtt : public QObject
                (tls ? QStringList{QStringLiteral("--mqtt-cafile"), broker.cafile}
                     : QStringList{QStringLiteral("--mqtt-password-file"),
                                   dir.filePath(QStringLiteral("password"))});
+    }
+    // The retained message on topic, without waiting a second where there is one.
+    QByteArray retainedNow(const QString &topic) const
+    {
+        return broker.subscribe(topic, 1, {QStringLiteral("--retained-only")}, 1).value(0).second;
     }
     QJsonObject state(const QString &site, int address) const
     {
@@ -83,11 +114,15 @@ private slots:
                                       QStringLiteral("--allow-writes"), QStringLiteral("--converter-writes"),
                                       QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0"),
                                       QStringLiteral("--converter"), QStringLiteral("127.0.0.1:0"),
-                                      QStringLiteral("--stale"), QStringLiteral("2500")}));
+                                      QStringLiteral("--stale"), QStringLiteral("2500"),
+                                      QStringLiteral("--ha-discovery")}));
         QVERIFY(gwB.start(mqttArgs(QStringLiteral("siteB"), simB, true) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1")}));
+        QVERIFY(gwD.start({QStringLiteral("--config"),
+                           writeIniD(false, "[module a]\naddress=1\n[module b]\naddress=3\n")}));
         QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), 2).isEmpty(), 30000);
         QTRY_VERIFY2_WITH_TIMEOUT(!state(QStringLiteral("siteB"), 1).isEmpty(), qPrintable(gwB.log()), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(!state(QStringLiteral("siteD"), 1).isEmpty(), qPrintable(gwD.log()), 30000);
     }
 
     // One subscriber to rq/# sees both sites, each under its own name.
@@ -215,6 +250,172 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(said(), QByteArray("online"), 20000);
     }
 
+    // Ranges and the thermometer changed on the bus behind the gateway's
+    // back (another tool, a replaced module): the state, Home Assistant's
+    // configs and the plain value topics follow within units-reread.
+    void unitsFollowModule_data()
+    {
+        QTest::addColumn<QString>("change");  // rqsim's command on simB
+        QTest::addColumn<QString>("restore"); // and back
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QByteArray>("expect"); // in the retained payload; empty: deleted
+        const QString d = QStringLiteral("homeassistant/sensor/rq_siteD_1_");
+        QTest::newRow("range byte to type K: the config")
+            << "mem 1 0 0 5"
+            << "mem 1 0 0 4" << d + u"ain0/config"
+            << QByteArray("\"unit_of_measurement\":\"°C\",\"device_class\":\"temperature\"");
+        QTest::newRow("range byte to type K: the state")
+            << "mem 1 0 0 5"
+            << "mem 1 0 0 4"
+            << "rq/siteD/1/state" << QByteArray("\"units\":[\"°C\",\"V\",");
+        QTest::newRow("thermometer to raw counts: no sensor")
+            << "mem 1 0 31 128"
+            << "mem 1 0 31 129" << d + u"temperature/config" << QByteArray();
+        QTest::newRow("thermometer to raw counts: no plain value")
+            << "mem 1 0 31 128"
+            << "mem 1 0 31 129"
+            << "rq/siteD/1/temperature" << QByteArray();
+        QTest::newRow("plain value of an input") << "ain 1 2 0.75"
+                                                 << "ain 1 2 0"
+                                                 << "rq/siteD/1/ain/2" << QByteArray("0.7");
+        QTest::newRow("plain value of a digital input") // read inverted, as the module does by default
+            << "din 1 8"
+            << "din 1 0"
+            << "rq/siteD/1/din/3" << QByteArray("0");
+    }
+    void unitsFollowModule()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, restore);
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, expect);
+        QTRY_VERIFY_WITH_TIMEOUT(!retainedNow(QStringLiteral("rq/siteD/1/state")).isEmpty(), 15000);
+        QVERIFY(simB.ok(change));
+        const auto shows = [&] {
+            const QByteArray p = retainedNow(topic);
+            return expect.isEmpty() ? p.isEmpty() : p.contains(expect);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(), retainedNow(topic).constData(), 15000);
+        QVERIFY(simB.ok(restore));
+        if (expect.isEmpty()) // and back when it is back
+            QTRY_VERIFY_WITH_TIMEOUT(!retainedNow(topic).isEmpty(), 15000);
+    }
+
+    // What discovery says follows the configuration: switches with writes
+    // allowed by a reload, nothing left of a module taken out by a reload or
+    // while the gateway was stopped (the list of its topics outlives it).
+    void discoveryFollowsConfig_data()
+    {
+        QTest::addColumn<bool>("writes");
+        QTest::addColumn<QByteArray>("modules");
+        QTest::addColumn<bool>("restart"); // stopped, changed, started; else SIGHUP
+        QTest::addColumn<QStringList>("topics");
+        QTest::addColumn<QByteArray>("expect"); // in each; empty: deleted
+        QTest::newRow("allow-writes by SIGHUP")
+            << true << QByteArray("[module a]\naddress=1\n[module b]\naddress=3\n") << false
+            << QStringList{QStringLiteral("homeassistant/switch/rq_siteD_1_dout0/config")}
+            << QByteArray("\"command_topic\":\"rq/siteD/1/dout/0/set\"");
+        QTest::newRow("module removed by SIGHUP")
+            << true << QByteArray("[module a]\naddress=1\n") << false
+            << QStringList{QStringLiteral("rq/siteD/3/availability"),
+                           QStringLiteral("homeassistant/binary_sensor/rq_siteD_3_din0/config")}
+            << QByteArray();
+        QTest::newRow("module removed while stopped")
+            << true << QByteArray("[module b]\naddress=3\n") << true
+            << QStringList{QStringLiteral("rq/siteD/1/state"), QStringLiteral("rq/siteD/1/availability"),
+                           QStringLiteral("rq/siteD/1/din/0"),
+                           QStringLiteral("homeassistant/switch/rq_siteD_1_dout0/config")}
+            << QByteArray();
+    }
+    void discoveryFollowsConfig()
+    {
+        QFETCH(bool, writes);
+        QFETCH(QByteArray, modules);
+        QFETCH(bool, restart);
+        QFETCH(QStringList, topics);
+        QFETCH(QByteArray, expect);
+        if (expect.isEmpty()) // there before
+            for (const QString &t : topics)
+                QTRY_VERIFY2_WITH_TIMEOUT(!retainedNow(t).isEmpty() || t.contains(u"_3_"), qPrintable(t),
+                                          15000);
+        if (restart)
+            QVERIFY(gwD.stop());
+        const QString ini = writeIniD(writes, modules);
+        if (restart)
+            QVERIFY(gwD.start({QStringLiteral("--config"), ini}));
+        else
+            QCOMPARE(::kill(static_cast<pid_t>(gwD.pid()), SIGHUP), 0);
+        for (const QString &t : topics)
+            QTRY_VERIFY2_WITH_TIMEOUT(expect.isEmpty() ? retainedNow(t).isEmpty()
+                                                       : retainedNow(t).contains(expect),
+                                      qPrintable(t), 15000);
+    }
+
+    // One name, one gateway: a second one of a live gateway's name refuses
+    // to start (exit code 3, the other's host named) and the first goes on
+    // undisturbed; one of a name whose gateway is gone, or the same instance
+    // restarted, takes the name.
+    void oneNameOneGateway_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("instance"); // retained before; empty: a live gateway's own
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("refused");
+        QFile id(QStringLiteral("/etc/machine-id"));
+        const QByteArray machine = id.open(QIODevice::ReadOnly) ? id.readLine().trimmed() : QByteArray();
+        const QByteArray ini =
+            QFileInfo(dir.filePath(QStringLiteral("siteE.ini"))).absoluteFilePath().toUtf8();
+        QTest::newRow("live gateway of the name") << "siteA" << QByteArray() << QByteArray() << true;
+        QTest::newRow("another host's, gone")
+            << "siteE"
+            << QByteArray("{\"host\":\"jiny-stroj\",\"machine\":\"0123\",\"instance\":\"" + ini + "\"}")
+            << QByteArray("offline") << false;
+        if (!machine.isEmpty())
+            QTest::newRow("this instance, restarted before its will")
+                << "siteE"
+                << QByteArray("{\"host\":\"x\",\"machine\":\"" + machine + "\",\"instance\":\"" + ini + "\"}")
+                << QByteArray("online") << false;
+    }
+    void oneNameOneGateway()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, instance);
+        QFETCH(QByteArray, status);
+        QFETCH(bool, refused);
+        const QString base = QStringLiteral("rq/") + name;
+        if (!instance.isEmpty()) {
+            QVERIFY(broker.publish(base + QStringLiteral("/instance"), instance, true));
+            QVERIFY(broker.publish(base + QStringLiteral("/status"), status, true));
+        }
+        const QByteArray before = retainedNow(base + QStringLiteral("/instance"));
+        Broker::Watch watch(broker, base + QStringLiteral("/+/availability"),
+                            base + QStringLiteral("/status"));
+        QVERIFY(watch.subscribed());
+        GatewayProcess gw;
+        const bool started =
+            name == u"siteE"
+                ? gw.start({QStringLiteral("--config"), writeIni(name, {}, "[module a]\naddress=1\n")})
+                : gw.start(mqttArgs(name, simB, false) +
+                           QStringList{QStringLiteral("--address"), QStringLiteral("1")});
+        QCOMPARE(started, !refused);
+        if (refused) {
+            QCOMPARE(gw.exitCode(), 3);
+            char host[256] = {};
+            gethostname(host, sizeof host - 1);
+            const QString log = gw.log();
+            QVERIFY2(log.contains(QString::fromLocal8Bit(host)), qPrintable(log));
+            // The first one undisturbed: its identity, its status, its modules' topics.
+            QCOMPARE(retainedNow(base + QStringLiteral("/instance")), before);
+            QCOMPARE(retainedNow(base + QStringLiteral("/status")), QByteArray("online"));
+            QVERIFY(!watch.messages(base + QStringLiteral("/status")).contains("offline"));
+            QVERIFY(!watch.messages(base + QStringLiteral("/1/availability")).contains("offline"));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(retainedNow(base + QStringLiteral("/instance")).contains("\"pid\":"), 15000);
+        QCOMPARE(retainedNow(base + QStringLiteral("/status")), QByteArray("online"));
+        QVERIFY(gw.stop());
+    }
+
     void commands_data()
     {
         QTest::addColumn<QString>("site");
@@ -230,8 +431,11 @@ private slots:
                                  << "1/dout/0/set" << QByteArray("0") << "" << 0x114u;
         QTest::newRow("not a level") << "siteA"
                                      << "1/dout/2/set" << QByteArray("maybe") << "ON, OFF" << 0x114u;
+        QTest::newRow("output 32") << "siteA"
+                                   << "1/dout/32/set" << QByteArray("1") << "0 až 31" << 0x114u;
+        // No result topic: logged only.
         QTest::newRow("no such module") << "siteA"
-                                        << "9/dout/set" << QByteArray("1") << "neobsluhuje" << 0x114u;
+                                        << "9/dout/set" << QByteArray("1") << "-" << 0x114u;
         QTest::newRow("writes off") << "siteB"
                                     << "1/dout/set" << QByteArray("255") << "--allow-writes" << 0u;
     }
@@ -244,9 +448,18 @@ private slots:
         QFETCH(quint32, outputs);
         const QString result =
             QStringLiteral("rq/%1/%2/dout/result").arg(site, topic.section(QLatin1Char('/'), 0, 0));
-        Broker::Watch watch(broker, result, QStringLiteral("rq/%1/status").arg(site));
+        Broker::Watch watch(broker, QStringLiteral("rq/%1/+/dout/result").arg(site),
+                            QStringLiteral("rq/%1/status").arg(site));
         QVERIFY(watch.subscribed());
         QVERIFY(broker.publish(QStringLiteral("rq/%1/%2").arg(site, topic), payload));
+        if (error == u"-") {
+            // Commands are taken in order: once a later one is answered, this one had its chance.
+            const QString later = QStringLiteral("rq/%1/1/dout/result").arg(site);
+            QVERIFY(broker.publish(QStringLiteral("rq/%1/1/dout/32/set").arg(site), "1"));
+            QTRY_COMPARE_WITH_TIMEOUT(watch.messages(later).size(), 1, 10000);
+            QVERIFY(watch.messages(result).isEmpty());
+            return;
+        }
         QTRY_COMPARE_WITH_TIMEOUT(watch.messages(result).size(), 1, 10000);
         const QJsonObject r = QJsonDocument::fromJson(watch.messages(result).first()).object();
         QCOMPARE(r.value(u"ok").toBool(), error.isEmpty());
@@ -337,6 +550,7 @@ private slots:
     {
         QVERIFY(gwA.stop());
         QVERIFY(gwB.stop());
+        QVERIFY(gwD.stop());
     }
 };
 

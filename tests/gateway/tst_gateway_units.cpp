@@ -3,8 +3,12 @@
 #include "gateway/GatewayState.h"
 #include "gateway/ModbusFrames.h"
 #include "gateway/MqttCommand.h"
+#include "gateway/MqttTopics.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -614,6 +618,156 @@ private slots:
             QVERIFY(inet_pton(AF_INET, client.toLatin1().constData(), &a4->sin_addr) == 1);
         }
         QCOMPARE(ClientAllowed(cfg.converterAllow, reinterpret_cast<const sockaddr *>(&from)), verdict == 1);
+    }
+
+    // Home Assistant's discovery: each config against the keys its component
+    // requires and allows (object_id is gone since 2026.4), with the device
+    // class the unit has, entity ids from a slug of the name.
+    void discoveryKeys_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("unit"); // of AIN0..AIN5 (UnitCode)
+        QTest::addColumn<bool>("writes");
+        QTest::addColumn<QString>("deviceClass"); // of the inputs; empty: none
+        QTest::addColumn<QByteArray>("slug");
+        QTest::newRow("volts") << "hala1" << int(UnitCode::Volt) << false << "voltage" << QByteArray("hala1");
+        QTest::newRow("type K, °C") << "hala1" << int(UnitCode::Celsius) << false << "temperature"
+                                    << QByteArray("hala1");
+        QTest::newRow("ohm, writes allowed")
+            << "Sever-2" << int(UnitCode::Ohm) << true << "" << QByteArray("sever_2");
+        QTest::newRow("accents") << "Hala_Říčany" << int(UnitCode::Kelvin) << true << "temperature"
+                                 << QByteArray("hala_ricany");
+    }
+    void discoveryKeys()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, unit);
+        QFETCH(bool, writes);
+        QFETCH(QString, deviceClass);
+        QFETCH(QByteArray, slug);
+        const auto names = [](const char *list) {
+            QSet<QString> out;
+            for (const QString &n : QString::fromLatin1(list).split(u' ', Qt::SkipEmptyParts))
+                out.insert(n);
+            return out;
+        };
+        const QSet<QString> common = names(
+            "unique_id default_entity_id name state_topic value_template availability availability_mode device");
+        // component: required beside the common ones, and allowed beside those
+        const QMap<QString, QPair<QSet<QString>, QSet<QString>>> keys = {
+            {QStringLiteral("sensor"), {names("unit_of_measurement state_class"), names("device_class")}},
+            {QStringLiteral("binary_sensor"), {}},
+            {QStringLiteral("switch"),
+             {names("command_topic payload_on payload_off state_on state_off"), {}}}};
+        ModuleSnapshot m;
+        m.name = QStringLiteral("m17");
+        m.address = 17;
+        m.model = QStringLiteral("RQ-3530");
+        m.firmware = QStringLiteral("1.08");
+        for (int i = 0; i < 6; ++i)
+            m.ainUnit[static_cast<std::size_t>(i)] = static_cast<quint16>(unit);
+        m.temperatureUnit = static_cast<quint16>(UnitCode::Celsius);
+        const QByteArray base = "rq/" + name.toUtf8();
+        const QMap<QByteArray, QByteArray> configs = DiscoveryConfigs(m, base, name, writes);
+        QMap<QString, int> perComponent;
+        QSet<QString> ids;
+        for (auto it = configs.cbegin(); it != configs.cend(); ++it) {
+            const QString component = QString::fromUtf8(it.key().split('/').value(1));
+            QVERIFY2(keys.contains(component), it.key().constData());
+            ++perComponent[component];
+            QJsonParseError error{};
+            const QJsonObject o = QJsonDocument::fromJson(it.value(), &error).object();
+            QVERIFY2(error.error == QJsonParseError::NoError, it.value().constData());
+            const QStringList present = o.keys();
+            const QSet<QString> has(present.begin(), present.end());
+            const QSet<QString> required = common + keys[component].first;
+            QVERIFY2(has.contains(required), it.key().constData());
+            QVERIFY2((has - required - keys[component].second).isEmpty(),
+                     qPrintable(QStringList((has - required - keys[component].second).values()).join(u',')));
+            const QString id = o.value(u"unique_id").toString();
+            QVERIFY2(!ids.contains(id), qPrintable(id));
+            ids.insert(id);
+            const QString object = id.section(u'_', -1);
+            QCOMPARE(o.value(u"default_entity_id").toString(),
+                     component + u".rq_" + QString::fromUtf8(slug) + u"_17_" + object);
+            QCOMPARE(o.value(u"device").toObject().value(u"identifiers").toArray().first().toString(),
+                     u"rq_" + name + u"_17");
+            const QJsonArray availability = o.value(u"availability").toArray();
+            QCOMPARE(availability.size(), 2);
+            QCOMPARE(availability.at(0).toObject().value(u"topic").toString(),
+                     QString::fromUtf8(base + "/status"));
+            QCOMPARE(availability.at(1).toObject().value(u"topic").toString(),
+                     QString::fromUtf8(base + "/17/availability"));
+            if (object.startsWith(u"ain"))
+                QCOMPARE(o.value(u"device_class").toString(), deviceClass);
+            if (object == u"temperature")
+                QCOMPARE(o.value(u"device_class").toString(), QStringLiteral("temperature"));
+        }
+        QCOMPARE(perComponent.value(QStringLiteral("sensor")), 7); // six inputs and the temperature
+        QCOMPARE(perComponent.value(QStringLiteral("binary_sensor")), 32);
+        QCOMPARE(perComponent.value(QStringLiteral("switch")), writes ? 32 : 0);
+    }
+
+    // One name, one gateway: who may take the name on the broker.
+    void nameTaken_data()
+    {
+        QTest::addColumn<QByteArray>("instance"); // rq/NAME/instance as retained
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("refused");
+        const QByteArray other =
+            R"({"host":"jiny-stroj","machine":"m2","instance":"/etc/rqgw/gw1.ini","pid":7,)"
+            R"("started":"2026-12-08T06:00:00+01:00"})";
+        const QByteArray own = R"({"host":"stroj","machine":"m1","instance":"/etc/rqgw/gw1.ini","pid":9})";
+        QTest::newRow("nothing there") << QByteArray() << QByteArray() << false;
+        QTest::newRow("another host, online") << other << QByteArray("online") << true;
+        QTest::newRow("another host, gone") << other << QByteArray("offline") << false;
+        QTest::newRow("this instance restarted") << own << QByteArray("online") << false;
+        QTest::newRow("another instance here")
+            << QByteArray(own).replace("gw1.ini", "gw2.ini") << QByteArray("online") << true;
+        QTest::newRow("not an identity") << QByteArray("{}") << QByteArray("online") << false;
+    }
+    void nameTaken()
+    {
+        QFETCH(QByteArray, instance);
+        QFETCH(QByteArray, status);
+        QFETCH(bool, refused);
+        GatewayInstance me;
+        me.host = QStringLiteral("stroj");
+        me.machine = QStringLiteral("m1");
+        me.instance = QStringLiteral("/etc/rqgw/gw1.ini");
+        QCOMPARE(GatewayInstance::fromJson(me.json())->sameAs(me), true);
+        const std::optional<QString> why = NameTaken(me, instance, status, QStringLiteral("gw1"));
+        QCOMPARE(why.has_value(), refused);
+        if (why) // the other one's host, for the operator who has to find it
+            QVERIFY2(why->contains(GatewayInstance::fromJson(instance)->host), qPrintable(*why));
+    }
+
+    // mqtt-values=yes: one value a topic, as the state writes it.
+    void plainValues_data()
+    {
+        QTest::addColumn<bool>("doutKnown");
+        QTest::newRow("outputs known") << true;
+        QTest::newRow("outputs not known") << false;
+    }
+    void plainValues()
+    {
+        QFETCH(bool, doutKnown);
+        ModuleSnapshot m;
+        m.ain[0] = 0.95370f;
+        m.ainDecimals[0] = 4;
+        m.ainUnit[0] = static_cast<quint16>(UnitCode::Volt);
+        m.ain[1] = 3.0f; // no unit: the module does not measure it
+        m.din = 1u << 3;
+        m.dout = 1u << 31;
+        m.doutKnown = doutKnown;
+        const QMap<QByteArray, QByteArray> v = PlainValues(m);
+        QCOMPARE(v.value("ain/0"), QByteArray("0.9537"));
+        QVERIFY(!v.contains("ain/1") && !v.contains("temperature"));
+        QCOMPARE(v.value("din/3"), QByteArray("1"));
+        QCOMPARE(v.value("din/4"), QByteArray("0"));
+        QCOMPARE(v.value("dout/31"), doutKnown ? QByteArray("1") : QByteArray());
+        QCOMPARE(ParseTopicList(TopicListText({{17, {"rq/a/17/state", "x y"}}, {3, {"t"}}})),
+                 (QMap<int, QSet<QByteArray>>{{17, {"rq/a/17/state", "x y"}}, {3, {"t"}}}));
     }
 };
 
