@@ -420,6 +420,7 @@ public:
     std::function<void(qint64)> onTick;
     std::function<void()> onCalm;
     quint16 modbusPort() const { return m_modbusPort; }
+    quint16 brokerPort() const { return m_broker.port; }
     qint64 gatewayPid() const { return m_gw.processId(); }
     bool publish(const QByteArray &topic, const QByteArray &payload, bool retain)
     {

@@ -2,10 +2,11 @@
 // checking every value while, in turns and then all together, clients send
 // one byte every 80 ms, half a frame, never read, open bursts of
 // connections or send garbage; commands flood in over MQTT, some of them
-// retained; rqgw gets SIGHUP every 300 ms. rqsim's outputs are watched: an
+// retained; the broker drops the gateway's session; rqgw gets SIGHUP every
+// 300 ms. rqsim's outputs are watched: an
 // output pattern no command asked for (a retained command obeyed, a command
-// mixed up with another) counts. The lying run leaves one command of each
-// flood unrecorded, which the watch must see.
+// mixed up with another) counts. The lying run sends a command at each
+// quiet phase's start without recording it, which the watch must see.
 #ifndef RQ_TESTS_HARDENING_SOAKHOSTILE_H
 #define RQ_TESTS_HARDENING_SOAKHOSTILE_H
 
@@ -20,7 +21,7 @@
 
 struct HostileTally
 {
-    qint64 phases = 0, attempts = 0, closedByServer = 0, commands = 0, retained = 0, sighups = 0;
+    qint64 phases = 0, attempts = 0, closedByServer = 0, commands = 0, retained = 0, sighups = 0, kicks = 0;
     qint64 outputSamples = 0, unasked = 0;
 };
 
@@ -41,6 +42,12 @@ public:
             m_burst = std::min<int>(m_burst, int(r.rlim_cur) - 300);
         // The first seconds of the run are the quiet reference of descriptors and memory.
         m_phaseMs = std::clamp<qint64>((qint64(seconds) * 1000 - 2500) / 16, 600, 4000);
+        // RQSOAK_HOSTILE="3 6": only those phases, to find which one hurts.
+        for (const QByteArray &k : qgetenv("RQSOAK_HOSTILE").split(' '))
+            if (!k.isEmpty())
+                m_kinds.push_back(k.toInt() & 7);
+        if (m_kinds.empty())
+            m_kinds = {0, 1, 2, 3, 4, 5, 6, 7};
     }
 
     // Called by the gateway soak between its honest requests (now: ms into the run).
@@ -60,19 +67,28 @@ public:
             m_phase = phase;
             ++m_t.phases;
             stopClients();
-            startPhase(phase % 8);
+            startPhase(m_kinds[std::size_t(phase) % m_kinds.size()]);
         }
-        const int kind = m_phase % 8;
+        const int kind = m_kinds[std::size_t(m_phase) % m_kinds.size()];
         if ((kind == 5 || kind == 7) && now >= m_nextFlood) {
             flood();
             m_nextFlood = now + 200;
         }
         if ((kind == 5 || kind == 7) && now >= m_nextRetained) {
-            const quint32 value = 0x80000000u | m_random.bounded(0x10000u);
-            if (m_gw.publish("rq/soak/" + QByteArray::number(1 + m_random.bounded(3)) + "/dout/set",
-                             QByteArray::number(value), true))
+            // A retained command that arrives while the gateway is subscribed
+            // comes as a live one (MQTT clears the flag): it is a command.
+            const int unit = 1 + int(m_random.bounded(3));
+            const quint32 value = m_random.bounded(0x80000000u);
+            if (m_gw.publish("rq/soak/" + QByteArray::number(unit) + "/dout/set", QByteArray::number(value),
+                             true)) {
                 ++m_t.retained;
+                m_outputs[unit].insert(value);
+            }
             m_nextRetained = now + 500;
+        }
+        if ((kind == 5 || kind == 7) && now >= m_nextKick) {
+            kick();
+            m_nextKick = now + 2500;
         }
         if ((kind == 6 || kind == 7) && now >= m_nextHup) {
             ::kill(pid_t(m_gw.gatewayPid()), SIGHUP);
@@ -85,8 +101,6 @@ public:
     void calm()
     {
         stopClients();
-        for (int unit = 1; unit <= 3; ++unit) // whatever the last flood left
-            m_gw.publish("rq/soak/" + QByteArray::number(unit) + "/dout/set", {}, true);
         QThread::msleep(300);
         watchOutputs();
     }
@@ -123,6 +137,10 @@ private:
         }
         for (auto &c : m_clients)
             c->start();
+        // The self-check: a command the soak forgets, sent where no flood
+        // follows soon, so that the outputs keep it for a while.
+        if (m_lying && kind != 5 && kind != 7)
+            m_gw.publish("rq/soak/1/dout/set", QByteArray::number(m_random.bounded(0x80000000u)), false);
     }
 
     void stopClients()
@@ -146,10 +164,47 @@ private:
                               false))
                 continue;
             ++m_t.commands;
-            // The self-check: the flood's last command is forgotten here.
-            if (!(m_lying && n == 49))
-                m_outputs[unit].insert(value);
+            m_outputs[unit].insert(value);
         }
+    }
+
+    // The broker drops the gateway's session: a client of the soak connects
+    // with the gateway's client id, leaves a retained command with a pattern
+    // no command asks for (top bit set) and goes. The gateway reconnects a
+    // second later and, subscribing again, gets the command with the retain
+    // flag: it must refuse it.
+    void kick()
+    {
+        QByteArray machine;
+        QFile f(QStringLiteral("/etc/machine-id"));
+        if (f.open(QIODevice::ReadOnly))
+            machine = f.readLine(64).trimmed().left(12);
+        if (machine.isEmpty()) {
+            char host[256] = {};
+            gethostname(host, sizeof host - 1);
+            machine = host;
+        }
+        const QByteArray id = "rqgw-soak-" + machine + '-' + QByteArray::number(m_gw.gatewayPid());
+        mosquitto *k = mosquitto_new(id.constData(), true, nullptr);
+        if (!k)
+            return;
+        bool published = false;
+        mosquitto_user_data_set(k, &published);
+        mosquitto_publish_callback_set(
+            k, [](mosquitto *, void *done, int) { *static_cast<bool *>(done) = true; });
+        const QByteArray topic = "rq/soak/" + QByteArray::number(1 + m_random.bounded(3)) + "/dout/set";
+        const QByteArray value = QByteArray::number(0x80000000u | m_random.bounded(0x80000000u));
+        if (mosquitto_connect(k, "127.0.0.1", m_gw.brokerPort(), 10) == MOSQ_ERR_SUCCESS &&
+            mosquitto_publish(k, nullptr, topic.constData(), int(value.size()), value.constData(), 1, true) ==
+                MOSQ_ERR_SUCCESS) {
+            for (int i = 0; i < 100 && !published; ++i)
+                mosquitto_loop(k, 10, 1);
+            if (published)
+                ++m_t.kicks;
+        }
+        mosquitto_disconnect(k);
+        mosquitto_loop(k, 10, 1);
+        mosquitto_destroy(k);
     }
 
     quint32 latched(int unit)
@@ -180,7 +235,8 @@ private:
     int m_burst;
     qint64 m_phaseMs;
     int m_phase = -1;
-    qint64 m_nextSample = 0, m_nextFlood = 0, m_nextRetained = 0, m_nextHup = 0;
+    std::vector<int> m_kinds;
+    qint64 m_nextSample = 0, m_nextFlood = 0, m_nextRetained = 0, m_nextHup = 0, m_nextKick = 0;
     std::map<int, std::set<quint32>> m_outputs; // per unit: every pattern commanded, and the first
     quint32 m_lastUnasked[4] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
     std::vector<std::unique_ptr<HostileClients>> m_clients;
