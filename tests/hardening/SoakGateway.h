@@ -352,8 +352,9 @@ public:
             ++m_t.reads;
             m_t.slowestMs = std::max(m_t.slowestMs, end - start);
             if (end - start > 1000 && ++m_t.slowHonest <= 20)
-                std::fprintf(stderr, "rqsoak: an honest read of unit %d took %lld ms\n", unit,
-                             static_cast<long long>(end - start));
+                std::fprintf(stderr, "rqsoak: an honest read of unit %d took %lld ms%s%s\n", unit,
+                             static_cast<long long>(end - start), during ? ", during " : "",
+                             during ? during() : "");
             if (e == 0 && analog) {
                 ++m_t.analogReads;
                 for (int k = 0; k < 12; ++k)
@@ -419,6 +420,7 @@ public:
     bool allowWrites = false;
     std::function<void(qint64)> onTick;
     std::function<void()> onCalm;
+    std::function<const char *()> during; // what the hostile network did then
     quint16 modbusPort() const { return m_modbusPort; }
     quint16 brokerPort() const { return m_broker.port; }
     qint64 gatewayPid() const { return m_gw.processId(); }

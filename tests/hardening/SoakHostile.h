@@ -107,6 +107,12 @@ public:
 
     const HostileTally &tally() const { return m_t; }
     qint64 phaseMs() const { return m_phaseMs; }
+    const char *phaseName() const
+    {
+        static const char *names[] = {"slow senders", "half frames", "non-readers", "a burst of connections",
+                                      "garbage",      "MQTT floods", "SIGHUPs",     "all together"};
+        return m_phase < 0 ? "the quiet start" : names[m_kinds[std::size_t(m_phase) % m_kinds.size()]];
+    }
 
 private:
     void startPhase(int kind)

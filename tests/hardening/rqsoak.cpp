@@ -1129,6 +1129,7 @@ int main(int argc, char *argv[])
         gateway.allowWrites = true;
         gateway.onTick = [&hostile](qint64 now) { hostile.tick(now); };
         gateway.onCalm = [&hostile] { hostile.calm(); };
+        gateway.during = [&hostile] { return hostile.phaseName(); };
     }
     if (gatewayPath && !gateway.start()) {
         std::fprintf(stderr, "rqsoak: rqgw did not start or did not serve the modules\n");
