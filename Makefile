@@ -73,12 +73,12 @@ clean:
 # Hardening (docs/hardening.md): the whole test suite under ASan, LSan and
 # UBSan; the gateway's tests under TSan; every libFuzzer target for FUZZ_SECONDS each; the fault soak against
 # the simulator for SOAK_SECONDS over every path (UDP, serial line, the Wine
-# bridge, rqtool, the search, the gateway), SOAK_FAULT_SHARE of the requests faulted (up
+# bridge, rqtool, the search, the gateway, the gateway among hostile clients), SOAK_FAULT_SHARE of the requests faulted (up
 # to 0.3; 0 = the mix as written, about 0.1), SOAK_PATHS to choose paths.
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 120
 SOAK_FAULT_SHARE ?= 0
-SOAK_PATHS ?= udp serial bridge rqtool scan gateway
+SOAK_PATHS ?= udp serial bridge rqtool scan gateway hostile
 
 sanitize: deps
 	JOBS=$(JOBS) scripts/sanitize.sh

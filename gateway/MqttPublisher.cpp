@@ -521,7 +521,9 @@ void MqttPublisher::resend()
         const auto it = m_modules.find(m.address);
         if (it == m_modules.end())
             continue;
-        if (!it->state.isEmpty())
+        // A module past --stale keeps its last state here: sent now, it
+        // would reach subscribers as new.
+        if (!it->state.isEmpty() && m.fresh(now, m_store.staleMs))
             sendState(m.address, *it, true);
         if (m_cfg.haDiscovery && m.completeCycles > 0)
             discover(m, *it, true);

@@ -4,23 +4,26 @@
 # UDP, the serial port library, the LAN converter library through the Wine
 # bridge and the stand-in maker's library, rqtool's fleet backups and
 # restores of changed bytes, search sweeps, and rqgw polling the bus while
-# Modbus TCP clients read it. Built with AddressSanitizer,
+# Modbus TCP clients read it, and again while hostile clients, MQTT command
+# floods and SIGHUPs try to knock it over (hostile). Built with AddressSanitizer,
 # LeakSanitizer and UBSan in build-asan (shared with scripts/sanitize.sh).
 #   scripts/soak.sh [seconds] [seed]       (defaults 120 and 1)
 #   SOAK_FAULT_SHARE=0.3  share of requests faulted, up to 0.3 (default: the
 #                         mix as written, about 0.1)
-#   SOAK_PATHS="udp serial bridge rqtool scan gateway"  the paths to run (default all)
+#   SOAK_PATHS="udp serial bridge rqtool scan gateway hostile"  the paths to run (default all)
 # The time is shared out by weight: udp 4, serial 2, bridge 2, rqtool 1,
-# scan 1, gateway 2. Fails on a wrong value accepted, a failure without a message, a
+# scan 1, gateway 2, hostile 2. Fails on a wrong value accepted, a failure without a message, a
 # transaction that outlives its timeout, a crash or a leak. The bridge path
-# is skipped (not failed) without MinGW or Wine, the gateway path without rqgw.
+# is skipped (not failed) without MinGW or Wine, the gateway paths without rqgw.
+# rqsoak keeps ASan's quarantine of its children small, so that rqgw's
+# memory is judged as in the plain build; a FAIL names what failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-${SOAK_SECONDS:-120}}
 seed=${2:-${SOAK_SEED:-1}}
 share=${SOAK_FAULT_SHARE:-0}
-paths=${SOAK_PATHS:-udp serial bridge rqtool scan gateway}
+paths=${SOAK_PATHS:-udp serial bridge rqtool scan gateway hostile}
 dir=${SOAK_DIR:-build-asan}
 jobs=${JOBS:-2}
 
@@ -39,7 +42,7 @@ export LD_LIBRARY_PATH="$root/$dir/bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 export WINEPREFIX=${WINEPREFIX:-$root/$dir/wineprefix} WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
-weight() { case $1 in udp) echo 4 ;; serial|bridge|gateway) echo 2 ;; *) echo 1 ;; esac; }
+weight() { case $1 in udp) echo 4 ;; serial|bridge|gateway|hostile) echo 2 ;; *) echo 1 ;; esac; }
 total=0
 for p in $paths; do total=$((total + $(weight "$p"))); done
 log=$(mktemp)

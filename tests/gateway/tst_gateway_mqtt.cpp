@@ -546,6 +546,29 @@ private slots:
 #endif
     }
 
+    // What the gateway sends a broker anew after reconnecting: a module
+    // past --stale is offline there, never with its last state as new.
+    void reconnectWhileStale_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::newRow("silent module") << 2;
+    }
+    void reconnectWhileStale()
+    {
+        QFETCH(int, address);
+        const QString availability = QStringLiteral("rq/siteA/%1/availability").arg(address);
+        QVERIFY(simA.addFault(QStringLiteral("module=%1 drop").arg(address)));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(availability), QByteArray("offline"), 20000);
+        broker.stop(); // without persistence: the restarted broker holds what is sent anew
+        QVERIFY2(broker.restart(), qPrintable(broker.log()));
+        QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteA/1/availability")),
+                                  QByteArray("online"), 40000);
+        QCOMPARE(broker.retainedOne(availability), QByteArray("offline"));
+        QVERIFY(state(QStringLiteral("siteA"), address).isEmpty());
+        QVERIFY(simA.clearFaults());
+        QTRY_VERIFY_WITH_TIMEOUT(!state(QStringLiteral("siteA"), address).isEmpty(), 20000);
+    }
+
     void cleanupTestCase()
     {
         QVERIFY(gwA.stop());

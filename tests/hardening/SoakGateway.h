@@ -56,6 +56,8 @@ struct GatewayTally
     qint64 mqttStates = 0, mqttValues = 0, mqttWrong = 0, mqttStalePast = 0, mqttOffline = 0,
            silentPeriods = 0, offlineLate = 0, offlineDelayMs = 0;
     qint64 fdStart = 0, fdEnd = 0, rssStartKb = 0, rssEndKb = 0;
+    qint64 slowHonest = 0, slowestMs = 0; // honest requests slower than 1 s
+    bool crashed = false;                 // rqgw was gone at the end
     bool started = false;
 };
 
@@ -125,6 +127,13 @@ public:
         for (int i = 0; i < 500 && !m_subscribed; ++i)
             QThread::msleep(10);
         return m_subscribed;
+    }
+
+    // From libmosquitto's thread too: it is safe with the loop running.
+    bool publish(const QByteArray &topic, const QByteArray &payload, bool retain)
+    {
+        return m_mosq && mosquitto_publish(m_mosq, nullptr, topic.constData(), int(payload.size()),
+                                           payload.constData(), 0, retain) == MOSQ_ERR_SUCCESS;
     }
 
     std::vector<Message> take()
@@ -199,13 +208,14 @@ public:
         QFile f(ini);
         const QByteArray text =
             QStringLiteral(
-                "[gateway]\nname=soak\nstale=%1\noffline-retry=500\nretries=2\nconverter-writes=yes\n%4"
+                "[gateway]\nname=soak\nstale=%1\noffline-retry=500\nretries=2\nconverter-writes=yes\n%4%5"
                 "[bus]\nadapter=lan\nip=127.0.0.1\nudp-port=%2\nudp-timeout=%3\n"
                 "[module m1]\naddress=1\n[module m2]\naddress=2\n[module m3]\naddress=3\n")
                 .arg(StaleMs)
                 .arg(m_sim.udpPort())
                 .arg(m_timeoutMs)
                 .arg(QString::fromUtf8(mqtt))
+                .arg(allowWrites ? QStringLiteral("allow-writes=yes\n") : QString())
                 .toUtf8();
         if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size())
             return false;
@@ -328,6 +338,8 @@ public:
                 offlineSince = -1;
                 nextOffline = now + 6000;
             }
+            if (onTick)
+                onTick(now);
             if ((m_job != Job::None || now >= nextBackup) && !stepTool(offlineSince >= 0))
                 nextBackup = m_clock.elapsed() - begin + 4000;
             const int unit = 1 + int(m_random.bounded(3));
@@ -338,6 +350,11 @@ public:
                 analog ? readAnalog(m_clients[client], unit, ain) : read(m_clients[client], unit, v);
             const qint64 end = m_clock.elapsed();
             ++m_t.reads;
+            m_t.slowestMs = std::max(m_t.slowestMs, end - start);
+            if (end - start > 1000 && ++m_t.slowHonest <= 20)
+                std::fprintf(stderr, "rqsoak: an honest read of unit %d took %lld ms%s%s\n", unit,
+                             static_cast<long long>(end - start), during ? ", during " : "",
+                             during ? during() : "");
             if (e == 0 && analog) {
                 ++m_t.analogReads;
                 for (int k = 0; k < 12; ++k)
@@ -377,7 +394,16 @@ public:
             stepTool(false);
             QThread::msleep(20);
         }
-        sample(m_t.fdEnd, m_t.rssEndKb);
+        if (onCalm)
+            onCalm();
+        // Connections closed by clients are closed by rqgw soon after, not at once.
+        for (int i = 0; i < 50; ++i) {
+            sample(m_t.fdEnd, m_t.rssEndKb);
+            if (m_t.fdEnd <= m_t.fdStart + 4)
+                break;
+            QThread::msleep(100);
+        }
+        m_t.crashed = m_gw.state() == QProcess::NotRunning;
         QThread::msleep(200); // what is on its way from the broker
         judgeMessages();
         judgeSilence();
@@ -388,6 +414,20 @@ public:
     static QString lie() { return QStringLiteral("module=1 cmd=0 sub=64 d3=0x39 p=0.5"); }
 
     const GatewayTally &tally() const { return m_t; }
+
+    // The hostile path: commands allowed, something done between the honest
+    // requests, and all of it stopped before the end is measured.
+    bool allowWrites = false;
+    std::function<void(qint64)> onTick;
+    std::function<void()> onCalm;
+    std::function<const char *()> during; // what the hostile network did then
+    quint16 modbusPort() const { return m_modbusPort; }
+    quint16 brokerPort() const { return m_broker.port; }
+    qint64 gatewayPid() const { return m_gw.processId(); }
+    bool publish(const QByteArray &topic, const QByteArray &payload, bool retain)
+    {
+        return m_t.mqtt && m_subscriber.publish(topic, payload, retain);
+    }
 
 private:
     // A value rqsim took in a command that began at `from` and was done at

@@ -32,6 +32,7 @@ public:
         WrongProtocol, // a read with protocol id 1
         BadByteCount,  // function 15 whose byte count is more than its frame holds
         Connections,   // connections opened and held, nothing sent
+        Garbage,       // bytes at random, 64 every 20 ms
     };
 
     HostileClients(Kind kind, int count, std::uint16_t port, const char *source = "127.0.0.2")
@@ -224,6 +225,16 @@ private:
                     sendSome(c, f.data(), f.size());
                     c.next = t + milliseconds(50);
                     break;
+                case Kind::Garbage: {
+                    char junk[64];
+                    for (char &b : junk) {
+                        m_seed = m_seed * 1103515245u + 12345u;
+                        b = static_cast<char>(m_seed >> 16);
+                    }
+                    sendSome(c, junk, sizeof junk);
+                    c.next = t + milliseconds(20);
+                    break;
+                }
                 case Kind::Connections:
                     break;
                 }
@@ -256,6 +267,7 @@ private:
     std::atomic<int> m_open{0}, m_closed{0}, m_attempts{0};
     mutable std::mutex m_mutex;
     std::vector<int> m_exceptions;
+    std::uint32_t m_seed = 1; // of the garbage
 };
 
 #endif
