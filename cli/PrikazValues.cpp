@@ -75,7 +75,8 @@ QString csvRow(const CsvForm &form, quint8 address, const TrendSample &s, const 
     for (int i = 0; i <= shape.inputs; ++i) {
         // The last cell is the temperature (value index 12), empty while off.
         const std::size_t k = i < shape.inputs ? std::size_t(i) : std::size_t(AnalogReading::InputCount);
-        const bool shown = s.analogValid && (i < shape.inputs || shape.thermometerOn);
+        const bool shown =
+            s.analogValid && !(s.refusedValues >> k & 1) && (i < shape.inputs || shape.thermometerOn);
         QString number =
             shown ? QString::number(s.values[k], 'f', std::min<int>(s.decimals[k], 15)) : QString();
         f << number.replace(QLatin1Char('.'), form.decimal);
@@ -224,6 +225,7 @@ public:
         c.data.moduleAddress = address;
         c.streamed = c.json;
         AnalogCycle cycle;
+        cycle.setSkipRefusedValues(true);
         Shape shape;
         bool identified = false;
         bool answering = true;
@@ -339,16 +341,20 @@ private:
         if (s.analogValid) {
             // The analog monitor's display rule: five significant digits.
             for (int i = 0; i < shape.inputs; ++i)
-                cells << QStringLiteral("AIN%1 %2 %3")
-                             .arg(i)
-                             .arg(FormatFixed(s.values[std::size_t(i)], s.decimals[std::size_t(i)]),
-                                  cycle.unit(i))
-                             .trimmed();
-            cells << (shape.thermometerOn ? QStringLiteral("teplota %1 %2")
-                                                .arg(FormatFixed(s.values[AnalogReading::InputCount],
-                                                                 s.decimals[AnalogReading::InputCount]),
-                                                     shape.temperatureUnit)
-                                          : QStringLiteral("teplota vypnuta"));
+                cells << (s.refusedValues >> i & 1
+                              ? QStringLiteral("AIN%1 odmítnuto").arg(i)
+                              : QStringLiteral("AIN%1 %2 %3")
+                                    .arg(i)
+                                    .arg(FormatFixed(s.values[std::size_t(i)], s.decimals[std::size_t(i)]),
+                                         cycle.unit(i))
+                                    .trimmed());
+            constexpr int t = AnalogReading::InputCount;
+            cells << (s.refusedValues >> t & 1 ? QStringLiteral("teplota odmítnuta")
+                      : shape.thermometerOn    ? QStringLiteral("teplota %1 %2")
+                                                  .arg(FormatFixed(s.values[AnalogReading::InputCount],
+                                                                   s.decimals[AnalogReading::InputCount]),
+                                                       shape.temperatureUnit)
+                                            : QStringLiteral("teplota vypnuta"));
         }
         if (!s.error.isEmpty())
             cells << QStringLiteral("chyba: %1").arg(s.error);
@@ -364,17 +370,19 @@ private:
         QJsonArray values;
         for (int i = 0; i < shape.inputs; ++i) {
             const std::size_t k = std::size_t(i);
+            const bool valid = s.analogValid && !(s.refusedValues >> i & 1);
             values.append(QJsonObject{
-                {QStringLiteral("value"), s.analogValid ? QJsonValue(exact(s.values[k], s.decimals[k]))
-                                                        : QJsonValue(QJsonValue::Null)},
+                {QStringLiteral("value"),
+                 valid ? QJsonValue(exact(s.values[k], s.decimals[k])) : QJsonValue(QJsonValue::Null)},
                 {QStringLiteral("unit"), cycle.unit(i)},
-                {QStringLiteral("decimals"), s.analogValid ? QJsonValue(s.decimals[k]) : QJsonValue::Null}});
+                {QStringLiteral("decimals"), valid ? QJsonValue(s.decimals[k]) : QJsonValue::Null}});
         }
         row.insert(QStringLiteral("inputs"), values);
         constexpr std::size_t t = AnalogReading::InputCount;
-        row.insert(QStringLiteral("temperature"), s.analogValid && shape.thermometerOn
-                                                      ? QJsonValue(exact(s.values[t], s.decimals[t]))
-                                                      : QJsonValue(QJsonValue::Null));
+        row.insert(QStringLiteral("temperature"),
+                   s.analogValid && shape.thermometerOn && !(s.refusedValues >> t & 1)
+                       ? QJsonValue(exact(s.values[t], s.decimals[t]))
+                       : QJsonValue(QJsonValue::Null));
         row.insert(QStringLiteral("temperatureUnit"),
                    shape.thermometerOn ? QJsonValue(shape.temperatureUnit) : QJsonValue(QJsonValue::Null));
         row.insert(QStringLiteral("din"),

@@ -1,6 +1,7 @@
 #include "live/AnalogCycle.h"
 
 #include "app/Dekl.h"
+#include "comm/Opakovani.h"
 #include "comm/Prikazy.h"
 #include "core/Cp1250.h"
 
@@ -184,12 +185,18 @@ bool AnalogCycle::step(const TData &data, quint8 address, AnalogReading &reading
     } else {
         const int i = m_step - FirstValue;
         const auto sub = i < AnalogReading::InputCount ? static_cast<quint8>(i) : SubTemperature;
-        if (const quint8 error = send(m_transact, data, address, CmdMeasure, sub, m_bytes))
+        const quint8 error = send(m_transact, data, address, CmdMeasure, sub, m_bytes);
+        if (error && !(m_skipRefused && IsModuleError(error)))
             return fail(reading, error);
         AnalogValue &v = m_reading.values[static_cast<std::size_t>(i)];
-        v.value = DecodeMeasuredValue(m_bytes[1], m_bytes[2], m_bytes[3], m_bytes[4]);
-        v.decimals = m_bytes[4] & 0x7F;
         v.unit = m_units[static_cast<std::size_t>(i)];
+        if (error) {
+            m_reading.refusedValues |= 1u << i;
+            m_reading.error = error;
+        } else {
+            v.value = DecodeMeasuredValue(m_bytes[1], m_bytes[2], m_bytes[3], m_bytes[4]);
+            v.decimals = m_bytes[4] & 0x7F;
+        }
         if (++m_step == End) {
             m_reading.outcome = AnalogReading::Outcome::Complete;
             return finish(reading);

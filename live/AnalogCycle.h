@@ -45,6 +45,9 @@ struct AnalogReading
     // for value i, bit 12 the temperature's unit (°C or counts). Set also
     // when the values then failed; 0 for the first read.
     quint32 unitsChanged = 0;
+    // Values the module refused (bit i for value i) in a cycle that went on
+    // past them (setSkipRefusedValues); error holds the last refusal's code.
+    quint32 refusedValues = 0;
 
     bool complete() const { return outcome == Outcome::Complete; }
     const AnalogValue &input(int i) const { return values.at(static_cast<std::size_t>(i)); }
@@ -112,6 +115,10 @@ public:
     // units before any value (a transaction of the caller's own to this
     // module failed). Once: nothing.
     void rereadUnits();
+    // A value the module refuses (a module error: it answered) leaves just
+    // that value out and the cycle goes on, for a table whose cells stand
+    // alone; no answer at all still ends the cycle. Off: any failure ends it.
+    void setSkipRefusedValues(bool on) { m_skipRefused = on; }
 
     qint64 rereadPeriod() const { return m_period; }
     bool unitsRead() const { return m_unitsRead; }
@@ -147,6 +154,7 @@ private:
     int m_step = 0; // 0: no cycle begun
     AnalogReading m_reading;
     bool m_unitsRead = false;
+    bool m_skipRefused = false;
     bool m_identify = false; // following: the model code and units before the next values
     qint64 m_unitsAt = 0;    // clock at the start of the cycle that read them
     qint64 m_cycleStart = 0;

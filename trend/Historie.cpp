@@ -351,6 +351,7 @@ TrendSample MakeTrendSample(qint64 time, const AnalogReading &reading, quint8 di
             s.units[k] = reading.values[k].unit;
         }
         s.unitsKnown = true;
+        s.refusedValues = reading.refusedValues;
     }
     s.dinValid = dinError == 0;
     if (s.dinValid)

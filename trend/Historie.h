@@ -17,6 +17,7 @@ struct TrendSample
 
     qint64 time = 0; // ms since 1970-01-01 UTC
     bool analogValid = false;
+    quint32 refusedValues = 0; // bit i: value i refused by the module, its cell left empty
     std::array<double, ValueCount> values{};
     std::array<quint8, ValueCount> decimals{};
     bool dinValid = false;

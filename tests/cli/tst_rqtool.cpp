@@ -1200,19 +1200,25 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<QString>("absent");
+        QTest::addColumn<QString>("fault"); // an rqsim fault rule for the run
         QTest::newRow("RQ-3530: six inputs") << 2 << 0x81 << QStringList{"--csv"} << "Vstup 5"
-                                             << "Vstup 6";
+                                             << "Vstup 6" << QString();
         QTest::newRow("°C") << 1 << 0x81 << QStringList{"--csv"} << "Interní teplota [°C]"
-                            << "";
+                            << "" << QString();
         QTest::newRow("counts") << 1 << 0x80 << QStringList{"--csv"} << "Interní teplota [dílky]"
-                                << "";
+                                << "" << QString();
         QTest::newRow("off, JSON") << 1 << 0x01 << QStringList{"--json"} << "\"temperature\":null"
-                                   << "\"temperature\":0";
+                                   << "\"temperature\":0" << QString();
         QTest::newRow("off, plain") << 1 << 0x00 << QStringList{} << "teplota vypnuta"
-                                    << "teplota 0";
+                                    << "teplota 0" << QString();
         QTest::newRow("JSON decimals") << 1 << 0x81 << QStringList{"--json"} << "\"decimals\":"
-                                       << "";
+                                       << "" << QString();
+        // One refused input blanks its own cell, not the row.
+        QTest::newRow("one input refused") << 1 << 0x81 << QStringList{} << "AIN3 odmítnuto  AIN4 "
+                                           << "chyba"
+                                           << "module=1 cmd=0 sub=3 error=5";
     }
+
     void valuesAsTheModuleHasThem()
     {
         QFETCH(int, address);
@@ -1220,9 +1226,12 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, shown);
         QFETCH(QString, absent);
+        QFETCH(QString, fault);
         const int before = sim.memoryByte(address, 31);
         QVERIFY(sim.setMemoryByte(address, 31, thermometer));
+        QVERIFY(fault.isEmpty() || sim.ok(QStringLiteral("fault ") + fault));
         const Run r = rqtool(QStringList{"--address", QString::number(address), "values"} + args);
+        QVERIFY(sim.ok(QStringLiteral("clear")));
         QVERIFY(sim.setMemoryByte(address, 31, before));
         QCOMPARE(r.code, 0);
         const QString out = QString::fromUtf8(r.out);
