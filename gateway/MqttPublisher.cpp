@@ -175,6 +175,7 @@ void MqttPublisher::stop()
 {
     if (!m_mosq)
         return;
+    m_stopping = true;
     const bool wasConnected = m_connected;
     // Refused: DISCONNECT is on its way, and must reach the broker (else it
     // would publish the last will over the other gateway's status).
@@ -477,7 +478,9 @@ void MqttPublisher::nameChecked()
     }
     // (Not when refused: the broker, still answering an unsubscription,
     // could miss the DISCONNECT that follows and publish the last will.)
-    mosquitto_unsubscribe(m_mosq, nullptr, QByteArray(m_base + "/status").constData());
+    // The status stays subscribed: a stray last will of another instance of
+    // the name (one refused at start whose connection then broke) is
+    // answered at once.
     mosquitto_unsubscribe(m_mosq, nullptr, m_checkTopic.constData());
     publish(m_base + "/instance", m_me.json(), true);
     mosquitto_subscribe(m_mosq, nullptr, QByteArray(m_base + "/+/dout/set").constData(), Qos);
@@ -589,6 +592,15 @@ void MqttPublisher::onMessage(mosquitto *, void *self, const mosquitto_message *
     }
     if (!p->m_connected)
         return;
+    if (topic == p->m_base + "/status") {
+        if (payload != "online" && !p->m_stopping) {
+            Log(LogLevel::Warning, QStringLiteral("MQTT: %1 říká offline (poslední vůle jiné brány "
+                                                  "stejného jména); tato brána běží, posílá online")
+                                       .arg(QString::fromUtf8(topic)));
+            p->publish(topic, "online", true);
+        }
+        return;
+    }
     switch (FateOfCommand(msg->retain, payload)) {
     case CommandFate::Ignore:
         return;

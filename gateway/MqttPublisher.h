@@ -135,8 +135,9 @@ private:
     QByteArray m_seenInstance, m_seenStatus;
     std::atomic<NameCheck> m_check{NameCheck::Pending};
     std::atomic<bool> m_unreachable{false};
-    std::atomic<bool> m_closed{false}; // the network thread saw the connection end
-    mutable std::mutex m_checkLock;    // guards m_refusal
+    std::atomic<bool> m_closed{false};   // the network thread saw the connection end
+    std::atomic<bool> m_stopping{false}; // stop() began: our own "offline" is no stray will
+    mutable std::mutex m_checkLock;      // guards m_refusal
     std::condition_variable m_checked;
     QString m_refusal;
     // Polling thread only.

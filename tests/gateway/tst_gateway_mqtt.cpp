@@ -409,8 +409,10 @@ private slots:
             QVERIFY2(log.contains(QString::fromLocal8Bit(host)), qPrintable(log));
             // The first one undisturbed: its identity, its status, its modules' topics.
             QCOMPARE(retainedNow(base + QStringLiteral("/instance")), before);
-            QCOMPARE(retainedNow(base + QStringLiteral("/status")), QByteArray("online"));
-            QVERIFY(!watch.messages(base + QStringLiteral("/status")).contains("offline"));
+            // A connection of the refused one that broke (a loaded machine) may
+            // leave its last will for a moment: the live one answers it.
+            QTRY_COMPARE_WITH_TIMEOUT(retainedNow(base + QStringLiteral("/status")), QByteArray("online"),
+                                      10000);
             QVERIFY(!watch.messages(base + QStringLiteral("/1/availability")).contains("offline"));
             return;
         }
