@@ -9,6 +9,9 @@ export CCACHE_BASEDIR ?= $(abspath $(CURDIR)/..)
 # Debug information would otherwise put the build folder into every key.
 export CCACHE_NOHASHDIR ?= 1
 JOBS ?= 2
+# Most tests wait on timeouts, processes and sockets rather than compute, so
+# CTest runs more of them at once than there are cores.
+TEST_JOBS ?= 6
 BUILD_TYPE ?= RelWithDebInfo
 PACKAGES = cmake g++ make pkg-config ccache clang-format python3 qt6-base-dev qt6-charts-dev qt6-svg-dev qt6-translations-l10n libgl-dev xvfb xauth xdotool x11-apps imagemagick \
   libmodbus-dev libmosquitto-dev prometheus-cpp-dev libsystemd-dev \
@@ -46,7 +49,7 @@ build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
-	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) --timeout 300
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(TEST_JOBS) --timeout 300
 
 run: build
 	scripts/run-demo.sh $(BUILD)/bin
@@ -83,8 +86,9 @@ SOAK_PATHS ?= udp serial bridge rqtool scan gateway hostile
 sanitize: deps
 	JOBS=$(JOBS) scripts/sanitize.sh
 
-# ThreadSanitizer on the gateway: what the tests of tests/gateway need, built
-# in build-tsan, and those tests (TSAN_TESTS=REGEX picks some of them).
+# ThreadSanitizer on every test that starts a thread (CTest label `threads`):
+# what they need, built in build-tsan, and those tests (TSAN_TESTS=REGEX picks
+# some of them).
 tsan: deps
 	JOBS=$(JOBS) scripts/sanitize.sh --thread
 

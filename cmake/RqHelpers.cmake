@@ -30,10 +30,13 @@ function(rq_add_test)
     RUNTIME_OUTPUT_DIRECTORY ${RQ_TESTBIN}
     ENABLE_EXPORTS ON)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  # A test that asks for a long timeout is a long one: with COST, CTest starts
+  # those first (a fresh clone has no timings of its own yet), so that the
+  # run does not end waiting for one long test started last.
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} COST ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${T_ENV}")
   if(T_TESTADAPTER)
     get_property(adapters GLOBAL PROPERTY RQ_TESTADAPTERS)
@@ -48,4 +51,20 @@ function(rq_add_test)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
+endfunction()
+
+# rq_threads(TESTS ... [PROGRAM target])
+# Tests that start threads of their own (or whose programs do) carry the
+# label `threads`; `make tsan` builds the target `thread-tests` and runs
+# them under ThreadSanitizer. A test's program is the target of its name,
+# or PROGRAM for tests that share one.
+function(rq_threads)
+  cmake_parse_arguments(T "" "PROGRAM" "TESTS" ${ARGN})
+  set_property(TEST ${T_TESTS} APPEND PROPERTY LABELS threads)
+  if(T_PROGRAM)
+    set(programs ${T_PROGRAM})
+  else()
+    set(programs ${T_TESTS})
+  endif()
+  set_property(GLOBAL APPEND PROPERTY RQ_THREAD_PROGRAMS ${programs})
 endfunction()

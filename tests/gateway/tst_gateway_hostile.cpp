@@ -48,7 +48,8 @@ class TestGatewayHostile : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08")}),
+        QVERIFY2(sim.start({QStringLiteral("--wire-time"), QStringLiteral("--module"),
+                            QStringLiteral("1:3510:1.08")}),
                  qPrintable(sim.errorString()));
         QVERIFY(gw.start(
             QStringLiteral("--adapter lan --ip 127.0.0.1 --udp-port %1 --udp-timeout 200 --address 1 "

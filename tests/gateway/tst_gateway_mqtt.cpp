@@ -104,10 +104,12 @@ private slots:
         QVERIFY(QFile::copy(dir.filePath(QStringLiteral("password")),
                             dir.filePath(QStringLiteral("credentials/mqtt-password"))));
         qputenv("CREDENTIALS_DIRECTORY", QFile::encodeName(dir.filePath(QStringLiteral("credentials"))));
-        QVERIFY2(simA.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
-                             QStringLiteral("--module"), QStringLiteral("2:3530:1.08")}),
+        QVERIFY2(simA.start({QStringLiteral("--wire-time"), QStringLiteral("--module"),
+                             QStringLiteral("1:3510:1.08"), QStringLiteral("--module"),
+                             QStringLiteral("2:3530:1.08")}),
                  qPrintable(simA.errorString()));
-        QVERIFY2(simB.start({QStringLiteral("--module"), QStringLiteral("1:3520:1.07")}),
+        QVERIFY2(simB.start({QStringLiteral("--wire-time"), QStringLiteral("--module"),
+                             QStringLiteral("1:3520:1.07")}),
                  qPrintable(simB.errorString()));
         QVERIFY(gwA.start(mqttArgs(QStringLiteral("siteA"), simA, false) +
                           QStringList{QStringLiteral("--address"), QStringLiteral("1,2"),
@@ -524,7 +526,7 @@ private slots:
         else
             QVERIFY(gw.stop());
         QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QStringLiteral("rq/siteC/status")),
-                                  QByteArray("offline"), 15000);
+                                  QByteArray("offline"), 30000);
     }
 
     // The broker away for a while (the minute-long version is in the
@@ -538,7 +540,7 @@ private slots:
         QVERIFY2(broker.restart(), qPrintable(broker.log()));
         for (const char *topic : {"rq/siteA/status", "rq/siteA/1/availability", "rq/siteB/status"})
             QTRY_COMPARE_WITH_TIMEOUT(broker.retainedOne(QString::fromLatin1(topic)), QByteArray("online"),
-                                      40000);
+                                      90000);
         QCOMPARE(state(QStringLiteral("siteA"), 2).value(u"model").toString(), QStringLiteral("RQ-3530"));
         QCOMPARE(state(QStringLiteral("siteB"), 1).value(u"model").toString(), QStringLiteral("RQ-3520"));
 #ifndef __SANITIZE_ADDRESS__

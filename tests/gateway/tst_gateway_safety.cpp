@@ -115,8 +115,9 @@ private slots:
     {
         QFETCH(QString, what);
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("5:3510")}),
-                 qPrintable(sim.errorString()));
+        QVERIFY2(
+            sim.start({QStringLiteral("--wire-time"), QStringLiteral("--module"), QStringLiteral("5:3510")}),
+            qPrintable(sim.errorString()));
         GatewayProcess gw;
         const QStringList writes{QStringLiteral("--allow-writes")};
         const QString retainedTopic = QStringLiteral("rq/safe/5/dout/7/set");
@@ -259,8 +260,9 @@ private slots:
         QFETCH(int, address);
         QFETCH(int, expected);
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("5:3510")}),
-                 qPrintable(sim.errorString()));
+        QVERIFY2(
+            sim.start({QStringLiteral("--wire-time"), QStringLiteral("--module"), QStringLiteral("5:3510")}),
+            qPrintable(sim.errorString()));
         GatewayProcess gw;
         QVERIFY(startServing(gw, sim, options));
         const QByteArray before = sim.memory(5);

@@ -88,8 +88,8 @@ private slots:
             QSKIP("python3-pymodbus is not installed (make deps)");
         const QString link = dir.filePath(QStringLiteral("tty-") + program);
         SimProcess sim;
-        QVERIFY2(sim.start({QStringLiteral("--module"), QStringLiteral("1:3510:1.08"),
-                            QStringLiteral("--link"), link}),
+        QVERIFY2(sim.start({QStringLiteral("--wire-time"), QStringLiteral("--module"),
+                            QStringLiteral("1:3510:1.08"), QStringLiteral("--link"), link}),
                  qPrintable(sim.errorString()));
         qputenv("RQ_COM3", QFile::encodeName(link));
 
