@@ -126,6 +126,7 @@ public:
         m_process.waitForFinished(2000);
     }
     QString log() { return QString::fromUtf8(m_process.readAll()); }
+    qint64 pid() const { return m_process.processId(); }
 
     QStringList args(const QStringList &more) const
     {

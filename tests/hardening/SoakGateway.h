@@ -36,6 +36,7 @@
 #include <modbus.h>
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -161,6 +162,8 @@ public:
     static constexpr int SlackMs = 100;
     // A silence shorter than --stale and this is not judged.
     static constexpr int OfflineSlackMs = 600;
+    // After a broker hold, what waited for it is delivered within this.
+    static constexpr int HoldSlackMs = 3000;
 
     GatewaySoak(SimProcess &sim, quint32 seed, quint32 timeoutMs, std::function<bool()> faultsOn)
         : m_sim(sim), m_random(seed), m_timeoutMs(timeoutMs), m_faultsOn(std::move(faultsOn))
@@ -423,6 +426,31 @@ public:
     std::function<const char *()> during; // what the hostile network did then
     quint16 modbusPort() const { return m_modbusPort; }
     quint16 brokerPort() const { return m_broker.port; }
+    quint16 converterPort() const { return m_converterPort; }
+    // The broker stops reading (SIGSTOP) until let go (SIGCONT), or goes
+    // away and comes back on its port. What MQTT delivers after such a hold
+    // is judged from the hold's start: the delay is the broker's.
+    void holdBroker(bool hold)
+    {
+        if (!m_t.mqtt || hold == (!m_held.empty() && m_held.back().second < 0))
+            return;
+        ::kill(pid_t(m_broker.pid()), hold ? SIGSTOP : SIGCONT);
+        if (hold)
+            m_held.push_back({m_clock.elapsed(), -1});
+        else
+            m_held.back().second = m_clock.elapsed();
+    }
+    bool restartBroker()
+    {
+        if (!m_t.mqtt)
+            return true;
+        holdBroker(false);
+        m_held.push_back({m_clock.elapsed(), -1});
+        m_broker.stop();
+        const bool back = m_broker.restart();
+        m_held.back().second = m_clock.elapsed();
+        return back;
+    }
     qint64 gatewayPid() const { return m_gw.processId(); }
     bool publish(const QByteArray &topic, const QByteArray &payload, bool retain)
     {
@@ -606,17 +634,29 @@ private:
                              m.payload.constData());
                 continue;
             }
-            judgeDigital(unit, quint32(s.value(u"din").toInteger()) ^ m_mask[unit], m.at, m.at, true);
+            const qint64 sent = heldSince(m.at);
+            judgeDigital(unit, quint32(s.value(u"din").toInteger()) ^ m_mask[unit], sent, m.at, true);
             for (int k = 0; k < 12; ++k)
-                judgeAnalog(unit, k, ain.at(k).isNull() ? double(NAN) : ain.at(k).toDouble(), m.at, m.at,
+                judgeAnalog(unit, k, ain.at(k).isNull() ? double(NAN) : ain.at(k).toDouble(), sent, m.at,
                             true);
             // No state of a silent module once its values are past --stale.
             for (const Silence &q : m_silent)
-                if (unit == 3 && m.at > q.from + StaleMs + SlackMs && (q.to < 0 || m.at < q.to)) {
+                if (unit == 3 && sent > q.from + StaleMs + SlackMs && (q.to < 0 || m.at < q.to)) {
                     ++m_t.mqttStalePast;
                     std::fprintf(stderr, "rqsoak: MQTT: a state of silent module 3 past --stale\n");
                 }
         }
+    }
+
+    // The earliest moment a message that came at `at` may have been sent:
+    // the start of a broker hold it came during or soon after.
+    qint64 heldSince(qint64 at) const
+    {
+        qint64 since = at;
+        for (const auto &[from, to] : m_held)
+            if (at >= from && (to < 0 || at <= to + HoldSlackMs))
+                since = std::min(since, from);
+        return since;
     }
 
     // Every time module 3 was silent longer than --stale, MQTT called it
@@ -630,6 +670,11 @@ private:
         for (const Silence &q : m_silent) {
             const qint64 to = q.to < 0 ? end : q.to;
             if (to - q.from < StaleMs + OfflineSlackMs)
+                continue;
+            // A broker held up meanwhile delivers the availability late.
+            if (std::any_of(m_held.begin(), m_held.end(), [&](const std::pair<qint64, qint64> &h) {
+                    return h.first <= to && (h.second < 0 || h.second + HoldSlackMs >= q.from);
+                }))
                 continue;
             ++m_t.silentPeriods;
             // What the availability said last by the silence's end, and since when.
@@ -796,6 +841,7 @@ private:
     SoakSubscriber m_subscriber{m_clock};
     QProcess m_gw;
     quint16 m_modbusPort = 0, m_converterPort = 0;
+    std::vector<std::pair<qint64, qint64>> m_held; // broker holds: from, to (-1 while held)
     modbus_t *m_clients[2] = {nullptr, nullptr};
     quint32 m_mask[4] = {};
     std::vector<Held> m_history[4];

@@ -2,7 +2,9 @@
 // checking every value while, in turns and then all together, clients send
 // one byte every 80 ms, half a frame, never read, open bursts of
 // connections or send garbage; commands flood in over MQTT, some of them
-// retained; the broker drops the gateway's session; rqgw gets SIGHUP every
+// retained; the broker drops the gateway's session, stops reading for a
+// phase or restarts; a converter client asks one request after another and
+// so holds the bus as long as the gateway lets it; rqgw gets SIGHUP every
 // 300 ms. rqsim's outputs are watched: an
 // output pattern no command asked for (a retained command obeyed, a command
 // mixed up with another) counts. The lying run sends a command at each
@@ -13,7 +15,17 @@
 #include "SoakGateway.h"
 #include "support/HostileClients.h"
 
+#include "RqFrame.h"
+
 #include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 #include <map>
 #include <set>
@@ -22,6 +34,7 @@
 struct HostileTally
 {
     qint64 phases = 0, attempts = 0, closedByServer = 0, commands = 0, retained = 0, sighups = 0, kicks = 0;
+    qint64 brokerHolds = 0, brokerRestarts = 0, brokerLost = 0, hogRequests = 0, hogReplies = 0;
     qint64 outputSamples = 0, unasked = 0;
 };
 
@@ -41,13 +54,14 @@ public:
         if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
             m_burst = std::min<int>(m_burst, int(r.rlim_cur) - 300);
         // The first seconds of the run are the quiet reference of descriptors and memory.
-        m_phaseMs = std::clamp<qint64>((qint64(seconds) * 1000 - 2500) / 16, 600, 4000);
+        m_phaseMs = std::clamp<qint64>((qint64(seconds) * 1000 - 2500) / (2 * Kinds), 600, 4000);
         // RQSOAK_HOSTILE="3 6": only those phases, to find which one hurts.
         for (const QByteArray &k : qgetenv("RQSOAK_HOSTILE").split(' '))
             if (!k.isEmpty())
-                m_kinds.push_back(k.toInt() & 7);
+                m_kinds.push_back(k.toInt() % Kinds);
         if (m_kinds.empty())
-            m_kinds = {0, 1, 2, 3, 4, 5, 6, 7};
+            for (int k = 0; k < Kinds; ++k)
+                m_kinds.push_back(k);
     }
 
     // Called by the gateway soak between its honest requests (now: ms into the run).
@@ -70,11 +84,11 @@ public:
             startPhase(m_kinds[std::size_t(phase) % m_kinds.size()]);
         }
         const int kind = m_kinds[std::size_t(m_phase) % m_kinds.size()];
-        if ((kind == 5 || kind == 7) && now >= m_nextFlood) {
+        if ((kind == 5 || kind == All) && now >= m_nextFlood) {
             flood();
             m_nextFlood = now + 200;
         }
-        if ((kind == 5 || kind == 7) && now >= m_nextRetained) {
+        if ((kind == 5 || kind == All) && now >= m_nextRetained) {
             // A retained command that arrives while the gateway is subscribed
             // comes as a live one (MQTT clears the flag): it is a command.
             const int unit = 1 + int(m_random.bounded(3));
@@ -86,11 +100,11 @@ public:
             }
             m_nextRetained = now + 500;
         }
-        if ((kind == 5 || kind == 7) && now >= m_nextKick) {
+        if ((kind == 5 || kind == All) && now >= m_nextKick) {
             kick();
             m_nextKick = now + 2500;
         }
-        if ((kind == 6 || kind == 7) && now >= m_nextHup) {
+        if ((kind == 6 || kind == All) && now >= m_nextHup) {
             ::kill(pid_t(m_gw.gatewayPid()), SIGHUP);
             ++m_t.sighups;
             m_nextHup = now + 300;
@@ -109,12 +123,20 @@ public:
     qint64 phaseMs() const { return m_phaseMs; }
     const char *phaseName() const
     {
-        static const char *names[] = {"slow senders", "half frames", "non-readers", "a burst of connections",
-                                      "garbage",      "MQTT floods", "SIGHUPs",     "all together"};
+        static const char *names[Kinds] = {"slow senders",     "half frames",
+                                           "non-readers",      "a burst of connections",
+                                           "garbage",          "MQTT floods",
+                                           "SIGHUPs",          "a broker that stops reading",
+                                           "a broker restart", "a converter client holding the bus",
+                                           "all together"};
         return m_phase < 0 ? "the quiet start" : names[m_kinds[std::size_t(m_phase) % m_kinds.size()]];
     }
 
 private:
+    // The phases, in their order; the last is all the clients together
+    // (the broker's phases stay apart: they hold up MQTT for everyone).
+    static constexpr int Kinds = 11, BrokerHold = 7, BrokerRestart = 8, ConverterHog = 9, All = 10;
+
     void startPhase(int kind)
     {
         using K = HostileClients::Kind;
@@ -122,7 +144,20 @@ private:
         const auto add = [&](K k, int count, const char *source) {
             m_clients.push_back(std::make_unique<HostileClients>(k, count, port, source));
         };
-        const bool all = kind == 7;
+        const bool all = kind == All;
+        if (kind == BrokerHold) {
+            m_gw.holdBroker(true);
+            ++m_t.brokerHolds;
+        }
+        if (kind == BrokerRestart) {
+            ++m_t.brokerRestarts;
+            if (!m_gw.restartBroker()) {
+                ++m_t.brokerLost;
+                std::fprintf(stderr, "rqsoak: the broker did not come back after its restart\n");
+            }
+        }
+        if (all || kind == ConverterHog)
+            startHog();
         if (all || kind == 0)
             add(K::SlowSender, 20, "127.0.0.2");
         if (all || kind == 1)
@@ -145,12 +180,14 @@ private:
             c->start();
         // The self-check: a command the soak forgets, sent where no flood
         // follows soon, so that the outputs keep it for a while.
-        if (m_lying && kind != 5 && kind != 7)
+        if (m_lying && kind != 5 && kind != All)
             m_gw.publish("rq/soak/1/dout/set", QByteArray::number(m_random.bounded(0x80000000u)), false);
     }
 
     void stopClients()
     {
+        m_gw.holdBroker(false);
+        stopHog();
         for (auto &c : m_clients) {
             c->stop();
             m_t.attempts += c->attempts();
@@ -213,6 +250,49 @@ private:
         mosquitto_destroy(k);
     }
 
+    // One converter request after another to module 1, each sent as soon as
+    // the last one's answer came (or 1 s passed without one).
+    void startHog()
+    {
+        m_hogStop = false;
+        m_hog = std::thread([this, port = m_gw.converterPort()] {
+            const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (s < 0)
+                return;
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            rqframe::Request r;
+            r.address = 1;
+            r.command = 102; // a byte of the module's memory
+            for (std::uint16_t seq = 1; !m_hogStop; ++seq) {
+                r.d[0] = std::uint8_t(seq % 64);
+                const auto frame = rqframe::encodeUdpRequest(r, seq, 9600);
+                if (::sendto(s, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) <
+                    0)
+                    break;
+                ++m_hogRequests;
+                pollfd p{s, POLLIN, 0};
+                if (::poll(&p, 1, 1000) > 0) {
+                    std::uint8_t buf[64];
+                    if (::recv(s, buf, sizeof buf, 0) > 0)
+                        ++m_hogReplies;
+                }
+            }
+            ::close(s);
+        });
+    }
+    void stopHog()
+    {
+        if (!m_hog.joinable())
+            return;
+        m_hogStop = true;
+        m_hog.join();
+        m_t.hogRequests = m_hogRequests;
+        m_t.hogReplies = m_hogReplies;
+    }
+
     quint32 latched(int unit)
     {
         const QString reply = m_sim.command(QStringLiteral("dout %1").arg(unit));
@@ -246,6 +326,9 @@ private:
     std::map<int, std::set<quint32>> m_outputs; // per unit: every pattern commanded, and the first
     quint32 m_lastUnasked[4] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
     std::vector<std::unique_ptr<HostileClients>> m_clients;
+    std::thread m_hog;
+    std::atomic<bool> m_hogStop{false};
+    std::atomic<qint64> m_hogRequests{0}, m_hogReplies{0};
     HostileTally m_t;
 };
 

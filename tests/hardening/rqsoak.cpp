@@ -1228,6 +1228,11 @@ int main(int argc, char *argv[])
                 "SIGHUP %lld\n",
                 static_cast<long long>(h.commands), static_cast<long long>(h.retained),
                 static_cast<long long>(h.kicks), static_cast<long long>(h.sighups));
+            std::printf("  broker held %lld times, restarted %lld (not back %lld); converter client holding "
+                        "the bus: %lld requests, %lld answered\n",
+                        static_cast<long long>(h.brokerHolds), static_cast<long long>(h.brokerRestarts),
+                        static_cast<long long>(h.brokerLost), static_cast<long long>(h.hogRequests),
+                        static_cast<long long>(h.hogReplies));
             std::printf("  unasked output changes %lld (outputs looked at %lld times)\n",
                         static_cast<long long>(h.unasked), static_cast<long long>(h.outputSamples));
         }
@@ -1249,6 +1254,7 @@ int main(int argc, char *argv[])
             // suite meets a machine busy with other things.
             {"slow honest requests", !hostilePath || o.seconds < 60 || g.slowHonest == 0},
             {"rqgw crashed", !g.crashed},
+            {"the broker did not come back", h.brokerLost == 0},
             {"no values read", g.values > 0 && g.analogValues > 0 && (!g.mqtt || g.mqttStates > 0)},
             {"restores failed", g.restoresGood == g.restores},
             {"descriptors not steady", g.fdEnd <= g.fdStart + 4},
