@@ -42,16 +42,10 @@ public:
     CliReport(Sink &err, bool show) : m_err(err), m_show(show) {}
     void status(const QString &text) override
     {
-        m_last = text;
         if (!m_show)
             return;
         m_err.write(QStringLiteral("\r%1\x1b[K").arg(text.trimmed()));
         m_dirty = true;
-    }
-    void step(int k, int n) override
-    {
-        m_done = k;
-        m_total = n;
     }
     bool cancelled() const override { return StopSignal() != 0; }
     void finish()
@@ -60,16 +54,11 @@ public:
             m_err.write(QStringLiteral("\r\x1b[K"));
         m_dirty = false;
     }
-    QString last() const { return m_last; }
-    int done() const { return m_done; }
 
 private:
     Sink &m_err;
     bool m_show;
     bool m_dirty = false;
-    QString m_last;
-    int m_done = 0;
-    int m_total = 0;
 };
 } // namespace
 
@@ -375,14 +364,14 @@ void Context::sequence(bool write, const QList<TransferStep> &steps, const Progr
     m_log->lastError = 0;
     if (write)
         written = 0;
-    const bool ok =
+    const TransferOutcome outcome =
         write ? WriteSequence(&data, report, steps, figure) : ReadSequence(&data, report, steps, figure);
     report.finish();
     if (write) {
-        written = report.done();
+        written = outcome.done;
         result.insert(QStringLiteral("written"), written);
     }
-    if (ok)
+    if (outcome)
         return;
     // A write cut short says what it leaves in the module.
     const QString state =
@@ -401,16 +390,18 @@ void Context::sequence(bool write, const QList<TransferStep> &steps, const Progr
     if (StopSignal() != 0)
         fail(StopExitCode(), (write ? QStringLiteral("Zápis přerušen po %1 z %2 bajtů.")
                                     : QStringLiteral("Čtení přerušeno po %1 z %2 bajtů."))
-                                     .arg(report.done())
-                                     .arg(steps.size()) +
+                                     .arg(outcome.done)
+                                     .arg(outcome.total) +
                                  state);
-    if (report.last() == TransferText::WriteMismatch)
+    if (outcome.end == TransferOutcome::End::Differs)
         fail(ExitCode::Comm,
              QStringLiteral("Chyba zápisu dat: %1 se po zápisu přečetl jinak.")
-                     .arg(BlockPlace(steps.at(report.done()).page * 256 + steps.at(report.done()).address)) +
+                     .arg(BlockPlace(steps.at(outcome.done).page * 256 + steps.at(outcome.done).address)) +
                  state);
     fail(ExitCode::Comm,
-         (m_log->lastError != 0 ? errorText(m_log->lastError) : report.last().trimmed()) + state);
+         (m_log->lastError != 0 ? errorText(m_log->lastError)
+                                : TransferEndText(outcome, write, data.adapterKind).trimmed()) +
+             state);
 }
 
 EepromBlock Context::readModule()

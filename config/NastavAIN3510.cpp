@@ -24,13 +24,13 @@ void TForm13::ZapisOkno(const TCFGRQ &image)
         showCode(ComboBox[i], image.ranges3510[i]);
 }
 
-void TForm13::PrectiOkno(TCFGRQ &image)
+Validation TForm13::PrectiOkno(TCFGRQ &image)
 {
     // A selector showing no item keeps the element's code (the one the module
     // reported), so the byte is written back unchanged.
     for (std::size_t i = 0; i < 12; ++i)
         image.ranges3510[i] = takeCode(ComboBox[i], image.ranges3510[i]);
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 QList<TransferStep> TForm13::steps(TCFGRQ &image)

@@ -19,7 +19,7 @@ public:
     std::array<QComboBox *, 12> ComboBox{}; // ComboBox1..ComboBox12: element i is AINi
 
     void ZapisOkno(const TCFGRQ &image) override;
-    void PrectiOkno(TCFGRQ &image) override;
+    Validation PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 };
 

@@ -70,19 +70,17 @@ void TForm13a::ZapisOkno(const TCFGRQ &image)
     Edit1->setText(QString::number(image.inputCount));
 }
 
-void TForm13a::PrectiOkno(TCFGRQ &image)
+Validation TForm13a::PrectiOkno(TCFGRQ &image)
 {
     // A selector showing no item keeps the element's code (the one the module
     // reported), so the byte is written back unchanged.
     for (std::size_t i = 0; i < 12; ++i)
         image.ranges3520[i] = takeCode(ComboBox[i], image.ranges3520[i]);
     const std::optional<qint32> count = ParseIntText(Edit1->text());
-    if (!count || *count < 1 || *count > 12) {
-        setStatusText(CountMessage);
-        return;
-    }
+    if (!count || *count < 1 || *count > 12)
+        return showValidation(Validation::invalid(CountMessage));
     image.inputCount = static_cast<quint8>(*count);
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 QList<TransferStep> TForm13a::steps(TCFGRQ &image)

@@ -24,7 +24,7 @@ public:
     QLineEdit *Edit1 = nullptr; // count of measured inputs
 
     void ZapisOkno(const TCFGRQ &image) override;
-    void PrectiOkno(TCFGRQ &image) override;
+    Validation PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 
 public slots:

@@ -50,7 +50,7 @@ void TForm13b::ZapisOkno(const TCFGRQ &image)
     }
 }
 
-void TForm13b::PrectiOkno(TCFGRQ &image)
+Validation TForm13b::PrectiOkno(TCFGRQ &image)
 {
     for (int i = 0; i < 6; ++i) {
         quint8 &b = image.sensors3530[std::size_t(i)];
@@ -58,7 +58,7 @@ void TForm13b::PrectiOkno(TCFGRQ &image)
         b = PackSensor3530(takeCode(sensor(i), b & 0x0F), takeCode(unit(i), (b >> 4) & 3),
                            takeCode(wiring(i), b >> 6));
     }
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 QList<TransferStep> TForm13b::steps(TCFGRQ &image)

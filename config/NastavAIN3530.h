@@ -23,7 +23,7 @@ public:
     QComboBox *wiring(int input) const { return ComboBox[std::size_t(12 + input)]; }
 
     void ZapisOkno(const TCFGRQ &image) override;
-    void PrectiOkno(TCFGRQ &image) override;
+    Validation PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 };
 

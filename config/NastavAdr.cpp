@@ -49,21 +49,17 @@ void TForm12::ZapisOkno(const TCFGRQ &image)
     showCode(ComboBox1, image.configuredBaudIndex);
 }
 
-void TForm12::PrectiOkno(TCFGRQ &image)
+Validation TForm12::PrectiOkno(TCFGRQ &image)
 {
     const std::optional<quint8> address = ParseNumberInRange(Edit1->text(), 0, 255);
-    if (!address) {
-        setStatusText(AddressMessage);
-        return;
-    }
+    if (!address)
+        return showValidation(Validation::invalid(AddressMessage));
     image.configuredAddress = *address;
     const int baud = ComboBox1->currentIndex();
-    if (baud < 0 || baud > 8) {
-        setStatusText(BaudMessage);
-        return;
-    }
+    if (baud < 0 || baud > 8)
+        return showValidation(Validation::invalid(BaudMessage));
     image.configuredBaudIndex = static_cast<quint8>(baud);
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 QList<TransferStep> TForm12::steps(TCFGRQ &image)

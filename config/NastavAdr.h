@@ -23,7 +23,7 @@ public:
     QComboBox *ComboBox1 = nullptr; // configured baud index
 
     void ZapisOkno(const TCFGRQ &image) override;
-    void PrectiOkno(TCFGRQ &image) override;
+    Validation PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 };
 

@@ -136,12 +136,12 @@ QList<QPushButton *> TNastavDialog::startButtons() const
     return {Button1, Button2, Button3};
 }
 
-bool TNastavDialog::PrectiData(TCFGRQ &image)
+TransferOutcome TNastavDialog::PrectiData(TCFGRQ &image)
 {
     return ReadSequence(Data, *this, steps(image));
 }
 
-bool TNastavDialog::ZapisData(TCFGRQ &image)
+TransferOutcome TNastavDialog::ZapisData(TCFGRQ &image)
 {
     return WriteSequence(Data, *this, steps(image));
 }
@@ -160,8 +160,7 @@ void TNastavDialog::Button1Click()
 {
     if (!Data || busy() || !connectionReady())
         return;
-    PrectiOkno(Work);
-    if (statusText().size() <= 1)
+    if (PrectiOkno(Work).valid())
         runTransfer([this] { return ZapisData(Work); }, true);
 }
 
@@ -169,8 +168,7 @@ void TNastavDialog::Button3Click()
 {
     if (!Data || busy())
         return;
-    PrectiOkno(Work);
-    if (statusText().size() == 1)
+    if (PrectiOkno(Work).valid())
         Data->cfg = Work;
     accept();
 }

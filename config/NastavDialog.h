@@ -26,14 +26,14 @@ public:
     QPushButton *Button3 = nullptr; // "Ok"
     QPushButton *Button4 = nullptr; // "Cancel"
 
-    // Takes the controls into the image; ends by setting status panel 0 to
-    // " " when every control was valid, or to the validation message.
-    virtual void PrectiOkno(TCFGRQ &image) = 0;
+    // Takes the controls into the image and says whether every control was
+    // valid; ends by showing that in status panel 0 (showValidation).
+    virtual Validation PrectiOkno(TCFGRQ &image) = 0;
     // The dialog's bytes, in transfer order, as elements of the image.
     virtual QList<TransferStep> steps(TCFGRQ &image) = 0;
 
-    bool PrectiData(TCFGRQ &image);
-    bool ZapisData(TCFGRQ &image);
+    TransferOutcome PrectiData(TCFGRQ &image);
+    TransferOutcome ZapisData(TCFGRQ &image);
 
     // Above the controls of a dialog for one model: says so when the
     // connected module identifies as another. The dialog still works.

@@ -48,7 +48,7 @@ void TForm4::ZapisOkno(const TCFGRQ &image)
     (image.thermometer & UnitCelsius ? RadioButton4 : RadioButton3)->setChecked(true);
 }
 
-void TForm4::PrectiOkno(TCFGRQ &image)
+Validation TForm4::PrectiOkno(TCFGRQ &image)
 {
     quint8 setting = 0;
     if (!RadioButton1->isChecked())
@@ -56,7 +56,7 @@ void TForm4::PrectiOkno(TCFGRQ &image)
     if (!RadioButton3->isChecked())
         setting |= UnitCelsius;
     image.thermometer = setting;
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 QList<TransferStep> TForm4::steps(TCFGRQ &image)

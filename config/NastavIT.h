@@ -22,7 +22,7 @@ public:
     QRadioButton *RadioButton4 = nullptr; // "°C"
 
     void ZapisOkno(const TCFGRQ &image) override;
-    void PrectiOkno(TCFGRQ &image) override;
+    Validation PrectiOkno(TCFGRQ &image) override;
     QList<TransferStep> steps(TCFGRQ &image) override;
 };
 

@@ -45,28 +45,46 @@ struct Link
     }
 };
 
-bool failed(quint8 error, const Link &link, TransferReport &report)
+// The end of a sequence: its text, if it has one, into the report.
+TransferOutcome ended(TransferReport &report, const TransferOutcome &outcome, bool write, const Link &link)
 {
-    if (error == 0)
-        return false;
-    report.status(QLatin1Char(' ') + ErrorText(link.kind, error));
-    return true;
+    const QString text = TransferEndText(outcome, write, link.kind);
+    if (!text.isEmpty())
+        report.status(text);
+    return outcome;
 }
 } // namespace
 
-bool ReadSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
-                  const ProgressFigure &progress)
+QString TransferEndText(const TransferOutcome &outcome, bool write, quint8 adapterKind)
 {
+    switch (outcome.end) {
+    case TransferOutcome::End::Done:
+        return write ? TransferText::WriteDone : TransferText::ReadDone;
+    case TransferOutcome::End::Differs:
+        return TransferText::WriteMismatch;
+    case TransferOutcome::End::Failed:
+        return QLatin1Char(' ') + ErrorText(adapterKind, outcome.error);
+    case TransferOutcome::End::CutShort:
+    case TransferOutcome::End::Refused:
+        break;
+    }
+    return {};
+}
+
+TransferOutcome ReadSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                             const ProgressFigure &progress)
+{
+    using End = TransferOutcome::End;
+    const int n = static_cast<int>(steps.size());
     if (!data || !data->ready())
-        return false;
+        return {End::Refused, 0, n};
     report.status(TransferText::ReadingStarts);
     const Link link{data->adapterKind, data->moduleAddress, data->handle};
-    const int n = static_cast<int>(steps.size());
     for (int k = 1; k <= n; ++k) {
         const TransferStep &s = steps.at(k - 1);
         quint8 value = 0;
-        if (failed(link.run(CmdReadMemory, s.page, s.address, 0, &value), link, report))
-            return false;
+        if (const quint8 error = link.run(CmdReadMemory, s.page, s.address, 0, &value))
+            return ended(report, {End::Failed, k - 1, n, error}, false, link);
         *s.element = value;
         report.status(progressText(TransferText::Reading, progress(k, n)));
         report.step(k, n);
@@ -74,24 +92,24 @@ bool ReadSequence(const TData *data, TransferReport &report, const QList<Transfe
         rq::pause(1);
         // A stop asked for during the last byte comes too late to stop anything.
         if (k < n && report.cancelled())
-            return false;
+            return {End::CutShort, k, n};
     }
-    report.status(TransferText::ReadDone);
-    return true;
+    return ended(report, {End::Done, n, n}, false, link);
 }
 
-bool WriteSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
-                   const ProgressFigure &progress)
+TransferOutcome WriteSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                              const ProgressFigure &progress)
 {
+    using End = TransferOutcome::End;
+    const int n = static_cast<int>(steps.size());
     if (!data || !data->ready())
-        return false;
+        return {End::Refused, 0, n};
     std::vector<quint8> values;
     values.reserve(static_cast<std::size_t>(steps.size()));
     for (const TransferStep &s : steps)
         values.push_back(*s.element);
     report.status(TransferText::WritingStarts);
     const Link link{data->adapterKind, data->moduleAddress, data->handle};
-    const int n = static_cast<int>(steps.size());
     for (int k = 1; k <= n; ++k) {
         const TransferStep &s = steps.at(k - 1);
         const quint8 v = values[static_cast<std::size_t>(k - 1)];
@@ -110,20 +128,17 @@ bool WriteSequence(const TData *data, TransferReport &report, const QList<Transf
             if (error == 0 || attempt >= TransactionRetries() || !IsTransientError(error))
                 break;
         }
-        if (failed(error, link, report))
-            return false;
-        if (back != v) {
-            report.status(TransferText::WriteMismatch);
-            return false;
-        }
+        if (error != 0)
+            return ended(report, {End::Failed, k - 1, n, error}, true, link);
+        if (back != v)
+            return ended(report, {End::Differs, k - 1, n}, true, link);
         report.status(progressText(TransferText::Writing, progress(k, n)));
         report.step(k, n);
         rq::processEvents();
         rq::pause(1);
         // A stop asked for during the last byte comes too late to stop anything.
         if (k < n && report.cancelled())
-            return false;
+            return {End::CutShort, k, n};
     }
-    report.status(TransferText::WriteDone);
-    return true;
+    return ended(report, {End::Done, n, n}, true, link);
 }

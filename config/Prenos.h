@@ -49,18 +49,43 @@ inline const QString WriteDone = QStringLiteral(" Konfigurace zapsána.");
 inline const QString WriteMismatch = QStringLiteral(" Chyba zápisu dat.");
 } // namespace TransferText
 
+// How a sequence ended: callers decide by it, and the status texts are made
+// from it.
+struct TransferOutcome
+{
+    enum class End {
+        Done,     // every byte read, or written and verified
+        CutShort, // stopped between two bytes, as asked
+        Refused,  // nothing sent: no ready connection, or another transfer runs
+        Failed,   // the adapter reported error
+        Differs,  // a byte read back otherwise than it was written
+    };
+    End end = End::Refused;
+    int done = 0;     // bytes completed (read, or written and verified) before the end
+    int total = 0;    // bytes of the sequence
+    quint8 error = 0; // the adapter's code, when Failed
+
+    bool ok() const { return end == End::Done; }
+    explicit operator bool() const { return ok(); }
+};
+
+// The text a sequence ends with in its report: done, the difference or the
+// adapter's error (adapterKind words it); none when cut short or refused,
+// where the caller says how far it got.
+QString TransferEndText(const TransferOutcome &outcome, bool write, quint8 adapterKind);
+
 // Reads every step's byte (command 102) into its element, in order. Does
 // nothing when the connection is not ready. Stops at the first error with the
-// error text; elements read before stay. True when every byte was read.
-bool ReadSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
-                  const ProgressFigure &progress = StandardProgress);
+// error text; elements read before stay. Done when every byte was read.
+TransferOutcome ReadSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                             const ProgressFigure &progress = StandardProgress);
 
 // Writes every step's element (command 103) and verifies it by reading it
 // back (command 102), strictly in order. The values are taken before the
 // first byte goes out; the elements are never changed. Stops at the first
-// error or difference; nothing is rolled back. True when every byte was
+// error or difference; nothing is rolled back. Done when every byte was
 // written and verified.
-bool WriteSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
-                   const ProgressFigure &progress = StandardProgress);
+TransferOutcome WriteSequence(const TData *data, TransferReport &report, const QList<TransferStep> &steps,
+                              const ProgressFigure &progress = StandardProgress);
 
 #endif

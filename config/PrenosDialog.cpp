@@ -46,6 +46,12 @@ bool TPrenosDialog::connectionReady()
     return false;
 }
 
+Validation TPrenosDialog::showValidation(const Validation &validation)
+{
+    setStatusText(validation.statusText());
+    return validation;
+}
+
 QProgressBar *TPrenosDialog::makeProgressBar()
 {
     m_progress = new QProgressBar(this);
@@ -60,8 +66,6 @@ QProgressBar *TPrenosDialog::makeProgressBar()
 
 void TPrenosDialog::step(int k, int n)
 {
-    m_stepsDone = k;
-    m_steps = n;
     // The bar moves with the status text, so that both repaint in one pass
     // (a pass per byte costs a long transfer several per cent of its time).
     if (m_progress && (m_textMoved || k == n))
@@ -69,32 +73,31 @@ void TPrenosDialog::step(int k, int n)
     m_textMoved = false;
 }
 
-bool TPrenosDialog::runTransfer(const std::function<bool()> &transfer, bool writing)
+TransferOutcome TPrenosDialog::runTransfer(const std::function<TransferOutcome()> &transfer, bool writing)
 {
     if (m_busy)
-        return false;
+        return {TransferOutcome::End::Refused};
     m_busy = true;
     m_writing = writing;
-    m_stepsDone = m_steps = 0;
     if (m_progress)
         m_progress->setValue(0);
     const QList<QPushButton *> buttons = startButtons();
     for (QPushButton *b : buttons)
         b->setEnabled(false);
-    const bool done = transfer();
+    const TransferOutcome outcome = transfer();
     for (QPushButton *b : buttons)
         b->setEnabled(true);
     m_busy = false;
     if (m_stopRequested) {
         m_stopRequested = false;
         // Stays open, so the technician sees how far the module was written.
-        if (!done && m_writing)
-            setStatusText(TransferText::WriteStopped(m_stepsDone, m_steps));
+        if (!outcome && m_writing)
+            setStatusText(TransferText::WriteStopped(outcome.done, outcome.total));
     }
     m_writing = false;
     if (m_closeRequested)
         QDialog::reject();
-    return done;
+    return outcome;
 }
 
 void TPrenosDialog::closeDuringTransfer()

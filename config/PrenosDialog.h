@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include <functional>
+#include <optional>
 
 class QProgressBar;
 class TStatusBar;
@@ -17,6 +18,25 @@ inline const QString StopWriteQuestion = QStringLiteral("Přerušit zápis? Modu
 // " Zápis přerušen po 89 z 512 bajtů."
 QString WriteStopped(int done, int total);
 } // namespace TransferText
+
+// What taking a form's controls found: nothing wrong, or the message that
+// says what is. Status panel 0 shows " " for a valid form, else the message.
+class Validation
+{
+public:
+    Validation() = default; // valid
+    static Validation invalid(const QString &message)
+    {
+        Validation v;
+        v.m_message = message;
+        return v;
+    }
+    bool valid() const { return !m_message.has_value(); }
+    QString statusText() const { return m_message.value_or(QStringLiteral(" ")); }
+
+private:
+    std::optional<QString> m_message;
+};
 
 // A dialog that moves bytes between a working copy of the configuration
 // image and the module: the settings dialogs and the EEPROM backup.
@@ -55,10 +75,9 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
-    // The guard above around one transfer; false when refused (another is
-    // running) or when the transfer did not complete. A writing transfer is
-    // stopped only after the question.
-    bool runTransfer(const std::function<bool()> &transfer, bool writing = false);
+    // The guard above around one transfer: its outcome, refused when another
+    // is running. A writing transfer is stopped only after the question.
+    TransferOutcome runTransfer(const std::function<TransferOutcome()> &transfer, bool writing = false);
     // Ends the running transfer after the byte in flight, without a question;
     // the dialog stays open.
     void stopTransfer()
@@ -86,6 +105,8 @@ protected:
     bool closeRequested() const { return m_closeRequested; }
     // False, with the connection message shown, when the module cannot be reached.
     bool connectionReady();
+    // Shows what taking the controls found in status panel 0, and hands it on.
+    Validation showValidation(const Validation &validation);
 
     // TransferReport
     void status(const QString &text) override;
@@ -101,9 +122,7 @@ private:
     bool m_asking = false;
     bool m_closeRequested = false;
     bool m_stopRequested = false; // stop the write, keep the dialog open
-    int m_stepsDone = 0;
-    bool m_textMoved = false; // the status text changed since the last step
-    int m_steps = 0;
+    bool m_textMoved = false;     // the status text changed since the last step
     QProgressBar *m_progress = nullptr;
 };
 

@@ -79,21 +79,21 @@ QList<TransferStep> TForm5::steps(TCFGRQ &image)
     return EepromSteps(image.eeprom);
 }
 
-bool TForm5::PrectiData(TCFGRQ &image)
+TransferOutcome TForm5::PrectiData(TCFGRQ &image)
 {
     return ReadSequence(Data, *this, steps(image), EepromProgress);
 }
 
-bool TForm5::ZapisData(TCFGRQ &image)
+TransferOutcome TForm5::ZapisData(TCFGRQ &image)
 {
     return WriteSequence(Data, *this, steps(image), EepromProgress);
 }
 
-void TForm5::PrectiOkno(TCFGRQ &image)
+Validation TForm5::PrectiOkno(TCFGRQ &image)
 {
     if (Edit1->text().isEmpty())
         Edit1->setText(image.eepromFileName);
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 void TForm5::ZapisOkno(const TCFGRQ &image)
@@ -210,8 +210,7 @@ void TForm5::Button1Click()
     ProgressBar1->setValue(0);
     if (!connectionReady())
         return;
-    PrectiOkno(Work);
-    if (statusText().size() > 1 || !NactiSoubor(Work))
+    if (!PrectiOkno(Work).valid() || !NactiSoubor(Work))
         return;
     // Judged from what the tool knows without asking the module, so a restore
     // without risk sends exactly what it always did.
@@ -229,8 +228,7 @@ void TForm5::Button3Click()
 {
     if (!Data || busy())
         return;
-    PrectiOkno(Work);
-    if (statusText().size() == 1)
+    if (PrectiOkno(Work).valid())
         Data->cfg = Work;
     accept();
 }

@@ -58,9 +58,9 @@ public:
     // Page 0 addresses 0..255, then page 1 addresses 0..255, onto the block.
     static QList<TransferStep> steps(TCFGRQ &image);
 
-    bool PrectiData(TCFGRQ &image); // true when all 512 bytes were read
-    bool ZapisData(TCFGRQ &image);  // true when all 512 bytes were written and verified
-    void PrectiOkno(TCFGRQ &image);
+    TransferOutcome PrectiData(TCFGRQ &image); // done when all 512 bytes were read
+    TransferOutcome ZapisData(TCFGRQ &image);  // done when all 512 bytes were written and verified
+    Validation PrectiOkno(TCFGRQ &image);      // always valid
     void ZapisOkno(const TCFGRQ &image) override;
     bool UlozSoubor(const TCFGRQ &image);
     bool NactiSoubor(TCFGRQ &image); // true when all 512 bytes were loaded

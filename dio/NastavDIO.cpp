@@ -59,7 +59,7 @@ void TForm14::ZapisOkno(const TCFGRQ &image)
     }
 }
 
-void TForm14::PrectiOkno(TCFGRQ &image)
+Validation TForm14::PrectiOkno(TCFGRQ &image)
 {
     for (int g = 0; g < Fields; ++g)
         field(image, g).fill(0);
@@ -67,7 +67,7 @@ void TForm14::PrectiOkno(TCFGRQ &image)
         if (CheckBoxes[std::size_t(i)]->isChecked())
             field(image, i / Channels)[std::size_t(i % Channels / 8)] |= quint8(1u << (i % 8));
     }
-    setStatusText(QStringLiteral(" "));
+    return showValidation({});
 }
 
 QList<TransferStep> TForm14::steps(TCFGRQ &image)

@@ -23,7 +23,7 @@ public:
     std::array<QCheckBox *, BoxCount> CheckBoxes{}; // CheckBoxes[0] is CheckBox1
 
     void ZapisOkno(const TCFGRQ &image) override;
-    void PrectiOkno(TCFGRQ &image) override;
+    Validation PrectiOkno(TCFGRQ &image) override;
     // Page 0: DOUT initial states at 32, 35, 38, 41, then DIN negation at
     // 33, 36, 39, 42, then DOUT negation at 34, 37, 40, 43.
     QList<TransferStep> steps(TCFGRQ &image) override;

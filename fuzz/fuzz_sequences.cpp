@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const std::vector<std::uint8_t> before = image;
     Recorder report;
-    const bool ok = write ? WriteSequence(&link, report, steps) : ReadSequence(&link, report, steps);
+    const bool ok = (write ? WriteSequence(&link, report, steps) : ReadSequence(&link, report, steps)).ok();
 
     if (!ok) {
         // A failure: a message, never " " alone and never the text of success.

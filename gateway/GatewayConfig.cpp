@@ -285,100 +285,61 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
     const auto fail = [&](int line, const QString &key, const QString &reason) {
         return ConfigError{file, line, key, reason};
     };
-    enum class Section { None, Gateway, Bus, Module, Other } section = Section::None;
-    QSet<QString> names;
     QList<GatewayModule> modules;
     QList<int> moduleLines;
     bool unitSet = false, addressSet = false, busSeen = false;
     // Where each key of a section was set: a second one would silently win.
     QString sectionId;
     QHash<QString, int> keyLine;
-    const auto closeModule = [&]() -> std::optional<ConfigError> {
-        if (section != Section::Module)
+    PlantSectionVisitor visitor;
+    visitor.sectionEnds = [&](PlantSection section) -> std::optional<PlantError> {
+        if (section != PlantSection::Module)
             return std::nullopt;
         if (!addressSet)
-            return fail(moduleLines.last(), QStringLiteral("address"),
-                        QStringLiteral("modul %1 nemá adresu").arg(modules.last().name));
+            return PlantError{moduleLines.last(), QStringLiteral("address"),
+                              QStringLiteral("modul %1 nemá adresu").arg(modules.last().name)};
         GatewayModule &m = modules.last();
         if (!unitSet)
             m.unit = m.address >= 1 && m.address <= 247 ? m.address : -1;
-        if (const std::optional<PlantError> e = CheckPlantSettings(m.model, m.settings))
-            return fail(e->line, e->key, e->reason);
-        return std::nullopt;
+        return CheckPlantSettings(m.model, m.settings);
     };
-
-    const QList<QByteArray> lines = text.split('\n');
-    if (text.contains('\0'))
-        return fail(0, {}, QStringLiteral("soubor není text"));
-    for (int i = 0; i < lines.size(); ++i) {
-        const int n = i + 1;
-        QString line = QString::fromUtf8(lines.at(i)).trimmed();
-        if (i == 0 && line.startsWith(QChar(0xFEFF)))
-            line = line.mid(1).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
-            continue;
-        if (line.contains(QChar::ReplacementCharacter))
-            return fail(n, {}, QStringLiteral("text není v kódování UTF-8"));
-        if (line.startsWith(QLatin1Char('['))) {
-            if (!line.endsWith(QLatin1Char(']')))
-                return fail(n, {}, QStringLiteral("neuzavřený název oddílu"));
-            if (auto e = closeModule())
-                return e;
-            const QString head = line.mid(1, line.size() - 2).trimmed();
-            const QString lower = head.toLower();
-            if (lower == u"gateway") {
-                section = Section::Gateway;
-            } else if (lower == u"bus") {
-                section = Section::Bus;
-                busSeen = true;
-            } else if (lower.startsWith(u"module ") || lower.startsWith(u"module\t")) {
-                const QString name = head.mid(7).trimmed();
-                if (name.isEmpty())
-                    return fail(n, {}, QStringLiteral("modul bez jména"));
-                if (names.contains(name.toLower()))
-                    return fail(n, {}, QStringLiteral("modul %1 je uveden dvakrát").arg(name));
-                names.insert(name.toLower());
-                section = Section::Module;
-                GatewayModule m;
-                m.name = name;
-                modules.append(m);
-                moduleLines.append(n);
-                unitSet = addressSet = false;
-            } else {
-                return fail(n, {}, QStringLiteral("neznámý oddíl [%1]").arg(head));
-            }
-            sectionId = section == Section::Module
-                            ? QStringLiteral("module ") + head.mid(7).trimmed().toLower()
-                            : lower;
-            continue;
+    visitor.sectionStarts = [&](PlantSection section, const QString &name, int n) {
+        if (section == PlantSection::Bus)
+            busSeen = true;
+        if (section == PlantSection::Module) {
+            GatewayModule m;
+            m.name = name;
+            modules.append(m);
+            moduleLines.append(n);
+            unitSet = addressSet = false;
         }
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            return fail(n, {}, QStringLiteral("očekáváno klíč=hodnota"));
-        const QString key = line.left(eq).trimmed().toLower();
-        const QString value = line.mid(eq + 1).trimmed();
-        if (section != Section::None) {
+        sectionId = section == PlantSection::Module ? QStringLiteral("module ") + name.toLower()
+                    : section == PlantSection::Bus  ? QStringLiteral("bus")
+                                                    : QStringLiteral("gateway");
+    };
+    visitor.entry = [&](PlantSection section, const QString &key, const QString &value,
+                        int n) -> std::optional<PlantError> {
+        if (section != PlantSection::None) {
             const QString where = sectionId + QLatin1Char('\n') + key;
             if (const int first = keyLine.value(where); first > 0)
-                return fail(n, key, QStringLiteral("klíč je v oddílu už na řádku %1").arg(first));
+                return PlantError{n, key, QStringLiteral("klíč je v oddílu už na řádku %1").arg(first)};
             keyLine.insert(where, n);
-            if (section != Section::Module)
+            if (section != PlantSection::Module)
                 cfg.keyLines.insert(key, n);
         }
         std::optional<QString> error;
         switch (section) {
-        case Section::None:
-        case Section::Other:
+        case PlantSection::None:
             error = QStringLiteral("klíč mimo oddíl");
             break;
-        case Section::Gateway:
+        case PlantSection::Gateway:
             error = GatewayKeys.contains(key) || ConverterKeys.contains(key) ? setCommon(cfg, key, value)
                                                                              : QStringLiteral("neznámý klíč");
             break;
-        case Section::Bus:
+        case PlantSection::Bus:
             error = BusKeys.contains(key) ? setCommon(cfg, key, value) : QStringLiteral("neznámý klíč");
             break;
-        case Section::Module:
+        case PlantSection::Module:
             // The module's desired settings, checked with its model at the section's end.
             if (key == u"model" || IsPlantKey(key)) {
                 GatewayModule &m = modules.last();
@@ -394,10 +355,11 @@ std::optional<ConfigError> ParseGatewayIni(const QByteArray &text, const QString
             break;
         }
         if (error)
-            return fail(n, key, *error);
-    }
-    if (auto e = closeModule())
-        return e;
+            return PlantError{n, key, *error};
+        return std::nullopt;
+    };
+    if (const std::optional<PlantError> e = ReadPlantSections(text, visitor))
+        return fail(e->line, e->key, e->reason);
     // Without it the modules would be looked for on the first serial port.
     if (!modules.isEmpty() && !busSeen)
         return fail(moduleLines.first(), {},

@@ -216,7 +216,7 @@ bool TFormPorovnani::NactiSoubor(int side, const QString &path)
     return true;
 }
 
-bool TFormPorovnani::PrectiData()
+TransferOutcome TFormPorovnani::PrectiData()
 {
     return ReadSequence(Data, *this, EepromSteps(Work.eeprom), EepromProgress);
 }
@@ -239,10 +239,10 @@ void TFormPorovnani::Button3Click()
     m_sides[1] = {};
     refresh();
     Button4->setEnabled(true);
-    const bool done = runTransfer([this] { return PrectiData(); });
+    const TransferOutcome outcome = runTransfer([this] { return PrectiData(); });
     Button4->setEnabled(false);
-    if (!done) {
-        if (statusText() != NotConnectedText && statusText().startsWith(TransferText::Reading))
+    if (!outcome) {
+        if (outcome.end == TransferOutcome::End::CutShort)
             setStatusText(QStringLiteral(" Čtení přerušeno."));
         return;
     }

@@ -48,9 +48,9 @@ public:
     // Loads a file as the first (side 0) or second (side 1) image; false,
     // with the reason in the status bar, when it holds fewer than 512 bytes.
     bool NactiSoubor(int side, const QString &path);
-    // Reads the connected module as the second image; true when all 512
+    // Reads the connected module as the second image; done when all 512
     // bytes were read.
-    bool PrectiData();
+    TransferOutcome PrectiData();
     ModuleModel model() const;
     void setModel(ModuleModel model);
     // The table as text, one line a row, columns separated by tabs.

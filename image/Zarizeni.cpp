@@ -172,23 +172,12 @@ std::optional<PlantError> CheckPlantSettings(const std::optional<ModuleModel> &m
     return std::nullopt;
 }
 
-std::optional<PlantError> ParsePlantFile(const QByteArray &text, PlantFile &plant)
+std::optional<PlantError> ReadPlantSections(const QByteArray &text, const PlantSectionVisitor &visitor)
 {
     if (text.contains('\0'))
         return PlantError{0, {}, QStringLiteral("soubor není text")};
-    enum class Section { None, Gateway, Bus, Module, Other } section = Section::None;
-    PlantFile out;
+    PlantSection section = PlantSection::None;
     QSet<QString> names;
-    bool addressSet = false;
-    const auto closeModule = [&]() -> std::optional<PlantError> {
-        if (section != Section::Module)
-            return std::nullopt;
-        const PlantModule &m = out.modules.last();
-        if (!addressSet)
-            return PlantError{m.line, QStringLiteral("address"),
-                              QStringLiteral("modul %1 nemá adresu").arg(m.name)};
-        return CheckPlantSettings(m.model, m.settings);
-    };
     const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         const int n = i + 1;
@@ -200,45 +189,72 @@ std::optional<PlantError> ParsePlantFile(const QByteArray &text, PlantFile &plan
         if (line.startsWith(QLatin1Char('['))) {
             if (!line.endsWith(QLatin1Char(']')))
                 return PlantError{n, {}, QStringLiteral("neuzavřený název oddílu")};
-            if (auto e = closeModule())
+            if (auto e = visitor.sectionEnds(section))
                 return e;
             const QString head = line.mid(1, line.size() - 2).trimmed();
             const QString lower = head.toLower();
+            QString name;
             if (lower == u"gateway") {
-                section = Section::Gateway;
+                section = PlantSection::Gateway;
             } else if (lower == u"bus") {
-                section = Section::Bus;
+                section = PlantSection::Bus;
             } else if (lower.startsWith(u"module ") || lower.startsWith(u"module\t")) {
-                const QString name = head.mid(7).trimmed();
+                name = head.mid(7).trimmed();
                 if (names.contains(name.toLower()))
                     return PlantError{n, {}, QStringLiteral("modul %1 je uveden dvakrát").arg(name)};
                 names.insert(name.toLower());
-                section = Section::Module;
-                out.modules.append(PlantModule{name, n, n, 0, 0, std::nullopt, {}});
-                addressSet = false;
+                section = PlantSection::Module;
             } else {
                 return PlantError{n, {}, QStringLiteral("neznámý oddíl [%1]").arg(head)};
             }
+            visitor.sectionStarts(section, name, n);
             continue;
         }
         QString key, value;
         if (!splitLine(line, key, value))
             return PlantError{n, {}, QStringLiteral("očekáváno klíč=hodnota")};
+        if (auto e = visitor.entry(section, key, value, n))
+            return e;
+    }
+    return visitor.sectionEnds(section);
+}
+
+std::optional<PlantError> ParsePlantFile(const QByteArray &text, PlantFile &plant)
+{
+    PlantFile out;
+    bool addressSet = false;
+    PlantSectionVisitor visitor;
+    visitor.sectionEnds = [&](PlantSection section) -> std::optional<PlantError> {
+        if (section != PlantSection::Module)
+            return std::nullopt;
+        const PlantModule &m = out.modules.last();
+        if (!addressSet)
+            return PlantError{m.line, QStringLiteral("address"),
+                              QStringLiteral("modul %1 nemá adresu").arg(m.name)};
+        return CheckPlantSettings(m.model, m.settings);
+    };
+    visitor.sectionStarts = [&](PlantSection section, const QString &name, int n) {
+        if (section != PlantSection::Module)
+            return;
+        out.modules.append(PlantModule{name, n, n, 0, 0, std::nullopt, {}});
+        addressSet = false;
+    };
+    visitor.entry = [&](PlantSection section, const QString &key, const QString &value,
+                        int n) -> std::optional<PlantError> {
         switch (section) {
-        case Section::None:
-        case Section::Other:
+        case PlantSection::None:
             return PlantError{n, key, QStringLiteral("klíč mimo oddíl")};
-        case Section::Gateway:
+        case PlantSection::Gateway:
             out.gateway.append({key, value});
             break;
-        case Section::Bus:
+        case PlantSection::Bus:
             if (!BusKeys.contains(key))
                 return PlantError{n, key, QStringLiteral("neznámý klíč")};
             if (key == u"baud" && !rate(value))
                 return PlantError{n, key, QStringLiteral("neplatná rychlost (600 až 115200 Bd)")};
             out.bus.append({key, value});
             break;
-        case Section::Module: {
+        case PlantSection::Module: {
             PlantModule &m = out.modules.last();
             m.endLine = n;
             if (key == u"address") {
@@ -264,8 +280,9 @@ std::optional<PlantError> ParsePlantFile(const QByteArray &text, PlantFile &plan
             break;
         }
         }
-    }
-    if (auto e = closeModule())
+        return std::nullopt;
+    };
+    if (auto e = ReadPlantSections(text, visitor))
         return e;
     // Two sections for one module would ask for two settings at once.
     for (int a = 0; a < out.modules.size(); ++a)

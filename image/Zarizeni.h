@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // A plant file: one bus, its gateway and the settings its modules should
@@ -62,6 +63,29 @@ struct PlantError
     QString reason;
     QString text(const QString &file) const; // "soubor:12: ain0: …"
 };
+
+// The sections of a plant file, which are those of rqgw's configuration.
+enum class PlantSection { None, Gateway, Bus, Module };
+
+// What reading a plant file's lines calls, line by line; a call that returns
+// a fault stops the reading with it.
+struct PlantSectionVisitor
+{
+    // The section ends: before the next head and at the end of the text.
+    std::function<std::optional<PlantError>(PlantSection section)> sectionEnds;
+    // A head: [gateway], [bus] or [module NAME] (the name as written).
+    std::function<void(PlantSection section, const QString &name, int line)> sectionStarts;
+    // key=value in the section (None before the first head); the key in lower
+    // case, both trimmed.
+    std::function<std::optional<PlantError>(PlantSection section, const QString &key, const QString &value,
+                                            int line)>
+        entry;
+};
+// Reads the text in UTF-8 (a byte order mark may lead), passing over blank
+// lines and those beginning ; or #: a head is [gateway], [bus] or
+// [module NAME], each module's name once (case aside); any other line is
+// key=value. The first fault: in the text's form, or from the visitor.
+std::optional<PlantError> ReadPlantSections(const QByteArray &text, const PlantSectionVisitor &visitor);
 
 // The keys a plant file may set for the model, in the decoder's order.
 const QStringList &PlantKeys(ModuleModel model);

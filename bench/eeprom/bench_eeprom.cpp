@@ -197,7 +197,7 @@ double wireBackup(int kind, int baud)
         return -1;
     Dialog dialog(data);
     const auto start = Clock::now();
-    const bool ok = dialog.form.PrectiData(dialog.form.Work);
+    const bool ok = dialog.form.PrectiData(dialog.form.Work).ok();
     const double t = seconds(Clock::now() - start);
     CloseAdapter(quint8(kind), &data.handle);
     if (!ok)
@@ -231,7 +231,7 @@ double dialogRound(SimProcess &sim, int baud)
     {
         Dialog dialog(data);
         const auto start = Clock::now();
-        const bool ok = dialog.form.PrectiData(dialog.form.Work);
+        const bool ok = dialog.form.PrectiData(dialog.form.Work).ok();
         t = seconds(Clock::now() - start);
         if (!ok) {
             std::fprintf(stderr, "backup failed: %s\n", qPrintable(dialog.form.statusText()));
@@ -416,7 +416,7 @@ int main(int argc, char *argv[])
         for (int r = 0; r < rounds && ok; ++r) {
             exchange.push_back(udpExchange(udp, 512));
             auto start = Clock::now();
-            ok = dialog.form.PrectiData(dialog.form.Work);
+            ok = dialog.form.PrectiData(dialog.form.Work).ok();
             read.push_back(seconds(Clock::now() - start));
             start = Clock::now();
             ok = ok && dialog.form.ZapisData(dialog.form.Work);

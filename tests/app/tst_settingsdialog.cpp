@@ -27,11 +27,12 @@ public:
         for (int i = 0; i < 12; ++i)
             shown[std::size_t(i)] = image.ranges3510[std::size_t(i)];
     }
-    void PrectiOkno(TCFGRQ &image) override
+    Validation PrectiOkno(TCFGRQ &image) override
     {
         for (int i = 0; i < 12; ++i)
             image.ranges3510[std::size_t(i)] = quint8(shown[std::size_t(i)]);
-        setStatusText(shown[0] == 99 ? QStringLiteral(" Chybná hodnota") : QStringLiteral(" "));
+        return showValidation(shown[0] == 99 ? Validation::invalid(QStringLiteral(" Chybná hodnota"))
+                                             : Validation());
     }
     QList<TransferStep> steps(TCFGRQ &image) override
     {
@@ -47,6 +48,18 @@ protected:
         texts << text;
         TNastavDialog::status(text);
     }
+};
+
+// Asks for a stop once the given byte is done; keeps the last text.
+class StopReport : public TransferReport
+{
+public:
+    int stopAfter = 0; // 0: never
+    int done = 0;
+    QString last;
+    void status(const QString &text) override { last = text; }
+    void step(int k, int) override { done = k; }
+    bool cancelled() const override { return stopAfter > 0 && done >= stopAfter; }
 };
 
 QStringList progress(const QString &head, const QList<int> &figures, const QString &done)
@@ -118,6 +131,72 @@ private slots:
                                                {5, 102, 0, {0, 0, 0, 0, 0}},
                                                {5, 103, 0, {0, 1, 1, 9, 9}},
                                                {5, 102, 0, {0, 1, 1, 0, 0}}}));
+    }
+
+    // How far a sequence got and why it ended, beside the text it ends with.
+    void outcomes_data()
+    {
+        using End = TransferOutcome::End;
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<int>("failSend"); // the Send call that fails with code 4; 0 none
+        QTest::addColumn<int>("differs");  // the byte that reads back otherwise; -1 none
+        QTest::addColumn<int>("stopAfter");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("last");
+        QTest::newRow("read") << false << 0 << -1 << 0 << true << int(End::Done) << 12 << 0
+                              << QStringLiteral(" Konfigurace přečtena.");
+        QTest::newRow("read fails at byte 5")
+            << false << 5 << -1 << 0 << true << int(End::Failed) << 4 << 4 << QStringLiteral(" chyba 4");
+        QTest::newRow("second write fails")
+            << true << 3 << -1 << 0 << true << int(End::Failed) << 1 << 4 << QStringLiteral(" chyba 4");
+        QTest::newRow("first read-back fails")
+            << true << 2 << -1 << 0 << true << int(End::Failed) << 0 << 4 << QStringLiteral(" chyba 4");
+        QTest::newRow("byte 3 differs") << true << 0 << 2 << 0 << true << int(End::Differs) << 2 << 0
+                                        << QStringLiteral(" Chyba zápisu dat.");
+        QTest::newRow("read stopped after 3") << false << 0 << -1 << 3 << true << int(End::CutShort) << 3 << 0
+                                              << QStringLiteral(" Probíhá čtení konfigurace z modulu (25 %)");
+        QTest::newRow("write stopped after 5")
+            << true << 0 << -1 << 5 << true << int(End::CutShort) << 5 << 0
+            << QStringLiteral(" Probíhá zápis konfigurace do modulu (41 %)");
+        QTest::newRow("stop after the last byte") << true << 0 << -1 << 12 << true << int(End::Done) << 12
+                                                  << 0 << QStringLiteral(" Konfigurace zapsána.");
+        QTest::newRow("not connected")
+            << true << 0 << -1 << 0 << false << int(End::Refused) << 0 << 0 << QString();
+    }
+    void outcomes()
+    {
+        QFETCH(bool, write);
+        QFETCH(int, failSend);
+        QFETCH(int, differs);
+        QFETCH(int, stopAfter);
+        QFETCH(bool, connected);
+        QFETCH(int, end);
+        QFETCH(int, done);
+        QFETCH(int, error);
+        QFETCH(QString, last);
+        PauseRecorder pauses;
+        if (failSend > 0)
+            ta.failSend[failSend] = 4;
+        if (differs >= 0)
+            ta.readBackOverride[differs] = 0x77;
+        data.connected = connected;
+        TCFGRQ image;
+        QList<TransferStep> steps;
+        for (int i = 0; i < 12; ++i)
+            steps.append({0, quint8(i), &image.ranges3510[std::size_t(i)]});
+        StopReport report;
+        report.stopAfter = stopAfter;
+        const TransferOutcome outcome =
+            write ? WriteSequence(&data, report, steps) : ReadSequence(&data, report, steps);
+        QCOMPARE(int(outcome.end), end);
+        QCOMPARE(outcome.ok(), outcome.end == TransferOutcome::End::Done);
+        QCOMPARE(outcome.done, done);
+        QCOMPARE(outcome.total, 12);
+        QCOMPARE(int(outcome.error), error);
+        QCOMPARE(report.last, last);
     }
 
     void readFailureLeavesMixture()
@@ -250,9 +329,27 @@ private slots:
     }
 
     // The close box during "Zapsat" puts the real question; "Ano" stops after
-    // the byte in flight and the dialog stays open.
+    // the byte in flight and the dialog stays open, saying how far it got.
+    void closeDuringWriteAsksFirst_data()
+    {
+        QTest::addColumn<int>("pause");    // the pause during which the box is closed
+        QTest::addColumn<int>("failSend"); // the Send call that fails; 0 none
+        QTest::addColumn<int>("sends");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("after the write of the third byte")
+            << 5 << 0 << 6 << QStringLiteral(" Zápis přerušen po 3 z 12 bajtů.");
+        // Of the whole write, though no byte was done.
+        QTest::newRow("first read-back fails after the question")
+            << 1 << 2 << 2 << QStringLiteral(" Zápis přerušen po 0 z 12 bajtů.");
+    }
     void closeDuringWriteAsksFirst()
     {
+        QFETCH(int, pause);
+        QFETCH(int, failSend);
+        QFETCH(int, sends);
+        QFETCH(QString, status);
+        if (failSend > 0)
+            ta.failSend[failSend] = 4;
         PauseRecorder pauses;
         PatternDialog d;
         d.Data = &data;
@@ -260,7 +357,7 @@ private slots:
         d.show();
         QStringList seen;
         pauses.onPause = [&](int) {
-            if (pauses.pauses.size() != 5) // after the write of the third byte
+            if (pauses.pauses.size() != pause)
                 return;
             QTimer::singleShot(0, &d, [&seen] {
                 for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -278,8 +375,8 @@ private slots:
         d.Button1Click();
         QCOMPARE(seen, (QStringList{QStringLiteral("Přerušit zápis? Modul zůstane zapsán jen zčásti."),
                                     QStringLiteral("Ano/5"), QStringLiteral("Ne/6")}));
-        QCOMPARE(ta.sends().size(), 6);
-        QCOMPARE(d.statusText(), QStringLiteral(" Zápis přerušen po 3 z 12 bajtů."));
+        QCOMPARE(ta.sends().size(), sends);
+        QCOMPARE(d.statusText(), status);
         QVERIFY(d.isVisible());
     }
 };

@@ -59,6 +59,45 @@ private slots:
         QTest::newRow("lan without ip") << QByteArray("[bus]\nadapter=lan\n[module a]\naddress=1\n")
                                         << "gw.ini: ip: LAN konvertor potřebuje IP adresu";
     }
+    // The form of the file, read alike for rqgw and as a plant file: the first
+    // fault, where a module's end is checked before the next head.
+    void sectionForm_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("not text") << QByteArray("[bus]\0\n", 7) << "gw.ini: soubor není text";
+        QTest::newRow("unclosed head after a mark and comments")
+            << QByteArray("\xEF\xBB\xBF; a\n# b\n[bus]\nadapter=lan\n[nic\n")
+            << "gw.ini:5: neuzavřený název oddílu";
+        QTest::newRow("key before a section")
+            << QByteArray("\nadapter=lan\n") << "gw.ini:2: adapter: klíč mimo oddíl";
+        QTest::newRow("no =") << QByteArray("[bus]\nadapter\n") << "gw.ini:2: očekáváno klíč=hodnota";
+        QTest::newRow("not UTF-8") << QByteArray("[bus]\nadapter=l\xff\n")
+                                   << "gw.ini:2: text není v kódování UTF-8";
+        QTest::newRow("unknown section")
+            << QByteArray("[bus]\n[ Busy ]\n") << "gw.ini:2: neznámý oddíl [Busy]";
+        QTest::newRow("module without a name")
+            << QByteArray("[bus]\n[module]\n") << "gw.ini:2: neznámý oddíl [module]";
+        QTest::newRow("module twice, case aside")
+            << QByteArray("[bus]\n[module Pec]\naddress=1\n[module\tpec]\n")
+            << "gw.ini:4: modul pec je uveden dvakrát";
+        QTest::newRow("module's end before an unknown head")
+            << QByteArray("[bus]\n[module a]\nunit=2\n[foo]\n") << "gw.ini:2: address: modul a nemá adresu";
+        QTest::newRow("unclosed head before the module's end")
+            << QByteArray("[bus]\n[module a]\nunit=2\n[foo\n") << "gw.ini:4: neuzavřený název oddílu";
+    }
+    void sectionForm()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, error);
+        GatewayConfig cfg;
+        const std::optional<ConfigError> gateway = ParseGatewayIni(text, QStringLiteral("gw.ini"), cfg);
+        QCOMPARE(gateway ? gateway->text() : QString(), error);
+        PlantFile plant;
+        const std::optional<PlantError> file = ParsePlantFile(text, plant);
+        QCOMPARE(file ? file->text(QStringLiteral("gw.ini")) : QString(), error);
+    }
+
     void configFile()
     {
         QFETCH(QByteArray, text);

@@ -766,7 +766,8 @@ private:
         Report r;
         const Stopwatch t = startWatch();
         const bool ok =
-            write ? WriteSequence(&m_data, r, steps, progress) : ReadSequence(&m_data, r, steps, progress);
+            (write ? WriteSequence(&m_data, r, steps, progress) : ReadSequence(&m_data, r, steps, progress))
+                .ok();
         timed(busyMs(t), static_cast<int>(steps.size()) * (write ? 2 : 1));
         outcome(ok, r);
         if (ok)
