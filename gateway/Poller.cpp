@@ -282,19 +282,13 @@ bool Poller::useBaud(quint32 baud)
     return true;
 }
 
-quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub,
-                                ModuleBytes &bytes, int retries)
+BusLink Poller::link(const TData &d, int retries)
 {
-    const ModuleBytes sent = bytes;
-    for (int attempt = 0;; ++attempt) {
-        if (m_stop)
-            return 10; // nothing sent: the gateway ends
-        bytes = sent;
-        const quint8 e = Transact(d, address, command, sub, bytes);
-        if (e == 0 || attempt >= retries || !IsTransientError(e) || m_stop)
-            return e;
-        stepDone(); // a failed attempt is a step of its own
-    }
+    BusLink l = BusLink::of(d);
+    l.retries = retries;
+    l.stopped = [this] { return m_stop.load(); }; // nothing more is sent: the gateway ends
+    l.retrying = [this] { stepDone(); };          // a failed attempt is a step of its own
+    return l;
 }
 
 void Poller::run()
@@ -502,7 +496,7 @@ bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
     if (m_stop)
         return false;
     QString identity, why;
-    const quint8 e = IdentifyModule(m_data.adapterKind, m_data.handle, p.cfg.address, identity, why);
+    const quint8 e = IdentifyModule(BusLink::of(m_data), p.cfg.address, identity, why);
     if (e != 0) {
         cycleFailed(p, e);
         return false;
@@ -525,10 +519,7 @@ void Poller::pollModule(Polled &p)
     // costs the others one timeout.
     const bool offline = p.failsInRow >= OfflineAfter;
     const int retries = offline ? 0 : m_cfg.retries;
-    const AnalogCycle::TransactFn tx = [this, retries](const TData &d, quint8 a, quint8 c, quint8 s,
-                                                       ModuleBytes &b) {
-        return transactRetrying(d, a, c, s, b, retries);
-    };
+    const AnalogCycle::TransactFn tx = retrying(retries);
     if (!useBaud(baudOf(p))) {
         cycleFailed(p, 6);
         return;
@@ -691,11 +682,10 @@ bool Poller::beforeClient(const rqframe::Request &req, quint32 baud)
 
 quint8 Poller::transactForClient(const rqframe::Request &req, ModuleBytes &d)
 {
-    quint8 error = 0;
-    Record response{};
-    RunModuleTransaction(m_data.adapterKind, m_data.handle, req.address, req.command, req.subcode, d[0], d[1],
-                         d[2], d[3], d[4], error, response.data());
-    return error;
+    BusLink client; // a single try, as the client would have on the bus
+    client.kind = m_data.adapterKind;
+    client.handle = m_data.handle;
+    return client.transact(req.address, req.command, req.subcode, d);
 }
 
 void Poller::afterClient(const rqframe::Request &req, quint32 baud, const ModuleBytes &d)
@@ -853,10 +843,10 @@ quint8 Poller::takeRestart(Polled &p, quint32 status, const AnalogCycle::Transac
     return e;
 }
 
-AnalogCycle::TransactFn Poller::retrying()
+AnalogCycle::TransactFn Poller::retrying(std::optional<int> retries)
 {
-    return [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
-        return transactRetrying(d, a, c, s, b, m_cfg.retries);
+    return [this, retries](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+        return link(d, retries ? *retries : m_cfg.retries).transact(a, c, s, b);
     };
 }
 

@@ -2,6 +2,7 @@
 #define RQ_GATEWAY_POLLER_H
 
 #include "app/Dekl.h"
+#include "comm/Linka.h"
 #include "drivers/RqFrame.h"
 #include "gateway/ConverterServer.h"
 #include "gateway/GatewayConfig.h"
@@ -175,8 +176,9 @@ private:
     void pollModule(Polled &p);
     bool readInfo(Polled &p, const AnalogCycle::TransactFn &tx);
     void cycleFailed(Polled &p, quint8 error);
-    quint8 transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub, ModuleBytes &bytes,
-                            int retries);
+    // The bus for the poller's own transactions: it stops with the gateway,
+    // and every failed attempt is a step.
+    BusLink link(const TData &d, int retries);
     // Between two transactions: clients of the converter and coil writes.
     void between();
     // One transaction of someone other than the polling, whose turn it is
@@ -190,8 +192,9 @@ private:
     // status register is logged, the initial state taken as the record and
     // the register cleared; the status is read just before every write.
     quint8 takeRestart(Polled &p, quint32 status, const AnalogCycle::TransactFn &tx, bool renew);
-    // One transaction with the configured retries, as the engines take it.
-    AnalogCycle::TransactFn retrying();
+    // One transaction with the retries given (else the configured ones, as
+    // they are when it runs), as the engines take it.
+    AnalogCycle::TransactFn retrying(std::optional<int> retries = {});
     // Reads the status register right before a write or a client's command
     // and takes a restart it shows; the error of the read or of taking the
     // restart, statusRead telling which.
