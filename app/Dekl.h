@@ -70,6 +70,9 @@ struct TData
     quint32 udpTimeout = 100;
     QString statusText;
     quint32 handle = 0; // 0 = no connection
+    // How often a transaction that timed out or came back damaged is sent
+    // again: 0 (a single try) unless an unattended program asks for more.
+    int retries = 0;
     bool connected = false;
     QString identity; // 15 characters after a successful setup
     // The EEPROM file last saved or loaded in this run: new backups are

@@ -2,6 +2,7 @@
 
 #include "app/Dekl.h"
 #include "app/StatusBar.h"
+#include "comm/Linka.h"
 #include "comm/Prikazy.h"
 #include "core/Cislo.h"
 #include "core/Pauza.h"
@@ -157,11 +158,10 @@ quint8 TKalibraceDialog::transact(quint8 command, quint8 subCode, ModuleBytes &d
     // Without a handle nothing is sent and the bytes stay: never a success.
     if (m_handle == 0)
         return AdapterError::NotBound;
-    Record response{};
-    quint8 error = 0;
-    RunModuleTransaction(Data->adapterKind, m_handle, m_address, command, subCode, d[0], d[1], d[2], d[3],
-                         d[4], error, response.data());
-    return error;
+    BusLink link; // a single try: the calibration shows every lost reply
+    link.kind = Data->adapterKind;
+    link.handle = m_handle;
+    return link.transact(m_address, command, subCode, d);
 }
 
 quint8 TKalibraceDialog::transactLive(quint8 command, quint8 subCode, ModuleBytes &d)

@@ -228,7 +228,7 @@ void Context::prepare()
     }
     if (args.has(QStringLiteral("config")))
         loadPlant();
-    SetTransactionRetries(int(number(QStringLiteral("retries"), 0, 100, 2)));
+    data.retries = int(number(QStringLiteral("retries"), 0, 100, 2));
     if (given(QStringLiteral("adapter"))) {
         const QString name = givenValue(QStringLiteral("adapter")).toLower();
         if (!AdapterNames.contains(name))
@@ -296,7 +296,7 @@ void Context::connectModule(std::optional<quint8> address)
     openAdapter();
     data.moduleAddress = a;
     QString identity, text;
-    if (const quint8 error = IdentifyModule(data.adapterKind, data.handle, a, identity, text); error != 0)
+    if (const quint8 error = IdentifyModule(BusLink::of(data), a, identity, text); error != 0)
         fail(ExitCode::Comm, errorText(error));
     data.identity = identity;
     data.statusText = StatusOkText;

@@ -135,8 +135,7 @@ private:
                             .arg(addresses.size()));
             c.data.moduleAddress = address;
             QString identity, why;
-            if (const quint8 error =
-                    IdentifyModule(c.data.adapterKind, c.data.handle, address, identity, why);
+            if (const quint8 error = IdentifyModule(BusLink::of(c.data), address, identity, why);
                 error != 0) {
                 // A converter that answers nothing is no list of missing modules.
                 if (error == AdapterError::Timeout && saved.isEmpty() && c.converterSilent()) {

@@ -94,8 +94,7 @@ public:
             c.useBaud(m.baud ? m.baud : busBaud);
             c.data.moduleAddress = m.address;
             QString identity, why;
-            if (const quint8 error =
-                    IdentifyModule(c.data.adapterKind, c.data.handle, m.address, identity, why);
+            if (const quint8 error = IdentifyModule(BusLink::of(c.data), m.address, identity, why);
                 error != 0) {
                 if (error == TimeoutError && saved.isEmpty() && c.converterSilent())
                     c.fail(ExitCode::Comm, c.errorText(error));

@@ -309,8 +309,7 @@ private:
     static QString identify(Context &c, quint8 address, Shape &shape)
     {
         QString identity, text;
-        if (const quint8 error = IdentifyModule(c.data.adapterKind, c.data.handle, address, identity, text);
-            error != 0)
+        if (const quint8 error = IdentifyModule(BusLink::of(c.data), address, identity, text); error != 0)
             return c.errorText(error);
         c.data.identity = identity;
         const std::optional<ModuleModel> model = ModelOfIdentity(identity);

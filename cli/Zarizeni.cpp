@@ -60,8 +60,7 @@ QList<ModuleState> ReadPlant(Context &c)
         c.useBaud(s.baud);
         c.data.moduleAddress = m.address;
         QString identity, why;
-        if (const quint8 error = IdentifyModule(c.data.adapterKind, c.data.handle, m.address, identity, why);
-            error != 0) {
+        if (const quint8 error = IdentifyModule(BusLink::of(c.data), m.address, identity, why); error != 0) {
             // A converter that answers nothing is no list of missing modules.
             if (error == TimeoutError && answered == 0 && c.converterSilent())
                 c.fail(ExitCode::Comm, c.errorText(error));

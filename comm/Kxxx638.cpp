@@ -1,7 +1,7 @@
 #include "comm/Kxxx638.h"
 
 #include "app/Dekl.h"
-#include "comm/Opakovani.h"
+#include "comm/Linka.h"
 #include "core/Cp1250.h"
 #include "drivers/AdapterAbi.h"
 
@@ -83,6 +83,11 @@ bool bound(quint8 kind, Entry e)
 void SetTransactionObserver(TransactionObserver *observer)
 {
     g_observer = observer;
+}
+
+TransactionObserver *CurrentTransactionObserver()
+{
+    return g_observer;
 }
 
 QString AdapterLibraryName(quint8 kind)
@@ -218,48 +223,21 @@ void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 co
 {
     if (handle == 0)
         return;
-    Record request{};
-    request[0] = address;
-    request[1] = command;
-    request[2] = subCode;
-    request[3] = D0;
-    request[4] = D1;
-    request[5] = D2;
-    request[6] = D3;
-    request[7] = D4;
-    // Cleared first, so a library that leaves them untouched yields zeros
-    // rather than bytes of an earlier reply.
-    for (std::size_t i = 0; i < 4; ++i)
-        response[i] = 0;
-    quint32 status = 0;
-    quint32 errorWord = 0;
-    TransactionObserver *const observer = g_observer;
-    const qint64 started = observer ? observer->clock() : 0;
-    const quint32 result = SendRequest(kind, handle, request.data(), response, &status, &errorWord);
-    quint32 e = result != 0 ? result : errorWord;
-    if (e > 255)
-        e = 255; // its low byte could be 0 and read as success
-    error = static_cast<quint8>(e);
-    if (e == 0) {
-        D0 = static_cast<quint8>(status);
-        D1 = static_cast<quint8>(response[0]);
-        D2 = static_cast<quint8>(response[1]);
-        D3 = static_cast<quint8>(response[2]);
-        D4 = static_cast<quint8>(response[3]);
-    } else {
-        D0 = D1 = D2 = D3 = D4 = 0;
-    }
-    if (observer)
-        observer->record(kind, request.data(), error, {D0, D1, D2, D3, D4}, started);
+    BusLink link;
+    link.kind = kind;
+    link.handle = handle;
+    const BusReply reply = link.once({address, command, subCode, {D0, D1, D2, D3, D4}}, response);
+    error = reply.error;
+    D0 = reply.d[0];
+    D1 = reply.d[1];
+    D2 = reply.d[2];
+    D3 = reply.d[3];
+    D4 = reply.d[4];
 }
 
 quint8 Transact(const TData &data, quint8 address, quint8 command, quint8 subCode, ModuleBytes &d)
 {
-    if (data.handle == 0)
-        return AdapterError::NotBound;
-    quint8 error = 0;
-    RunModuleTransactionRetrying(data.adapterKind, data.handle, address, command, subCode, d, error);
-    return error;
+    return BusLink::of(data).transact(address, command, subCode, d);
 }
 
 double DecodeMeasuredValue(quint8 low, quint8 middle, quint8 high, quint8 decimals)

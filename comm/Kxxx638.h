@@ -54,10 +54,10 @@ QString ErrorText(quint8 kind, quint32 code);
 // Whether a library is loaded and bound; for diagnostics and tests.
 bool AdapterBound();
 
-// One module transaction. With handle 0 nothing is sent and no variable
-// changes. Otherwise D0..D4 are sent and replaced by the reply; on an error
-// they become 0. An error that does not fit 8 bits is reported as 255, never
-// as 0.
+// One module transaction, a single try through BusLink (comm/Linka). With
+// handle 0 nothing is sent and no variable changes. Otherwise D0..D4 are sent
+// and replaced by the reply; on an error they become 0. An error that does
+// not fit 8 bits is reported as 255, never as 0.
 void RunModuleTransaction(quint8 kind, quint32 handle, quint8 address, quint8 command, quint8 subCode,
                           quint8 &D0, quint8 &D1, quint8 &D2, quint8 &D3, quint8 &D4, quint8 &error,
                           quint32 *response);
@@ -77,13 +77,14 @@ public:
 };
 // One watcher at a time; nullptr for none.
 void SetTransactionObserver(TransactionObserver *observer);
+TransactionObserver *CurrentTransactionObserver();
 
 struct TData;
 using ModuleBytes = std::array<quint8, 5>; // D0..D4
 
-// The transaction with the record's adapter kind and connection handle.
-// Returns the error code; when nothing could be sent because the handle is 0
-// it returns 10 and leaves the bytes as they were.
+// The transaction with the record's adapter kind, connection handle and
+// retries (BusLink::of). Returns the error code; when nothing could be sent
+// because the handle is 0 it returns 10 and leaves the bytes as they were.
 quint8 Transact(const TData &data, quint8 address, quint8 command, quint8 subCode, ModuleBytes &d);
 
 // Measured value from the reply bytes D1 (low), D2 (middle), D3 (high, bit 7

@@ -1,5 +1,4 @@
 #include "comm/Spojeni.h"
-#include "comm/Opakovani.h"
 #include "comm/Prikazy.h"
 
 #include "app/Dekl.h"
@@ -151,14 +150,12 @@ quint32 SetupTimeoutMs(const AdapterSettings &settings, quint32 baud)
 }
 
 namespace {
-quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0,
-                    IdentReply &reply, int retries)
+quint8 identifyPart(const BusLink &link, quint8 address, quint8 subCode, quint8 &d0, IdentReply &reply)
 {
     // A library that hands out handle 0 sends nothing; that counts as
     // "nothing bound" rather than as an empty identity.
-    quint8 error = static_cast<quint8>(AdapterError::NotBound);
     ModuleBytes d{d0, 0, 0, 0, 0};
-    RunModuleTransactionRetrying(kind, handle, address, CmdIdentify, subCode, d, error, retries);
+    const quint8 error = link.transact(address, CmdIdentify, subCode, d);
     d0 = d[0];
     reply = {d[1], d[2], d[3], d[4]};
     return error;
@@ -169,7 +166,10 @@ quint8 identifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode,
 quint8 IdentifyPart(quint8 kind, quint32 handle, quint8 address, quint8 subCode, quint8 &d0,
                     IdentReply &reply)
 {
-    return identifyPart(kind, handle, address, subCode, d0, reply, 0);
+    BusLink link;
+    link.kind = kind;
+    link.handle = handle;
+    return identifyPart(link, address, subCode, d0, reply);
 }
 
 QString IdentityText(const std::array<IdentReply, 3> &replies)
@@ -223,14 +223,14 @@ bool OpenConfigured(TData &d, quint32 &handle, quint32 baud, const StatusSink &s
     return true;
 }
 
-quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString &errorText)
+quint8 IdentifyModule(const BusLink &link, quint8 address, QString &identity, QString &errorText)
 {
     std::array<IdentReply, 3> replies{};
     quint8 d0 = 0;
     for (quint8 sub = 0; sub < 3; ++sub) {
-        const quint8 error = identifyPart(kind, handle, address, sub, d0, replies[sub], TransactionRetries());
+        const quint8 error = identifyPart(link, address, sub, d0, replies[sub]);
         // Every result's text is asked for, success included.
-        errorText = ErrorText(kind, error);
+        errorText = ErrorText(link.kind, error);
         if (error != 0)
             return error;
     }
@@ -246,7 +246,9 @@ bool ConnectRecord(TData &d, quint8 address, int baudIndex, const StatusSink &sh
         return false;
 
     QString identity, text;
-    if (IdentifyModule(d.adapterKind, handle, address, identity, text) != 0) {
+    BusLink link = BusLink::of(d);
+    link.handle = handle;
+    if (IdentifyModule(link, address, identity, text) != 0) {
         show(text);
         // Closes what this setup opened and leaves the record not connected.
         CloseAdapter(d.adapterKind, &handle);

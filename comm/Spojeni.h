@@ -2,6 +2,7 @@
 #define RQ_COMM_SPOJENI_H
 
 #include "comm/Kxxx638.h"
+#include "comm/Linka.h"
 
 #include <QString>
 
@@ -84,10 +85,10 @@ void CloseConnection(TData &data);
 // the connection setup's text and the record is not connected.
 bool OpenConfigured(TData &data, quint32 &handle, quint32 baud, const StatusSink &show);
 
-// The three identification transactions at an open adapter, each repeated
-// as TransactionRetries() allows. Returns the first nonzero error code with
-// its text, or 0 with the identity.
-quint8 IdentifyModule(quint8 kind, quint32 handle, quint8 address, QString &identity, QString &errorText);
+// The three identification transactions over the link, each repeated as its
+// retries allow. Returns the first nonzero error code with its text, or 0
+// with the identity.
+quint8 IdentifyModule(const BusLink &link, quint8 address, QString &identity, QString &errorText);
 
 // With the record's adapter settings and init block in place: opens and
 // configures the adapter, identifies the module and, only when all of it

@@ -2,6 +2,7 @@
 
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "comm/Linka.h"
 #include "comm/Opakovani.h"
 #include "comm/Prikazy.h"
 #include "core/Pauza.h"
@@ -27,18 +28,22 @@ QString progressText(const QString &head, int percent)
 // Connection parameters, taken once for the whole sequence.
 struct Link
 {
-    quint8 kind;
+    BusLink bus;
     quint8 address;
-    quint32 handle;
+    quint8 kind() const { return bus.kind; }
 
-    // retries: how often a transaction that timed out or came back damaged
-    // is sent again (0 unless the program turned repeating on).
+    // once: a single try, whatever the link's retries (0 unless the program
+    // turned repeating on).
     quint8 run(quint8 command, quint8 page, quint8 address_, quint8 value, quint8 *read,
-               int retries = TransactionRetries()) const
+               bool once = false) const
     {
         ModuleBytes d{0, address_, address_, value, value};
-        quint8 error = 0;
-        RunModuleTransactionRetrying(kind, handle, address, command, page, d, error, retries);
+        BusLink single;
+        if (once) {
+            single.kind = bus.kind;
+            single.handle = bus.handle;
+        }
+        const quint8 error = (once ? single : bus).transact(address, command, page, d);
         if (read)
             *read = d[3];
         return error;
@@ -48,7 +53,7 @@ struct Link
 // The end of a sequence: its text, if it has one, into the report.
 TransferOutcome ended(TransferReport &report, const TransferOutcome &outcome, bool write, const Link &link)
 {
-    const QString text = TransferEndText(outcome, write, link.kind);
+    const QString text = TransferEndText(outcome, write, link.kind());
     if (!text.isEmpty())
         report.status(text);
     return outcome;
@@ -79,7 +84,7 @@ TransferOutcome ReadSequence(const TData *data, TransferReport &report, const QL
     if (!data || !data->ready())
         return {End::Refused, 0, n};
     report.status(TransferText::ReadingStarts);
-    const Link link{data->adapterKind, data->moduleAddress, data->handle};
+    const Link link{BusLink::of(*data), data->moduleAddress};
     for (int k = 1; k <= n; ++k) {
         const TransferStep &s = steps.at(k - 1);
         quint8 value = 0;
@@ -109,7 +114,7 @@ TransferOutcome WriteSequence(const TData *data, TransferReport &report, const Q
     for (const TransferStep &s : steps)
         values.push_back(*s.element);
     report.status(TransferText::WritingStarts);
-    const Link link{data->adapterKind, data->moduleAddress, data->handle};
+    const Link link{BusLink::of(*data), data->moduleAddress};
     for (int k = 1; k <= n; ++k) {
         const TransferStep &s = steps.at(k - 1);
         const quint8 v = values[static_cast<std::size_t>(k - 1)];
@@ -124,8 +129,8 @@ TransferOutcome WriteSequence(const TData *data, TransferReport &report, const Q
                 break;
             rq::processEvents();
             rq::pause(1);
-            error = link.run(CmdReadMemory, s.page, s.address, 0, &back, 0);
-            if (error == 0 || attempt >= TransactionRetries() || !IsTransientError(error))
+            error = link.run(CmdReadMemory, s.page, s.address, 0, &back, true);
+            if (error == 0 || attempt >= link.bus.retries || !IsTransientError(error))
                 break;
         }
         if (error != 0)

@@ -4,6 +4,7 @@
 #include "RqFrame.h"
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "comm/Linka.h"
 #include "comm/Prikazy.h"
 #include "core/Cp1250.h"
 #include "diag/LinkStats.h"
@@ -454,18 +455,19 @@ quint8 ModuleLink::identify(quint8 address, quint32 baud, QString *identity, qui
         m_timeout = timeout;
     }
     QString text;
+    BusLink link; // a single try: the check counts what a try costs
+    link.kind = m_kind;
+    link.handle = m_handle;
     quint8 d0 = 0;
     for (quint8 sub = 0; sub < 3; ++sub) {
-        quint8 d1 = 0, d2 = 0, d3 = 0, d4 = 0, error = 0;
-        Record response{};
-        RunModuleTransaction(m_kind, m_handle, address, CmdIdentify, sub, d0, d1, d2, d3, d4, error,
-                             response.data());
-        if (error != 0)
-            return error;
+        const BusReply reply = link.transact({address, CmdIdentify, sub, {d0, 0, 0, 0, 0}});
+        if (!reply.ok())
+            return reply.error;
+        d0 = reply.d[0];
         if (sub == 2)
             text += QStringLiteral(" v.");
-        for (quint8 b : {d1, d2, d3, d4})
-            text += FromCp1250(b);
+        for (std::size_t k = 1; k < 5; ++k)
+            text += FromCp1250(reply.d[k]);
     }
     if (identity)
         *identity = text;

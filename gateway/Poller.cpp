@@ -6,15 +6,11 @@
 #include "diag/LinkStats.h"
 #include "drivers/ErrorCodes.h"
 #include "drivers/RqFrame.h"
-#include "gateway/ConverterDatagram.h"
 #include "gateway/Log.h"
 #include "scan/HledaniModulu.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,7 +22,6 @@ constexpr quint32 StatusReset = 1u << 5;
 constexpr int OfflineAfter = 3;     // failed cycles in a row
 constexpr int ClientWriteMs = 2000; // no polls of a module a client writes to
 constexpr int AdapterRetryMs = 10000;
-constexpr int SearchEveryMs = 60000;
 constexpr int IdleStepMs = 50;
 // Datagrams read in one turn at most when none of them takes the bus
 // (converter queries, damaged requests): a flood of them cannot hold the loop.
@@ -102,45 +97,8 @@ Poller::Poller(const GatewayConfig &cfg, SnapshotStore &store) : m_store(store)
 Poller::~Poller()
 {
     stop();
-    if (m_udp >= 0)
-        ::close(m_udp);
     if (m_wake >= 0)
         ::close(m_wake);
-}
-
-bool Poller::openConverter(QString &error)
-{
-    if (!m_cfg.converter)
-        return true;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-    addrinfo *res = nullptr;
-    const QByteArray host = m_cfg.converter->host.toUtf8();
-    const QByteArray port = QByteArray::number(m_cfg.converter->port);
-    if (getaddrinfo(host.constData(), port.constData(), &hints, &res) != 0 || !res) {
-        error = QStringLiteral("adresu %1 nelze přeložit").arg(m_cfg.converter->host);
-        return false;
-    }
-    m_udp = ::socket(res->ai_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    if (m_udp >= 0)
-        setsockopt(m_udp, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (m_udp < 0 || ::bind(m_udp, res->ai_addr, res->ai_addrlen) != 0) {
-        error = QStringLiteral("UDP port %1 nelze otevřít: %2")
-                    .arg(m_cfg.converter->port)
-                    .arg(QString::fromLocal8Bit(strerror(errno)));
-        freeaddrinfo(res);
-        return false;
-    }
-    freeaddrinfo(res);
-    sockaddr_storage bound{};
-    socklen_t len = sizeof bound;
-    getsockname(m_udp, reinterpret_cast<sockaddr *>(&bound), &len);
-    m_converterPort = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
-                                                        : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
-    return true;
 }
 
 void Poller::start()
@@ -324,19 +282,13 @@ bool Poller::useBaud(quint32 baud)
     return true;
 }
 
-quint8 Poller::transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub,
-                                ModuleBytes &bytes, int retries)
+BusLink Poller::link(const TData &d, int retries)
 {
-    const ModuleBytes sent = bytes;
-    for (int attempt = 0;; ++attempt) {
-        if (m_stop)
-            return 10; // nothing sent: the gateway ends
-        bytes = sent;
-        const quint8 e = Transact(d, address, command, sub, bytes);
-        if (e == 0 || attempt >= retries || !IsTransientError(e) || m_stop)
-            return e;
-        stepDone(); // a failed attempt is a step of its own
-    }
+    BusLink l = BusLink::of(d);
+    l.retries = retries;
+    l.stopped = [this] { return m_stop.load(); }; // nothing more is sent: the gateway ends
+    l.retrying = [this] { stepDone(); };          // a failed attempt is a step of its own
+    return l;
 }
 
 void Poller::run()
@@ -356,8 +308,7 @@ void Poller::run()
                     next->modules.clear();
                     for (const auto &p : m_modules)
                         next->modules << p->cfg;
-                    if (m_probes.empty())
-                        m_nextSearch = 1;
+                    m_search.again();
                 }
                 applyConfig(*next);
                 Log(LogLevel::Info,
@@ -368,7 +319,7 @@ void Poller::run()
         if (!ensureBus()) {
             refuseQueued();
             applyWrites();
-            serveClients(DatagramsPerTurn); // converter queries are answered without the bus
+            m_converter.serve(DatagramsPerTurn); // converter queries are answered without the bus
             idle(IdleStepMs);
             stepDone();
             continue;
@@ -423,9 +374,9 @@ bool Poller::otherTurn()
         return false;
     for (int k = 0; k < 3; ++k) {
         const int who = (m_turn + k) % 3;
-        const bool served = who == 0   ? serveClients(DatagramsPerTurn) > 0
+        const bool served = who == 0   ? m_converter.serve(DatagramsPerTurn) > 0
                             : who == 1 ? applyWrites(1) > 0
-                                       : searchStep();
+                                       : m_search.step();
         if (served) {
             m_turn = (who + 1) % 3;
             stepDone();
@@ -437,8 +388,9 @@ bool Poller::otherTurn()
 
 void Poller::idle(int ms)
 {
-    pollfd fds[2] = {{m_wake, POLLIN, 0}, {m_udp, POLLIN, 0}};
-    const int n = m_udp >= 0 ? 2 : 1;
+    const int udp = m_converter.socket();
+    pollfd fds[2] = {{m_wake, POLLIN, 0}, {udp, POLLIN, 0}};
+    const int n = udp >= 0 ? 2 : 1;
     // A converter request wakes the loop; the loop serves it in its turn.
     if (::poll(fds, static_cast<nfds_t>(n), std::min(ms, IdleStepMs)) > 0 && fds[0].revents) {
         quint64 v;
@@ -544,7 +496,7 @@ bool Poller::readInfo(Polled &p, const AnalogCycle::TransactFn &tx)
     if (m_stop)
         return false;
     QString identity, why;
-    const quint8 e = IdentifyModule(m_data.adapterKind, m_data.handle, p.cfg.address, identity, why);
+    const quint8 e = IdentifyModule(BusLink::of(m_data), p.cfg.address, identity, why);
     if (e != 0) {
         cycleFailed(p, e);
         return false;
@@ -567,10 +519,7 @@ void Poller::pollModule(Polled &p)
     // costs the others one timeout.
     const bool offline = p.failsInRow >= OfflineAfter;
     const int retries = offline ? 0 : m_cfg.retries;
-    const AnalogCycle::TransactFn tx = [this, retries](const TData &d, quint8 a, quint8 c, quint8 s,
-                                                       ModuleBytes &b) {
-        return transactRetrying(d, a, c, s, b, retries);
-    };
+    const AnalogCycle::TransactFn tx = retrying(retries);
     if (!useBaud(baudOf(p))) {
         cycleFailed(p, 6);
         return;
@@ -714,51 +663,13 @@ void Poller::between()
     otherTurn();
 }
 
-int Poller::serveClients(int most)
+bool Poller::beforeClient(const rqframe::Request &req, quint32 baud)
 {
-    if (m_udp < 0)
-        return 0;
-    // One request that takes the bus a turn: a client that keeps requests
-    // queued takes turns with the polls instead of holding the bus.
-    int served = 0;
-    for (int k = 0; k < most && !served && !m_stop; ++k) {
-        quint8 buf[64];
-        sockaddr_storage from{};
-        socklen_t fromLen = sizeof from;
-        const ssize_t n =
-            ::recvfrom(m_udp, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&from), &fromLen);
-        if (n < 0)
-            break;
-        served += handleDatagram(buf, static_cast<int>(n), &from, fromLen) ? 1 : 0;
-    }
-    return served;
-}
-
-bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen)
-{
-    const auto reply = [&](const auto &frame) {
-        ::sendto(m_udp, frame.data(), frame.size(), 0, static_cast<const sockaddr *>(from), fromLen);
-    };
-    const DatagramVerdict v = JudgeDatagram(
-        buf, static_cast<std::size_t>(len), [&] { return converterClientAllowed(from); }, m_cfg.allowWrites,
-        m_cfg.converterWrites);
-    if (v.refused)
-        logRefusal(v, from);
-    if (v.action == DatagramVerdict::Action::Answer)
-        reply(v.answer);
-    if (v.action != DatagramVerdict::Action::Forward)
-        return false;
-    const rqframe::Request &req = v.request;
-    const std::uint16_t seq = v.sequence;
-    const std::uint32_t baud = v.baud;
     if (!m_data.ready() || !useBaud(baud))
         return false;
     // The client writes to this module: polls wait until it is done.
     const bool writes = req.command == CmdWriteOutputs || req.command == CmdWriteMemory;
-    Polled *target = nullptr;
-    for (auto &p : m_modules)
-        if (p->cfg.address == req.address && baudOf(*p) == baud)
-            target = p.get();
+    Polled *target = clientTarget(req.address, baud);
     if (writes && target)
         target->clientUntil = MonotonicMs() + ClientWriteMs;
 
@@ -766,29 +677,22 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
     // nor an output command come between a restart and the gateway's look.
     if (target && (req.command == CmdWriteOutputs || req.command == CmdClearStatus))
         statusBeforeClient(*target, req.command);
+    return true;
+}
 
-    quint8 d[5] = {req.d[0], req.d[1], req.d[2], req.d[3], req.d[4]};
-    quint8 error = 0;
-    Record response{};
-    RunModuleTransaction(m_data.adapterKind, m_data.handle, req.address, req.command, req.subcode, d[0], d[1],
-                         d[2], d[3], d[4], error, response.data());
-    rqframe::Reply r;
-    r.address = req.address;
-    r.command = req.command;
-    r.subcode = req.subcode;
-    if (error == 0)
-        r.error = 0;
-    else if (IsModuleError(error))
-        r.error = error == AdapterError::ModuleUnknownError
-                      ? 6
-                      : static_cast<quint8>(error - AdapterError::ModuleErrorBase);
-    else
-        return true; // nothing (or nothing sound) came from the module: the client times out as on the bus
-    r.d = {d[0], d[1], d[2], d[3], d[4]};
-    reply(rqframe::encodeUdpReply(r, seq));
+quint8 Poller::transactForClient(const rqframe::Request &req, ModuleBytes &d)
+{
+    BusLink client; // a single try, as the client would have on the bus
+    client.kind = m_data.adapterKind;
+    client.handle = m_data.handle;
+    return client.transact(req.address, req.command, req.subcode, d);
+}
 
-    if (error != 0 || !target)
-        return true;
+void Poller::afterClient(const rqframe::Request &req, quint32 baud, const ModuleBytes &d)
+{
+    Polled *target = clientTarget(req.address, baud);
+    if (!target)
+        return;
     if (req.command == CmdWriteOutputs && req.subcode == SubDigitalInputs) {
         target->snap.dout = BytesToBits({0, d[1], d[2], d[3], d[4]});
         target->recordSettled = true;
@@ -798,13 +702,21 @@ bool Poller::handleDatagram(const quint8 *buf, int len, const void *from, unsign
         Log(LogLevel::Info,
             QStringLiteral("klient mění adresu nebo rychlost modulu %1").arg(target->cfg.name));
         if (m_cfg.searchMode())
-            m_nextSearch = MonotonicMs() + ClientWriteMs;
+            m_search.notBefore(MonotonicMs() + ClientWriteMs);
     } else if (req.command == CmdWriteMemory) {
         target->infoRead = false; // settings changed: read them again
         target->renewCycle = true;
         target->driftDue = true;
     }
-    return true;
+}
+
+Poller::Polled *Poller::clientTarget(quint8 address, quint32 baud)
+{
+    Polled *target = nullptr;
+    for (auto &p : m_modules)
+        if (p->cfg.address == address && baudOf(*p) == baud)
+            target = p.get();
+    return target;
 }
 
 std::size_t Poller::applyWrites(std::size_t most)
@@ -931,10 +843,10 @@ quint8 Poller::takeRestart(Polled &p, quint32 status, const AnalogCycle::Transac
     return e;
 }
 
-AnalogCycle::TransactFn Poller::retrying()
+AnalogCycle::TransactFn Poller::retrying(std::optional<int> retries)
 {
-    return [this](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
-        return transactRetrying(d, a, c, s, b, m_cfg.retries);
+    return [this, retries](const TData &d, quint8 a, quint8 c, quint8 s, ModuleBytes &b) {
+        return link(d, retries ? *retries : m_cfg.retries).transact(a, c, s, b);
     };
 }
 
@@ -1023,152 +935,30 @@ void Poller::statusBeforeClient(Polled &p, quint8 command)
     showOutputs(p);
 }
 
-bool Poller::converterClientAllowed(const void *from)
+bool Poller::answers(quint8 address) const
 {
-    const auto *sa = static_cast<const sockaddr *>(from);
-    if (!m_cfg.converterAllow.isEmpty())
-        return ClientAllowed(m_cfg.converterAllow, sa);
-    // This machine only; its addresses looked up again now and then (DHCP).
-    const qint64 now = MonotonicMs();
-    if (m_localAt < 0 || now - m_localAt > 10000) {
-        m_local = ThisMachine();
-        m_localAt = now;
-    }
-    return ClientAllowed(m_local, sa);
-}
-
-void Poller::logRefusal(const DatagramVerdict &v, const void *from)
-{
-    // Said at most every 10 s: a flood of forged datagrams must not flood the log.
-    const qint64 now = MonotonicMs();
-    if (m_refusalLogAt >= 0 && now - m_refusalLogAt <= 10000)
-        return;
-    m_refusalLogAt = now;
-    const auto *sa = static_cast<const sockaddr *>(from);
-    char host[INET6_ADDRSTRLEN] = "?";
-    if (sa->sa_family == AF_INET)
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(sa)->sin_addr, host, sizeof host);
-    else if (sa->sa_family == AF_INET6)
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(sa)->sin6_addr, host, sizeof host);
-    Log(LogLevel::Warning, QStringLiteral("LAN konvertor: dotaz z %1 (modul %2, příkaz %3) odmítnut: %4")
-                               .arg(QString::fromLatin1(host))
-                               .arg(v.request.address)
-                               .arg(v.request.command)
-                               .arg(v.why));
-}
-
-void Poller::planSearch(bool all)
-{
-    // Addresses with no module that answers; at start every one given. A
-    // sweep a rate, as the search tool goes.
-    QList<quint8> addresses;
-    for (quint8 a : m_cfg.searchAddresses) {
-        bool answering = false;
-        for (const auto &p : m_modules)
-            answering |= p->cfg.address == a && p->snap.online;
-        if (all || !answering)
-            addresses << a;
-    }
-    m_probes.clear();
-    for (quint32 baud : m_cfg.searchBauds.isEmpty() ? DefaultScanBauds() : m_cfg.searchBauds)
-        for (quint8 a : addresses)
-            m_probes.emplace_back(a, baud);
-}
-
-bool Poller::searchStep()
-{
-    if (!m_cfg.searchMode() || !m_data.ready())
-        return false;
-    const qint64 now = MonotonicMs();
-    if (m_probes.empty()) {
-        if (now < m_nextSearch)
-            return false;
-        planSearch(m_nextSearch == 0);
-        m_nextSearch = now + SearchEveryMs;
-        if (m_probes.empty())
-            return false;
-    }
-    // Polls that wait get at least half the bus: after a probe they have
-    // as long as it took (a silent probe lasts its whole timeout).
-    bool pollsWait = false;
+    bool answering = false;
     for (const auto &p : m_modules)
-        pollsWait |= std::max(p->nextDue, p->clientUntil) <= now;
-    if (pollsWait && now < m_probeAfter)
-        return false;
-    const auto [address, baud] = m_probes.front();
-    m_probes.pop_front();
-    // The probe's own short timeout; the next poll sets its rate's again.
-    m_baud = 0;
-    const quint32 r = ConfigureAdapter(m_data.adapterKind, m_data.handle, baud,
-                                       ProbeTimeoutMs(m_cfg.adapter, baud), SetConfigThird);
-    QString fatal;
-    std::optional<ScanFinding> f;
-    if (r == 0) {
-        LinkStats::Pause pause; // probes are no module's traffic
-        f = ProbeAddress(m_data.adapterKind, m_data.handle, address, baud, fatal);
-    } else {
-        fatal = ErrorText(m_data.adapterKind, static_cast<quint8>(r));
-    }
-    const qint64 end = MonotonicMs();
-    m_probeAfter = end + (end - now);
-    if (!fatal.isEmpty()) {
-        Log(LogLevel::Error, QStringLiteral("hledání modulů: %1").arg(fatal));
-        m_probes.clear();
-    } else if (f) {
-        addFound(*f);
-    }
-    if (m_probes.empty())
-        m_nextSearch = MonotonicMs() + SearchEveryMs;
-    return true;
+        answering |= p->cfg.address == address && p->snap.online;
+    return answering;
 }
 
-void Poller::addFound(const ScanFinding &f)
+bool Poller::pollsWait(qint64 now) const
 {
-    if (f.kind != ScanFinding::Kind::Module) {
-        Log(LogLevel::Warning,
-            QStringLiteral("adresa %1 (%2 Bd): %3").arg(f.address).arg(f.baud).arg(f.note));
-        return;
-    }
-    // Taken at the top of the loop: a probe may run within a module's
-    // cycle, which must not see the module list change under it.
-    m_found << f;
+    bool wait = false;
+    for (const auto &p : m_modules)
+        wait |= std::max(p->nextDue, p->clientUntil) <= now;
+    return wait;
 }
 
 void Poller::applyFound()
 {
-    if (m_found.isEmpty())
+    if (!m_search.hasFound())
         return;
     GatewayConfig next = m_cfg;
     next.modules.clear();
     for (const auto &p : m_modules)
         next.modules << p->cfg;
-    for (const ScanFinding &f : std::exchange(m_found, {})) {
-        bool known = false;
-        for (GatewayModule &m : next.modules)
-            if (m.address == f.address) {
-                known = true;
-                m.baud = f.baud; // found again, perhaps at a new rate
-            }
-        if (known)
-            continue;
-        GatewayModule m;
-        m.name = QString::number(f.address);
-        m.address = f.address;
-        m.baud = f.baud;
-        m.unit = f.address >= 1 && f.address <= 247 ? f.address : -1;
-        next.modules << m;
-        Log(LogLevel::Info,
-            QStringLiteral("nalezen %1 na adrese %2, %3 Bd").arg(f.identity).arg(f.address).arg(f.baud));
-        if (m.unit < 0)
-            Log(LogLevel::Warning,
-                QStringLiteral("adresa %1 nemá Modbus jednotku: čte se, ale nepodává").arg(f.address));
-    }
-    // One unit a module: the same address at a second rate is polled, not served.
-    QSet<int> units;
-    for (GatewayModule &m : next.modules) {
-        if (m.unit > 0 && units.contains(m.unit))
-            m.unit = -1;
-        units.insert(m.unit);
-    }
+    m_search.addFoundTo(next.modules);
     applyConfig(next);
 }

@@ -2,9 +2,12 @@
 #define RQ_GATEWAY_POLLER_H
 
 #include "app/Dekl.h"
+#include "comm/Linka.h"
 #include "drivers/RqFrame.h"
+#include "gateway/ConverterServer.h"
 #include "gateway/GatewayConfig.h"
 #include "gateway/GatewayState.h"
+#include "gateway/ModuleSearch.h"
 #include "live/AnalogCycle.h"
 #include "scan/HledaniModulu.h"
 
@@ -69,8 +72,6 @@ public:
     virtual void modulesChanged() {}
 };
 
-struct DatagramVerdict;
-
 // A coil write a Modbus client asked for, and how it went.
 struct CoilWriteResult;
 struct CoilWrite
@@ -96,9 +97,9 @@ struct CoilWriteResult
 };
 
 // The polling thread: the only thread that talks to the bus. It polls the
-// modules round robin, carries out coil writes, and answers clients of the
-// LAN converter protocol between its own transactions.
-class Poller
+// modules round robin and carries out coil writes; between its own
+// transactions it hands the bus to the converter server and the search.
+class Poller : private ConverterHost, private SearchHost
 {
 public:
     Poller(const GatewayConfig &cfg, SnapshotStore &store);
@@ -109,8 +110,8 @@ public:
     // Before start(); observers live longer than the poller.
     void addObserver(GatewayObserver *observer) { m_observers.push_back(observer); }
     // Binds the converter socket (when configured). False with the reason.
-    bool openConverter(QString &error);
-    quint16 converterPort() const { return m_converterPort; }
+    bool openConverter(QString &error) { return m_converter.open(error); }
+    quint16 converterPort() const { return m_converter.port(); }
 
     void start();
     // Ends after the transaction in progress and closes the adapter.
@@ -175,8 +176,9 @@ private:
     void pollModule(Polled &p);
     bool readInfo(Polled &p, const AnalogCycle::TransactFn &tx);
     void cycleFailed(Polled &p, quint8 error);
-    quint8 transactRetrying(const TData &d, quint8 address, quint8 command, quint8 sub, ModuleBytes &bytes,
-                            int retries);
+    // The bus for the poller's own transactions: it stops with the gateway,
+    // and every failed attempt is a step.
+    BusLink link(const TData &d, int retries);
     // Between two transactions: clients of the converter and coil writes.
     void between();
     // One transaction of someone other than the polling, whose turn it is
@@ -184,18 +186,15 @@ private:
     // probe. False when none waits.
     bool otherTurn();
     void stepDone();
-    // Serves converter datagrams until one took the bus (or most did); how many did.
-    int serveClients(int most);
-    // Whether the datagram took the bus.
-    bool handleDatagram(const quint8 *buf, int len, const void *from, unsigned fromLen);
     // Carries out at most most queued writes; how many it took.
     std::size_t applyWrites(std::size_t most = SIZE_MAX);
     // The output record (docs/user-guide.md, coils): a restart seen in the
     // status register is logged, the initial state taken as the record and
     // the register cleared; the status is read just before every write.
     quint8 takeRestart(Polled &p, quint32 status, const AnalogCycle::TransactFn &tx, bool renew);
-    // One transaction with the configured retries, as the engines take it.
-    AnalogCycle::TransactFn retrying();
+    // One transaction with the retries given (else the configured ones, as
+    // they are when it runs), as the engines take it.
+    AnalogCycle::TransactFn retrying(std::optional<int> retries = {});
     // Reads the status register right before a write or a client's command
     // and takes a restart it shows; the error of the read or of taking the
     // restart, statusRead telling which.
@@ -203,18 +202,25 @@ private:
     void writeCoils(Polled &p, const CoilWrite &w, CoilWriteResult &r);
     void statusBeforeClient(Polled &p, quint8 command);
     void showOutputs(Polled &p);
-    // Whether the converter serves this client (converter-allow, else this machine).
-    bool converterClientAllowed(const void *from);
-    void logRefusal(const DatagramVerdict &v, const void *from);
     void tellStale();
     // One module's settings against the plant file, when its turn has come.
     bool driftStep();
     void checkDrift(Polled &p);
-    // The search for missing modules: one probe a turn.
-    bool searchStep();
-    void planSearch(bool all);
-    void addFound(const ScanFinding &f);
+    // The modules the search found join the list (at the top of the loop).
     void applyFound();
+    // The module a converter client talks to, if the poller polls it.
+    Polled *clientTarget(quint8 address, quint32 baud);
+
+    // ConverterHost and SearchHost: the bus handed to the converter server and the search.
+    const GatewayConfig &config() const override { return m_cfg; }
+    bool stopping() const override { return m_stop; }
+    bool beforeClient(const rqframe::Request &request, quint32 baud) override;
+    quint8 transactForClient(const rqframe::Request &request, ModuleBytes &d) override;
+    void afterClient(const rqframe::Request &request, quint32 baud, const ModuleBytes &reply) override;
+    const TData &bus() const override { return m_data; }
+    bool answers(quint8 address) const override;
+    bool pollsWait(qint64 now) const override;
+    void rateChanged() override { m_baud = 0; }
     // Refusals of writes beyond the queue's bound, told on this thread.
     void refuseQueued();
     void idle(int ms);
@@ -227,19 +233,14 @@ private:
     quint32 m_baud = 0; // the rate the adapter is set to, 0 none
     qint64 m_busRetryAt = 0;
     bool m_busReported = false;
-    qint64 m_nextSearch = 0;
     int m_cursor = 0;
     int m_turn = 0; // whose turn among the others (otherTurn)
     qint64 m_nextDrift = 0;
     int m_driftCursor = 0;
-    // The search in progress: address and rate of the probes left.
-    std::deque<std::pair<quint8, quint32>> m_probes;
-    qint64 m_probeAfter = 0; // a probe's own length before the next: the search takes at most half the bus
     std::function<void()> m_stepDone;
-    QList<ScanFinding> m_found; // modules the search found, for the top of the loop
+    ConverterServer m_converter{*this};
+    ModuleSearch m_search{*this};
 
-    int m_udp = -1;
-    quint16 m_converterPort = 0;
     int m_wake = -1; // eventfd: a write or a stop is waiting
 
     std::thread m_thread;
@@ -251,11 +252,6 @@ private:
     std::vector<CoilWrite> m_refused;
     std::vector<CoilWriteResult> m_results;
     std::function<void()> m_writeDone;
-
-    // Polling thread: when a converter refusal was last logged; this machine's own addresses.
-    qint64 m_refusalLogAt = -1;
-    qint64 m_localAt = -1;
-    QList<ClientNetwork> m_local;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "app/Dekl.h"
 #include "comm/Kxxx638.h"
+#include "comm/Linka.h"
 #include "support/TestAdapter.h"
 
 #include <QTest>
@@ -255,6 +256,53 @@ private slots:
         RunModuleTransaction(4, 99, 1, 0, 3, d0, d1, d2, d3, d4, err, resp.data());
         QCOMPARE(int(err), 10);
         QCOMPARE(QList<int>({d0, d1, d2, d3, d4}), QList<int>({0, 0, 0, 0, 0}));
+    }
+
+    // The one retry loop: transient errors are sent again while retries are
+    // left, final ones never; the stop check ends it before and after a try.
+    void linkRetries_data()
+    {
+        QTest::addColumn<QList<int>>("errors"); // per try; the last repeats
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("stopAfter"); // tries after which the stop check says stop; -1 never
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("tries");
+        QTest::addColumn<int>("retried");
+        QTest::newRow("timeout, then the reply") << QList<int>{20, 0} << 2 << -1 << 0 << 2 << 1;
+        QTest::newRow("retries used up") << QList<int>{20} << 2 << -1 << 20 << 3 << 2;
+        QTest::newRow("busy module asked again") << QList<int>{35, 0} << 1 << -1 << 0 << 2 << 1;
+        QTest::newRow("module error is final") << QList<int>{33} << 3 << -1 << 33 << 1 << 0;
+        QTest::newRow("no retries: one try") << QList<int>{20} << 0 << -1 << 20 << 1 << 0;
+        QTest::newRow("stop after a failed try") << QList<int>{20} << 3 << 1 << 20 << 1 << 0;
+        QTest::newRow("stopped before sending") << QList<int>{0} << 3 << 0 << 10 << 0 << 0;
+    }
+    void linkRetries()
+    {
+        QFETCH(QList<int>, errors);
+        QFETCH(int, retries);
+        QFETCH(int, stopAfter);
+        QFETCH(int, code);
+        QFETCH(int, tries);
+        QFETCH(int, retried);
+        BusLink link;
+        link.kind = 4;
+        QCOMPARE(openLan(&link.handle), 0u);
+        int sent = 0, told = 0;
+        ta.script = [&](const TaRequest &request, int) {
+            TaReply r;
+            r.errorWord = quint32(errors.value(sent, errors.last()));
+            r.d = request.d; // echoed: every try must send the bytes given
+            ++sent;
+            return r;
+        };
+        link.retries = retries;
+        link.stopped = [&] { return stopAfter >= 0 && sent >= stopAfter; };
+        link.retrying = [&] { ++told; };
+        const BusReply reply = link.transact({1, 0, 3, {1, 2, 3, 4, 5}});
+        QCOMPARE(int(reply.error), code);
+        QCOMPARE(sent, tries);
+        QCOMPARE(told, retried);
+        QCOMPARE(reply.d, code == 0 || tries == 0 ? (ModuleBytes{1, 2, 3, 4, 5}) : ModuleBytes{});
     }
 
     void transactConvenience()
