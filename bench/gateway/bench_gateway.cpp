@@ -18,6 +18,7 @@
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -298,7 +299,26 @@ int main(int argc, char *argv[])
         if (!gw.start({QStringLiteral("--config"), ini, QStringLiteral("--converter"),
                        QStringLiteral("127.0.0.1:0")}))
             return 1;
-        QThread::msleep(3000);
+        // Until each of the others has completed a cycle: before that its age
+        // reads "never" (0xFFFFFFFF), which is the start, not the backup.
+        {
+            modbus_t *ctx = modbus_new_tcp("127.0.0.1", gw.modbusPort);
+            if (!ctx || modbus_connect(ctx) != 0)
+                return 1;
+            QElapsedTimer waited;
+            waited.start();
+            for (int done = 0; done < int(others.size()) && waited.elapsed() < 60000; QThread::msleep(100)) {
+                done = 0;
+                for (int unit : others) {
+                    uint16_t r[2] = {};
+                    modbus_set_slave(ctx, unit);
+                    done += modbus_read_input_registers(ctx, 102, 2, r) == 2 &&
+                            (r[0] != 0xFFFF || r[1] != 0xFFFF);
+                }
+            }
+            modbus_close(ctx);
+            modbus_free(ctx);
+        }
         std::atomic<bool> stop{false};
         std::atomic<quint32> oldest{0};
         std::thread sampler([&] {
