@@ -116,3 +116,13 @@ QList<ClientNetwork> ThisMachine()
     freeifaddrs(list);
     return out;
 }
+
+quint16 BoundPort(int fd)
+{
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    if (getsockname(fd, reinterpret_cast<sockaddr *>(&bound), &len) != 0)
+        return 0;
+    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
+                                             : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+}

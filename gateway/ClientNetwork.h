@@ -28,4 +28,7 @@ bool ClientAllowed(const QList<ClientNetwork> &networks, const sockaddr *from);
 // This machine: the loopback networks and every address of its interfaces.
 QList<ClientNetwork> ThisMachine();
 
+// The local port a bound socket got (port 0 asks the system for one).
+quint16 BoundPort(int fd);
+
 #endif

@@ -2,6 +2,7 @@
 
 #include "comm/Opakovani.h"
 #include "drivers/ErrorCodes.h"
+#include "gateway/ClientNetwork.h"
 #include "gateway/ConverterDatagram.h"
 #include "gateway/Log.h"
 #include "gateway/Poller.h"
@@ -48,11 +49,7 @@ bool ConverterServer::open(QString &error)
         return false;
     }
     freeaddrinfo(res);
-    sockaddr_storage bound{};
-    socklen_t len = sizeof bound;
-    getsockname(m_udp, reinterpret_cast<sockaddr *>(&bound), &len);
-    m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
-                                               : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+    m_port = BoundPort(m_udp);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "gateway/ModbusServer.h"
 
+#include "gateway/ClientNetwork.h"
 #include "gateway/Log.h"
 
 #include <netdb.h>
@@ -100,11 +101,7 @@ bool ModbusServer::listen(const Endpoint &at, QString &error)
                     .arg(QString::fromLocal8Bit(std::strerror(lastErrno)));
         return false;
     }
-    sockaddr_storage bound{};
-    socklen_t len = sizeof bound;
-    getsockname(m_listen, reinterpret_cast<sockaddr *>(&bound), &len);
-    m_port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
-                                               : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
+    m_port = BoundPort(m_listen);
     return true;
 }
 
